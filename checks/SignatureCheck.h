@@ -1,0 +1,36 @@
+// The two signature checks as plain work: the background runs, and the verdicts their completion shows.
+#pragma once
+
+#include <string>
+
+#include "ToolRunner.h"
+
+namespace tessarin {
+
+struct SignatureCheckState {
+    std::string assessmentText;
+    std::string signatureText;
+    bool signaturesValid = true;
+};
+
+// The background operation of the single Mach-O check: spctl -t install, then codesign -dvvv.
+SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools);
+// The background operation of the app (spctl, codesign) or package (spctl -t install, pkgutil) check.
+SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp,
+                                                  const ToolSet& tools);
+
+enum class SignatureCheckKind { MachO, App, Package };
+
+// What the completion applies to the window, in the order it applies it.
+struct SignatureVerdict {
+    bool isNotarized = false;
+    bool isApple = false;
+    bool isAppStore = false;
+    bool validSignatures = false;
+    std::string firstPiece;   // heading + assessment text
+    std::string secondPiece;  // heading + signature text + "\n"
+};
+
+SignatureVerdict signatureVerdict(const SignatureCheckState& state, SignatureCheckKind kind);
+
+}  // namespace tessarin

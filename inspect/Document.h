@@ -1,0 +1,48 @@
+// The record of one inspected item, classified once from its URL and type identifier.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FileURL.h"
+#include "ToolRunner.h"
+
+namespace tessarin {
+
+class Document {
+public:
+    std::vector<std::int32_t> theArches;
+    bool is64Bit = false;
+    bool is32Bit = false;
+    bool isFolder = false;
+    bool isMacho = false;
+    bool isARM = false;
+    std::string bundleVer;
+    bool isApp = false;
+    bool isPackage = false;
+    bool isOldPackage = false;
+    bool isQuar = false;
+    bool isCatalyst = false;
+    bool is1015 = false;
+    bool is1016 = false;
+    std::string theUTI;
+    std::string thePath;
+    std::string theQuarStr;
+
+    static constexpr bool autosavesInPlace = false;
+
+    // Classifies the item; always succeeds. `tools` chooses the lipo that runs (tests only).
+    bool readFromURL(const FileURL& url, const std::string& typeName,
+                     const ToolSet& tools = ToolSet::platform());
+    void listArchitectures(const std::string& path, const ToolSet& tools = ToolSet::platform());
+
+    // The URL the machinery opened the document with.
+    const FileURL& fileURL() const { return fileURL_; }
+    void setFileURL(const FileURL& url) { fileURL_ = url; }
+
+private:
+    FileURL fileURL_;
+};
+
+}  // namespace tessarin

@@ -1,0 +1,1 @@
+# CodeSign sources and tools.

@@ -1,0 +1,1 @@
+# MachO sources and tools.

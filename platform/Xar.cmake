@@ -1,0 +1,1 @@
+# Xar sources and tools.

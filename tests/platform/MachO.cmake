@@ -1,0 +1,1 @@
+# MachO tests.

@@ -1,0 +1,1 @@
+# Bundle fixture builders.

@@ -1,0 +1,1 @@
+# CodeSign fixture builders.

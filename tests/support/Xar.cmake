@@ -1,0 +1,1 @@
+# Xar fixture builders.
