@@ -1,0 +1,106 @@
+// Minimal but well-formed Mach-O images: enough for header readers and for signing tests.
+#include "MachOBuilder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessarin::test {
+
+void putU32(Bytes& b, std::size_t offset, std::uint32_t v, bool bigEndian) {
+    if (b.size() < offset + 4) b.resize(offset + 4);
+    for (int i = 0; i < 4; ++i) {
+        int shift = bigEndian ? (3 - i) * 8 : i * 8;
+        b[offset + i] = static_cast<std::uint8_t>(v >> shift);
+    }
+}
+
+void putU64(Bytes& b, std::size_t offset, std::uint64_t v, bool bigEndian) {
+    if (b.size() < offset + 8) b.resize(offset + 8);
+    for (int i = 0; i < 8; ++i) {
+        int shift = bigEndian ? (7 - i) * 8 : i * 8;
+        b[offset + i] = static_cast<std::uint8_t>(v >> shift);
+    }
+}
+
+Bytes thinMachO(const SliceSpec& s, std::size_t size) {
+    const std::size_t header = s.is64 ? 32 : 28;
+    const std::size_t segment = s.is64 ? 72 : 56;
+    Bytes b(std::max(size, header + segment), 0);
+    const bool be = s.bigEndian;
+    putU32(b, 0, s.is64 ? 0xfeedfacfu : 0xfeedfaceu, be);
+    putU32(b, 4, static_cast<std::uint32_t>(s.cputype), be);
+    putU32(b, 8, static_cast<std::uint32_t>(s.cpusubtype), be);
+    putU32(b, 12, s.filetype, be);
+    putU32(b, 16, 1, be);  // ncmds
+    putU32(b, 20, static_cast<std::uint32_t>(segment), be);
+    putU32(b, 24, 0, be);  // flags
+    std::size_t c = header;
+    putU32(b, c, s.is64 ? 0x19u : 0x1u, be);
+    putU32(b, c + 4, static_cast<std::uint32_t>(segment), be);
+    std::memcpy(&b[c + 8], "__TEXT", 6);
+    if (s.is64) {
+        putU64(b, c + 24, 0, be);         // vmaddr
+        putU64(b, c + 32, b.size(), be);  // vmsize
+        putU64(b, c + 40, 0, be);         // fileoff
+        putU64(b, c + 48, b.size(), be);  // filesize
+        putU32(b, c + 56, 5, be);         // maxprot r-x
+        putU32(b, c + 60, 5, be);         // initprot
+    } else {
+        putU32(b, c + 24, 0, be);
+        putU32(b, c + 28, static_cast<std::uint32_t>(b.size()), be);
+        putU32(b, c + 32, 0, be);
+        putU32(b, c + 36, static_cast<std::uint32_t>(b.size()), be);
+        putU32(b, c + 40, 5, be);
+        putU32(b, c + 44, 5, be);
+    }
+    return b;
+}
+
+Bytes thinMachO(std::int32_t cputype, std::int32_t cpusubtype) {
+    SliceSpec s;
+    s.cputype = cputype;
+    s.cpusubtype = cpusubtype;
+    s.is64 = (static_cast<std::uint32_t>(cputype) & 0x01000000u) != 0;
+    s.bigEndian = (cputype & 0xffffff) == 18 || (cputype & 0xffffff) == 6 || (cputype & 0xffffff) == 14 ||
+                  (cputype & 0xffffff) == 11 || (cputype & 0xffffff) == 13;
+    return thinMachO(s);
+}
+
+Bytes fatMachO(const std::vector<Bytes>& slices, const std::vector<std::pair<std::int32_t, std::int32_t>>& types,
+               bool fat64, std::uint32_t align) {
+    const std::size_t entry = fat64 ? 32 : 20;
+    const std::uint64_t alignment = 1ull << align;
+    Bytes b;
+    putU32(b, 0, fat64 ? 0xcafebabfu : 0xcafebabeu, true);
+    putU32(b, 4, static_cast<std::uint32_t>(slices.size()), true);
+    std::uint64_t offset = 8 + entry * slices.size();
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        offset = (offset + alignment - 1) / alignment * alignment;
+        std::size_t e = 8 + entry * i;
+        putU32(b, e, static_cast<std::uint32_t>(types[i].first), true);
+        putU32(b, e + 4, static_cast<std::uint32_t>(types[i].second), true);
+        if (fat64) {
+            putU64(b, e + 8, offset, true);
+            putU64(b, e + 16, slices[i].size(), true);
+            putU32(b, e + 24, align, true);
+            putU32(b, e + 28, 0, true);
+        } else {
+            putU32(b, e + 8, static_cast<std::uint32_t>(offset), true);
+            putU32(b, e + 12, static_cast<std::uint32_t>(slices[i].size()), true);
+            putU32(b, e + 16, align, true);
+        }
+        if (b.size() < offset) b.resize(offset, 0);
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(offset), slices[i].begin(), slices[i].end());
+        b.resize(offset + slices[i].size());
+        offset += slices[i].size();
+    }
+    return b;
+}
+
+Bytes fatMachO(const std::vector<std::pair<std::int32_t, std::int32_t>>& types, bool fat64) {
+    std::vector<Bytes> slices;
+    for (auto [type, subtype] : types) slices.push_back(thinMachO(type, subtype));
+    return fatMachO(slices, types, fat64);
+}
+
+}  // namespace tessarin::test
