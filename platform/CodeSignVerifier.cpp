@@ -1,0 +1,724 @@
+// Verifies embedded code signatures: page and special-slot hashes of every CodeDirectory, the CMS
+// signature over the primary one, and a bundle's sealed resources, hashed on a few threads.
+#include "CodeSignVerifier.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Bundle.h"
+#include "Cms.h"
+#include "CodeResources.h"
+#include "CodeSignature.h"
+#include "MachO.h"
+#include "MappedFile.h"
+#include "Plist.h"
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+constexpr int kMaxNestingDepth = 8;              // bundles inside bundles beyond this are refused
+constexpr int kMaxDirectoryDepth = 128;          // folders inside a bundle's content
+constexpr std::uint64_t kMaxSmallFile = 16u << 20;  // Info.plist, CodeResources, tickets
+constexpr std::size_t kReadBuffer = 1u << 20;
+
+std::string hostArchitecture() {
+#if defined(__x86_64__)
+    return "x86_64";
+#elif defined(__aarch64__)
+    return "arm64";
+#elif defined(__i386__)
+    return "i386";
+#else
+    return "";
+#endif
+}
+
+bool allZero(ByteSpan b) {
+    return std::all_of(b.begin(), b.end(), [](std::byte x) { return x == std::byte{0}; });
+}
+
+bool equalBytes(ByteSpan a, const std::vector<std::uint8_t>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), b.size()) == 0;
+}
+
+ByteSpan asSpan(const std::vector<std::uint8_t>& v) {
+    return {reinterpret_cast<const std::byte*>(v.data()), v.size()};
+}
+
+// Reads a whole file of bounded size; nothing when it is missing, unreadable or too large.
+std::optional<std::vector<std::uint8_t>> readSmallFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > kMaxSmallFile) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return bytes;
+}
+
+// Digests of one file with up to two hash types in a single pass over its bytes.
+struct FileDigests {
+    bool readable = false;
+    std::vector<std::uint8_t> sha1;
+    std::vector<std::uint8_t> sha256;
+};
+
+FileDigests hashFile(const std::string& path, bool wantSha1, bool wantSha256, std::vector<std::uint8_t>& buffer) {
+    FileDigests out;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return out;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return out;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Hasher h1(CS_HASHTYPE_SHA1), h2(CS_HASHTYPE_SHA256);
+    if (buffer.size() < kReadBuffer) buffer.resize(kReadBuffer);
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        ByteSpan chunk(reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(n));
+        if (wantSha1) h1.update(chunk);
+        if (wantSha256) h2.update(chunk);
+    }
+    ::close(fd);
+    if (!ok) return out;
+    out.readable = true;
+    if (wantSha1) out.sha1 = h1.finish();
+    if (wantSha256) out.sha256 = h2.finish();
+    return out;
+}
+
+std::string formatOf(const MachOFile& file) {
+    std::string names;
+    for (const auto& s : file.slices) {
+        if (!names.empty()) names += ' ';
+        names += architectureName(s.cputype, s.cpusubtype);
+    }
+    return std::string(file.fat ? "Mach-O universal (" : "Mach-O thin (") + names + ")";
+}
+
+CodeVerdict failed(CodeVerdict v, CodeFailure kind, std::string sentence = {}) {
+    v.valid = false;
+    v.failureKind = kind;
+    v.failure = sentence.empty() ? codeFailureSentence(kind) : std::move(sentence);
+    return v;
+}
+
+// What a bundle contributes to checking its main executable's special slots.
+struct BundleContext {
+    std::optional<std::vector<std::uint8_t>> infoPlist;
+    std::optional<std::vector<std::uint8_t>> codeResources;
+};
+
+class Verifier {
+public:
+    Verifier(const CodeVerifyOptions& options, const TrustAnchors& anchors) : options_(options), anchors_(anchors) {}
+
+    CodeVerdict verify(const std::string& path, int depth);
+
+private:
+    CodeVerdict verifyMachOFile(CodeVerdict v, const BundleContext* bundle);
+    CodeVerdict verifyBundle(CodeVerdict v, int depth);
+    // Checks one slice's signature; fills the verdict's displayed facts when `describe` is set.
+    // Returns false (with the verdict's failure set) when the slice fails.
+    bool checkSlice(CodeVerdict& v, ByteSpan file, const MachOSlice& slice, const BundleContext* bundle,
+                    bool describe, std::vector<std::vector<std::uint8_t>>* cdhashes);
+    void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
+                        const std::set<std::string>& excluded, int depth);
+    std::vector<std::vector<std::uint8_t>> nestedCdhashes(const std::string& path, std::string& failure);
+
+    const CodeVerifyOptions& options_;
+    const TrustAnchors& anchors_;
+    bool infoPlistBound_ = false;  // of the described slice's primary directory
+};
+
+CodeVerdict Verifier::verify(const std::string& path, int depth) {
+    CodeVerdict v;
+    v.path = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        v.kind = CodeKind::Missing;
+        return failed(std::move(v), CodeFailure::NoSuchFile);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (depth > kMaxNestingDepth)
+            return failed(std::move(v), CodeFailure::NestedCodeInvalid, "nested code is too deeply nested");
+        return verifyBundle(std::move(v), depth);
+    }
+    v.kind = CodeKind::NotCode;
+    v.executablePath = fs::absolute(path).lexically_normal().string();
+    return verifyMachOFile(std::move(v), nullptr);
+}
+
+CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle) {
+    auto mapped = MappedFile::open(v.executablePath);
+    if (!mapped) return failed(std::move(v), CodeFailure::NotSigned);
+    ByteSpan file = mapped->bytes();
+    auto macho = parseMachO(file);
+    // Anything that is not Mach-O (a flat package, a script, a document) carries no embedded signature.
+    if (!macho || macho->slices.empty()) return failed(std::move(v), CodeFailure::NotSigned);
+    if (v.kind == CodeKind::NotCode) v.kind = CodeKind::MachO;
+    v.format = formatOf(*macho);
+    for (const auto& s : macho->slices) v.architectures.push_back(architectureName(s.cputype, s.cpusubtype));
+
+    // The slice described: the chosen one, else the host's, else the first.
+    std::size_t describe = 0;
+    if (!options_.architecture.empty()) {
+        auto it = std::find(v.architectures.begin(), v.architectures.end(), options_.architecture);
+        if (it == v.architectures.end()) return failed(std::move(v), CodeFailure::ArchitectureMissing);
+        describe = static_cast<std::size_t>(it - v.architectures.begin());
+    } else {
+        auto it = std::find(v.architectures.begin(), v.architectures.end(), hostArchitecture());
+        if (it != v.architectures.end()) describe = static_cast<std::size_t>(it - v.architectures.begin());
+    }
+    v.architecture = v.architectures[describe];
+
+    if (!checkSlice(v, file, macho->slices[describe], bundle, true, nullptr)) return v;
+    if (options_.checkContents && options_.architecture.empty()) {
+        for (std::size_t i = 0; i < macho->slices.size(); ++i) {
+            if (i == describe) continue;
+            if (!checkSlice(v, file, macho->slices[i], bundle, false, nullptr)) return v;
+        }
+    }
+    if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
+    return v;
+}
+
+bool Verifier::checkSlice(CodeVerdict& v, ByteSpan file, const MachOSlice& slice, const BundleContext* bundle,
+                          bool describe, std::vector<std::vector<std::uint8_t>>* cdhashes) {
+    auto setFailure = [&](CodeFailure kind, std::string sentence = {}) {
+        v = failed(std::move(v), kind, std::move(sentence));
+        return false;
+    };
+    auto location = findCodeSignature(file, slice);
+    if (!location) return setFailure(CodeFailure::Malformed);
+    if (!*location) {
+        if (describe) v.isSigned = false;
+        return setFailure(CodeFailure::NotSigned);
+    }
+    ByteSpan sliceBytes = file.subspan(slice.offset, slice.size);
+    ByteSpan sigBytes = sliceBytes.subspan((*location)->offset, (*location)->size);
+    auto sig = parseEmbeddedSignature(sigBytes);
+    if (!sig) return setFailure(CodeFailure::Malformed);
+    const CodeDirectory& primary = *sig->primary();
+    if (describe) v.isSigned = true;
+
+    std::vector<std::vector<std::uint8_t>> hashes;
+    for (const auto& cd : sig->codeDirectories) hashes.push_back(codeDirectoryHash(cd));
+    if (cdhashes) *cdhashes = hashes;
+
+    const bool adhoc = (primary.flags & CS_ADHOC) != 0 || !sig->cms || sig->cms->empty();
+    if (describe) {
+        v.adhoc = adhoc;
+        v.codeDirectories.clear();
+        int bestStrength = -1;
+        for (const auto& cd : sig->codeDirectories) {
+            CodeDirectoryInfo info;
+            info.slot = cd.slot;
+            info.version = cd.version;
+            info.flags = cd.flags;
+            info.length = static_cast<std::uint32_t>(cd.blob.size());
+            info.hashType = cd.hashType;
+            info.hashSize = cd.hashSize;
+            info.platform = cd.platform;
+            info.pageSize = cd.pageSize();
+            info.nCodeSlots = cd.nCodeSlots;
+            info.nSpecialSlots = cd.nSpecialSlots;
+            info.codeLimit = cd.codeLimit();
+            info.identifier = cd.identifier;
+            info.teamId = cd.teamId;
+            if (cd.hasRuntime && cd.runtime != 0) info.runtimeVersion = cd.runtime;
+            if (cd.hasExecSeg) {
+                info.execSegBase = cd.execSegBase;
+                info.execSegLimit = cd.execSegLimit;
+                info.execSegFlags = cd.execSegFlags;
+            }
+            info.cdhashFull = codeDirectoryHashFull(cd);
+            info.cdhash = codeDirectoryHash(cd);
+            if (hashTypeStrength(cd.hashType) > bestStrength) {
+                bestStrength = hashTypeStrength(cd.hashType);
+                v.bestCodeDirectory = v.codeDirectories.size();
+            }
+            v.codeDirectories.push_back(std::move(info));
+        }
+        infoPlistBound_ = primary.nSpecialSlots >= CSSLOT_INFOSLOT && !allZero(primary.specialSlot(CSSLOT_INFOSLOT));
+        v.identifier = primary.identifier;
+        v.teamId = primary.teamId;
+        v.flags = primary.flags;
+        v.runtimeVersion = v.codeDirectories[v.bestCodeDirectory].runtimeVersion;
+        v.requirementsCount = sig->requirementsCount;
+        v.requirementsSize = sig->requirements ? static_cast<std::uint32_t>(sig->requirements->size()) : 0;
+        if (auto payload = sig->entitlementsPayload()) {
+            v.hasEntitlements = true;
+            v.entitlementsXml.assign(reinterpret_cast<const char*>(payload->data()), payload->size());
+        }
+        if (sig->ticket && !v.ticketStapled) {
+            v.ticketStapled = true;
+            auto t = sig->ticket->subspan(0, std::min<std::size_t>(sig->ticket->size(), kMaxSmallFile));
+            v.ticket.assign(reinterpret_cast<const std::uint8_t*>(t.data()),
+                            reinterpret_cast<const std::uint8_t*>(t.data()) + t.size());
+        }
+    }
+
+    // The CMS signature is judged for display too: its certificates and times are what is shown.
+    std::optional<CmsSignatureInfo> cmsInfo;
+    if (!adhoc) {
+        CmsVerdict cms = verifyDetachedCms(*sig->cms, primary.blob, anchors_);
+        CmsSignatureInfo info;
+        info.size = static_cast<std::uint32_t>(sig->cms->size());
+        info.signatureValid = cms.parsed && cms.signatureValid;
+        info.chainTrusted = cms.chain.trusted;
+        info.certificates = cms.chain.chain;
+        info.signingTime = cms.signingTime;
+        info.timestampTime = cms.timestampTime;
+        if (cms.signedCdhashes.empty()) {
+            info.cdhashesMatch = true;  // older signatures carry no CDHash list
+        } else {
+            info.cdhashesMatch = cms.signedCdhashes.size() == hashes.size();
+            for (std::size_t i = 0; info.cdhashesMatch && i < hashes.size(); ++i) {
+                auto signedHash = cms.signedCdhashes[i];
+                if (signedHash.size() > CS_CDHASH_LEN) signedHash.resize(CS_CDHASH_LEN);
+                info.cdhashesMatch = signedHash == hashes[i];
+            }
+        }
+        info.failure = cms.failure;
+        if (info.failure.empty() && !info.cdhashesMatch)
+            info.failure = "the CDHashes the signature lists do not match the code directories";
+        if (info.failure.empty() && !info.chainTrusted) info.failure = cms.chain.failure;
+        cmsInfo = std::move(info);
+        if (describe) v.cms = cmsInfo;
+    }
+
+    if (!options_.checkContents) return true;
+
+    // Every CodeDirectory must hash the code and the special slots; the signature covers none of the
+    // code itself, so one missed directory would let a page be swapped.
+    const std::uint64_t sigOffset = (*location)->offset;
+    std::map<std::pair<std::uint8_t, std::uint32_t>, std::vector<std::uint8_t>> fileDigests;
+    auto fileDigest = [&](std::uint8_t type, std::uint32_t which, const std::vector<std::uint8_t>& bytes) {
+        auto key = std::make_pair(type, which);
+        auto it = fileDigests.find(key);
+        if (it == fileDigests.end()) it = fileDigests.emplace(key, codeSignatureDigest(type, asSpan(bytes))).first;
+        return it->second;
+    };
+    for (const auto& cd : sig->codeDirectories) {
+        const std::uint64_t limit = cd.codeLimit();
+        if (limit > sigOffset || limit > sliceBytes.size())
+            return setFailure(CodeFailure::CodeModified);
+        const std::uint64_t page = cd.pageSize() ? cd.pageSize() : limit;
+        for (std::uint32_t i = 0; i < cd.nCodeSlots; ++i) {
+            const std::uint64_t start = std::uint64_t(i) * page;
+            const std::uint64_t end = std::min(start + page, limit);
+            if (start > end) return setFailure(CodeFailure::CodeModified);
+            auto digest = codeSignatureDigest(cd.hashType, sliceBytes.subspan(start, end - start));
+            if (!equalBytes(cd.codeSlot(i), digest)) return setFailure(CodeFailure::CodeModified);
+        }
+        auto blobSlot = [&](std::uint32_t k, const std::optional<ByteSpan>& blob) {
+            const bool bound = k <= cd.nSpecialSlots && !allZero(cd.specialSlot(k));
+            if (!blob) return !bound;
+            if (!bound) return false;  // a blob the directory does not vouch for was slipped in
+            return equalBytes(cd.specialSlot(k), codeSignatureDigest(cd.hashType, *blob));
+        };
+        if (!blobSlot(CSSLOT_REQUIREMENTS, sig->requirements) || !blobSlot(CSSLOT_ENTITLEMENTS, sig->entitlements) ||
+            !blobSlot(CSSLOT_DER_ENTITLEMENTS, sig->entitlementsDer))
+            return setFailure(CodeFailure::CodeModified);
+        auto fileSlot = [&](std::uint32_t k, const std::optional<std::vector<std::uint8_t>>* bytes) {
+            if (k > cd.nSpecialSlots || allZero(cd.specialSlot(k))) return 0;  // not bound
+            if (!bytes || !*bytes) return 1;                                   // bound but absent
+            return equalBytes(cd.specialSlot(k), fileDigest(cd.hashType, k, **bytes)) ? 0 : 2;
+        };
+        if (bundle) {
+            if (fileSlot(CSSLOT_INFOSLOT, &bundle->infoPlist) != 0) return setFailure(CodeFailure::CodeModified);
+        }
+        int resources = fileSlot(CSSLOT_RESOURCEDIR, bundle ? &bundle->codeResources : nullptr);
+        if (resources == 1)
+            return setFailure(CodeFailure::ResourcesModified,
+                              "code has no resources but signature indicates they must be present");
+        if (resources == 2) return setFailure(CodeFailure::ResourcesModified);
+    }
+    if (cmsInfo) {
+        if (!cmsInfo->signatureValid || !cmsInfo->cdhashesMatch) return setFailure(CodeFailure::CodeModified);
+        if (!cmsInfo->chainTrusted) return setFailure(CodeFailure::UntrustedChain);
+    }
+    return true;
+}
+
+std::vector<std::vector<std::uint8_t>> Verifier::nestedCdhashes(const std::string& path, std::string& failure) {
+    std::string executable = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        auto b = Bundle::open(path);
+        auto exe = b ? b->executablePath() : std::nullopt;
+        if (!exe) {
+            failure = codeFailureSentence(CodeFailure::NotSigned);
+            return {};
+        }
+        executable = *exe;
+    }
+    std::vector<std::vector<std::uint8_t>> all;
+    auto mapped = MappedFile::open(executable);
+    auto macho = mapped ? parseMachO(mapped->bytes()) : Result<MachOFile>(fail("unreadable"));
+    if (!macho) {
+        failure = codeFailureSentence(CodeFailure::NotSigned);
+        return {};
+    }
+    CodeVerifyOptions quiet = options_;
+    quiet.checkContents = false;
+    Verifier inner(quiet, anchors_);
+    for (const auto& slice : macho->slices) {
+        CodeVerdict scratch;
+        std::vector<std::vector<std::uint8_t>> hashes;
+        if (!inner.checkSlice(scratch, mapped->bytes(), slice, nullptr, false, &hashes)) {
+            failure = scratch.failure;
+            return {};
+        }
+        all.insert(all.end(), hashes.begin(), hashes.end());
+    }
+    return all;
+}
+
+CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
+    auto bundle = Bundle::open(v.path);
+    if (!bundle) {
+        v.kind = CodeKind::UnrecognizedDirectory;
+        return failed(std::move(v), CodeFailure::BundleUnrecognized);
+    }
+    const fs::path root = fs::absolute(v.path).lexically_normal();
+    std::string ext = root.extension().string();
+    const PlistDict* info = bundle->infoDictionary();
+    std::string packageType;
+    if (info) {
+        if (auto it = info->find("CFBundlePackageType"); it != info->end() && it->second.string())
+            packageType = *it->second.string();
+    }
+    std::string prefix;
+    if (ext == ".app" || packageType == "APPL") {
+        v.kind = CodeKind::AppBundle;
+        prefix = "app bundle";
+    } else if (bundle->layout() == Bundle::Layout::Framework || ext == ".framework" || packageType == "FMWK") {
+        v.kind = CodeKind::FrameworkBundle;
+        prefix = "framework bundle";
+    } else {
+        v.kind = CodeKind::Bundle;
+        prefix = "bundle";
+    }
+
+    std::string contentRoot;
+    switch (bundle->layout()) {
+    case Bundle::Layout::App: contentRoot = (root / "Contents").string(); break;
+    case Bundle::Layout::Framework: {
+        // The seal lives in the version Current names; problems are reported under that version.
+        std::error_code ec;
+        fs::path current = root / "Versions" / "Current";
+        fs::path target = fs::read_symlink(current, ec);
+        contentRoot = (ec || target.is_absolute()) ? current.string() : (root / "Versions" / target).lexically_normal().string();
+        break;
+    }
+    case Bundle::Layout::Shallow: contentRoot = root.string(); break;
+    }
+
+    BundleContext context;
+    context.infoPlist = readSmallFile(bundle->infoPlistPath());
+    const std::string sealPath = contentRoot + "/_CodeSignature/CodeResources";
+    context.codeResources = readSmallFile(sealPath);
+    if (bundle->layout() == Bundle::Layout::App) {
+        if (auto ticket = readSmallFile(contentRoot + "/CodeResources")) {
+            v.ticketStapled = true;
+            v.ticket = std::move(*ticket);
+        }
+    }
+
+    auto exe = bundle->executablePath();
+    if (!exe) {
+        v.format = prefix;
+        return failed(std::move(v), CodeFailure::NotSigned);
+    }
+    v.executablePath = fs::absolute(*exe).lexically_normal().string();
+    v = verifyMachOFile(std::move(v), &context);
+    v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
+    if (!v.isSigned) return v;
+
+    if (info && infoPlistBound_) v.infoPlistEntries = static_cast<int>(info->size());
+
+    std::optional<CodeResources> seal;
+    if (context.codeResources) {
+        auto parsed = parseCodeResources(asSpan(*context.codeResources));
+        if (parsed) {
+            seal = std::move(*parsed);
+            v.sealedResources = SealedResourcesInfo{seal->version(), static_cast<int>(seal->rulesInForce().size()),
+                                                    static_cast<int>(seal->filesInForce().size())};
+        } else if (options_.checkContents && v.failureKind == CodeFailure::None) {
+            return failed(std::move(v), CodeFailure::ResourcesModified, "resource envelope is obsolete or invalid");
+        }
+    }
+    if (!options_.checkContents || v.failureKind != CodeFailure::None || !seal) return v;
+
+    std::set<std::string> excluded;
+    excluded.insert("_CodeSignature");
+    if (bundle->layout() == Bundle::Layout::App) excluded.insert("CodeResources");
+    std::error_code ec;
+    fs::path exeRel = fs::path(v.executablePath).lexically_relative(contentRoot);
+    if (!exeRel.empty() && exeRel.native().rfind("..", 0) != 0) excluded.insert(exeRel.string());
+    checkResources(v, contentRoot, *seal, excluded, depth);
+    if (v.failureKind == CodeFailure::None) v.valid = true;
+    return v;
+}
+
+void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
+                              const std::set<std::string>& excluded, int depth) {
+    auto rules = ResourceRuleSet::compile(seal.rulesInForce());
+    if (!rules) {
+        v = failed(std::move(v), CodeFailure::ResourcesModified, "resource envelope is obsolete or invalid");
+        return;
+    }
+    const auto& sealed = seal.filesInForce();
+    const bool v2 = seal.hasVersion2;
+
+    struct Job {
+        std::string relative;
+        const SealedResource* entry;
+        bool sha1;
+        bool sha256;
+    };
+    std::vector<Job> jobs;
+    std::set<std::string> seen;
+    std::vector<std::pair<std::string, std::string>> problems;  // (relative path, line)
+    auto abs = [&](const std::string& rel) { return contentRoot + "/" + rel; };
+    bool nestedFailure = false;
+    std::string nestedSentence;
+
+    auto checkNested = [&](const std::string& rel, const SealedResource& entry) {
+        if (options_.deep) {
+            CodeVerdict inner = verify(abs(rel), depth + 1);
+            if (!inner.valid) {
+                if (!nestedFailure) {
+                    nestedFailure = true;
+                    nestedSentence = inner.failure;
+                    for (const auto& p : inner.resourceProblems) problems.emplace_back(rel, p);
+                    problems.emplace_back(rel, "In subcomponent: " + abs(rel));
+                }
+                return;
+            }
+        }
+        std::string failure;
+        auto hashes = nestedCdhashes(abs(rel), failure);
+        if (!failure.empty()) {
+            problems.emplace_back(rel, "file modified: " + abs(rel));
+            return;
+        }
+        bool found = std::any_of(hashes.begin(), hashes.end(), [&](const auto& h) { return h == *entry.cdhash; });
+        if (!found) problems.emplace_back(rel, "file modified: " + abs(rel));
+    };
+
+    std::error_code ec;
+    fs::recursive_directory_iterator it(contentRoot, fs::directory_options::none, ec), end;
+    if (ec) {
+        v = failed(std::move(v), CodeFailure::ResourcesModified);
+        return;
+    }
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        std::string rel = p.lexically_relative(contentRoot).generic_string();
+        if (it.depth() == 0 && excluded.count(rel)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) it.disable_recursion_pending();
+            continue;
+        }
+        if (excluded.count(rel)) continue;
+        if (it.depth() > kMaxDirectoryDepth) {
+            v = failed(std::move(v), CodeFailure::ResourcesModified, "bundle folders are nested too deeply");
+            return;
+        }
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) continue;
+        auto sealedIt = sealed.find(rel);
+        const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
+        if (S_ISDIR(st.st_mode)) {
+            // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
+            // rule applies is code added after signing.
+            const ResourceRule* rule = rules->match(rel);
+            if (entry) {
+                it.disable_recursion_pending();
+                seen.insert(rel);
+                if (entry->cdhash) checkNested(rel, *entry);
+                else problems.emplace_back(rel, "file modified: " + abs(rel));
+            } else if (v2 && rule && rule->nested && !rule->omit && Bundle::open(p.string())) {
+                it.disable_recursion_pending();
+                problems.emplace_back(rel, "file added: " + abs(rel));
+            }
+            continue;
+        }
+        const ResourceRule* rule = rules->match(rel);
+        if (!entry) {
+            if (rule && !rule->omit) problems.emplace_back(rel, "file added: " + abs(rel));
+            continue;
+        }
+        seen.insert(rel);
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code lec;
+            fs::path target = fs::read_symlink(p, lec);
+            if (!entry->symlink || lec || target.string() != *entry->symlink) {
+                problems.emplace_back(rel, "file modified: " + abs(rel));
+            } else if (options_.strict) {
+                fs::path resolved = (p.parent_path() / target).lexically_normal();
+                fs::path inside = resolved.lexically_relative(contentRoot);
+                if (target.is_absolute() || inside.empty() || inside.native().rfind("..", 0) == 0)
+                    problems.emplace_back(rel, "invalid destination for symbolic link in bundle: " + abs(rel));
+            }
+            continue;
+        }
+        if (entry->symlink || !S_ISREG(st.st_mode)) {
+            problems.emplace_back(rel, "file modified: " + abs(rel));
+            continue;
+        }
+        if (entry->cdhash) {
+            checkNested(rel, *entry);
+            continue;
+        }
+        Job job{rel, entry, false, false};
+        if (v2 && entry->hash2) {
+            job.sha256 = true;
+            job.sha1 = options_.strict && entry->hash.has_value();
+        } else if (entry->hash) {
+            job.sha1 = true;
+        } else {
+            problems.emplace_back(rel, "file modified: " + abs(rel));
+            continue;
+        }
+        jobs.push_back(std::move(job));
+    }
+    if (ec) {
+        v = failed(std::move(v), CodeFailure::ResourcesModified, "a sealed resource could not be read");
+        return;
+    }
+
+    // Hash the sealed files, on several threads when there are enough to pay for them.
+    std::vector<char> bad(jobs.size(), 0);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        std::vector<std::uint8_t> buffer;
+        for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
+            const Job& j = jobs[i];
+            FileDigests d = hashFile(abs(j.relative), j.sha1, j.sha256, buffer);
+            bool ok = d.readable;
+            if (ok && j.sha256) ok = d.sha256 == *j.entry->hash2;
+            if (ok && j.sha1) ok = d.sha1 == *j.entry->hash;
+            bad[i] = ok ? 0 : 1;
+        }
+    };
+    unsigned threads = options_.threads;
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    if (jobs.size() < 8) threads = 1;
+    threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(jobs.size(), 1)));
+    std::vector<std::thread> pool;
+    try {
+        for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked is only slower.
+    }
+    work();
+    for (auto& t : pool) t.join();
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (bad[i]) problems.emplace_back(jobs[i].relative, "file modified: " + abs(jobs[i].relative));
+
+    for (const auto& [rel, entry] : sealed) {
+        if (seen.count(rel) || entry.optional) continue;
+        // An optional rule (localizations) makes its files optional even where the entry does not say so.
+        const ResourceRule* rule = rules->match(rel);
+        if (rule && rule->optional) continue;
+        problems.emplace_back(rel, "file missing: " + abs(rel));
+    }
+
+    if (problems.empty()) return;
+    std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& p : problems) v.resourceProblems.push_back(std::move(p.second));
+    if (nestedFailure) v = failed(std::move(v), CodeFailure::NestedCodeInvalid, nestedSentence);
+    else v = failed(std::move(v), CodeFailure::ResourcesModified);
+}
+
+}  // namespace
+
+CodeVerdict verifyCode(const std::string& path, const CodeVerifyOptions& options, const TrustAnchors& anchors) {
+    Verifier verifier(options, anchors);
+    return verifier.verify(path, 0);
+}
+
+std::string codeFailureSentence(CodeFailure failure) {
+    switch (failure) {
+    case CodeFailure::None: return "";
+    case CodeFailure::NoSuchFile: return "No such file or directory";
+    case CodeFailure::NotSigned: return "code object is not signed at all";
+    case CodeFailure::BundleUnrecognized: return "bundle format unrecognized, invalid, or unsuitable";
+    case CodeFailure::ArchitectureMissing: return "the requested architecture is not present in the code";
+    case CodeFailure::Malformed: return "invalid or unsupported format for signature";
+    case CodeFailure::CodeModified: return "invalid signature (code or signature have been modified)";
+    case CodeFailure::ResourcesModified: return "a sealed resource is missing or invalid";
+    case CodeFailure::NestedCodeInvalid: return "nested code is modified or invalid";
+    case CodeFailure::UntrustedChain: return "CSSMERR_TP_NOT_TRUSTED";
+    }
+    return "";
+}
+
+std::string codeDirectoryFlagNames(std::uint32_t flags) {
+    static const std::pair<std::uint32_t, const char*> names[] = {
+        {CS_ADHOC, "adhoc"},
+        {CS_HARD, "hard"},
+        {CS_KILL, "kill"},
+        {CS_CHECK_EXPIRATION, "expires"},
+        {CS_RESTRICT, "restrict"},
+        {CS_ENFORCEMENT, "enforcement"},
+        {CS_REQUIRE_LV, "library-validation"},
+        {CS_RUNTIME, "runtime"},
+        {CS_LINKER_SIGNED, "linker-signed"},
+    };
+    std::string out;
+    for (const auto& [bit, name] : names) {
+        if (!(flags & bit)) continue;
+        if (!out.empty()) out += ',';
+        out += name;
+    }
+    return out.empty() ? "none" : out;
+}
+
+std::string hashTypeName(std::uint8_t hashType) {
+    switch (hashType) {
+    case CS_HASHTYPE_SHA1: return "sha1";
+    case CS_HASHTYPE_SHA256: return "sha256";
+    case CS_HASHTYPE_SHA256_TRUNCATED: return "sha256-truncated";
+    case CS_HASHTYPE_SHA384: return "sha384";
+    default: return "unknown";
+    }
+}
+
+}  // namespace tessarin
