@@ -21,6 +21,13 @@ public:
     // One key, localized from InfoPlist.strings for the user's language, falling back to the
     // development region, then to the Info.plist itself.
     std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) const;
+    // The same with the user's languages given, most preferred first ("fr_CA", "de").
+    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key,
+                                                         const std::vector<std::string>& languages) const;
+    // The InfoPlist.strings that localizes the information for these languages, if any: the first
+    // that exists of the languages' .lproj folders, then the development region's, "en", "English"
+    // and "Base".
+    std::optional<std::string> localizedInfoStringsPath(const std::vector<std::string>& languages) const;
     // The main executable's path, when the information names one that exists.
     std::optional<std::string> executablePath() const;
     // CPU types of the main executable's slices in slice order; nothing when there is no
@@ -31,6 +38,10 @@ public:
     Layout layout() const { return layout_; }
     std::string infoPlistPath() const;
     std::string resourcesPath() const;
+
+    // The user's language from the process's message locale (as the C library resolves it), or
+    // nothing for the C and POSIX locales.
+    static std::vector<std::string> preferredLanguages();
 
 private:
     std::string path_;

@@ -1,1 +1,2 @@
 # Bundle fixture builders.
+target_sources(tessarin_testsupport PRIVATE BundleBuilder.cpp)
