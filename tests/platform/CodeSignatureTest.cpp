@@ -1,0 +1,320 @@
+// The SuperBlob and CodeDirectory reader: what a real signature holds, and clean refusal of
+// hostile ones (huge counts, offsets past the end, overlapping and self-referencing blobs).
+#include "CodeSignature.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "CodeResources.h"
+#include "MachO.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+
+using namespace tessarin;
+using tessarin::test::Bytes;
+
+namespace {
+
+constexpr std::int32_t kArm64 = 0x0100000C;
+constexpr std::int32_t kX86_64 = 0x01000007;
+
+ByteSpan span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
+
+void put(Bytes& b, std::size_t at, std::uint32_t v) { test::putU32(b, at, v, true); }
+
+// The signature bytes of a signed thin image.
+Bytes signatureOf(const Bytes& image) {
+    auto macho = parseMachO(span(image));
+    EXPECT_TRUE(macho.ok());
+    auto loc = findCodeSignature(span(image), macho->slices[0]);
+    EXPECT_TRUE(loc.ok() && loc->has_value());
+    return Bytes(image.begin() + static_cast<std::ptrdiff_t>((*loc)->offset),
+                 image.begin() + static_cast<std::ptrdiff_t>((*loc)->offset + (*loc)->size));
+}
+
+Bytes signedImage(test::SignOptions o = {}) {
+    return test::signMachO(test::thinMachO(kArm64, 0), o);
+}
+
+// A SuperBlob by hand: entries of (type, offset) and a total size, the rest zero.
+Bytes superBlob(std::uint32_t count, std::uint32_t length, std::vector<std::pair<std::uint32_t, std::uint32_t>> entries,
+                std::size_t size) {
+    Bytes b(size, 0);
+    put(b, 0, CSMAGIC_EMBEDDED_SIGNATURE);
+    put(b, 4, length);
+    put(b, 8, count);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        put(b, 12 + i * 8, entries[i].first);
+        put(b, 16 + i * 8, entries[i].second);
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
+    test::SignOptions o;
+    o.identifier = "com.example.reader";
+    o.teamId = "ABCDE12345";
+    o.flags = CS_RUNTIME;
+    o.runtime = 0x000e0000;
+    o.entitlementsXml = "<plist><dict/></plist>";
+    o.entitlementsDer = Bytes{0x70, 0x00};
+    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage(o))));
+    ASSERT_TRUE(sig.ok()) << sig.error();
+    ASSERT_EQ(sig->codeDirectories.size(), 2u);
+    const auto& primary = sig->codeDirectories[0];
+    const auto& alternate = sig->codeDirectories[1];
+    EXPECT_EQ(primary.slot, CSSLOT_CODEDIRECTORY);
+    EXPECT_EQ(primary.hashType, CS_HASHTYPE_SHA1);
+    EXPECT_EQ(alternate.slot, CSSLOT_ALTERNATE_CODEDIRECTORIES);
+    EXPECT_EQ(alternate.hashType, CS_HASHTYPE_SHA256);
+    EXPECT_EQ(primary.identifier, "com.example.reader");
+    EXPECT_EQ(alternate.teamId, "ABCDE12345");
+    EXPECT_EQ(primary.flags, CS_RUNTIME | CS_ADHOC);
+    EXPECT_TRUE(primary.hasRuntime);
+    EXPECT_EQ(primary.runtime, 0x000e0000u);
+    EXPECT_EQ(primary.nSpecialSlots, 7u);
+    EXPECT_EQ(sig->requirementsCount, 1u);
+    ASSERT_TRUE(sig->entitlementsPayload());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sig->entitlementsPayload()->data()),
+                          sig->entitlementsPayload()->size()),
+              "<plist><dict/></plist>");
+    EXPECT_TRUE(sig->entitlementsDer);
+    ASSERT_TRUE(sig->cms);
+    EXPECT_TRUE(sig->cms->empty()) << "ad hoc code carries an empty signature wrapper";
+}
+
+TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
+    test::SignOptions old;
+    old.version = 0x20100;
+    old.teamId = "IGNORED";  // versions before 0x20200 have no team field
+    auto a = parseEmbeddedSignature(span(signatureOf(signedImage(old))));
+    ASSERT_TRUE(a.ok()) << a.error();
+    EXPECT_EQ(a->primary()->teamId, "");
+    EXPECT_FALSE(a->primary()->hasExecSeg);
+    EXPECT_FALSE(a->primary()->hasRuntime);
+
+    test::SignOptions execSeg;
+    execSeg.version = 0x20400;
+    execSeg.teamId = "TEAM";
+    auto b = parseEmbeddedSignature(span(signatureOf(signedImage(execSeg))));
+    ASSERT_TRUE(b.ok()) << b.error();
+    EXPECT_EQ(b->primary()->teamId, "TEAM");
+    EXPECT_TRUE(b->primary()->hasExecSeg);
+    EXPECT_EQ(b->primary()->execSegFlags, CS_EXECSEG_MAIN_BINARY);
+    EXPECT_FALSE(b->primary()->hasRuntime);
+}
+
+TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
+    test::SignOptions o;
+    o.linkerSigned = true;
+    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage(o))));
+    ASSERT_TRUE(sig.ok()) << sig.error();
+    EXPECT_EQ(sig->codeDirectories.size(), 1u);
+    EXPECT_EQ(sig->primary()->hashType, CS_HASHTYPE_SHA256);
+    EXPECT_EQ(sig->primary()->flags, CS_ADHOC | CS_LINKER_SIGNED);
+    EXPECT_FALSE(sig->requirements);
+    EXPECT_FALSE(sig->cms);
+}
+
+TEST(EmbeddedSignature, CdhashIsTheDirectoryDigestCutToTwentyBytes) {
+    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage())));
+    ASSERT_TRUE(sig.ok());
+    for (const auto& cd : sig->codeDirectories) {
+        auto full = codeDirectoryHashFull(cd);
+        auto cut = codeDirectoryHash(cd);
+        EXPECT_EQ(full.size(), hashTypeLength(cd.hashType));
+        ASSERT_EQ(cut.size(), 20u);
+        EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin()));
+    }
+}
+
+TEST(HostileSignature, CountsTheBytesCannotHoldAreRefused) {
+    auto r = parseEmbeddedSignature(span(superBlob(0xF0000000u, 64, {}, 64)));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("does not fit"), std::string::npos) << r.error();
+}
+
+TEST(HostileSignature, LengthsAndOffsetsPastTheEndAreRefused) {
+    // SuperBlob claims more bytes than the load command gives.
+    EXPECT_FALSE(parseEmbeddedSignature(span(superBlob(0, 4096, {}, 64))).ok());
+    // A blob offset past the end.
+    EXPECT_FALSE(parseEmbeddedSignature(span(superBlob(1, 64, {{0, 0xFFFFFFF0u}}, 64))).ok());
+    // A blob whose own length runs past the end.
+    Bytes b = superBlob(1, 64, {{0, 20}}, 64);
+    put(b, 20, CSMAGIC_CODEDIRECTORY);
+    put(b, 24, 0x7FFFFFFF);
+    auto r = parseEmbeddedSignature(span(b));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("past the SuperBlob's end"), std::string::npos) << r.error();
+    // Truncated header.
+    EXPECT_FALSE(parseEmbeddedSignature(span(Bytes{0xfa, 0xde, 0x0c})).ok());
+}
+
+TEST(HostileSignature, OverlappingAndSelfReferencingBlobsAreRefused) {
+    Bytes real = signatureOf(signedImage());
+    auto good = parseEmbeddedSignature(span(real));
+    ASSERT_TRUE(good.ok());
+    ASSERT_GE(good->index.size(), 2u);
+
+    Bytes overlap = real;  // second blob starts inside the first
+    put(overlap, 16 + 8, good->index[0].offset + 8);
+    auto r = parseEmbeddedSignature(span(overlap));
+    EXPECT_FALSE(r.ok());
+
+    Bytes self = real;  // a blob that is the SuperBlob itself
+    put(self, 16, 0);
+    r = parseEmbeddedSignature(span(self));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("index"), std::string::npos) << r.error();
+
+    Bytes twice = real;  // the same slot listed twice
+    put(twice, 12 + 8, good->index[0].type);
+    EXPECT_FALSE(parseEmbeddedSignature(span(twice)).ok());
+}
+
+TEST(HostileSignature, CodeDirectoryWithImpossibleSlotCountsIsRefused) {
+    Bytes real = signatureOf(signedImage());
+    auto good = parseEmbeddedSignature(span(real));
+    ASSERT_TRUE(good.ok());
+    const std::size_t cd = good->index[0].offset;  // the primary directory
+
+    Bytes codeSlots = real;
+    put(codeSlots, cd + 28, 0xFFFFFFFFu);
+    EXPECT_FALSE(parseEmbeddedSignature(span(codeSlots)).ok());
+
+    Bytes special = real;
+    put(special, cd + 24, 0x40000000u);
+    EXPECT_FALSE(parseEmbeddedSignature(span(special)).ok());
+
+    Bytes fewer = real;  // one slot too few for the code limit: a page would go unchecked
+    put(fewer, cd + 28, good->primary()->nCodeSlots - 1);
+    EXPECT_FALSE(parseEmbeddedSignature(span(fewer)).ok());
+
+    Bytes hashType = real;
+    hashType[cd + 37] = 9;
+    EXPECT_FALSE(parseEmbeddedSignature(span(hashType)).ok());
+
+    Bytes ident = real;
+    put(ident, cd + 20, good->index[0].length + 100);
+    EXPECT_FALSE(parseEmbeddedSignature(span(ident)).ok());
+
+    Bytes version = real;
+    put(version, cd + 8, 0x30000);
+    EXPECT_FALSE(parseEmbeddedSignature(span(version)).ok());
+}
+
+TEST(HostileSignature, RequirementsCountInTheBillionsIsRefused) {
+    Bytes real = signatureOf(signedImage());
+    auto good = parseEmbeddedSignature(span(real));
+    ASSERT_TRUE(good.ok());
+    for (const auto& e : good->index) {
+        if (e.type != CSSLOT_REQUIREMENTS) continue;
+        Bytes bad = real;
+        put(bad, e.offset + 8, 3000000000u);
+        EXPECT_FALSE(parseEmbeddedSignature(span(bad)).ok());
+        return;
+    }
+    FAIL() << "no requirements blob";
+}
+
+TEST(SignatureLocation, CommandPointingPastTheSliceIsAnError) {
+    Bytes image = signedImage();
+    auto macho = parseMachO(span(image));
+    ASSERT_TRUE(macho.ok());
+    auto commands = parseLoadCommands(span(image), macho->slices[0]);
+    ASSERT_TRUE(commands.ok());
+    for (const auto& c : *commands) {
+        if (c.cmd != 0x1d) continue;
+        test::putU32(image, c.offset + 12, 0xFFFFFF00u, false);
+    }
+    macho = parseMachO(span(image));
+    ASSERT_TRUE(macho.ok());
+    auto loc = findCodeSignature(span(image), macho->slices[0]);
+    EXPECT_FALSE(loc.ok());
+}
+
+TEST(SignatureLocation, UnsignedSliceHasNone) {
+    Bytes image = test::thinMachO(kX86_64, 3);
+    auto macho = parseMachO(span(image));
+    ASSERT_TRUE(macho.ok());
+    auto loc = findCodeSignature(span(image), macho->slices[0]);
+    ASSERT_TRUE(loc.ok());
+    EXPECT_FALSE(loc->has_value());
+}
+
+TEST(ResourceRules, HeaviestMatchingRuleGoverns) {
+    auto rules = ResourceRuleSet::compile(test::defaultRules2());
+    ASSERT_TRUE(rules.ok());
+    const ResourceRule* r = rules->match("Resources/en.lproj/Main.strings");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->optional);
+    r = rules->match("Resources/en.lproj/locversion.plist");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->omit);
+    r = rules->match("Resources/deep/.DS_Store");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->omit);
+    r = rules->match("Frameworks/Foo.framework");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->nested);
+    r = rules->match("Info.plist");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->omit);
+}
+
+TEST(ResourceRules, VeryLongPathsMatchWithoutTrouble) {
+    auto rules = ResourceRuleSet::compile(test::defaultRules2());
+    ASSERT_TRUE(rules.ok());
+    std::string path = "Resources/";
+    for (int i = 0; i < 20000; ++i) path += "abcd/";
+    path += ".DS_Store";
+    const ResourceRule* r = rules->match(path);
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->omit);
+}
+
+TEST(ResourceRules, InvalidExpressionIsAnError) {
+    auto rules = ResourceRuleSet::compile({{"^(unclosed", false, false, false, 1}});
+    ASSERT_FALSE(rules.ok());
+    EXPECT_NE(rules.error().find("^(unclosed"), std::string::npos);
+}
+
+TEST(CodeResourcesFile, ReadsBothGenerationsOfSeal) {
+    const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict>
+<key>files</key><dict>
+  <key>Resources/a.txt</key><data>AAECAwQFBgcICQoLDA0ODxAREhM=</data>
+  <key>Resources/en.lproj/b.strings</key><dict><key>hash</key><data>AAECAwQFBgcICQoLDA0ODxAREhM=</data><key>optional</key><true/></dict>
+</dict>
+<key>files2</key><dict>
+  <key>Resources/link</key><dict><key>symlink</key><string>a.txt</string></dict>
+  <key>Frameworks/F.framework</key><dict><key>cdhash</key><data>AAECAwQFBgcICQoLDA0ODxAREhM=</data><key>requirement</key><string>identifier "f"</string></dict>
+</dict>
+<key>rules</key><dict><key>^Resources/</key><true/></dict>
+<key>rules2</key><dict><key>^.*</key><true/><key>^Info\.plist$</key><dict><key>omit</key><true/><key>weight</key><real>20</real></dict></dict>
+</dict></plist>)";
+    auto cr = parseCodeResources({reinterpret_cast<const std::byte*>(xml.data()), xml.size()});
+    ASSERT_TRUE(cr.ok()) << cr.error();
+    EXPECT_EQ(cr->version(), 2);
+    EXPECT_EQ(cr->files.size(), 2u);
+    EXPECT_TRUE(cr->files.at("Resources/en.lproj/b.strings").optional);
+    EXPECT_EQ(cr->files.at("Resources/a.txt").hash->size(), 20u);
+    EXPECT_EQ(*cr->files2.at("Resources/link").symlink, "a.txt");
+    EXPECT_TRUE(cr->files2.at("Frameworks/F.framework").cdhash);
+    ASSERT_EQ(cr->rules2.size(), 2u);
+    EXPECT_EQ(cr->rulesInForce().size(), 2u);
+    EXPECT_EQ(cr->rules2[1].weight, 20);
+    EXPECT_TRUE(cr->rules2[1].omit);
+}
+
+TEST(CodeResourcesFile, EntriesThatSealNothingAreRefused) {
+    const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>files2</key><dict><key>x</key><dict><key>optional</key><true/></dict></dict></dict></plist>)";
+    auto cr = parseCodeResources({reinterpret_cast<const std::byte*>(xml.data()), xml.size()});
+    ASSERT_FALSE(cr.ok());
+    EXPECT_NE(cr.error().find("\"x\""), std::string::npos);
+}

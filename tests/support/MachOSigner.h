@@ -1,0 +1,64 @@
+// A test-only code signer: gives MachOBuilder images a real embedded signature (CodeDirectories,
+// requirements, entitlements, ad hoc or CMS) and seals bundles with _CodeSignature/CodeResources.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CodeResources.h"
+
+namespace tessarin::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Produces a detached CMS SignedData over `content` (the primary CodeDirectory) whose signed
+// attributes list `cdhashes` (one per CodeDirectory, slot order). SigningChain::signCms fits here.
+using CmsSigner = std::function<Bytes(const Bytes& content, const std::vector<Bytes>& cdhashes)>;
+
+struct SignOptions {
+    std::string identifier = "com.example.tool";
+    std::string teamId;               // none when empty
+    std::uint32_t flags = 0;          // CS_* flags; CS_ADHOC is added for ad hoc signatures
+    CmsSigner cms;                    // empty: ad hoc (an empty signature wrapper, as real ad hoc code has)
+    bool sha1Primary = true;          // SHA-1 primary with a SHA-256 alternate; else SHA-256 only
+    std::uint32_t version = 0x20500;
+    std::uint32_t runtime = 0;        // hardened runtime version when nonzero
+    std::uint8_t pageSizeLog2 = 12;
+    std::optional<std::string> entitlementsXml;
+    std::optional<Bytes> entitlementsDer;
+    std::optional<Bytes> infoPlist;      // special slot -1
+    std::optional<Bytes> codeResources;  // special slot -3
+    bool designatedRequirement = true;   // one requirement in the set (else an empty set)
+    bool linkerSigned = false;           // as a linker writes it: no requirements blob, no wrapper
+};
+
+// Signs a thin image built by MachOBuilder: appends LC_SEGMENT(_64) __LINKEDIT and
+// LC_CODE_SIGNATURE and writes the signature at the end of the image.
+Bytes signMachO(Bytes image, const SignOptions& options);
+// Signs every slice of a thin or fat file (fat: rebuilt with the same slice order and types).
+Bytes signMachOFile(const Bytes& file, const SignOptions& options);
+
+// The rule sets a signer writes by default ("rules" and "rules2").
+std::vector<ResourceRule> defaultRules();
+std::vector<ResourceRule> defaultRules2();
+
+struct BundleSignOptions {
+    SignOptions code;                     // for the main executable (identifier etc.)
+    std::vector<ResourceRule> rules = defaultRules();
+    std::vector<ResourceRule> rules2 = defaultRules2();
+    bool signNested = true;               // sign nested bundles and Mach-O helpers first, inner first
+};
+
+// Seals a bundle in place (app: Contents/, framework: Versions/Current, else flat): signs nested
+// code, writes _CodeSignature/CodeResources with files/files2/rules/rules2 and signs the main
+// executable with its Info.plist and CodeResources slots bound. Throws on an unusable bundle.
+void signBundle(const std::string& bundlePath, const BundleSignOptions& options);
+
+// The CDHash a container seals for nested code: the strongest CodeDirectory's, of the first slice.
+Bytes sealCdhash(const Bytes& file);
+
+}  // namespace tessarin::test
