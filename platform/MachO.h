@@ -30,6 +30,9 @@ struct MachOSlice {
     std::uint32_t ncmds = 0;
     std::uint32_t sizeofcmds = 0;
     std::uint32_t flags = 0;
+    // False for a fat slice that holds something other than a Mach-O image (a static library
+    // archive, say): only cputype, cpusubtype, offset and size are then meaningful.
+    bool machO = true;
 };
 
 struct MachOFile {
@@ -40,6 +43,7 @@ struct MachOFile {
 
 // Reads a thin or fat Mach-O file's headers. Malformed input gives an error sentence in the format's
 // own terms; nothing is allocated from the file's counts before they are bounded by its size.
+// Slices are numbered from 0 in messages, in the order of the fat entries.
 Result<MachOFile> parseMachO(std::span<const std::byte> bytes);
 
 // The load commands of one slice, checked against the slice's bounds and sizeofcmds.
