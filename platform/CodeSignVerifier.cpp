@@ -464,7 +464,11 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         v.format = prefix;
         return failed(std::move(v), CodeFailure::NotSigned);
     }
-    v.executablePath = fs::absolute(*exe).lexically_normal().string();
+    // Named inside the content folder even when reached through a framework's top-level links.
+    std::error_code ec;
+    fs::path exeRel = fs::weakly_canonical(*exe, ec).lexically_relative(fs::weakly_canonical(contentRoot, ec));
+    const bool inside = !ec && !exeRel.empty() && exeRel.native().rfind("..", 0) != 0;
+    v.executablePath = inside ? contentRoot + "/" + exeRel.generic_string() : fs::absolute(*exe).lexically_normal().string();
     v = verifyMachOFile(std::move(v), &context);
     v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     if (!v.isSigned) return v;
@@ -487,9 +491,7 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     std::set<std::string> excluded;
     excluded.insert("_CodeSignature");
     if (bundle->layout() == Bundle::Layout::App) excluded.insert("CodeResources");
-    std::error_code ec;
-    fs::path exeRel = fs::path(v.executablePath).lexically_relative(contentRoot);
-    if (!exeRel.empty() && exeRel.native().rfind("..", 0) != 0) excluded.insert(exeRel.string());
+    if (inside) excluded.insert(exeRel.generic_string());
     checkResources(v, contentRoot, *seal, excluded, depth);
     if (v.failureKind == CodeFailure::None) v.valid = true;
     return v;
@@ -566,14 +568,15 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
         if (S_ISDIR(st.st_mode)) {
             // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
-            // rule applies is code added after signing.
+            // rule applies is code added after signing. Only folders with an extension count as
+            // bundles here: "Resources" of a framework holds an Info.plist too.
             const ResourceRule* rule = rules->match(rel);
             if (entry) {
                 it.disable_recursion_pending();
                 seen.insert(rel);
                 if (entry->cdhash) checkNested(rel, *entry);
                 else problems.emplace_back(rel, "file modified: " + abs(rel));
-            } else if (v2 && rule && rule->nested && !rule->omit && Bundle::open(p.string())) {
+            } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
                 it.disable_recursion_pending();
                 problems.emplace_back(rel, "file added: " + abs(rel));
             }

@@ -420,7 +420,8 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
         if (rel == exeRel) continue;
         const ResourceRule* r2 = rules2->match(rel);
         if (it->is_directory() && !it->is_symlink()) {
-            if (r2 && r2->nested && layoutOf(it->path().string())) {
+            // Only a folder with an extension can be nested code ("Resources" holds an Info.plist too).
+            if (r2 && r2->nested && it->path().has_extension() && layoutOf(it->path().string())) {
                 it.disable_recursion_pending();
                 BundleSignOptions inner = options;
                 std::string nestedInfo = layoutOf(it->path().string())->infoPlist;

@@ -1,0 +1,522 @@
+// Verification of signed code: intact fixtures pass, and each kind of tampering (code page, special
+// slot, CodeDirectory, CMS, sealed resource, added or removed file, nested code) is caught.
+#include "CodeSignVerifier.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "CodeSignature.h"
+#include "MachO.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "Plist.h"
+#include "TempDir.h"
+
+using namespace tessarin;
+using tessarin::test::Bytes;
+using tessarin::test::TempDir;
+
+namespace {
+
+constexpr std::int32_t kArm64 = 0x0100000C;
+constexpr std::int32_t kX86_64 = 0x01000007;
+
+const TrustAnchors& noAnchors() {
+    static TrustAnchors none;
+    return none;
+}
+
+CodeVerdict verify(const std::string& path, CodeVerifyOptions o = {}) { return verifyCode(path, o, noAnchors()); }
+
+CodeVerdict display(const std::string& path) {
+    CodeVerifyOptions o;
+    o.checkContents = false;
+    return verifyCode(path, o, noAnchors());
+}
+
+Bytes adhocThin(std::int32_t cputype = kArm64, test::SignOptions o = {}) {
+    return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
+}
+
+ByteSpan span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
+
+// Offset in the file of a signature blob of the given slot type (first slice).
+std::size_t blobOffset(const Bytes& file, std::uint32_t type) {
+    auto macho = parseMachO(span(file));
+    auto loc = findCodeSignature(span(file), macho->slices[0]);
+    const std::size_t base = macho->slices[0].offset + (*loc)->offset;
+    auto sig = parseEmbeddedSignature(span(file).subspan(base, (*loc)->size));
+    for (const auto& e : sig->index)
+        if (e.type == type) return base + e.offset;
+    ADD_FAILURE() << "no blob of type " << type;
+    return 0;
+}
+
+std::string infoPlist(const std::string& executable, const std::string& identifier = "com.example.app") {
+    PlistDict d;
+    d["CFBundleExecutable"] = PlistValue(executable);
+    d["CFBundleIdentifier"] = PlistValue(identifier);
+    d["CFBundlePackageType"] = PlistValue("APPL");
+    d["CFBundleShortVersionString"] = PlistValue("1.0");
+    return toXmlPlist(PlistValue(std::move(d)));
+}
+
+// A small app: Info.plist, main executable, resources (one localized), a symlink.
+std::string makeApp(const TempDir& dir, const std::string& name = "Example.app") {
+    const std::string app = dir / name;
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/PkgInfo", std::string("APPL????"));
+    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
+    test::writeFile(app + "/Contents/Resources/en.lproj/Main.strings", std::string("\"a\" = \"b\";\n"));
+    test::writeFile(app + "/Contents/Resources/Base.lproj/View.nib", std::string("nib"));
+    std::filesystem::create_symlink("data.txt", app + "/Contents/Resources/alias.txt");
+    return app;
+}
+
+std::string makeFramework(const std::string& path, const std::string& name) {
+    const std::string v = path + "/Versions/A";
+    PlistDict d;
+    d["CFBundleExecutable"] = PlistValue(name);
+    d["CFBundleIdentifier"] = PlistValue("com.example." + name);
+    d["CFBundlePackageType"] = PlistValue("FMWK");
+    test::writeFile(v + "/Resources/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(v + "/" + name, test::thinMachO(kX86_64, 3));
+    std::filesystem::create_symlink("A", path + "/Versions/Current");
+    std::filesystem::create_symlink("Versions/Current/" + name, path + "/" + name);
+    std::filesystem::create_symlink("Versions/Current/Resources", path + "/Resources");
+    return path;
+}
+
+void flipByte(const std::string& path, std::size_t offset) {
+    std::string bytes = test::readFile(path);
+    ASSERT_LT(offset, bytes.size());
+    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x5a);
+    test::writeFile(path, bytes);
+}
+
+test::BundleSignOptions appOptions() {
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    return o;
+}
+
+}  // namespace
+
+TEST(MachOVerification, IntactAdHocCodeIsValid) {
+    TempDir dir;
+    test::SignOptions o;
+    o.entitlementsXml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>";
+    test::writeFile(dir / "tool", adhocThin(kArm64, o));
+    CodeVerdict v = verify(dir / "tool");
+    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.isSigned);
+    EXPECT_TRUE(v.adhoc);
+    EXPECT_EQ(v.kind, CodeKind::MachO);
+    EXPECT_EQ(v.format, "Mach-O thin (arm64)");
+    EXPECT_EQ(v.identifier, "com.example.tool");
+    EXPECT_TRUE(v.hasEntitlements);
+    ASSERT_EQ(v.codeDirectories.size(), 2u);
+    EXPECT_EQ(v.best()->hashType, CS_HASHTYPE_SHA256);
+    EXPECT_FALSE(v.cms);
+}
+
+TEST(MachOVerification, OneFlippedByteInACodePageIsCaughtInEveryDirectory) {
+    for (bool sha1Primary : {true, false}) {
+        TempDir dir;
+        test::SignOptions o;
+        o.sha1Primary = sha1Primary;
+        test::writeFile(dir / "tool", adhocThin(kArm64, o));
+        flipByte(dir / "tool", 3000);  // inside the first page, past the load commands
+        CodeVerdict v = verify(dir / "tool");
+        EXPECT_FALSE(v.valid);
+        EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
+        EXPECT_EQ(v.failure, "invalid signature (code or signature have been modified)");
+    }
+}
+
+TEST(MachOVerification, ModifiedPageHashInTheCodeDirectoryIsCaught) {
+    TempDir dir;
+    Bytes file = adhocThin();
+    const std::size_t cd = blobOffset(file, CSSLOT_ALTERNATE_CODEDIRECTORIES);
+    file[cd + file.size() % 7 + 200] ^= 1;  // some byte among its hash slots
+    test::writeFile(dir / "tool", file);
+    EXPECT_EQ(verify(dir / "tool").failureKind, CodeFailure::CodeModified);
+}
+
+TEST(MachOVerification, ChangedEntitlementsOrRequirementsAreCaught) {
+    for (std::uint32_t slot : {CSSLOT_ENTITLEMENTS, CSSLOT_REQUIREMENTS, CSSLOT_DER_ENTITLEMENTS}) {
+        TempDir dir;
+        test::SignOptions o;
+        o.entitlementsXml = "<plist><dict><key>a</key><true/></dict></plist>";
+        o.entitlementsDer = Bytes{0x70, 0x03, 0x02, 0x01, 0x01};
+        Bytes file = adhocThin(kArm64, o);
+        file[blobOffset(file, slot) + 12] ^= 0x01;
+        test::writeFile(dir / "tool", file);
+        EXPECT_EQ(verify(dir / "tool").failureKind, CodeFailure::CodeModified) << "slot " << slot;
+    }
+}
+
+TEST(MachOVerification, DisplayDescribesModifiedCodeWithoutJudgingIt) {
+    TempDir dir;
+    test::writeFile(dir / "tool", adhocThin());
+    flipByte(dir / "tool", 3000);
+    CodeVerdict v = display(dir / "tool");
+    EXPECT_TRUE(v.isSigned);
+    EXPECT_EQ(v.failureKind, CodeFailure::None);
+    EXPECT_EQ(v.identifier, "com.example.tool");
+}
+
+TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
+    TempDir dir;
+    test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
+    test::writeFile(dir / "script", std::string("#!/bin/sh\necho hi\n"));
+    test::writeFile(dir / "Installer.pkg", std::string("xar!\0\x1c\0\x01", 8) + std::string(64, '\0'));
+    test::writeFile(dir / "empty", std::string());
+    for (const char* name : {"plain", "script", "Installer.pkg", "empty"}) {
+        CodeVerdict v = verify(dir / name);
+        EXPECT_FALSE(v.valid) << name;
+        EXPECT_FALSE(v.isSigned) << name;
+        EXPECT_EQ(v.failure, "code object is not signed at all") << name;
+    }
+    CodeVerdict missing = verify(dir / "nothing-here");
+    EXPECT_EQ(missing.failureKind, CodeFailure::NoSuchFile);
+    EXPECT_EQ(missing.failure, "No such file or directory");
+}
+
+TEST(MachOVerification, MalformedSignatureIsReportedNotCrashedOn) {
+    TempDir dir;
+    Bytes file = adhocThin();
+    const std::size_t super = blobOffset(file, CSSLOT_CODEDIRECTORY) - 12 - 8 * 4;  // 4 blobs in the index
+    test::putU32(file, super + 8, 0xFFFFFFFFu, true);                                    // count
+    test::writeFile(dir / "tool", file);
+    CodeVerdict v = verify(dir / "tool");
+    EXPECT_EQ(v.failureKind, CodeFailure::Malformed);
+    EXPECT_EQ(display(dir / "tool").failureKind, CodeFailure::Malformed);
+}
+
+TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
+    TempDir dir;
+    test::SignOptions o;
+    Bytes arm = adhocThin(kArm64, o);
+    o.identifier = "intel-slice";
+    Bytes intel = adhocThin(kX86_64, o);
+    Bytes fat = test::fatMachO({intel, arm}, {{kX86_64, 3}, {kArm64, 0}});
+    test::writeFile(dir / "fat", fat);
+    CodeVerdict v = verify(dir / "fat");
+    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_EQ(v.format, "Mach-O universal (x86_64 arm64)");
+
+    CodeVerifyOptions chosen;
+    chosen.architecture = "arm64";
+    v = verify(dir / "fat", chosen);
+    EXPECT_TRUE(v.valid);
+    EXPECT_EQ(v.architecture, "arm64");
+    EXPECT_EQ(v.identifier, "com.example.tool");
+    chosen.architecture = "ppc";
+    EXPECT_EQ(verify(dir / "fat", chosen).failureKind, CodeFailure::ArchitectureMissing);
+
+    // Tampering with the slice that is not described still fails the whole file.
+    auto macho = parseMachO(span(fat));
+    flipByte(dir / "fat", macho->slices[1].offset + 3000);
+    EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::CodeModified);
+    chosen.architecture = "x86_64";
+    EXPECT_TRUE(verify(dir / "fat", chosen).valid);
+}
+
+TEST(UniversalVerification, OneUnsignedSliceMakesTheFileUnsigned) {
+    TempDir dir;
+    Bytes fat = test::fatMachO({adhocThin(kX86_64), test::thinMachO(kArm64, 0)}, {{kX86_64, 3}, {kArm64, 0}});
+    test::writeFile(dir / "fat", fat);
+    EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::NotSigned);
+}
+
+TEST(BundleVerification, SealedAppIsValidAndDescribed) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    CodeVerdict v = verify(app);
+    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_EQ(v.kind, CodeKind::AppBundle);
+    EXPECT_EQ(v.format, "app bundle with Mach-O thin (x86_64)");
+    ASSERT_TRUE(v.infoPlistEntries);
+    EXPECT_EQ(*v.infoPlistEntries, 4);
+    ASSERT_TRUE(v.sealedResources);
+    EXPECT_EQ(v.sealedResources->version, 2);
+    EXPECT_EQ(v.sealedResources->rules, 13);
+    EXPECT_EQ(v.sealedResources->files, 4);  // data.txt, alias.txt, Main.strings, View.nib
+    EXPECT_FALSE(v.ticketStapled);
+}
+
+TEST(BundleVerification, FlippedByteInInfoPlistIsCaught) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    flipByte(app + "/Contents/Info.plist", 60);
+    CodeVerdict v = verify(app);
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
+}
+
+TEST(BundleVerification, ModifiedAddedAndMissingResourcesAreEachNamed) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    flipByte(app + "/Contents/Resources/data.txt", 3);
+    test::writeFile(app + "/Contents/Resources/new.txt", std::string("added"));
+    std::filesystem::remove(app + "/Contents/Resources/Base.lproj/View.nib");
+    CodeVerdict v = verify(app);
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.failure, "a sealed resource is missing or invalid");
+    const std::string c = dir.path() + "/Example.app/Contents/Resources/";
+    EXPECT_EQ(v.resourceProblems, (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
+                                                             "file modified: " + c + "data.txt",
+                                                             "file added: " + c + "new.txt"}));
+}
+
+TEST(BundleVerification, OmittedAndOptionalFilesMayComeAndGo) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    test::writeFile(app + "/Contents/Resources/.DS_Store", std::string("finder"));
+    std::filesystem::remove(app + "/Contents/Resources/en.lproj/Main.strings");
+    CodeVerdict v = verify(app);
+    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+}
+
+TEST(BundleVerification, SymlinksAreSealedAsTheirTargets) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    std::filesystem::remove(app + "/Contents/Resources/alias.txt");
+    std::filesystem::create_symlink("en.lproj/Main.strings", app + "/Contents/Resources/alias.txt");
+    CodeVerdict v = verify(app);
+    ASSERT_EQ(v.resourceProblems.size(), 1u);
+    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Resources/alias.txt");
+}
+
+TEST(BundleVerification, StrictRefusesSymlinksLeavingTheBundle) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    std::filesystem::create_symlink("../../../../outside", app + "/Contents/Resources/escape");
+    test::signBundle(app, appOptions());
+    EXPECT_TRUE(verify(app).valid);
+    CodeVerifyOptions strict;
+    strict.strict = true;
+    CodeVerdict v = verify(app, strict);
+    EXPECT_FALSE(v.valid);
+    ASSERT_EQ(v.resourceProblems.size(), 1u);
+    EXPECT_NE(v.resourceProblems[0].find("Resources/escape"), std::string::npos);
+}
+
+TEST(BundleVerification, ReplacedSealIsCaughtByTheResourcesSlot) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
+    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", seal + "\n");
+    EXPECT_EQ(verify(app).failureKind, CodeFailure::ResourcesModified);
+    std::filesystem::remove(app + "/Contents/_CodeSignature/CodeResources");
+    CodeVerdict v = verify(app);
+    EXPECT_EQ(v.failure, "code has no resources but signature indicates they must be present");
+}
+
+TEST(BundleVerification, UnsignedAndUnrecognizedDirectories) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    EXPECT_EQ(verify(app).failure, "code object is not signed at all");
+    test::makeDirectories(dir / "plain-folder/sub");
+    EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
+}
+
+TEST(BundleVerification, StapledTicketIsNoticedAndNotTakenForAResource) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    test::writeFile(app + "/Contents/CodeResources", std::string("s8ch ticket bytes"));
+    CodeVerdict v = verify(app);
+    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.ticketStapled);
+    EXPECT_EQ(std::string(v.ticket.begin(), v.ticket.end()), "s8ch ticket bytes");
+}
+
+TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    for (int i = 0; i < 300; ++i)
+        test::writeFile(app + "/Contents/Resources/many/f" + std::to_string(i), std::string(1000 + i, char('a' + i % 26)));
+    test::writeFile(app + "/Contents/Resources/big.bin", std::string(5u << 20, 'x'));
+    test::signBundle(app, appOptions());
+    flipByte(app + "/Contents/Resources/many/f217", 500);
+    flipByte(app + "/Contents/Resources/big.bin", (5u << 20) - 1);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        CodeVerifyOptions o;
+        o.threads = threads;
+        CodeVerdict v = verify(app, o);
+        EXPECT_EQ(v.resourceProblems,
+                  (std::vector<std::string>{"file modified: " + app + "/Contents/Resources/big.bin",
+                                            "file modified: " + app + "/Contents/Resources/many/f217"}))
+            << threads << " threads";
+    }
+}
+
+TEST(BundleVerification, StrictChecksTheWeakerDigestToo) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    // Corrupt only the SHA-1 of data.txt in files2: a plain check trusts SHA-256, strict sees it.
+    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
+    auto plist = parsePlist({reinterpret_cast<const std::byte*>(seal.data()), seal.size()});
+    ASSERT_TRUE(plist.ok());
+    auto& files2 = std::get<PlistDict>(std::get<PlistDict>(plist->value)["files2"].value);
+    auto& entry = std::get<PlistDict>(files2["Resources/data.txt"].value);
+    std::get<PlistData>(entry["hash"].value).bytes[0] ^= 1;
+    // Re-sign the executable over the edited seal so that only the digest differs.
+    test::BundleSignOptions o = appOptions();
+    std::string xml = toXmlPlist(*plist);
+    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", xml);
+    test::SignOptions code = o.code;
+    std::string info = test::readFile(app + "/Contents/Info.plist");
+    code.infoPlist = Bytes(info.begin(), info.end());
+    code.codeResources = Bytes(xml.begin(), xml.end());
+    test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
+    EXPECT_TRUE(verify(app).valid);
+    CodeVerifyOptions strict;
+    strict.strict = true;
+    EXPECT_FALSE(verify(app, strict).valid);
+}
+
+TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
+    test::writeFile(app + "/Contents/MacOS/helper", test::thinMachO(kX86_64, 3));
+    test::signBundle(app, appOptions());
+    CodeVerifyOptions deep;
+    deep.deep = true;
+    CodeVerdict v = verify(app, deep);
+    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_TRUE(verify(app).valid);
+
+    CodeVerdict fw = verify(app + "/Contents/Frameworks/Kit.framework");
+    EXPECT_TRUE(fw.valid) << fw.failure;
+    EXPECT_EQ(fw.kind, CodeKind::FrameworkBundle);
+    EXPECT_EQ(fw.format, "framework bundle with Mach-O thin (x86_64)");
+}
+
+TEST(NestedCodeVerification, ResignedNestedCodeNoLongerMatchesItsSeal) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
+    test::signBundle(app, appOptions());
+    test::BundleSignOptions other;
+    other.code.identifier = "com.example.impostor";
+    test::signBundle(app + "/Contents/Frameworks/Kit.framework", other);
+    CodeVerdict v = verify(app);
+    EXPECT_FALSE(v.valid);
+    ASSERT_EQ(v.resourceProblems.size(), 1u);
+    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Frameworks/Kit.framework");
+}
+
+TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundles) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
+    test::signBundle(app, appOptions());
+    flipByte(app + "/Contents/Frameworks/Kit.framework/Versions/A/Kit", 3000);
+    EXPECT_TRUE(verify(app).valid) << "the nested CodeDirectory, and so its CDHash, is unchanged";
+    CodeVerifyOptions deep;
+    deep.deep = true;
+    CodeVerdict v = verify(app, deep);
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
+    EXPECT_EQ(v.failure, "invalid signature (code or signature have been modified)");
+    ASSERT_FALSE(v.resourceProblems.empty());
+    EXPECT_EQ(v.resourceProblems.back(), "In subcomponent: " + app + "/Contents/Frameworks/Kit.framework");
+}
+
+TEST(NestedCodeVerification, AddedUnsealedNestedBundleIsReported) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    makeFramework(app + "/Contents/Frameworks/Late.framework", "Late");
+    CodeVerdict v = verify(app);
+    ASSERT_EQ(v.resourceProblems.size(), 1u);
+    EXPECT_EQ(v.resourceProblems[0], "file added: " + app + "/Contents/Frameworks/Late.framework");
+}
+
+TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
+    TempDir dir;
+    std::string path = dir / "Outer.bundle";
+    std::vector<std::string> levels;
+    for (int i = 0; i < 11; ++i) {
+        levels.push_back(path);
+        test::writeFile(path + "/Contents/Info.plist", infoPlist("Code", "com.example.level" + std::to_string(i)));
+        test::writeFile(path + "/Contents/MacOS/Code", test::thinMachO(kX86_64, 3));
+        path += "/Contents/PlugIns/Inner.bundle";
+    }
+    // Seal inner first, so that every container records its child's final CDHash.
+    test::BundleSignOptions o;
+    o.signNested = false;
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it) test::signBundle(*it, o);
+    EXPECT_TRUE(verify(levels[0]).valid);
+    CodeVerifyOptions deep;
+    deep.deep = true;
+    CodeVerdict v = verify(levels[0], deep);
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
+}
+
+// Real signatures from published npm packages, when scripts/fetch-npm-samples.sh has cached them.
+namespace {
+std::string sample(const std::string& relative) {
+    std::string path = std::string(TESSARIN_CODESIGN_SAMPLES) + "/" + relative;
+    return ::access(path.c_str(), R_OK) == 0 ? path : std::string();
+}
+}  // namespace
+
+TEST(RealSamples, LinkerSignedEsbuildIsValidAdHocCode) {
+    const std::string path = sample("esbuild_darwin-arm64-0.28.2/package/bin/esbuild");
+    if (path.empty()) GTEST_SKIP() << "esbuild sample absent: run scripts/fetch-npm-samples.sh";
+    CodeVerdict v = verify(path);
+    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.adhoc);
+    EXPECT_EQ(v.flags, CS_ADHOC | CS_LINKER_SIGNED);
+    EXPECT_EQ(v.format, "Mach-O thin (arm64)");
+    EXPECT_EQ(v.requirementsCount, 0u);
+    EXPECT_FALSE(v.cms);
+}
+
+TEST(RealSamples, DeveloperIdSentryCliVerifiesAgainstAppleRoots) {
+    const std::string path = sample("sentry_cli-darwin-3.8.0/package/bin/sentry-cli");
+    if (path.empty()) GTEST_SKIP() << "sentry-cli sample absent: run scripts/fetch-npm-samples.sh";
+    CodeVerdict v = verifyCode(path, {}, TrustAnchors::appleRoots());
+    EXPECT_TRUE(v.valid) << v.failure << (v.cms ? " / " + v.cms->failure : "");
+    EXPECT_FALSE(v.adhoc);
+    EXPECT_EQ(v.format, "Mach-O universal (x86_64 arm64)");
+    EXPECT_EQ(v.flags, CS_RUNTIME);
+    EXPECT_EQ(v.teamId, "97JCY7859U");
+    ASSERT_TRUE(v.cms);
+    EXPECT_TRUE(v.cms->cdhashesMatch);
+    EXPECT_TRUE(v.cms->timestampTime);
+    ASSERT_EQ(v.cms->certificates.size(), 3u);
+    EXPECT_EQ(v.cms->certificates[0].commonName.rfind("Developer ID Application: ", 0), 0u);
+    EXPECT_EQ(v.cms->certificates[1].commonName, "Developer ID Certification Authority");
+    EXPECT_EQ(v.cms->certificates[2].commonName, "Apple Root CA");
+
+    // The same signature with test anchors is intact but not trusted.
+    CodeVerdict untrusted = verify(path);
+    EXPECT_EQ(untrusted.failureKind, CodeFailure::UntrustedChain);
+}
+
+TEST(RealSamples, TerminalNotifierAppCarriesNoSignature) {
+    const std::string path = sample("node-notifier-10.0.1/package/vendor/mac.noindex/terminal-notifier.app");
+    if (path.empty()) GTEST_SKIP() << "node-notifier sample absent: run scripts/fetch-npm-samples.sh";
+    CodeVerdict v = verify(path);
+    EXPECT_EQ(v.kind, CodeKind::AppBundle);
+    EXPECT_FALSE(v.isSigned);
+    EXPECT_EQ(v.failure, "code object is not signed at all");
+}
