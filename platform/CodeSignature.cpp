@@ -11,7 +11,6 @@ namespace tessarin {
 
 namespace {
 
-constexpr std::uint32_t LC_CODE_SIGNATURE_COMMAND = 0x1d;
 
 std::string hex32(std::uint64_t v) {
     static const char* digits = "0123456789abcdef";
@@ -315,7 +314,7 @@ Result<std::optional<SignatureLocation>> findCodeSignature(ByteSpan fileBytes, c
     if (!sliceReader) return fail("Mach-O slice extends past the end of the file");
     std::optional<SignatureLocation> found;
     for (const auto& c : *commands) {
-        if (c.cmd != LC_CODE_SIGNATURE_COMMAND) continue;
+        if (c.cmd != LC_CODE_SIGNATURE) continue;
         if (found) return fail("Mach-O slice has more than one LC_CODE_SIGNATURE");
         if (c.cmdsize < 16) return fail("LC_CODE_SIGNATURE command is shorter than 16 bytes");
         auto off = sliceReader->u32(c.offset + 8, slice.bigEndian);

@@ -1,0 +1,309 @@
+// The codesign stand-in as the app runs it: its lines on standard error, its entitlements on standard
+// output, and its exit status for signed, unsigned, missing and tampered items.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "CodeSignatureConstants.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "Plist.h"
+#include "TempDir.h"
+
+using namespace tessarin;
+using tessarin::test::Bytes;
+using tessarin::test::TempDir;
+
+namespace {
+
+constexpr std::int32_t kArm64 = 0x0100000C;
+constexpr std::int32_t kX86_64 = 0x01000007;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+ToolRun codesign(const std::vector<std::string>& args) {
+    TempDir scratch;
+    std::string command = quoted(test::standinDirectory() + "/codesign");
+    for (const auto& a : args) command += " " + quoted(a);
+    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
+    int raw = std::system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = test::readFile(scratch / "out");
+    r.err = test::readFile(scratch / "err");
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The key of each "Key=value" line, in order ("Authority" once per certificate).
+std::vector<std::string> keys(const std::string& text) {
+    std::vector<std::string> out;
+    for (const auto& l : lines(text)) {
+        std::string k = l.substr(0, l.find_first_of("= "));
+        if (k == "CandidateCDHash" || k == "CandidateCDHashFull") k = l.substr(0, l.find('='));
+        out.push_back(k);
+    }
+    return out;
+}
+
+bool hasLine(const std::string& text, const std::string& line) {
+    for (const auto& l : lines(text))
+        if (l == line) return true;
+    return false;
+}
+
+std::string lineStarting(const std::string& text, const std::string& prefix) {
+    for (const auto& l : lines(text))
+        if (l.rfind(prefix, 0) == 0) return l;
+    return "";
+}
+
+std::string makeSignedApp(const TempDir& dir) {
+    const std::string app = dir / "Example.app";
+    PlistDict d;
+    d["CFBundleExecutable"] = PlistValue("Example");
+    d["CFBundleIdentifier"] = PlistValue("com.example.app");
+    d["CFBundlePackageType"] = PlistValue("APPL");
+    test::writeFile(app + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/Resources/a.txt", std::string("a"));
+    test::writeFile(app + "/Contents/Resources/b.txt", std::string("b"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    test::signBundle(app, o);
+    return app;
+}
+
+}  // namespace
+
+TEST(CodesignDisplay, AdHocThinCodeShowsEveryLineInOrder) {
+    TempDir dir;
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun r = codesign({"-dvvv", dir / "tool"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(keys(r.err), (std::vector<std::string>{
+                               "Executable", "Identifier", "Format", "CodeDirectory", "Hash",
+                               "CandidateCDHash sha1", "CandidateCDHashFull sha1", "CandidateCDHash sha256",
+                               "CandidateCDHashFull sha256", "Hash", "Page", "CDHash", "Signature", "Info.plist",
+                               "TeamIdentifier", "Sealed", "Internal"}))
+        << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Executable=" + dir.path() + "/tool"));
+    EXPECT_TRUE(hasLine(r.err, "Identifier=com.example.tool"));
+    EXPECT_TRUE(hasLine(r.err, "Format=Mach-O thin (arm64)"));
+    EXPECT_EQ(lineStarting(r.err, "CodeDirectory v=20500 size="), lineStarting(r.err, "CodeDirectory"));
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" flags=0x2(adhoc) hashes=1+2 location=embedded"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Hash type=sha256 size=32"));
+    EXPECT_TRUE(hasLine(r.err, "Hash choices=sha1,sha256"));
+    EXPECT_TRUE(hasLine(r.err, "Page size=4096"));
+    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
+    EXPECT_TRUE(hasLine(r.err, "Info.plist=not bound"));
+    EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=not set"));
+    EXPECT_TRUE(hasLine(r.err, "Sealed Resources=none"));
+    EXPECT_NE(lineStarting(r.err, "Internal requirements count=1 size="), "");
+    // The displayed CDHash is the SHA-256 directory's, cut to 40 hex digits.
+    const std::string full = lineStarting(r.err, "CandidateCDHashFull sha256=").substr(27);
+    EXPECT_EQ(full.size(), 64u);
+    EXPECT_EQ(lineStarting(r.err, "CDHash="), "CDHash=" + full.substr(0, 40));
+    EXPECT_EQ(lineStarting(r.err, "CandidateCDHash sha256="), "CandidateCDHash sha256=" + full.substr(0, 40));
+}
+
+TEST(CodesignDisplay, TeamRuntimeAndFlagNamesAreShown) {
+    TempDir dir;
+    test::SignOptions o;
+    o.teamId = "ABCDE12345";
+    o.flags = CS_RUNTIME | CS_KILL | CS_RESTRICT | CS_REQUIRE_LV;
+    o.runtime = 0x000e0500;
+    o.sha1Primary = false;
+    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun r = codesign({"-d", "-v", "-v", "-v", dir / "tool"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" flags=0x12a02(adhoc,kill,restrict,library-validation,runtime) "),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Hash choices=sha256"));
+    EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=ABCDE12345"));
+    EXPECT_TRUE(hasLine(r.err, "Runtime Version=14.5.0"));
+}
+
+TEST(CodesignDisplay, UniversalFileDescribesTheChosenSlice) {
+    TempDir dir;
+    test::SignOptions intel, arm;
+    intel.identifier = "intel-slice";
+    arm.identifier = "arm-slice";
+    Bytes fat = test::fatMachO({test::signMachO(test::thinMachO(kX86_64, 3), intel),
+                                test::signMachO(test::thinMachO(kArm64, 0), arm)},
+                               {{kX86_64, 3}, {kArm64, 0}});
+    test::writeFile(dir / "fat", fat);
+    ToolRun r = codesign({"-dvvv", "--arch", "arm64", dir / "fat"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Format=Mach-O universal (x86_64 arm64)"));
+    EXPECT_TRUE(hasLine(r.err, "Identifier=arm-slice"));
+    r = codesign({"-dvvv", "--arch", "x86_64", dir / "fat"});
+    EXPECT_TRUE(hasLine(r.err, "Identifier=intel-slice"));
+    r = codesign({"-dvvv", "--arch", "ppc", dir / "fat"});
+    EXPECT_NE(r.status, 0);
+}
+
+TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
+    TempDir dir;
+    const std::string app = makeSignedApp(dir);
+    ToolRun r = codesign({"-dvvv", app});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Executable=" + app + "/Contents/MacOS/Example"));
+    EXPECT_TRUE(hasLine(r.err, "Format=app bundle with Mach-O thin (x86_64)"));
+    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=3"));
+    EXPECT_TRUE(hasLine(r.err, "Sealed Resources version=2 rules=13 files=2"));
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=1+3 "), std::string::npos) << r.err;
+    EXPECT_FALSE(hasLine(r.err, "Notarization Ticket=stapled"));
+
+    test::writeFile(app + "/Contents/CodeResources", std::string("s8ch"));
+    r = codesign({"-dvvv", app});
+    EXPECT_TRUE(hasLine(r.err, "Notarization Ticket=stapled")) << r.err;
+}
+
+TEST(CodesignDisplay, EntitlementsGoToStandardOutput) {
+    TempDir dir;
+    test::SignOptions o;
+    o.entitlementsXml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+        "\t<key>com.apple.security.cs.allow-jit</key>\n\t<true/>\n</dict>\n</plist>\n";
+    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun r = codesign({"-d", "--entitlements", "-", dir / "tool"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, *o.entitlementsXml);
+    EXPECT_EQ(r.err, "Executable=" + dir.path() + "/tool\n");
+}
+
+TEST(CodesignDisplay, ItemsWithoutSignaturesExitWithOne) {
+    TempDir dir;
+    test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
+    test::writeFile(dir / "Flat.pkg", std::string("xar!\0\x1c\0\x01", 8) + std::string(64, '\0'));
+    for (const char* name : {"plain", "Flat.pkg"}) {
+        ToolRun r = codesign({"-dvvv", dir / name});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, dir / name + ": code object is not signed at all\n");
+    }
+    ToolRun r = codesign({"-dvvv", dir / "missing"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir / "missing" + ": No such file or directory\n");
+}
+
+TEST(CodesignVerify, IntactCodeIsValidOnDisk) {
+    TempDir dir;
+    const std::string app = makeSignedApp(dir);
+    ToolRun r = codesign({"--verify", "--deep", "--strict", "--verbose", app});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, app + ": valid on disk\n" + app + ": satisfies its Designated Requirement\n");
+    r = codesign({"-v", app});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CodesignVerify, FailuresNameWhatFailed) {
+    TempDir dir;
+    const std::string app = makeSignedApp(dir);
+    test::writeFile(app + "/Contents/Resources/a.txt", std::string("A"));
+    test::writeFile(app + "/Contents/Resources/c.txt", std::string("c"));
+    ToolRun r = codesign({"-vvv", app});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, app + ": a sealed resource is missing or invalid\n" + "file modified: " + app +
+                         "/Contents/Resources/a.txt\n" + "file added: " + app + "/Contents/Resources/c.txt\n");
+
+    std::string exe = test::readFile(app + "/Contents/MacOS/Example");
+    exe[2000] ^= 1;
+    test::writeFile(app + "/Contents/MacOS/Example", exe);
+    r = codesign({"--verify", app});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, app + ": invalid signature (code or signature have been modified)\n");
+
+    test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
+    r = codesign({"--verify", "--verbose", dir / "plain"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, dir / "plain" + ": code object is not signed at all\n");
+}
+
+TEST(CodesignArguments, NoOperationIsAUsageError) {
+    ToolRun r = codesign({"/bin/true"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Usage"), std::string::npos);
+}
+
+namespace {
+std::string sample(const std::string& relative) {
+    std::string path = std::string(TESSARIN_CODESIGN_SAMPLES) + "/" + relative;
+    return ::access(path.c_str(), R_OK) == 0 ? path : std::string();
+}
+}  // namespace
+
+TEST(CodesignRealSamples, SentryCliShowsItsDeveloperIdChain) {
+    const std::string path = sample("sentry_cli-darwin-3.8.0/package/bin/sentry-cli");
+    if (path.empty()) GTEST_SKIP() << "sentry-cli sample absent: run scripts/fetch-npm-samples.sh";
+    ToolRun r = codesign({"-dvvv", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Format=Mach-O universal (x86_64 arm64)"));
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory v=20500 ").find(" flags=0x10000(runtime) "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(lineStarting(r.err, "Authority=Developer ID Application: ").empty(), false) << r.err;
+    auto k = keys(r.err);
+    auto first = std::find(k.begin(), k.end(), "Authority");
+    ASSERT_NE(first, k.end());
+    ASSERT_LT(first - k.begin() + 2, static_cast<long>(k.size()));
+    const auto all = lines(r.err);
+    const std::size_t at = static_cast<std::size_t>(first - k.begin());
+    EXPECT_EQ(all[at + 1], "Authority=Developer ID Certification Authority");
+    EXPECT_EQ(all[at + 2], "Authority=Apple Root CA");
+    EXPECT_NE(lineStarting(r.err, "Timestamp="), "") << r.err;
+    EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=97JCY7859U"));
+    EXPECT_NE(lineStarting(r.err, "CMSDigestType=2"), "");
+    r = codesign({"--verify", "--verbose", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(CodesignRealSamples, EsbuildIsLinkerSignedAdHocCode) {
+    const std::string path = sample("esbuild_darwin-arm64-0.28.2/package/bin/esbuild");
+    if (path.empty()) GTEST_SKIP() << "esbuild sample absent: run scripts/fetch-npm-samples.sh";
+    ToolRun r = codesign({"-dvvv", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory v=20400 ").find(" flags=0x20002(adhoc,linker-signed) "),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
+    EXPECT_TRUE(hasLine(r.err, "Internal requirements count=0 size=0"));
+    r = codesign({"--verify", "--verbose", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(CodesignRealSamples, TerminalNotifierIsNotSigned) {
+    const std::string path = sample("node-notifier-10.0.1/package/vendor/mac.noindex/terminal-notifier.app");
+    if (path.empty()) GTEST_SKIP() << "node-notifier sample absent: run scripts/fetch-npm-samples.sh";
+    ToolRun r = codesign({"-dvvv", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, path + ": code object is not signed at all\n");
+}
