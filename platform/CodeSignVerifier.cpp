@@ -299,7 +299,18 @@ bool Verifier::checkSlice(CodeVerdict& v, ByteSpan file, const MachOSlice& slice
         info.size = static_cast<std::uint32_t>(sig->cms->size());
         info.signatureValid = cms.parsed && cms.signatureValid;
         info.chainTrusted = cms.chain.trusted;
+        info.chainValid = cms.chain.trusted;
         info.certificates = cms.chain.chain;
+        if (!info.chainTrusted && !info.certificates.empty()) {
+            // Does the set chain to its own last certificate? That is all the real tool's
+            // verification asks; trust in the root is the assessment's question.
+            std::vector<Bytes> ders;
+            for (const auto& c : info.certificates) ders.push_back(c.der);
+            TrustAnchors own;
+            own.rootsDer.push_back(info.certificates.back().der);
+            std::time_t at = cms.timestampTime ? *cms.timestampTime : std::time(nullptr);
+            info.chainValid = verifyChain(ders, own, at).trusted;
+        }
         info.signingTime = cms.signingTime;
         info.timestampTime = cms.timestampTime;
         if (cms.signedCdhashes.empty()) {
@@ -369,7 +380,7 @@ bool Verifier::checkSlice(CodeVerdict& v, ByteSpan file, const MachOSlice& slice
     }
     if (cmsInfo) {
         if (!cmsInfo->signatureValid || !cmsInfo->cdhashesMatch) return setFailure(CodeFailure::CodeModified);
-        if (!cmsInfo->chainTrusted) return setFailure(CodeFailure::UntrustedChain);
+        if (!cmsInfo->chainValid) return setFailure(CodeFailure::UntrustedChain);
     }
     return true;
 }

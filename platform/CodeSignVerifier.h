@@ -42,8 +42,11 @@ enum class CodeFailure {
     CodeModified,         // a page, a special slot, the CodeDirectory or the CMS does not match
     ResourcesModified,    // "a sealed resource is missing or invalid" (+ resourceProblems)
     NestedCodeInvalid,    // nested code fails its own signature or its sealed CDHash
-    UntrustedChain,       // well-formed and intact, but the certificates do not chain to an anchor
+    UntrustedChain,       // intact, but the certificates do not even chain to their own root
 };
+// Verification, like the real tool's, accepts an intact signature whose certificates chain validly to
+// a root of their own; whether that root is one of the anchors is CmsSignatureInfo::chainTrusted,
+// for the assessment tool to judge.
 
 // One CodeDirectory (the primary in slot 0, then the alternates from slot 0x1000).
 struct CodeDirectoryInfo {
@@ -72,7 +75,8 @@ struct CmsSignatureInfo {
     bool signatureValid = false;          // signs the primary CodeDirectory
     bool cdhashesMatch = false;           // its signed CDHash list equals the actual CDHashes
     bool chainTrusted = false;            // against the anchors given to the verifier
-    std::string failure;                  // one sentence when any of the three is false
+    bool chainValid = false;              // the certificates chain to their own root, trusted or not
+    std::string failure;                  // one sentence when any of these is false
     std::vector<CertificateInfo> certificates;  // leaf first ("Authority=" lines)
     std::optional<std::time_t> signingTime;     // signed attribute, not proof
     std::optional<std::time_t> timestampTime;   // verified RFC 3161 timestamp
