@@ -22,6 +22,34 @@ void putU64(Bytes& b, std::size_t offset, std::uint64_t v, bool bigEndian) {
     }
 }
 
+std::uint32_t getU32(const Bytes& b, std::size_t offset, bool bigEndian) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+        int shift = bigEndian ? (3 - i) * 8 : i * 8;
+        v |= static_cast<std::uint32_t>(b.at(offset + i)) << shift;
+    }
+    return v;
+}
+
+std::size_t addLoadCommand(Bytes& image, std::uint32_t cmd, const Bytes& payload) {
+    const std::uint32_t magic = getU32(image, 0, true);
+    const bool be = magic == 0xfeedfaceu || magic == 0xfeedfacfu;
+    const bool is64 = magic == 0xfeedfacfu || magic == 0xcffaedfeu;
+    const std::size_t header = is64 ? 32 : 28;
+    const std::size_t word = is64 ? 8 : 4;
+    const std::uint32_t ncmds = getU32(image, 16, be);
+    const std::uint32_t sizeofcmds = getU32(image, 20, be);
+    const std::size_t at = header + sizeofcmds;
+    const std::size_t size = (8 + payload.size() + word - 1) / word * word;
+    if (image.size() < at + size) image.resize(at + size, 0);
+    putU32(image, at, cmd, be);
+    putU32(image, at + 4, static_cast<std::uint32_t>(size), be);
+    std::copy(payload.begin(), payload.end(), image.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    putU32(image, 16, ncmds + 1, be);
+    putU32(image, 20, static_cast<std::uint32_t>(sizeofcmds + size), be);
+    return at;
+}
+
 Bytes thinMachO(const SliceSpec& s, std::size_t size) {
     const std::size_t header = s.is64 ? 32 : 28;
     const std::size_t segment = s.is64 ? 72 : 56;

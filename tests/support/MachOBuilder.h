@@ -30,8 +30,14 @@ Bytes fatMachO(const std::vector<Bytes>& slices, const std::vector<std::pair<std
 // A fat file of thin slices for the given (cputype, cpusubtype) pairs.
 Bytes fatMachO(const std::vector<std::pair<std::int32_t, std::int32_t>>& types, bool fat64 = false);
 
+// Appends a load command (cmd, cmdsize, then `payload`, padded to the word size) after the image's
+// existing commands, writing over the zero padding that follows them, and updates ncmds and
+// sizeofcmds. The image's magic tells its word size and byte order. Returns the command's offset.
+std::size_t addLoadCommand(Bytes& image, std::uint32_t cmd, const Bytes& payload = {});
+
 // Byte-order helpers for hand-built hostile files.
 void putU32(Bytes& b, std::size_t offset, std::uint32_t v, bool bigEndian);
 void putU64(Bytes& b, std::size_t offset, std::uint64_t v, bool bigEndian);
+std::uint32_t getU32(const Bytes& b, std::size_t offset, bool bigEndian);
 
 }  // namespace tessarin::test

@@ -1,0 +1,380 @@
+// The Mach-O header reader over built files and hand-corrupted variants of them.
+#include <gtest/gtest.h>
+
+#include "MachO.h"
+#include "MachOBuilder.h"
+
+namespace tessarin {
+namespace {
+
+using test::Bytes;
+using test::putU32;
+using test::putU64;
+
+std::span<const std::byte> view(const Bytes& b) { return std::as_bytes(std::span(b)); }
+
+MachOFile parsed(const Bytes& b) {
+    auto r = parseMachO(view(b));
+    EXPECT_TRUE(r.ok()) << r.error();
+    return r.ok() ? r.value() : MachOFile{};
+}
+
+// The error for a file that must be rejected; an empty string (and a test failure) if it was accepted.
+std::string rejection(const Bytes& b) {
+    auto r = parseMachO(view(b));
+    EXPECT_FALSE(r.ok()) << "accepted a malformed file";
+    return r.ok() ? std::string() : r.error();
+}
+
+Bytes twoSliceFat(bool fat64 = false) {
+    return test::fatMachO({{CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL}, {CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64_ALL}}, fat64);
+}
+
+// fat_arch field offsets of entry i in a 32-bit fat header.
+std::size_t fatEntry(std::size_t i) { return 8 + 20 * i; }
+std::size_t fat64Entry(std::size_t i) { return 8 + 32 * i; }
+
+// --- thin files ------------------------------------------------------------------------------------
+
+TEST(MachOThin, ReadsEachWordSizeAndByteOrder) {
+    struct Case {
+        bool is64, bigEndian;
+    };
+    for (Case c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+        SCOPED_TRACE(std::string(c.is64 ? "64" : "32") + (c.bigEndian ? " big" : " little"));
+        test::SliceSpec spec{CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_7400, c.is64, c.bigEndian, MH_DYLIB};
+        Bytes b = test::thinMachO(spec, 5000);
+        MachOFile f = parsed(b);
+        EXPECT_FALSE(f.fat);
+        ASSERT_EQ(f.slices.size(), 1u);
+        const MachOSlice& s = f.slices[0];
+        EXPECT_EQ(s.cputype, CPU_TYPE_POWERPC);
+        EXPECT_EQ(s.cpusubtype, CPU_SUBTYPE_POWERPC_7400);
+        EXPECT_EQ(s.is64, c.is64);
+        EXPECT_EQ(s.bigEndian, c.bigEndian);
+        EXPECT_EQ(s.filetype, MH_DYLIB);
+        EXPECT_EQ(s.ncmds, 1u);
+        EXPECT_EQ(s.sizeofcmds, c.is64 ? 72u : 56u);
+        EXPECT_EQ(s.offset, 0u);
+        EXPECT_EQ(s.size, 5000u);
+        EXPECT_TRUE(s.machO);
+    }
+}
+
+TEST(MachOThin, KeepsCapabilityBitsOfTheSubtype) {
+    Bytes b = test::thinMachO(CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI);
+    MachOFile f = parsed(b);
+    ASSERT_EQ(f.slices.size(), 1u);
+    EXPECT_EQ(static_cast<std::uint32_t>(f.slices[0].cpusubtype), 0x80000002u);
+    EXPECT_EQ(architectureName(f.slices[0].cputype, f.slices[0].cpusubtype), "arm64e");
+}
+
+TEST(MachOThin, AHeaderWithNothingAfterItIsEnough) {
+    // lipo reads only headers, so a bare header names its architecture.
+    Bytes b(28, 0);
+    putU32(b, 0, MH_MAGIC, false);
+    putU32(b, 4, CPU_TYPE_I386, false);
+    putU32(b, 8, CPU_SUBTYPE_I386_ALL, false);
+    MachOFile f = parsed(b);
+    ASSERT_EQ(f.slices.size(), 1u);
+    EXPECT_EQ(f.slices[0].cputype, CPU_TYPE_I386);
+}
+
+// --- fat files -------------------------------------------------------------------------------------
+
+TEST(MachOFat, ListsSlicesInEntryOrderWithTheirPlaces) {
+    for (bool fat64 : {false, true}) {
+        SCOPED_TRACE(fat64 ? "fat_arch_64" : "fat_arch");
+        Bytes b = test::fatMachO({{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+                                  {CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H},
+                                  {CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_ALL}},
+                                 fat64);
+        MachOFile f = parsed(b);
+        EXPECT_TRUE(f.fat);
+        EXPECT_EQ(f.fat64, fat64);
+        ASSERT_EQ(f.slices.size(), 3u);
+        EXPECT_EQ(f.slices[0].cputype, CPU_TYPE_ARM64);
+        EXPECT_EQ(f.slices[0].cpusubtype, CPU_SUBTYPE_ARM64E);
+        EXPECT_EQ(f.slices[1].cputype, CPU_TYPE_X86_64);
+        EXPECT_EQ(f.slices[1].cpusubtype, CPU_SUBTYPE_X86_64_H);
+        EXPECT_EQ(f.slices[2].cputype, CPU_TYPE_POWERPC);
+        EXPECT_TRUE(f.slices[2].bigEndian);
+        EXPECT_FALSE(f.slices[2].is64);
+        EXPECT_TRUE(f.slices[0].is64);
+        EXPECT_FALSE(f.slices[0].bigEndian);
+        EXPECT_EQ(f.slices[0].offset, 4096u);
+        EXPECT_EQ(f.slices[1].offset, 8192u);
+        EXPECT_EQ(f.slices[2].offset, 12288u);
+        for (const auto& s : f.slices) EXPECT_EQ(s.size, 4096u);
+        EXPECT_EQ(f.slices[1].sizeofcmds, 72u);
+    }
+}
+
+TEST(MachOFat, TakesTheFatEntrysSubtypeWhereTheHeaderDiffers) {
+    // The loader picks slices by their fat entries; a subtype that only the entry refines stays.
+    Bytes slice = test::thinMachO(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL);
+    Bytes b = test::fatMachO({slice}, {{CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H}});
+    MachOFile f = parsed(b);
+    ASSERT_EQ(f.slices.size(), 1u);
+    EXPECT_EQ(f.slices[0].cpusubtype, CPU_SUBTYPE_X86_64_H);
+}
+
+TEST(MachOFat, AcceptsSlicesThatAreNotMachOImages) {
+    // Universal static libraries: each slice is an ar archive.
+    Bytes archive(200, 0);
+    std::copy_n("!<arch>\n", 8, archive.begin());
+    Bytes b = test::fatMachO({archive, test::thinMachO(CPU_TYPE_ARM64, 0)},
+                             {{CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL}, {CPU_TYPE_ARM64, 0}});
+    MachOFile f = parsed(b);
+    ASSERT_EQ(f.slices.size(), 2u);
+    EXPECT_FALSE(f.slices[0].machO);
+    EXPECT_TRUE(f.slices[0].is64);
+    EXPECT_EQ(f.slices[0].cputype, CPU_TYPE_X86_64);
+    EXPECT_TRUE(f.slices[1].machO);
+    auto commands = parseLoadCommands(view(b), f.slices[0]);
+    EXPECT_FALSE(commands.ok());
+}
+
+TEST(MachOFat, ThirtyEntriesAreStillAFatFile) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> types;
+    for (int i = 0; i < 30; ++i) types.push_back({100 + i, 0});
+    Bytes b = test::fatMachO(types);
+    EXPECT_EQ(parsed(b).slices.size(), 30u);
+}
+
+// --- malformed files -------------------------------------------------------------------------------
+
+TEST(MachOMalformed, NotMachO) {
+    EXPECT_NE(rejection({}).find("not a Mach-O file"), std::string::npos);
+    EXPECT_NE(rejection({0xfe, 0xed, 0xfa}).find("not a Mach-O file"), std::string::npos);
+    Bytes text = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
+    EXPECT_NE(rejection(text).find("not a Mach-O file"), std::string::npos);
+    // A fat magic in little-endian order is no fat header.
+    Bytes swapped = twoSliceFat();
+    putU32(swapped, 0, FAT_MAGIC, false);
+    EXPECT_NE(rejection(swapped).find("not a Mach-O file"), std::string::npos);
+}
+
+TEST(MachOMalformed, JavaClassFileIsNotMachO) {
+    // cafebabe, minor version 0, major version 52 (Java 8): read as a fat count, 52.
+    Bytes classFile = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x34, 0x00, 0x1d, 0x0a, 0x00, 0x06, 0x00, 0x0f};
+    classFile.resize(400, 0);
+    EXPECT_NE(rejection(classFile).find("not a Mach-O file"), std::string::npos);
+    Bytes withFittingTable(8 + 20 * 31 + 4096, 0);
+    putU32(withFittingTable, 0, FAT_MAGIC, true);
+    putU32(withFittingTable, 4, 31, true);
+    EXPECT_NE(rejection(withFittingTable).find("Java class file"), std::string::npos);
+}
+
+TEST(MachOMalformed, TruncatedHeaders) {
+    Bytes thin64 = test::thinMachO(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL);
+    thin64.resize(31);
+    EXPECT_NE(rejection(thin64).find("mach header extends past the end of the file"), std::string::npos);
+    Bytes thin32 = test::thinMachO(CPU_TYPE_I386, CPU_SUBTYPE_I386_ALL);
+    thin32.resize(27);
+    EXPECT_NE(rejection(thin32).find("mach header extends past the end of the file"), std::string::npos);
+
+    Bytes fatMagicOnly = {0xca, 0xfe, 0xba, 0xbf, 0x00, 0x00};
+    EXPECT_NE(rejection(fatMagicOnly).find("fat header extends past the end of the file"), std::string::npos);
+
+    Bytes fat = twoSliceFat();
+    fat.resize(8 + 20 + 10);
+    EXPECT_NE(rejection(fat).find("fat_arch structs would extend past the end of the file"), std::string::npos);
+    Bytes fat64 = twoSliceFat(true);
+    fat64.resize(8 + 32 + 10);
+    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"),
+              std::string::npos);
+}
+
+TEST(MachOMalformed, FatCountsThatTheFileCannotHold) {
+    // Counts in the billions must be refused from the file's size, before anything is sized by them.
+    Bytes fat64 = twoSliceFat(true);
+    putU32(fat64, 4, 0xfffffff0u, true);
+    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"),
+              std::string::npos);
+    Bytes fat = twoSliceFat();
+    putU32(fat, 4, 0xfffffff0u, true);
+    EXPECT_NE(rejection(fat).find("not a Mach-O file"), std::string::npos);
+    Bytes empty = twoSliceFat();
+    putU32(empty, 4, 0, true);
+    EXPECT_NE(rejection(empty).find("contains zero architecture types"), std::string::npos);
+}
+
+TEST(MachOMalformed, SlicesPastTheEnd) {
+    Bytes b = twoSliceFat();
+    b.resize(b.size() - 1);
+    EXPECT_EQ(rejection(b),
+              "truncated or malformed fat file (offset plus size of slice 1 extends past the end of the file)");
+
+    // 64-bit offsets near 2^64 must not wrap around when the size is added.
+    Bytes wrap = twoSliceFat(true);
+    putU64(wrap, fat64Entry(0) + 8, 0xfffffffffffff000ull, true);
+    putU64(wrap, fat64Entry(0) + 16, 0x2000, true);
+    EXPECT_NE(rejection(wrap).find("offset plus size of slice 0 extends past the end of the file"),
+              std::string::npos);
+    Bytes huge = twoSliceFat(true);
+    putU64(huge, fat64Entry(1) + 16, ~0ull, true);
+    EXPECT_NE(rejection(huge).find("slice 1 extends past the end"), std::string::npos);
+}
+
+TEST(MachOMalformed, OverlappingSlices) {
+    Bytes b = twoSliceFat();
+    putU32(b, fatEntry(1) + 8, 4096 + 2048, true);  // second slice starts inside the first
+    putU32(b, fatEntry(1) + 16, 11, true);
+    EXPECT_NE(rejection(b).find("slice 0 and slice 1 overlap"), std::string::npos);
+
+    // A slice inside a later-listed, longer one, found although the entries are not in file order.
+    Bytes nested = test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}, {CPU_TYPE_I386, 3}});
+    putU32(nested, fatEntry(1) + 8, 4096, true);
+    putU32(nested, fatEntry(1) + 12, 3 * 4096, true);
+    putU32(nested, fatEntry(0) + 8, 8192, true);
+    putU32(nested, fatEntry(0) + 12, 64, true);
+    EXPECT_NE(rejection(nested).find("overlap"), std::string::npos);
+
+    Bytes header = twoSliceFat();
+    putU32(header, fatEntry(0) + 8, 0, true);
+    putU32(header, fatEntry(0) + 16, 0, true);
+    EXPECT_NE(rejection(header).find("slice 0 at offset 0 overlaps the fat header"), std::string::npos);
+}
+
+TEST(MachOMalformed, AlignmentOutOfRange) {
+    Bytes big = twoSliceFat();
+    putU32(big, fatEntry(0) + 16, 16, true);
+    EXPECT_NE(rejection(big).find("align (2^16) too large for slice 0 (maximum 2^15)"), std::string::npos);
+    Bytes shifted = twoSliceFat();
+    putU32(shifted, fatEntry(1) + 16, 13, true);  // 8192 is 2^13-aligned ...
+    putU32(shifted, fatEntry(0) + 16, 13, true);  // ... 4096 is not
+    EXPECT_NE(rejection(shifted).find("offset 4096 of slice 0 is not aligned on its alignment (2^13)"),
+              std::string::npos);
+    // 2^63 alignment in a fat_arch_64 file would shift past the word.
+    Bytes wide = twoSliceFat(true);
+    putU32(wide, fat64Entry(0) + 24, 63, true);
+    EXPECT_NE(rejection(wide).find("too large"), std::string::npos);
+}
+
+TEST(MachOMalformed, TwoSlicesOfTheSameArchitecture) {
+    Bytes b = test::fatMachO({{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+                              {CPU_TYPE_X86_64, 3},
+                              {CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI}});
+    EXPECT_NE(rejection(b).find("slice 0 and slice 2 are of the same architecture (arm64e)"), std::string::npos);
+}
+
+TEST(MachOMalformed, SliceWhoseHeaderIsCutShortOrDisagrees) {
+    Bytes shortSlice = test::thinMachO(CPU_TYPE_X86_64, 3);
+    shortSlice.resize(20);
+    Bytes b = test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0), shortSlice},
+                             {{CPU_TYPE_ARM64, 0}, {CPU_TYPE_X86_64, 3}});
+    EXPECT_NE(rejection(b).find("the mach header of slice 1 extends past the end of the slice"), std::string::npos);
+
+    Bytes wrongType = test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}});
+    EXPECT_NE(rejection(wrongType).find("slice 0 holds cputype 16777228 but its fat entry says 16777223"),
+              std::string::npos);
+}
+
+// --- load commands ---------------------------------------------------------------------------------
+
+TEST(MachOLoadCommands, ListsCommandsInOrderWithSliceRelativeOffsets) {
+    Bytes image = test::thinMachO(CPU_TYPE_ARM64, 0);
+    const std::size_t uuid = test::addLoadCommand(image, LC_UUID, Bytes(16, 0xab));
+    const std::size_t sig = test::addLoadCommand(image, LC_CODE_SIGNATURE, Bytes(8, 0));
+    Bytes fat = test::fatMachO({test::thinMachO(CPU_TYPE_X86_64, 3), image}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
+    for (const Bytes* file : {&image, &fat}) {
+        MachOFile f = parsed(*file);
+        const MachOSlice& s = f.slices.back();
+        auto commands = parseLoadCommands(view(*file), s);
+        ASSERT_TRUE(commands.ok()) << commands.error();
+        ASSERT_EQ(commands->size(), 3u);
+        EXPECT_EQ((*commands)[0].cmd, LC_SEGMENT_64);
+        EXPECT_EQ((*commands)[0].offset, 32u);
+        EXPECT_EQ((*commands)[1].cmd, LC_UUID);
+        EXPECT_EQ((*commands)[1].cmdsize, 24u);
+        EXPECT_EQ((*commands)[1].offset, uuid);
+        EXPECT_EQ((*commands)[2].cmd, LC_CODE_SIGNATURE);
+        EXPECT_EQ((*commands)[2].offset, sig);
+    }
+}
+
+TEST(MachOLoadCommands, BigEndian32BitCommands) {
+    Bytes image = test::thinMachO(CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_970);
+    test::addLoadCommand(image, LC_VERSION_MIN_MACOSX, Bytes(8, 0));
+    MachOFile f = parsed(image);
+    auto commands = parseLoadCommands(view(image), f.slices[0]);
+    ASSERT_TRUE(commands.ok()) << commands.error();
+    ASSERT_EQ(commands->size(), 2u);
+    EXPECT_EQ((*commands)[0].cmd, LC_SEGMENT);
+    EXPECT_EQ((*commands)[0].cmdsize, 56u);
+    EXPECT_EQ((*commands)[1].cmd, LC_VERSION_MIN_MACOSX);
+    EXPECT_EQ((*commands)[1].offset, 28u + 56u);
+}
+
+TEST(MachOLoadCommands, MalformedTables) {
+    struct Case {
+        const char* what;
+        void (*corrupt)(Bytes&);
+        const char* message;
+    };
+    const Case cases[] = {
+        {"sizeofcmds past the file", [](Bytes& b) { putU32(b, 20, 5000, false); },
+         "load commands extend past the end of the file"},
+        {"zero cmdsize", [](Bytes& b) { putU32(b, 32 + 4, 0, false); }, "load command 0 with size less than 8 bytes"},
+        {"cmdsize past sizeofcmds", [](Bytes& b) { putU32(b, 32 + 4, 80, false); },
+         "load command 0 extends past the end of all load commands"},
+        {"more commands than sizeofcmds holds", [](Bytes& b) { putU32(b, 16, 2, false); },
+         "load command 1 extends past the end of all load commands"},
+        {"ncmds in the billions", [](Bytes& b) { putU32(b, 16, 0xffffffffu, false); },
+         "load command 1 extends past the end of all load commands"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b = test::thinMachO(CPU_TYPE_X86_64, 3);  // 4096 bytes, one 72-byte segment
+        c.corrupt(b);
+        MachOFile f = parsed(b);
+        ASSERT_EQ(f.slices.size(), 1u);
+        auto commands = parseLoadCommands(view(b), f.slices[0]);
+        ASSERT_FALSE(commands.ok());
+        EXPECT_NE(commands.error().find(c.message), std::string::npos) << commands.error();
+        EXPECT_EQ(commands.error().rfind("truncated or malformed object (", 0), 0u) << commands.error();
+    }
+}
+
+TEST(MachOLoadCommands, SizeofcmdsIsBoundedByTheSliceNotTheFile) {
+    Bytes first = test::thinMachO(CPU_TYPE_X86_64, 3);
+    putU32(first, 20, 4096, false);  // fits in the file, not in the 4096-byte slice after its header
+    Bytes fat = test::fatMachO({first, test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
+    MachOFile f = parsed(fat);
+    ASSERT_EQ(f.slices.size(), 2u);
+    auto commands = parseLoadCommands(view(fat), f.slices[0]);
+    ASSERT_FALSE(commands.ok());
+    EXPECT_NE(commands.error().find("load commands extend past the end of the slice"), std::string::npos);
+}
+
+TEST(MachOLoadCommands, SliceOutsideTheBytesGiven) {
+    MachOSlice s;
+    s.offset = 4096;
+    s.size = 4096;
+    Bytes small(100, 0);
+    EXPECT_FALSE(parseLoadCommands(view(small), s).ok());
+}
+
+// --- names -----------------------------------------------------------------------------------------
+
+TEST(ArchitectureNames, CapabilityBitsAreIgnored) {
+    EXPECT_EQ(architectureName(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL | CPU_SUBTYPE_LIB64), "x86_64");
+    EXPECT_EQ(architectureName(CPU_TYPE_ARM64, static_cast<std::int32_t>(0xc1000002)), "arm64e");
+    EXPECT_EQ(architectureName(CPU_TYPE_ARM64, static_cast<std::int32_t>(0x80000003)), "unknown(16777228,3)");
+}
+
+TEST(ArchitectureNames, UnknownPairsPrintUnsignedNumbers) {
+    EXPECT_EQ(architectureName(CPU_TYPE_ARM, 3), "unknown(12,3)");
+    EXPECT_EQ(architectureName(CPU_TYPE_ANY, 0), "unknown(4294967295,0)");
+    EXPECT_EQ(architectureName(0, 0x7fffffff), "unknown(0,16777215)");
+}
+
+TEST(ArchitectureNames, SharedPairsGiveTheFamilyName) {
+    EXPECT_EQ(architectureName(CPU_TYPE_I386, CPU_SUBTYPE_586), "pentium");
+    EXPECT_EQ(architectureName(CPU_TYPE_I386, CPU_SUBTYPE_PENTPRO), "pentpro");
+    EXPECT_EQ(architectureName(CPU_TYPE_VEO, CPU_SUBTYPE_VEO_2), "veo");
+}
+
+}  // namespace
+}  // namespace tessarin
