@@ -61,7 +61,8 @@ TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
     o.runtime = 0x000e0000;
     o.entitlementsXml = "<plist><dict/></plist>";
     o.entitlementsDer = Bytes{0x70, 0x00};
-    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage(o))));
+    const Bytes sigBytes = signatureOf(signedImage(o));
+    auto sig = parseEmbeddedSignature(span(sigBytes));
     ASSERT_TRUE(sig.ok()) << sig.error();
     ASSERT_EQ(sig->codeDirectories.size(), 2u);
     const auto& primary = sig->codeDirectories[0];
@@ -90,7 +91,8 @@ TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
     test::SignOptions old;
     old.version = 0x20100;
     old.teamId = "IGNORED";  // versions before 0x20200 have no team field
-    auto a = parseEmbeddedSignature(span(signatureOf(signedImage(old))));
+    const Bytes aBytes = signatureOf(signedImage(old));
+    auto a = parseEmbeddedSignature(span(aBytes));
     ASSERT_TRUE(a.ok()) << a.error();
     EXPECT_EQ(a->primary()->teamId, "");
     EXPECT_FALSE(a->primary()->hasExecSeg);
@@ -99,7 +101,8 @@ TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
     test::SignOptions execSeg;
     execSeg.version = 0x20400;
     execSeg.teamId = "TEAM";
-    auto b = parseEmbeddedSignature(span(signatureOf(signedImage(execSeg))));
+    const Bytes bBytes = signatureOf(signedImage(execSeg));
+    auto b = parseEmbeddedSignature(span(bBytes));
     ASSERT_TRUE(b.ok()) << b.error();
     EXPECT_EQ(b->primary()->teamId, "TEAM");
     EXPECT_TRUE(b->primary()->hasExecSeg);
@@ -110,7 +113,8 @@ TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
 TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
     test::SignOptions o;
     o.linkerSigned = true;
-    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage(o))));
+    const Bytes sigBytes = signatureOf(signedImage(o));
+    auto sig = parseEmbeddedSignature(span(sigBytes));
     ASSERT_TRUE(sig.ok()) << sig.error();
     EXPECT_EQ(sig->codeDirectories.size(), 1u);
     EXPECT_EQ(sig->primary()->hashType, CS_HASHTYPE_SHA256);
@@ -120,7 +124,8 @@ TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
 }
 
 TEST(EmbeddedSignature, CdhashIsTheDirectoryDigestCutToTwentyBytes) {
-    auto sig = parseEmbeddedSignature(span(signatureOf(signedImage())));
+    const Bytes sigBytes = signatureOf(signedImage());
+    auto sig = parseEmbeddedSignature(span(sigBytes));
     ASSERT_TRUE(sig.ok());
     for (const auto& cd : sig->codeDirectories) {
         auto full = codeDirectoryHashFull(cd);
