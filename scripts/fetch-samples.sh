@@ -19,7 +19,10 @@ mkdir -p "$cache"
 if [[ ! -d "$unpacked/usr/share" ]]; then
   deb=$(ls "$cache"/${package}_*.deb 2>/dev/null | head -n 1)
   if [[ -z "$deb" ]]; then
-    (cd "$cache" && apt-get download -qq "$package" >/dev/null 2>&1) || note "could not download $package (offline?)"
+    download() { (cd "$cache" && apt-get download -qq "$package" >/dev/null 2>&1); }
+    # A fresh machine may not have the package lists yet; root can fetch them.
+    download || { [[ $(id -u) -eq 0 ]] && apt-get update -qq >/dev/null 2>&1 && download; } ||
+      note "could not download $package (offline?)"
     deb=$(ls "$cache"/${package}_*.deb 2>/dev/null | head -n 1)
     [[ -n "$deb" ]] || note "could not download $package"
   fi
