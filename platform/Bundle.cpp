@@ -12,6 +12,7 @@
 #include <locale>
 #include <sys/stat.h>
 
+#include "FileURL.h"
 #include "MachO.h"
 #include "MappedFile.h"
 #include "StringsFile.h"

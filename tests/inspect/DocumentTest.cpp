@@ -1,1 +1,323 @@
-// Classification tests.
+// Classification of opened items and the architecture listing of single files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "BundleBuilder.h"
+#include "Document.h"
+#include "MachOBuilder.h"
+#include "TempDir.h"
+#include "TypeIdentifier.h"
+
+namespace tessarin {
+namespace {
+
+using test::BundleBuilder;
+using Kind = BundleBuilder::Kind;
+
+constexpr std::int32_t kI386 = 7, kX86_64 = 0x01000007, kARM64 = 0x0100000C;
+
+// A lipo that notes each run in `log` and answers with `body`.
+ToolSet fakeLipo(const test::TempDir& dir, const std::string& body) {
+    std::string script = test::writeScript(dir / "fake-lipo", "echo \"$1|$2\" >> '" + (dir / "lipo.log") + "'\n" + body);
+    ToolSet tools;
+    tools.override(kLipoPath, script);
+    return tools;
+}
+
+bool lipoRan(const test::TempDir& dir) { return !test::readFile(dir / "lipo.log").empty(); }
+
+Document classify(const std::string& path, const std::string& type, const ToolSet& tools) {
+    Document d;
+    EXPECT_TRUE(d.readFromURL(fileURLForPath(path), type, tools));
+    return d;
+}
+
+Document classifyApp(const test::TempDir& dir, BundleBuilder& b) {
+    b.build();
+    return classify(b.path(), kApplicationBundleType, fakeLipo(dir, "exit 1"));
+}
+
+TEST(Classification, AppWithoutTrailingSlashIsStillAFolder) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}})).build();
+    Document d;
+    d.readFromURL(FileURL{b.path(), false}, kApplicationBundleType, fakeLipo(dir, "echo x86_64"));
+    EXPECT_TRUE(d.isApp);
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_FALSE(lipoRan(dir));
+    EXPECT_FALSE(d.isMacho);
+    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kX86_64, kARM64}));
+    EXPECT_EQ(d.thePath, b.path());
+    EXPECT_EQ(d.theUTI, kApplicationBundleType);
+}
+
+TEST(Classification, TrailingSlashIsDroppedFromThePath) {
+    test::TempDir dir;
+    test::makeDirectories(dir / "Folder");
+    Document d;
+    d.readFromURL(FileURL{dir / "Folder/", false}, "public.folder", fakeLipo(dir, "exit 1"));
+    EXPECT_EQ(d.thePath, dir / "Folder");
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_FALSE(lipoRan(dir));
+}
+
+TEST(Classification, AppBundleFindingsFromItsInformation) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.info("DTSDKName", PlistValue("macosx10.15"))
+        .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Tool"))
+        .info("CFBundleShortVersionString", PlistValue("2.4.1"))
+        .executable("Tool", test::fatMachO({{kI386, 3}, {kX86_64, 3}, {kX86_64, 8}}));
+    Document d = classifyApp(dir, b);
+    EXPECT_TRUE(d.is1015);
+    EXPECT_FALSE(d.is1016);
+    EXPECT_TRUE(d.isCatalyst);
+    EXPECT_EQ(d.bundleVer, "2.4.1");
+    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kI386, kX86_64, kX86_64}));
+    EXPECT_FALSE(d.isPackage);
+    EXPECT_FALSE(d.isOldPackage);
+    EXPECT_FALSE(d.is64Bit || d.is32Bit || d.isARM || d.isMacho);
+}
+
+TEST(Classification, SdkNamesAreSubstringTests) {
+    struct Case {
+        const char* sdk;
+        bool is1015;
+        bool is1016;
+    };
+    for (Case c : {Case{"macosx10.15", true, false}, Case{"macosx11.0", false, true}, Case{"macosx10.16", false, true},
+                   Case{"macosx11.1", false, false}, Case{"macosx12.0", false, false},
+                   Case{"macosx10.15.4", true, false}}) {
+        for (auto format : {test::InfoFormat::Xml, test::InfoFormat::Binary}) {
+            test::TempDir dir;
+            BundleBuilder b(dir / "Tool.app");
+            b.infoFormat(format).info("DTSDKName", PlistValue(c.sdk));
+            Document d = classifyApp(dir, b);
+            EXPECT_EQ(d.is1015, c.is1015) << c.sdk;
+            EXPECT_EQ(d.is1016, c.is1016) << c.sdk;
+        }
+    }
+}
+
+TEST(Classification, CatalystIdentifierAnywhereWithItsFullStop) {
+    for (auto [identifier, expected] : {std::pair{"maccatalyst.com.example.App", true},
+                                        std::pair{"com.example.maccatalyst.App", true},
+                                        std::pair{"com.example.maccatalyst", false},
+                                        std::pair{"com.example.MacCatalyst.App", false}}) {
+        test::TempDir dir;
+        BundleBuilder b(dir / "App.app");
+        b.info("CFBundleIdentifier", PlistValue(identifier));
+        EXPECT_EQ(classifyApp(dir, b).isCatalyst, expected) << identifier;
+    }
+}
+
+TEST(Classification, NonAppBundlesGetArchitecturesAndVersionButNoSdkFlags) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Kit.framework", Kind::Framework);
+    b.info("DTSDKName", PlistValue("macosx10.15"))
+        .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Kit"))
+        .info("CFBundleShortVersionString", PlistValue("7.0"))
+        .executable("Kit", test::thinMachO(kARM64, 0))
+        .build();
+    Document d = classify(b.path(), typeIdentifierForPath(b.path()), fakeLipo(dir, "exit 1"));
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_FALSE(d.isApp);
+    EXPECT_FALSE(d.is1015 || d.is1016 || d.isCatalyst);
+    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kARM64}));
+    EXPECT_EQ(d.bundleVer, "7.0");
+}
+
+TEST(Classification, OldDirectoryPackage) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Legacy.pkg", Kind::OldPackage);
+    b.info("CFBundleShortVersionString", PlistValue("1.1")).info("DTSDKName", PlistValue("macosx10.15")).build();
+    std::string type = typeIdentifierForPath(b.path());
+    ASSERT_EQ(type, kPackageType);
+    Document d = classify(b.path(), type, fakeLipo(dir, "exit 1"));
+    EXPECT_TRUE(d.isOldPackage);
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_EQ(d.bundleVer, "1.1");
+    EXPECT_FALSE(d.is1015);
+    EXPECT_TRUE(d.theArches.empty());
+    EXPECT_FALSE(lipoRan(dir));
+}
+
+TEST(Classification, FlatPackageIsASingleFileThatLipoRejects) {
+    test::TempDir dir;
+    test::writeFile(dir / "Install.pkg", "xar!\x00\x1c");
+    std::string type = typeIdentifierForPath(dir / "Install.pkg");
+    ASSERT_EQ(type, kInstallerPackageArchiveType);
+    Document d = classify(dir / "Install.pkg", type, fakeLipo(dir, "echo 'not an object file' >&2; exit 1"));
+    EXPECT_TRUE(d.isPackage);
+    EXPECT_FALSE(d.isFolder);
+    EXPECT_TRUE(lipoRan(dir));
+    EXPECT_FALSE(d.isMacho);
+    EXPECT_EQ(test::readFile(dir / "lipo.log"), "-archs|" + (dir / "Install.pkg") + "\n");
+}
+
+TEST(Classification, PlainFolderAndMissingItems) {
+    test::TempDir dir;
+    test::makeDirectories(dir / "Folder/Sub");
+    Document folder = classify(dir / "Folder", "public.folder", fakeLipo(dir, "exit 1"));
+    EXPECT_TRUE(folder.isFolder);
+    EXPECT_TRUE(folder.theArches.empty());
+    EXPECT_TRUE(folder.bundleVer.empty());
+
+    Document missingApp = classify(dir / "Gone.app", kApplicationBundleType, fakeLipo(dir, "exit 1"));
+    EXPECT_TRUE(missingApp.isFolder);
+    EXPECT_EQ(missingApp.thePath, dir / "Gone.app");
+    EXPECT_TRUE(missingApp.theQuarStr.empty());
+
+    Document missingFile = classify(dir / "gone", "public.item", fakeLipo(dir, "exit 1"));
+    EXPECT_FALSE(missingFile.isFolder);
+    EXPECT_FALSE(missingFile.isMacho);
+    EXPECT_EQ(missingFile.theUTI, "public.item");
+}
+
+TEST(Classification, TypeIdentifiersDifferingInCaseAreNoneOfTheThree) {
+    test::TempDir dir;
+    test::writeFile(dir / "file", "x");
+    for (const char* type : {"com.apple.Application-Bundle", "COM.APPLE.PACKAGE", "com.apple.installer-package-Archive"}) {
+        Document d = classify(dir / "file", type, fakeLipo(dir, "exit 1"));
+        EXPECT_FALSE(d.isApp || d.isPackage || d.isOldPackage) << type;
+        EXPECT_EQ(d.theUTI, type);
+        EXPECT_FALSE(d.isFolder) << type;
+    }
+}
+
+TEST(Classification, AppWithoutUsableExecutableHasNoArchitectures) {
+    test::TempDir dir;
+    BundleBuilder script(dir / "Script.app");
+    script.executable("run", std::vector<std::uint8_t>{'#', '!'});
+    EXPECT_TRUE(classifyApp(dir, script).theArches.empty());
+    BundleBuilder none(dir / "None.app");
+    EXPECT_TRUE(classifyApp(dir, none).theArches.empty());
+}
+
+TEST(Classification, NonTextValuesDoNotFail) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Odd.app");
+    b.info("DTSDKName", PlistValue(PlistArray{PlistValue("macosx10.15")}))
+        .info("CFBundleIdentifier", PlistValue(PlistDict{{"maccatalyst.", PlistValue(true)}}))
+        .info("CFBundleShortVersionString", PlistValue(std::int64_t{42}));
+    Document d = classifyApp(dir, b);
+    EXPECT_FALSE(d.is1015);
+    EXPECT_FALSE(d.isCatalyst);
+    EXPECT_EQ(d.bundleVer, "42");
+
+    BundleBuilder real(dir / "Real.app");
+    real.info("DTSDKName", PlistValue(10.15)).info("CFBundleShortVersionString", PlistValue(1.5));
+    Document r = classifyApp(dir, real);
+    EXPECT_TRUE(r.is1015);
+    EXPECT_EQ(r.bundleVer, "1.5");
+
+    BundleBuilder boolean(dir / "Bool.app");
+    boolean.info("CFBundleShortVersionString", PlistValue(true));
+    EXPECT_EQ(classifyApp(dir, boolean).bundleVer, "");
+}
+
+TEST(Classification, BrokenInformationLeavesOnlyTheFolderFinding) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Broken.app");
+    b.rawInfoPlist("<?xml version=\"1.0\"?><plist><dict><key>DTSDKName</key>");
+    Document d = classifyApp(dir, b);
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_FALSE(d.is1015 || d.is1016 || d.isCatalyst);
+    EXPECT_TRUE(d.bundleVer.empty());
+}
+
+TEST(Classification, VersionComesLocalizedFromTheDevelopmentRegion) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.info("CFBundleDevelopmentRegion", PlistValue("de"))
+        .info("CFBundleShortVersionString", PlistValue("1.0"))
+        .localized("de", {{"CFBundleShortVersionString", "1.0 (Deutsch)"}}, test::StringsFormat::TextUtf16LE);
+    EXPECT_EQ(classifyApp(dir, b).bundleVer, "1.0 (Deutsch)");
+}
+
+TEST(Classification, QuarantinedAppIsFlagged) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.build();
+    std::string value = "0083;5e1c0000;Safari;1D5E6B4C-0000-4000-8000-000000000000";
+    if (::setxattr(b.path().c_str(), "user.com.apple.quarantine", value.data(), value.size(), 0) != 0)
+        GTEST_SKIP() << "this file system takes no user extended attributes";
+    Document d = classify(b.path(), kApplicationBundleType, fakeLipo(dir, "exit 1"));
+    EXPECT_EQ(d.theQuarStr, "0083");
+    EXPECT_TRUE(d.isQuar);
+}
+
+struct Listing {
+    const char* output;
+    int status;
+    bool is32, is64, isARM, isMacho;
+};
+
+TEST(ArchitectureListing, NamesInTheToolOutputSetTheFlags) {
+    for (Listing c : {Listing{"x86_64 arm64 ", 0, false, true, true, true},
+                      Listing{"i386 x86_64 ", 0, true, true, false, true},
+                      Listing{"ppc ", 0, false, false, false, false},
+                      Listing{"arm64e ", 0, false, false, true, true},
+                      Listing{"x86_64h ", 0, false, true, false, true},
+                      Listing{"armv7 arm64_32 ", 0, false, false, true, true},
+                      Listing{"i386 x86_64 arm64 ", 1, false, false, false, false},
+                      Listing{"", 0, false, false, false, false}}) {
+        test::TempDir dir;
+        test::writeFile(dir / "bin", "x");
+        std::string body = std::string("printf '") + c.output + "\\n'; exit " + std::to_string(c.status);
+        Document d = classify(dir / "bin", "public.data", fakeLipo(dir, body));
+        EXPECT_EQ(d.is32Bit, c.is32) << c.output << " status " << c.status;
+        EXPECT_EQ(d.is64Bit, c.is64) << c.output << " status " << c.status;
+        EXPECT_EQ(d.isARM, c.isARM) << c.output << " status " << c.status;
+        EXPECT_EQ(d.isMacho, c.isMacho) << c.output << " status " << c.status;
+        EXPECT_TRUE(d.theArches.empty());
+    }
+}
+
+TEST(ArchitectureListing, StandardErrorIsNotLookedAt) {
+    test::TempDir dir;
+    test::writeFile(dir / "bin", "x");
+    Document d = classify(dir / "bin", "public.data", fakeLipo(dir, "echo 'i386 x86_64' >&2; exit 0"));
+    EXPECT_FALSE(d.isMacho);
+}
+
+TEST(ArchitectureListing, OddOutputAndToolsThatCannotStartDoNotFail) {
+    test::TempDir dir;
+    test::writeFile(dir / "bin", "x");
+    Document odd = classify(dir / "bin", "public.data", fakeLipo(dir, "printf '\\377\\376 i386 \\n'"));
+    EXPECT_TRUE(odd.is32Bit);
+
+    ToolSet missing;
+    missing.override(kLipoPath, dir / "no-such-tool");
+    Document d;
+    EXPECT_TRUE(d.readFromURL(fileURLForPath(dir / "bin"), "public.data", missing));
+    EXPECT_FALSE(d.isMacho);
+}
+
+TEST(ArchitectureListing, TheStandInToolOnRealFiles) {
+    std::string lipo = test::standinDirectory() + "/lipo";
+    if (::access(lipo.c_str(), X_OK) != 0) GTEST_SKIP() << "the lipo stand-in is not built at " << lipo;
+    ToolSet tools;
+    tools.override(kLipoPath, lipo);
+    test::TempDir dir;
+    test::writeFile(dir / "universal", test::fatMachO({{kX86_64, 3}, {kARM64, 2}}));
+    test::writeFile(dir / "old", test::thinMachO(kI386, 3));
+    test::writeFile(dir / "ppc", test::thinMachO(18, 0));
+    test::writeFile(dir / "text", "just text\n");
+
+    Document universal = classify(dir / "universal", "com.apple.mach-o-binary", tools);
+    EXPECT_TRUE(universal.is64Bit && universal.isARM && universal.isMacho);
+    EXPECT_FALSE(universal.is32Bit);
+    Document old = classify(dir / "old", "com.apple.mach-o-binary", tools);
+    EXPECT_TRUE(old.is32Bit && old.isMacho);
+    EXPECT_FALSE(old.is64Bit || old.isARM);
+    EXPECT_FALSE(classify(dir / "ppc", "com.apple.mach-o-binary", tools).isMacho);
+    EXPECT_FALSE(classify(dir / "text", "public.plain-text", tools).isMacho);
+}
+
+}  // namespace
+}  // namespace tessarin

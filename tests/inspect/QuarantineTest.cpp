@@ -1,0 +1,102 @@
+// Quarantine flags: from attribute values and from real attributes on the test file system.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "Quarantine.h"
+#include "TempDir.h"
+#include "TypeIdentifier.h"
+
+namespace tessarin {
+namespace {
+
+std::string flagsOf(const std::string& value) {
+    return quarantineFlagsFromValue(std::vector<unsigned char>(value.begin(), value.end()));
+}
+
+TEST(QuarantineFlags, ElevenCharactersAreNeededAndFourAreKept) {
+    EXPECT_EQ(flagsOf("0083;5e1c00"), "0083");  // 11
+    EXPECT_EQ(flagsOf("0083;5e1c0"), "");       // 10
+    EXPECT_EQ(flagsOf("0083;5e1c0000;Safari;6A2A2BCE-3BB6-4AF8-9B3D-1B2A8F1E8C30"), "0083");
+    EXPECT_EQ(flagsOf(""), "");
+}
+
+TEST(QuarantineFlags, InvalidUtf8GivesNothing) {
+    EXPECT_EQ(flagsOf("0083;5e1c0000;\xFF\xFEzz"), "");
+    EXPECT_EQ(flagsOf("\xC0\xB0" "083;5e1c0000;"), "");
+}
+
+TEST(QuarantineFlags, CharactersAreUserPerceivedNotBytesOrScalars) {
+    // Four accented letters then seven more: 11 characters, the first four are kept whole.
+    EXPECT_EQ(flagsOf("e\u0301e\u0301e\u0301e\u0301;abcdef"), "e\u0301e\u0301e\u0301e\u0301");
+    // Eleven scalars, but the combining mark joins the tenth: only ten characters.
+    EXPECT_EQ(flagsOf("0083;5e1c0\u0301"), "");
+    // A family emoji is one character of several scalars.
+    std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+    EXPECT_EQ(flagsOf(family + "083;5e1c000"), family + "083");
+    EXPECT_EQ(flagsOf("\U0001F1E9\U0001F1EA" "0\u00e98;5e1c0000"), "\U0001F1E9\U0001F1EA" "0\u00e98");
+}
+
+TEST(QuarantineFlags, SetWhenTheThirdScalarIsEight) {
+    EXPECT_TRUE(quarantineFlagIsSet("0083"));
+    EXPECT_TRUE(quarantineFlagIsSet("0081"));
+    EXPECT_FALSE(quarantineFlagIsSet("00c1"));
+    EXPECT_FALSE(quarantineFlagIsSet("0003"));
+    EXPECT_FALSE(quarantineFlagIsSet(""));
+    EXPECT_FALSE(quarantineFlagIsSet("008"));  // fewer than four characters
+}
+
+TEST(QuarantineFlags, ThirdScalarNotThirdCharacter) {
+    // a + combining acute, 8, 3, b: four characters whose third scalar is the 8.
+    EXPECT_TRUE(quarantineFlagIsSet("a\u030183b"));
+    // 0, a + acute, 8, 8: the third character is an 8 but the third scalar is the accent.
+    EXPECT_FALSE(quarantineFlagIsSet("0a\u030188"));
+    // Four scalars but three characters.
+    EXPECT_FALSE(quarantineFlagIsSet("0a\u03018"));
+}
+
+class QuarantineAttribute : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::writeFile(dir_ / "probe", "x");
+        if (::setxattr((dir_ / "probe").c_str(), "user.tessarin.probe", "1", 1, 0) != 0)
+            GTEST_SKIP() << "this file system takes no user extended attributes: " << std::strerror(errno);
+    }
+    void quarantine(const std::string& path, const std::string& value) {
+        ASSERT_EQ(::setxattr(path.c_str(), "user.com.apple.quarantine", value.data(), value.size(), 0), 0);
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(QuarantineAttribute, FileWithAndWithoutTheAttribute) {
+    test::writeFile(dir_ / "downloaded", "x");
+    test::writeFile(dir_ / "local", "x");
+    quarantine(dir_ / "downloaded", "0083;5e1c0000;Safari;6A2A2BCE-3BB6-4AF8-9B3D-1B2A8F1E8C30");
+    EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "downloaded")), "0083");
+    EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "local")), "");
+    EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "missing")), "");
+}
+
+TEST_F(QuarantineAttribute, DirectoryWithTrailingSlashAndLinkToIt) {
+    test::makeDirectories(dir_ / "Tool.app");
+    quarantine(dir_ / "Tool.app", "00c1;5e1c0000;Mail;");
+    ASSERT_EQ(::symlink("Tool.app", (dir_ / "Link").c_str()), 0);
+    EXPECT_EQ(quarantineFlags(FileURL{dir_ / "Tool.app/", true}), "00c1");
+    EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "Link")), "00c1");
+}
+
+TEST_F(QuarantineAttribute, EmptyShortAndBinaryValuesGiveNothing) {
+    for (auto [name, value] : {std::pair<const char*, std::string>{"empty", ""},
+                               {"short", "0083;5e1c0"},
+                               {"binary", std::string("0083;\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 12)}}) {
+        test::writeFile(dir_ / name, "x");
+        quarantine(dir_ / name, value);
+        EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / name)), "") << name;
+    }
+}
+
+}  // namespace
+}  // namespace tessarin

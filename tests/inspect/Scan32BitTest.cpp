@@ -1,0 +1,312 @@
+// The 32-bit component scan over trees built here: what is listed, what is passed over, the order
+// and the headings.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "BundleBuilder.h"
+#include "MachOBuilder.h"
+#include "Scan32Bit.h"
+#include "TempDir.h"
+
+namespace tessarin {
+namespace {
+
+using test::BundleBuilder;
+using Kind = BundleBuilder::Kind;
+
+constexpr std::int32_t kI386 = 7, kX86_64 = 0x01000007, kARM64 = 0x0100000C;
+const std::string kNone = "\u2705 No 32-bit only components were found.\n";
+const std::string kHas64 = "\u26A0\uFE0F This has 64-bit code, but the following components are 32-bit only:\n";
+const std::string kOnly32 = "\u26D4\uFE0F This is 32-bit only, and the following components are 32-bit only:\n";
+
+Scan32BitResult scan(const std::string& path, const std::vector<std::int32_t>& arches = {}) {
+    return scan32BitComponents(FileURL{path, true}, arches);
+}
+
+test::Bytes thin32() { return test::thinMachO(kI386, 3); }
+
+TEST(Scan32Bit, HeadingTextsAreExact) {
+    // The marks are U+2705, and U+26A0 / U+26D4 each followed by U+FE0F.
+    EXPECT_EQ(kNone.substr(0, 3), "\xE2\x9C\x85");
+    EXPECT_EQ(kHas64.substr(0, 6), "\xE2\x9A\xA0\xEF\xB8\x8F");
+    EXPECT_EQ(kOnly32.substr(0, 6), "\xE2\x9B\x94\xEF\xB8\x8F");
+}
+
+TEST(Scan32Bit, UniversalAppWithoutNestedAppsHasNoComponents) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.executable("Tool", test::fatMachO({{kI386, 3}, {kX86_64, 3}})).build();
+    auto r = scan(b.path(), {kI386, kX86_64});
+    EXPECT_TRUE(r.started);
+    EXPECT_TRUE(r.components.empty());
+    EXPECT_EQ(r.text, kNone);
+    EXPECT_FALSE(r.turnOff64Intel);
+}
+
+TEST(Scan32Bit, ThinLibraryIsListedUnderTheItemsOwnArchitectures) {
+    test::TempDir dir;
+    BundleBuilder b(dir / "Tool.app");
+    b.executable("Tool", test::thinMachO(kX86_64, 3)).file("Contents/Frameworks/libold.dylib", thin32()).build();
+    const std::string lib = b.path() + "/Contents/Frameworks/libold.dylib";
+    auto r = scan(b.path(), {kX86_64});
+    EXPECT_EQ(r.text, kHas64 + lib + "\n");
+    EXPECT_TRUE(r.turnOff64Intel);
+
+    EXPECT_EQ(scan(b.path(), {kI386}).text, kOnly32 + lib + "\n");
+    EXPECT_EQ(scan(b.path(), {}).text, lib + "\n");  // nothing to say of the item itself
+}
+
+TEST(Scan32Bit, NestedI386OnlyAppAndItsThinExecutableAreBothListed) {
+    test::TempDir dir;
+    BundleBuilder outer(dir / "Outer.app");
+    outer.build();
+    auto inner = outer.nested("Contents/Helpers/Old Helper.app", Kind::App);
+    inner.executable("Old Helper", thin32()).build();
+    auto r = scan(outer.path());
+    EXPECT_EQ(r.components, (std::vector<std::string>{inner.path(), inner.executablePath()}));
+    EXPECT_TRUE(r.has32BitIntel);
+    EXPECT_FALSE(r.has64BitIntel);
+    EXPECT_EQ(r.text, kOnly32 + inner.path() + "\n" + inner.executablePath() + "\n");
+}
+
+TEST(Scan32Bit, NestedUniversalAppIsNotListedButFeedsTheHeading) {
+    test::TempDir dir;
+    BundleBuilder outer(dir / "Outer.app");
+    outer.file("Contents/Resources/plugin.so", thin32()).build();
+    auto inner = outer.nested("Contents/Helpers/Both.app", Kind::App);
+    inner.executable("Both", test::fatMachO({{kI386, 3}, {kX86_64, 3}})).build();
+    auto r = scan(outer.path());
+    EXPECT_EQ(r.components, (std::vector<std::string>{outer.path() + "/Contents/Resources/plugin.so"}));
+    EXPECT_TRUE(r.has64BitIntel);
+    EXPECT_EQ(r.text.substr(0, kHas64.size()), kHas64);
+}
+
+TEST(Scan32Bit, NestedAppsAreJudgedOnlyByTheirExecutable) {
+    test::TempDir dir;
+    test::makeDirectories(dir / "Root");
+    BundleBuilder arm(dir / "Root/Arm.app");
+    arm.executable("Arm", test::thinMachO(kARM64, 0)).build();
+    BundleBuilder broken(dir / "Root/Broken.app");
+    broken.rawInfoPlist("garbage").build();
+    BundleBuilder upper(dir / "Root/Upper.APP");  // the suffix is case-sensitive
+    upper.executable("Upper", test::fatMachO({{kI386, 3}, {18, 0}})).build();
+    BundleBuilder bare(dir / "Root/.app");        // a name of exactly ".app" counts
+    bare.executable("bare", test::fatMachO({{kI386, 3}, {18, 0}})).build();
+    auto r = scan(dir / "Root");
+    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/.app"}));
+    EXPECT_TRUE(r.has32BitIntel);
+}
+
+TEST(Scan32Bit, FrameworkExecutableIsListedAtItsPlaceAndThroughTheTopLink) {
+    test::TempDir dir;
+    BundleBuilder outer(dir / "Outer.app");
+    outer.build();
+    auto kit = outer.nested("Contents/Frameworks/Kit.framework", Kind::Framework);
+    kit.executable("Kit", thin32()).build();
+    auto r = scan(outer.path(), {kX86_64});
+    EXPECT_EQ(r.components, (std::vector<std::string>{kit.path() + "/Kit", kit.path() + "/Versions/A/Kit"}));
+}
+
+TEST(Scan32Bit, OnlyThinLittleEndian32BitFilesCount) {
+    test::TempDir dir;
+    test::writeFile(dir / "Root/empty", "");
+    test::writeFile(dir / "Root/three", std::string("\xCE\xFA\xED", 3));
+    test::writeFile(dir / "Root/ppc", test::thinMachO(18, 0));                 // FE ED FA CE
+    test::writeFile(dir / "Root/sixtyfour", test::thinMachO(kX86_64, 3));      // CF FA ED FE
+    test::writeFile(dir / "Root/fat", test::fatMachO({{kI386, 3}}));           // CA FE BA BE
+    test::writeFile(dir / "Root/arm32", test::thinMachO(12, 9));               // CE FA ED FE, ARM
+    test::writeFile(dir / "Root/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
+    auto r = scan(dir / "Root");
+    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/arm32", dir / "Root/magic-only"}));
+}
+
+TEST(Scan32Bit, ComponentsAreSortedAndHiddenEntriesIncluded) {
+    test::TempDir dir;
+    for (const char* name : {"zeta", "Alpha", ".hidden", "beta/inner", "beta-2", "a/b/c/d"})
+        test::writeFile(dir / (std::string("Root/") + name), thin32());
+    auto r = scan(dir / "Root");
+    std::vector<std::string> expected;
+    for (const char* name : {".hidden", "Alpha", "a/b/c/d", "beta-2", "beta/inner", "zeta"})
+        expected.push_back(dir / (std::string("Root/") + name));
+    EXPECT_EQ(r.components, expected);
+    std::string text;
+    for (const auto& p : expected) text += p + "\n";
+    EXPECT_EQ(r.text, text);
+}
+
+TEST(Scan32Bit, LinksToDirectoriesAreNotFollowedButLinksToFilesAre) {
+    test::TempDir dir;
+    test::writeFile(dir / "Elsewhere/lib32", thin32());
+    BundleBuilder old(dir / "Elsewhere/Old.app");
+    old.executable("Old", test::fatMachO({{kI386, 3}, {18, 0}})).build();
+    test::makeDirectories(dir / "Root");
+    ASSERT_EQ(::symlink((dir / "Elsewhere").c_str(), (dir / "Root/dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/Old.app").c_str(), (dir / "Root/Linked.app").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/lib32").c_str(), (dir / "Root/filelink").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (dir / "Root/dangling").c_str()), 0);
+    auto r = scan(dir / "Root");
+    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/filelink"}));
+    EXPECT_FALSE(r.has32BitIntel);
+}
+
+TEST(Scan32Bit, SpecialFilesAreNeverOpened) {
+    test::TempDir dir;
+    test::writeFile(dir / "Root/lib", thin32());
+    ASSERT_EQ(::mkfifo((dir / "Root/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("pipe", (dir / "Root/pipelink").c_str()), 0);
+    auto pending = std::async(std::launch::async, [&] { return scan(dir / "Root"); });
+    if (pending.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        // Give the blocked reader a writer so that the test can end, then fail.
+        int fd = ::open((dir / "Root/pipe").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        pending.wait();
+        FAIL() << "the scan blocked on a FIFO";
+    }
+    EXPECT_EQ(pending.get().components, (std::vector<std::string>{dir / "Root/lib"}));
+}
+
+// Runs the scan without root's power to read anything, in a child when the tests run as root.
+std::string scanTextAsUnprivileged(const std::string& root) {
+    if (::geteuid() != 0) return scan(root).text;
+    int fds[2];
+    if (::pipe(fds) != 0) return "<no pipe>";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        std::string text = scan(root).text;
+        ssize_t written = ::write(fds[1], text.data(), text.size());
+        ::_exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<child failed>";
+    return text;
+}
+
+TEST(Scan32Bit, UnreadableFoldersAndFilesArePassedOver) {
+    test::TempDir dir;
+    test::writeFile(dir / "Root/closed/lib32", thin32());
+    test::writeFile(dir / "Root/unreadable32", thin32());
+    test::writeFile(dir / "Root/open/lib32", thin32());
+    ::chmod(dir.path().c_str(), 0755);
+    for (const char* p : {"Root", "Root/open"}) ::chmod((dir / p).c_str(), 0755);
+    ::chmod((dir / "Root/open/lib32").c_str(), 0644);
+    ::chmod((dir / "Root/unreadable32").c_str(), 0);
+    ::chmod((dir / "Root/closed").c_str(), 0);
+    EXPECT_EQ(scanTextAsUnprivileged(dir / "Root"), (dir / "Root/open/lib32") + "\n");
+}
+
+TEST(Scan32Bit, NothingIsWrittenWhenTheWalkCannotStart) {
+    test::TempDir dir;
+    test::writeFile(dir / "file", thin32());
+    for (const std::string& path : {dir / "missing", dir / "file", std::string()}) {
+        auto r = scan(path);
+        EXPECT_FALSE(r.started) << path;
+        EXPECT_TRUE(r.text.empty()) << path;
+        EXPECT_FALSE(r.turnOff64Intel);
+    }
+}
+
+TEST(Scan32Bit, EmptyFolderAndTrailingSlash) {
+    test::TempDir dir;
+    test::makeDirectories(dir / "Empty");
+    EXPECT_EQ(scan(dir / "Empty").text, kNone);
+    test::writeFile(dir / "Root/lib", thin32());
+    EXPECT_EQ(scan32BitComponents(FileURL{dir / "Root/", true}, {}).components,
+              (std::vector<std::string>{dir / "Root/lib"}));
+}
+
+TEST(Scan32Bit, NamesThatAreNotUtf8) {
+    test::TempDir dir;
+    const std::string odd = dir / "Root/\xFF\xFE-lib";
+    test::writeFile(odd, thin32());
+    test::writeFile(dir / "Root/plain", thin32());
+    auto r = scan(dir / "Root");
+    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/plain", odd}));
+}
+
+// Makes root/d/d/.../d (depth levels) with a thin 32-bit file at the bottom, through descriptors
+// because the path outgrows PATH_MAX.
+void makeDeepChain(const std::string& root, int depth) {
+    test::makeDirectories(root);
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    int file = ::openat(fd, "lib32", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    auto bytes = thin32();
+    ASSERT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(file);
+    ::close(fd);
+}
+
+// Takes the chain apart from the top by moving each level up, so no path grows long.
+void removeDeepChain(const std::string& root) {
+    std::string top = root + "/d";
+    for (int i = 0;; ++i) {
+        std::string next = root + "/level" + std::to_string(i);
+        if (::rename((top + "/d").c_str(), next.c_str()) != 0) break;
+        ::rmdir(top.c_str());
+        top = next;
+    }
+    ::unlink((top + "/lib32").c_str());
+    ::rmdir(top.c_str());
+}
+
+// Removes the chain before TempDir, whose removal works by full paths, sees it.
+struct DeepChain {
+    std::string root;
+    ~DeepChain() { removeDeepChain(root); }
+};
+
+TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
+    test::TempDir dir;
+    const int depth = 5000;
+    DeepChain chain{dir / "Root"};
+    makeDeepChain(chain.root, depth);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = 100;
+    ::setrlimit(RLIMIT_NOFILE, &tight);
+    auto r = scan(dir / "Root");
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(r.components.size(), 1u);
+    std::string expected = dir / "Root";
+    for (int i = 0; i < depth; ++i) expected += "/d";
+    EXPECT_EQ(r.components[0], expected + "/lib32");
+}
+
+TEST(Scan32Bit, SiblingsAfterADeepBranchAreStillFound) {
+    test::TempDir dir;
+    DeepChain chain{dir / "Root/deep"};
+    makeDeepChain(chain.root, 300);  // deeper than the open-descriptor window
+    test::writeFile(dir / "Root/zz-after", thin32());
+    test::writeFile(dir / "Root/deep/yy-beside", thin32());
+    auto r = scan(dir / "Root");
+    ASSERT_EQ(r.components.size(), 3u);
+    EXPECT_EQ(r.components[1], dir / "Root/deep/yy-beside");
+    EXPECT_EQ(r.components[2], dir / "Root/zz-after");
+}
+
+}  // namespace
+}  // namespace tessarin
