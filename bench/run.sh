@@ -271,8 +271,8 @@ fi
 profiles=""
 want_profile() { [[ $profile_all -eq 1 ]] || printf '%s\n' "${misses[@]}" | grep -q "^$1"; }
 top_functions() {  # callgrind output file -> the top functions by own instructions
-  callgrind_annotate --inclusive=no "$1" 2>/dev/null | sed -n '/^ *Ir/,$p' | sed -n '1,18p' |
-    sed -E 's/ \[[^]]*\]$//' | cut -c1-150
+  callgrind_annotate --inclusive="${2:-no}" "$1" 2>/dev/null | awk '/file:function/ { f = 1; next } f && /^ *[0-9]/' |
+    head -n "${3:-15}" | sed -E 's/ \[[^]]*\]$//' | cut -c1-160
 }
 if command -v valgrind >/dev/null && want_profile scan; then
   say "profiling the scan with callgrind"
@@ -347,9 +347,9 @@ if [[ -d $big ]] && have "$tessarin" && command -v valgrind >/dev/null; then
 ### The report process itself (callgrind; the tools it starts are not traced)
 
 Instructions: $(sed -n 's/^summary: //p' "$logs/report.callgrind").
-Inclusive, the functions above 3%:
+The top 30 functions by inclusive instructions:
 \`\`\`
-$(callgrind_annotate --inclusive=yes --threshold=97 "$logs/report.callgrind" 2>/dev/null | sed -n '/^ *Ir/,$p' | sed -n '1,30p' | sed -E 's/ \[[^]]*\]$//' | cut -c1-150)
+$(top_functions "$logs/report.callgrind" yes 30)
 \`\`\`
 "
 fi
