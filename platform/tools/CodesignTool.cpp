@@ -173,8 +173,10 @@ int display(const Arguments& args, const std::string& path) {
                  " files=" + std::to_string(v.sealedResources->files));
         else
             line("Sealed Resources=none");
-        line("Internal requirements count=" + std::to_string(v.requirementsCount) +
-             " size=" + std::to_string(v.requirementsSize));
+        // Linker-signed code carries no requirements blob at all, unlike an empty set.
+        line(v.requirementsSize == 0 ? std::string("Internal requirements=none")
+                                     : "Internal requirements count=" + std::to_string(v.requirementsCount) +
+                                           " size=" + std::to_string(v.requirementsSize));
     }
     std::cerr << out;
     if (args.entitlements && v.hasEntitlements) {
