@@ -30,7 +30,7 @@ namespace {
 
 constexpr int kMaxNestingDepth = 8;              // bundles inside bundles beyond this are refused
 constexpr int kMaxDirectoryDepth = 128;          // folders inside a bundle's content
-constexpr std::uint64_t kMaxSmallFile = 16u << 20;  // Info.plist, CodeResources, tickets
+constexpr std::uint64_t kMaxSmallFile = 64u << 20;  // Info.plist, CodeResources (20,000 files seal in ~6 MB), tickets
 constexpr std::size_t kReadBuffer = 1u << 20;
 
 std::string hostArchitecture() {
@@ -595,13 +595,22 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         }
         const ResourceRule* rule = rules->match(rel);
         if (!entry) {
-            if (rule && !rule->omit) problems.emplace_back(rel, "file added: " + abs(rel));
+            // The first generation of seals had no form for links; one it left out is no addition.
+            if (rule && !rule->omit && (v2 || !S_ISLNK(st.st_mode)))
+                problems.emplace_back(rel, "file added: " + abs(rel));
             continue;
         }
         seen.insert(rel);
         if (S_ISLNK(st.st_mode)) {
             std::error_code lec;
             fs::path target = fs::read_symlink(p, lec);
+            if (!v2 && !lec && entry->hash) {
+                // A first-generation seal hashes the link's target text.
+                const std::string& t = target.native();
+                auto d = codeSignatureDigest(CS_HASHTYPE_SHA1, {reinterpret_cast<const std::byte*>(t.data()), t.size()});
+                if (d != *entry->hash) problems.emplace_back(rel, "file modified: " + abs(rel));
+                continue;
+            }
             if (!entry->symlink || lec || target.string() != *entry->symlink) {
                 problems.emplace_back(rel, "file modified: " + abs(rel));
             } else if (options_.strict) {

@@ -389,6 +389,34 @@ TEST(BundleVerification, StrictChecksTheWeakerDigestToo) {
     EXPECT_FALSE(verify(app, strict).valid);
 }
 
+TEST(BundleVerification, OlderSealWithOnlyFilesAndRulesIsChecked) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
+    auto plist = parsePlist({reinterpret_cast<const std::byte*>(seal.data()), seal.size()});
+    ASSERT_TRUE(plist.ok());
+    auto& top = std::get<PlistDict>(plist->value);
+    top.erase("files2");
+    top.erase("rules2");
+    const std::string xml = toXmlPlist(*plist);
+    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", xml);
+    test::SignOptions code = appOptions().code;
+    const std::string info = test::readFile(app + "/Contents/Info.plist");
+    code.infoPlist = Bytes(info.begin(), info.end());
+    code.codeResources = Bytes(xml.begin(), xml.end());
+    test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
+    CodeVerdict v = verify(app);
+    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    ASSERT_TRUE(v.sealedResources);
+    EXPECT_EQ(v.sealedResources->version, 1);
+    EXPECT_EQ(v.sealedResources->rules, 6);
+    flipByte(app + "/Contents/Resources/data.txt", 0);
+    v = verify(app);
+    ASSERT_EQ(v.resourceProblems.size(), 1u);
+    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Resources/data.txt");
+}
+
 TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
     TempDir dir;
     const std::string app = makeApp(dir);

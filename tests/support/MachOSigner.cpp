@@ -465,8 +465,10 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
             }
             files2[rel] = PlistValue(std::move(e));
         }
-        if (r1 && !r1->omit && !link) {
-            Bytes b = fileBytes(abs);
+        if (r1 && !r1->omit) {
+            // The first generation hashes a link's target text.
+            std::string target = link ? fs::read_symlink(abs).string() : std::string();
+            Bytes b = link ? Bytes(target.begin(), target.end()) : fileBytes(abs);
             auto h = data(codeSignatureDigest(CS_HASHTYPE_SHA1, span(b)));
             if (r1->optional) {
                 PlistDict e;
