@@ -1,6 +1,7 @@
-// Property lists through libplist. Before libplist sees the bytes, its two known weak spots are
-// closed: XML nesting deep enough to exhaust its recursive parser's stack, and binary lists whose
-// shared references would expand into an unbounded tree or never end.
+// Property lists through libplist. Before libplist sees the bytes, its known weak spots are closed:
+// XML nesting deep enough to exhaust its recursive parser's stack, binary lists whose shared
+// references would expand into an unbounded tree or never end, and binary dictionary keys holding
+// a NUL (on which libplist aborts).
 #include "Plist.h"
 
 #include <algorithm>
@@ -95,36 +96,59 @@ Status checkBinaryGraph(std::span<const std::byte> bytes) {
     struct Refs {
         std::uint64_t at = 0;
         std::uint64_t count = 0;
+        std::uint64_t keys = 0;  // the first `keys` references of a dictionary are its keys
+    };
+    // Where an object starts and its element count, for an object whose marker has one.
+    struct Extent {
+        unsigned type = 0;
+        std::uint64_t at = 0;
+        std::uint64_t count = 0;
+    };
+    auto extentOf = [&](std::uint64_t object) -> std::optional<Extent> {
+        auto offset = readUInt(table + object * offsetSize, offsetSize);
+        if (!offset) return std::nullopt;
+        auto marker = r.u8(*offset);
+        if (!marker) return std::nullopt;
+        Extent e{static_cast<unsigned>(*marker >> 4), *offset + 1, static_cast<std::uint64_t>(*marker & 0x0F)};
+        if (e.count == 0x0F) {
+            auto intMarker = r.u8(e.at);
+            if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0F) > 3) return std::nullopt;
+            unsigned size = 1u << (*intMarker & 0x0F);
+            auto n = readUInt(e.at + 1, size);
+            if (!n) return std::nullopt;
+            e.count = *n;
+            e.at += 1 + size;
+        }
+        return e;
+    };
+    // libplist aborts on a dictionary key that holds a NUL character.
+    auto keyHoldsNul = [&](std::uint64_t object) {
+        auto e = extentOf(object);
+        if (!e) return false;
+        const std::uint64_t unit = e->type == 0x5 ? 1 : e->type == 0x6 ? 2 : 0;
+        if (unit == 0 || e->count > r.size() / unit || !r.contains(e->at, e->count * unit)) return false;
+        for (std::uint64_t k = 0; k < e->count; ++k) {
+            std::uint64_t at = e->at + k * unit;
+            if (unit == 1 ? *r.u8(at) == 0 : *r.u16be(at) == 0) return true;
+        }
+        return false;
     };
     auto refsOf = [&](std::uint64_t object) -> Refs {
-        auto offset = readUInt(table + object * offsetSize, offsetSize);
-        if (!offset) return {};
-        auto marker = r.u8(*offset);
-        if (!marker) return {};
-        unsigned type = *marker >> 4;
-        if (type != 0xA && type != 0xC && type != 0xD) return {};
-        std::uint64_t count = *marker & 0x0F;
-        std::uint64_t at = *offset + 1;
-        if (count == 0x0F) {
-            auto intMarker = r.u8(at);
-            if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0F) > 3) return {};
-            unsigned size = 1u << (*intMarker & 0x0F);
-            auto n = readUInt(at + 1, size);
-            if (!n) return {};
-            count = *n;
-            at += 1 + size;
-        }
-        if (type == 0xD) {
+        auto e = extentOf(object);
+        if (!e || (e->type != 0xA && e->type != 0xC && e->type != 0xD)) return {};
+        std::uint64_t count = e->count;
+        if (e->type == 0xD) {
             if (count > std::numeric_limits<std::uint64_t>::max() / 2) return {};
             count *= 2;
         }
-        if (count > r.size() / refSize || !r.contains(at, count * refSize)) return {};
-        return {at, count};
+        if (count > r.size() / refSize || !r.contains(e->at, count * refSize)) return {};
+        return {e->at, count, e->type == 0xD ? count / 2 : 0};
     };
 
     struct Info {
         std::uint32_t nodes = 0;  // saturates at kMaxBinaryNodes + 1
         std::uint8_t state = 0;   // 0 unseen, 1 on the current path, 2 done
+        bool keyChecked = false;
     };
     std::vector<Info> info(objects);
     struct Frame {
@@ -142,6 +166,11 @@ Status checkBinaryGraph(std::span<const std::byte> bytes) {
             auto child = readUInt(f.refs.at + f.next * refSize, refSize);
             ++f.next;
             if (!child || *child >= objects) continue;
+            if (f.next <= f.refs.keys && !info[*child].keyChecked) {
+                if (keyHoldsNul(*child))
+                    return fail("binary property list has a dictionary key with a NUL character");
+                info[*child].keyChecked = true;
+            }
             Info& c = info[*child];
             if (c.state == 1) return fail("binary property list refers to itself in a cycle");
             if (c.state == 2) {

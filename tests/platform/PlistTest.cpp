@@ -142,6 +142,23 @@ TEST(PropertyList, SharedReferencesThatExpandWithoutBoundAreRefused) {
     EXPECT_NE(parsed.error().find("expands"), std::string::npos) << parsed.error();
 }
 
+TEST(PropertyList, BinaryDictionaryKeyWithANulIsRefused) {
+    // { "a\0" = "x" }: objects 0 (dict), 1 (key), 2 (value); one-byte offsets and references.
+    std::string s = "bplist00";
+    s += std::string("\xD1\x01\x02", 3);  // at 8
+    s += std::string("\x52" "a\0", 3);     // at 11
+    s += std::string("\x51" "x", 2);        // at 14
+    s += std::string("\x08\x0B\x0E", 3);  // offset table at 16
+    std::string trailer(32, '\0');
+    trailer[6] = 1;
+    trailer[7] = 1;
+    trailer[15] = 3;   // objects
+    trailer[31] = 16;  // offset table
+    auto parsed = parsePlist(asBytes(s + trailer));
+    ASSERT_FALSE(parsed);
+    EXPECT_NE(parsed.error().find("NUL"), std::string::npos) << parsed.error();
+}
+
 TEST(PropertyList, DeepBinaryNestingIsRefused) {
     EXPECT_FALSE(parsePlist(asBytes(chainedBinaryPlist(5000, 1))));
     EXPECT_TRUE(parsePlist(asBytes(chainedBinaryPlist(50, 1))));
