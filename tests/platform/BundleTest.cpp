@@ -1,6 +1,9 @@
 // Bundle structure, information (XML and binary), localized values and executable architectures.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <unistd.h>
+
 #include "Bundle.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
@@ -228,6 +231,41 @@ TEST(BundleLocalization, UserLanguagesNeverNameTheCLocale) {
         EXPECT_NE(language, "POSIX");
         EXPECT_EQ(language.find('.'), std::string::npos) << language;
     }
+}
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(BundleLocalization, TheUsersLocaleChoosesTheLocalization) {
+    if (::access("/usr/bin/localedef", X_OK) != 0 || ::access("/usr/share/i18n/locales/fr_CA", R_OK) != 0)
+        GTEST_SKIP() << "localedef or the fr_CA locale source is not installed";
+    test::TempDir dir;
+    std::string command = "/usr/bin/localedef -i fr_CA -f UTF-8 '" + (dir / "fr_CA.UTF-8") + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0 || ::access((dir / "fr_CA.UTF-8").c_str(), R_OK) != 0)
+        GTEST_SKIP() << "localedef could not compile fr_CA";
+    BundleBuilder b(dir / "Tool.app");
+    b.info("CFBundleShortVersionString", PlistValue("1.0"))
+        .localized("fr", {{"CFBundleShortVersionString", "1.0 (fr)"}})
+        .localized("en", {{"CFBundleShortVersionString", "1.0 (en)"}})
+        .build();
+    ScopedEnv path("LOCPATH", dir.path());
+    ScopedEnv all("LC_ALL", "fr_CA.UTF-8");
+    EXPECT_EQ(Bundle::preferredLanguages(), (std::vector<std::string>{"fr_CA"}));
+    EXPECT_EQ(text(Bundle::open(b.path())->objectForInfoDictionaryKey("CFBundleShortVersionString")), "1.0 (fr)");
 }
 
 }  // namespace
