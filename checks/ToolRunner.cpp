@@ -1,0 +1,225 @@
+// posix_spawn-based tool runner: no shell, both pipes drained together with poll().
+#include "ToolRunner.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tessarin {
+
+namespace {
+
+// Owns one pipe end; closes it when done.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool makePipe(Fd& readEnd, Fd& writeEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return true;
+}
+
+// A write to a tool whose pipe closed must not end the whole application.
+void ignoreSigpipeOnce() {
+    static const bool done = [] {
+        struct sigaction sa {};
+        sa.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &sa, nullptr);
+        return true;
+    }();
+    (void)done;
+}
+
+ToolRun notStarted(const std::string& launchPath, const std::string& executable, int err) {
+    ToolRun run;
+    run.status = 127;
+    run.errors = "The tool " + launchPath;
+    if (executable != launchPath) run.errors += " (" + executable + ")";
+    run.errors += " could not be started: " + std::string(std::strerror(err)) + ".";
+    return run;
+}
+
+std::string programDirectory() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    return exe.parent_path().string();
+}
+
+}  // namespace
+
+const ToolSet& ToolSet::platform() {
+    static const ToolSet tools;
+    return tools;
+}
+
+std::string ToolSet::resolve(const std::string& launchPath) const {
+    if (auto it = overrides_.find(launchPath); it != overrides_.end()) return it->second;
+    if (::access(launchPath.c_str(), X_OK) == 0) return launchPath;
+    // Our stand-in of the same name: libexec/tessarin/ beside the program's bin/.
+    std::string name = std::filesystem::path(launchPath).filename().string();
+    std::string dir = programDirectory();
+    if (dir.empty()) return launchPath;
+    return (std::filesystem::path(dir).parent_path() / "libexec" / "tessarin" / name).string();
+}
+
+ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
+                bool captureErrors, const ToolSet& tools) {
+    ignoreSigpipeOnce();
+    const std::string executable = tools.resolve(launchPath);
+
+    Fd outRead, outWrite, errRead, errWrite;
+    if (!makePipe(outRead, outWrite)) return notStarted(launchPath, executable, errno);
+    if (captureErrors && !makePipe(errRead, errWrite)) return notStarted(launchPath, executable, errno);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    if (captureErrors) posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+
+    std::vector<std::string> argvStrings;
+    argvStrings.reserve(arguments.size() + 1);
+    argvStrings.push_back(launchPath);
+    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return notStarted(launchPath, executable, rc);
+
+    // Only the child keeps the write ends, so end of file arrives when it exits.
+    outWrite.reset();
+    errWrite.reset();
+
+    ToolRun run;
+    struct Stream {
+        int fd;
+        std::string* sink;
+        bool open;
+    };
+    Stream streams[2] = {{outRead.get(), &run.output, true}, {errRead.get(), &run.errors, captureErrors}};
+    char buffer[65536];
+    while (streams[0].open || streams[1].open) {
+        pollfd fds[2];
+        int count = 0;
+        Stream* which[2];
+        for (auto& s : streams) {
+            if (!s.open) continue;
+            fds[count] = {s.fd, POLLIN, 0};
+            which[count++] = &s;
+        }
+        if (::poll(fds, static_cast<nfds_t>(count), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < count; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
+            ssize_t n = ::read(which[i]->fd, buffer, sizeof buffer);
+            if (n > 0) {
+                which[i]->sink->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                which[i]->open = false;
+            }
+        }
+    }
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            run.status = 127;
+            return run;
+        }
+    }
+    if (WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.status = 128 + WTERMSIG(status);  // as shells report it: never 0
+    else
+        run.status = 1;
+    return run;
+}
+
+std::string decodeUtf8(const std::string& bytes) {
+    static const std::string replacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        // Lead byte: length and the allowed range of the first continuation byte
+        // (this refuses overlong forms, surrogates and values past U+10FFFF).
+        int length = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) length = 2;
+        else if (c == 0xE0) { length = 3; lo = 0xA0; }
+        else if (c >= 0xE1 && c <= 0xEC) length = 3;
+        else if (c == 0xED) { length = 3; hi = 0x9F; }
+        else if (c >= 0xEE && c <= 0xEF) length = 3;
+        else if (c == 0xF0) { length = 4; lo = 0x90; }
+        else if (c >= 0xF1 && c <= 0xF3) length = 4;
+        else if (c == 0xF4) { length = 4; hi = 0x8F; }
+        if (length == 0) {
+            out += replacement;
+            ++i;
+            continue;
+        }
+        // One U+FFFD per maximal ill-formed subpart.
+        std::size_t j = i + 1;
+        bool good = true;
+        for (int k = 1; k < length; ++k, ++j) {
+            unsigned char lower = k == 1 ? lo : 0x80, upper = k == 1 ? hi : 0xBF;
+            if (j >= n || s[j] < lower || s[j] > upper) {
+                good = false;
+                break;
+            }
+        }
+        if (good) out.append(bytes, i, static_cast<std::size_t>(length));
+        else out += replacement;
+        i = j;
+    }
+    return out;
+}
+
+std::string toolReport(const std::string& errorPrefix, const ToolRun& run) {
+    if (run.status == 0) return decodeUtf8(run.output) + decodeUtf8(run.errors);
+    std::string text = errorPrefix + std::to_string(run.status) + "\n";
+    if (!run.output.empty()) text += decodeUtf8(run.output) + "\n";
+    if (!run.errors.empty()) text += decodeUtf8(run.errors) + "\n";
+    return text;
+}
+
+}  // namespace tessarin

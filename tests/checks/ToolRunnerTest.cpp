@@ -1,1 +1,125 @@
-// Tool runner tests.
+// The runner against small scripts: statuses, separate streams, large outputs, tools that cannot start.
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "TempDir.h"
+
+using namespace tessarin;
+using tessarin::test::TempDir;
+using tessarin::test::writeScript;
+
+namespace {
+
+ToolSet toolsWith(const std::string& launchPath, const std::string& script) {
+    ToolSet tools;
+    tools.override(launchPath, script);
+    return tools;
+}
+
+}  // namespace
+
+TEST(ToolRunner, ReportsExitStatusesAsSignedNumbers) {
+    TempDir dir;
+    for (int status : {0, 1, 3, 255}) {
+        auto script = writeScript(dir / ("exit" + std::to_string(status)), "exit " + std::to_string(status));
+        ToolRun run = runTool("/usr/sbin/spctl", {}, true, toolsWith("/usr/sbin/spctl", script));
+        EXPECT_EQ(run.status, status);
+    }
+}
+
+TEST(ToolRunner, ToolKilledBySignalIsNeverSuccess) {
+    TempDir dir;
+    auto script = writeScript(dir / "killed", "kill -9 $$");
+    ToolRun run = runTool("/usr/bin/codesign", {}, true, toolsWith("/usr/bin/codesign", script));
+    EXPECT_EQ(run.status, 128 + 9);
+}
+
+TEST(ToolRunner, KeepsTheTwoStreamsApart) {
+    TempDir dir;
+    auto script = writeScript(dir / "both", "printf A; printf B >&2");
+    ToolRun run = runTool("/usr/bin/codesign", {}, true, toolsWith("/usr/bin/codesign", script));
+    EXPECT_EQ(run.output, "A");
+    EXPECT_EQ(run.errors, "B");
+}
+
+TEST(ToolRunner, UncapturedErrorsAreNotCollected) {
+    TempDir dir;
+    auto script = writeScript(dir / "err", "printf out; printf err >&2");
+    ToolRun run = runTool("/usr/bin/lipo", {}, false, toolsWith("/usr/bin/lipo", script));
+    EXPECT_EQ(run.output, "out");
+    EXPECT_EQ(run.errors, "");
+}
+
+TEST(ToolRunner, ArgumentsArriveUnchangedWithoutAShell) {
+    TempDir dir;
+    auto script = writeScript(dir / "args", "for a in \"$@\"; do printf '[%s]' \"$a\"; done");
+    ToolRun run = runTool("/usr/bin/lipo", {"-archs", "/path with blanks/it's \"q\" $HOME;*"}, false,
+                          toolsWith("/usr/bin/lipo", script));
+    EXPECT_EQ(run.output, "[-archs][/path with blanks/it's \"q\" $HOME;*]");
+}
+
+TEST(ToolRunner, DrainsTenMegabytesOnEachPipeAtOnce) {
+    TempDir dir;
+    // Interleaved writes: a runner that reads one pipe to its end first would stall here.
+    auto script = writeScript(dir / "big",
+                              "i=0; while [ $i -lt 10 ]; do head -c 1048576 /dev/zero; "
+                              "head -c 1048576 /dev/zero >&2; i=$((i+1)); done");
+    ToolRun run = runTool("/usr/sbin/pkgutil", {}, true, toolsWith("/usr/sbin/pkgutil", script));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output.size(), 10u * 1048576u);
+    EXPECT_EQ(run.errors.size(), 10u * 1048576u);
+}
+
+TEST(ToolRunner, MissingOrNonExecutableToolGivesNonzeroStatusAndASentence) {
+    TempDir dir;
+    ToolRun missing = runTool("/usr/sbin/spctl", {}, false, toolsWith("/usr/sbin/spctl", dir / "nothing-here"));
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.errors.find("/usr/sbin/spctl"), std::string::npos);
+    EXPECT_NE(missing.errors.find("No such file or directory"), std::string::npos);
+
+    tessarin::test::writeFile(dir / "plain", "not a program");
+    ::chmod((dir / "plain").c_str(), 0644);
+    ToolRun plain = runTool("/usr/sbin/spctl", {}, true, toolsWith("/usr/sbin/spctl", dir / "plain"));
+    EXPECT_NE(plain.status, 0);
+    EXPECT_NE(plain.errors.find("could not be started"), std::string::npos);
+}
+
+TEST(ToolRunner, FallsBackToTheStandInBesideTheProgram) {
+    ToolSet none;
+    std::string resolved = none.resolve("/usr/bin/no-such-tessarin-tool");
+    EXPECT_EQ(resolved, tessarin::test::standinDirectory() + "/no-such-tessarin-tool");
+    EXPECT_EQ(none.resolve("/bin/sh"), "/bin/sh");
+}
+
+TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubpart) {
+    EXPECT_EQ(decodeUtf8("plain"), "plain");
+    EXPECT_EQ(decodeUtf8("\xE2\x9C\x85"), "\xE2\x9C\x85");
+    EXPECT_EQ(decodeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    // A truncated three-byte sequence is one subpart, then the next character.
+    EXPECT_EQ(decodeUtf8("\xE2\x9C" "A"), "\xEF\xBF\xBD" "A");
+    // Overlong and surrogate forms are refused byte by byte.
+    EXPECT_EQ(decodeUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(decodeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(decodeUtf8("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // past U+10FFFF
+}
+
+TEST(ToolReport, FailureWithNothingPrintedIsPrefixStatusAndNewline) {
+    ToolRun run{1, "", ""};
+    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "\u26D4\uFE0F spctl error 1\n");
+}
+
+TEST(ToolReport, SuccessJoinsBothStreamsWithNothingBetween) {
+    ToolRun run{0, "A", "B"};
+    EXPECT_EQ(toolReport(kCodesignErrorPrefix, run), "AB");
+}
+
+TEST(ToolReport, FailureShowsEachNonEmptyStreamOnItsOwnLine) {
+    ToolRun run{3, "", "PATH: rejected"};
+    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "\u26D4\uFE0F spctl error 3\nPATH: rejected\n");
+    ToolRun both{-2, "out", "err"};
+    EXPECT_EQ(toolReport(kPkgutilErrorPrefix, both), "\u26D4\uFE0F pkgutil error -2\nout\nerr\n");
+}

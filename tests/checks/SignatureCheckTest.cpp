@@ -1,0 +1,101 @@
+// The two checks with fake tools: which tools run with which arguments, and what the completion shows.
+#include "SignatureCheck.h"
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+
+using namespace tessarin;
+using tessarin::test::TempDir;
+using tessarin::test::writeScript;
+
+namespace {
+
+// Fake tools that print their own name and arguments, then exit with the given status.
+struct FakeTools {
+    TempDir dir;
+    ToolSet tools;
+    void add(const char* launchPath, const std::string& name, int status, const std::string& extra = "") {
+        auto script = writeScript(dir / name, "printf '%s' \"" + name + "\"; for a in \"$@\"; do printf ' %s' \"$a\"; done; " +
+                                                  extra + " exit " + std::to_string(status));
+        tools.override(launchPath, script);
+    }
+};
+
+}  // namespace
+
+TEST(SignatureChecks, MachOCheckAssessesForInstallThenDisplaysTheSignature) {
+    FakeTools fake;
+    fake.add(kSpctlPath, "spctl", 0);
+    fake.add(kCodesignPath, "codesign", 0);
+    auto state = runMachOSignatureCheck("/x/tool", fake.tools);
+    EXPECT_EQ(state.assessmentText, "spctl -a -vv -t install /x/tool");
+    EXPECT_EQ(state.signatureText, "codesign -dvvv /x/tool");
+    EXPECT_TRUE(state.signaturesValid);
+}
+
+TEST(SignatureChecks, AppIsAssessedWithoutInstallTypeAndPackageWithPkgutil) {
+    FakeTools fake;
+    fake.add(kSpctlPath, "spctl", 0);
+    fake.add(kCodesignPath, "codesign", 0);
+    fake.add(kPkgutilPath, "pkgutil", 0);
+    auto app = runAppOrPackageSignatureCheck("/A.app", true, fake.tools);
+    EXPECT_EQ(app.assessmentText, "spctl -a -vv /A.app");
+    EXPECT_EQ(app.signatureText, "codesign -dvvv /A.app");
+    auto pkg = runAppOrPackageSignatureCheck("/P.pkg", false, fake.tools);
+    EXPECT_EQ(pkg.assessmentText, "spctl -a -vv -t install /P.pkg");
+    EXPECT_EQ(pkg.signatureText, "pkgutil --check-signature /P.pkg");
+}
+
+TEST(SignatureChecks, RejectionClearsValidityEvenWhenCodesignSucceeds) {
+    TempDir dir;
+    ToolSet tools;
+    tools.override(kSpctlPath, writeScript(dir / "spctl", "echo 'x: rejected' >&2; exit 3"));
+    tools.override(kCodesignPath, writeScript(dir / "codesign", "exit 0"));
+    auto state = runMachOSignatureCheck("/x", tools);
+    EXPECT_FALSE(state.signaturesValid);
+    EXPECT_EQ(state.assessmentText, "\u26D4\uFE0F spctl error 3\nx: rejected\n\n");
+}
+
+TEST(SignatureChecks, CodesignRunsEvenWhenSpctlCannotStart) {
+    TempDir dir;
+    ToolSet tools;
+    tools.override(kSpctlPath, dir / "missing");
+    tools.override(kCodesignPath, writeScript(dir / "codesign", "printf signed >&2"));
+    auto state = runMachOSignatureCheck("/x", tools);
+    EXPECT_FALSE(state.signaturesValid);
+    EXPECT_EQ(state.assessmentText.rfind("\u26D4\uFE0F spctl error 127\n", 0), 0u);
+    EXPECT_EQ(state.signatureText, "signed");
+}
+
+TEST(SignatureVerdicts, SourcesAreFoundAnywhereInTheAssessmentOnly) {
+    SignatureCheckState state;
+    state.assessmentText = "p: accepted\nsource=Notarized Developer ID and more\nsource=Apple System\n";
+    state.signatureText = "source=Mac App Store";
+    auto v = signatureVerdict(state, SignatureCheckKind::MachO);
+    EXPECT_TRUE(v.isNotarized);
+    EXPECT_TRUE(v.isApple);
+    EXPECT_FALSE(v.isAppStore);  // only the codesign text names it
+    EXPECT_TRUE(v.validSignatures);
+
+    SignatureCheckState onlyCodesign;
+    onlyCodesign.signatureText = "source=Notarized";
+    auto none = signatureVerdict(onlyCodesign, SignatureCheckKind::App);
+    EXPECT_FALSE(none.isNotarized);
+}
+
+TEST(SignatureVerdicts, HeadingsFollowTheKindOfCheck) {
+    SignatureCheckState empty;
+    auto macho = signatureVerdict(empty, SignatureCheckKind::MachO);
+    EXPECT_EQ(macho.firstPiece, "\nMachO signature check:\n");
+    EXPECT_EQ(macho.secondPiece, "\ncodesign check:\n\n");
+    auto app = signatureVerdict(empty, SignatureCheckKind::App);
+    EXPECT_EQ(app.firstPiece, "\nApp signature check:\n");
+    EXPECT_EQ(app.secondPiece, "\ncodesign check:\n\n");
+    SignatureCheckState pkgState;
+    pkgState.assessmentText = "A";
+    pkgState.signatureText = "B";
+    auto pkg = signatureVerdict(pkgState, SignatureCheckKind::Package);
+    EXPECT_EQ(pkg.firstPiece, "\nInstaller package signature info:\nA");
+    EXPECT_EQ(pkg.secondPiece, "\npkgutil signature check:\nB\n");
+}
