@@ -1,9 +1,11 @@
 // The codesign stand-in: displays (-d) and verifies (-v, --verify) embedded code signatures, writing
 // the real tool's lines on standard error.
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +33,6 @@ const char* kUsage =
 std::optional<Arguments> parseArguments(int argc, char** argv) {
     Arguments a;
     int vees = 0;
-    bool verboseGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
         auto value = [&]() -> std::optional<std::string> {
@@ -44,8 +45,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
         }
         if (s == "--display") a.display = true;
         else if (s == "--verify") a.verify = true;
-        else if (s == "--verbose") { verboseGiven = true; ++a.verbosity; }
-        else if (s.rfind("--verbose=", 0) == 0) { verboseGiven = true; a.verbosity = std::atoi(s.c_str() + 10); }
+        else if (s == "--verbose") ++a.verbosity;
+        else if (s.rfind("--verbose=", 0) == 0) a.verbosity = std::atoi(s.c_str() + 10);
         else if (s == "--deep" || s == "--deep-verify") a.deep = true;
         else if (s == "--strict" || s.rfind("--strict=", 0) == 0) a.strict = true;
         else if (s == "--no-strict") a.strict = false;
@@ -78,7 +79,6 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
         --vees;
     }
     a.verbosity += vees;
-    (void)verboseGiven;
     if ((!a.display && !a.verify) || a.paths.empty()) return std::nullopt;
     return a;
 }
