@@ -123,19 +123,6 @@ TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
     EXPECT_FALSE(sig->cms);
 }
 
-TEST(EmbeddedSignature, CdhashIsTheDirectoryDigestCutToTwentyBytes) {
-    const Bytes sigBytes = signatureOf(signedImage());
-    auto sig = parseEmbeddedSignature(span(sigBytes));
-    ASSERT_TRUE(sig.ok());
-    for (const auto& cd : sig->codeDirectories) {
-        auto full = codeDirectoryHashFull(cd);
-        auto cut = codeDirectoryHash(cd);
-        EXPECT_EQ(full.size(), hashTypeLength(cd.hashType));
-        ASSERT_EQ(cut.size(), 20u);
-        EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin()));
-    }
-}
-
 TEST(HostileSignature, CountsTheBytesCannotHoldAreRefused) {
     auto r = parseEmbeddedSignature(span(superBlob(0xF0000000u, 64, {}, 64)));
     ASSERT_FALSE(r.ok());
