@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <filesystem>
 
 #include "TempDir.h"
 
@@ -85,6 +89,28 @@ TEST(ToolRunner, MissingOrNonExecutableToolGivesNonzeroStatusAndASentence) {
     ToolRun plain = runTool("/usr/sbin/spctl", {}, true, toolsWith("/usr/sbin/spctl", dir / "plain"));
     EXPECT_NE(plain.status, 0);
     EXPECT_NE(plain.errors.find("could not be started"), std::string::npos);
+}
+
+TEST(ToolRunner, LeavesNoDescriptorsOrChildrenBehind) {
+    TempDir dir;
+    auto countFds = [] {
+        std::size_t n = 0;
+        for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+        return n;
+    };
+    auto script = writeScript(dir / "quick", "printf x; printf y >&2");
+    ToolSet tools = toolsWith("/usr/bin/codesign", script);
+    tools.override("/usr/sbin/spctl", dir / "missing");
+    const std::size_t before = countFds();
+    for (int i = 0; i < 20; ++i) {
+        runTool("/usr/bin/codesign", {}, i % 2 == 0, tools);
+        runTool("/usr/sbin/spctl", {}, true, tools);
+    }
+    EXPECT_EQ(countFds(), before);
+    // Every child has been reaped: nothing is left to wait for.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(ToolRunner, FallsBackToTheStandInBesideTheProgram) {
