@@ -1,0 +1,108 @@
+// The spctl stand-in: assesses (-a, --assess) code or an installer package against Apple's roots,
+// writing the real tool's lines on standard error. Offline: a missing stapled ticket is said so.
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Assessment.h"
+
+using namespace tessarin;
+
+namespace {
+
+struct Arguments {
+    bool assess = false;
+    int verbosity = 0;
+    AssessmentType type = AssessmentType::Execute;
+    std::vector<std::string> paths;
+};
+
+const char* kUsage = "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install] path ...\n";
+
+std::optional<AssessmentType> parseType(const std::string& s) {
+    if (s == "exec" || s == "execute") return AssessmentType::Execute;
+    if (s == "install") return AssessmentType::Install;
+    return std::nullopt;
+}
+
+std::optional<Arguments> parseArguments(int argc, char** argv) {
+    Arguments a;
+    bool endOfOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string s = argv[i];
+        if (endOfOptions || s.empty() || s[0] != '-' || s == "-") {
+            a.paths.push_back(s);
+        } else if (s == "--") {
+            endOfOptions = true;
+        } else if (s == "--assess") {
+            a.assess = true;
+        } else if (s == "--verbose") {
+            ++a.verbosity;
+        } else if (s.rfind("--verbose=", 0) == 0) {
+            std::string n = s.substr(10);
+            if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 3) return std::nullopt;
+            a.verbosity = std::stoi(n);
+        } else if (s == "--type" || s.rfind("--type=", 0) == 0) {
+            std::string value;
+            if (s == "--type") {
+                if (i + 1 >= argc) return std::nullopt;
+                value = argv[++i];
+            } else {
+                value = s.substr(7);
+            }
+            auto t = parseType(value);
+            if (!t) return std::nullopt;
+            a.type = *t;
+        } else if (s[1] != '-') {
+            // Clustered short options: -avv, -a -t exec, -at install.
+            for (std::size_t k = 1; k < s.size(); ++k) {
+                char c = s[k];
+                if (c == 'a') {
+                    a.assess = true;
+                } else if (c == 'v') {
+                    ++a.verbosity;
+                } else if (c == 't') {
+                    std::string value = s.substr(k + 1);
+                    if (value.empty()) {
+                        if (i + 1 >= argc) return std::nullopt;
+                        value = argv[++i];
+                    }
+                    auto t = parseType(value);
+                    if (!t) return std::nullopt;
+                    a.type = *t;
+                    break;
+                } else {
+                    return std::nullopt;
+                }
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!a.assess || a.paths.empty()) return std::nullopt;
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto args = parseArguments(argc, argv);
+    if (!args) {
+        std::cerr << "spctl: only assessment (-a) of one or more paths is supported\n" << kUsage;
+        return 2;
+    }
+    int status = 0;
+    for (const auto& path : args->paths) {
+        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots());
+        std::cerr << path << ": " << (a.accepted ? "accepted" : "rejected");
+        if (!a.accepted && !a.reason.empty()) std::cerr << " (" << a.reason << ")";
+        std::cerr << '\n';
+        if (args->verbosity >= 1 && !a.source.empty()) std::cerr << "source=" << a.source << '\n';
+        if (args->verbosity >= 2 && !a.origin.empty()) std::cerr << "origin=" << a.origin << '\n';
+        if (args->verbosity >= 1)
+            for (const auto& note : a.notes) std::cerr << note << '\n';
+        if (!a.accepted) status = 3;
+    }
+    return status;
+}
