@@ -1,1 +1,3 @@
-# Xar tests.
+# Xar tests: the archive reader, package signatures, pkgutil's text and the pkgutil stand-in.
+target_sources(tests_platform PRIVATE XarTest.cpp PackageTest.cpp PkgutilToolTest.cpp)
+add_dependencies(tests_platform tessarin_pkgutil)

@@ -1,0 +1,63 @@
+// Writes the xar fuzzer's starting inputs: packages as the test builder writes them, with each
+// checksum algorithm, signed with RSA and CMS, and with a stapled ticket.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "XarBuilder.h"
+
+using namespace tessarin::test;
+
+namespace {
+bool write(const std::string& path, const Bytes& b) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+    return std::fclose(f) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    std::vector<std::pair<std::string, Bytes>> inputs;
+
+    XarBuildOptions plain;
+    plain.files = sampleProductFiles();
+    plain.files.back().data.resize(100);  // keep inputs small for the fuzzer
+    inputs.emplace_back("xar-unsigned-sha1", buildXar(plain).bytes);
+
+    XarBuildOptions md5 = plain;
+    md5.checksumAlgorithm = 2;
+    inputs.emplace_back("xar-unsigned-md5", buildXar(md5).bytes);
+
+    XarBuildOptions named = plain;
+    named.checksumAlgorithm = 3;
+    named.checksumName = "sha256";
+    inputs.emplace_back("xar-unsigned-sha256", buildXar(named).bytes);
+
+    TestChain chain;
+    XarBuildOptions rsa = plain;
+    rsa.sign = [&](const Bytes& checksum) { return chain.signDigest(checksum); };
+    rsa.certificates = chain.certificates();
+    XarBuild signedBuild = buildXar(rsa);
+    inputs.emplace_back("xar-signed-rsa", signedBuild.bytes);
+    Bytes digest(signedBuild.bytes.begin() + static_cast<long>(signedBuild.checksumOffset),
+                 signedBuild.bytes.begin() + static_cast<long>(signedBuild.checksumOffset + signedBuild.checksumSize));
+    inputs.emplace_back("xar-signed-stapled", stapleTicket(signedBuild.bytes, ticketNaming(digest)));
+
+    XarBuildOptions cms = rsa;
+    cms.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };
+    inputs.emplace_back("xar-signed-rsa-cms", buildXar(cms).bytes);
+
+    for (const auto& [name, bytes] : inputs) {
+        if (!write(dir + "/" + name, bytes)) {
+            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,35 @@
+// A small XML reader for xar tables of contents: elements, attributes and character data as a tree,
+// with bounded depth and element count, and no entity definitions (so nothing can expand).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Result.h"
+
+namespace tessarin {
+
+struct XmlElement {
+    std::string name;  // local name: a namespace prefix is dropped
+    std::vector<std::pair<std::string, std::string>> attributes;
+    std::string text;  // the character data directly inside, entities decoded
+    std::vector<XmlElement> children;
+
+    const XmlElement* child(std::string_view childName) const;
+    std::vector<const XmlElement*> childrenNamed(std::string_view childName) const;
+    std::optional<std::string> attribute(std::string_view attributeName) const;
+};
+
+struct XmlLimits {
+    std::uint32_t maxDepth = 128;
+    std::uint64_t maxElements = 250000;
+};
+
+// The document's root element. Errors name what was malformed and the byte offset where.
+Result<XmlElement> parseXml(std::string_view text, const XmlLimits& limits = {});
+
+}  // namespace tessarin

@@ -1,0 +1,89 @@
+// The pkgutil stand-in as the app runs it: its text on standard output, one sentence on standard
+// error for items it cannot judge, and its exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "TempDir.h"
+#include "XarBuilder.h"
+
+using tessarin::test::TempDir;
+
+namespace {
+
+struct PkgutilRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+PkgutilRun pkgutil(const std::vector<std::string>& args) {
+    TempDir scratch;
+    std::string command = quoted(tessarin::test::standinDirectory() + "/pkgutil");
+    for (const auto& a : args) command += " " + quoted(a);
+    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
+    int raw = std::system(command.c_str());
+    PkgutilRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = tessarin::test::readFile(scratch / "out");
+    r.err = tessarin::test::readFile(scratch / "err");
+    return r;
+}
+
+}  // namespace
+
+TEST(PkgutilTool, UnsignedPackageHasNoSignatureAndFails) {
+    TempDir dir;
+    tessarin::test::XarBuildOptions o;
+    o.files = tessarin::test::sampleProductFiles();
+    tessarin::test::writeFile(dir / "Plain Package.pkg", tessarin::test::buildXar(o).bytes);
+    PkgutilRun r = pkgutil({"--check-signature", dir / "Plain Package.pkg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Package \"Plain Package.pkg\":\n   Status: no signature\n");
+    EXPECT_EQ(r.err, "");
+
+}
+
+TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
+    TempDir dir;
+    tessarin::test::TestChain chain;
+    tessarin::test::XarBuildOptions o;
+    o.files = tessarin::test::sampleProductFiles();
+    o.sign = [&](const tessarin::test::Bytes& checksum) { return chain.signDigest(checksum); };
+    o.certificates = chain.certificates();
+    tessarin::test::XarBuild b = tessarin::test::buildXar(o);
+    tessarin::test::writeFile(dir / "signed.pkg", b.bytes);
+    PkgutilRun r = pkgutil({"--check-signature", dir / "signed.pkg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("Package \"signed.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n"
+                          "    1. Developer ID Installer: Example Corp (ABCDE12345)\n       Expires: ",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find("    3. Tessarin Test Root CA\n"), std::string::npos);
+
+}
+
+TEST(PkgutilTool, ItemsItCannotJudgeGetOneSentenceOnStandardError) {
+    TempDir dir;
+    tessarin::test::writeFile(dir / "notes.txt", "hello");
+    for (const auto& [item, sentence] : std::vector<std::pair<std::string, std::string>>{
+             {dir / "missing.pkg", "pkgutil: The item " + (dir / "missing.pkg") + " does not exist.\n"},
+             {dir / "notes.txt", "pkgutil: The item " + (dir / "notes.txt") + " is not an Installer package.\n"}}) {
+        PkgutilRun r = pkgutil({"--check-signature", item});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, sentence);
+    }
+    PkgutilRun usage = pkgutil({"--expand", dir / "notes.txt"});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.err, "Usage: pkgutil --check-signature PATH\n");
+}

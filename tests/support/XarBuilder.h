@@ -1,0 +1,92 @@
+// Builds flat Installer packages for tests: xar header, zlib table of contents and heap with its
+// checksum, optionally signed over that checksum and with a stapled ticket after the archive.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessarin::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct XarBuildFile {
+    std::string path;         // "Distribution", "example.pkg/PackageInfo": folders are made as needed
+    Bytes data;
+    bool compressed = true;   // application/x-gzip (zlib), else application/octet-stream
+};
+
+struct XarBuildOptions {
+    std::uint32_t checksumAlgorithm = 1;   // XAR_CKSUM_*
+    std::string checksumName;              // with XAR_CKSUM_OTHER, e.g. "sha256"
+    std::vector<XarBuildFile> files;
+    // Signature over the checksum of the compressed table of contents; unsigned when empty.
+    std::function<Bytes(const Bytes& checksum)> sign;
+    std::vector<Bytes> certificates;       // DER, leaf first
+    // A CMS signature over the same checksum (<x-signature style="CMS">), with its certificates.
+    std::function<Bytes(const Bytes& checksum)> signCms;
+    std::vector<Bytes> cmsCertificates;    // default: `certificates`
+    // Changes the table after it was checksummed and signed (the heap is left as it was).
+    std::function<void(std::string& toc)> editTocAfterSigning;
+    std::optional<Bytes> stapledTicket;
+};
+
+// The archive and where its parts lie (absolute offsets into `bytes`).
+struct XarBuild {
+    Bytes bytes;
+    std::string toc;
+    std::uint64_t tocOffset = 0, tocLength = 0;
+    std::uint64_t heapOffset = 0;
+    std::uint64_t checksumOffset = 0, checksumSize = 0;
+    std::uint64_t signatureOffset = 0, signatureSize = 0;
+    std::uint64_t cmsOffset = 0, cmsSize = 0;
+    std::uint64_t archiveEnd = 0;
+};
+
+XarBuild buildXar(const XarBuildOptions& options);
+
+// A package with a Distribution and one component (PackageInfo, Bom, Payload).
+std::vector<XarBuildFile> sampleProductFiles();
+
+// The trailers and ticket that stapling appends after the archive.
+Bytes stapleTicket(Bytes archive, const Bytes& ticket);
+// A ticket-shaped blob ("s8ch" magic) that names the digest's first 20 bytes amid other bytes.
+Bytes ticketNaming(const Bytes& digest);
+
+void putU32be(Bytes& b, std::size_t offset, std::uint32_t v);
+void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
+
+// A test root, intermediate and leaf made with OpenSSL, with Apple's certificate OIDs where asked.
+struct TestChainOptions {
+    std::string leafOid = "1.2.840.113635.100.6.1.14";          // Developer ID Installer
+    std::string intermediateOid = "1.2.840.113635.100.6.2.6";   // Developer ID CA
+    std::string leafName = "Developer ID Installer: Example Corp (ABCDE12345)";
+    std::time_t leafNotBefore = 0;   // 0: a day ago
+    std::time_t leafNotAfter = 0;    // 0: in a year
+    int keySet = 0;                  // chains with the same key set share keys (made once per process)
+};
+
+class TestChain {
+public:
+    explicit TestChain(const TestChainOptions& options = {});
+    ~TestChain();
+    TestChain(const TestChain&) = delete;
+    TestChain& operator=(const TestChain&) = delete;
+
+    Bytes rootDer() const;
+    std::vector<Bytes> certificates() const;  // leaf, intermediate, root
+    // PKCS #1 v1.5 signature of a precomputed digest with the leaf's key, as xar signs its checksum.
+    Bytes signDigest(const Bytes& digest, const std::string& digestName = "sha1") const;
+    // Detached CMS SignedData over `content`, signed by the leaf, carrying the chain.
+    Bytes signCms(const Bytes& content) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace tessarin::test
