@@ -203,6 +203,11 @@ struct TocReader {
             XarFile file;
             const XmlElement* name = f->child("name");
             std::string n = name ? name->text : "";
+            // Names that are not valid text are stored in base64.
+            if (name && name->attribute("enctype") == "base64") {
+                auto decoded = base64(n);
+                n = decoded ? std::string(decoded->begin(), decoded->end()) : "";
+            }
             if (n.empty()) {
                 error = "a file in the table of contents has no name";
                 return false;

@@ -72,6 +72,13 @@ TEST(XarReading, ListsFilesWithTheirFoldersAndExtractsThem) {
     EXPECT_FALSE(extractXarFile(readerOf(b.bytes), *a, *findXarFile(*a, "example.pkg"), 1 << 20));
 }
 
+TEST(XarReading, NamesStoredInBase64AreDecoded) {
+    auto a = parseXar(readerOf(withToc("<xar><toc><file><name enctype=\"base64\">Y2Fmw6k=</name></file></toc></xar>")));
+    ASSERT_TRUE(a) << a.error();
+    ASSERT_EQ(a->files.size(), 1u);
+    EXPECT_EQ(a->files[0].path, "caf\xC3\xA9");
+}
+
 TEST(XarReading, ChecksumIsTheDigestOfTheCompressedTable) {
     XarBuild b = sample();
     auto a = parseXar(readerOf(b.bytes));
@@ -213,6 +220,8 @@ TEST(XarMalformed, HostileTablesOfContentsAreRefused) {
     EXPECT_TRUE(mentions(errorOf(withToc("<xar><toc></xar>")), "</xar> closes <toc>"));
     EXPECT_TRUE(mentions(errorOf(withToc("<xar><tic/></xar>")), "no <xar><toc>"));
     EXPECT_TRUE(mentions(errorOf(withToc("<xar><toc><file><type>file</type></file></toc></xar>")), "has no name"));
+    EXPECT_TRUE(mentions(errorOf(withToc("<xar><toc><file><name enctype=\"base64\">*</name></file></toc></xar>")),
+                         "has no name"));
     EXPECT_TRUE(mentions(errorOf(withToc("<xar><toc><signature style=\"RSA\"><offset>0</offset><size>0</size>"
                                          "<X509Certificate>!!!</X509Certificate></signature></toc></xar>")),
                          "not valid base64"));
