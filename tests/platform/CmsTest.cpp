@@ -1,0 +1,132 @@
+// Detached CMS verification: signature over content, the time a timestamp proves for the chain, and
+// Apple's signed CDHash list.
+#include <gtest/gtest.h>
+
+#include "Cms.h"
+#include "SigningChain.h"
+
+using namespace tessarin;
+using tessarin::test::CmsOptions;
+using tessarin::test::LeafKind;
+using tessarin::test::SigningChain;
+
+namespace {
+
+constexpr std::time_t kYear = 365 * 24 * 60 * 60;
+
+std::span<const std::byte> view(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
+
+const Bytes kContent = {'c', 'o', 'd', 'e', ' ', 'd', 'i', 'r', 'e', 'c', 't', 'o', 'r', 'y'};
+const std::vector<Bytes> kCdhashes = {Bytes(20, 0x11), Bytes(32, 0x22)};
+
+CmsVerdict verify(const Bytes& cms, const Bytes& content = kContent,
+                  const TrustAnchors& anchors = SigningChain::shared().anchors()) {
+    return verifyDetachedCms(view(cms), view(content), anchors);
+}
+
+}  // namespace
+
+TEST(CmsSignature, IntactSignatureVerifiesAndCarriesItsAttributes) {
+    const auto& c = SigningChain::shared();
+    std::time_t signedAt = std::time(nullptr) - 3600;
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, signedAt, true);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.parsed);
+    EXPECT_TRUE(v.signatureValid) << v.failure;
+    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
+    EXPECT_TRUE(v.failure.empty()) << v.failure;
+    EXPECT_EQ(v.signingTime, signedAt);
+    EXPECT_EQ(v.timestampTime, signedAt);
+    EXPECT_EQ(v.signedCdhashes, kCdhashes);
+    ASSERT_EQ(v.chain.chain.size(), 3u);
+    EXPECT_EQ(v.chain.chain[0].kind, CertificateKind::DeveloperIDApplication);
+}
+
+TEST(CmsSignature, TamperedContentOrSignatureFails) {
+    const auto& c = SigningChain::shared();
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, 0, false);
+    Bytes other = kContent;
+    other[0] ^= 1;
+    CmsVerdict v = verify(cms, other);
+    EXPECT_TRUE(v.parsed);
+    EXPECT_FALSE(v.signatureValid);
+    EXPECT_FALSE(v.failure.empty());
+    // A flipped byte in the last part of the DER (the signature value) breaks it too.
+    Bytes broken = cms;
+    broken[broken.size() - 5] ^= 0x40;
+    EXPECT_FALSE(verify(broken).signatureValid);
+}
+
+TEST(CmsSignature, GarbageIsNotParsed) {
+    CmsVerdict v = verify(Bytes{0x30, 0x80, 0x00});
+    EXPECT_FALSE(v.parsed);
+    EXPECT_FALSE(v.signatureValid);
+    EXPECT_FALSE(v.failure.empty());
+    EXPECT_FALSE(verify(Bytes{}).parsed);
+}
+
+TEST(CmsSignature, WrongRootKeepsTheSignatureButNotTheTrust) {
+    const auto& c = SigningChain::shared();
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, 0, true);
+    CmsVerdict v = verify(cms, kContent, SigningChain::unrelated().anchors());
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_FALSE(v.chain.trusted);
+    EXPECT_FALSE(v.timestampTime);  // its authority is not trusted either
+    EXPECT_FALSE(v.failure.empty());
+    EXPECT_FALSE(v.chain.chain.empty());
+}
+
+TEST(CmsTimestamp, ExpiredLeafVerifiesAtTheTimeATimestampProves) {
+    const auto& c = SigningChain::shared();
+    std::time_t then = std::time(nullptr) - 2 * kYear;
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, then, true);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_EQ(v.timestampTime, then);
+    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
+}
+
+TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowAndFails) {
+    const auto& c = SigningChain::shared();
+    std::time_t then = std::time(nullptr) - 2 * kYear;
+    // The signingTime attribute claims a good time, but it proves nothing.
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, then, false);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_EQ(v.signingTime, then);
+    EXPECT_FALSE(v.timestampTime);
+    EXPECT_FALSE(v.chain.trusted);
+    EXPECT_NE(v.failure.find("expired"), std::string::npos) << v.failure;
+}
+
+TEST(CmsTimestamp, TokenOverOtherBytesIsIgnored) {
+    const auto& c = SigningChain::shared();
+    CmsOptions o;
+    o.signingTime = std::time(nullptr) - 2 * kYear;
+    o.timestampWrongImprint = true;
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_FALSE(v.timestampTime);
+    EXPECT_FALSE(v.chain.trusted);
+}
+
+TEST(CmsTimestamp, TimeOutsideTheLeafsValidityStillFails) {
+    const auto& c = SigningChain::shared();
+    CmsOptions o;
+    o.signingTime = std::time(nullptr) - 2 * kYear;
+    o.timestampTime = std::time(nullptr) - 4 * kYear;  // before the expired leaf was issued
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
+    CmsVerdict v = verify(cms);
+    EXPECT_EQ(v.timestampTime, o.timestampTime);
+    EXPECT_FALSE(v.chain.trusted);
+}
+
+TEST(CmsAttributes, EmptyCdhashListGivesNone) {
+    const auto& c = SigningChain::shared();
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::SoftwareSigning), {}, 0, false);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_TRUE(v.signedCdhashes.empty());
+    EXPECT_EQ(v.chain.chain.front().kind, CertificateKind::AppleSoftwareSigning);
+}

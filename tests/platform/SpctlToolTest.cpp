@@ -1,0 +1,219 @@
+// Assessment: the policy applied to signed fixtures under test anchors, and the spctl stand-in's
+// lines and statuses as the app reads them (it trusts only Apple's root).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "Assessment.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+
+using namespace tessarin;
+using tessarin::test::LeafKind;
+using tessarin::test::SigningChain;
+using tessarin::test::TempDir;
+
+namespace {
+
+constexpr std::int32_t kArm64 = 0x0100000C;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+ToolRun spctl(const std::vector<std::string>& args) {
+    TempDir scratch;
+    std::string command = quoted(test::standinDirectory() + "/spctl");
+    for (const auto& a : args) command += " " + quoted(a);
+    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
+    int raw = std::system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = test::readFile(scratch / "out");
+    r.err = test::readFile(scratch / "err");
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true) {
+    test::SignOptions o;
+    o.identifier = "com.example.fixture";
+    o.teamId = SigningChain::teamId();
+    test::CmsOptions cms;
+    cms.timestamp = timestamp;
+    if (expired) cms.signingTime = std::time(nullptr) - 2 * 365 * 24 * 3600;
+    o.cms = SigningChain::shared().signer(kind, expired, cms);
+    std::string path = dir / "fixture";
+    test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    return path;
+}
+
+Assessment assess(const std::string& path) {
+    return assessPath(path, AssessmentType::Execute, SigningChain::shared().anchors());
+}
+
+std::string sentryCli() {
+    return std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
+}
+
+}  // namespace
+
+TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUnconfirmed) {
+    TempDir dir;
+    Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDApplication));
+    EXPECT_TRUE(a.accepted) << a.reason;
+    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
+    ASSERT_EQ(a.notes.size(), 1u);
+    EXPECT_EQ(a.notes[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+}
+
+TEST(AssessmentPolicy, StapledTicketNamingTheCodeMakesItNotarized) {
+    TempDir dir;
+    CodeVerdict v = verifyCode(signedFixture(dir, LeafKind::DeveloperIDApplication), {}, SigningChain::shared().anchors());
+    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_FALSE(v.codeDirectories.empty());
+    Bytes ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
+    const auto& hash = v.codeDirectories.back().cdhash;
+    ticket.insert(ticket.end(), hash.begin(), hash.end());
+    v.ticketStapled = true;
+    v.ticket = ticket;
+    Assessment a = assessCodeVerdict(v);
+    EXPECT_TRUE(a.accepted);
+    EXPECT_EQ(a.source, "Notarized Developer ID");
+
+    // A ticket for other code, or bytes that are no ticket, prove nothing.
+    v.ticket = {'s', '8', 'c', 'h'};
+    v.ticket.resize(64, 0x5a);
+    EXPECT_EQ(assessCodeVerdict(v).source, "Developer ID");
+    v.ticket = Bytes{'x', 'x', 'x', 'x'};
+    v.ticket.insert(v.ticket.end(), hash.begin(), hash.end());
+    EXPECT_EQ(assessCodeVerdict(v).source, "Developer ID");
+}
+
+TEST(AssessmentPolicy, AppleAndAppStoreSources) {
+    TempDir dir;
+    Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning));
+    EXPECT_TRUE(apple.accepted);
+    EXPECT_EQ(apple.source, "Apple System");
+    EXPECT_EQ(apple.origin, "Software Signing");
+    EXPECT_TRUE(apple.notes.empty());
+    Assessment store = assess(signedFixture(dir, LeafKind::MacAppStore));
+    EXPECT_TRUE(store.accepted);
+    EXPECT_EQ(store.source, "Mac App Store");
+}
+
+TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
+    TempDir dir;
+    Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.source, "no usable signature");
+}
+
+TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
+    TempDir dir;
+    EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
+    Assessment late = assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false));
+    EXPECT_FALSE(late.accepted);
+    EXPECT_EQ(late.source, "no usable signature");
+}
+
+TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
+    TempDir dir;
+    std::string path = signedFixture(dir, LeafKind::DeveloperIDApplication);
+    Assessment foreign = assessPath(path, AssessmentType::Execute, SigningChain::unrelated().anchors());
+    EXPECT_FALSE(foreign.accepted);
+    EXPECT_EQ(foreign.source, "no usable signature");
+
+    std::string text = test::readFile(path);
+    text[200] ^= 0x01;  // inside the code's first page
+    test::writeFile(dir / "tampered", text);
+    EXPECT_FALSE(assess(dir / "tampered").accepted);
+
+    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
+    Assessment adhoc = assess(dir / "adhoc");
+    EXPECT_FALSE(adhoc.accepted);
+    EXPECT_EQ(adhoc.source, "no usable signature");
+    test::writeFile(dir / "unsigned", test::thinMachO(kArm64, 0));
+    EXPECT_FALSE(assess(dir / "unsigned").accepted);
+    EXPECT_FALSE(assess(dir / "missing").accepted);
+}
+
+TEST(AssessmentPolicy, InstallAssessmentOfCodeIsRejected) {
+    TempDir dir;
+    Assessment a = assessPath(signedFixture(dir, LeafKind::DeveloperIDApplication), AssessmentType::Install,
+                              SigningChain::shared().anchors());
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.source, "no usable signature");
+}
+
+TEST(SpctlTool, AdHocAndUnsignedCodeHaveNoUsableSignature) {
+    TempDir dir;
+    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
+    test::writeFile(dir / "plain", test::thinMachO(kArm64, 0));
+    for (const char* name : {"adhoc", "plain"}) {
+        ToolRun r = spctl({"-a", "-vv", "-t", "exec", dir / name});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_TRUE(r.out.empty());
+        auto l = lines(r.err);
+        ASSERT_GE(l.size(), 2u) << r.err;
+        EXPECT_EQ(l[0].rfind(dir / name + ": rejected", 0), 0u) << l[0];
+        EXPECT_EQ(l[1], "source=no usable signature");
+    }
+}
+
+TEST(SpctlTool, TestChainsAreNotTrustedByTheShippedTool) {
+    TempDir dir;
+    ToolRun r = spctl({"--assess", "--verbose=2", signedFixture(dir, LeafKind::DeveloperIDApplication)});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(": rejected"), std::string::npos);
+    EXPECT_NE(r.err.find("source=no usable signature"), std::string::npos);
+}
+
+TEST(SpctlTool, BadUsageExitsTwo) {
+    EXPECT_EQ(spctl({}).status, 2);
+    EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);        // no -a
+    EXPECT_EQ(spctl({"-a", "-t", "bogus", "/bin/true"}).status, 2);
+    EXPECT_EQ(spctl({"-a", "-q", "/bin/true"}).status, 2);
+    ToolRun r = spctl({"-a"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(r.err.empty());
+}
+
+TEST(SpctlTool, SentryCliIsAcceptedAsDeveloperIDWithoutClaimingNotarization) {
+    if (!std::filesystem::exists(sentryCli())) GTEST_SKIP() << "sample not fetched: " << sentryCli();
+    ToolRun r = spctl({"-a", "-vv", "-t", "exec", sentryCli()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto l = lines(r.err);
+    ASSERT_EQ(l.size(), 4u) << r.err;
+    EXPECT_EQ(l[0], sentryCli() + ": accepted");
+    EXPECT_EQ(l[1], "source=Developer ID");
+    EXPECT_EQ(l[2], "origin=Developer ID Application: GetSentry LLC (97JCY7859U)");
+    EXPECT_EQ(l[3].rfind("note: notarization could not be confirmed offline", 0), 0u);
+    for (const char* claim : {"source=Notarized", "source=Apple", "source=Mac App"})
+        EXPECT_EQ(l[3].find(claim), std::string::npos);
+    // One -v: no origin line.
+    ToolRun brief = spctl({"-av", sentryCli()});
+    EXPECT_EQ(brief.status, 0);
+    EXPECT_EQ(brief.err.find("origin="), std::string::npos);
+}

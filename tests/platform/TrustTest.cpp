@@ -1,0 +1,158 @@
+// Certificate facts and chain verification: kinds told by Apple's OIDs, the built-in Apple root, and
+// chains judged against anchors at a given time.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "Cms.h"
+#include "SigningChain.h"
+#include "Trust.h"
+
+using namespace tessarin;
+using tessarin::test::LeafKind;
+using tessarin::test::SigningChain;
+
+namespace {
+
+constexpr std::time_t kYear = 365 * 24 * 60 * 60;
+
+std::vector<Bytes> chainOf(const SigningChain& c, const test::TestIdentity& leaf) {
+    return {leaf.certificateDer, c.intermediate().certificateDer, c.root().certificateDer};
+}
+
+CertificateKind kindOf(const Bytes& der) {
+    auto info = describeCertificate(der);
+    EXPECT_TRUE(info.ok());
+    return info ? info->kind : CertificateKind::Unknown;
+}
+
+}  // namespace
+
+TEST(CertificateFacts, KindsComeFromApplesMarkerExtensions) {
+    const auto& c = SigningChain::shared();
+    EXPECT_EQ(kindOf(c.intermediate().certificateDer), CertificateKind::DeveloperIDIntermediate);
+    EXPECT_EQ(kindOf(c.leaf(LeafKind::DeveloperIDApplication).certificateDer), CertificateKind::DeveloperIDApplication);
+    EXPECT_EQ(kindOf(c.leaf(LeafKind::DeveloperIDInstaller).certificateDer), CertificateKind::DeveloperIDInstaller);
+    EXPECT_EQ(kindOf(c.leaf(LeafKind::MacAppStore).certificateDer), CertificateKind::MacAppStoreApplication);
+    EXPECT_EQ(kindOf(c.leaf(LeafKind::SoftwareSigning).certificateDer), CertificateKind::AppleSoftwareSigning);
+    // A test root is no Apple root, however it is named.
+    EXPECT_EQ(kindOf(c.root().certificateDer), CertificateKind::Unknown);
+    EXPECT_EQ(kindOf(c.timestampAuthority().certificateDer), CertificateKind::Unknown);
+}
+
+TEST(CertificateFacts, NamesValidityAndFingerprintOfALeaf) {
+    const auto& leaf = SigningChain::shared().leaf(LeafKind::DeveloperIDApplication, true);
+    auto info = describeCertificate(leaf.certificateDer);
+    ASSERT_TRUE(info.ok()) << info.error();
+    EXPECT_EQ(info->commonName, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
+    EXPECT_EQ(info->organizationalUnit, SigningChain::teamId());
+    EXPECT_EQ(info->organization, "Test Corp");
+    EXPECT_LT(info->notAfter, std::time(nullptr));
+    EXPECT_NEAR(static_cast<double>(info->notAfter - info->notBefore), 2.0 * kYear, 60.0);
+    EXPECT_EQ(info->sha256Fingerprint.size(), 64u);
+    EXPECT_EQ(info->sha256Fingerprint.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_EQ(info->der, leaf.certificateDer);
+}
+
+TEST(CertificateFacts, GarbageAndTrailingBytesAreErrors) {
+    EXPECT_FALSE(describeCertificate(Bytes{0x30, 0x03, 0x02, 0x01}).ok());
+    EXPECT_FALSE(describeCertificate(Bytes{}).ok());
+    Bytes padded = SigningChain::shared().root().certificateDer;
+    padded.push_back(0);
+    EXPECT_FALSE(describeCertificate(padded).ok());
+}
+
+TEST(AppleRoots, TheBuiltInAnchorIsAppleRootCA) {
+    const auto& roots = TrustAnchors::appleRoots();
+    ASSERT_EQ(roots.rootsDer.size(), 1u);
+    auto info = describeCertificate(roots.rootsDer[0]);
+    ASSERT_TRUE(info.ok());
+    EXPECT_EQ(info->commonName, "Apple Root CA");
+    EXPECT_EQ(info->organization, "Apple Inc.");
+    EXPECT_EQ(info->sha256Fingerprint, "B0B1730ECBC7FF4505142C49F1295E6EDA6BCAED7E2C68C5BE91B5A11001F024");
+    EXPECT_EQ(info->kind, CertificateKind::AppleRoot);
+}
+
+TEST(ChainVerification, ReachesItsOwnRootInAnyCarriedOrder) {
+    const auto& c = SigningChain::shared();
+    const auto& leaf = c.leaf(LeafKind::DeveloperIDApplication);
+    // Signatures carry their set unordered; only the leaf's place is fixed.
+    ChainVerdict v = verifyChain({leaf.certificateDer, c.root().certificateDer, c.intermediate().certificateDer},
+                                 c.anchors(), std::time(nullptr));
+    EXPECT_TRUE(v.trusted) << v.failure;
+    ASSERT_EQ(v.chain.size(), 3u);
+    EXPECT_EQ(v.chain[0].kind, CertificateKind::DeveloperIDApplication);
+    EXPECT_EQ(v.chain[1].kind, CertificateKind::DeveloperIDIntermediate);
+    EXPECT_EQ(v.chain[2].der, c.root().certificateDer);
+}
+
+TEST(ChainVerification, AnotherRootIsNotTrustedButTheChainIsStillListed) {
+    const auto& c = SigningChain::shared();
+    ChainVerdict v = verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), SigningChain::unrelated().anchors(),
+                                 std::time(nullptr));
+    EXPECT_FALSE(v.trusted);
+    EXPECT_FALSE(v.failure.empty());
+    ASSERT_EQ(v.chain.size(), 3u);
+    EXPECT_EQ(v.chain.back().der, c.root().certificateDer);
+    // Nor does Apple's root vouch for test chains.
+    EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), TrustAnchors::appleRoots(),
+                             std::time(nullptr)).trusted);
+}
+
+TEST(ChainVerification, IsJudgedAtTheGivenTime) {
+    const auto& c = SigningChain::shared();
+    auto expired = chainOf(c, c.leaf(LeafKind::DeveloperIDApplication, true));
+    std::time_t now = std::time(nullptr);
+    ChainVerdict today = verifyChain(expired, c.anchors(), now);
+    EXPECT_FALSE(today.trusted);
+    EXPECT_NE(today.failure.find("expired"), std::string::npos) << today.failure;
+    EXPECT_TRUE(verifyChain(expired, c.anchors(), now - 2 * kYear).trusted);
+    // Before the valid leaf was issued.
+    EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), c.anchors(), now - kYear).trusted);
+}
+
+TEST(ChainVerification, MissingIntermediateOrNoCertificatesFail) {
+    const auto& c = SigningChain::shared();
+    EXPECT_FALSE(verifyChain({c.leaf(LeafKind::MacAppStore).certificateDer, c.root().certificateDer}, c.anchors(),
+                             std::time(nullptr)).trusted);
+    ChainVerdict none = verifyChain({}, c.anchors(), std::time(nullptr));
+    EXPECT_FALSE(none.trusted);
+    EXPECT_FALSE(none.failure.empty());
+    ChainVerdict garbage = verifyChain({Bytes{1, 2, 3}}, c.anchors(), std::time(nullptr));
+    EXPECT_FALSE(garbage.trusted);
+}
+
+// The real Developer ID chain of a published universal binary, cached by scripts/fetch-npm-samples.sh.
+TEST(RealSignature, SentryCliChainReachesAppleRootCAAtItsTimestamp) {
+    std::string path = std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "sample not fetched: " << path;
+    std::ifstream in(path, std::ios::binary);
+    Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Find the first slice's CMS blob by its wrapper magic; the code directory is slot 0.
+    auto be32 = [&](std::size_t at) {
+        return (std::uint32_t(file[at]) << 24) | (std::uint32_t(file[at + 1]) << 16) | (std::uint32_t(file[at + 2]) << 8) |
+               file[at + 3];
+    };
+    std::size_t wrapper = 0;
+    for (std::size_t i = 0; i + 8 < file.size(); ++i)
+        if (be32(i) == 0xfade0b01 && be32(i + 4) > 1000 && be32(i + 4) < 20000) {
+            wrapper = i;
+            break;
+        }
+    ASSERT_NE(wrapper, 0u);
+    std::span<const std::byte> cms(reinterpret_cast<const std::byte*>(file.data() + wrapper + 8), be32(wrapper + 4) - 8);
+    CmsVerdict v = verifyDetachedCms(cms, {}, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.parsed);
+    EXPECT_FALSE(v.signatureValid);  // no content given: only the chain and attributes are judged here
+    ASSERT_TRUE(v.timestampTime);
+    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
+    ASSERT_EQ(v.chain.chain.size(), 3u);
+    EXPECT_EQ(v.chain.chain[0].kind, CertificateKind::DeveloperIDApplication);
+    EXPECT_EQ(v.chain.chain[0].organizationalUnit, "97JCY7859U");
+    EXPECT_EQ(v.chain.chain[1].kind, CertificateKind::DeveloperIDIntermediate);
+    EXPECT_EQ(v.chain.chain[1].sha256Fingerprint, "7AFC9D01A62F03A2DE9637936D4AFE68090D2DE18D03F29C88CFB0B1BA63587F");
+    EXPECT_EQ(v.chain.chain[2].kind, CertificateKind::AppleRoot);
+    EXPECT_FALSE(v.signedCdhashes.empty());
+}

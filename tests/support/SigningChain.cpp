@@ -1,0 +1,304 @@
+// Builds the test chains with OpenSSL: self-signed root, an intermediate and leaves with Apple's
+// marker extensions, a timestamp authority; signs CMS the way Apple's signatures are laid out.
+#include "SigningChain.h"
+
+#include <stdexcept>
+
+#include <openssl/err.h>
+
+#include "OpenSslHandles.h"
+
+namespace tessarin::test {
+namespace {
+
+using namespace ossl;
+
+constexpr std::time_t kDay = 24 * 60 * 60;
+constexpr std::time_t kYear = 365 * kDay;
+
+[[noreturn]] void fault(const char* what) {
+    ERR_clear_error();
+    throw std::runtime_error(std::string("SigningChain: ") + what);
+}
+
+Bytes certDer(X509* cert) {
+    int n = i2d_X509(cert, nullptr);
+    Bytes out(static_cast<std::size_t>(n));
+    unsigned char* p = out.data();
+    i2d_X509(cert, &p);
+    return out;
+}
+
+X509Ptr parseCert(const Bytes& der) {
+    const unsigned char* p = der.data();
+    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (!cert) fault("bad certificate");
+    return cert;
+}
+
+PkeyPtr parseKey(const Bytes& der) {
+    const unsigned char* p = der.data();
+    PkeyPtr key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(der.size())));
+    if (!key) fault("bad key");
+    return key;
+}
+
+struct Subject {
+    std::string commonName;
+    std::string organizationalUnit;
+    std::string organization;
+};
+
+struct CertRequest {
+    Subject subject;
+    const TestIdentity* issuer = nullptr;  // none: self-signed
+    std::time_t notBefore = 0, notAfter = 0;
+    bool ca = false;
+    std::vector<std::pair<std::string, bool>> appleMarkers;  // OID, critical
+    std::string extendedKeyUsage;                             // e.g. "critical,codeSigning"
+};
+
+void addNameEntry(X509_NAME* name, const char* field, const std::string& value) {
+    if (value.empty()) return;
+    X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value.c_str()), -1,
+                               -1, 0);
+}
+
+void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& value) {
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, ctx, nid, value.c_str());
+    if (!ext) fault("bad extension");
+    X509_add_ext(cert, ext, -1);
+    X509_EXTENSION_free(ext);
+}
+
+TestIdentity makeIdentity(const CertRequest& r) {
+    static long serial = 1;
+    PkeyPtr key(EVP_EC_gen("P-256"));
+    if (!key) fault("no EC key");
+    X509Ptr cert(X509_new());
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial++);
+    ASN1_TIME_set(X509_getm_notBefore(cert.get()), r.notBefore);
+    ASN1_TIME_set(X509_getm_notAfter(cert.get()), r.notAfter);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    addNameEntry(name, "C", "US");
+    addNameEntry(name, "O", r.subject.organization);
+    addNameEntry(name, "OU", r.subject.organizationalUnit);
+    addNameEntry(name, "CN", r.subject.commonName);
+    X509_set_pubkey(cert.get(), key.get());
+
+    X509Ptr issuerCert;
+    PkeyPtr issuerKey;
+    if (r.issuer) {
+        issuerCert = parseCert(r.issuer->certificateDer);
+        issuerKey = parseKey(r.issuer->privateKeyDer);
+        X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert.get()));
+    } else {
+        X509_set_issuer_name(cert.get(), name);
+    }
+    X509* issuer = issuerCert ? issuerCert.get() : cert.get();
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert.get(), nullptr, nullptr, 0);
+    addConfExtension(cert.get(), &ctx, NID_basic_constraints, r.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    addConfExtension(cert.get(), &ctx, NID_key_usage,
+                     r.ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+    addConfExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
+    if (r.issuer) addConfExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
+    if (!r.extendedKeyUsage.empty()) addConfExtension(cert.get(), &ctx, NID_ext_key_usage, r.extendedKeyUsage);
+    for (const auto& [dotted, critical] : r.appleMarkers) {
+        // Apple's marker extensions hold a DER NULL.
+        static const unsigned char kNull[] = {0x05, 0x00};
+        std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
+            ASN1_OCTET_STRING_new());
+        ASN1_OCTET_STRING_set(value.get(), kNull, sizeof kNull);
+        auto obj = oid(dotted.c_str());
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), critical ? 1 : 0, value.get());
+        if (!ext) fault("bad marker extension");
+        X509_add_ext(cert.get(), ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    if (X509_sign(cert.get(), issuerKey ? issuerKey.get() : key.get(), EVP_sha256()) <= 0) fault("cannot sign");
+
+    TestIdentity id;
+    id.certificateDer = certDer(cert.get());
+    int n = i2d_PrivateKey(key.get(), nullptr);
+    id.privateKeyDer.resize(static_cast<std::size_t>(n));
+    unsigned char* p = id.privateKeyDer.data();
+    i2d_PrivateKey(key.get(), &p);
+    return id;
+}
+
+void addAttribute(CMS_SignerInfo* si, bool isSigned, const char* dotted, int type, const Bytes& bytes) {
+    auto obj = oid(dotted);
+    int ok = isSigned ? CMS_signed_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()))
+                      : CMS_unsigned_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()));
+    if (!ok) fault("cannot add attribute");
+}
+
+// The plist Apple's signers write: a dictionary whose "cdhashes" array holds one data item per
+// CodeDirectory.
+std::string cdhashesPlist(const std::vector<Bytes>& cdhashes) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
+    for (const auto& h : cdhashes) {
+        std::string b64(4 * ((h.size() + 2) / 3) + 1, '\0');
+        int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), h.data(), static_cast<int>(h.size()));
+        b64.resize(static_cast<std::size_t>(n));
+        xml += "\t\t<data>" + b64 + "</data>\n";
+    }
+    return xml + "\t</array>\n</dict>\n</plist>\n";
+}
+
+Bytes cmsDer(CMS_ContentInfo* cms) {
+    int n = i2d_CMS_ContentInfo(cms, nullptr);
+    if (n <= 0) fault("cannot encode CMS");
+    Bytes out(static_cast<std::size_t>(n));
+    unsigned char* p = out.data();
+    i2d_CMS_ContentInfo(cms, &p);
+    return out;
+}
+
+Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const Bytes& signatureValue, std::time_t when,
+                     bool wrongImprint) {
+    Bytes imprinted = signatureValue;
+    if (wrongImprint) imprinted.push_back(0);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    EVP_Digest(imprinted.data(), imprinted.size(), digest, &digestLength, EVP_sha256(), nullptr);
+
+    TstInfoPtr info(TS_TST_INFO_new());
+    TS_TST_INFO_set_version(info.get(), 1);
+    auto policy = oid("1.3.6.1.4.1.99999.1");
+    TS_TST_INFO_set_policy_id(info.get(), policy.get());
+    std::unique_ptr<TS_MSG_IMPRINT, Deleter<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>> imprint(TS_MSG_IMPRINT_new());
+    std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR, X509_ALGOR_free>> algorithm(X509_ALGOR_new());
+    X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr);
+    TS_MSG_IMPRINT_set_algo(imprint.get(), algorithm.get());
+    TS_MSG_IMPRINT_set_msg(imprint.get(), digest, static_cast<int>(digestLength));
+    TS_TST_INFO_set_msg_imprint(info.get(), imprint.get());
+    std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER, ASN1_INTEGER_free>> serial(ASN1_INTEGER_new());
+    ASN1_INTEGER_set(serial.get(), 42);
+    TS_TST_INFO_set_serial(info.get(), serial.get());
+    std::unique_ptr<ASN1_GENERALIZEDTIME, Deleter<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>> time(
+        ASN1_GENERALIZEDTIME_set(nullptr, when));
+    TS_TST_INFO_set_time(info.get(), time.get());
+    int n = i2d_TS_TST_INFO(info.get(), nullptr);
+    Bytes tstInfo(static_cast<std::size_t>(n));
+    unsigned char* p = tstInfo.data();
+    i2d_TS_TST_INFO(info.get(), &p);
+
+    X509Ptr tsaCert = parseCert(tsa.certificateDer);
+    PkeyPtr tsaKey = parseKey(tsa.privateKeyDer);
+    X509Ptr rootCert = parseCert(root.certificateDer);
+    const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+    CmsPtr token(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    if (!token || !CMS_add1_signer(token.get(), tsaCert.get(), tsaKey.get(), EVP_sha256(), flags)) fault("token signer");
+    CMS_add1_cert(token.get(), rootCert.get());
+    CMS_set1_eContentType(token.get(), OBJ_nid2obj(NID_id_smime_ct_TSTInfo));
+    BioPtr data(BIO_new_mem_buf(tstInfo.data(), static_cast<int>(tstInfo.size())));
+    if (CMS_final(token.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("token final");
+    return cmsDer(token.get());
+}
+
+}  // namespace
+
+SigningChain::SigningChain(const std::string& rootName) {
+    std::time_t now = std::time(nullptr);
+    root_ = makeIdentity({{rootName, "Test Certification Authority", "Tessarin Test"}, nullptr, now - 10 * kYear,
+                          now + 10 * kYear, true, {}, ""});
+    // Organization "Apple Inc." as on Apple's authorities: the leaf named "Software Signing" relies on it.
+    intermediate_ = makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
+                                  &root_, now - 10 * kYear, now + 10 * kYear, true,
+                                  {{"1.2.840.113635.100.6.2.6", false}}, ""});
+    timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"}, &root_, now - 10 * kYear,
+                                        now + 10 * kYear, false, {}, "critical,timeStamping"});
+    for (bool expired : {false, true}) {
+        std::time_t from = expired ? now - 3 * kYear : now - kDay;
+        std::time_t to = expired ? now - kYear : now + 2 * kYear;
+        auto leafOf = [&](Subject s, std::vector<std::pair<std::string, bool>> markers, const char* eku) {
+            return makeIdentity({std::move(s), &intermediate_, from, to, false, std::move(markers), eku});
+        };
+        leaves_[{LeafKind::DeveloperIDApplication, expired}] =
+            leafOf({"Developer ID Application: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                   {{"1.2.840.113635.100.6.1.13", true}}, "critical,codeSigning");
+        leaves_[{LeafKind::DeveloperIDInstaller, expired}] =
+            leafOf({"Developer ID Installer: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                   {{"1.2.840.113635.100.6.1.14", true}}, "");
+        leaves_[{LeafKind::MacAppStore, expired}] =
+            leafOf({"Apple Mac OS Application Signing", teamId(), "Apple Inc."}, {{"1.2.840.113635.100.6.1.9", true}},
+                   "critical,codeSigning");
+        leaves_[{LeafKind::SoftwareSigning, expired}] =
+            leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
+    }
+}
+
+const SigningChain& SigningChain::shared() {
+    static const SigningChain chain("Tessarin Test Root CA");
+    return chain;
+}
+
+const SigningChain& SigningChain::unrelated() {
+    static const SigningChain chain("Unrelated Test Root CA");
+    return chain;
+}
+
+TrustAnchors SigningChain::anchors() const {
+    TrustAnchors a;
+    a.rootsDer.push_back(root_.certificateDer);
+    return a;
+}
+
+const TestIdentity& SigningChain::leaf(LeafKind kind, bool expired) const { return leaves_.at({kind, expired}); }
+
+Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
+                            std::time_t signingTime, bool withTimestamp) const {
+    CmsOptions options;
+    options.signingTime = signingTime;
+    options.timestamp = withTimestamp;
+    return signCms(content, leaf, cdhashes, options);
+}
+
+Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
+                            const CmsOptions& options) const {
+    std::time_t signingTime = options.signingTime ? options.signingTime : std::time(nullptr);
+    X509Ptr leafCert = parseCert(leaf.certificateDer);
+    PkeyPtr leafKey = parseKey(leaf.privateKeyDer);
+    X509Ptr intermediateCert = parseCert(intermediate_.certificateDer);
+    X509Ptr rootCert = parseCert(root_.certificateDer);
+
+    const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    CMS_SignerInfo* si = cms ? CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags) : nullptr;
+    if (!si) fault("cannot add signer");
+    CMS_add1_cert(cms.get(), intermediateCert.get());
+    CMS_add1_cert(cms.get(), rootCert.get());
+
+    std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>> when(ASN1_TIME_set(nullptr, signingTime));
+    if (!when || !CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1))
+        fault("cannot add signing time");
+    std::string xml = cdhashesPlist(cdhashes);
+    addAttribute(si, true, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, Bytes(xml.begin(), xml.end()));
+
+    static const std::uint8_t kEmpty = 0;
+    BioPtr data(BIO_new_mem_buf(content.empty() ? &kEmpty : content.data(), static_cast<int>(content.size())));
+    if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign CMS");
+
+    if (options.timestamp) {
+        ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);
+        Bytes value(ASN1_STRING_get0_data(signature), ASN1_STRING_get0_data(signature) + ASN1_STRING_length(signature));
+        Bytes token = timestampToken(timestampAuthority_, root_, value, options.timestampTime.value_or(signingTime),
+                                     options.timestampWrongImprint);
+        addAttribute(si, false, "1.2.840.113549.1.9.16.2.14", V_ASN1_SEQUENCE, token);
+    }
+    return cmsDer(cms.get());
+}
+
+CmsSigner SigningChain::signer(LeafKind kind, bool expired, CmsOptions options) const {
+    const TestIdentity* identity = &leaf(kind, expired);
+    return [this, identity, options](const Bytes& content, const std::vector<Bytes>& cdhashes) {
+        return signCms(content, *identity, cdhashes, options);
+    };
+}
+
+}  // namespace tessarin::test

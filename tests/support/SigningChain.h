@@ -1,0 +1,68 @@
+// Test certificate chains shaped like Apple's (root, Developer ID-like intermediate, leaves marked by
+// Apple's OIDs, a timestamp authority) and a CMS signer that fits MachOSigner's CmsSigner.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "MachOSigner.h"
+#include "Trust.h"
+
+namespace tessarin::test {
+
+enum class LeafKind {
+    DeveloperIDApplication,  // 1.2.840.113635.100.6.1.13, OU = team id
+    DeveloperIDInstaller,    // 1.2.840.113635.100.6.1.14
+    MacAppStore,             // 1.2.840.113635.100.6.1.9
+    SoftwareSigning,         // CN "Software Signing", as Apple's own code has
+};
+
+// A certificate with its private key (both DER).
+struct TestIdentity {
+    Bytes certificateDer;
+    Bytes privateKeyDer;
+};
+
+struct CmsOptions {
+    std::time_t signingTime = 0;               // 0: now
+    bool timestamp = true;                     // add an RFC 3161 token from the chain's authority
+    std::optional<std::time_t> timestampTime;  // the token's time; default: signingTime
+    bool timestampWrongImprint = false;        // the token hashes other bytes than the signature
+};
+
+class SigningChain {
+public:
+    // Shared chains, generated once per process (EC P-256 keys). `unrelated()` has the same shape
+    // under a different root, for "wrong root" cases.
+    static const SigningChain& shared();
+    static const SigningChain& unrelated();
+
+    explicit SigningChain(const std::string& rootName);
+
+    TrustAnchors anchors() const;  // just this chain's root
+    const TestIdentity& root() const { return root_; }
+    const TestIdentity& intermediate() const { return intermediate_; }
+    const TestIdentity& timestampAuthority() const { return timestampAuthority_; }
+    // Valid from a day ago for two years; expired: valid three years ago to one year ago.
+    const TestIdentity& leaf(LeafKind kind, bool expired = false) const;
+    static std::string teamId() { return "TESTTEAM01"; }
+
+    // A detached DER CMS SignedData over `content` signed by `leaf`, carrying intermediate and root,
+    // signingTime, and the CDHash list (plist "cdhashes") as Apple's 1.2.840.113635.100.9.1 attribute.
+    Bytes signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
+                  std::time_t signingTime, bool withTimestamp) const;
+    Bytes signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
+                  const CmsOptions& options) const;
+    // For MachOSigner's SignOptions::cms.
+    CmsSigner signer(LeafKind kind, bool expired = false, CmsOptions options = {}) const;
+
+private:
+    TestIdentity root_, intermediate_, timestampAuthority_;
+    std::map<std::pair<LeafKind, bool>, TestIdentity> leaves_;
+};
+
+}  // namespace tessarin::test
