@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "PackageReport.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 #include "Xar.h"
 #include "XarBuilder.h"
@@ -74,13 +75,22 @@ TEST(PackageSignature, DeveloperIdInstallerChainToAnAnchorIsForDistribution) {
     EXPECT_EQ(apple.chain.size(), 3u);  // shown as the package carries it
 }
 
-TEST(PackageSignature, OtherLeavesChainedToAnAnchorAreTrustedButNotForDistribution) {
+TEST(PackageSignature, LeafKindDecidesTheTrustedStatus) {
     TestChainOptions store;
     store.leafOid = "1.2.840.113635.100.6.1.10";  // Mac App Store installer
     store.leafName = "3rd Party Mac Developer Installer: Example Corp (ABCDE12345)";
     TestChain chain(store);
     PackageSignatureCheck c = check(buildXar(signedWith(chain)).bytes, anchorsOf(chain));
     EXPECT_EQ(c.status, PackageSignatureStatus::Trusted) << c.failure;
+
+    const test::SigningChain& apple = test::SigningChain::shared();
+    const test::TestIdentity& software = apple.leaf(test::LeafKind::SoftwareSigning);
+    XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    o.sign = [&](const Bytes& checksum) { return test::signDigestWithKey(software.privateKeyDer, checksum); };
+    o.certificates = {software.certificateDer, apple.intermediate().certificateDer, apple.root().certificateDer};
+    c = check(buildXar(o).bytes, apple.anchors());
+    EXPECT_EQ(c.status, PackageSignatureStatus::AppleSoftware) << c.failure;
 }
 
 TEST(PackageSignature, SignedWithASha256Checksum) {
@@ -162,6 +172,34 @@ TEST(PackageSignature, CmsSignatureBesideOrInsteadOfRsa) {
     cmsBuild.bytes[cmsBuild.cmsOffset + cmsBuild.cmsSize - 10] ^= 0x01;
     c = check(cmsBuild.bytes, anchorsOf(chain));
     EXPECT_EQ(c.status, PackageSignatureStatus::Invalid);
+}
+
+TEST(PackageSignature, TimestampedCmsSignatureVouchesForTheSigningTime) {
+    // An expired leaf, signed while it was valid: the timestamp, not today, decides.
+    const test::SigningChain& chain = test::SigningChain::shared();
+    const test::TestIdentity& leaf = chain.leaf(test::LeafKind::DeveloperIDInstaller, true);
+    const std::time_t signedAt = std::time(nullptr) - 2 * 365 * 86400;
+    XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    o.sign = [&](const Bytes& checksum) { return test::signDigestWithKey(leaf.privateKeyDer, checksum); };
+    o.certificates = {leaf.certificateDer, chain.intermediate().certificateDer, chain.root().certificateDer};
+    test::CmsOptions stamped;
+    stamped.signingTime = signedAt;
+    o.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum, leaf, {}, stamped); };
+    PackageSignatureCheck c = check(buildXar(o).bytes, chain.anchors());
+    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution) << c.failure;
+    ASSERT_TRUE(c.trustedTimestamp);
+    EXPECT_LE(std::abs(*c.trustedTimestamp - signedAt), 1);
+
+    // Without the timestamp the same chain has simply expired.
+    o.signCms = nullptr;
+    EXPECT_EQ(check(buildXar(o).bytes, chain.anchors()).status, PackageSignatureStatus::Expired);
+
+    // A CMS signature by another signer lends its timestamp to nobody.
+    const test::TestIdentity& other = chain.leaf(test::LeafKind::DeveloperIDApplication, false);
+    o.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum, other, {}, stamped); };
+    o.cmsCertificates = {other.certificateDer, chain.intermediate().certificateDer, chain.root().certificateDer};
+    EXPECT_EQ(check(buildXar(o).bytes, chain.anchors()).status, PackageSignatureStatus::Expired);
 }
 
 TEST(PackageSignature, StapledTicketMustNameThePackage) {

@@ -134,7 +134,8 @@ XarBuild buildXar(const XarBuildOptions& o) {
     std::uint64_t cmsSize = signedCms ? o.signCms(placeholder).size() : 0;
     const std::vector<Bytes>& cmsCerts = o.cmsCertificates.empty() ? o.certificates : o.cmsCertificates;
 
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    // ECDSA and timestamped signatures vary in length: sign again until one fits the size announced.
+    for (int attempt = 0; attempt < 64; ++attempt) {
         XarBuild b;
         std::uint64_t dataStart = checksumSize + signatureSize + cmsSize;
         std::map<const XarBuildFile*, Stored> stored;
@@ -381,11 +382,13 @@ std::vector<Bytes> TestChain::certificates() const {
     return {der(state_->leaf.get()), der(state_->intermediate.get()), der(state_->root.get())};
 }
 
-Bytes TestChain::signDigest(const Bytes& digestBytes, const std::string& digestName) const {
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(state_->leafKey, nullptr),
-                                                                     EVP_PKEY_CTX_free);
+namespace {
+
+Bytes signDigestWith(EVP_PKEY* key, const Bytes& digestBytes, const std::string& digestName) {
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
     std::size_t size = 0;
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
+        (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_get_digestbyname(digestName.c_str())) != 1 ||
         EVP_PKEY_sign(ctx.get(), nullptr, &size, digestBytes.data(), digestBytes.size()) != 1)
         throw std::runtime_error("cannot sign the digest");
@@ -394,6 +397,19 @@ Bytes TestChain::signDigest(const Bytes& digestBytes, const std::string& digestN
         throw std::runtime_error("cannot sign the digest");
     out.resize(size);
     return out;
+}
+
+}  // namespace
+
+Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digestBytes, const std::string& digestName) {
+    const unsigned char* p = privateKeyDer.data();
+    PkeyPtr key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateKeyDer.size())), EVP_PKEY_free);
+    if (!key) throw std::runtime_error("cannot read the private key");
+    return signDigestWith(key.get(), digestBytes, digestName);
+}
+
+Bytes TestChain::signDigest(const Bytes& digestBytes, const std::string& digestName) const {
+    return signDigestWith(state_->leafKey, digestBytes, digestName);
 }
 
 Bytes TestChain::signCms(const Bytes& content) const {

@@ -57,6 +57,10 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket);
 // A ticket-shaped blob ("s8ch" magic) that names the digest's first 20 bytes amid other bytes.
 Bytes ticketNaming(const Bytes& digest);
 
+// A signature of a precomputed digest with a DER private key (PKCS #1 v1.5 for RSA keys), as xar
+// signs its checksum.
+Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digest, const std::string& digestName = "sha1");
+
 void putU32be(Bytes& b, std::size_t offset, std::uint32_t v);
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
 
