@@ -2,6 +2,7 @@
 // fixes the time the chain is judged at, and Apple's signed list of CDHashes.
 #include "Cms.h"
 
+#include <climits>
 #include <cstring>
 
 #include <openssl/err.h>
@@ -150,7 +151,10 @@ CmsVerdict verifyDetachedCms(std::span<const std::byte> cmsDer, std::span<const 
     X509* signer = nullptr;
     CMS_SignerInfo_get0_algs(si, nullptr, &signer, nullptr, nullptr);
 
-    BioPtr contentBio(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    static const std::byte kNothing{};
+    BioPtr contentBio(content.size() <= static_cast<std::size_t>(INT_MAX)
+                          ? BIO_new_mem_buf(content.empty() ? &kNothing : content.data(), static_cast<int>(content.size()))
+                          : nullptr);
     if (!signer) {
         verdict.failure = "the CMS signature does not carry its signer's certificate";
     } else if (contentBio && CMS_verify(cms.get(), nullptr, nullptr, contentBio.get(), nullptr,

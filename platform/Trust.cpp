@@ -69,11 +69,13 @@ bool hasExtension(X509* cert, const char* dotted) {
 }
 
 bool isAppleRootFingerprint(const std::string& fingerprint) {
-    for (const auto& der : TrustAnchors::appleRoots().rootsDer) {
-        auto root = parseDer(der);
-        if (root && sha256Hex(root.get()) == fingerprint) return true;
-    }
-    return false;
+    static const std::vector<std::string> fingerprints = [] {
+        std::vector<std::string> out;
+        for (const auto& der : TrustAnchors::appleRoots().rootsDer)
+            if (auto root = parseDer(der)) out.push_back(sha256Hex(root.get()));
+        return out;
+    }();
+    return std::find(fingerprints.begin(), fingerprints.end(), fingerprint) != fingerprints.end();
 }
 
 CertificateKind kindOf(X509* cert, const std::string& fingerprint, const std::string& commonName) {

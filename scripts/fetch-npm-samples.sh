@@ -10,7 +10,7 @@ mkdir -p "$cache"
 samples=(
   "@sentry/cli-darwin@3.8.0"        # universal Developer ID binary bin/sentry-cli, timestamped
   "@esbuild/darwin-arm64@0.28.2"    # arm64 binary, linker-signed
-  "node-notifier@10.0.1"            # carries a signed macOS app bundle (terminal-notifier)
+  "node-notifier@10.0.1"            # carries a macOS app bundle (terminal-notifier), unsigned in this release
 )
 
 if ! command -v npm >/dev/null 2>&1; then
