@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "XarBuilder.h"
 
 using namespace tessarin;
 using tessarin::test::TempDir;
@@ -98,4 +99,19 @@ TEST(SignatureVerdicts, HeadingsFollowTheKindOfCheck) {
     auto pkg = signatureVerdict(pkgState, SignatureCheckKind::Package);
     EXPECT_EQ(pkg.firstPiece, "\nInstaller package signature info:\nA");
     EXPECT_EQ(pkg.secondPiece, "\npkgutil signature check:\nB\n");
+}
+
+TEST(SignatureChecks, UnsignedPackageThroughOurStandInTools) {
+    // No fixed launch path exists here, so the platform's tool set starts our own spctl and pkgutil.
+    TempDir dir;
+    tessarin::test::XarBuildOptions o;
+    o.files = tessarin::test::sampleProductFiles();
+    tessarin::test::writeFile(dir / "Example 1.0.pkg", tessarin::test::buildXar(o).bytes);
+    auto state = runAppOrPackageSignatureCheck(dir / "Example 1.0.pkg", false, ToolSet::platform());
+    EXPECT_FALSE(state.signaturesValid);
+    EXPECT_EQ(state.assessmentText.rfind("\u26D4\uFE0F spctl error 3\n", 0), 0u) << state.assessmentText;
+    EXPECT_EQ(state.signatureText,
+              "\u26D4\uFE0F pkgutil error 1\nPackage \"Example 1.0.pkg\":\n   Status: no signature\n\n");
+    auto verdict = signatureVerdict(state, SignatureCheckKind::Package);
+    EXPECT_FALSE(verdict.isNotarized || verdict.isApple || verdict.isAppStore || verdict.validSignatures);
 }
