@@ -13,6 +13,7 @@
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "XarBuilder.h"
 
 using namespace tessarin;
 using tessarin::test::LeafKind;
@@ -216,4 +217,62 @@ TEST(SpctlTool, SentryCliIsAcceptedAsDeveloperIDWithoutClaimingNotarization) {
     ToolRun brief = spctl({"-av", sentryCli()});
     EXPECT_EQ(brief.status, 0);
     EXPECT_EQ(brief.err.find("origin="), std::string::npos);
+}
+
+namespace {
+
+const test::TestChain& installerChain() {
+    static test::TestChain chain;
+    return chain;
+}
+
+test::XarBuild signedPackage() {
+    test::XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    o.sign = [](const Bytes& checksum) { return installerChain().signDigest(checksum); };
+    o.certificates = installerChain().certificates();
+    return test::buildXar(o);
+}
+
+Assessment assessPackage(const std::string& path) {
+    return assessPath(path, AssessmentType::Install, TrustAnchors{{installerChain().rootDer()}});
+}
+
+}  // namespace
+
+TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
+    TempDir dir;
+    test::XarBuild b = signedPackage();
+    test::writeFile(dir / "plain.pkg", b.bytes);
+    Assessment plain = assessPackage(dir / "plain.pkg");
+    EXPECT_TRUE(plain.accepted) << plain.reason;
+    EXPECT_EQ(plain.source, "Developer ID");
+    EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
+    ASSERT_EQ(plain.notes.size(), 1u);
+    EXPECT_EQ(plain.notes[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+
+    Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                 b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::ticketNaming(digest)));
+    Assessment stapled = assessPackage(dir / "stapled.pkg");
+    EXPECT_TRUE(stapled.accepted) << stapled.reason;
+    EXPECT_EQ(stapled.source, "Notarized Developer ID");
+}
+
+TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
+    TempDir dir;
+    test::XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    test::writeFile(dir / "unsigned.pkg", test::buildXar(o).bytes);
+    Assessment a = assessPackage(dir / "unsigned.pkg");
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.source, "no usable signature");
+
+    test::writeFile(dir / "signed.pkg", signedPackage().bytes);
+    ToolRun r = spctl({"-a", "-vv", "-t", "install", dir / "signed.pkg"});  // the tool trusts only Apple
+    EXPECT_EQ(r.status, 3);
+    auto l = lines(r.err);
+    ASSERT_GE(l.size(), 2u) << r.err;
+    EXPECT_EQ(l[0].rfind(dir / "signed.pkg" + ": rejected", 0), 0u);
+    EXPECT_EQ(l[1], "source=no usable signature");
 }
