@@ -1,0 +1,131 @@
+// Services registration and request handling, Help, the web pages, and when to show the launcher.
+#include "AppDelegate.h"
+
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+
+#include "ApplicationMenu.h"
+#include "DocumentController.h"
+#include "DocumentWindow.h"
+#include "DocumentWindowController.h"
+#include "HelpWindowController.h"
+#include "ItemDrops.h"
+#include "LauncherWindow.h"
+#include "ServicesAdaptor.h"
+
+namespace tessarin {
+
+AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObject(parent), documents_(documents)
+{
+    connect(&documents_, &DocumentController::helpRequested, this, &AppDelegate::openHelp);
+    connect(&documents_, &DocumentController::supportRequested, this, &AppDelegate::openSupport);
+    connect(&documents_, &DocumentController::updatesRequested, this, &AppDelegate::openUpdates);
+    connect(&documents_, &DocumentController::quitRequested, this, &AppDelegate::terminateRequested);
+    // With no document window left the launcher comes back, so the menus stay within reach.
+    connect(&documents_, &DocumentController::lastDocumentClosed, this, &AppDelegate::showLauncher);
+    // A document window that opens takes over from the launcher.
+    connect(&documents_, &DocumentController::documentOpened, this, [this] {
+        if (launcher_) launcher_->hide();
+    });
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    new ServicesAdaptor(this);
+    if (!bus.registerObject(QLatin1String(kServicesObjectPath), this, QDBusConnection::ExportAdaptors)) return;
+    // Another copy of Tessarin may own the name already; this one then goes without the entry.
+    servicesRegistered_ = bus.registerService(QLatin1String(kServicesBusName));
+    if (!servicesRegistered_) bus.unregisterObject(QLatin1String(kServicesObjectPath));
+}
+
+void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard)
+{
+    if (pasteboard.metaType() != QMetaType::fromType<QStringList>()) return;
+    const QStringList fileNames = pasteboard.toStringList();
+    // A file-name list holds absolute paths only; a relative name would be read against our own
+    // working folder, so a list holding one is not a file-name list.
+    for (const QString& name : fileNames) {
+        if (name.isEmpty() || !QDir::isAbsolutePath(name)) return;
+    }
+    documents_.openDocuments(fileNames);
+}
+
+QUrl AppDelegate::supportUrl()
+{
+    return QUrl(QStringLiteral("https://%1%2").arg(QLatin1String(kWebSiteHost), QLatin1String(kSupportPath)));
+}
+
+QUrl AppDelegate::updatesUrl()
+{
+    return QUrl(QStringLiteral("https://%1%2").arg(QLatin1String(kWebSiteHost), QLatin1String(kUpdatesPath)));
+}
+
+void AppDelegate::openSupport()
+{
+    QDesktopServices::openUrl(supportUrl());
+}
+
+void AppDelegate::openUpdates()
+{
+    QDesktopServices::openUrl(updatesUrl());
+}
+
+void AppDelegate::openHelp()
+{
+    auto controller = std::make_unique<HelpWindowController>();
+    controller->window()->installEventFilter(this);
+    controller->showWindow();
+    myHelpWindow_.push_back(std::move(controller));
+}
+
+void AppDelegate::showLauncher()
+{
+    if (!launcher_) {
+        launcher_ = std::make_unique<LauncherWindow>();
+        LauncherWindow* launcher = launcher_.get();
+        connectApplicationMenu(launcher, {
+            [this, launcher] { documents_.runOpenPanel(launcher); },
+            [this, launcher] { documents_.runOpenFolderPanel(launcher); },
+            [this] { emit terminateRequested(); },
+            [this] { openHelp(); },
+            [this] { openSupport(); },
+            [this] { openUpdates(); },
+        });
+        acceptItemDrops(launcher, [this](const QStringList& paths) { documents_.openDocuments(paths); });
+        connect(launcher, &LauncherWindow::closed, this, &AppDelegate::windowDidClose);
+    }
+    launcher_->show();
+    launcher_->raise();
+    launcher_->activateWindow();
+}
+
+void AppDelegate::windowDidClose()
+{
+    // Checked once the closed window has gone from the screen.
+    QTimer::singleShot(0, this, [this] {
+        if (!documents_.documents().empty()) return;
+        if (launcher_ && launcher_->isVisible()) return;
+        for (const auto& help : myHelpWindow_) {
+            if (help->window()->isVisible()) return;
+        }
+        // Nothing of Tessarin is left on screen: closing the last window ends the program.
+        emit terminateRequested();
+    });
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Close) windowDidClose();
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace tessarin

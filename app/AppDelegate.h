@@ -1,0 +1,68 @@
+// The application delegate: Services provider, Help and the two web pages, and the launcher
+// window that stands in for the application-wide menu bar when no document window is open.
+#pragma once
+
+#include <QObject>
+#include <QUrl>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+namespace tessarin {
+
+class DocumentController;
+class HelpWindowController;
+class LauncherWindow;
+
+// The maker's web site; both pages hang off this one host.
+inline constexpr const char* kWebSiteHost = "tessarin.example";
+inline constexpr const char* kSupportPath = "/marrowly-tessarin/";
+inline constexpr const char* kUpdatesPath = "/updates-sierra-and-high-sierra/";
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(DocumentController& documents, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Registers the Services entry on the session bus; without a bus, silently nothing.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate() {}
+    // Never an empty document: with nothing to open the launcher is shown instead.
+    bool applicationShouldOpenUntitledFile() const { return false; }
+    // Takes a list of absolute file names and opens each item; any other pasteboard is ignored.
+    void handleServicesWithPasteboard(const QVariant& pasteboard);
+
+    const std::vector<std::unique_ptr<HelpWindowController>>& myHelpWindow() const { return myHelpWindow_; }
+    bool servicesRegistered() const { return servicesRegistered_; }
+
+    LauncherWindow* launcher() const { return launcher_.get(); }
+    void showLauncher();
+
+    static QUrl supportUrl();
+    static QUrl updatesUrl();
+
+public slots:
+    void openSupport();
+    void openHelp();
+    void openUpdates();
+
+signals:
+    // The user asked to quit, or closed the last Tessarin window (the launcher or a help window;
+    // closing the last document window brings the launcher back instead).
+    void terminateRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void windowDidClose();
+
+    DocumentController& documents_;
+    std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow_;
+    std::unique_ptr<LauncherWindow> launcher_;
+    bool servicesRegistered_ = false;
+};
+
+}  // namespace tessarin
