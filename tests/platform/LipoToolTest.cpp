@@ -175,17 +175,6 @@ TEST(LipoArchs, UnnamedPairsPrintAsLlvmLipoDoes) {
     }
 }
 
-TEST(LipoArchs, EveryWordSizeAndByteOrderOfThinFiles) {
-    REQUIRE_LLVM_LIPO();
-    test::TempDir dir;
-    for (bool is64 : {false, true}) {
-        for (bool be : {false, true}) {
-            test::SliceSpec spec{is64 ? CPU_TYPE_X86_64 : CPU_TYPE_I386, 3, is64, be, MH_EXECUTE};
-            expectSameAsLlvm(writeTemp(dir, "thin", test::thinMachO(spec)));
-        }
-    }
-}
-
 // --- fat files -------------------------------------------------------------------------------------
 
 TEST(LipoArchs, FatFilesListSlicesInFileOrder) {
