@@ -42,8 +42,8 @@ TEST(MachOThin, ReadsEachWordSizeAndByteOrder) {
     };
     for (Case c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
         SCOPED_TRACE(std::string(c.is64 ? "64" : "32") + (c.bigEndian ? " big" : " little"));
-        test::SliceSpec spec{CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_7400, c.is64, c.bigEndian, MH_DYLIB};
-        Bytes b = test::thinMachO(spec, 5000);
+        test::SliceSpec slice{CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_7400, c.is64, c.bigEndian, MH_DYLIB};
+        Bytes b = test::thinMachO(slice, 5000);
         MachOFile f = parsed(b);
         EXPECT_FALSE(f.fat);
         ASSERT_EQ(f.slices.size(), 1u);

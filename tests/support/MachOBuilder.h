@@ -20,7 +20,7 @@ struct SliceSpec {
 
 // A minimal thin file: header, one LC_SEGMENT(_64) "__TEXT" covering the file, padded to `size`
 // bytes (at least the header and its command).
-Bytes thinMachO(const SliceSpec& spec, std::size_t size = 4096);
+Bytes thinMachO(const SliceSpec& slice, std::size_t size = 4096);
 // Word size and byte order follow the CPU type (64-bit for ABI64 types; PowerPC big-endian).
 Bytes thinMachO(std::int32_t cputype, std::int32_t cpusubtype);
 
