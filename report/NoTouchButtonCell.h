@@ -13,6 +13,7 @@ public:
     explicit NoTouchButtonCell(const QString& text, QWidget* parent = nullptr);
 
 protected:
+    bool event(QEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
     void nextCheckState() override;
     void mousePressEvent(QMouseEvent* event) override;

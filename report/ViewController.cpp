@@ -2,22 +2,23 @@
 #include "ViewController.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QLocale>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QThread>
 
+#include "AtomicFile.h"
 #include "BusySpinner.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "NoTouchButtonCell.h"
 #include "SaveReport.h"
-#include "Unicode.h"
 #include "Scan32Bit.h"
+#include "Unicode.h"
 #include "WindowController.h"
 #include "ui_ViewController.h"
 
@@ -74,7 +75,8 @@ Document* ViewController::document() const {
 }
 
 void ViewController::viewDidAppear() {
-    busySpinner_->hide();
+    // Checks of an earlier appearance that still run keep the spinner turning.
+    if (runningChecks_ == 0) busySpinner_->hide();
     saveString.clear();
 
     if (Document* doc = document()) {
@@ -148,12 +150,12 @@ void ViewController::viewDidAppear() {
 
 void ViewController::appendOutput(const QString& text) {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (!theOutputTextbox_) return;
+    if (!theOutputTextbox_ || !theOutputTextbox_->document()) return;
     // A cursor of our own appends without moving the view: the log is not scrolled.
     QTextCursor cursor(theOutputTextbox_->document());
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
-    format.setForeground(palette().color(QPalette::Text));
+    format.setForeground(theOutputTextbox_->palette().color(QPalette::Text));
     cursor.insertText(text, format);
     outputText_ += text;
 }
@@ -203,7 +205,7 @@ void ViewController::completeCheck(const SignatureCheckState& state, SignatureCh
 
 QString ViewController::composeReport() const {
     SaveReportInputs in;
-    in.title = window() ? window()->windowTitle().toStdString() : std::string();
+    if (window() != this) in.title = window()->windowTitle().toStdString();
     if (theDate) in.dateText = QLocale::system().toString(*theDate, QLocale::LongFormat).toStdString();
     in.inQuarantine = stateOf(inQuarantine_);
     in.validSignatures = stateOf(validSignatures_);
@@ -224,19 +226,18 @@ QString ViewController::composeReport() const {
 
 bool ViewController::writeReport(const QString& path) {
     saveString = composeReport();
-    // Written beside the target and renamed over it, so a failed write never leaves half a report.
-    QSaveFile file(path);
-    QByteArray bytes = saveString.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        appendOutput(QStringLiteral("The report could not be saved as \u201C%1\u201D: %2.")
-                         .arg(QDir::toNativeSeparators(path), file.errorString()));
-        return false;
-    }
-    return true;
+    const QByteArray bytes = saveString.toUtf8();
+    // Replaced whole, so that a failed write never leaves half a report in place of a good one.
+    const Status written = writeFileAtomically(QFile::encodeName(path).toStdString(),
+                                               {bytes.constData(), static_cast<std::size_t>(bytes.size())});
+    if (written) return true;
+    appendOutput(QStringLiteral("The report could not be saved as \u201C%1\u201D: %2.")
+                     .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(written.error())));
+    return false;
 }
 
 void ViewController::saveCommand() {
-    const QString title = window() ? window()->windowTitle() : QString();
+    const QString title = window() != this ? window()->windowTitle() : QString();
     // Stands by itself rather than as a sheet on the document window.
     auto* panel = new QFileDialog(nullptr, QString(), QDir::homePath());
     panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -245,8 +246,11 @@ void ViewController::saveCommand() {
     panel->setNameFilters({QStringLiteral("Text report (*.text *.txt)")});
     panel->setDefaultSuffix(QStringLiteral("text"));
     panel->selectFile(qs(defaultReportName(title.toStdString())));
+    // A panel left open when its controller goes away has nothing left to save.
+    connect(this, &QObject::destroyed, panel, &QWidget::close);
     connect(panel, &QFileDialog::fileSelected, this, [this](const QString& file) {
-        if (!file.isEmpty()) writeReport(file);
+        // The window may have lost its document while the panel was up: then there is no report.
+        if (!file.isEmpty() && document()) writeReport(file);
     });
     panel->open();
 }

@@ -1,10 +1,22 @@
-// The report window's flow with fake tools: lines and widget states per kind of item, the checks'
-// completion and the spinner, appearances, the read-only check box, and writing the report.
+// The report window with fake tools: what the flow writes and sets for each kind of item, the
+// architecture codes, the checks' completion and the spinner, checks outliving their window, the
+// log's appends, the read-only check box, and saving the report.
+#include <QAccessible>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <map>
 #include <memory>
 
 #include "BusySpinner.h"
@@ -12,6 +24,7 @@
 #include "DocumentWindow.h"
 #include "NoTouchButtonCell.h"
 #include "SaveReportTest.h"
+#include "Scan32Bit.h"
 #include "TempDir.h"
 #include "ViewController.h"
 #include "WindowController.h"
@@ -22,8 +35,28 @@ using tessarin::test::writeScript;
 
 namespace {
 
-const QString kSpctlText = QStringLiteral("P: accepted\nsource=Notarized Developer ID\n");
-const QString kCodesignText = QStringLiteral("Executable=P\n");
+const QString kNoFlag = QStringLiteral("No quarantine flag found.\n");
+const QString kFolderLine = QStringLiteral("\nThis is a bundle or folder.\n");
+const QString kNo64Intel = QStringLiteral("\u26A0\uFE0F this app has no support for 64-bit Intel.\n");
+const QString kNoAppleSilicon = QStringLiteral("\u26A0\uFE0F this app has no support for Apple Silicon.\n");
+const QString kPath = QStringLiteral("/items/Thing");
+
+// What the fake tools below make each check append, for an item at `path`.
+QString assessment(const QString& args) { return "spctl " + args + "\nsource=Notarized Developer ID\n"; }
+QString machOResult(const QString& p) {
+    return "\nMachO signature check:\n" + assessment("-a -vv -t install " + p) + "\ncodesign check:\ncodesign -dvvv " + p +
+           "\n\n";
+}
+QString appResult(const QString& p) {
+    return "\nApp signature check:\n" + assessment("-a -vv " + p) + "\ncodesign check:\ncodesign -dvvv " + p + "\n\n";
+}
+QString packageResult(const QString& p) {
+    return "\nInstaller package signature info:\n" + assessment("-a -vv -t install " + p) +
+           "\npkgutil signature check:\n\u26D4\uFE0F pkgutil error 1\npkgutil --check-signature " + p + "\n\n\n";
+}
+
+const char* const kFindingBoxes[] = {"the64Intel", "the32Intel", "the32ppc", "the64ppc", "theAppleSilicon",
+                                     "inQuarantine", "isCatalyst", "is1015", "is1016"};
 
 class Holder : public WindowController {
 public:
@@ -31,24 +64,37 @@ public:
     Document* document() const override { return const_cast<Document*>(&doc); }
 };
 
-// A document window as the app makes it, with fake tools that answer at once or after a pause.
+void setFlags(Document& d, const QStringList& flags) {
+    static const std::map<QString, bool Document::*> fields = {
+        {"is64Bit", &Document::is64Bit}, {"is32Bit", &Document::is32Bit},           {"isFolder", &Document::isFolder},
+        {"isMacho", &Document::isMacho}, {"isARM", &Document::isARM},               {"isApp", &Document::isApp},
+        {"isPackage", &Document::isPackage}, {"isOldPackage", &Document::isOldPackage}, {"isQuar", &Document::isQuar},
+        {"isCatalyst", &Document::isCatalyst}, {"is1015", &Document::is1015},       {"is1016", &Document::is1016}};
+    for (const QString& flag : flags) d.*fields.at(flag) = true;
+}
+
+// A document window as the app makes it. spctl answers at once; codesign and pkgutil after the
+// given pauses (seconds); pkgutil always fails.
 struct Window {
     TempDir dir;
     Holder holder;
     std::unique_ptr<DocumentWindow> window = std::make_unique<DocumentWindow>();
     ViewController* view = new ViewController;
 
-    explicit Window(const QString& pkgutilDelay = QStringLiteral("0")) {
+    explicit Window(int codesignDelay = 0, int pkgutilDelay = 0) {
         ToolSet tools;
-        tools.override(kSpctlPath, writeScript(dir / "spctl", "printf 'P: accepted\\nsource=Notarized Developer ID\\n' >&2"));
-        tools.override(kCodesignPath, writeScript(dir / "codesign", "printf 'Executable=P\\n' >&2"));
-        tools.override(kPkgutilPath,
-                       writeScript(dir / "pkgutil", "sleep " + pkgutilDelay.toStdString() + "; echo 'Status: no signature'; exit 1"));
+        tools.override(kSpctlPath, writeScript(dir / "spctl", "echo \"spctl $*\"; echo 'source=Notarized Developer ID' >&2"));
+        tools.override(kCodesignPath,
+                       writeScript(dir / "codesign", "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
+        tools.override(kPkgutilPath, writeScript(dir / "pkgutil", "sleep " + std::to_string(pkgutilDelay) +
+                                                                      "; echo \"pkgutil $*\"; exit 1"));
         view->setToolSet(tools);
         window->setCentralWidget(view);
         window->setWindowController(&holder);
         window->setWindowTitle(QStringLiteral("Item"));
+        holder.doc.thePath = kPath.toStdString();
     }
+    Document& doc() { return holder.doc; }
     void appear() { window->show(); }
     bool waitForChecks() {
         if (view->runningChecks() == 0) return true;
@@ -56,177 +102,394 @@ struct Window {
         return spy.wait(20000);
     }
     QString log() const { return view->theOutputTextbox()->toPlainText(); }
+    QStringList boxesOn() const {
+        QStringList on;
+        for (const char* name : kFindingBoxes)
+            if (view->findChild<NoTouchButtonCell*>(QLatin1String(name))->isChecked()) on << QLatin1String(name);
+        return on;
+    }
 };
+
+QFileDialog* openPanel() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* panel = qobject_cast<QFileDialog*>(w); panel && panel->isVisible()) return panel;
+    return nullptr;
+}
 
 }  // namespace
 
 class ViewControllerTest : public QObject {
     Q_OBJECT
 private slots:
-    void singleMachOFileShowsItsArchitecturesAndVerdicts() {
+    void eachKindOfItemGetsItsLinesBoxesAndChecks_data() {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<QList<int>>("arches");
+        QTest::addColumn<QString>("lines");
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QStringList>("boxesOn");
+        QTest::newRow("single Mach-O file") << QStringList{"isMacho", "is64Bit", "isARM"} << QList<int>{}
+                                            << kNoFlag + "This is a Mach-O file.\n" << QStringList{machOResult(kPath)}
+                                            << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
+        QTest::newRow("other single file") << QStringList{"is32Bit"} << QList<int>{}
+                                           << kNoFlag + "This is a single file.\n" << QStringList{machOResult(kPath)}
+                                           << QStringList{"the32Intel", "inQuarantine"};
+        QTest::newRow("installer package") << QStringList{"isPackage", "is64Bit"} << QList<int>{}
+                                           << kNoFlag + "This is an Installer package.\n"
+                                           << QStringList{packageResult(kPath)} << QStringList{"inQuarantine"};
+        QTest::newRow("app with both SDKs and Catalyst")
+            << QStringList{"isApp", "isFolder", "is1015", "is1016", "isCatalyst"} << QList<int>{16777223, 7}
+            << kNoFlag + "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n" + kNoAppleSilicon
+            << QStringList{appResult(kPath)}
+            << QStringList{"the64Intel", "the32Intel", "inQuarantine", "isCatalyst", "is1015", "is1016"};
+        QTest::newRow("app without executable") << QStringList{"isApp", "isFolder"} << QList<int>{}
+                                                << kNoFlag + "This is an app.\n" << QStringList{appResult(kPath)}
+                                                << QStringList{"inQuarantine"};
+        QTest::newRow("old format package")
+            << QStringList{"isOldPackage", "isFolder"} << QList<int>{}
+            << kNoFlag + "This is an old format Installer package.\n" + kFolderLine
+            << QStringList{packageResult(kPath), machOResult(kPath)} << QStringList{"inQuarantine"};
+        QTest::newRow("plain folder") << QStringList{"isFolder"} << QList<int>{16777223, 16777228} << kNoFlag + kFolderLine
+                                      << QStringList{machOResult(kPath)}
+                                      << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
+    }
+    void eachKindOfItemGetsItsLinesBoxesAndChecks() {
+        QFETCH(QStringList, flags);
+        QFETCH(QList<int>, arches);
+        QFETCH(QString, lines);
+        QFETCH(QStringList, results);
+        QFETCH(QStringList, boxesOn);
         Window w;
-        w.holder.doc.isMacho = w.holder.doc.is64Bit = w.holder.doc.isARM = true;
-        w.holder.doc.thePath = "/x/tool";
+        setFlags(w.doc(), flags);
+        w.doc().theArches.assign(arches.begin(), arches.end());
         w.appear();
-        QCOMPARE(w.view->outputText(), QStringLiteral("No quarantine flag found.\nThis is a Mach-O file.\n"));
-        QVERIFY(w.view->busySpinner()->isVisible());
+        // Everything the appearance writes stands before the first check result.
+        QCOMPARE(w.log(), lines);
+        QCOMPARE(w.boxesOn(), boxesOn);
+        QCOMPARE(w.view->runningChecks(), results.size());
+        QVERIFY(w.view->busySpinner()->isVisible() && w.view->busySpinner()->isAnimating());
         QVERIFY(w.waitForChecks());
-        QCOMPARE(w.view->outputText(), QStringLiteral("No quarantine flag found.\nThis is a Mach-O file.\n"
-                                                       "\nMachO signature check:\n") +
-                                           kSpctlText + QStringLiteral("\ncodesign check:\n") + kCodesignText +
-                                           QStringLiteral("\n"));
-        QVERIFY(w.view->the64Intel()->isChecked());
-        QVERIFY(w.view->theAppleSilicon()->isChecked());
-        QVERIFY(!w.view->the32Intel()->isChecked());
-        QVERIFY(w.view->validSignatures()->isChecked());
+        if (results.size() == 2)
+            QVERIFY(w.log() == lines + results[0] + results[1] || w.log() == lines + results[1] + results[0]);
+        else
+            QCOMPARE(w.log(), lines + results[0]);
         QVERIFY(w.view->isNotarized()->isChecked());
-        QVERIFY(!w.view->isApple()->isChecked());
-        QVERIFY(w.view->inQuarantine()->isChecked());
+        QVERIFY(!w.view->isApple()->isChecked() && !w.view->isAppStore()->isChecked());
         QVERIFY(!w.view->busySpinner()->isVisible());
-        QCOMPARE(w.log(), w.view->outputText());
+        QCOMPARE(w.view->outputText(), w.log());
     }
 
-    void appLineWarningsAndScanStandBeforeTheChecks() {
+    void architectureCodesOfADirectory_data() {
+        QTest::addColumn<QList<int>>("arches");
+        QTest::addColumn<QStringList>("boxesOn");
+        QTest::addColumn<QString>("otherArch");
+        QTest::addColumn<QString>("warnings");
+        QTest::newRow("Intel 64 and 32") << QList<int>{16777223, 7} << QStringList{"the64Intel", "the32Intel"} << ""
+                                         << kNoAppleSilicon;
+        QTest::newRow("ARM-64 only") << QList<int>{16777228} << QStringList{"theAppleSilicon"} << "" << kNo64Intel;
+        QTest::newRow("64-bit Intel and 12") << QList<int>{16777223, 12} << QStringList{"the64Intel"} << "12 "
+                                             << kNoAppleSilicon;
+        QTest::newRow("two unknown codes") << QList<int>{12, 14} << QStringList{} << "12 14 " << kNo64Intel + kNoAppleSilicon;
+        QTest::newRow("PowerPC and repeats") << QList<int>{18, 16777234, 16777228, 16777223, 18}
+                                             << QStringList{"the64Intel", "the32ppc", "the64ppc", "theAppleSilicon"} << ""
+                                             << "";
+        QTest::newRow("no executable") << QList<int>{} << QStringList{} << "" << "";
+    }
+    void architectureCodesOfADirectory() {
+        QFETCH(QList<int>, arches);
+        QFETCH(QStringList, boxesOn);
+        QFETCH(QString, otherArch);
+        QFETCH(QString, warnings);
         Window w;
-        Document& d = w.holder.doc;
-        d.isApp = d.isFolder = d.is1015 = d.is1016 = d.isCatalyst = true;
-        d.theArches = {16777223, 7};
-        d.thePath = w.dir.path();
-        d.setFileURL(FileURL{w.dir.path() + "/", true});
-        d.bundleVer = "3.0";
+        w.doc().isFolder = w.doc().isQuar = true;
+        w.doc().theArches.assign(arches.begin(), arches.end());
         w.appear();
-        QCOMPARE(w.view->outputText(),
-                 QString::fromUtf8("No quarantine flag found.\n"
-                                   "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n"
-                                   "\u26A0\uFE0F this app has no support for Apple Silicon.\n"
-                                   "\u2705 No 32-bit only components were found.\n"));
-        QVERIFY(w.view->the64Intel()->isChecked());
-        QVERIFY(w.view->the32Intel()->isChecked());
-        QVERIFY(w.view->isCatalyst()->isChecked() && w.view->is1015()->isChecked() && w.view->is1016()->isChecked());
-        QCOMPARE(w.view->theBundleVersion()->text(), QStringLiteral("3.0"));
-        QVERIFY(w.waitForChecks());
-        QVERIFY(w.view->outputText().contains(QStringLiteral("\nApp signature check:\n")));
+        QCOMPARE(w.log(), kNoFlag + kFolderLine + warnings);
+        QCOMPARE(w.boxesOn(), boxesOn);
+        QCOMPARE(w.view->theOtherArch()->text(), otherArch);
     }
 
-    void otherArchitecturesAreListedByNumber() {
+    void quarantineLineAndBoxFollowTheirOwnFields() {
+        struct Case { std::string quarStr; bool isQuar; QString line; bool boxOn; };
+        const Case cases[] = {{"0083", true, "Quarantine flag found: 0083\n", false},
+                              {"0081;5f3a", false, "Quarantine flag found: 0081;5f3a\n", true},
+                              {"abc", true, kNoFlag, false},
+                              {"", false, kNoFlag, true}};
+        for (const Case& c : cases) {
+            Window w;
+            w.doc().theQuarStr = c.quarStr;
+            w.doc().isQuar = c.isQuar;
+            w.appear();
+            QVERIFY(w.log().startsWith(c.line + "This is a single file.\n"));
+            QCOMPARE(w.view->inQuarantine()->isChecked(), c.boxOn);
+        }
+    }
+
+    void scanOfAFolderFollowsTheWarningsAndCanTurnOff64BitIntel() {
         Window w;
-        Document& d = w.holder.doc;
-        d.isFolder = true;
-        d.theArches = {16777228, 12, 14};
+        const std::string root = w.dir / "Thing.bundle";
+        tessarin::test::writeFile(root + "/Contents/MacOS/old.dylib", std::string("\xCE\xFA\xED\xFE\x07\0\0\0", 8));
+        const FileURL url{root + "/", true};
+        w.doc().isFolder = true;
+        w.doc().theArches = {16777223};
+        w.doc().setFileURL(url);
+        const QString scanText = QString::fromStdString(tessarin::scan32BitComponents(url, w.doc().theArches).text);
+        QVERIFY(scanText.contains(QString::fromStdString(root + "/Contents/MacOS/old.dylib\n")));
         w.appear();
-        QCOMPARE(w.view->theOtherArch()->text(), QStringLiteral("12 14 "));
-        QVERIFY(w.view->theAppleSilicon()->isChecked());
-        QVERIFY(w.view->outputText().startsWith(QString::fromUtf8(
-            "No quarantine flag found.\n\nThis is a bundle or folder.\n"
-            "\u26A0\uFE0F this app has no support for 64-bit Intel.\n")));
-        QVERIFY(w.waitForChecks());
+        QCOMPARE(w.log(), kNoFlag + kFolderLine + kNoAppleSilicon + scanText);
+        QVERIFY(!w.view->the64Intel()->isChecked());
     }
 
-    void spinnerTurnsUntilTheLastCheckCompletes() {
-        Window w(QStringLiteral("1"));
-        Document& d = w.holder.doc;
-        d.isOldPackage = d.isFolder = true;
-        d.thePath = "/x/Old.pkg";
-        w.appear();
-        QCOMPARE(w.view->runningChecks(), 2);
-        // The single Mach-O check answers first; the package check is still running.
-        QTRY_COMPARE_WITH_TIMEOUT(w.view->runningChecks(), 1, 10000);
-        QVERIFY(w.view->busySpinner()->isVisible());
-        QVERIFY(w.waitForChecks());
-        QVERIFY(!w.view->busySpinner()->isVisible());
-        QVERIFY(w.view->outputText().contains(QStringLiteral("\npkgutil signature check:\n\u26D4\uFE0F pkgutil error 1\n")));
-        QVERIFY(!w.view->validSignatures()->isChecked());  // the last completion had a failure
-    }
-
-    void quarantinedItemSaysSoAndClearsTheBox() {
-        Window w;
-        w.holder.doc.theQuarStr = "0083";
-        w.holder.doc.isQuar = true;
-        w.appear();
-        QVERIFY(w.view->outputText().startsWith(QStringLiteral("Quarantine flag found: 0083\n")));
-        QVERIFY(!w.view->inQuarantine()->isChecked());
-        QVERIFY(w.waitForChecks());
-    }
-
-    void windowWithoutDocumentShowsNothingButTakesTheDate() {
-        DocumentWindow window;
+    void windowWithoutDocumentWritesNothingButTakesTheDate() {
+        struct NoDocument : WindowController {
+            Document* document() const override { return nullptr; }
+        } noDocument;
+        for (WindowController* controller : {static_cast<WindowController*>(nullptr), static_cast<WindowController*>(&noDocument)}) {
+            DocumentWindow window;
+            auto* view = new ViewController;
+            window.setCentralWidget(view);
+            window.setWindowController(controller);
+            window.show();
+            QVERIFY(view->outputText().isEmpty() && view->theOutputTextbox()->toPlainText().isEmpty());
+            QVERIFY(view->theDate.has_value());
+            QCOMPARE(view->runningChecks(), 0);
+        }
+        QMainWindow plain;  // not a document window at all
         auto* view = new ViewController;
-        window.setCentralWidget(view);
-        window.show();
-        QVERIFY(view->outputText().isEmpty());
-        QVERIFY(view->theDate.has_value());
-        QCOMPARE(view->runningChecks(), 0);
+        plain.setCentralWidget(view);
+        plain.show();
+        QVERIFY(view->outputText().isEmpty() && view->theDate.has_value());
     }
 
-    void secondAppearanceAppendsAgain() {
+    void secondAppearanceAppendsAgainAndKeepsTheVersion() {
         Window w;
+        w.doc().bundleVer = "3.0";
         w.appear();
         QVERIFY(w.waitForChecks());
-        const QString first = w.view->outputText();
+        const QString first = w.log();
+        QCOMPARE(first, kNoFlag + "This is a single file.\n" + machOResult(kPath));
+        QCOMPARE(w.view->theBundleVersion()->text(), QStringLiteral("3.0"));
+        w.view->saveString = QStringLiteral("earlier report");
+        w.doc().bundleVer.clear();
         w.view->hide();
         w.view->show();
+        QVERIFY(w.view->saveString.isEmpty());
+        QCOMPARE(w.log(), first + kNoFlag + "This is a single file.\n");
+        QVERIFY(w.view->busySpinner()->isVisible());
         QVERIFY(w.waitForChecks());
-        QVERIFY(w.view->outputText().startsWith(first + QStringLiteral("No quarantine flag found.\nThis is a single file.\n")));
+        QCOMPARE(w.log(), first + first);
+        QCOMPARE(w.view->theBundleVersion()->text(), QStringLiteral("3.0"));
     }
 
-    void closingTheWindowWhileACheckRunsIsSafe() {
-        auto w = std::make_unique<Window>(QStringLiteral("1"));
-        w->holder.doc.isPackage = true;
+    void spinnerTurnsUntilTheLastCheckCompletes_data() {
+        QTest::addColumn<int>("codesignDelay");
+        QTest::addColumn<int>("pkgutilDelay");
+        QTest::addColumn<bool>("packageLast");
+        QTest::newRow("package check last") << 0 << 1 << true;
+        QTest::newRow("Mach-O check last") << 1 << 0 << false;
+    }
+    void spinnerTurnsUntilTheLastCheckCompletes() {
+        QFETCH(int, codesignDelay);
+        QFETCH(int, pkgutilDelay);
+        QFETCH(bool, packageLast);
+        Window w(codesignDelay, pkgutilDelay);
+        w.doc().isOldPackage = w.doc().isFolder = true;
+        w.appear();
+        QCOMPARE(w.view->runningChecks(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(w.view->runningChecks(), 1, 10000);
+        QVERIFY(w.view->busySpinner()->isVisible() && w.view->busySpinner()->isAnimating());
+        QVERIFY(w.waitForChecks());
+        QVERIFY(!w.view->busySpinner()->isVisible() && !w.view->busySpinner()->isAnimating());
+        QVERIFY(w.log().endsWith(packageLast ? packageResult(kPath) : machOResult(kPath)));
+        // The boxes show the verdict of the check that completed last.
+        QCOMPARE(w.view->validSignatures()->isChecked(), !packageLast);
+    }
+
+    void checkCompletingAfterTheWindowClosedStillWritesIntoIt() {
+        Window w(0, 1);
+        w.doc().isPackage = true;
+        w.appear();
+        w.window->close();
+        QVERIFY(!w.view->isVisible());
+        QVERIFY(w.waitForChecks());
+        QCOMPARE(w.log(), kNoFlag + "This is an Installer package.\n" + packageResult(kPath));
+        QVERIFY(!w.view->busySpinner()->isVisible());
+    }
+
+    void deletingTheWindowWhileACheckRunsIsSafe() {
+        auto w = std::make_unique<Window>(0, 1);
+        w->doc().isPackage = true;
         w->appear();
         QCOMPARE(w->view->runningChecks(), 1);
-        w->window.reset();  // the controller waits for its tool, and its late completion is dropped
-        QTest::qWait(50);
+        w->window.reset();  // waits for the tool; the completion queued to the dead controller never runs
+        QTest::qWait(100);
     }
 
-    void checkBoxIgnoresClicksAndKeysButFollowsTheProgram() {
-        NoTouchButtonCell box(QStringLiteral("Valid"));
-        box.show();
-        QSignalSpy toggled(&box, &QAbstractButton::toggled);
-        QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(5, box.height() / 2));
-        QTest::keyClick(&box, Qt::Key_Space);
-        box.click();
-        QVERIFY(!box.isChecked());
-        QCOMPARE(toggled.count(), 0);
-        box.setChecked(true);
-        QVERIFY(box.isChecked());
-        QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(5, box.height() / 2));
-        QVERIFY(box.isChecked());
-        box.setChecked(false);
-        QVERIFY(!box.isChecked());
-    }
-
-    void reportReplacesTheFileAndAFailureIsLogged() {
+    void appendedTextCarriesOnlyTheTextColourAndDoesNotScroll() {
         Window w;
-        w.holder.doc.isMacho = true;
-        w.holder.doc.is64Bit = true;
+        w.window->resize(700, 400);
         w.appear();
         QVERIFY(w.waitForChecks());
-        const QString path = QString::fromStdString(w.dir / "Item-Tessarin.text");
-        tessarin::test::writeFile(path.toStdString(), std::string(100000, 'x'));
-        QVERIFY(w.view->writeReport(path));
-        QCOMPARE(QString::fromStdString(tessarin::test::readFile(path.toStdString())), w.view->saveString);
-        QVERIFY(w.view->saveString.startsWith(QStringLiteral("Details for Item\non ")));
-        QVERIFY(w.view->saveString.endsWith(w.view->outputText()));
+        QTextEdit* log = w.view->theOutputTextbox();
+        for (int i = 0; i < 200; ++i) w.view->appendOutput(QStringLiteral("line %1\n").arg(i));
+        w.view->appendOutput(QStringLiteral("no line feed"));
+        w.view->appendOutput(QStringLiteral(", same line\n"));
+        QVERIFY(w.log().endsWith(QStringLiteral("line 199\nno line feed, same line\n")));
 
-        const QString before = w.view->outputText();
-        const QString blocked = QString::fromStdString(w.dir.path());  // a folder in the way
-        QVERIFY(!w.view->writeReport(blocked));
-        QVERIFY(w.view->outputText().startsWith(before));
-        const QString error = w.view->outputText().mid(before.size());
-        QVERIFY(error.contains(blocked));
-        QVERIFY(!error.endsWith(QLatin1Char('\n')));
-        QVERIFY(QFileInfo(blocked).isDir());
-        // The next report ends with the error.
+        const QColor text = log->palette().color(QPalette::Text);
+        for (QTextBlock b = log->document()->begin(); b.isValid(); b = b.next())
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat f = it.fragment().charFormat();
+                QCOMPARE(f.properties().keys(), QList<int>{QTextFormat::ForegroundBrush});
+                QCOMPARE(f.foreground().color(), text);
+            }
+
+        // Neither the reader's scroll position nor a caret at the end makes the log follow the text.
+        QScrollBar* bar = w.view->theOutputScroller()->verticalScrollBar();
+        QTextCursor caret = log->textCursor();
+        caret.movePosition(QTextCursor::End);
+        log->setTextCursor(caret);
+        for (int position : {0, bar->maximum() / 2}) {
+            bar->setValue(position);
+            QCoreApplication::processEvents();
+            w.view->appendOutput(QStringLiteral("more\nand more\n"));
+            QCoreApplication::processEvents();
+            QCOMPARE(bar->value(), position);
+        }
+    }
+
+    void checkBoxIgnoresTheUserButFollowsTheProgram() {
+        QWidget window;
+        auto* box = new NoTouchButtonCell(QStringLiteral("Valid signatures"), &window);
+        window.show();
+        QVERIFY(box->isEnabled());
+        QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+        QSignalSpy toggled(box, &QAbstractButton::toggled);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(accessible && accessible->actionInterface());
+        for (bool state : {false, true}) {
+            box->setChecked(state);
+            toggled.clear();
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QTest::mouseDClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QTest::keyClick(box, Qt::Key_Space);
+            box->click();
+            box->animateClick();
+            QTest::qWait(250);
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QCOMPARE(box->isChecked(), state);
+            QCOMPARE(accessible->state().checked, state);
+            QCOMPARE(toggled.count(), 0);
+        }
+        box->setCheckState(Qt::Unchecked);
+        QVERIFY(!box->isChecked());
+    }
+
+    void reportReplacesAnEarlierOneAndTakesTheDateOfTheChecks() {
+        Window w;
+        w.doc().isMacho = w.doc().is64Bit = true;
+        w.doc().bundleVer = "3.0";
+        w.appear();
+        QVERIFY(w.waitForChecks());
+        const std::string path = w.dir / "Item-Tessarin.text";
+        tessarin::test::writeFile(path, std::string(100000, 'x'));
+        QVERIFY(w.view->writeReport(QString::fromStdString(path)));
+        QCOMPARE(QString::fromStdString(tessarin::test::readFile(path)), w.view->saveString);
+        QVERIFY(w.view->saveString.startsWith(QStringLiteral("Details for Item version 3.0\non ")));
+        QVERIFY(w.view->saveString.contains(QStringLiteral("\nHas 64-bit Intel code.\n") + w.log()));
+        QVERIFY(w.view->saveString.endsWith(w.log()));
+        QVERIFY(!w.view->saveString.startsWith(QChar(0xFEFF)));
+
+        // Through a link the file it names is replaced, keeping its permissions; the link stays.
+        const std::string link = w.dir / "link.text";
+        QVERIFY(::symlink(path.c_str(), link.c_str()) == 0 && ::chmod(path.c_str(), 0640) == 0);
+        w.view->appendOutput(QStringLiteral("later\n"));
+        QVERIFY(w.view->writeReport(QString::fromStdString(link)));
+        QCOMPARE(QFileInfo(QString::fromStdString(link)).isSymLink(), true);
+        QCOMPARE(QString::fromStdString(tessarin::test::readFile(path)), w.view->saveString);
+        struct stat st {};
+        QVERIFY(::stat(path.c_str(), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, 0640u);
+
+        w.view->theDate = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
+        QCOMPARE(w.view->composeReport().section(QLatin1Char('\n'), 1, 1),
+                 "on " + QLocale::system().toString(*w.view->theDate, QLocale::LongFormat));
+        w.view->theDate.reset();
+        QVERIFY(w.view->composeReport().section(QLatin1Char('\n'), 1, 1).startsWith(QStringLiteral("\u2705 When checked")));
+    }
+
+    void failedWriteKeepsTheEarlierReportAndSaysSoInTheLog() {
+        Window w;
+        w.appear();
+        QVERIFY(w.waitForChecks());
+        const std::string path = w.dir / "Item-Tessarin.text";
+        const std::string earlier = "an earlier, complete report\n";
+        tessarin::test::writeFile(path, earlier);
+        const QString before = w.log();
+
+        // A file size limit makes the write fail part way, as a full disk would.
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 16;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = w.view->writeReport(QString::fromStdString(path));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!written);
+        QCOMPARE(tessarin::test::readFile(path), earlier);
+        QVERIFY(w.log().startsWith(before));
+        const QString error = w.log().mid(before.size());
+        QVERIFY(error.startsWith(QStringLiteral("The report could not be saved as \u201C") + QString::fromStdString(path)));
+        QVERIFY(!error.endsWith(QLatin1Char('\n')) && !error.contains(QChar(0x26A0)) && !error.contains(QChar(0x26D4)));
+        // The report keeps the new text, and the next one ends with the error.
+        QVERIFY(w.view->saveString.endsWith(before));
         QVERIFY(w.view->composeReport().endsWith(error));
+
+        const QString folder = QString::fromStdString(w.dir.path());  // a folder in the way
+        QVERIFY(!w.view->writeReport(folder));
+        QVERIFY(QFileInfo(folder).isDir());
+        QVERIFY(w.log().mid(before.size() + error.size()).contains(QStringLiteral("\u201C%1\u201D").arg(folder)));
     }
 
-    void layoutGrab() {
+    void saveCommandProposesTheReportAndWritesOnlyOnAccept() {
         Window w;
-        w.holder.doc.isMacho = w.holder.doc.is64Bit = w.holder.doc.isARM = true;
-        w.window->resize(900, 560);
         w.appear();
         QVERIFY(w.waitForChecks());
-        w.window->grab().save(QStringLiteral("/tmp/tessarin-report-window.png"));
+        w.view->saveString = QStringLiteral("unchanged");
+
+        w.view->saveCommand();
+        QPointer<QFileDialog> panel = openPanel();
+        QVERIFY(panel);
+        QVERIFY(!panel->parentWidget());
+        QCOMPARE(panel->acceptMode(), QFileDialog::AcceptSave);
+        QCOMPARE(panel->directory().absolutePath(), QDir::homePath());
+        QCOMPARE(panel->selectedFiles().value(0), QDir::home().filePath(QStringLiteral("Item-Tessarin.text")));
+        QCOMPARE(panel->defaultSuffix(), QStringLiteral("text"));
+        QVERIFY(panel->nameFilters().join(' ').contains(QStringLiteral("*.text *.txt")));
+        panel->reject();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!panel);
+        QCOMPARE(w.view->saveString, QStringLiteral("unchanged"));
+
+        const QString target = QString::fromStdString(w.dir / "chosen.text");
+        w.view->saveCommand();
+        panel = openPanel();
+        QVERIFY(panel);
+        panel->selectFile(target);
+        static_cast<QDialog*>(panel.data())->accept();
+        QCOMPARE(QString::fromStdString(tessarin::test::readFile(target.toStdString())), w.view->saveString);
+        QVERIFY(w.view->saveString.startsWith(QStringLiteral("Details for Item\n")));
+
+        // A panel still open when its window goes away closes with it.
+        w.view->saveCommand();
+        panel = openPanel();
+        QVERIFY(panel);
+        w.window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!panel);
     }
 };
 
