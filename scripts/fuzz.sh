@@ -35,9 +35,12 @@ while IFS=$'\t' read -r name binary corpus generator; do
   if [[ -n "$generator" ]]; then
     "$generator" "$corpus"
   fi
+  # Inputs that once found a fault are replayed first, from the checked-in regressions folder.
+  regressions=()
+  [[ -d "fuzz/regressions/${name#fuzz_}" ]] && regressions=("fuzz/regressions/${name#fuzz_}")
   echo "fuzz.sh: running $name for ${seconds}s"
   if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-      -print_final_stats=1 -artifact_prefix="$build/crashes/$name/" "$corpus" \
+      -print_final_stats=1 -artifact_prefix="$build/crashes/$name/" "$corpus" "${regressions[@]}" \
       >"$build/crashes/$name.log" 2>&1; then
     failed+=("$name")
     echo "fuzz.sh: $name found a fault; see $build/crashes/$name.log and $build/crashes/$name/" >&2

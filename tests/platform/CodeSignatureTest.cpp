@@ -268,6 +268,23 @@ TEST(ResourceRules, VeryLongPathsMatchWithoutTrouble) {
     EXPECT_TRUE(r->omit);
 }
 
+TEST(ResourceRules, ExpressionsThatWouldExplodeWhenCompiledAreRefused) {
+    // Each of these takes glibc's regcomp gigabytes or minutes; a seal that carries one is refused.
+    for (const std::string pattern : {"^Info\\.pl" + std::string(200, '+'), std::string("((a{255}){255}){255}"),
+                                      std::string("(((((((((((((((((((((x*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)"),
+                                      std::string(5000, 'a')}) {
+        auto rules = ResourceRuleSet::compile({{pattern, false, false, false, 1}});
+        EXPECT_FALSE(rules.ok()) << pattern.substr(0, 40);
+    }
+    // Apple's own rules stay well within the bound.
+    auto ordinary = ResourceRuleSet::compile(
+        {{"^(Frameworks|SharedFrameworks|PlugIns|Plug-ins|XPCServices|Helpers|MacOS|Library/(Automator|Spotlight|LoginItems))/",
+          false, false, true, 10},
+         {"^[^/]+$", false, false, true, 10},
+         {"^.*\\.lproj/locversion.plist$", true, false, false, 1100}});
+    EXPECT_TRUE(ordinary.ok());
+}
+
 TEST(ResourceRules, InvalidExpressionIsAnError) {
     auto rules = ResourceRuleSet::compile({{"^(unclosed", false, false, false, 1}});
     ASSERT_FALSE(rules.ok());
