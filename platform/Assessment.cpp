@@ -131,8 +131,15 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
 }
 
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors) {
+    if (type == AssessmentType::Install && !startsWithXar(path)) {
+        // The install policy judges signed code by its signature, which is how a command-line tool's
+        // notarization is checked; anything else offered for installation is no package.
+        CodeVerifyOptions options;
+        CodeVerdict verdict = verifyCode(path, options, anchors);
+        if (verdict.kind != CodeKind::MachO) return rejected("not a flat installer package");
+        return assessCodeVerdict(verdict);
+    }
     if (type == AssessmentType::Install) {
-        if (!startsWithXar(path)) return rejected("not a flat installer package");
 #ifdef TESSARIN_HAVE_PACKAGE_CHECK
         return assessPackage(path, anchors);
 #else
@@ -142,7 +149,16 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
 #endif
     }
     CodeVerifyOptions options;
-    return assessCodeVerdict(verifyCode(path, options, anchors));
+    CodeVerdict verdict = verifyCode(path, options, anchors);
+    Assessment a = assessCodeVerdict(verdict);
+    if (a.accepted && verdict.kind == CodeKind::MachO) {
+        // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
+        Assessment tool;
+        tool.reason = "the code is valid but does not seem to be an app";
+        tool.origin = a.origin;
+        return tool;
+    }
+    return a;
 }
 
 }  // namespace tessarin

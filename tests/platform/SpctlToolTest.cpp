@@ -70,7 +70,7 @@ std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = fals
 }
 
 Assessment assess(const std::string& path) {
-    return assessPath(path, AssessmentType::Execute, SigningChain::shared().anchors());
+    return assessPath(path, AssessmentType::Install, SigningChain::shared().anchors());
 }
 
 std::string sentryCli() {
@@ -160,12 +160,23 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
     EXPECT_FALSE(assess(dir / "missing").accepted);
 }
 
-TEST(AssessmentPolicy, InstallAssessmentOfCodeIsRejected) {
+TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy) {
     TempDir dir;
-    Assessment a = assessPath(signedFixture(dir, LeafKind::DeveloperIDApplication), AssessmentType::Install,
-                              SigningChain::shared().anchors());
-    EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.source, "no usable signature");
+    const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
+    Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
+    EXPECT_TRUE(install.accepted) << install.reason;
+    EXPECT_EQ(install.source, "Developer ID");
+
+    Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
+    EXPECT_FALSE(exec.accepted);
+    EXPECT_EQ(exec.reason, "the code is valid but does not seem to be an app");
+    EXPECT_EQ(exec.source, "");
+    EXPECT_EQ(exec.origin, install.origin);
+
+    // Neither policy takes bytes that are neither code nor a package.
+    test::writeFile(dir / "notes.txt", "plain text");
+    EXPECT_EQ(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors()).reason,
+              "not a flat installer package");
 }
 
 TEST(SpctlTool, AdHocAndUnsignedCodeHaveNoUsableSignature) {
@@ -203,7 +214,7 @@ TEST(SpctlTool, BadUsageExitsTwo) {
 
 TEST(SpctlTool, SentryCliIsAcceptedAsDeveloperIDWithoutClaimingNotarization) {
     if (!std::filesystem::exists(sentryCli())) GTEST_SKIP() << "sample not fetched: " << sentryCli();
-    ToolRun r = spctl({"-a", "-vv", "-t", "exec", sentryCli()});
+    ToolRun r = spctl({"-a", "-vv", "-t", "install", sentryCli()});
     EXPECT_EQ(r.status, 0) << r.err;
     auto l = lines(r.err);
     ASSERT_EQ(l.size(), 4u) << r.err;
@@ -212,11 +223,11 @@ TEST(SpctlTool, SentryCliIsAcceptedAsDeveloperIDWithoutClaimingNotarization) {
     EXPECT_EQ(l[2], "origin=Developer ID Application: GetSentry LLC (97JCY7859U)");
     EXPECT_EQ(l[3].rfind("note: notarization could not be confirmed offline", 0), 0u);
     for (const char* claim : {"source=Notarized", "source=Apple", "source=Mac App"})
-        EXPECT_EQ(l[3].find(claim), std::string::npos);
-    // One -v: no origin line.
-    ToolRun brief = spctl({"-av", sentryCli()});
-    EXPECT_EQ(brief.status, 0);
-    EXPECT_EQ(brief.err.find("origin="), std::string::npos);
+        EXPECT_EQ(r.err.find(claim), std::string::npos);
+    // Asked whether it may run as an app, a command-line tool is turned away; one -v: no origin line.
+    ToolRun exec = spctl({"-av", sentryCli()});
+    EXPECT_EQ(exec.status, 3);
+    EXPECT_EQ(exec.err, sentryCli() + ": rejected (the code is valid but does not seem to be an app)\n");
 }
 
 namespace {
