@@ -1,103 +1,16 @@
-// Reads the resource seal and matches paths against its rules with POSIX regular expressions, whose
-// matcher neither recurses on long paths nor backtracks without bound as std::regex does.
+// Reads the resource seal and matches paths against its rules.
 #include "CodeResources.h"
-
-#include <regex.h>
 
 #include <algorithm>
 
 #include "Plist.h"
+#include "ResourcePattern.h"
 
 namespace tessarin {
 
 struct ResourceRuleSet::Compiled {
-    regex_t regex{};
-    ~Compiled() { regfree(&regex); }
+    ResourcePattern pattern;
 };
-
-namespace {
-
-// glibc's regcomp copies a repeated subexpression once per bound and again for each stacked
-// operator, so a short hostile rule ("a++++...", "(a{255}){255}") can take gigabytes. Estimate the
-// size of the compiled tree from the pattern and refuse rules far beyond any real seal's.
-constexpr std::size_t kMaxRulePatternLength = 4096;
-constexpr double kMaxRuleCost = 20000;
-
-bool ruleWithinBounds(const std::string& pattern) {
-    if (pattern.size() > kMaxRulePatternLength) return false;
-    struct Frame {
-        double total = 0;
-        double last = 0;
-    };
-    std::vector<Frame> frames(1);
-    auto atom = [&](double cost) {
-        frames.back().total += frames.back().last;
-        frames.back().last = cost;
-    };
-    auto repeat = [&](double factor) { frames.back().last = frames.back().last * factor + 1; };
-    const std::size_t n = pattern.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = pattern[i];
-        if (c == '\\') {
-            ++i;
-            atom(1);
-        } else if (c == '[') {
-            std::size_t j = i + 1;
-            if (j < n && pattern[j] == '^') ++j;
-            if (j < n && pattern[j] == ']') ++j;
-            while (j < n && pattern[j] != ']') {
-                if (pattern[j] == '[' && j + 1 < n && (pattern[j + 1] == ':' || pattern[j + 1] == '.' || pattern[j + 1] == '=')) {
-                    const char close = pattern[j + 1];
-                    j += 2;
-                    while (j + 1 < n && !(pattern[j] == close && pattern[j + 1] == ']')) ++j;
-                    j += 2;
-                } else {
-                    ++j;
-                }
-            }
-            i = j;
-            atom(1);
-        } else if (c == '(') {
-            if (frames.size() > 64) return false;
-            frames.emplace_back();
-        } else if (c == ')' && frames.size() > 1) {
-            const Frame inner = frames.back();
-            frames.pop_back();
-            atom(inner.total + inner.last + 1);
-        } else if (c == '|') {
-            frames.back().total += frames.back().last + 1;
-            frames.back().last = 0;
-        } else if (c == '*' || c == '+' || c == '?') {
-            repeat(2);
-        } else if (c == '{') {
-            std::size_t j = i + 1;
-            double low = 0, high = -1, value = 0;
-            bool comma = false;
-            while (j < n && j < i + 16 && pattern[j] != '}') {
-                if (pattern[j] == ',') {
-                    low = value;
-                    value = 0;
-                    comma = true;
-                } else if (pattern[j] >= '0' && pattern[j] <= '9') {
-                    value = value * 10 + (pattern[j] - '0');
-                }
-                ++j;
-            }
-            if (comma) high = (j > 0 && pattern[j - 1] == ',') ? low : value;
-            else low = high = value;
-            repeat(std::max(low, high) + 1);
-            i = j;
-        } else {
-            atom(1);
-        }
-        if (frames.back().total + frames.back().last > kMaxRuleCost) return false;
-    }
-    double total = 0;
-    for (const Frame& f : frames) total += f.total + f.last;
-    return total <= kMaxRuleCost;
-}
-
-}  // namespace
 
 ResourceRuleSet::ResourceRuleSet() = default;
 ResourceRuleSet::ResourceRuleSet(ResourceRuleSet&&) noexcept = default;
@@ -108,14 +21,9 @@ Result<ResourceRuleSet> ResourceRuleSet::compile(const std::vector<ResourceRule>
     ResourceRuleSet set;
     set.rules_ = rules;
     for (const auto& rule : rules) {
-        if (!ruleWithinBounds(rule.pattern))
-            return fail("resource rule \"" + rule.pattern.substr(0, 80) + "\" is too complex to match safely");
-        auto c = std::make_unique<Compiled>();
-        if (regcomp(&c->regex, rule.pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
-            c->regex = regex_t{};  // regcomp freed its own; regfree of a zeroed one does nothing
-            return fail("resource rule \"" + rule.pattern + "\" is not a valid regular expression");
-        }
-        set.compiled_.push_back(std::move(c));
+        auto pattern = ResourcePattern::compile(rule.pattern);
+        if (!pattern) return fail("resource rule \"" + rule.pattern.substr(0, 80) + "\" " + pattern.error());
+        set.compiled_.push_back(std::make_unique<Compiled>(Compiled{std::move(*pattern)}));
     }
     return set;
 }
@@ -124,7 +32,7 @@ const ResourceRule* ResourceRuleSet::match(const std::string& relativePath) cons
     const ResourceRule* best = nullptr;
     for (std::size_t i = 0; i < rules_.size(); ++i) {
         if (best && rules_[i].weight <= best->weight) continue;
-        if (regexec(&compiled_[i]->regex, relativePath.c_str(), 0, nullptr, 0) == 0) best = &rules_[i];
+        if (compiled_[i]->pattern.search(relativePath)) best = &rules_[i];
     }
     return best;
 }

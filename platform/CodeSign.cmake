@@ -1,5 +1,5 @@
 # CodeSign sources and tools: embedded signatures, resource seals, verification and the codesign stand-in.
-target_sources(tessarin_platform PRIVATE CodeSignature.cpp CodeResources.cpp CodeSignVerifier.cpp)
+target_sources(tessarin_platform PRIVATE CodeSignature.cpp CodeResources.cpp ResourcePattern.cpp CodeSignVerifier.cpp)
 
 add_executable(tessarin_codesign tools/CodesignTool.cpp)
 target_link_libraries(tessarin_codesign PRIVATE tessarin_platform)

@@ -2,6 +2,8 @@
 // hostile ones (huge counts, offsets past the end, overlapping and self-referencing blobs).
 #include "CodeSignature.h"
 
+#include <regex.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -268,21 +270,46 @@ TEST(ResourceRules, VeryLongPathsMatchWithoutTrouble) {
     EXPECT_TRUE(r->omit);
 }
 
-TEST(ResourceRules, ExpressionsThatWouldExplodeWhenCompiledAreRefused) {
-    // Each of these takes glibc's regcomp gigabytes or minutes; a seal that carries one is refused.
-    for (const std::string pattern : {"^Info\\.pl" + std::string(200, '+'), std::string("((a{255}){255}){255}"),
-                                      std::string("(((((((((((((((((((((x*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)*)"),
-                                      std::string(5000, 'a')}) {
+TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
+    // Each of these takes a library matcher gigabytes or minutes; a seal that carries one is refused.
+    for (const std::string& pattern : {std::string("((a{255}){255}){255}"), std::string("(x{2,3}){9}{9}{9}{9}"),
+                                      std::string(200, '(') + "a" + std::string(200, ')'),
+                                      std::string("^(a*)*\\1$"), std::string(5000, 'a')}) {
         auto rules = ResourceRuleSet::compile({{pattern, false, false, false, 1}});
         EXPECT_FALSE(rules.ok()) << pattern.substr(0, 40);
     }
-    // Apple's own rules stay well within the bound.
-    auto ordinary = ResourceRuleSet::compile(
-        {{"^(Frameworks|SharedFrameworks|PlugIns|Plug-ins|XPCServices|Helpers|MacOS|Library/(Automator|Spotlight|LoginItems))/",
-          false, false, true, 10},
-         {"^[^/]+$", false, false, true, 10},
-         {"^.*\\.lproj/locversion.plist$", true, false, false, 1100}});
-    EXPECT_TRUE(ordinary.ok());
+    // Stacked operators fold rather than grow, and still match what they should.
+    auto stacked = ResourceRuleSet::compile({{"^Info\\.pl" + std::string(2000, '+') + "ist$", false, false, false, 1},
+                                             {"^(((((((((((x*)*)*)*)*)*)*)*)*)*)*)$", false, false, false, 2}});
+    ASSERT_TRUE(stacked.ok()) << stacked.error();
+    EXPECT_TRUE(stacked->match("Info.pllllist"));
+    EXPECT_EQ(stacked->match(std::string(50000, 'x'))->weight, 2);
+    EXPECT_FALSE(stacked->match(std::string(50000, 'x') + "y"));
+}
+
+// The matcher must agree with the C library's on the kind of expression real seals carry.
+TEST(ResourceRules, MatchesAsTheSystemMatcherDoes) {
+    const std::vector<std::string> patterns = {
+        "^.*", "^Resources/", "^Resources/.*\\.lproj/", "^Resources/.*\\.lproj/locversion.plist$", "^[^/]+$",
+        "^(.*/)?\\.DS_Store$", ".*\\.dSYM($|/)", "^(Frameworks|PlugIns|Library/(Automator|Spotlight))/",
+        "(^|/)CVS($|/)", "[[:alpha:]]{2,4}\\.nib$", "^a{2}b?c+$", "x|^y$|", "[]a-c-]z", "[^[:digit:]/]+$",
+        "^(ab|a)(bc|c)?$", "\\.(png|jpe?g)$", "^$", "a{0}b", "(a|b){1,3}$", "^[.]x", "[[.-.]]q", "^.{3}$"};
+    const std::vector<std::string> paths = {
+        "", "Info.plist", "Resources/en.lproj/Main.strings", "Resources/en.lproj/locversion.plist",
+        "Resources/x/.DS_Store", ".DS_Store", "a.DS_Store", "Foo.dSYM", "Foo.dSYM/Contents", "Foo.dSYMx",
+        "Frameworks/A.framework", "Library/Spotlight/x", "Library/Other/x", "src/CVS/Root", "CVSx", "en.nib",
+        "abc.nib", "aabcc", "ab", "abc", "y", "xy", "-z", "]z", "bz", "dz", "abc/def", "12/ab", "img.jpeg",
+        "img.jpg", "img.jpgx", "b", "aab", "bab", "cab", ".x", "xx", "-q", "abcd", "a\xff\x80" "b.png"};
+    for (const auto& pattern : patterns) {
+        regex_t system;
+        ASSERT_EQ(regcomp(&system, pattern.c_str(), REG_EXTENDED | REG_NOSUB), 0) << pattern;
+        auto ours = ResourceRuleSet::compile({{pattern, false, false, false, 1}});
+        ASSERT_TRUE(ours.ok()) << ours.error();
+        for (const auto& path : paths)
+            EXPECT_EQ(ours->match(path) != nullptr, regexec(&system, path.c_str(), 0, nullptr, 0) == 0)
+                << "pattern " << pattern << " on \"" << path << "\"";
+        regfree(&system);
+    }
 }
 
 TEST(ResourceRules, InvalidExpressionIsAnError) {
