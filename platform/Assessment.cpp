@@ -7,10 +7,7 @@
 #include <ctime>
 #include <fstream>
 
-#if __has_include("Package.h")
 #include "Package.h"
-#define TESSARIN_HAVE_PACKAGE_CHECK 1
-#endif
 
 namespace tessarin {
 namespace {
@@ -34,7 +31,6 @@ bool startsWithXar(const std::string& path) {
     return in.read(magic, 4) && std::memcmp(magic, "xar!", 4) == 0;
 }
 
-#ifdef TESSARIN_HAVE_PACKAGE_CHECK
 Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     auto check = checkPackageSignature(path, anchors, std::time(nullptr));
     if (!check) return rejected(check.error());
@@ -73,7 +69,6 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     }
     return a;
 }
-#endif
 
 }  // namespace
 
@@ -139,15 +134,7 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
         if (verdict.kind != CodeKind::MachO) return rejected("not a flat installer package");
         return assessCodeVerdict(verdict);
     }
-    if (type == AssessmentType::Install) {
-#ifdef TESSARIN_HAVE_PACKAGE_CHECK
-        return assessPackage(path, anchors);
-#else
-        Assessment a = rejected("");
-        a.notes.push_back("note: package signatures are not assessed yet");
-        return a;
-#endif
-    }
+    if (type == AssessmentType::Install) return assessPackage(path, anchors);
     CodeVerifyOptions options;
     CodeVerdict verdict = verifyCode(path, options, anchors);
     Assessment a = assessCodeVerdict(verdict);
