@@ -3,15 +3,19 @@
 #include "CodeSignVerifier.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <sched.h>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_set>
 #include <unistd.h>
 
 #include "Bundle.h"
@@ -31,7 +35,6 @@ namespace {
 constexpr int kMaxNestingDepth = 8;              // bundles inside bundles beyond this are refused
 constexpr int kMaxDirectoryDepth = 128;          // folders inside a bundle's content
 constexpr std::uint64_t kMaxSmallFile = 64u << 20;  // Info.plist, CodeResources (20,000 files seal in ~6 MB), tickets
-constexpr std::size_t kReadBuffer = 1u << 20;
 
 std::string hostArchitecture() {
 #if defined(__x86_64__)
@@ -79,45 +82,151 @@ std::optional<std::vector<std::uint8_t>> readSmallFile(const std::string& path) 
     return bytes;
 }
 
-// Digests of one file with up to two hash types in a single pass over its bytes.
-struct FileDigests {
-    bool readable = false;
-    std::vector<std::uint8_t> sha1;
-    std::vector<std::uint8_t> sha256;
+// One sealed file to hash and what its digests must be; `bad` is the worker's answer.
+struct HashJob {
+    std::string relative;
+    const SealedResource* entry = nullptr;
+    bool sha1 = false;
+    bool sha256 = false;
+    bool bad = false;
 };
 
-FileDigests hashFile(const std::string& path, bool wantSha1, bool wantSha256, std::vector<std::uint8_t>& buffer) {
-    FileDigests out;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return out;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return out;
+// The cores this process may run on (a CPU affinity mask counts, as under taskset).
+unsigned usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return static_cast<unsigned>(n);
     }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    Hasher h1(CS_HASHTYPE_SHA1), h2(CS_HASHTYPE_SHA256);
-    if (buffer.size() < kReadBuffer) buffer.resize(kReadBuffer);
-    bool ok = true;
-    for (;;) {
-        ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        ByteSpan chunk(reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(n));
-        if (wantSha1) h1.update(chunk);
-        if (wantSha256) h2.update(chunk);
-    }
-    ::close(fd);
-    if (!ok) return out;
-    out.readable = true;
-    if (wantSha1) out.sha1 = h1.finish();
-    if (wantSha256) out.sha256 = h2.finish();
-    return out;
+    return std::max(1u, std::thread::hardware_concurrency());
 }
+
+// Hashes sealed files on a few threads while the walk is still finding them: jobs are queued as
+// they are found, workers start once there are enough to pay for them, and the walking thread
+// joins in when it is done. Each thread streams its files through one buffer of its own, so
+// memory stays the same whatever the files' sizes. Answers are per job; the caller reports them
+// in path order, so the outcome does not depend on which thread finished first.
+class SealHasher {
+public:
+    SealHasher(const std::string& contentRoot, unsigned threads) : root_(contentRoot), threads_(std::max(1u, threads)) {
+        rootFd_ = ::open(contentRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_PATH);
+    }
+    SealHasher(const SealHasher&) = delete;
+    SealHasher& operator=(const SealHasher&) = delete;
+    // A walk that gave up leaves its queue unhashed.
+    ~SealHasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            next_ = jobs_.size();
+        }
+        wake_.notify_all();
+        for (auto& t : workers_) t.join();
+        if (rootFd_ >= 0) ::close(rootFd_);
+    }
+
+    void add(HashJob job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_one();
+        // Fewer files than this are hashed faster than threads start.
+        if (workers_.empty() && threads_ > 1 && jobs_.size() >= kJobsForThreads) startWorkers();
+    }
+
+    // Hashes what is left on this thread too, then waits for the workers. Afterwards every job
+    // has its answer.
+    std::deque<HashJob>& finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        work();
+        for (auto& t : workers_) t.join();
+        workers_.clear();
+        return jobs_;
+    }
+
+private:
+    static constexpr std::size_t kJobsForThreads = 8;
+    // Small enough that the second digest of a strict check reads the chunk from cache again.
+    static constexpr std::size_t kChunk = 256u << 10;
+
+    void startWorkers() {
+        try {
+            for (unsigned t = 1; t < threads_; ++t) workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked is only slower.
+        }
+    }
+
+    // Takes jobs until the queue is empty and no more will come.
+    void work() {
+        std::vector<std::uint8_t> buffer(kChunk);
+        Hasher sha1(CS_HASHTYPE_SHA1), sha256(CS_HASHTYPE_SHA256);
+        for (;;) {
+            HashJob* job = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return next_ < jobs_.size() || done_; });
+                if (next_ == jobs_.size()) return;
+                job = &jobs_[next_++];  // a deque's elements stay put as it grows
+            }
+            job->bad = !matches(*job, buffer, sha1, sha256);
+        }
+    }
+
+    bool matches(const HashJob& job, std::vector<std::uint8_t>& buffer, Hasher& sha1, Hasher& sha256) const {
+        const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+        int fd = rootFd_ >= 0 ? ::openat(rootFd_, job.relative.c_str(), flags)
+                              : ::open((root_ + "/" + job.relative).c_str(), flags);
+        if (fd < 0) return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return false;
+        }
+        const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+        if (size > buffer.size()) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        bool ok = true;
+        for (std::uint64_t total = 0;;) {
+            ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            total += static_cast<std::uint64_t>(n);
+            ByteSpan chunk(reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(n));
+            if (job.sha1) sha1.update(chunk);
+            if (job.sha256) sha256.update(chunk);
+            // A short read that reaches the size fstat gave is the end; a file that grew is read on.
+            if (static_cast<std::size_t>(n) < buffer.size() && total >= size) break;
+        }
+        ::close(fd);
+        // finish() also starts the hashers over for the next file, whatever happened to this one.
+        std::vector<std::uint8_t> d1 = job.sha1 ? sha1.finish() : std::vector<std::uint8_t>();
+        std::vector<std::uint8_t> d256 = job.sha256 ? sha256.finish() : std::vector<std::uint8_t>();
+        if (!ok) return false;
+        if (job.sha256 && d256 != *job.entry->hash2) return false;
+        if (job.sha1 && d1 != *job.entry->hash) return false;
+        return true;
+    }
+
+    const std::string root_;
+    const unsigned threads_;
+    int rootFd_ = -1;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<HashJob> jobs_;
+    std::size_t next_ = 0;
+    bool done_ = false;
+    std::vector<std::thread> workers_;
+};
 
 std::string formatOf(const MachOFile& file) {
     std::string names;
@@ -518,28 +627,28 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
     const auto& sealed = seal.filesInForce();
     const bool v2 = seal.hasVersion2;
 
-    struct Job {
-        std::string relative;
-        const SealedResource* entry;
-        bool sha1;
-        bool sha256;
-    };
-    std::vector<Job> jobs;
-    std::set<std::string> seen;
+    unsigned threads = options_.threads;
+    if (threads == 0) threads = std::clamp(usableCores(), 1u, 4u);
+    SealHasher hasher(contentRoot, threads);
+    std::unordered_set<const SealedResource*> seen;  // entries found on disk
+    seen.reserve(sealed.size());
     std::vector<std::pair<std::string, std::string>> problems;  // (relative path, line)
     auto abs = [&](const std::string& rel) { return contentRoot + "/" + rel; };
-    bool nestedFailure = false;
+    // Of the nested code that fails, the first in path order speaks for the bundle, whatever
+    // order the folders list in.
+    std::optional<std::string> nestedFailure;  // its relative path
     std::string nestedSentence;
+    std::vector<std::string> nestedLines;
 
     auto checkNested = [&](const std::string& rel, const SealedResource& entry) {
         if (options_.deep) {
             CodeVerdict inner = verify(abs(rel), depth + 1);
             if (!inner.valid) {
-                if (!nestedFailure) {
-                    nestedFailure = true;
+                if (!nestedFailure || rel < *nestedFailure) {
+                    nestedFailure = rel;
                     nestedSentence = inner.failure;
-                    for (const auto& p : inner.resourceProblems) problems.emplace_back(rel, p);
-                    problems.emplace_back(rel, "In subcomponent: " + abs(rel));
+                    nestedLines = std::move(inner.resourceProblems);
+                    nestedLines.push_back("In subcomponent: " + abs(rel));
                 }
                 return;
             }
@@ -573,18 +682,21 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             v = failed(std::move(v), CodeFailure::ResourcesModified, "bundle folders are nested too deeply");
             return;
         }
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0) continue;
+        // The type the directory listing gave, where it gives one: no stat per entry.
+        std::error_code sec;
+        const fs::file_type type = it->symlink_status(sec).type();
+        if (sec || type == fs::file_type::not_found) continue;
+        const bool isLink = type == fs::file_type::symlink;
         auto sealedIt = sealed.find(rel);
         const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
-        if (S_ISDIR(st.st_mode)) {
+        if (type == fs::file_type::directory) {
             // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
             // rule applies is code added after signing. Only folders with an extension count as
             // bundles here: "Resources" of a framework holds an Info.plist too.
             const ResourceRule* rule = rules->match(rel);
             if (entry) {
                 it.disable_recursion_pending();
-                seen.insert(rel);
+                seen.insert(entry);
                 if (entry->cdhash) checkNested(rel, *entry);
                 else problems.emplace_back(rel, "file modified: " + abs(rel));
             } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
@@ -596,12 +708,12 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         const ResourceRule* rule = rules->match(rel);
         if (!entry) {
             // The first generation of seals had no form for links; one it left out is no addition.
-            if (rule && !rule->omit && (v2 || !S_ISLNK(st.st_mode)))
+            if (rule && !rule->omit && (v2 || !isLink))
                 problems.emplace_back(rel, "file added: " + abs(rel));
             continue;
         }
-        seen.insert(rel);
-        if (S_ISLNK(st.st_mode)) {
+        seen.insert(entry);
+        if (isLink) {
             std::error_code lec;
             fs::path target = fs::read_symlink(p, lec);
             if (!v2 && !lec && entry->hash) {
@@ -621,7 +733,7 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             }
             continue;
         }
-        if (entry->symlink || !S_ISREG(st.st_mode)) {
+        if (entry->symlink || type != fs::file_type::regular) {
             problems.emplace_back(rel, "file modified: " + abs(rel));
             continue;
         }
@@ -629,7 +741,7 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             checkNested(rel, *entry);
             continue;
         }
-        Job job{rel, entry, false, false};
+        HashJob job{rel, entry, false, false, false};
         if (v2 && entry->hash2) {
             job.sha256 = true;
             job.sha1 = options_.strict && entry->hash.has_value();
@@ -639,50 +751,26 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             problems.emplace_back(rel, "file modified: " + abs(rel));
             continue;
         }
-        jobs.push_back(std::move(job));
+        hasher.add(std::move(job));
     }
     if (ec) {
         v = failed(std::move(v), CodeFailure::ResourcesModified, "a sealed resource could not be read");
         return;
     }
 
-    // Hash the sealed files, on several threads when there are enough to pay for them.
-    std::vector<char> bad(jobs.size(), 0);
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        std::vector<std::uint8_t> buffer;
-        for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            const Job& j = jobs[i];
-            FileDigests d = hashFile(abs(j.relative), j.sha1, j.sha256, buffer);
-            bool ok = d.readable;
-            if (ok && j.sha256) ok = d.sha256 == *j.entry->hash2;
-            if (ok && j.sha1) ok = d.sha1 == *j.entry->hash;
-            bad[i] = ok ? 0 : 1;
-        }
-    };
-    unsigned threads = options_.threads;
-    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    if (jobs.size() < 8) threads = 1;
-    threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(jobs.size(), 1)));
-    std::vector<std::thread> pool;
-    try {
-        for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-    } catch (const std::system_error&) {
-        // Fewer threads than asked is only slower.
-    }
-    work();
-    for (auto& t : pool) t.join();
-    for (std::size_t i = 0; i < jobs.size(); ++i)
-        if (bad[i]) problems.emplace_back(jobs[i].relative, "file modified: " + abs(jobs[i].relative));
+    for (const HashJob& job : hasher.finish())
+        if (job.bad) problems.emplace_back(job.relative, "file modified: " + abs(job.relative));
 
     for (const auto& [rel, entry] : sealed) {
-        if (seen.count(rel) || entry.optional) continue;
+        if (seen.count(&entry) || entry.optional) continue;
         // An optional rule (localizations) makes its files optional even where the entry does not say so.
         const ResourceRule* rule = rules->match(rel);
         if (rule && rule->optional) continue;
         problems.emplace_back(rel, "file missing: " + abs(rel));
     }
 
+    if (nestedFailure)
+        for (auto& line : nestedLines) problems.emplace_back(*nestedFailure, std::move(line));
     if (problems.empty()) return;
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& p : problems) v.resourceProblems.push_back(std::move(p.second));

@@ -466,6 +466,31 @@ TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundle
     EXPECT_EQ(v.resourceProblems.back(), "In subcomponent: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
+TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsReported) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    // Made last to first: folders list in no particular order, the report must not follow it.
+    for (int i = 5; i >= 0; --i) {
+        const std::string fw = makeFramework(app + "/Contents/Frameworks/F" + std::to_string(i) + ".framework", "F");
+        test::writeFile(fw + "/Versions/A/Resources/data.txt", std::string("framework resource\n"));
+    }
+    test::signBundle(app, appOptions());
+    const std::string first = app + "/Contents/Frameworks/F0.framework";
+    flipByte(first + "/Versions/A/Resources/data.txt", 3);
+    for (int i = 1; i <= 5; ++i) flipByte(app + "/Contents/Frameworks/F" + std::to_string(i) + ".framework/Versions/A/F", 3000);
+    CodeVerifyOptions deep;
+    deep.deep = true;
+    for (unsigned threads : {1u, 4u}) {
+        deep.threads = threads;
+        CodeVerdict v = verify(app, deep);
+        EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
+        EXPECT_EQ(v.failure, "a sealed resource is missing or invalid") << threads << " threads";
+        EXPECT_EQ(v.resourceProblems, (std::vector<std::string>{"file modified: " + first + "/Versions/A/Resources/data.txt",
+                                                                "In subcomponent: " + first}))
+            << threads << " threads";
+    }
+}
+
 TEST(NestedCodeVerification, AddedUnsealedNestedBundleIsReported) {
     TempDir dir;
     const std::string app = makeApp(dir);
