@@ -36,6 +36,13 @@ AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObje
 
 AppDelegate::~AppDelegate() = default;
 
+void AppDelegate::launch(const QStringList& items)
+{
+    documents_.openDocuments(items);
+    applicationDidFinishLaunching();
+    if (documents_.documents().empty() && !applicationShouldOpenUntitledFile()) showLauncher();
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -56,7 +63,8 @@ void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard)
     for (const QString& name : fileNames) {
         if (name.isEmpty() || !QDir::isAbsolutePath(name)) return;
     }
-    documents_.openDocuments(fileNames);
+    // Classifying and scanning a large bundle takes a while; the bus call must not wait for it.
+    QTimer::singleShot(0, this, [this, fileNames] { documents_.openDocuments(fileNames); });
 }
 
 QUrl AppDelegate::supportUrl()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 
@@ -26,12 +27,18 @@ public:
     explicit AppDelegate(DocumentController& documents, QObject* parent = nullptr);
     ~AppDelegate() override;
 
+    // The start of the windowed program: opens the items it was given, registers the Services
+    // entry, and shows the launcher when no document window came of it (no items, or none that
+    // exists), never an untitled document.
+    void launch(const QStringList& items);
+
     // Registers the Services entry on the session bus; without a bus, silently nothing.
     void applicationDidFinishLaunching();
     void applicationWillTerminate() {}
     // Never an empty document: with nothing to open the launcher is shown instead.
     bool applicationShouldOpenUntitledFile() const { return false; }
     // Takes a list of absolute file names and opens each item; any other pasteboard is ignored.
+    // The items open once the request has been answered, so the sender never waits for them.
     void handleServicesWithPasteboard(const QVariant& pasteboard);
 
     const std::vector<std::unique_ptr<HelpWindowController>>& myHelpWindow() const { return myHelpWindow_; }

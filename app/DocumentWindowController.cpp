@@ -52,6 +52,8 @@ ViewController* DocumentWindowController::contentViewController() const
 
 void DocumentWindowController::showWindow()
 {
+    // Bringing a minimized window forward restores it; show() alone would leave it an icon.
+    if (window_->isMinimized()) window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();

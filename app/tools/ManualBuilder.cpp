@@ -14,6 +14,17 @@
 #include <cstdio>
 #include <vector>
 
+namespace {
+
+// The build log gets this tool's own errors only, not Qt's remarks on the bare build environment
+// (such as a missing runtime folder).
+void buildMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     if (argc != 3) {
@@ -25,6 +36,7 @@ int main(int argc, char** argv)
     char platformName[] = "offscreen";
     std::vector<char*> qtArgs{argv[0], platformOption, platformName, nullptr};
     int qtArgc = 3;
+    qInstallMessageHandler(buildMessages);
     QGuiApplication app(qtArgc, qtArgs.data());
 
     const QString sourcePath = QString::fromLocal8Bit(argv[1]);
@@ -52,8 +64,10 @@ int main(int argc, char** argv)
     }
     {
         QPdfWriter writer(&output);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                         QMarginsF(20, 18, 20, 18), QPageLayout::Millimeter));
+        // No margins of our own: print() sets a page margin of 2 mm and lays the text out 2 cm in
+        // from it, with the page number in the bottom one; any margin here would come on top.
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
+                                         QPageLayout::Millimeter));
         writer.setResolution(300);
         writer.setTitle(QStringLiteral("Tessarin Help"));
         writer.setCreator(QStringLiteral("Tessarin"));

@@ -1,0 +1,338 @@
+// The application shell with fake tools, offscreen and on a private session bus: when the launcher
+// shows, one window per item however it is named or reached, minimize and restore, a check that
+// outlives its window, the Services entry, and the menus, help window and manual.
+#include <QAction>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QPdfView>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+#include <filesystem>
+#include <memory>
+
+#include "AppDelegate.h"
+#include "Document.h"
+#include "DocumentController.h"
+#include "DocumentWindow.h"
+#include "DocumentWindowController.h"
+#include "HelpViewController.h"
+#include "HelpWindowController.h"
+#include "LauncherWindow.h"
+#include "NoTouchButtonCell.h"
+#include "ServicesAdaptor.h"
+#include "TempDir.h"
+#include "ViewController.h"
+
+using namespace tessarin;
+using tessarin::test::TempDir;
+using tessarin::test::makeDirectories;
+using tessarin::test::writeScript;
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// Takes what the application hands the desktop's URL handler.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+// Answers the modal open dialog that `trigger` brings up by choosing `path`.
+void chooseInOpenDialog(const QString& path, const std::function<void()>& trigger) {
+    QTimer::singleShot(0, [path] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    trigger();
+}
+
+void dropOn(QWidget* target, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    mime.setUrls(urls);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+QString normalized(QString text) { return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" ")); }
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+
+    TempDir dir_;
+    ToolSet tools_;
+    QString one_, two_;
+
+    // A document machinery with the fake tools; codesign takes `codesignDelay` seconds.
+    std::unique_ptr<DocumentController> machinery(int codesignDelay = 0) {
+        auto documents = std::make_unique<DocumentController>();
+        ToolSet tools = tools_;
+        tools.override(kCodesignPath, writeScript(dir_ / ("codesign" + std::to_string(codesignDelay)),
+                                                  "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
+        documents->setToolSet(tools);
+        return documents;
+    }
+
+    static bool waitForChecks(DocumentWindowController* c) {
+        ViewController* view = c->contentViewController();
+        if (view->runningChecks() == 0) return true;
+        QSignalSpy spy(view, &ViewController::checksCompleted);
+        return spy.wait(20000);
+    }
+
+private slots:
+    void initTestCase() {
+        tools_.override(kSpctlPath, writeScript(dir_ / "spctl", "echo \"spctl $*\""));
+        tools_.override(kPkgutilPath, writeScript(dir_ / "pkgutil", "echo \"pkgutil $*\""));
+        tools_.override(kLipoPath, writeScript(dir_ / "lipo", "exit 1"));
+        makeDirectories(dir_ / "items/One");
+        makeDirectories(dir_ / "items/Two");
+        one_ = qs(dir_ / "items/One");
+        two_ = qs(dir_ / "items/Two");
+        std::filesystem::create_directory_symlink(dir_ / "items/One", dir_ / "items/Link");
+    }
+
+    void launcherShowsOnlyWhileNoDocumentWindowIsOpen() {
+        {
+            auto documents = machinery();
+            AppDelegate delegate(*documents);
+            QSignalSpy quit(&delegate, &AppDelegate::terminateRequested);
+            delegate.launch({one_});
+            QCOMPARE(documents->documents().size(), 1u);
+            QVERIFY(!delegate.launcher() || !delegate.launcher()->isVisible());
+            // Closing the last document window brings the launcher back; the program goes on.
+            documents->documents().front()->window()->close();
+            QVERIFY(delegate.launcher() && delegate.launcher()->isVisible());
+            QTest::qWait(10);
+            QCOMPARE(quit.count(), 0);
+            // A window that opens takes over from the launcher again.
+            dropOn(delegate.launcher(), {two_});
+            QTRY_COMPARE(documents->documents().size(), 1u);
+            QVERIFY(!delegate.launcher()->isVisible());
+        }
+        for (const QStringList& items : {QStringList{}, QStringList{qs(dir_ / "items/Missing")}}) {
+            auto documents = machinery();
+            AppDelegate delegate(*documents);
+            QSignalSpy quit(&delegate, &AppDelegate::terminateRequested);
+            delegate.launch(items);
+            QVERIFY(documents->documents().empty());
+            QVERIFY(delegate.launcher() && delegate.launcher()->isVisible());
+            // No untitled document: the launcher is no document window.
+            QVERIFY(!delegate.launcher()->findChild<ViewController*>());
+            // With nothing else of Tessarin on screen, closing the launcher ends the program.
+            delegate.launcher()->close();
+            QTRY_COMPARE(quit.count(), 1);
+        }
+    }
+
+    void oneItemGetsOneWindowHoweverItIsNamedOrReached() {
+        auto documents = machinery();
+        QSignalSpy opened(documents.get(), &DocumentController::documentOpened);
+        documents->openDocuments({one_, one_ + "/", qs(dir_ / "items/./One"), qs(dir_ / "items/Link")});
+        QCOMPARE(opened.count(), 1);
+        DocumentWindowController* first = documents->documents().front();
+        QCOMPARE(first->window()->windowTitle(), QStringLiteral("One"));
+        QVERIFY(waitForChecks(first));
+        const QString log = first->contentViewController()->outputText();
+
+        // Dropping on the log of a window (not just the window's own frame) opens through the
+        // machinery too: the same item once more, and a new one.
+        dropOn(first->contentViewController()->theOutputTextbox()->viewport(), {one_, two_});
+        QTRY_COMPARE(documents->documents().size(), 2u);
+        DocumentWindowController* second = documents->documents().back();
+        QCOMPARE(second->window()->windowTitle(), QStringLiteral("Two"));
+        QVERIFY(second->document() != first->document());
+        QCOMPARE(qs(second->document()->thePath), two_);
+        // Brought forward, not shown anew: the first window's log is as it was.
+        QVERIFY(waitForChecks(second));
+        QCOMPARE(first->contentViewController()->outputText(), log);
+
+        // Both open dialogs lead to the same machinery.
+        chooseInOpenDialog(one_, [&] { documents->runOpenFolderPanel(); });
+        chooseInOpenDialog(two_, [&] { documents->runOpenFolderPanel(); });
+        QCOMPARE(documents->documents().size(), 2u);
+    }
+
+    void minimizeAndRestoreIsNoNewAppearanceButAProgramShowIs() {
+        auto documents = machinery();
+        DocumentWindowController* c = documents->openDocument(one_);
+        QVERIFY(waitForChecks(c));
+        ViewController* view = c->contentViewController();
+        const QString log = view->outputText();
+        QVERIFY(log.contains(QStringLiteral("This is a bundle or folder.")));
+
+        c->window()->showMinimized();
+        QVERIFY(c->window()->isMinimized());
+        // Opening the item again brings its window forward, out of the minimized state.
+        QCOMPARE(documents->openDocument(one_), c);
+        QVERIFY(!c->window()->isMinimized() && c->window()->isVisible());
+        QCOMPARE(view->runningChecks(), 0);
+        QCOMPARE(view->outputText(), log);
+
+        c->window()->hide();
+        c->window()->show();
+        QCOMPARE(view->runningChecks(), 1);
+        QVERIFY(waitForChecks(c));
+        QCOMPARE(view->outputText(), log + log);
+        QCOMPARE(documents->documents().size(), 1u);
+    }
+
+    void checkFinishingAfterItsWindowClosedIsSafe() {
+        {
+            auto documents = machinery(1);
+            DocumentWindowController* c = documents->openDocument(one_);
+            QPointer<DocumentWindowController> alive(c);
+            ViewController* view = c->contentViewController();
+            QCOMPARE(view->runningChecks(), 1);
+            QString logWhenDone;
+            connect(view, &ViewController::checksCompleted, this, [&] { logWhenDone = view->outputText(); });
+            c->window()->close();
+            QVERIFY(documents->documents().empty());
+            QCOMPARE(documents->closingCount(), 1);
+            // Reopening while the old window still finishes makes a new document.
+            DocumentWindowController* again = documents->openDocument(one_);
+            QVERIFY(again != c);
+            QVERIFY(alive);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive, 20000);
+            QCOMPARE(documents->closingCount(), 0);
+            QVERIFY(logWhenDone.endsWith(QStringLiteral("codesign -dvvv ") + one_ + QStringLiteral("\n\n")));
+            QVERIFY(waitForChecks(again));
+        }
+        // The program ends while a closed window's check and an open window's check still run.
+        auto documents = machinery(1);
+        documents->openDocument(one_)->window()->close();
+        documents->openDocument(two_);
+        QCOMPARE(documents->closingCount(), 1);
+        documents.reset();
+        QTest::qWait(50);
+    }
+
+    void servicesEntryOpensAcceptedPathsAndIgnoresAnythingElse() {
+        if (!QDBusConnection::sessionBus().isConnected()) QSKIP("no session bus (run under dbus-run-session)");
+        auto documents = machinery();
+        AppDelegate delegate(*documents);
+        delegate.launch({});
+        QVERIFY(delegate.servicesRegistered());
+        QVERIFY(delegate.launcher()->isVisible());
+
+        // Another program on the bus: a connection of its own.
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+        QVERIFY(client.isConnected());
+        auto send = [&](const QVariant& pasteboard) {
+            QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kServicesBusName),
+                                                               QLatin1String(kServicesObjectPath),
+                                                               QLatin1String(kServicesInterface),
+                                                               QStringLiteral("HandleServicesWithPasteboard"));
+            call << QVariant::fromValue(QDBusVariant(pasteboard));
+            QDBusPendingCallWatcher watcher(client.asyncCall(call));
+            QTRY_VERIFY(watcher.isFinished());
+            QVERIFY2(!watcher.isError(), qPrintable(watcher.error().message()));
+        };
+
+        const QVariant bad[] = {
+            QVariant(42),
+            QVariant(one_),                                        // one name, not a list
+            QVariant(QStringList{one_, QStringLiteral("items/Two")}),  // a relative name spoils the list
+            QVariant(QStringList{one_, QString()}),
+            QVariant(QVariantList{one_, 7}),
+        };
+        for (const QVariant& pasteboard : bad) send(pasteboard);
+        QTest::qWait(20);
+        QVERIFY(documents->documents().empty());
+        QVERIFY(delegate.launcher()->isVisible());
+
+        send(QStringList{one_, two_, one_ + "/"});
+        QTRY_COMPARE(documents->documents().size(), 2u);
+        QCOMPARE(documents->documents()[0]->window()->windowTitle(), QStringLiteral("One"));
+        QCOMPARE(documents->documents()[1]->window()->windowTitle(), QStringLiteral("Two"));
+        QVERIFY(documents->documents()[1]->window()->isVisible());
+        QVERIFY(!delegate.launcher()->isVisible());
+        for (DocumentWindowController* c : documents->documents()) QVERIFY(waitForChecks(c));
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    }
+
+    void menusOfEveryWindowReachTheirCommandsAndHelpShowsTheManual() {
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+        auto documents = machinery();
+        AppDelegate delegate(*documents);
+        delegate.launch({});
+        DocumentWindowController* c = documents->openDocument(one_);
+        QVERIFY(waitForChecks(c));
+
+        QWidget* windows[] = {delegate.launcher(), c->window()};
+        for (QWidget* window : windows) {
+            window->findChild<QAction*>(QStringLiteral("actionSupport"))->trigger();
+            window->findChild<QAction*>(QStringLiteral("actionUpdates"))->trigger();
+            window->findChild<QAction*>(QStringLiteral("actionHelp"))->trigger();
+        }
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        const QUrl support = QUrl(QStringLiteral("https://%1/marrowly-tessarin/").arg(QLatin1String(kWebSiteHost)));
+        const QUrl updates =
+            QUrl(QStringLiteral("https://%1/updates-sierra-and-high-sierra/").arg(QLatin1String(kWebSiteHost)));
+        QCOMPARE(browser.urls, (QList<QUrl>{support, updates, support, updates}));
+
+        // Each Help command makes its own window with its own copy of the manual.
+        QCOMPARE(delegate.myHelpWindow().size(), 2u);
+        HelpViewController* help[2] = {delegate.myHelpWindow()[0]->contentViewController(),
+                                       delegate.myHelpWindow()[1]->contentViewController()};
+        QVERIFY(help[0]->thePDFDocument() && help[1]->thePDFDocument());
+        QVERIFY(help[0]->thePDFDocument() != help[1]->thePDFDocument());
+        QPdfDocument* manual = help[1]->thePDFDocument();
+        QCOMPARE(manual->status(), QPdfDocument::Status::Ready);
+        QCOMPARE(help[1]->helpPDFView()->document(), manual);
+
+        // The manual is built from its source with the program, and explains every check box and
+        // field of the report window by the title the window gives it, and the headless mode.
+        QString text;
+        for (int page = 0; page < manual->pageCount(); ++page) text += manual->getAllText(page).text() + ' ';
+        text = normalized(text);
+        QStringList titles;
+        for (auto* box : c->contentViewController()->findChildren<NoTouchButtonCell*>()) titles << box->text();
+        for (auto* label : c->contentViewController()->findChildren<QLabel*>()) titles << label->text().remove(QRegularExpression(QStringLiteral(":$")));
+        QVERIFY(titles.size() >= 15);
+        titles << QStringLiteral("tessarin --report") << QStringLiteral("--json");
+        for (const QString& title : titles) QVERIFY2(text.contains(title), qPrintable(title));
+
+        // Closing a help window keeps it in the delegate's list; showing it again reloads the manual.
+        delegate.myHelpWindow()[0]->window()->close();
+        QCOMPARE(delegate.myHelpWindow().size(), 2u);
+        QPointer<QPdfDocument> old(manual);
+        delegate.myHelpWindow()[1]->window()->hide();
+        delegate.myHelpWindow()[1]->showWindow();
+        QVERIFY(!old);
+        QCOMPARE(help[1]->thePDFDocument()->status(), QPdfDocument::Status::Ready);
+    }
+};
+
+QTEST_MAIN(ShellTest)
+#include "ShellTest.moc"
