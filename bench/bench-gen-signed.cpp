@@ -1,6 +1,7 @@
 // Makes the signed application of the verification and report benchmarks: Big.app with 20,000
 // sealed files holding 1 GB of resources, a universal main executable, a nested helper app and a
-// 32-bit library, sealed and signed by the tests' signer.
+// 32-bit library, sealed by the tests' signer and signed by the tests' Developer ID-like chain (a root
+// of its own: codesign accepts it, spctl turns it away for not being Apple's, after the same hashing).
 //
 //   bench-gen-signed DIR        writes DIR/Big.app and DIR/Big.manifest
 #include <fcntl.h>
@@ -15,8 +16,10 @@
 #include <vector>
 
 #include "BundleBuilder.h"
+#include "CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +133,10 @@ int make(const std::string& dir) {
     BundleSignOptions options;
     options.code.identifier = "org.example.big";
     options.code.sha1Primary = false;
+    options.code.teamId = SigningChain::teamId();
+    options.code.flags = CS_RUNTIME;
+    options.code.runtime = 0x000b0000;
+    options.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
     signBundle(app, options);
 
     long files = 0;
@@ -137,7 +144,7 @@ int make(const std::string& dir) {
         if (e.is_regular_file()) ++files;
     FILE* manifest = std::fopen((dir + "/Big.manifest").c_str(), "w");
     if (!manifest) throw std::runtime_error("cannot write the manifest");
-    std::fprintf(manifest, "files=%ld\nresource_bytes=%llu\nsealed=%ld\nsignature=adhoc\n", files,
+    std::fprintf(manifest, "files=%ld\nresource_bytes=%llu\nsealed=%ld\nsignature=developer-id-test\n", files,
                  static_cast<unsigned long long>(total), kSealedFiles);
     std::fclose(manifest);
     std::printf("Big.app: %ld files, %llu bytes of resources\n", files, static_cast<unsigned long long>(total));

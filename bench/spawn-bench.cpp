@@ -1,9 +1,10 @@
 // Times whole processes: runs each given command many times, interleaved round by round with the
 // others, and prints per command the median wall time and child CPU time of a round.
 //
-//   spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL PROG ARG... [--cmd ...]
+//   spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL[:STATUS] PROG ARG... [--cmd ...]
 //
-// "{}" in a command's arguments stands for the next file of LIST (one path a line), cycling.
+// "{}" in a command's arguments stands for the next file of LIST (one path a line), cycling. A run
+// fails when it exits other than with STATUS (default 0).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -32,12 +33,13 @@ struct Command {
     std::vector<std::string> argv;
     std::vector<double> wall;  // per round
     std::vector<double> cpu;   // per round: user + system time of the children
+    int expected = 0;  // exit status of a good run
     int failures = 0;
     int lastStatus = 0;
 };
 
 [[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL PROG ARG... ...\n");
+    std::fprintf(stderr, "usage: spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL[:STATUS] PROG ARG... ...\n");
     std::exit(2);
 }
 
@@ -89,7 +91,13 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (a == "--cmd" && i + 1 < argc) {
-            commands.push_back({argv[++i], {}, {}, {}, 0, 0});
+            std::string label = argv[++i];
+            int expected = 0;
+            if (auto colon = label.find(':'); colon != std::string::npos) {
+                expected = std::atoi(label.c_str() + colon + 1);
+                label.resize(colon);
+            }
+            commands.push_back({label, {}, {}, {}, expected, 0, 0});
         } else {
             usage();
         }
@@ -119,7 +127,7 @@ int main(int argc, char** argv) {
             double start = now();
             for (int k = 0; k < perRound; ++k) {
                 int status = runOnce(argsFor(c, static_cast<std::size_t>(k)), cpu);
-                if (status != 0) {
+                if (!WIFEXITED(status) || WEXITSTATUS(status) != c.expected) {
                     ++c.failures;
                     c.lastStatus = status;
                 }
