@@ -1,6 +1,7 @@
 // Services registration and request handling, Help, the web pages, and when to show the launcher.
 #include "AppDelegate.h"
 
+#include <QAction>
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QDir>
@@ -90,7 +91,13 @@ void AppDelegate::openUpdates()
 void AppDelegate::openHelp()
 {
     auto controller = std::make_unique<HelpWindowController>();
-    controller->window()->installEventFilter(this);
+    // A help window is a Tessarin window like the others: the same menus, and it takes drops.
+    QMainWindow* window = controller->window();
+    connectApplicationMenu(window, menuTargets(window));
+    if (auto* close = window->findChild<QAction*>(QStringLiteral("actionClose")))
+        connect(close, &QAction::triggered, window, &QWidget::close);
+    acceptItemDrops(window, [this](const QStringList& paths) { documents_.openDocuments(paths); });
+    window->installEventFilter(this);
     controller->showWindow();
     myHelpWindow_.push_back(std::move(controller));
 }
@@ -100,20 +107,25 @@ void AppDelegate::showLauncher()
     if (!launcher_) {
         launcher_ = std::make_unique<LauncherWindow>();
         LauncherWindow* launcher = launcher_.get();
-        connectApplicationMenu(launcher, {
-            [this, launcher] { documents_.runOpenPanel(launcher); },
-            [this, launcher] { documents_.runOpenFolderPanel(launcher); },
-            [this] { emit terminateRequested(); },
-            [this] { openHelp(); },
-            [this] { openSupport(); },
-            [this] { openUpdates(); },
-        });
+        connectApplicationMenu(launcher, menuTargets(launcher));
         acceptItemDrops(launcher, [this](const QStringList& paths) { documents_.openDocuments(paths); });
         connect(launcher, &LauncherWindow::closed, this, &AppDelegate::windowDidClose);
     }
     launcher_->show();
     launcher_->raise();
     launcher_->activateWindow();
+}
+
+ApplicationMenuTargets AppDelegate::menuTargets(QWidget* window)
+{
+    return {
+        [this, window] { documents_.runOpenPanel(window); },
+        [this, window] { documents_.runOpenFolderPanel(window); },
+        [this] { emit terminateRequested(); },
+        [this] { openHelp(); },
+        [this] { openSupport(); },
+        [this] { openUpdates(); },
+    };
 }
 
 void AppDelegate::windowDidClose()

@@ -7,11 +7,14 @@
 #include <QUrl>
 #include <QVariant>
 
+class QWidget;
+
 #include <memory>
 #include <vector>
 
 namespace tessarin {
 
+struct ApplicationMenuTargets;
 class DocumentController;
 class HelpWindowController;
 class LauncherWindow;
@@ -65,6 +68,8 @@ protected:
 
 private:
     void windowDidClose();
+    // What the menus of the launcher and of a help window do; dialogs open over `window`.
+    ApplicationMenuTargets menuTargets(QWidget* window);
 
     DocumentController& documents_;
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow_;

@@ -1,4 +1,4 @@
-// The launcher's buttons repeat its two File > Open commands.
+// The launcher's buttons repeat its two File > Open commands; its middle is where items are dropped.
 #include "LauncherWindow.h"
 
 #include <QCloseEvent>
@@ -15,6 +15,9 @@ LauncherWindow::LauncherWindow(QWidget* parent) : QMainWindow(parent), ui_(std::
     title.setPointSizeF(title.pointSizeF() * 1.6);
     title.setBold(true);
     ui_->titleLabel->setFont(title);
+    // The place to drop items, drawn in the theme's own colours.
+    ui_->dropZone->setStyleSheet(
+        QStringLiteral("QFrame#dropZone { border: 2px dashed palette(mid); border-radius: 10px; }"));
     connect(ui_->openButton, &QPushButton::clicked, ui_->actionOpen, &QAction::trigger);
     connect(ui_->openFolderButton, &QPushButton::clicked, ui_->actionOpenFolder, &QAction::trigger);
 }

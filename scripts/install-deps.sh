@@ -9,6 +9,10 @@ packages=(
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev llvm-14
   xvfb xauth dbus fonts-dejavu-core
+  # The log marks its judgements with emoji; without a colour emoji font they show as empty boxes.
+  fonts-noto-color-emoji
+  # The shell tests check the desktop entry and the file types it claims.
+  desktop-file-utils shared-mime-info
   openssl file
 )
 

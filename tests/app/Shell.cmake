@@ -17,3 +17,5 @@ else()
   set_tests_properties(tests_shell PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DBUS_SESSION_BUS_ADDRESS=disabled:")
 endif()
 set_tests_properties(tests_shell PROPERTIES TIMEOUT 300)
+# The desktop entry and the types it offers Tessarin for, as installed.
+target_compile_definitions(tests_shell PRIVATE TESSARIN_APP_RESOURCES="${PROJECT_SOURCE_DIR}/app/resources")

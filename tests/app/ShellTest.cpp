@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QPdfView>
@@ -26,6 +29,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "AppDelegate.h"
 #include "Document.h"
@@ -81,6 +85,15 @@ void dropOn(QWidget* target, const QStringList& paths) {
     QApplication::sendEvent(target, &drop);
 }
 
+std::optional<QByteArray> environment(const char* name) {
+    if (!qEnvironmentVariableIsSet(name)) return std::nullopt;
+    return qgetenv(name);
+}
+void restoreEnvironment(const char* name, const std::optional<QByteArray>& value) {
+    if (value) qputenv(name, *value);
+    else qunsetenv(name);
+}
+
 QString normalized(QString text) { return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" ")); }
 
 }  // namespace
@@ -89,6 +102,7 @@ class ShellTest : public QObject {
     Q_OBJECT
 
     TempDir dir_;
+    TempDir mimeData_;
     ToolSet tools_;
     QString one_, two_;
 
@@ -119,6 +133,69 @@ private slots:
         one_ = qs(dir_ / "items/One");
         two_ = qs(dir_ / "items/Two");
         std::filesystem::create_directory_symlink(dir_ / "items/One", dir_ / "items/Link");
+    }
+
+
+    // First, before anything in this process has asked Qt for a file's type.
+    void desktopEntryAndTypesOfferTessarinForEveryKindOfItem() {
+        const QString resources = QStringLiteral(TESSARIN_APP_RESOURCES);
+        const QString desktopFile = resources + "/tessarin.desktop";
+        if (const QString validator = QStandardPaths::findExecutable("desktop-file-validate"); !validator.isEmpty()) {
+            QProcess validate;
+            validate.start(validator, {desktopFile});
+            QVERIFY(validate.waitForFinished());
+            QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
+        }
+        QFile entry(desktopFile);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QStringList offered;
+        for (const QByteArray& line : entry.readAll().split('\n'))
+            if (line.startsWith("MimeType=")) offered = QString::fromUtf8(line.mid(9)).split(';', Qt::SkipEmptyParts);
+
+        const QString update = QStandardPaths::findExecutable("update-mime-database");
+        const QString system = "/usr/share/mime/packages/freedesktop.org.xml";
+        if (update.isEmpty() || !QFile::exists(system)) QSKIP("no shared MIME database to build on");
+        // The desktop's type database as it is once Tessarin is installed, and only that; kept
+        // while the process runs, as Qt goes on reading it for a while.
+        const TempDir& data = mimeData_;
+        makeDirectories(data / "mime/packages");
+        QVERIFY(QFile::copy(system, qs(data / "mime/packages/freedesktop.org.xml")));
+        QVERIFY(QFile::copy(resources + "/tessarin-mime.xml", qs(data / "mime/packages/tessarin.xml")));
+        QProcess build;
+        build.start(update, {qs(data / "mime")});
+        QVERIFY(build.waitForFinished() && build.exitCode() == 0);
+        const std::optional<QByteArray> dataDirs = environment("XDG_DATA_DIRS"), dataHome = environment("XDG_DATA_HOME");
+        qputenv("XDG_DATA_DIRS", QByteArray::fromStdString(data.path()));
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data / "home"));
+
+        using tessarin::test::writeFile;
+        const std::string i = dir_ / "kinds/";
+        writeFile(i + "Tool", std::string("\xCF\xFA\xED\xFE\x07\x00\x00\x01", 8));         // 64-bit Intel
+        writeFile(i + "Old", std::string("\xCE\xFA\xED\xFE\x07\x00\x00\x00", 8));          // 32-bit Intel
+        writeFile(i + "Classic", std::string("\xFE\xED\xFA\xCE\x00\x00\x00\x12", 8));      // PowerPC
+        writeFile(i + "Universal", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x02", 8));    // two slices
+        writeFile(i + "Wide", std::string("\xCA\xFE\xBA\xBF\x00\x00\x00\x02", 8));         // 64-bit fat
+        writeFile(i + "libThing.dylib", std::string("\xCF\xFA\xED\xFE", 4));
+        writeFile(i + "Main", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x34", 8));         // a Java class
+        writeFile(i + "Flat.pkg", std::string("xar!\x00\x1c\x00\x01", 8));
+        writeFile(i + "Meta.mpkg", std::string("xar!\x00\x1c\x00\x01", 8));
+        makeDirectories(i + "Some.app/Contents");
+        const std::pair<const char*, const char*> kinds[] = {
+            {"Tool", "application/x-mach-binary"},     {"Old", "application/x-mach-binary"},
+            {"Classic", "application/x-mach-binary"},  {"Universal", "application/x-mach-binary"},
+            {"Wide", "application/x-mach-binary"},     {"libThing.dylib", "application/x-mach-binary"},
+            {"Flat.pkg", "application/x-xar"},         {"Meta.mpkg", "application/vnd.apple.installer+xml"},
+            {"Some.app", "inode/directory"},
+        };
+        QMimeDatabase types;
+        for (const auto& [name, type] : kinds) {
+            const QMimeType found = types.mimeTypeForFile(qs(i + name));
+            QVERIFY2(found.name() == QLatin1String(type), qPrintable(QString(name) + ": " + found.name()));
+            QVERIFY2(offered.contains(found.name()), qPrintable(found.name()));
+        }
+        QCOMPARE(types.mimeTypeForFile(qs(i + "Main")).name(), QStringLiteral("application/x-java"));
+        restoreEnvironment("XDG_DATA_DIRS", dataDirs);
+        restoreEnvironment("XDG_DATA_HOME", dataHome);
     }
 
     void launcherShowsOnlyWhileNoDocumentWindowIsOpen() {
@@ -289,20 +366,28 @@ private slots:
         DocumentWindowController* c = documents->openDocument(one_);
         QVERIFY(waitForChecks(c));
 
-        QWidget* windows[] = {delegate.launcher(), c->window()};
-        for (QWidget* window : windows) {
+        // The launcher, a document window and a help window carry the same menus.
+        auto useMenus = [](QWidget* window) {
             window->findChild<QAction*>(QStringLiteral("actionSupport"))->trigger();
             window->findChild<QAction*>(QStringLiteral("actionUpdates"))->trigger();
             window->findChild<QAction*>(QStringLiteral("actionHelp"))->trigger();
-        }
+        };
+        useMenus(delegate.launcher());
+        useMenus(c->window());
+        QCOMPARE(delegate.myHelpWindow().size(), 2u);
+        useMenus(delegate.myHelpWindow()[0]->window());
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         const QUrl support = QUrl(QStringLiteral("https://%1/marrowly-tessarin/").arg(QLatin1String(kWebSiteHost)));
         const QUrl updates =
             QUrl(QStringLiteral("https://%1/updates-sierra-and-high-sierra/").arg(QLatin1String(kWebSiteHost)));
-        QCOMPARE(browser.urls, (QList<QUrl>{support, updates, support, updates}));
+        QCOMPARE(browser.urls, (QList<QUrl>{support, updates, support, updates, support, updates}));
+        // ... and takes dropped items as they do.
+        dropOn(delegate.myHelpWindow()[2]->contentViewController()->helpPDFView()->viewport(), {two_});
+        QTRY_COMPARE(documents->documents().size(), 2u);
+        QVERIFY(waitForChecks(documents->documents().back()));
 
         // Each Help command makes its own window with its own copy of the manual.
-        QCOMPARE(delegate.myHelpWindow().size(), 2u);
+        QCOMPARE(delegate.myHelpWindow().size(), 3u);
         HelpViewController* help[2] = {delegate.myHelpWindow()[0]->contentViewController(),
                                        delegate.myHelpWindow()[1]->contentViewController()};
         QVERIFY(help[0]->thePDFDocument() && help[1]->thePDFDocument());
@@ -324,8 +409,9 @@ private slots:
         for (const QString& title : titles) QVERIFY2(text.contains(title), qPrintable(title));
 
         // Closing a help window keeps it in the delegate's list; showing it again reloads the manual.
-        delegate.myHelpWindow()[0]->window()->close();
-        QCOMPARE(delegate.myHelpWindow().size(), 2u);
+        delegate.myHelpWindow()[0]->window()->findChild<QAction*>(QStringLiteral("actionClose"))->trigger();
+        QVERIFY(!delegate.myHelpWindow()[0]->window()->isVisible());
+        QCOMPARE(delegate.myHelpWindow().size(), 3u);
         QPointer<QPdfDocument> old(manual);
         delegate.myHelpWindow()[1]->window()->hide();
         delegate.myHelpWindow()[1]->showWindow();
