@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Package.h"
 
@@ -25,10 +27,15 @@ bool hasKind(const std::vector<CertificateInfo>& chain, CertificateKind kind) {
     return std::any_of(chain.begin(), chain.end(), [&](const CertificateInfo& c) { return c.kind == kind; });
 }
 
+// Only a regular file is read: opening a FIFO without O_NONBLOCK would wait for a writer forever.
 bool startsWithXar(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
     char magic[4] = {};
-    return in.read(magic, 4) && std::memcmp(magic, "xar!", 4) == 0;
+    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::read(fd, magic, 4) == 4;
+    ::close(fd);
+    return read && std::memcmp(magic, "xar!", 4) == 0;
 }
 
 Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {

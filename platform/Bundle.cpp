@@ -103,7 +103,7 @@ std::optional<Bundle> Bundle::open(const std::string& directoryPath) {
     } else {
         return std::nullopt;
     }
-    auto info = readPlistFile(b.infoPlistPath());
+    auto info = readPlistFile(b.infoPlistPath(), kSmallPlistLimits);
     if (info && info->dict()) b.info_ = std::move(info.value());
     return b;
 }

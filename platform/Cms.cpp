@@ -66,7 +66,8 @@ std::vector<Bytes> cdhashesFrom(CMS_SignerInfo* si) {
     if (!value || value->type != V_ASN1_OCTET_STRING) return out;
     const ASN1_OCTET_STRING* s = value->value.octet_string;
     auto plist = parsePlist(std::span<const std::byte>(reinterpret_cast<const std::byte*>(ASN1_STRING_get0_data(s)),
-                                                       static_cast<std::size_t>(ASN1_STRING_length(s))));
+                                                       static_cast<std::size_t>(ASN1_STRING_length(s))),
+                           kSmallPlistLimits);
     if (!plist || !plist->dict()) return out;
     const PlistValue* list = plist->find("cdhashes");
     if (!list || !list->array()) return out;

@@ -1,11 +1,15 @@
-// Property lists through libplist. Before libplist sees the bytes, its known weak spots are closed:
-// XML nesting deep enough to exhaust its recursive parser's stack, binary lists whose shared
-// references would expand into an unbounded tree or never end, and binary dictionary keys holding
-// a NUL (on which libplist aborts).
+// Property lists. XML is read by our own bounded reader (libplist's inserts each dictionary key in
+// time that grows with the dictionary, so a long one took minutes); binary lists go through
+// libplist once its known weak spots are closed: lists of more values than memory should hold
+// (each costs about 170 bytes once libplist's tree and ours both exist), shared references that
+// would expand into an unbounded tree or never end, and dictionary keys holding a NUL (on which
+// libplist aborts). Writing is libplist's.
 #include "Plist.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -15,14 +19,16 @@
 
 #include "ByteReader.h"
 #include "MappedFile.h"
+#include "XmlTree.h"
 
 namespace tessarin {
 
 namespace {
 
 constexpr std::size_t kMaxDepth = 512;                       // arrays and dictionaries within one another
-constexpr std::uint64_t kMaxBinaryNodes = 8u * 1024 * 1024;  // values after shared references expand
-constexpr std::size_t kMaxPlistBytes = 64u * 1024 * 1024;
+Error tooManyValues(std::uint64_t limit) {
+    return fail("property list holds more than " + std::to_string(limit) + " values");
+}
 
 struct PlistFree {
     void operator()(void* p) const { plist_free(static_cast<plist_t>(p)); }
@@ -33,10 +39,11 @@ bool startsWith(std::string_view s, std::size_t at, std::string_view prefix) {
     return s.size() - at >= prefix.size() && s.compare(at, prefix.size(), prefix) == 0;
 }
 
-// Depth of <array> and <dict> elements, skipping comments, CDATA, processing instructions and
-// declarations the way an XML reader would.
-Status checkXmlNesting(std::string_view xml) {
+// Depth of <array> and <dict> elements and the number of elements, skipping comments, CDATA,
+// processing instructions and declarations the way an XML reader would.
+Status checkXmlNesting(std::string_view xml, std::uint64_t maxValues) {
     std::size_t depth = 0;
+    std::uint64_t elements = 0;
     std::size_t i = 0;
     auto skipPast = [&](std::string_view end) {
         std::size_t at = xml.find(end, i);
@@ -53,6 +60,7 @@ Status checkXmlNesting(std::string_view xml) {
         if (gt == std::string_view::npos) break;
         std::string_view tag = xml.substr(nameStart, gt - nameStart);
         std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n/"));
+        if (!closing && ++elements > maxValues) return tooManyValues(maxValues);
         bool container = name == "array" || name == "dict";
         if (container) {
             if (closing) {
@@ -71,7 +79,7 @@ Status checkXmlNesting(std::string_view xml) {
 // Walks the object graph of a binary list once, each object once, to find cycles, the depth and
 // the size of the tree the references expand into. Malformed tables are left to libplist, which
 // rejects them.
-Status checkBinaryGraph(std::span<const std::byte> bytes) {
+Status checkBinaryGraph(std::span<const std::byte> bytes, std::uint64_t maxValues) {
     ByteReader r(bytes);
     if (r.size() < 8 + 32) return Ok{};
     const std::uint64_t trailer = r.size() - 32;
@@ -84,6 +92,8 @@ Status checkBinaryGraph(std::span<const std::byte> bytes) {
     if (objects == 0 || top >= objects || objects > r.size() / offsetSize ||
         !r.contains(table, objects * offsetSize))
         return Ok{};
+    // The walk keeps a few bytes per object: a table of millions is refused before it is sized.
+    if (objects > maxValues) return tooManyValues(maxValues);
 
     auto readUInt = [&](std::uint64_t at, unsigned size) -> std::optional<std::uint64_t> {
         if (!r.contains(at, size)) return std::nullopt;
@@ -146,7 +156,7 @@ Status checkBinaryGraph(std::span<const std::byte> bytes) {
     };
 
     struct Info {
-        std::uint32_t nodes = 0;  // saturates at kMaxBinaryNodes + 1
+        std::uint32_t nodes = 0;  // saturates at maxValues + 1
         std::uint8_t state = 0;   // 0 unseen, 1 on the current path, 2 done
         bool keyChecked = false;
     };
@@ -186,17 +196,17 @@ Status checkBinaryGraph(std::span<const std::byte> bytes) {
         } else {
             Info& done = info[f.object];
             done.state = 2;
-            done.nodes = static_cast<std::uint32_t>(std::min<std::uint64_t>(f.nodes, kMaxBinaryNodes + 1));
+            done.nodes = static_cast<std::uint32_t>(std::min<std::uint64_t>(f.nodes, maxValues + 1));
             std::uint64_t nodes = done.nodes;
             stack.pop_back();
             if (!stack.empty()) stack.back().nodes += nodes;
-            else if (nodes > kMaxBinaryNodes)
-                return fail("binary property list expands to more than " + std::to_string(kMaxBinaryNodes) +
+            else if (nodes > maxValues)
+                return fail("binary property list expands to more than " + std::to_string(maxValues) +
                             " values");
             continue;
         }
-        if (f.nodes > kMaxBinaryNodes)
-            return fail("binary property list expands to more than " + std::to_string(kMaxBinaryNodes) +
+        if (f.nodes > maxValues)
+            return fail("binary property list expands to more than " + std::to_string(maxValues) +
                         " values");
     }
     return Ok{};
@@ -247,16 +257,50 @@ PlistValue convert(plist_t node) {
     }
     case PLIST_ARRAY: {
         PlistArray array;
-        std::uint32_t n = plist_array_get_size(node);
-        array.reserve(n);
-        for (std::uint32_t k = 0; k < n; ++k) array.push_back(convert(plist_array_get_item(node, k)));
+        array.reserve(plist_array_get_size(node));
+        // The iterator steps along the children; plist_array_get_item walks to the k-th child from
+        // the first in lists read from binary, which made long arrays quadratic.
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        for (;;) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, it, &item);
+            if (!item) break;
+            array.push_back(convert(item));
+        }
+        std::free(it);
         return PlistValue(std::move(array));
     }
     case PLIST_DICT: {
         PlistDict dict;
+        // libplist finds a dictionary iterator's n-th entry by walking from the first, which made
+        // long dictionaries quadratic. So entries are taken from the front and removed once
+        // converted (which also frees libplist's copy as ours grows); an entry that cannot be
+        // removed by its key leaves the rest to the plain iterator.
+        auto frontEntry = [&](char*& key, plist_t& value) {
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(node, &it);
+            plist_dict_next_item(node, it, &key, &value);
+            std::free(it);
+        };
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            frontEntry(key, value);
+            if (!value) {
+                std::free(key);
+                return PlistValue(std::move(dict));
+            }
+            const bool removable = key && plist_dict_get_item(node, key) == value;
+            if (key) dict.insert_or_assign(key, convert(value));
+            if (removable) plist_dict_remove_item(node, key);
+            std::free(key);
+            if (!removable) break;
+        }
+        // The front entry is converted already; the iterator takes the ones after it.
         plist_dict_iter it = nullptr;
         plist_dict_new_iter(node, &it);
-        for (;;) {
+        for (bool first = true;; first = false) {
             char* key = nullptr;
             plist_t value = nullptr;
             plist_dict_next_item(node, it, &key, &value);
@@ -264,7 +308,7 @@ PlistValue convert(plist_t node) {
                 std::free(key);
                 break;
             }
-            if (key) dict.insert_or_assign(key, convert(value));
+            if (key && !first) dict.insert_or_assign(key, convert(value));
             std::free(key);
         }
         std::free(it);
@@ -273,6 +317,163 @@ PlistValue convert(plist_t node) {
     default:
         return PlistValue();
     }
+}
+
+std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// Decimal or 0x-hexadecimal, optionally signed; unsigned values above INT64_MAX keep their bits, as
+// libplist keeps them.
+std::optional<std::int64_t> xmlInteger(std::string_view t) {
+    t = trimmed(t);
+    bool negative = false;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+    }
+    int base = 10;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        t.remove_prefix(2);
+    }
+    std::uint64_t v = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    if (negative) {
+        if (v > std::uint64_t{1} << 63) return std::nullopt;
+        return static_cast<std::int64_t>(~v + 1);
+    }
+    return static_cast<std::int64_t>(v);
+}
+
+std::optional<double> xmlReal(std::string_view t) {
+    t = trimmed(t);
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    double d = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), d);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    return d;
+}
+
+// "2001-01-01T00:00:00Z", as seconds since Apple's reference date.
+std::optional<double> xmlDate(std::string_view t) {
+    t = trimmed(t);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    auto field = [&](std::size_t at, std::size_t length, int& out) {
+        if (at + length > t.size()) return false;
+        auto [end, ec] = std::from_chars(t.data() + at, t.data() + at + length, out);
+        return ec == std::errc() && end == t.data() + at + length;
+    };
+    if (t.size() != 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' || t[19] != 'Z' ||
+        !field(0, 4, year) || !field(5, 2, month) || !field(8, 2, day) || !field(11, 2, hour) ||
+        !field(14, 2, minute) || !field(17, 2, second))
+        return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return static_cast<double>(timegm(&tm)) - 978307200.0;
+}
+
+// Base64 as property lists write it: whitespace anywhere, padding at the end.
+std::optional<std::vector<std::uint8_t>> xmlData(std::string_view t) {
+    std::vector<std::uint8_t> out;
+    out.reserve(t.size() / 4 * 3);
+    std::uint32_t acc = 0;
+    int bits = 0;
+    bool padded = false;
+    for (char c : t) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (c == '=') {
+            padded = true;
+            continue;
+        }
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else return std::nullopt;
+        if (padded) return std::nullopt;
+        acc = (acc << 6) | static_cast<std::uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>((acc >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+// One XML value element, taking its text and freeing its children as they are converted. The tree
+// is at most kMaxDepth deep (checked before), so recursion here is bounded.
+Result<PlistValue> xmlValue(XmlElement& e) {
+    const std::string& n = e.name;
+    const bool leaf = n != "dict" && n != "array";
+    if (leaf && !e.children.empty()) return fail("property list element <" + n + "> holds other elements");
+    if (n == "string" || n == "key") return PlistValue(std::move(e.text));
+    if (n == "true" || n == "false") return PlistValue(n == "true");
+    if (n == "integer") {
+        if (auto v = xmlInteger(e.text)) return PlistValue(*v);
+        return fail("property list integer is not a number");
+    }
+    if (n == "real") {
+        if (auto v = xmlReal(e.text)) return PlistValue(*v);
+        return fail("property list real is not a number");
+    }
+    if (n == "date") {
+        if (auto v = xmlDate(e.text)) return PlistValue(PlistDate{*v});
+        return fail("property list date is not of the form 2001-01-01T00:00:00Z");
+    }
+    if (n == "data") {
+        if (auto v = xmlData(e.text)) return PlistValue(PlistData{std::move(*v)});
+        return fail("property list data is not base64");
+    }
+    if (n == "array") {
+        PlistArray array;
+        array.reserve(e.children.size());
+        for (auto& child : e.children) {
+            auto v = xmlValue(child);
+            if (!v) return v;
+            array.push_back(std::move(*v));
+            child = XmlElement{};
+        }
+        return PlistValue(std::move(array));
+    }
+    if (n == "dict") {
+        PlistDict dict;
+        for (std::size_t k = 0; k < e.children.size(); k += 2) {
+            if (e.children[k].name != "key") return fail("property list dictionary holds <" + e.children[k].name + "> where a key belongs");
+            if (k + 1 == e.children.size()) return fail("property list dictionary key \"" + e.children[k].text + "\" has no value");
+            auto v = xmlValue(e.children[k + 1]);
+            if (!v) return v;
+            // A repeated key keeps its last value.
+            dict.insert_or_assign(std::move(e.children[k].text), std::move(*v));
+            e.children[k] = XmlElement{};
+            e.children[k + 1] = XmlElement{};
+        }
+        return PlistValue(std::move(dict));
+    }
+    return fail("property list has an unknown element <" + n + ">");
+}
+
+Result<PlistValue> parseXmlPlist(std::string_view text, std::uint64_t maxValues) {
+    // Attributes count against the elements: a limit of twice the values leaves room for them.
+    auto root = parseXml(text, XmlLimits{static_cast<std::uint32_t>(kMaxDepth + 2), 2 * maxValues, 64});
+    if (!root) return fail("not a property list (" + root.error() + ")");
+    XmlElement* value = &*root;
+    if (root->name == "plist") {
+        if (root->children.empty()) return fail("property list holds no value");
+        value = &root->children.front();
+    }
+    return xmlValue(*value);
 }
 
 // Values with no plist form (the empty value) are left out of arrays and dictionaries.
@@ -322,27 +523,25 @@ const PlistValue* PlistValue::find(const std::string& key) const {
     return it == d->end() ? nullptr : &it->second;
 }
 
-Result<PlistValue> parsePlist(std::span<const std::byte> bytes) {
-    if (bytes.size() > kMaxPlistBytes)
-        return fail("property list is larger than " + std::to_string(kMaxPlistBytes / (1024 * 1024)) + " MB");
+Result<PlistValue> parsePlist(std::span<const std::byte> bytes, const PlistLimits& limits) {
+    if (bytes.size() > limits.maxBytes)
+        return fail("property list is larger than " + std::to_string(limits.maxBytes / (1024 * 1024)) + " MB");
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     bool binary = text.substr(0, 8) == "bplist00";
-    Status checked = binary ? checkBinaryGraph(bytes) : checkXmlNesting(text);
+    Status checked = binary ? checkBinaryGraph(bytes, limits.maxValues) : checkXmlNesting(text, limits.maxValues);
     if (!checked) return fail(checked.error());
-    // A private NUL-terminated copy: the XML reader must not run past the caller's bytes.
-    std::string copy(text);
+    if (!binary) return parseXmlPlist(text, limits.maxValues);
     plist_t root = nullptr;
-    plist_from_memory(copy.c_str(), static_cast<std::uint32_t>(copy.size()), &root);
-    if (!root)
-        return fail(binary ? "malformed binary property list" : "not a property list (neither XML nor binary)");
+    plist_from_bin(text.data(), static_cast<std::uint32_t>(text.size()), &root);
+    if (!root) return fail("malformed binary property list");
     PlistPtr owner(root);
     return convert(root);
 }
 
-Result<PlistValue> readPlistFile(const std::string& path) {
+Result<PlistValue> readPlistFile(const std::string& path, const PlistLimits& limits) {
     auto file = MappedFile::open(path);
     if (!file) return fail(file.error());
-    auto parsed = parsePlist(file->bytes());
+    auto parsed = parsePlist(file->bytes(), limits);
     if (!parsed) return fail("'" + path + "': " + parsed.error());
     return parsed;
 }

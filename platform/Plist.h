@@ -46,9 +46,18 @@ struct PlistValue {
     const PlistValue* find(const std::string& key) const;
 };
 
+// How much a list may hold before it is refused. A resource seal names every file of a bundle (a
+// seal of 100,000 files holds about a million values in some 32 MB of XML, and the largest list
+// accepted peaks near 200 MB); an Info.plist, a strings table or entitlements hold a few hundred.
+struct PlistLimits {
+    std::size_t maxBytes = 32u << 20;
+    std::uint64_t maxValues = 1u << 20;  // binary lists: counted after shared references expand
+};
+inline constexpr PlistLimits kSmallPlistLimits{4u << 20, 1u << 16};
+
 // Parses an XML or binary property list; a clear error for anything else.
-Result<PlistValue> parsePlist(std::span<const std::byte> bytes);
-Result<PlistValue> readPlistFile(const std::string& path);
+Result<PlistValue> parsePlist(std::span<const std::byte> bytes, const PlistLimits& limits = {});
+Result<PlistValue> readPlistFile(const std::string& path, const PlistLimits& limits = {});
 
 // Serialises as an XML property list (what CodeResources files and test fixtures use).
 std::string toXmlPlist(const PlistValue& value);

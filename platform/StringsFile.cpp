@@ -12,6 +12,8 @@ namespace tessarin {
 namespace {
 
 constexpr std::size_t kMaxDepth = 512;
+// Real tables are a few kilobytes; each byte of text can become some 25 bytes of table.
+constexpr std::size_t kMaxTableBytes = 4u * 1024 * 1024;
 
 class TextParser {
 public:
@@ -248,7 +250,7 @@ bool looksLikeXml(std::string_view text) {
 }
 
 Result<PlistDict> fromPlist(std::span<const std::byte> bytes) {
-    auto parsed = parsePlist(bytes);
+    auto parsed = parsePlist(bytes, kSmallPlistLimits);
     if (!parsed) return fail(parsed.error());
     if (!parsed->dict()) return fail("strings table is a property list but not a dictionary");
     return std::move(*std::get_if<PlistDict>(&parsed->value));
@@ -259,6 +261,8 @@ Result<PlistDict> fromPlist(std::span<const std::byte> bytes) {
 Result<PlistDict> parseStringsText(std::string_view utf8) { return TextParser(utf8).table(); }
 
 Result<PlistDict> parseStringsFile(std::span<const std::byte> bytes) {
+    if (bytes.size() > kMaxTableBytes)
+        return fail("strings table is larger than " + std::to_string(kMaxTableBytes / (1024 * 1024)) + " MB");
     std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (raw.substr(0, 8) == "bplist00") return fromPlist(bytes);
 

@@ -144,6 +144,7 @@ struct TocReader {
     const ByteReader& bytes;
     XarArchive& archive;
     std::string error;
+    std::uint64_t pathBytes = 0;
 
     bool rangeInFile(const XarHeapRange& r, const std::string& what) {
         // heapOffset lies inside the file, so the sum cannot wrap once offset is bounded too.
@@ -213,6 +214,13 @@ struct TocReader {
                 return false;
             }
             file.path = prefix.empty() ? n : prefix + "/" + n;
+            // Each path repeats its folders' names: a long name over many files must not multiply.
+            pathBytes += file.path.size();
+            if (pathBytes > kXarMaxPathBytes) {
+                error = "the table of contents names more than " + std::to_string(kXarMaxPathBytes >> 20) +
+                        " MB of file paths";
+                return false;
+            }
             if (const auto* type = f->child("type")) file.type = trim(type->text);
             if (const auto* data = f->child("data")) {
                 XarFileData d;
@@ -299,6 +307,7 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
                                    "the table of contents");
     if (!inflated) return malformed(inflated.error());
     a.toc.assign(inflated->begin(), inflated->end());
+    Bytes().swap(*inflated);  // the table may be tens of megabytes: keep one copy while it is parsed
 
     auto xml = parseXml(a.toc, {kXarMaxTocDepth, kXarMaxTocElements});
     if (!xml) return malformed("the table of contents is " + xml.error());

@@ -27,6 +27,7 @@ inline constexpr std::uint32_t TICKET_MAGIC = 0x68633873;  // "s8ch" read little
 inline constexpr std::uint64_t kXarMaxTocSize = 64ull << 20;       // inflated table of contents
 inline constexpr std::uint64_t kXarMaxTocElements = 250000;
 inline constexpr std::uint32_t kXarMaxTocDepth = 128;
+inline constexpr std::uint64_t kXarMaxPathBytes = 16ull << 20;   // all file paths together
 inline constexpr std::uint64_t kXarMaxTicketSize = 1ull << 20;
 
 }  // namespace tessarin

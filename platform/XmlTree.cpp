@@ -186,6 +186,8 @@ private:
             ++pos_;
             skipSpace();
             if (!attributeValue(value)) return false;
+            if (e.attributes.size() >= limits_.maxAttributes) return malformedAt("too many attributes on one element");
+            if (++elements_ > limits_.maxElements) return malformedAt("too many elements and attributes");
             if (e.attribute(key)) return malformedAt("repeated attribute " + key);
             e.attributes.emplace_back(std::move(key), std::move(value));
         }

@@ -26,7 +26,8 @@ struct XmlElement {
 
 struct XmlLimits {
     std::uint32_t maxDepth = 128;
-    std::uint64_t maxElements = 250000;
+    std::uint64_t maxElements = 250000;  // elements and attributes together
+    std::uint32_t maxAttributes = 64;    // on one element (each new one is checked against the others)
 };
 
 // The document's root element. Errors name what was malformed and the byte offset where.
