@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     int n = 0;
     for (const char* rule : rules)
         for (const char* path : paths) {
-            std::ofstream out(std::string(argv[1]) + "/seed-" + std::to_string(n++), std::ios::binary);
+            std::ofstream out(std::string(argv[1]) + "/rule-" + std::to_string(n++), std::ios::binary);
             out << rule << '\0' << path;
         }
     return 0;
