@@ -5,7 +5,12 @@
 
 namespace tessarin {
 
-ServicesAdaptor::ServicesAdaptor(AppDelegate* delegate) : QDBusAbstractAdaptor(delegate), delegate_(delegate) {}
+ServicesAdaptor::ServicesAdaptor(AppDelegate* delegate) : QDBusAbstractAdaptor(delegate), delegate_(delegate)
+{
+    // The bus describes the entry's method from its parameter types by name, which Qt knows only
+    // once the type is registered; without it the description leaves the method out, with a warning.
+    qRegisterMetaType<QDBusVariant>();
+}
 
 void ServicesAdaptor::HandleServicesWithPasteboard(const QDBusVariant& pasteboard)
 {

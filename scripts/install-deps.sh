@@ -11,8 +11,9 @@ packages=(
   xvfb xauth dbus fonts-dejavu-core
   # The log marks its judgements with emoji; without a colour emoji font they show as empty boxes.
   fonts-noto-color-emoji
-  # The shell tests check the desktop entry and the file types it claims.
-  desktop-file-utils shared-mime-info
+  # The shell tests check the desktop entry and the file types it claims, and call the Services
+  # entry from another process (gdbus).
+  desktop-file-utils shared-mime-info libglib2.0-bin
   openssl file
 )
 

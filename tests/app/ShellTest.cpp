@@ -4,9 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -136,6 +133,11 @@ private slots:
     }
 
 
+    // Qt says nothing about how we use it; only the offscreen platform's own limits are let pass.
+    void init() {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support )")));
+    }
+
     // First, before anything in this process has asked Qt for a file's type.
     void desktopEntryAndTypesOfferTessarinForEveryKindOfItem() {
         const QString resources = QStringLiteral(TESSARIN_APP_RESOURCES);
@@ -233,9 +235,10 @@ private slots:
 
     void oneItemGetsOneWindowHoweverItIsNamedOrReached() {
         auto documents = machinery();
-        QSignalSpy opened(documents.get(), &DocumentController::documentOpened);
+        int opened = 0;
+        connect(documents.get(), &DocumentController::documentOpened, this, [&] { ++opened; });
         documents->openDocuments({one_, one_ + "/", qs(dir_ / "items/./One"), qs(dir_ / "items/Link")});
-        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened, 1);
         DocumentWindowController* first = documents->documents().front();
         QCOMPARE(first->window()->windowTitle(), QStringLiteral("One"));
         QVERIFY(waitForChecks(first));
@@ -321,40 +324,41 @@ private slots:
         QVERIFY(delegate.servicesRegistered());
         QVERIFY(delegate.launcher()->isVisible());
 
-        // Another program on the bus: a connection of its own.
-        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
-        QVERIFY(client.isConnected());
-        auto send = [&](const QVariant& pasteboard) {
-            QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kServicesBusName),
-                                                               QLatin1String(kServicesObjectPath),
-                                                               QLatin1String(kServicesInterface),
-                                                               QStringLiteral("HandleServicesWithPasteboard"));
-            call << QVariant::fromValue(QDBusVariant(pasteboard));
-            QDBusPendingCallWatcher watcher(client.asyncCall(call));
-            QTRY_VERIFY(watcher.isFinished());
-            QVERIFY2(!watcher.isError(), qPrintable(watcher.error().message()));
+        // Another program on the bus, in a process of its own: nothing that this process has set up
+        // for its own use of the bus may stand in for what the entry needs.
+        const QString gdbus = QStandardPaths::findExecutable(QStringLiteral("gdbus"));
+        if (gdbus.isEmpty()) QSKIP("no gdbus to call the entry with");
+        auto send = [&](const QString& pasteboard) {
+            QProcess call;
+            call.start(gdbus, {"call", "--session", "--dest", kServicesBusName, "--object-path", kServicesObjectPath,
+                               "--method", QLatin1String(kServicesInterface) + ".HandleServicesWithPasteboard",
+                               pasteboard});
+            // The entry answers from this process's event loop, which must keep running meanwhile.
+            QTRY_VERIFY_WITH_TIMEOUT(call.state() == QProcess::NotRunning, 20000);
+            QVERIFY2(call.exitStatus() == QProcess::NormalExit && call.exitCode() == 0,
+                     call.readAllStandardError().constData());
         };
+        auto text = [](const QString& path) { return "'" + path + "'"; };
 
-        const QVariant bad[] = {
-            QVariant(42),
-            QVariant(one_),                                        // one name, not a list
-            QVariant(QStringList{one_, QStringLiteral("items/Two")}),  // a relative name spoils the list
-            QVariant(QStringList{one_, QString()}),
-            QVariant(QVariantList{one_, 7}),
+        const QString bad[] = {
+            "<42>",
+            "<" + text(one_) + ">",                                // one name, not a list
+            "<[" + text(one_) + ", 'items/Two']>",                 // a relative name spoils the list
+            "<[" + text(one_) + ", '']>",
+            "<[<" + text(one_) + ">, <7>]>",
         };
-        for (const QVariant& pasteboard : bad) send(pasteboard);
+        for (const QString& pasteboard : bad) send(pasteboard);
         QTest::qWait(20);
         QVERIFY(documents->documents().empty());
         QVERIFY(delegate.launcher()->isVisible());
 
-        send(QStringList{one_, two_, one_ + "/"});
+        send("<[" + text(one_) + ", " + text(two_) + ", " + text(one_ + "/") + "]>");
         QTRY_COMPARE(documents->documents().size(), 2u);
         QCOMPARE(documents->documents()[0]->window()->windowTitle(), QStringLiteral("One"));
         QCOMPARE(documents->documents()[1]->window()->windowTitle(), QStringLiteral("Two"));
         QVERIFY(documents->documents()[1]->window()->isVisible());
         QVERIFY(!delegate.launcher()->isVisible());
         for (DocumentWindowController* c : documents->documents()) QVERIFY(waitForChecks(c));
-        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     }
 
     void menusOfEveryWindowReachTheirCommandsAndHelpShowsTheManual() {
