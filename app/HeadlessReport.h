@@ -1,10 +1,17 @@
-// The command line, and the headless report: `tessarin --report [--json] ITEM...` runs the windows
-// of the items off screen and prints what Save would write for each, for scripts and CI.
+// The command line, and the headless report: `tessarin --report [--json] ITEM...` inspects the
+// items in document windows that never reach a screen, several at a time, and prints what Save
+// would write for each, in the order given, for scripts and CI.
 #pragma once
 
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "ToolRunner.h"
 
@@ -19,27 +26,59 @@ struct CommandLine {
     Mode mode = Mode::Windows;
     bool json = false;
     QStringList items;
+    // The same items byte for byte: a file name need not be valid text.
+    std::vector<std::string> itemPaths;
     QString problem;  // for BadUsage: what was wrong, in one sentence
 };
 
 // `arguments` without the program's name. Options: --report, --json (with --report only),
 // --help; "--" ends the options.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 CommandLine parseCommandLine(const QStringList& arguments);
 QString usageLine();
 
 inline constexpr int kExitInspected = 0;
 inline constexpr int kExitItemMissing = 1;
 inline constexpr int kExitBadUsage = 2;
+// An interrupted run exits with 128 and the signal's number: 130 for SIGINT, 143 for SIGTERM.
+inline constexpr int kExitSignalBase = 128;
 
-// Opens each item in turn as a document with its window (shown, so the window's checks start),
-// waits until every check of the window has completed, prints the report and closes the window.
-// Needs a running QApplication. Returns kExitInspected, or kExitItemMissing when an item did not
-// exist (the others are still reported). `tools` is for tests; the application passes none.
-int runHeadlessReport(const QStringList& items, bool json, QTextStream& out, QTextStream& err,
-                      const ToolSet& tools = ToolSet::platform());
+struct HeadlessOptions {
+    bool json = false;
+    int concurrency = 0;    // items inspected at once; 0: one for each processor core
+    bool progress = false;  // a progress line on the error stream, redrawn in place (for a terminal)
+};
 
-// Waits, running the event loop, until the window of `controller` has no running check.
-void waitForChecks(const DocumentWindowController& controller);
+// SIGINT and SIGTERM, turned into a call of the handler on a thread of its own: the signal
+// handler itself only writes the signal's number to a pipe. With no handler set, on a second
+// signal, or when the program is still running a few seconds after the handler, the program
+// exits at once with 128 and the signal's number.
+class InterruptWatch {
+public:
+    InterruptWatch();
+    ~InterruptWatch();  // the signals' default actions come back
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    void setHandler(std::function<void(int signal)> handler);
+
+private:
+    void watch();
+
+    int pipe_[2] = {-1, -1};
+    std::mutex mutex_;
+    std::function<void(int)> handler_;
+    std::thread thread_;
+};
+
+// Inspects the items, at most `options.concurrency` at once, each through the document machinery's
+// window and ViewController exactly as the application shows it, and streams their reports to
+// `out` in the order given. Needs a QApplication; returns kExitInspected, kExitItemMissing when an
+// item did not exist (the others are still reported), or 128 and the signal's number when
+// `interrupts` saw one. `tools` is for tests; the application passes the platform's.
+int runHeadlessReport(const std::vector<std::string>& items, const HeadlessOptions& options, QTextStream& out,
+                      QTextStream& err, const ToolSet& tools = ToolSet::platform(),
+                      InterruptWatch* interrupts = nullptr);
 
 // What the JSON form holds for one item (schema version 1, see docs/json-schema.md).
 QJsonObject reportJsonObject(const DocumentWindowController& controller);

@@ -13,14 +13,22 @@ namespace {
 
 using tessarin::CommandLine;
 
-// Headless is decided before Qt sees the arguments, because it chooses Qt's platform itself.
-bool asksForHeadless(const QStringList& arguments)
+// Headless is decided before Qt sees the arguments, because it chooses Qt's platform itself; so is
+// a request for the usage, which needs no display either.
+bool asksForHeadless(const std::vector<std::string>& arguments)
 {
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("--")) return false;
-        if (argument == QLatin1String("--report") || argument == QLatin1String("--json")) return true;
+    for (const std::string& argument : arguments) {
+        if (argument == "--") return false;
+        if (argument == "--report" || argument == "--json" || argument == "--help" || argument == "-h") return true;
     }
     return false;
+}
+
+// Headless output is for scripts: Qt's own remarks about the missing display (no runtime folder,
+// no raise() on this platform) are dropped; only its critical errors still reach standard error.
+void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tessarin: %s\n", qPrintable(message));
 }
 
 int finishUsage(const CommandLine& line)
@@ -35,6 +43,9 @@ int finishUsage(const CommandLine& line)
 
 int runHeadless(char* program, const CommandLine& line)
 {
+    // From the first moment, so that an early Ctrl-C already ends the program with its status.
+    tessarin::InterruptWatch interrupts;
+    qInstallMessageHandler(headlessMessages);
     // The platform is chosen here, not through the environment, which the application never reads.
     char platformOption[] = "-platform";
     char platformName[] = "offscreen";
@@ -44,7 +55,10 @@ int runHeadless(char* program, const CommandLine& line)
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return tessarin::runHeadlessReport(line.items, line.json, out, err);
+    tessarin::HeadlessOptions options;
+    options.json = line.json;
+    options.progress = ::isatty(STDERR_FILENO) == 1;
+    return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }
 
 int runWindows(int argc, char** argv)
@@ -83,8 +97,7 @@ int runWindows(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (asksForHeadless(arguments)) {
         const CommandLine line = tessarin::parseCommandLine(arguments);
         if (line.mode != CommandLine::Mode::Report) return finishUsage(line);

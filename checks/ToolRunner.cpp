@@ -1,4 +1,5 @@
-// posix_spawn-based tool runner: no shell, both pipes drained together with poll().
+// posix_spawn-based tool runner: no shell, both pipes drained together with poll(), and runs that
+// a ToolCancellation can end.
 #include "ToolRunner.h"
 
 #include <cerrno>
@@ -70,7 +71,78 @@ std::string programDirectory() {
     return exe.parent_path().string();
 }
 
+ToolRun cancelledBeforeStart(const std::string& launchPath) {
+    ToolRun run;
+    run.status = 128 + SIGKILL;
+    run.errors = "The tool " + launchPath + " was not started: the run was cancelled.";
+    return run;
+}
+
+// The attributes of every spawned tool: a clean signal mask and the default SIGPIPE (which this
+// process ignores, and which would otherwise stay ignored across exec), and with a cancellation
+// a process group of its own.
+class SpawnAttributes {
+public:
+    explicit SpawnAttributes(bool ownGroup) {
+        posix_spawnattr_init(&attr_);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigmask(&attr_, &none);
+        posix_spawnattr_setsigdefault(&attr_, &defaults);
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (ownGroup) {
+            posix_spawnattr_setpgroup(&attr_, 0);
+            flags |= POSIX_SPAWN_SETPGROUP;
+        }
+        posix_spawnattr_setflags(&attr_, flags);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_;
+};
+
 }  // namespace
+
+ToolCancellation::ToolCancellation() {
+    // Never drained: once written, it stays readable for every runner that polls it.
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+ToolCancellation::~ToolCancellation() {
+    for (int fd : wake_)
+        if (fd >= 0) ::close(fd);
+}
+
+void ToolCancellation::cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_.exchange(true)) return;
+    for (pid_t group : running_) ::kill(-group, SIGKILL);
+    if (wake_[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);
+    }
+}
+
+bool ToolCancellation::track(pid_t processGroup) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_.load()) {
+        ::kill(-processGroup, SIGKILL);
+        return false;
+    }
+    running_.insert(processGroup);
+    return true;
+}
+
+void ToolCancellation::untrack(pid_t processGroup) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.erase(processGroup);
+}
 
 const ToolSet& ToolSet::platform() {
     static const ToolSet tools;
@@ -90,6 +162,8 @@ std::string ToolSet::resolve(const std::string& launchPath) const {
 ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
                 bool captureErrors, const ToolSet& tools) {
     ignoreSigpipeOnce();
+    ToolCancellation* const cancellation = tools.cancellation().get();
+    if (cancellation && cancellation->cancelled()) return cancelledBeforeStart(launchPath);
     const std::string executable = tools.resolve(launchPath);
 
     Fd outRead, outWrite, errRead, errWrite;
@@ -110,9 +184,12 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    const SpawnAttributes attributes(cancellation != nullptr);
+    int rc = ::posix_spawn(&pid, executable.c_str(), &actions, attributes.get(), argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return notStarted(launchPath, executable, rc);
+    // posix_spawn returns after the child has taken its own group, so the group id is the pid.
+    if (cancellation) cancellation->track(pid);
 
     // Only the child keeps the write ends, so end of file arrives when it exits.
     outWrite.reset();
@@ -126,8 +203,9 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     };
     Stream streams[2] = {{outRead.get(), &run.output, true}, {errRead.get(), &run.errors, captureErrors}};
     char buffer[65536];
+    const int wake = cancellation ? cancellation->wakeDescriptor() : -1;
     while (streams[0].open || streams[1].open) {
-        pollfd fds[2];
+        pollfd fds[3];
         int count = 0;
         Stream* which[2];
         for (auto& s : streams) {
@@ -135,10 +213,15 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
             fds[count] = {s.fd, POLLIN, 0};
             which[count++] = &s;
         }
-        if (::poll(fds, static_cast<nfds_t>(count), -1) < 0) {
+        // Last, so that the loop below only sees the streams.
+        if (wake >= 0) fds[count] = {wake, POLLIN, 0};
+        if (::poll(fds, static_cast<nfds_t>(count + (wake >= 0 ? 1 : 0)), -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
+        // Cancelled: the tool's group has been killed; whatever else holds the pipes open is not
+        // waited for.
+        if (wake >= 0 && fds[count].revents != 0) break;
         for (int i = 0; i < count; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
             ssize_t n = ::read(which[i]->fd, buffer, sizeof buffer);
@@ -151,6 +234,13 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     }
 
     int status = 0;
+    if (cancellation) {
+        // Exited but not reaped: until untrack() the pid, and so the group id, cannot be reused.
+        siginfo_t info;
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        cancellation->untrack(pid);
+    }
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
             run.status = 127;

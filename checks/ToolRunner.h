@@ -1,8 +1,14 @@
 // Runs a command-line tool without a shell and collects its status and both output streams.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +18,34 @@ struct ToolRun {
     std::int32_t status = 0;   // termination status: 0 is success
     std::string output;        // bytes written to standard output
     std::string errors;        // bytes written to standard error (empty when not captured)
+};
+
+// Ends tool runs on request, from any thread: cancel() kills the process group of every run in
+// progress and makes every later run end before it starts. The runs of one batch share one
+// through their ToolSet; a run without one cannot be cancelled.
+class ToolCancellation {
+public:
+    ToolCancellation();
+    ~ToolCancellation();
+    ToolCancellation(const ToolCancellation&) = delete;
+    ToolCancellation& operator=(const ToolCancellation&) = delete;
+
+    void cancel();
+    bool cancelled() const { return cancelled_.load(); }
+
+    // The runner's side. A started tool is tracked from its launch until it has exited (not yet
+    // reaped, so that its process group cannot have been reused when cancel() kills it); track()
+    // kills the group at once and returns false when cancel() came first.
+    bool track(pid_t processGroup);
+    void untrack(pid_t processGroup);
+    // Readable from the moment of cancel(), so that a runner waiting on pipes wakes up.
+    int wakeDescriptor() const { return wake_[0]; }
+
+private:
+    std::mutex mutex_;
+    std::atomic<bool> cancelled_{false};
+    std::set<pid_t> running_;
+    int wake_[2] = {-1, -1};
 };
 
 // Where each fixed launch path really starts. The platform's tool is used where it exists;
@@ -26,8 +60,14 @@ public:
     }
     std::string resolve(const std::string& launchPath) const;
 
+    // Runs through this set may be ended by `cancellation`; each tool then gets a process group
+    // of its own, so that what it starts ends with it.
+    void setCancellation(std::shared_ptr<ToolCancellation> cancellation) { cancellation_ = std::move(cancellation); }
+    const std::shared_ptr<ToolCancellation>& cancellation() const { return cancellation_; }
+
 private:
     std::map<std::string, std::string> overrides_;
+    std::shared_ptr<ToolCancellation> cancellation_;
 };
 
 inline constexpr const char* kSpctlPath = "/usr/sbin/spctl";
@@ -37,7 +77,8 @@ inline constexpr const char* kLipoPath = "/usr/bin/lipo";
 
 // Blocks until the tool has exited. Both pipes are drained together, so a tool that fills one
 // while the other is read cannot stall. A tool that cannot be started gives a nonzero status
-// and an error text naming the tool and the reason.
+// and an error text naming the tool and the reason; so does a run cancelled before its start. A
+// cancelled run returns as soon as its tool has been killed and reaped, with status 128 + SIGKILL.
 ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
                 bool captureErrors, const ToolSet& tools = ToolSet::platform());
 

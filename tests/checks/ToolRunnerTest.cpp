@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "TempDir.h"
 
@@ -21,6 +25,28 @@ ToolSet toolsWith(const std::string& launchPath, const std::string& script) {
     ToolSet tools;
     tools.override(launchPath, script);
     return tools;
+}
+
+std::vector<pid_t> pidsIn(const std::string& file) {
+    std::vector<pid_t> pids;
+    std::ifstream in(file);
+    for (pid_t pid; in >> pid;) pids.push_back(pid);
+    return pids;
+}
+
+// A zombie has ended; only its parent (or init) has yet to reap it.
+bool processRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
+}
+
+// SIGKILL is delivered at once, but a process is only gone once the kernel has torn it down.
+bool endsSoon(pid_t pid) {
+    for (int i = 0; i < 500 && processRunning(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !processRunning(pid);
 }
 
 }  // namespace
@@ -108,6 +134,33 @@ TEST(ToolRunner, LeavesNoDescriptorsOrChildrenBehind) {
     }
     EXPECT_EQ(countFds(), before);
     // Every child has been reaped: nothing is left to wait for.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(ToolRunner, CancellationKillsTheToolWithWhatItStartedAndRefusesLaterRuns) {
+    TempDir dir;
+    const std::string pids = dir / "pids";
+    // The background sleep keeps the pipes open after its parent dies: only killing the whole
+    // group (or giving up on the pipes) lets the run return.
+    auto script = writeScript(dir / "slow", "sleep 300 & echo $! >>'" + pids + "'; echo $$ >>'" + pids + "'; wait");
+    ToolSet tools = toolsWith("/usr/sbin/spctl", script);
+    auto cancellation = std::make_shared<ToolCancellation>();
+    tools.setCancellation(cancellation);
+
+    ToolRun run;
+    std::thread runner([&] { run = runTool("/usr/sbin/spctl", {}, true, tools); });
+    while (pidsIn(pids).size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    cancellation->cancel();
+    runner.join();
+
+    EXPECT_EQ(run.status, 128 + SIGKILL);
+    for (pid_t pid : pidsIn(pids)) EXPECT_TRUE(endsSoon(pid)) << pid;
+    ToolRun later = runTool("/usr/sbin/spctl", {}, true, tools);
+    EXPECT_NE(later.status, 0);
+    EXPECT_NE(later.errors.find("cancelled"), std::string::npos);
+    EXPECT_EQ(pidsIn(pids).size(), 2u);  // the later run started nothing
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);

@@ -1,0 +1,343 @@
+// The headless report: in process with fake tools (the reports against what Save writes, their
+// order when later items finish first, the JSON against its schema document), and as the real
+// program (interrupted by signals, with and without a terminal, bad usage).
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTextStream>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+
+#include "DocumentController.h"
+#include "DocumentWindow.h"
+#include "DocumentWindowController.h"
+#include "HeadlessReport.h"
+#include "MachOBuilder.h"
+#include "SampleBundle.h"
+#include "TempDir.h"
+#include "ViewController.h"
+#include "XarBuilder.h"
+
+using namespace tessarin;
+using tessarin::test::TempDir;
+using tessarin::test::writeFile;
+using tessarin::test::writeScript;
+
+namespace {
+
+constexpr std::int32_t kX86_64 = 0x01000007, kI386 = 7, kArm64 = 0x0100000C;
+
+// One of each kind of item, under `dir`; the ones whose path holds "slow" make the fake spctl wait.
+struct Items {
+    std::string thinSlow, fat, appSlow, folder, package;
+
+    explicit Items(const TempDir& dir) {
+        thinSlow = dir / "slow/tool";
+        writeFile(thinSlow, test::thinMachO(kX86_64, 3));
+        fat = dir / "fat";
+        writeFile(fat, test::fatMachO({{kI386, 3}, {kArm64, 0}}));
+        test::makeDirectories(dir / "slow");
+        test::SampleOptions sample;
+        sample.sign = false;
+        appSlow = test::makeSampleApp(dir / "slow", sample);
+        folder = dir / "folder";
+        writeFile(folder + "/old", test::thinMachO(kI386, 3));
+        package = dir / "Example.pkg";
+        test::XarBuildOptions xar;
+        xar.files = test::sampleProductFiles();
+        writeFile(package, test::buildXar(xar).bytes);
+    }
+};
+
+// spctl waits two seconds for a "slow" item and notes each item as it finishes.
+ToolSet fakeTools(const TempDir& dir) {
+    ToolSet tools;
+    tools.override(kSpctlPath, writeScript(dir / "fake/spctl", "case \"$*\" in *slow*) sleep 2;; esac\n"
+                                                               "echo \"spctl $*\"\necho \"$*\" >>'" +
+                                                                   dir / "finished" + "'"));
+    tools.override(kCodesignPath, writeScript(dir / "fake/codesign", "echo \"codesign $*\"; exit 1"));
+    tools.override(kPkgutilPath, writeScript(dir / "fake/pkgutil", "echo \"pkgutil $*\" >&2"));
+    return tools;
+}
+
+// The moment of the checks differs from window to window; everything else must not.
+QString withoutDates(QString report) {
+    static const QRegularExpression date(QStringLiteral("^on [^\n]*\n"), QRegularExpression::MultilineOption);
+    return report.replace(date, QStringLiteral("on <date>\n"));
+}
+
+// What Save writes for the item's window, opened as the application opens it.
+QString savedReport(DocumentController& documents, const std::string& item, const TempDir& dir) {
+    DocumentWindowController* controller = documents.openDocument(QString::fromStdString(item), true);
+    if (!controller) return {};
+    ViewController* view = controller->contentViewController();
+    if (view->runningChecks() > 0) {
+        QSignalSpy spy(view, &ViewController::checksCompleted);
+        if (!spy.wait(30000)) return {};
+    }
+    const QString file = QString::fromStdString(dir / "saved.text");
+    if (!view->writeReport(file)) return {};
+    controller->window()->close();
+    QFile saved(file);
+    saved.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(saved.readAll());
+}
+
+struct Captured {
+    int status = -1;
+    QString out, err;
+};
+
+Captured runInProcess(const std::vector<std::string>& items, const HeadlessOptions& options, const ToolSet& tools) {
+    Captured c;
+    QTextStream out(&c.out), err(&c.err);
+    c.status = runHeadlessReport(items, options, out, err, tools);
+    return c;
+}
+
+// Member names (`name` in the first column) of the tables under the heading that starts with `heading`.
+QSet<QString> documentedMembers(const QString& schema, const QString& heading, bool tables) {
+    const qsizetype start = schema.indexOf(heading);
+    const qsizetype end = schema.indexOf(QStringLiteral("\n## "), start + 1);
+    const QString section = schema.mid(start, end < 0 ? -1 : end - start);
+    static const QRegularExpression row(QStringLiteral("^\\| `(\\w+)` \\|"), QRegularExpression::MultilineOption);
+    static const QRegularExpression word(QStringLiteral("`(\\w+)`"));
+    QSet<QString> names;
+    for (const auto& m : (tables ? row : word).globalMatch(section)) names.insert(m.captured(1));
+    if (!tables) names.remove(heading.section(QLatin1Char('`'), 1, 1));  // the heading's own name
+    return names;
+}
+
+bool processRunning(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
+}
+
+// SIGKILL is delivered at once, but a process is only gone once the kernel has torn it down.
+bool endsSoon(qint64 pid) {
+    for (int i = 0; i < 500 && processRunning(pid); ++i) QThread::msleep(10);
+    return !processRunning(pid);
+}
+
+QStringList linesOf(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+const QString kProgram = QStringLiteral(TESSARIN_PROGRAM);
+
+}  // namespace
+
+class HeadlessTest : public QObject {
+    Q_OBJECT
+private slots:
+    void textReportsAreWhatSaveWritesInArgumentOrder();
+    void jsonObjectsCarryExactlyTheDocumentedMembers();
+    void interruptEndsToolsAndLeavesTheArrayOpen_data();
+    void interruptEndsToolsAndLeavesTheArrayOpen();
+    void progressLineOnlyOnATerminal();
+    void usage_data();
+    void usage();
+};
+
+void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
+    TempDir dir;
+    const Items items(dir);
+    const ToolSet tools = fakeTools(dir);
+    // The first item is slow, so later ones finish before it; the same item twice gets two reports.
+    const std::vector<std::string> arguments{items.thinSlow, items.fat,  items.appSlow,      items.folder,
+                                             items.package,  items.fat, dir / "no-such-item"};
+    HeadlessOptions options;
+    options.concurrency = 4;
+    const Captured batch = runInProcess(arguments, options, tools);
+    const QStringList finished = linesOf(QString::fromStdString(dir / "finished"));
+    QVERIFY2(!finished.isEmpty() && !finished.first().contains(QStringLiteral("slow")),
+             "the batch did not run later items while the first was still running");
+
+    DocumentController documents;
+    documents.setToolSet(tools);
+    QStringList saved;
+    for (const std::string& item : arguments) {
+        if (item == arguments.back()) continue;
+        const QString report = savedReport(documents, item, dir);
+        QVERIFY2(!report.isEmpty(), item.c_str());
+        saved << report;
+    }
+    QCOMPARE(withoutDates(batch.out), withoutDates(saved.join(QLatin1Char('\n'))));
+    QCOMPARE(batch.status, kExitItemMissing);
+    QVERIFY(batch.err.contains(QStringLiteral("no-such-item")));
+}
+
+void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
+    TempDir dir;
+    const Items items(dir);
+    HeadlessOptions options;
+    options.json = true;
+    options.concurrency = 2;
+    const Captured batch =
+        runInProcess({items.fat, items.appSlow, items.package, items.folder}, options, fakeTools(dir));
+    QCOMPARE(batch.status, kExitInspected);
+    QJsonParseError error{};
+    const QJsonDocument parsed = QJsonDocument::fromJson(batch.out.toUtf8(), &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    QVERIFY(parsed.isArray());
+    // One object to a line, between the brackets' own lines.
+    QCOMPARE(batch.out.count(QLatin1Char('\n')), 4 + 2);
+
+    QFile schemaFile(QStringLiteral(TESSARIN_SOURCE_DIR "/docs/json-schema.md"));
+    QVERIFY(schemaFile.open(QIODevice::ReadOnly));
+    const QString schema = QString::fromUtf8(schemaFile.readAll());
+    const QSet<QString> members = documentedMembers(schema, QStringLiteral("## Members of an item object"), true);
+    const QSet<QString> boxes = documentedMembers(schema, QStringLiteral("## Members of `checkBoxes`"), false);
+    QCOMPARE(members.size(), 24);
+    QCOMPARE(boxes.size(), 13);
+
+    const QJsonArray array = parsed.array();
+    QCOMPARE(array.size(), 4);
+    const QStringList titles{QStringLiteral("fat"), QStringLiteral("Sample.app"), QStringLiteral("Example.pkg"),
+                             QStringLiteral("folder")};
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const QJsonObject object = array[i].toObject();
+        const QStringList keys = object.keys();
+        QCOMPARE(QSet<QString>(keys.begin(), keys.end()), members);
+        const QStringList boxKeys = object.value(QStringLiteral("checkBoxes")).toObject().keys();
+        QCOMPARE(QSet<QString>(boxKeys.begin(), boxKeys.end()), boxes);
+        QCOMPARE(object.value(QStringLiteral("schemaVersion")).toInt(), 1);
+        QCOMPARE(object.value(QStringLiteral("title")).toString(), titles[i]);
+        QVERIFY(object.value(QStringLiteral("report")).toString().endsWith(object.value(QStringLiteral("log")).toString()));
+    }
+    const QJsonObject app = array[1].toObject();
+    QCOMPARE(app.value(QStringLiteral("theArches")).toArray(), (QJsonArray{kX86_64, kArm64}));
+    QCOMPARE(app.value(QStringLiteral("isApp")).toBool(), true);
+    QCOMPARE(app.value(QStringLiteral("checkBoxes")).toObject().value(QStringLiteral("theAppleSilicon")).toInt(), 1);
+    QCOMPARE(app.value(QStringLiteral("theBundleVersion")).toString(), QStringLiteral("1.0"));
+}
+
+void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("status");
+    QTest::newRow("SIGINT") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+}
+
+void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen() {
+    QFETCH(int, signal);
+    QFETCH(int, status);
+    if (::access(kSpctlPath, X_OK) == 0) QSKIP("the platform's own spctl would run, not the stand-in");
+    // The program as installed, with stand-ins that never finish and leave a child of their own.
+    TempDir dir;
+    const std::string program = dir / "bin/tessarin";
+    test::makeDirectories(dir / "bin");
+    QVERIFY(QFile::copy(kProgram, QString::fromStdString(program)));
+    const std::string pids = dir / "pids";
+    for (const char* tool : {"spctl", "codesign", "pkgutil", "lipo"})
+        writeScript(dir / (std::string("libexec/tessarin/") + tool),
+                    "sleep 300 & echo $! >>'" + pids + "'; echo $$ >>'" + pids + "'; wait");
+    const Items items(dir);
+
+    QProcess run;
+    run.start(QString::fromStdString(program),
+              {QStringLiteral("--report"), QStringLiteral("--json"), QString::fromStdString(items.fat),
+               QString::fromStdString(items.appSlow), QString::fromStdString(items.package)});
+    QVERIFY(run.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(linesOf(QString::fromStdString(pids)).size() >= 2, 60000);
+    ::kill(static_cast<pid_t>(run.processId()), signal);
+    QVERIFY(run.waitForFinished(30000));
+
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), status);
+    const QByteArray out = run.readAllStandardOutput();
+    QVERIFY2(out.startsWith("[\n") && !out.contains(']'), out.constData());
+    const QStringList started = linesOf(QString::fromStdString(pids));
+    for (const QString& pid : started) QVERIFY2(endsSoon(pid.toLongLong()), qPrintable(pid));
+}
+
+void HeadlessTest::progressLineOnlyOnATerminal() {
+    TempDir dir;
+    const std::string first = dir / "one", second = dir / "two";
+    writeFile(first, test::thinMachO(kX86_64, 3));
+    writeFile(second, test::thinMachO(kArm64, 0));
+    const QStringList arguments{QStringLiteral("--report"), QString::fromStdString(first),
+                                QString::fromStdString(second)};
+
+    QProcess piped;
+    piped.start(kProgram, arguments);
+    QVERIFY(piped.waitForFinished(60000));
+    QCOMPARE(piped.exitCode(), kExitInspected);
+    QCOMPARE(piped.readAllStandardError(), QByteArray());
+    const QByteArray reports = piped.readAllStandardOutput();
+    QCOMPARE(reports.count("Details for "), 2);
+
+    int master = -1, slave = -1;
+    winsize size{};
+    size.ws_col = 200;
+    size.ws_row = 24;
+    QVERIFY(::openpty(&master, &slave, nullptr, nullptr, &size) == 0);
+    QProcess onTerminal;
+    onTerminal.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    onTerminal.start(kProgram, arguments);
+    const bool finished = onTerminal.waitForFinished(60000);
+    ::close(slave);
+    QByteArray terminal;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) terminal.append(buffer, n);
+    ::close(master);
+    QVERIFY(finished);
+    QCOMPARE(onTerminal.exitCode(), kExitInspected);
+    QVERIFY2(terminal.startsWith("[0/2] one\r"), terminal.constData());
+    // Blanked at the end: the last thing on the line is a carriage return after blanks.
+    QVERIFY2(QRegularExpression(QStringLiteral("\r +\r$")).match(QString::fromUtf8(terminal)).hasMatch(),
+             terminal.constData());
+    // Standard output is the same either way.
+    QCOMPARE(withoutDates(QString::fromUtf8(onTerminal.readAllStandardOutput())),
+             withoutDates(QString::fromUtf8(reports)));
+}
+
+void HeadlessTest::usage_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::newRow("json without report") << QStringList{"--json", "item"} << kExitBadUsage;
+    QTest::newRow("report without items") << QStringList{"--report"} << kExitBadUsage;
+    QTest::newRow("report, json, no items") << QStringList{"--report", "--json"} << kExitBadUsage;
+    QTest::newRow("unknown option") << QStringList{"--report", "--bogus", "item"} << kExitBadUsage;
+    QTest::newRow("help, with no display") << QStringList{"--help"} << kExitInspected;
+}
+
+void HeadlessTest::usage() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    run.setProcessEnvironment(environment);
+    run.start(kProgram, arguments);
+    QVERIFY(run.waitForFinished(30000));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), status);
+    const QByteArray usageText = status == kExitBadUsage ? run.readAllStandardError() : run.readAllStandardOutput();
+    QVERIFY(usageText.contains("usage: tessarin"));
+    if (status == kExitBadUsage) QCOMPARE(run.readAllStandardOutput(), QByteArray());
+}
+
+QTEST_MAIN(HeadlessTest)
+#include "HeadlessTest.moc"
