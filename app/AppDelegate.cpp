@@ -3,9 +3,13 @@
 
 #include <QAction>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -37,11 +41,36 @@ AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObje
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::launch(const QStringList& items)
+bool AppDelegate::launch(const QStringList& items)
 {
-    documents_.openDocuments(items);
+    QStringList present;
+    for (const QString& item : items) {
+        if (QFileInfo::exists(item))
+            present << QFileInfo(item).absoluteFilePath();
+        else
+            documents_.openDocument(item);  // opens nothing, and says why here, where it was asked
+    }
+    if (handOverToRunningCopy(present)) return false;
+    documents_.openDocuments(present);
     applicationDidFinishLaunching();
     if (documents_.documents().empty() && !applicationShouldOpenUntitledFile()) showLauncher();
+    return true;
+}
+
+bool AppDelegate::handOverToRunningCopy(const QStringList& paths)
+{
+    if (paths.isEmpty()) return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+    if (!names) return false;
+    const QString owner = names->serviceOwner(QLatin1String(kServicesBusName)).value();
+    if (owner.isEmpty() || owner == bus.baseService()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kServicesBusName), QLatin1String(kServicesObjectPath),
+                                                       QLatin1String(kServicesInterface),
+                                                       QStringLiteral("HandleServicesWithPasteboard"));
+    call << QVariant::fromValue(QDBusVariant(paths));
+    // A copy that does not answer soon is left alone; this one then opens the items itself.
+    return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 void AppDelegate::applicationDidFinishLaunching()

@@ -32,8 +32,10 @@ public:
 
     // The start of the windowed program: opens the items it was given, registers the Services
     // entry, and shows the launcher when no document window came of it (no items, or none that
-    // exists), never an untitled document.
-    void launch(const QStringList& items);
+    // exists), never an untitled document. When another copy of Tessarin already runs, the items
+    // go to it instead, so that an item open there is brought forward rather than opened twice;
+    // then the result is false and this copy has nothing left to do.
+    bool launch(const QStringList& items);
 
     // Registers the Services entry on the session bus; without a bus, silently nothing.
     void applicationDidFinishLaunching();
@@ -68,6 +70,9 @@ protected:
 
 private:
     void windowDidClose();
+    // Hands `paths` (absolute) to the copy of Tessarin that owns the Services entry, if there is
+    // one other than this; true when it took them.
+    bool handOverToRunningCopy(const QStringList& paths);
     // What the menus of the launcher and of a help window do; dialogs open over `window`.
     ApplicationMenuTargets menuTargets(QWidget* window);
 

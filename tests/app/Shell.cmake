@@ -19,3 +19,5 @@ endif()
 set_tests_properties(tests_shell PROPERTIES TIMEOUT 300)
 # The desktop entry and the types it offers Tessarin for, as installed.
 target_compile_definitions(tests_shell PRIVATE TESSARIN_APP_RESOURCES="${PROJECT_SOURCE_DIR}/app/resources")
+# A second copy of the program hands its items to the running one.
+add_dependencies(tests_shell tessarin)

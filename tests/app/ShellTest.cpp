@@ -361,6 +361,43 @@ private slots:
         for (DocumentWindowController* c : documents->documents()) QVERIFY(waitForChecks(c));
     }
 
+    void aSecondCopyHandsItsItemsToTheRunningOne() {
+        if (!QDBusConnection::sessionBus().isConnected()) QSKIP("no session bus (run under dbus-run-session)");
+        auto documents = machinery();
+        AppDelegate delegate(*documents);
+        delegate.launch({});
+        QVERIFY(delegate.servicesRegistered());
+
+        // The program itself, started as a file manager would start it, from another folder.
+        const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/tessarin");
+        QString said;  // what the second copy wrote on its error stream
+        auto runSecondCopy = [&](const QStringList& items) {
+            QProcess copy;
+            copy.setWorkingDirectory(qs(dir_ / "items"));
+            copy.start(program, items);
+            // It waits for this process's answer, so this event loop has to keep running.
+            QTRY_VERIFY_WITH_TIMEOUT(copy.state() == QProcess::NotRunning, 60000);
+            QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+            said = QString::fromLocal8Bit(copy.readAllStandardError());
+            QCOMPARE(copy.exitCode(), 0);
+        };
+        runSecondCopy({QStringLiteral("One"), QStringLiteral("Missing")});
+        // The copy that was asked says what it could not open.
+        QVERIFY2(said.contains(QStringLiteral("cannot open Missing")), qPrintable(said));
+        QTRY_COMPARE(documents->documents().size(), 1u);
+        DocumentWindowController* c = documents->documents().front();
+        QCOMPARE(c->window()->windowTitle(), QStringLiteral("One"));
+        QVERIFY(waitForChecks(c));
+        const QString log = c->contentViewController()->outputText();
+
+        // Asked again for the same item, the running copy brings its window forward.
+        c->window()->showMinimized();
+        runSecondCopy({one_ + "/"});
+        QTRY_VERIFY(!c->window()->isMinimized());
+        QCOMPARE(documents->documents().size(), 1u);
+        QCOMPARE(c->contentViewController()->outputText(), log);
+    }
+
     void menusOfEveryWindowReachTheirCommandsAndHelpShowsTheManual() {
         UrlCatcher browser;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
