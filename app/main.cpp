@@ -84,9 +84,8 @@ int runWindows(int argc, char** argv)
     QObject::connect(&delegate, &tessarin::AppDelegate::terminateRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
 
-    documents.openDocuments(line.items);
-    delegate.applicationDidFinishLaunching();
-    if (documents.documents().empty() && !delegate.applicationShouldOpenUntitledFile()) delegate.showLauncher();
+    // With another copy running, the items have gone to it and this one is done.
+    if (!delegate.launch(line.items)) return 0;
 
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
