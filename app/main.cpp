@@ -2,7 +2,10 @@
 #include <QApplication>
 #include <QTextStream>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "AppDelegate.h"
