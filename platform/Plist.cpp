@@ -1,9 +1,8 @@
-// Property lists. XML is read by our own bounded reader (libplist's inserts each dictionary key in
-// time that grows with the dictionary, so a long one took minutes); binary lists go through
-// libplist once its known weak spots are closed: lists of more values than memory should hold
-// (each costs about 170 bytes once libplist's tree and ours both exist), shared references that
-// would expand into an unbounded tree or never end, and dictionary keys holding a NUL (on which
-// libplist aborts). Writing is libplist's.
+// Property lists. XML is read by our own bounded reader straight into values (libplist's inserts
+// each dictionary key in time that grows with the dictionary, so a long one took minutes); binary
+// lists go through libplist once its known weak spots are closed: more values than the limits
+// allow, shared references that would expand into an unbounded tree or never end, and dictionary
+// keys holding a NUL (on which libplist aborts). Writing is libplist's.
 #include "Plist.h"
 
 #include <algorithm>
@@ -19,7 +18,7 @@
 
 #include "ByteReader.h"
 #include "MappedFile.h"
-#include "XmlTree.h"
+#include "Unicode.h"
 
 namespace tessarin {
 
@@ -412,68 +411,259 @@ std::optional<std::vector<std::uint8_t>> xmlData(std::string_view t) {
     return out;
 }
 
-// One XML value element, taking its text and freeing its children as they are converted. The tree
-// is at most kMaxDepth deep (checked before), so recursion here is bounded.
-Result<PlistValue> xmlValue(XmlElement& e) {
-    const std::string& n = e.name;
-    const bool leaf = n != "dict" && n != "array";
-    if (leaf && !e.children.empty()) return fail("property list element <" + n + "> holds other elements");
-    if (n == "string" || n == "key") return PlistValue(std::move(e.text));
-    if (n == "true" || n == "false") return PlistValue(n == "true");
-    if (n == "integer") {
-        if (auto v = xmlInteger(e.text)) return PlistValue(*v);
-        return fail("property list integer is not a number");
-    }
-    if (n == "real") {
-        if (auto v = xmlReal(e.text)) return PlistValue(*v);
-        return fail("property list real is not a number");
-    }
-    if (n == "date") {
-        if (auto v = xmlDate(e.text)) return PlistValue(PlistDate{*v});
-        return fail("property list date is not of the form 2001-01-01T00:00:00Z");
-    }
-    if (n == "data") {
-        if (auto v = xmlData(e.text)) return PlistValue(PlistData{std::move(*v)});
-        return fail("property list data is not base64");
-    }
-    if (n == "array") {
-        PlistArray array;
-        array.reserve(e.children.size());
-        for (auto& child : e.children) {
-            auto v = xmlValue(child);
-            if (!v) return v;
-            array.push_back(std::move(*v));
-            child = XmlElement{};
+// Reads XML property lists straight into values, with no document tree in between: a seal of
+// a hundred thousand files is mostly small elements, and a tree of them cost as much again.
+class XmlPlistReader {
+public:
+    XmlPlistReader(std::string_view text, std::uint64_t maxValues) : s_(text), maxValues_(maxValues) {}
+
+    Result<PlistValue> document() {
+        if (s_.substr(0, 3) == "\xEF\xBB\xBF") i_ = 3;
+        if (!misc(true)) return failure();
+        Tag tag;
+        if (!startTag(tag)) return failure();
+        PlistValue value;
+        if (tag.name == "plist") {
+            if (tag.empty) return fail("property list holds no value");
+            if (!misc(false)) return failure();
+            if (startsWith("</")) return fail("property list holds no value");
+            Tag inner;
+            if (!startTag(inner) || !element(inner, value, 1) || !misc(false) || !endTag("plist")) return failure();
+        } else if (!element(tag, value, 1)) {
+            return failure();
         }
-        return PlistValue(std::move(array));
-    }
-    if (n == "dict") {
-        PlistDict dict;
-        for (std::size_t k = 0; k < e.children.size(); k += 2) {
-            if (e.children[k].name != "key") return fail("property list dictionary holds <" + e.children[k].name + "> where a key belongs");
-            if (k + 1 == e.children.size()) return fail("property list dictionary key \"" + e.children[k].text + "\" has no value");
-            auto v = xmlValue(e.children[k + 1]);
-            if (!v) return v;
-            // A repeated key keeps its last value.
-            dict.insert_or_assign(std::move(e.children[k].text), std::move(*v));
-            e.children[k] = XmlElement{};
-            e.children[k + 1] = XmlElement{};
+        if (!misc(false)) return failure();
+        if (i_ != s_.size()) {
+            error("content after the property list");
+            return failure();
         }
-        return PlistValue(std::move(dict));
+        return value;
     }
-    return fail("property list has an unknown element <" + n + ">");
-}
+
+private:
+    struct Tag {
+        std::string_view name;
+        bool empty = false;  // <name/>
+    };
+
+    Error failure() const { return fail("not a property list (" + error_ + ")"); }
+    bool error(const std::string& what) {
+        if (error_.empty()) error_ = what + " at byte " + std::to_string(i_);
+        return false;
+    }
+    bool startsWith(std::string_view p) const { return s_.substr(i_, p.size()) == p; }
+    void skipSpace() {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
+    }
+    bool skipPast(std::string_view end, const char* what) {
+        auto at = s_.find(end, i_);
+        if (at == std::string_view::npos) return error(std::string("unterminated ") + what);
+        i_ = at + end.size();
+        return true;
+    }
+
+    // Blanks, comments, processing instructions and (before the root) a document type declaration,
+    // whose internal subset is skipped whole: no entity it declares is ever used.
+    bool misc(bool prolog) {
+        for (;;) {
+            skipSpace();
+            if (startsWith("<!--")) {
+                if (!skipPast("-->", "comment")) return false;
+            } else if (startsWith("<?")) {
+                if (!skipPast("?>", "processing instruction")) return false;
+            } else if (prolog && startsWith("<!DOCTYPE")) {
+                int brackets = 0;
+                for (;; ++i_) {
+                    if (i_ >= s_.size()) return error("unterminated document type declaration");
+                    if (s_[i_] == '[') ++brackets;
+                    else if (s_[i_] == ']') --brackets;
+                    else if (s_[i_] == '>' && brackets <= 0) break;
+                }
+                ++i_;
+            } else {
+                return true;
+            }
+        }
+    }
+
+    std::string_view name() {
+        const std::size_t start = i_;
+        while (i_ < s_.size() && std::string_view(" \t\r\n/>=<").find(s_[i_]) == std::string_view::npos) ++i_;
+        return s_.substr(start, i_ - start);
+    }
+
+    // A start tag at i_; attributes are read past (plists give them no meaning).
+    bool startTag(Tag& tag) {
+        if (!startsWith("<") || startsWith("</")) return error("expected an element");
+        ++i_;
+        tag.name = name();
+        if (tag.name.empty()) return error("element without a name");
+        for (;;) {
+            skipSpace();
+            if (i_ >= s_.size()) return error("unterminated start tag");
+            if (startsWith("/>")) {
+                i_ += 2;
+                tag.empty = true;
+                return true;
+            }
+            if (s_[i_] == '>') {
+                ++i_;
+                return true;
+            }
+            if (name().empty()) return error("malformed attribute");
+            skipSpace();
+            if (i_ >= s_.size() || s_[i_] != '=') return error("attribute without a value");
+            ++i_;
+            skipSpace();
+            if (i_ >= s_.size() || (s_[i_] != '"' && s_[i_] != '\'')) return error("unquoted attribute value");
+            const auto close = s_.find(s_[i_], i_ + 1);
+            if (close == std::string_view::npos) return error("unterminated attribute value");
+            i_ = close + 1;
+        }
+    }
+
+    bool endTag(std::string_view expected) {
+        if (!startsWith("</")) return error("expected </" + std::string(expected) + ">");
+        i_ += 2;
+        if (name() != expected) return error("end tag does not close <" + std::string(expected) + ">");
+        skipSpace();
+        if (i_ >= s_.size() || s_[i_] != '>') return error("unterminated end tag");
+        ++i_;
+        return true;
+    }
+
+    bool reference(std::string& out) {
+        const auto end = s_.find(';', i_);
+        if (end == std::string_view::npos || end - i_ > 12) return error("unterminated character reference");
+        const std::string_view ref = s_.substr(i_ + 1, end - i_ - 1);
+        if (ref == "lt") out += '<';
+        else if (ref == "gt") out += '>';
+        else if (ref == "amp") out += '&';
+        else if (ref == "quot") out += '"';
+        else if (ref == "apos") out += '\'';
+        else if (ref.size() > 1 && ref[0] == '#') {
+            const bool hex = ref[1] == 'x';
+            const std::string_view digits = ref.substr(hex ? 2 : 1);
+            std::uint32_t v = 0;
+            auto [at, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, hex ? 16 : 10);
+            if (digits.empty() || ec != std::errc() || at != digits.data() + digits.size() || v == 0 || v > 0x10FFFF ||
+                (v >= 0xD800 && v <= 0xDFFF))
+                return error("bad character reference");
+            appendUtf8(out, static_cast<char32_t>(v));
+        } else {
+            return error("unknown entity");
+        }
+        i_ = end + 1;
+        return true;
+    }
+
+    // The character data of a leaf element up to its end tag; a child element is an error.
+    bool text(const Tag& tag, std::string& out) {
+        if (tag.empty) return true;
+        for (;;) {
+            const auto at = s_.find_first_of("<&", i_);
+            if (at == std::string_view::npos) return error("unclosed <" + std::string(tag.name) + ">");
+            out.append(s_.substr(i_, at - i_));
+            i_ = at;
+            if (s_[i_] == '&') {
+                if (!reference(out)) return false;
+            } else if (startsWith("<![CDATA[")) {
+                const auto close = s_.find("]]>", i_ + 9);
+                if (close == std::string_view::npos) return error("unterminated CDATA section");
+                out.append(s_.substr(i_ + 9, close - i_ - 9));
+                i_ = close + 3;
+            } else if (startsWith("<!--")) {
+                if (!skipPast("-->", "comment")) return false;
+            } else if (startsWith("</")) {
+                return endTag(tag.name);
+            } else {
+                return error("<" + std::string(tag.name) + "> holds other elements");
+            }
+        }
+    }
+
+    // The element whose start tag was just read, as a value.
+    bool element(const Tag& tag, PlistValue& out, std::size_t depth) {
+        if (++values_ > maxValues_) return error("more than " + std::to_string(maxValues_) + " values");
+        if (depth > kMaxDepth + 1) return error("nesting deeper than " + std::to_string(kMaxDepth) + " levels");
+        const std::string_view n = tag.name;
+        if (n == "dict") {
+            PlistDict dict;
+            if (!tag.empty) {
+                for (;;) {
+                    if (!misc(false)) return false;
+                    if (startsWith("</")) break;
+                    Tag keyTag;
+                    if (!startTag(keyTag)) return false;
+                    if (keyTag.name != "key") return error("dictionary holds <" + std::string(keyTag.name) + "> where a key belongs");
+                    ++values_;
+                    std::string key;
+                    if (!text(keyTag, key) || !misc(false)) return false;
+                    if (startsWith("</")) return error("dictionary key without a value");
+                    Tag valueTag;
+                    PlistValue value;
+                    if (!startTag(valueTag) || !element(valueTag, value, depth + 1)) return false;
+                    // A repeated key keeps its last value.
+                    dict.insert_or_assign(std::move(key), std::move(value));
+                }
+                if (!endTag("dict")) return false;
+            }
+            out = PlistValue(std::move(dict));
+            return true;
+        }
+        if (n == "array") {
+            PlistArray array;
+            if (!tag.empty) {
+                for (;;) {
+                    if (!misc(false)) return false;
+                    if (startsWith("</")) break;
+                    Tag itemTag;
+                    PlistValue item;
+                    if (!startTag(itemTag) || !element(itemTag, item, depth + 1)) return false;
+                    array.push_back(std::move(item));
+                }
+                if (!endTag("array")) return false;
+            }
+            out = PlistValue(std::move(array));
+            return true;
+        }
+        std::string t;
+        if (!text(tag, t)) return false;
+        if (n == "string" || n == "key") {
+            out = PlistValue(std::move(t));
+        } else if (n == "true" || n == "false") {
+            out = PlistValue(n == "true");
+        } else if (n == "integer") {
+            auto v = xmlInteger(t);
+            if (!v) return error("integer that is not a number");
+            out = PlistValue(*v);
+        } else if (n == "real") {
+            auto v = xmlReal(t);
+            if (!v) return error("real that is not a number");
+            out = PlistValue(*v);
+        } else if (n == "date") {
+            auto v = xmlDate(t);
+            if (!v) return error("date not of the form 2001-01-01T00:00:00Z");
+            out = PlistValue(PlistDate{*v});
+        } else if (n == "data") {
+            auto v = xmlData(t);
+            if (!v) return error("data that is not base64");
+            out = PlistValue(PlistData{std::move(*v)});
+        } else {
+            return error("unknown element <" + std::string(n) + ">");
+        }
+        return true;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+    std::uint64_t values_ = 0;
+    std::uint64_t maxValues_;
+    std::string error_;
+};
 
 Result<PlistValue> parseXmlPlist(std::string_view text, std::uint64_t maxValues) {
-    // Attributes count against the elements: a limit of twice the values leaves room for them.
-    auto root = parseXml(text, XmlLimits{static_cast<std::uint32_t>(kMaxDepth + 2), 2 * maxValues, 64});
-    if (!root) return fail("not a property list (" + root.error() + ")");
-    XmlElement* value = &*root;
-    if (root->name == "plist") {
-        if (root->children.empty()) return fail("property list holds no value");
-        value = &root->children.front();
-    }
-    return xmlValue(*value);
+    return XmlPlistReader(text, maxValues).document();
 }
 
 // Values with no plist form (the empty value) are left out of arrays and dictionaries.

@@ -47,11 +47,12 @@ struct PlistValue {
 };
 
 // How much a list may hold before it is refused. A resource seal names every file of a bundle (a
-// seal of 100,000 files holds about a million values in some 32 MB of XML, and the largest list
-// accepted peaks near 200 MB); an Info.plist, a strings table or entitlements hold a few hundred.
+// seal of 60,000 files holds about half a million values in some 16 MB of XML, and the largest
+// seal accepted is read in under a second at a peak near 120 MB); an Info.plist, a strings table or
+// entitlements hold a few hundred.
 struct PlistLimits {
     std::size_t maxBytes = 32u << 20;
-    std::uint64_t maxValues = 1u << 20;  // binary lists: counted after shared references expand
+    std::uint64_t maxValues = 1u << 19;  // binary lists: counted after shared references expand
 };
 inline constexpr PlistLimits kSmallPlistLimits{4u << 20, 1u << 16};
 

@@ -12,8 +12,9 @@ namespace tessarin {
 namespace {
 
 constexpr std::size_t kMaxDepth = 512;
-// Real tables are a few kilobytes; each byte of text can become some 25 bytes of table.
-constexpr std::size_t kMaxTableBytes = 4u * 1024 * 1024;
+// Real tables are a few kilobytes; each byte of text can become some 25 bytes of table, and the
+// table is read each time a localized value is asked for.
+constexpr std::size_t kMaxTableBytes = 1024 * 1024;
 
 class TextParser {
 public:

@@ -132,7 +132,7 @@ TEST(XarMalformed, LyingHeadersAreRefusedWithoutAllocatingTheirSizes) {
         return copy;
     };
     EXPECT_TRUE(mentions(errorOf(patched(8, 4000000000ull, true)), "extends past the end of the file"));
-    EXPECT_TRUE(mentions(errorOf(patched(16, 3000000000ull, true)), "more than the 64 MB accepted"));
+    EXPECT_TRUE(mentions(errorOf(patched(16, 3000000000ull, true)), "more than the 16 MB accepted"));
     EXPECT_TRUE(mentions(errorOf(patched(16, b.toc.size() - 1, true)), "more than the"));
     EXPECT_TRUE(mentions(errorOf(patched(16, b.toc.size() + 1, true)), "not the"));
     EXPECT_TRUE(mentions(errorOf(patched(24, 9, false)), "unknown xar checksum algorithm 9"));
