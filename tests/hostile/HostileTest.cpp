@@ -1,0 +1,1177 @@
+// Hostile items, generated here, run through the stand-in tools and the headless report as child
+// processes. Every run must end by itself within 10 seconds without a signal or a sanitizer report,
+// stay under 256 MB of peak memory, explain any failure in what it prints, and leave the item as it
+// was; each case also names the outcome it must come to.
+//
+// Memory: peak resident size comes from wait4 and covers the process and the tools it ran. In a
+// sanitized build the runtime's shadow memory and quarantine count too, so there the limit is the
+// same command's peak on a trivial item plus 256 MB. Time: instrumented code runs five to eight
+// times slower (the largest resource seal accepted takes 0.8 s plain, 4.9 s sanitized), so a
+// sanitized build allows 30 s. The plain 10 s and 256 MB are enforced in builds without
+// sanitizers: the release tree runs the same suite.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <optional>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+#include "BundleBuilder.h"
+#include "CodeSignature.h"
+#include "CodeSignatureConstants.h"
+#include "MachO.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "Plist.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+#include "XarBuilder.h"
+
+using namespace tessarin;
+using test::Bytes;
+using test::BundleBuilder;
+
+namespace {
+
+constexpr std::int32_t kX86_64 = 0x01000007;
+constexpr std::int32_t kArm64 = 0x0100000C;
+constexpr std::int32_t kI386 = 7;
+#ifdef TESSARIN_HOSTILE_SANITIZED
+constexpr auto kTimeLimit = std::chrono::seconds(30);
+#else
+constexpr auto kTimeLimit = std::chrono::seconds(10);
+#endif
+constexpr long kMemoryLimitKb = 256 * 1024;
+constexpr std::size_t kOutputCap = 4u << 20;  // a runaway writer must not fill the suite's memory
+
+// ---- Child processes -------------------------------------------------------------------------
+//
+// Children are started by a small spawner forked before the suite has built anything: a process's
+// peak resident size carries over through fork and exec, so children forked from the suite itself
+// would report the suite's own peak.
+
+struct ChildRun {
+    int status = -1;      // exit status, when it exited
+    int signal = 0;       // the signal that ended it, when one did
+    bool timedOut = false;
+    long maxRssKb = 0;    // the process's or its largest waited-for child's peak
+    double seconds = 0;
+    std::string out, err;
+};
+
+struct SpawnResult {
+    int waitStatus = 0;
+    int timedOut = 0;
+    long maxRssKb = 0;
+    double seconds = 0;
+};
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, void* data, std::size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Requests are NUL-separated words: cwd, stdout file, stderr file, uid (or -1), argv...; the
+// whole request is preceded by its length.
+void spawnerLoop(int socket) {
+    for (;;) {
+        std::uint32_t length = 0;
+        if (!readAll(socket, &length, sizeof length)) ::_exit(0);
+        std::vector<char> request(length);
+        if (!readAll(socket, request.data(), length)) ::_exit(0);
+        std::vector<char*> words;
+        for (std::size_t at = 0; at < length; at += std::strlen(request.data() + at) + 1) words.push_back(request.data() + at);
+        const long uid = std::strtol(words[3], nullptr, 10);
+        std::vector<char*> argv(words.begin() + 4, words.end());
+        argv.push_back(nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(socket);
+            ::setpgid(0, 0);
+            int in = ::open("/dev/null", O_RDONLY);
+            int out = ::open(words[1], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = ::open(words[2], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || out < 0 || err < 0) ::_exit(126);
+            ::dup2(in, 0);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            if (::chdir(words[0]) != 0) ::_exit(126);
+            if (uid >= 0 && (::setgid(static_cast<gid_t>(uid)) != 0 || ::setuid(static_cast<uid_t>(uid)) != 0)) ::_exit(126);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        SpawnResult result;
+        if (pid > 0) {
+            ::setpgid(pid, pid);
+            rusage usage{};
+            for (;;) {
+                pid_t done = ::wait4(pid, &result.waitStatus, WNOHANG, &usage);
+                if (done == pid) break;
+                if (done < 0 && errno != EINTR) break;
+                if (!result.timedOut && std::chrono::steady_clock::now() - start > kTimeLimit) {
+                    result.timedOut = 1;
+                    ::kill(-pid, SIGKILL);
+                }
+                ::usleep(2000);
+            }
+            // Whatever the child started is ended with it.
+            ::kill(-pid, SIGKILL);
+            result.maxRssKb = usage.ru_maxrss;
+        } else {
+            result.waitStatus = 127 << 8;
+        }
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!writeAll(socket, &result, sizeof result)) ::_exit(0);
+    }
+}
+
+class Spawner {
+public:
+    static Spawner& instance() {
+        static Spawner spawner;
+        return spawner;
+    }
+    int socket() const { return socket_; }
+
+private:
+    Spawner() {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error("socketpair");
+        pid_t pid = ::fork();
+        if (pid < 0) throw std::runtime_error("fork");
+        if (pid == 0) {
+            ::close(pair[0]);
+            spawnerLoop(pair[1]);
+        }
+        ::close(pair[1]);
+        socket_ = pair[0];
+    }
+    int socket_ = -1;
+};
+
+// Made while the suite is still small: before any test runs.
+const bool kSpawnerStarted = (Spawner::instance(), true);
+
+std::string readWhole(const std::string& path) {
+    std::string out;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return out;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0 && out.size() < kOutputCap;)
+        out.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return out;
+}
+
+// Runs argv in its own process group (a timeout ends the tools it started too), with standard
+// input from /dev/null and its output collected in `scratch`, optionally as another user.
+ChildRun runChild(const std::vector<std::string>& argv, const std::string& cwd, const std::string& scratch,
+                  std::optional<uid_t> user = {}) {
+    const std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
+    std::string request;
+    for (const std::string& word : std::vector<std::string>{cwd, outPath, errPath, user ? std::to_string(*user) : "-1"})
+        request += word + '\0';
+    for (const auto& a : argv) request += a + '\0';
+    const auto length = static_cast<std::uint32_t>(request.size());
+    SpawnResult result;
+    const int socket = Spawner::instance().socket();
+    if (!writeAll(socket, &length, sizeof length) || !writeAll(socket, request.data(), request.size()) ||
+        !readAll(socket, &result, sizeof result))
+        throw std::runtime_error("the spawner is gone");
+    ChildRun run;
+    run.timedOut = result.timedOut != 0;
+    run.maxRssKb = result.maxRssKb;
+    run.seconds = result.seconds;
+    if (WIFEXITED(result.waitStatus)) run.status = WEXITSTATUS(result.waitStatus);
+    if (WIFSIGNALED(result.waitStatus)) run.signal = WTERMSIG(result.waitStatus);
+    run.out = readWhole(outPath);
+    run.err = readWhole(errPath);
+    ::unlink(outPath.c_str());
+    ::unlink(errPath.c_str());
+    return run;
+}
+
+// ---- What an item is on disk -----------------------------------------------------------------
+
+struct EntryState {
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    off_t size = 0;
+    timespec mtime{}, ctime{};
+    std::string linkTarget;
+    std::string digest;  // of a regular file's contents (holes are skipped, the size says they are there)
+    std::map<std::string, std::string> xattrs;
+
+    bool operator==(const EntryState& o) const {
+        return mode == o.mode && uid == o.uid && gid == o.gid && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec && linkTarget == o.linkTarget && digest == o.digest &&
+               xattrs == o.xattrs;
+    }
+};
+using TreeState = std::map<std::string, EntryState>;
+
+std::string contentDigest(const char* name, off_t size) {
+    int fd = ::open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "unreadable";
+    Hasher h(CS_HASHTYPE_SHA256);
+    std::vector<char> buffer(1 << 16);
+    off_t at = 0;
+    while (at < size) {
+        // Only the data of a sparse file is read; its holes read as zeros for every reader alike.
+        off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0) break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0) hole = size;
+        std::string mark = std::to_string(data) + ":";
+        h.update(std::as_bytes(std::span(mark.data(), mark.size())));
+        for (off_t p = data; p < hole;) {
+            ssize_t n = ::pread(fd, buffer.data(), std::min<off_t>(static_cast<off_t>(buffer.size()), hole - p), p);
+            if (n <= 0) break;
+            h.update(std::as_bytes(std::span(buffer.data(), static_cast<std::size_t>(n))));
+            p += n;
+        }
+        at = hole;
+    }
+    ::close(fd);
+    auto d = h.finish();
+    return std::string(d.begin(), d.end());
+}
+
+std::map<std::string, std::string> xattrsOf(const char* name) {
+    std::map<std::string, std::string> out;
+    char names[65536];
+    ssize_t n = ::llistxattr(name, names, sizeof names);
+    for (ssize_t at = 0; n > 0 && at < n; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        char value[65536];
+        ssize_t v = ::lgetxattr(name, names + at, value, sizeof value);
+        out[names + at] = v >= 0 ? std::string(value, static_cast<std::size_t>(v)) : "?";
+    }
+    return out;
+}
+
+EntryState entryState(const char* name, const struct stat& st) {
+    EntryState e;
+    e.mode = st.st_mode;
+    e.uid = st.st_uid;
+    e.gid = st.st_gid;
+    e.size = st.st_size;
+    e.mtime = st.st_mtim;
+    e.ctime = st.st_ctim;
+    e.xattrs = xattrsOf(name);
+    if (S_ISLNK(st.st_mode)) {
+        char target[4096];
+        ssize_t n = ::readlink(name, target, sizeof target);
+        e.linkTarget.assign(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+    } else if (S_ISREG(st.st_mode)) {
+        e.digest = contentDigest(name, st.st_size);
+    }
+    return e;
+}
+
+std::vector<std::string> childrenOfHere() {
+    std::vector<std::string> children;
+    if (DIR* d = ::opendir(".")) {
+        while (dirent* entry = ::readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                children.emplace_back(entry->d_name);
+        ::closedir(d);
+    }
+    return children;
+}
+
+// Walks by changing into each folder, without recursion, so that neither paths nor the stack grow
+// with the depth of the tree. Starts in the folder `root` names.
+void walk(const std::string& root, TreeState& state) {
+    struct Frame {
+        std::string relative;
+        std::vector<std::string> children;
+        std::size_t next = 0;
+    };
+    struct stat st {};
+    if (::lstat(root.c_str(), &st) != 0) return;
+    state["."] = entryState(root.c_str(), st);
+    if (::chdir(root.c_str()) != 0) return;
+    std::vector<Frame> stack;
+    stack.push_back({".", childrenOfHere()});
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next == f.children.size()) {
+            stack.pop_back();
+            if (::chdir("..") != 0) throw std::runtime_error("cannot climb back out of " + f.relative);
+            continue;
+        }
+        const std::string name = f.children[f.next++];
+        const std::string relative = f.relative + "/" + name;
+        if (::lstat(name.c_str(), &st) != 0) continue;
+        state[relative] = entryState(name.c_str(), st);
+        if (S_ISDIR(st.st_mode) && ::chdir(name.c_str()) == 0) stack.push_back({relative, childrenOfHere()});
+    }
+}
+
+TreeState snapshot(const std::string& root) {
+    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    TreeState state;
+    walk(root, state);
+    if (::fchdir(here) != 0) throw std::runtime_error("cannot return to the working folder");
+    ::close(here);
+    return state;
+}
+
+// What changed between two states, for the failure message.
+std::string differences(const TreeState& before, const TreeState& after) {
+    std::string out;
+    for (const auto& [path, e] : before) {
+        auto it = after.find(path);
+        if (it == after.end()) out += "  removed: " + path + "\n";
+        else if (!(it->second == e)) out += "  changed: " + path + "\n";
+    }
+    for (const auto& [path, e] : after)
+        if (!before.count(path)) out += "  added: " + path + "\n";
+    return out;
+}
+
+// Removes what a folder holds, at any depth (std::filesystem gives up once paths pass PATH_MAX).
+void emptyFolder(const std::string& root) {
+    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::chmod(root.c_str(), 0700);
+    if (::chdir(root.c_str()) == 0) {
+        std::vector<std::vector<std::string>> stack{childrenOfHere()};
+        while (!stack.empty()) {
+            if (stack.back().empty()) {
+                stack.pop_back();
+                if (stack.empty()) break;
+                if (::chdir("..") != 0) break;
+                ::rmdir(stack.back().back().c_str());
+                stack.back().pop_back();
+                continue;
+            }
+            const std::string name = stack.back().back();
+            struct stat st {};
+            if (::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                ::chmod(name.c_str(), 0700);
+                if (::chdir(name.c_str()) == 0) {
+                    stack.push_back(childrenOfHere());
+                    continue;
+                }
+            }
+            ::unlink(name.c_str());
+            stack.back().pop_back();
+        }
+    }
+    if (here >= 0) {
+        if (::fchdir(here) != 0) std::perror("fchdir");
+        ::close(here);
+    }
+}
+
+void removeTree(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        emptyFolder(path);
+        ::rmdir(path.c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
+}
+
+// ---- Item builders ----------------------------------------------------------------------------
+
+std::span<const std::byte> span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
+
+void writeBytes(const std::string& path, const Bytes& b) { test::writeFile(path, b); }
+void writeText(const std::string& path, const std::string& s) { test::writeFile(path, s); }
+
+Bytes thin(std::int32_t cputype) { return test::thinMachO(cputype, cputype == kArm64 ? 0 : 3); }
+
+test::SignOptions adhoc() {
+    test::SignOptions o;
+    o.identifier = "com.example.hostile";
+    return o;
+}
+
+// A signed thin file and where its SuperBlob starts.
+struct Signed {
+    Bytes bytes;
+    std::size_t superBlob = 0;
+};
+
+Signed signedThin(const test::SignOptions& options = adhoc()) {
+    Signed s;
+    s.bytes = test::signMachO(thin(kArm64), options);
+    auto macho = parseMachO(span(s.bytes));
+    auto location = findCodeSignature(span(s.bytes), macho->slices[0]);
+    s.superBlob = static_cast<std::size_t>((*location)->offset);
+    return s;
+}
+
+std::uint32_t be32(const Bytes& b, std::size_t at) { return test::getU32(b, at, true); }
+void putBe32(Bytes& b, std::size_t at, std::uint32_t v) { test::putU32(b, at, v, true); }
+
+// The offset (from the file's start) of the blob in the given slot.
+std::size_t blobOffset(const Signed& s, std::uint32_t slot) {
+    const std::uint32_t count = be32(s.bytes, s.superBlob + 8);
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (be32(s.bytes, s.superBlob + 12 + 8 * i) == slot) return s.superBlob + be32(s.bytes, s.superBlob + 16 + 8 * i);
+    throw std::runtime_error("no such slot");
+}
+
+std::string app(const std::string& dir, const std::string& name = "Hostile.app") {
+    BundleBuilder b(dir + "/" + name);
+    b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64));
+    return b.build();
+}
+
+std::string signedApp(const std::string& dir, const std::string& name = "Hostile.app") {
+    std::string path = app(dir, name);
+    test::BundleSignOptions o;
+    o.code = adhoc();
+    test::signBundle(path, o);
+    return path;
+}
+
+// An app whose Info.plist is the given bytes.
+std::string appWithInfo(const std::string& dir, std::string info) {
+    BundleBuilder b(dir + "/Hostile.app");
+    b.executable("Hostile", thin(kX86_64)).rawInfoPlist(std::move(info));
+    return b.build();
+}
+
+// An app whose English InfoPlist.strings is the given bytes; its Info.plist says version 1.0.
+std::string appWithStrings(const std::string& dir, std::string strings) {
+    BundleBuilder b(dir + "/Hostile.app");
+    b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64)).rawLocalized("en", std::move(strings));
+    return b.build();
+}
+
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (std::size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// A binary property list from its objects (each already encoded), with one-byte references.
+std::string binaryPlist(const std::vector<std::string>& objects, std::uint64_t top = 0,
+                        std::optional<std::uint64_t> claimedObjects = {}) {
+    std::string out = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    for (const auto& o : objects) {
+        offsets.push_back(out.size());
+        out += o;
+    }
+    const std::uint64_t table = out.size();
+    for (auto off : offsets) {
+        out += static_cast<char>(off >> 24);
+        out += static_cast<char>(off >> 16);
+        out += static_cast<char>(off >> 8);
+        out += static_cast<char>(off);
+    }
+    auto be64 = [&](std::uint64_t v) {
+        for (int k = 7; k >= 0; --k) out += static_cast<char>(v >> (8 * k));
+    };
+    out += std::string(6, '\0');
+    out += '\x04';  // offset size
+    out += '\x01';  // reference size
+    be64(claimedObjects.value_or(objects.size()));
+    be64(top);
+    be64(table);
+    return out;
+}
+
+std::string zlib(const std::string& text) {
+    uLongf size = compressBound(text.size());
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()), text.size(), 9);
+    out.resize(size);
+    return out;
+}
+
+// A xar archive holding `toc` as its table of contents (compressed as given), then `heap`.
+Bytes xarWith(const std::string& compressedToc, std::uint64_t declaredCompressed, std::uint64_t declaredInflated,
+              const std::string& heap = std::string(20, '\0')) {
+    Bytes b(28, 0);
+    b[0] = 'x'; b[1] = 'a'; b[2] = 'r'; b[3] = '!';
+    b[4] = 0; b[5] = 28; b[6] = 0; b[7] = 1;
+    test::putU64be(b, 8, declaredCompressed);
+    test::putU64be(b, 16, declaredInflated);
+    test::putU32be(b, 24, 1);
+    b.insert(b.end(), compressedToc.begin(), compressedToc.end());
+    b.insert(b.end(), heap.begin(), heap.end());
+    return b;
+}
+
+Bytes xarOfToc(const std::string& toc) {
+    std::string z = zlib(toc);
+    return xarWith(z, z.size(), toc.size());
+}
+
+const char* kTocStart = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xar><toc>"
+                        "<checksum style=\"sha1\"><offset>0</offset><size>20</size></checksum>";
+
+// Chains of `depth` folders named "d" under `at` (made by changing into each, as paths would be too long).
+void folderChain(const std::string& at, int depth) {
+    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (::chdir(at.c_str()) != 0) throw std::runtime_error("cannot enter " + at);
+    for (int i = 0; i < depth; ++i)
+        if (::mkdir("d", 0755) != 0 || ::chdir("d") != 0) throw std::runtime_error("cannot make the folder chain");
+    writeText("bottom", "the bottom\n");
+    if (::fchdir(here) != 0) throw std::runtime_error("cannot return");
+    ::close(here);
+}
+
+void makeSocket(const std::string& path) {
+    // Bound through a short relative name: socket paths are limited to about a hundred bytes.
+    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string dir = path.substr(0, path.rfind('/')), name = path.substr(path.rfind('/') + 1);
+    if (::chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, name.c_str(), sizeof addr.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("cannot bind");
+    ::close(fd);  // the socket file stays behind, with no one listening
+    if (::fchdir(here) != 0) throw std::runtime_error("cannot return");
+    ::close(here);
+}
+
+void sparseFile(const std::string& path, const Bytes& head, off_t size) {
+    writeBytes(path, head);
+    if (::truncate(path.c_str(), size) != 0) throw std::runtime_error("cannot extend " + path);
+}
+
+// ---- Commands and cases ---------------------------------------------------------------------
+
+enum class Command { LipoArchs, LipoInfo, CodesignDisplay, CodesignVerify, Spctl, SpctlInstall, Pkgutil, Report };
+constexpr Command kAllCommands[] = {Command::LipoArchs, Command::LipoInfo,     Command::CodesignDisplay,
+                                    Command::CodesignVerify, Command::Spctl, Command::SpctlInstall,
+                                    Command::Pkgutil,   Command::Report};
+
+const char* commandName(Command c) {
+    switch (c) {
+    case Command::LipoArchs: return "lipo -archs";
+    case Command::LipoInfo: return "lipo -info";
+    case Command::CodesignDisplay: return "codesign -dvvv";
+    case Command::CodesignVerify: return "codesign --verify --deep --strict";
+    case Command::Spctl: return "spctl -a -vv";
+    case Command::SpctlInstall: return "spctl -a -vv -t install";
+    case Command::Pkgutil: return "pkgutil --check-signature";
+    case Command::Report: return "tessarin --report";
+    }
+    return "";
+}
+
+std::vector<std::string> commandLine(Command c, const std::string& item) {
+    const std::string tools = test::standinDirectory();
+    switch (c) {
+    case Command::LipoArchs: return {tools + "/lipo", "-archs", item};
+    case Command::LipoInfo: return {tools + "/lipo", "-info", item};
+    case Command::CodesignDisplay: return {tools + "/codesign", "-dvvv", item};
+    case Command::CodesignVerify: return {tools + "/codesign", "--verify", "--deep", "--strict", item};
+    case Command::Spctl: return {tools + "/spctl", "-a", "-vv", item};
+    case Command::SpctlInstall: return {tools + "/spctl", "-a", "-vv", "-t", "install", item};
+    case Command::Pkgutil: return {tools + "/pkgutil", "--check-signature", item};
+    case Command::Report: return {TESSARIN_PROGRAM, "--report", item};
+    }
+    return {};
+}
+
+constexpr int kNonzero = -1;
+
+// One command's expected outcome: its exit status (or any nonzero one) and a text its output holds.
+struct Expect {
+    Command command;
+    int status;
+    std::string text;
+};
+
+struct HostileCase {
+    const char* name;
+    // Makes the item inside `dir` and returns the item as the commands are given it.
+    std::function<std::string(const std::string& dir)> make;
+    std::vector<Expect> expect;
+    bool unprivileged = false;  // permissions matter: run as nobody when the suite runs as root
+};
+
+// A case that expects the same of every command that reads this kind of item.
+Expect lipo(int status, std::string text) { return {Command::LipoArchs, status, std::move(text)}; }
+Expect display(int status, std::string text) { return {Command::CodesignDisplay, status, std::move(text)}; }
+Expect verify(int status, std::string text) { return {Command::CodesignVerify, status, std::move(text)}; }
+Expect assess(int status, std::string text) { return {Command::Spctl, status, std::move(text)}; }
+Expect install(int status, std::string text) { return {Command::SpctlInstall, status, std::move(text)}; }
+Expect pkgutil(int status, std::string text) { return {Command::Pkgutil, status, std::move(text)}; }
+Expect report(std::string text) { return {Command::Report, 0, std::move(text)}; }
+
+std::vector<HostileCase> cases();
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class Hostile : public ::testing::TestWithParam<HostileCase> {};
+
+#ifdef TESSARIN_HOSTILE_SANITIZED
+// The peak of each command on a trivial item, for the sanitized builds' allowance.
+long baselineKb(Command c) {
+    static std::map<Command, long> cache;
+    auto it = cache.find(c);
+    if (it != cache.end()) return it->second;
+    test::TempDir dir;
+    writeText(dir / "plain", "plain");
+    long kb = runChild(commandLine(c, dir / "plain"), dir.path(), dir.path()).maxRssKb;
+    cache[c] = kb;
+    return kb;
+}
+#endif
+
+bool sanitizerReported(const std::string& text) {
+    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                             "UndefinedBehaviorSanitizer", "SUMMARY: AddressSanitizer"})
+        if (text.find(mark) != std::string::npos) return true;
+    return false;
+}
+
+TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
+    const HostileCase& c = GetParam();
+    test::TempDir dir;
+    std::optional<uid_t> user;
+    if (c.unprivileged && ::geteuid() == 0) {
+        // Root reads every folder whatever its mode; nobody does not.
+        passwd* nobody = ::getpwnam("nobody");
+        if (!nobody) GTEST_SKIP() << "running as root and there is no user nobody to drop to";
+        user = nobody->pw_uid;
+        ::chmod(dir.path().c_str(), 0755);
+    }
+    test::TempDir scratch;
+    const std::string item = c.make(dir.path());
+    struct Cleanup {
+        std::string root;
+        // Deep chains and unreadable folders are beyond the temporary folder's own removal.
+        ~Cleanup() { emptyFolder(root); }
+    } cleanup{dir.path()};
+
+    if (user) {
+        // The folders the item needs must be open to nobody except where the case closed them.
+        ASSERT_NE(::access(dir.path().c_str(), X_OK), -1);
+    }
+    const TreeState before = snapshot(dir.path());
+    for (Command command : kAllCommands) {
+        SCOPED_TRACE(commandName(command));
+        ChildRun run = runChild(commandLine(command, item), dir.path(), scratch.path(), user);
+        const std::string output = run.out + run.err;
+        EXPECT_FALSE(run.timedOut) << "still running after " << kTimeLimit.count() << " s\n" << output.substr(0, 4000);
+        EXPECT_EQ(run.signal, 0) << "ended by signal " << run.signal << "\n" << output.substr(0, 4000);
+        EXPECT_FALSE(sanitizerReported(output)) << output.substr(0, 8000);
+#ifdef TESSARIN_HOSTILE_SANITIZED
+        const long limitKb = baselineKb(command) + kMemoryLimitKb;
+#else
+        const long limitKb = kMemoryLimitKb;
+#endif
+        EXPECT_LT(run.maxRssKb, limitKb) << "peak " << run.maxRssKb / 1024 << " MB";
+        if (run.status != 0) {
+            EXPECT_FALSE(output.empty()) << "failed with status " << run.status << " and said nothing";
+        }
+        for (const Expect& e : c.expect) {
+            if (e.command != command) continue;
+            if (e.status == kNonzero) EXPECT_NE(run.status, 0) << output;
+            else EXPECT_EQ(run.status, e.status) << output;
+            EXPECT_NE(output.find(e.text), std::string::npos) << "expected \"" << e.text << "\" in:\n" << output;
+        }
+        const TreeState after = snapshot(dir.path());
+        EXPECT_TRUE(after == before) << "the item changed:\n" << differences(before, after);
+        // One line per run: the figures the limits are judged by.
+        std::printf("[%s] %s: status %d, %.1f s, %ld MB\n", c.name, commandName(command), run.status, run.seconds,
+                    run.maxRssKb / 1024);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, Hostile, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+// ---- The table ---------------------------------------------------------------------------------
+
+// Patches a field of the signed file's code directory (offsets from its start).
+Signed patchedDirectory(std::size_t field, std::uint32_t value) {
+    Signed s = signedThin();
+    putBe32(s.bytes, blobOffset(s, CSSLOT_CODEDIRECTORY) + field, value);
+    return s;
+}
+
+// A file signed with a CMS signature whose DER is then replaced by `der` (padded to its room).
+Bytes withCms(const Bytes& der) {
+    test::SignOptions o = adhoc();
+    o.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+    Signed s = signedThin(o);
+    const std::size_t wrapper = blobOffset(s, CSSLOT_SIGNATURESLOT);
+    const std::size_t room = be32(s.bytes, wrapper + 4) - 8;
+    for (std::size_t i = 0; i < room; ++i) s.bytes[wrapper + 8 + i] = i < der.size() ? der[i] : 0;
+    return s.bytes;
+}
+
+std::size_t codeSignatureCommand(const Bytes& file) {
+    auto macho = parseMachO(span(file));
+    auto commands = parseLoadCommands(span(file), macho->slices[0]);
+    for (const auto& c : *commands)
+        if (c.cmd == LC_CODE_SIGNATURE) return c.offset;
+    throw std::runtime_error("no LC_CODE_SIGNATURE");
+}
+
+std::string file(const std::string& dir, const std::string& name, const Bytes& bytes) {
+    writeBytes(dir + "/" + name, bytes);
+    return dir + "/" + name;
+}
+
+std::vector<HostileCase> cases() {
+    const std::string unsignedCode = "code object is not signed at all";
+    const std::string badFormat = "invalid or unsupported format for signature";
+    const std::string notPackage = "is not an Installer package";
+    const std::string singleFile = "This is a single file.";
+    return {
+        // Mach-O headers that are cut short or lie about their commands.
+        {"MachOTruncatedHeader",
+         [](const std::string& d) {
+             Bytes b = thin(kArm64);
+             b.resize(20);
+             return file(d, "tool", b);
+         },
+         {lipo(1, "truncated or malformed object"), display(1, unsignedCode), report(singleFile)}},
+        {"MachOLyingCommandSizes",
+         [](const std::string& d) {
+             Bytes b = thin(kArm64);
+             test::putU32(b, 16, 0xFFFFFFFF, false);
+             test::putU32(b, 20, 0xFFFFFFF0, false);
+             return file(d, "tool", b);
+         },
+         {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat), report("This is a Mach-O file.")}},
+        {"MachOZeroSizedCommand",
+         [](const std::string& d) {
+             Bytes b = thin(kX86_64);
+             test::putU32(b, 32 + 4, 0, false);
+             return file(d, "tool", b);
+         },
+         {lipo(0, "x86_64"), display(1, badFormat)}},
+        {"MachOSignaturePastTheEnd",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             test::putU32(s.bytes, codeSignatureCommand(s.bytes) + 8, 0xFFFFFF00, false);
+             return file(d, "tool", s.bytes);
+         },
+         {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat)}},
+
+        // Fat headers: counts in the billions, slices past the end or on top of each other.
+        {"FatCountInTheBillions",
+         [](const std::string& d) {
+             Bytes b(4096, 0);
+             putBe32(b, 0, 0xCAFEBABF);
+             putBe32(b, 4, 0xFFFFFFFF);
+             return file(d, "tool", b);
+         },
+         {lipo(1, "fat_arch_64 structs would extend past the end of the file"), display(1, unsignedCode)}},
+        {"FatCountTakenForJava",
+         [](const std::string& d) {
+             Bytes b(64, 0);
+             putBe32(b, 0, 0xCAFEBABE);
+             putBe32(b, 4, 0xFFFFFFFF);
+             return file(d, "tool", b);
+         },
+         {lipo(1, "taken for a Java class file")}},
+        {"FatSlicePastTheEnd",
+         [](const std::string& d) {
+             Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}});
+             putBe32(b, 8 + 20 + 8, 0xFFFFF000);
+             return file(d, "tool", b);
+         },
+         {lipo(1, "offset plus size of slice 1 extends past the end of the file"), display(1, unsignedCode)}},
+        {"FatSlicesOverlap",
+         [](const std::string& d) {
+             Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}});
+             putBe32(b, 8 + 20 + 8, be32(b, 8 + 8));
+             return file(d, "tool", b);
+         },
+         {lipo(1, "slice 0 and slice 1 overlap")}},
+        {"Fat64SliceSizeNearTwoToThe64",
+         [](const std::string& d) {
+             Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}}, true);
+             test::putU64be(b, 8 + 32 + 16, 0xFFFFFFFFFFFFF000ull);
+             return file(d, "tool", b);
+         },
+         {lipo(1, "extends past the end of the file")}},
+
+        // SuperBlobs and CodeDirectories.
+        {"SuperBlobRefersToItself",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             putBe32(s.bytes, s.superBlob + 16, 0);
+             return file(d, "tool", s.bytes);
+         },
+         {display(1, badFormat), verify(1, badFormat), install(3, "rejected")}},
+        {"SuperBlobBlobsOverlap",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             putBe32(s.bytes, s.superBlob + 24, be32(s.bytes, s.superBlob + 16));
+             return file(d, "tool", s.bytes);
+         },
+         {display(1, badFormat), verify(1, badFormat)}},
+        {"SuperBlobCountInTheBillions",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             putBe32(s.bytes, s.superBlob + 8, 0xFFFFFFFF);
+             return file(d, "tool", s.bytes);
+         },
+         {display(1, badFormat), verify(1, badFormat)}},
+        {"CodeDirectorySlotCountInTheBillions",
+         [](const std::string& d) { return file(d, "tool", patchedDirectory(28, 0xFFFFFFFF).bytes); },
+         {display(1, badFormat), verify(1, badFormat)}},
+        {"CodeDirectorySpecialSlotsInTheBillions",
+         [](const std::string& d) { return file(d, "tool", patchedDirectory(24, 0xFFFFFFFF).bytes); },
+         {display(1, badFormat), verify(1, badFormat)}},
+        {"CodeDirectoryCodeLimitPastTheEnd",
+         [](const std::string& d) { return file(d, "tool", patchedDirectory(32, 0xFFFFFFF0).bytes); },
+         {display(1, badFormat), verify(1, badFormat)}},
+        {"CodeDirectoryIdentifierUnterminated",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             const std::size_t cd = blobOffset(s, CSSLOT_CODEDIRECTORY);
+             const std::uint32_t length = be32(s.bytes, cd + 4);
+             putBe32(s.bytes, cd + 20, length - 1);
+             s.bytes[cd + length - 1] = 'A';
+             return file(d, "tool", s.bytes);
+         },
+         {display(1, badFormat)}},
+
+        // CMS signatures that are not what they claim.
+        {"CmsGarbage",
+         [](const std::string& d) { return file(d, "tool", withCms(Bytes(3000, 0x41))); },
+         {display(0, "Signature size="), verify(1, ""), install(3, "rejected")}},
+        {"CmsLengthInTheBillions",
+         [](const std::string& d) { return file(d, "tool", withCms({0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x06, 0x09})); },
+         {verify(1, ""), install(3, "rejected")}},
+        {"CmsNestedIndefinitely",
+         [](const std::string& d) {
+             Bytes der;
+             for (int i = 0; i < 4000; ++i) der.insert(der.end(), {0x30, 0x80});
+             return file(d, "tool", withCms(der));
+         },
+         {verify(1, ""), install(3, "rejected")}},
+
+        // Property lists.
+        {"InfoPlistNestedDeeply",
+         [](const std::string& d) {
+             return appWithInfo(d, "<plist>" + repeat("<array>", 200000) + repeat("</array>", 200000) + "</plist>");
+         },
+         {report("Details for Hostile.app")}},
+        {"InfoPlistBinaryCycle",
+         [](const std::string& d) { return appWithInfo(d, binaryPlist({std::string("\xA1\x00", 2)})); },
+         {report("Details for Hostile.app")}},
+        {"InfoPlistBinarySharedReferences",
+         [](const std::string& d) {
+             // Forty levels of arrays that hold the next level twice: 2^40 values once expanded.
+             std::vector<std::string> objects;
+             for (int k = 0; k < 40; ++k) objects.push_back(std::string("\xA2") + char(k + 1) + char(k + 1));
+             objects.push_back("\x09");
+             return appWithInfo(d, binaryPlist(objects));
+         },
+         {report("Details for Hostile.app")}},
+        {"InfoPlistBinaryCountInTheBillions",
+         [](const std::string& d) {
+             return appWithInfo(d, binaryPlist({std::string("\xAF\x13\x0F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", 11)}));
+         },
+         {report("Details for Hostile.app")}},
+        {"InfoPlistBinaryObjectsInTheBillions",
+         [](const std::string& d) { return appWithInfo(d, binaryPlist({"\x09"}, 0, std::uint64_t{1} << 40)); },
+         {report("Details for Hostile.app")}},
+        {"InfoPlistOfTooManyValues",
+         [](const std::string& d) {
+             return appWithInfo(d, "<plist><array>" + repeat("<true/>", 3000000) + "</array></plist>");
+         },
+         {display(1, unsignedCode), report("Details for Hostile.app")}},
+
+        {"CodeResourcesOfHalfAMillionValues",
+         [](const std::string& d) {
+             // Near the largest seal accepted: 128,000 entries of four values each.
+             std::string seal = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>files2</key><dict>";
+             for (int i = 0; i < 127990; ++i)
+                 seal += "<key>Resources/f" + std::to_string(i) +
+                         "</key><dict><key>hash2</key><data>AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=</data></dict>";
+             seal += "</dict></dict></plist>";
+             std::string a = signedApp(d);
+             writeText(a + "/Contents/_CodeSignature/CodeResources", seal);
+             return a;
+         },
+         {display(0, "Sealed Resources version=2 rules=0 files=127990"), verify(1, "")}},
+
+        // Localized strings tables (the bundle version comes from them first).
+        {"StringsNestedDeeply",
+         [](const std::string& d) { return appWithStrings(d, "CFBundleShortVersionString = " + repeat("{ a = ", 200000)); },
+         {report("1.0")}},
+        {"StringsCommentNeverEnds",
+         [](const std::string& d) { return appWithStrings(d, "/*" + repeat("*", 1 << 20)); },
+         {report("1.0")}},
+        {"StringsOddUtf16",
+         [](const std::string& d) { return appWithStrings(d, std::string("\xFF\xFE\x22\x00\x61", 5)); },
+         {report("1.0")}},
+        {"StringsManyKeys",
+         [](const std::string& d) {
+             std::string text;
+             // Just under the 1 MB a table may have, as distinct keys.
+             for (int i = 0; text.size() < (1u << 20) - 16; ++i) text += "k" + std::to_string(i) + ";";
+             return appWithStrings(d, text);
+         },
+         {report("1.0")}},
+
+        // Flat packages.
+        {"XarTocLengthInTheBillions",
+         [](const std::string& d) { return file(d, "Hostile.pkg", xarWith(zlib("<xar/>"), 1ull << 62, 6)); },
+         {pkgutil(1, "extends past the end of the file"), install(3, "rejected")}},
+        {"XarTocInflatesToTerabytes",
+         [](const std::string& d) {
+             std::string z = zlib("<xar/>");
+             return file(d, "Hostile.pkg", xarWith(z, z.size(), 1ull << 40));
+         },
+         {pkgutil(1, "more than the 16 MB accepted")}},
+        {"XarBadZlib",
+         [](const std::string& d) { return file(d, "Hostile.pkg", xarWith("this is not zlib data", 21, 4096)); },
+         {pkgutil(1, "not valid compressed data"), install(3, "rejected")}},
+        {"XarHeapOffsetPastTheEnd",
+         [](const std::string& d) {
+             return file(d, "Hostile.pkg",
+                         xarOfToc("<xar><toc><checksum style=\"sha1\"><offset>1152921504606846976</offset>"
+                                  "<size>20</size></checksum></toc></xar>"));
+         },
+         {pkgutil(1, "extends past the end of the file")}},
+        {"XarFileDataPastTheEnd",
+         [](const std::string& d) {
+             return file(d, "Hostile.pkg",
+                         xarOfToc(std::string(kTocStart) + "<file id=\"1\"><name>Distribution</name><data>"
+                                  "<offset>20</offset><length>18446744073709551615</length><size>1</size>"
+                                  "</data></file></toc></xar>"));
+         },
+         {pkgutil(1, "extends past the end of the file")}},
+        {"XarLongNameOverManyFiles",
+         [](const std::string& d) {
+             // A folder with a 1 MB name holding many files: each of their paths repeats the name.
+             return file(d, "Hostile.pkg",
+                         xarOfToc(std::string(kTocStart) + "<file><name>" + repeat("n", 1u << 20) + "</name>" +
+                                  repeat("<file><name>a</name></file>", 100000) + "</file></toc></xar>"));
+         },
+         {pkgutil(1, "MB of file paths"), install(3, "MB of file paths")}},
+        {"XarManyAttributes",
+         [](const std::string& d) {
+             std::string attributes;
+             for (int i = 0; i < 1000000; ++i) attributes += " a" + std::to_string(i) + "=''";
+             return file(d, "Hostile.pkg", xarOfToc("<xar><toc" + attributes + "/></xar>"));
+         },
+         {pkgutil(1, "too many attributes on one element"), install(3, "too many attributes")}},
+        {"XarTocAtItsLimit",
+         [](const std::string& d) {
+             return file(d, "Hostile.pkg",
+                         xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
+         },
+         {pkgutil(1, "")}},
+        {"XarTruncated",
+         [](const std::string& d) {
+             test::XarBuildOptions o;
+             o.files = test::sampleProductFiles();
+             Bytes b = test::buildXar(o).bytes;
+             b.resize(b.size() / 2);
+             return file(d, "Hostile.pkg", b);
+         },
+         {pkgutil(1, "cannot be read")}},
+
+        // Bundles inside bundles, deeper than any real one, and a bundle that holds itself.
+        {"NestedBundleRecursion",
+         [](const std::string& d) {
+             std::vector<std::string> levels{d + "/Hostile.app"};
+             app(d);
+             std::string at = d + "/Hostile.app/Contents/Frameworks";
+             for (int k = 0; k < 12; ++k) {
+                 BundleBuilder b(at + "/Level" + std::to_string(k) + ".framework", BundleBuilder::Kind::Framework);
+                 b.executable("Level" + std::to_string(k), thin(kX86_64)).build();
+                 levels.push_back(b.path());
+                 at = b.path() + "/Versions/A/Frameworks";
+             }
+             test::BundleSignOptions o;
+             o.code = adhoc();
+             o.signNested = false;
+             for (auto it = levels.rbegin(); it != levels.rend(); ++it) test::signBundle(*it, o);
+             return levels.front();
+         },
+         {verify(1, "nested code is too deeply nested"), assess(3, "rejected"), report("Details for Hostile.app")}},
+        {"NestedBundleIsALinkToItself",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             ::symlink("../..", (a + "/Contents/Frameworks").c_str());
+             return a;
+         },
+         {verify(1, "file added"), report("Details for Hostile.app")}},
+
+        // File-system hazards.
+        {"SymbolicLinkLoops",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             const std::string r = a + "/Contents/Resources/";
+             for (auto [name, target] : {std::pair{"a", "b"}, {"b", "a"}, {"self", "."}, {"up", "../.."}})
+                 ::symlink(target, (r + name).c_str());
+             return a;
+         },
+         {verify(1, "file added"), report("Details for Hostile.app")}},
+        {"ItemIsALinkLoop",
+         [](const std::string& d) {
+             ::symlink("Loop.app", (d + "/Loop.app").c_str());
+             return d + "/Loop.app";
+         },
+         {lipo(1, "Too many levels of symbolic links"), {Command::Report, 1, "cannot open"}}},
+        {"FifoAndSocketInABundle",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             ::mkfifo((a + "/Contents/Resources/pipe").c_str(), 0644);
+             makeSocket(a + "/Contents/Resources/socket");
+             return a;
+         },
+         {verify(1, "file added"), report("Details for Hostile.app")}},
+        {"ItemIsAFifo",
+         [](const std::string& d) {
+             ::mkfifo((d + "/pipe").c_str(), 0644);
+             return d + "/pipe";
+         },
+         {lipo(1, "is not a regular file"), install(3, "rejected"), report("Details for pipe")}},
+        {"InfoPlistIsAFifo",
+         [](const std::string& d) {
+             std::string a = app(d);
+             ::unlink((a + "/Contents/Info.plist").c_str());
+             ::mkfifo((a + "/Contents/Info.plist").c_str(), 0644);
+             return a;
+         },
+         {verify(1, ""), report("Details for Hostile.app")}},
+        {"UnreadableFolder",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Hostile.app");
+             b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64));
+             b.resource("Locked/secret.txt", "sealed\n");
+             b.build();
+             test::BundleSignOptions o;
+             o.code = adhoc();
+             test::signBundle(b.path(), o);
+             ::chmod((b.resourcesPath() + "/Locked").c_str(), 0);
+             return b.path();
+         },
+         {verify(1, ""), report("Details for Hostile.app")},
+         true},
+        {"FolderChain5000Deep",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             folderChain(a + "/Contents/Resources", 5000);
+             return a;
+         },
+         {verify(1, ""), report("No 32-bit only components were found.")}},
+        {"NamesWithLineFeedsAndBadBytes",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Hostile.app");
+             b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64));
+             b.resource("line\nfeed.txt", "text\n").resource("bad\xFF\xFE bytes.txt", "text\n");
+             b.file("Contents/Helpers/old\ntool", thin(kI386)).file("Contents/Helpers/old\xC3(tool", thin(kI386));
+             b.build();
+             return b.path();
+         },
+         {report("32-bit only")}},
+        {"ItemNameWithLineFeed",
+         [](const std::string& d) { return app(d, "Line\nFeed.app"); },
+         {report("Details for Line\nFeed.app")}},
+        {"ItemNameNotUtf8",
+         [](const std::string& d) { return app(d, "Bad\xFF\xFEName.app"); },
+         {report("Details for Bad")}},
+        {"NamesBeginningWithADash",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/-v.app");
+             b.info("CFBundleShortVersionString", "1.0").executable("-rf", thin(kX86_64));
+             b.file("Contents/Helpers/--help", thin(kI386));
+             b.build();
+             return b.path();
+         },
+         {display(1, unsignedCode), report("--help")}},
+        {"ItemNamedLikeAnOption",
+         [](const std::string& d) {
+             writeBytes(d + "/-archs", thin(kX86_64));
+             return std::string("-archs");
+         },
+         {{Command::Report, 2, "Unknown option -archs."}}},
+        {"SparseFileOf8GB",
+         [](const std::string& d) {
+             sparseFile(d + "/huge", thin(kX86_64), off_t{8} << 30);
+             return d + "/huge";
+         },
+         {lipo(0, "x86_64"), display(1, unsignedCode), report("This is a Mach-O file.")}},
+        {"SparseFileOf8GBAddedToABundle",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             sparseFile(a + "/Contents/Resources/data.bin", {}, off_t{8} << 30);
+             return a;
+         },
+         {verify(1, "file added"), assess(3, "rejected"),
+          report("Details for Hostile.app")}},
+        {"SparseExecutableOf8GB",
+         [](const std::string& d) {
+             std::string a = app(d);
+             sparseFile(a + "/Contents/MacOS/Hostile", thin(kX86_64), off_t{8} << 30);
+             return a;
+         },
+         {display(1, unsignedCode), report("Details for Hostile.app")}},
+        {"DirectoriesWhereFilesBelong",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             for (const char* p : {"/Contents/Info.plist", "/Contents/_CodeSignature/CodeResources",
+                                   "/Contents/MacOS/Hostile"}) {
+                 removeTree(a + p);
+                 test::makeDirectories(a + p);
+             }
+             test::makeDirectories(a + "/Contents/Resources/en.lproj/InfoPlist.strings");
+             return a;
+         },
+         {display(1, ""), verify(1, ""), report("Details for Hostile.app")}},
+        {"PackageFolderOfFolders",
+         [](const std::string& d) {
+             test::makeDirectories(d + "/Hostile.pkg/Contents/Archive.bom");
+             test::makeDirectories(d + "/Hostile.pkg/Contents/Info.plist");
+             return d + "/Hostile.pkg";
+         },
+         {pkgutil(1, notPackage), report("Details for Hostile.pkg")}},
+    };
+}
+
+}  // namespace
