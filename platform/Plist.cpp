@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <cstring>
@@ -209,6 +210,18 @@ Status checkBinaryGraph(std::span<const std::byte> bytes, std::uint64_t maxValue
                         " values");
     }
     return Ok{};
+}
+
+// Binary lists store ASCII strings as bytes, which libplist passes on as they are: a list is valid
+// only when every string and key is text. The tree is at most kMaxDepth deep.
+bool allTextIsUtf8(const PlistValue& v) {
+    if (const std::string* s = v.string()) return isValidUtf8(*s);
+    if (const PlistArray* a = v.array())
+        return std::all_of(a->begin(), a->end(), [](const PlistValue& item) { return allTextIsUtf8(item); });
+    if (const PlistDict* d = v.dict())
+        return std::all_of(d->begin(), d->end(),
+                           [](const auto& entry) { return isValidUtf8(entry.first) && allTextIsUtf8(entry.second); });
+    return true;
 }
 
 // The parsed tree is at most kMaxDepth deep (checked above), so recursion here is bounded.
@@ -663,6 +676,8 @@ private:
 };
 
 Result<PlistValue> parseXmlPlist(std::string_view text, std::uint64_t maxValues) {
+    // XML property lists are UTF-8 throughout; bytes that are not would reach every reader of keys.
+    if (!isValidUtf8(text)) return fail("not a property list (XML text that is not UTF-8)");
     return XmlPlistReader(text, maxValues).document();
 }
 
@@ -678,10 +693,14 @@ plist_t toNode(const PlistValue& v) {
             return plist_new_data(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size());
         }
         plist_t operator()(const PlistDate& d) const {
-            double whole = static_cast<double>(static_cast<std::int64_t>(d.secondsSince2001));
-            if (whole > d.secondsSince2001) whole -= 1;
-            auto usec = static_cast<std::int32_t>((d.secondsSince2001 - whole) * 1e6);
-            return plist_new_date(static_cast<std::int32_t>(whole), usec);
+            // libplist takes 32-bit seconds: dates beyond some 68 years either side of 2001 (or
+            // not a number) are written as the nearest it can hold.
+            constexpr double lowest = std::numeric_limits<std::int32_t>::min();
+            constexpr double highest = std::numeric_limits<std::int32_t>::max();
+            const double t = std::isnan(d.secondsSince2001) ? 0 : d.secondsSince2001;
+            if (t < lowest || t >= highest) return plist_new_date(static_cast<std::int32_t>(t < lowest ? lowest : highest), 0);
+            const double whole = std::floor(t);
+            return plist_new_date(static_cast<std::int32_t>(whole), static_cast<std::int32_t>((t - whole) * 1e6));
         }
         plist_t operator()(const PlistArray& a) const {
             plist_t node = plist_new_array();
@@ -725,7 +744,9 @@ Result<PlistValue> parsePlist(std::span<const std::byte> bytes, const PlistLimit
     plist_from_bin(text.data(), static_cast<std::uint32_t>(text.size()), &root);
     if (!root) return fail("malformed binary property list");
     PlistPtr owner(root);
-    return convert(root);
+    PlistValue value = convert(root);
+    if (!allTextIsUtf8(value)) return fail("binary property list holds a string that is not text");
+    return value;
 }
 
 Result<PlistValue> readPlistFile(const std::string& path, const PlistLimits& limits) {
