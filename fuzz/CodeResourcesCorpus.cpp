@@ -1,0 +1,67 @@
+// Writes the resource-seal fuzzer's starting inputs: the seal the test signer writes for a bundle
+// with resources, localizations, a link and a nested framework, and a first-generation seal.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BundleBuilder.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "Plist.h"
+#include "TempDir.h"
+
+using namespace tessarin;
+using namespace tessarin::test;
+
+namespace {
+bool write(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    TempDir scratch;
+    BundleBuilder app(scratch / "Tool.app");
+    app.executable("Tool", thinMachO(0x0100000C, 0)).resource("a.txt", "a\n").resource("b/c.png", "png");
+    app.localized("en", {{"CFBundleName", "Tool"}}).localized("fr", {{"CFBundleName", "Outil"}});
+    app.symlink("Contents/Resources/link", "a.txt");
+    app.build();
+    BundleBuilder kit = app.nested("Contents/Frameworks/Kit.framework", BundleBuilder::Kind::Framework);
+    kit.executable("Kit", thinMachO(0x0100000C, 0)).build();
+    BundleSignOptions options;
+    signBundle(app.path(), options);
+
+    PlistDict files, optional, rules, omitted;
+    files["Resources/a.txt"] = PlistData{std::vector<std::uint8_t>(20, 3)};
+    optional["hash"] = PlistData{std::vector<std::uint8_t>(20, 4)};
+    optional["optional"] = true;
+    files["Resources/en.lproj/InfoPlist.strings"] = optional;
+    omitted["omit"] = true;
+    omitted["weight"] = std::int64_t{10};
+    rules["^Resources/"] = true;
+    rules["^Resources/.*\\.lproj/"] = optional;
+    rules["^version.plist$"] = omitted;
+    PlistDict first;
+    first["files"] = files;
+    first["rules"] = rules;
+
+    const std::vector<std::pair<std::string, std::string>> inputs = {
+        {"seal-signed-bundle", readFile(app.contentsPath() + "/_CodeSignature/CodeResources")},
+        {"seal-first-generation", toXmlPlist(PlistValue(first))},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        if (bytes.empty() || !write(dir + "/" + name, bytes)) {
+            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

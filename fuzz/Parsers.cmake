@@ -1,0 +1,16 @@
+# Fuzz targets for the readers of bundle and signature contents: property lists, strings tables,
+# the XML of xar tables of contents, CMS and certificate DER, quarantine attribute values, resource
+# seals.
+set(_support ${PROJECT_SOURCE_DIR}/tests/support)
+tessarin_fuzz_target(fuzz_plist FuzzPlist.cpp plist GENERATOR PlistCorpus.cpp)
+tessarin_fuzz_target(fuzz_strings FuzzStrings.cpp strings
+                     GENERATOR StringsCorpus.cpp ${_support}/BundleBuilder.cpp ${_support}/TempDir.cpp)
+tessarin_fuzz_target(fuzz_xml FuzzXml.cpp xml GENERATOR XmlCorpus.cpp ${_support}/XarBuilder.cpp)
+tessarin_fuzz_target(fuzz_cms FuzzCms.cpp cms GENERATOR CmsCorpus.cpp ${_support}/SigningChain.cpp)
+# The quarantine reader lives with the inspection code; only its value parsing is fuzzed.
+tessarin_fuzz_target(fuzz_quarantine FuzzQuarantine.cpp quarantine GENERATOR QuarantineCorpus.cpp)
+target_sources(fuzz_quarantine PRIVATE ${PROJECT_SOURCE_DIR}/inspect/Quarantine.cpp)
+target_include_directories(fuzz_quarantine PRIVATE ${PROJECT_SOURCE_DIR}/inspect)
+tessarin_fuzz_target(fuzz_coderesources FuzzCodeResources.cpp coderesources
+                     GENERATOR CodeResourcesCorpus.cpp ${_support}/BundleBuilder.cpp ${_support}/MachOSigner.cpp
+                               ${_support}/MachOBuilder.cpp ${_support}/TempDir.cpp)

@@ -1,0 +1,48 @@
+// Writes the strings-table fuzzer's starting inputs: the text form with its escapes, comments and
+// nested values, in UTF-8 and both UTF-16 orders, and the two property-list forms.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BundleBuilder.h"
+
+using namespace tessarin::test;
+
+namespace {
+bool write(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const StringsEntries entries = {
+        {"CFBundleShortVersionString", "2.0"},
+        {"CFBundleName", "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"},
+        {"NSHumanReadableCopyright", "\"Quoted\"\\ line\nbreak\ttab"},
+    };
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"text", stringsTable(entries, StringsFormat::Text)},
+        {"text-utf16le", stringsTable(entries, StringsFormat::TextUtf16LE)},
+        {"text-utf16be", stringsTable(entries, StringsFormat::TextUtf16BE)},
+        {"xml", stringsTable(entries, StringsFormat::XmlPlist)},
+        {"binary", stringsTable(entries, StringsFormat::BinaryPlist)},
+        {"escapes", "\xEF\xBB\xBF/* c */ \"a\" = \"\\U00e9\\UD83C\\UDF4E\\101\\\\\"; // end\nb;\n"},
+        {"old-style", "{ key = value; list = (one, \"two\", <0fa1 b2>); dict = { inner = 1; }; }"},
+        {"utf16-no-mark", utf8ToUtf16("\"k\" = \"v\";\n", false)},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        if (!write(dir + "/" + name, bytes)) {
+            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,48 @@
+// Writes the XML fuzzer's starting inputs: the tables of contents of the test builder's packages
+// (unsigned, signed, with a CMS signature) and small documents with entities, CDATA and comments.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "XarBuilder.h"
+
+using namespace tessarin::test;
+
+namespace {
+bool write(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    XarBuildOptions plain;
+    plain.files = sampleProductFiles();
+    plain.files.back().data.resize(100);
+    TestChain chain;
+    XarBuildOptions signedOptions = plain;
+    signedOptions.sign = [&](const Bytes& checksum) { return chain.signDigest(checksum); };
+    signedOptions.certificates = chain.certificates();
+    signedOptions.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };
+
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"toc-unsigned", buildXar(plain).toc},
+        {"toc-signed", buildXar(signedOptions).toc},
+        {"entities", "<?xml version=\"1.0\"?>\n<!-- c --><xar a='&lt;&#65;&#x42;'><toc><name>&amp;&quot;&apos;"
+                     "<![CDATA[<raw>]]></name><x:e xmlns:x=\"u\"/></toc></xar>"},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        if (!write(dir + "/" + name, bytes)) {
+            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
