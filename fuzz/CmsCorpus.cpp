@@ -5,25 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "SigningChain.h"
 
 using namespace tessarin::test;
 
-namespace {
-bool write(const std::string& path, const Bytes& b) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-    return std::fclose(f) == 0 && ok;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     const std::string text = "tessarin fuzz content";
     const Bytes content(text.begin(), text.end());
     const SigningChain& chain = SigningChain::shared();
@@ -36,7 +26,7 @@ int main(int argc, char** argv) {
         {"certificate-intermediate", chain.intermediate().certificateDer},
     };
     for (const auto& [name, bytes] : inputs) {
-        if (!write(dir + "/" + name, bytes)) {
+        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
             std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
             return 1;
         }

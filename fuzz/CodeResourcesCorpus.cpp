@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
@@ -13,21 +14,10 @@
 using namespace tessarin;
 using namespace tessarin::test;
 
-namespace {
-bool write(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     TempDir scratch;
     BundleBuilder app(scratch / "Tool.app");
     app.executable("Tool", thinMachO(0x0100000C, 0)).resource("a.txt", "a\n").resource("b/c.png", "png");
@@ -58,7 +48,7 @@ int main(int argc, char** argv) {
         {"seal-first-generation", toXmlPlist(PlistValue(first))},
     };
     for (const auto& [name, bytes] : inputs) {
-        if (bytes.empty() || !write(dir + "/" + name, bytes)) {
+        if (bytes.empty() || !tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
             std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
             return 1;
         }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "CodeSignature.h"
 #include "MachO.h"
 #include "MachOBuilder.h"
@@ -14,12 +15,6 @@ using namespace tessarin;
 using tessarin::test::Bytes;
 
 namespace {
-bool write(const std::string& path, const std::vector<std::uint8_t>& b) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-    return std::fclose(f) == 0 && ok;
-}
 
 // The SuperBlob alone, trimmed of its zero padding: the fuzzer mutates what the parser reads.
 Bytes superBlobOf(const Bytes& image) {
@@ -36,11 +31,9 @@ Bytes superBlobOf(const Bytes& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     std::vector<test::SignOptions> variants(6);
     variants[1].linkerSigned = true;
     variants[2].version = 0x20100;
@@ -53,7 +46,7 @@ int main(int argc, char** argv) {
     int written = 0;
     for (std::size_t i = 0; i < variants.size(); ++i) {
         Bytes blob = superBlobOf(test::signMachO(test::thinMachO(0x0100000C, 0), variants[i]));
-        if (!blob.empty() && write(dir + "/signature-" + std::to_string(i), blob)) ++written;
+        if (!blob.empty() && tessarin::fuzz::writeInput(dir + "/signature-" + std::to_string(i), blob)) ++written;
     }
     PlistDict files2, entry, rules2, omit;
     entry["hash2"] = PlistValue(PlistData{Bytes(32, 1)});
@@ -66,6 +59,6 @@ int main(int argc, char** argv) {
     seal["files2"] = PlistValue(files2);
     seal["rules2"] = PlistValue(rules2);
     std::string xml = toXmlPlist(PlistValue(seal));
-    if (write(dir + "/seal.plist", Bytes(xml.begin(), xml.end()))) ++written;
+    if (tessarin::fuzz::writeInput(dir + "/seal.plist", Bytes(xml.begin(), xml.end()))) ++written;
     return written == static_cast<int>(variants.size()) + 1 ? 0 : 1;
 }

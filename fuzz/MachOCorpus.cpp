@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "MachOBuilder.h"
 #include "MachOConstants.h"
 
@@ -11,12 +12,6 @@ using namespace tessarin;
 using tessarin::test::Bytes;
 
 namespace {
-bool write(const std::string& path, const Bytes& b) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-    return std::fclose(f) == 0 && ok;
-}
 
 // Small files fuzz faster; the header and one command are all the reader looks at.
 Bytes small(std::int32_t type, std::int32_t subtype, bool is64, bool be) {
@@ -27,11 +22,9 @@ Bytes small(std::int32_t type, std::int32_t subtype, bool is64, bool be) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     std::vector<std::pair<std::string, Bytes>> inputs = {
         {"thin32le", small(CPU_TYPE_I386, CPU_SUBTYPE_I386_ALL, false, false)},
         {"thin64le", small(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL, true, false)},
@@ -50,7 +43,7 @@ int main(int argc, char** argv) {
     java.resize(64, 0);
     inputs.push_back({"java", java});
     for (const auto& [name, bytes] : inputs) {
-        if (!write(dir + "/" + name, bytes)) {
+        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
             std::fprintf(stderr, "cannot write %s/%s\n", dir.c_str(), name.c_str());
             return 1;
         }

@@ -4,25 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "Plist.h"
 
 using namespace tessarin;
 
-namespace {
-bool write(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     std::vector<std::pair<std::string, PlistValue>> values;
 
     PlistDict info;
@@ -66,9 +56,9 @@ int main(int argc, char** argv) {
 
     int written = 0;
     for (const auto& [name, value] : values) {
-        if (write(dir + "/" + name + ".xml", toXmlPlist(value))) ++written;
+        if (tessarin::fuzz::writeInput(dir + "/" + name + ".xml", toXmlPlist(value))) ++written;
         auto binary = toBinaryPlist(value);
-        if (write(dir + "/" + name + ".bplist", std::string(binary.begin(), binary.end()))) ++written;
+        if (tessarin::fuzz::writeInput(dir + "/" + name + ".bplist", std::string(binary.begin(), binary.end()))) ++written;
     }
     return written == 2 * static_cast<int>(values.size()) ? 0 : 1;
 }

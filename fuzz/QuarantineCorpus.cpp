@@ -4,21 +4,12 @@
 #include <string>
 #include <vector>
 
-namespace {
-bool write(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-}  // namespace
+#include "CorpusFolder.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     const std::vector<std::pair<std::string, std::string>> inputs = {
         {"safari", "0083;5e1c0000;Safari;5B3C2F1A-0D4E-4C8B-9A71-2E5F6B7C8D9E"},
         {"archiver", "0081;65a1b2c3;The Unarchiver;"},
@@ -27,7 +18,7 @@ int main(int argc, char** argv) {
         {"short", "0083;5e1c"},
     };
     for (const auto& [name, bytes] : inputs) {
-        if (!write(dir + "/" + name, bytes)) {
+        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
             std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
             return 1;
         }

@@ -1,9 +1,11 @@
 // Writes starting inputs for fuzz_resource_pattern: the rules real seals carry, each with a path.
-#include <fstream>
 #include <string>
 
+#include "CorpusFolder.h"
+
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
     const char* rules[] = {
         "^.*", "^Resources/", "^Resources/.*\\.lproj/", "^Resources/.*\\.lproj/locversion.plist$",
         "^Resources/Base\\.lproj/", "^[^/]+$", "^(.*/)?\\.DS_Store$", ".*\\.dSYM($|/)", "^Info\\.plist$",
@@ -13,9 +15,9 @@ int main(int argc, char** argv) {
                            "Resources/deep/.DS_Store", "x.dSYM/Contents", "PlugIns/p/CVS/Root"};
     int n = 0;
     for (const char* rule : rules)
-        for (const char* path : paths) {
-            std::ofstream out(std::string(argv[1]) + "/rule-" + std::to_string(n++), std::ios::binary);
-            out << rule << '\0' << path;
-        }
+        for (const char* path : paths)
+            if (!tessarin::fuzz::writeInput(*folder + "/rule-" + std::to_string(n++),
+                                            std::string(rule) + '\0' + path))
+                return 1;
     return 0;
 }

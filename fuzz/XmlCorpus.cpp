@@ -4,25 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "CorpusFolder.h"
 #include "XarBuilder.h"
 
 using namespace tessarin::test;
 
-namespace {
-bool write(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string dir = argv[1];
+    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
+    if (!folder) return 2;
+    const std::string& dir = *folder;
     XarBuildOptions plain;
     plain.files = sampleProductFiles();
     plain.files.back().data.resize(100);
@@ -39,7 +29,7 @@ int main(int argc, char** argv) {
                      "<![CDATA[<raw>]]></name><x:e xmlns:x=\"u\"/></toc></xar>"},
     };
     for (const auto& [name, bytes] : inputs) {
-        if (!write(dir + "/" + name, bytes)) {
+        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
             std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
             return 1;
         }
