@@ -20,6 +20,7 @@
 #include "ByteReader.h"
 #include "MappedFile.h"
 #include "Unicode.h"
+#include "XmlTree.h"
 
 namespace tessarin {
 
@@ -475,28 +476,9 @@ private:
         return true;
     }
 
-    // Blanks, comments, processing instructions and (before the root) a document type declaration,
-    // whose internal subset is skipped whole: no entity it declares is ever used.
     bool misc(bool prolog) {
-        for (;;) {
-            skipSpace();
-            if (startsWith("<!--")) {
-                if (!skipPast("-->", "comment")) return false;
-            } else if (startsWith("<?")) {
-                if (!skipPast("?>", "processing instruction")) return false;
-            } else if (prolog && startsWith("<!DOCTYPE")) {
-                int brackets = 0;
-                for (;; ++i_) {
-                    if (i_ >= s_.size()) return error("unterminated document type declaration");
-                    if (s_[i_] == '[') ++brackets;
-                    else if (s_[i_] == ']') --brackets;
-                    else if (s_[i_] == '>' && brackets <= 0) break;
-                }
-                ++i_;
-            } else {
-                return true;
-            }
-        }
+        auto skipped = skipXmlMisc(s_, i_, prolog);
+        return skipped || error(skipped.error());
     }
 
     std::string_view name() {
@@ -546,28 +528,8 @@ private:
     }
 
     bool reference(std::string& out) {
-        const auto end = s_.find(';', i_);
-        if (end == std::string_view::npos || end - i_ > 12) return error("unterminated character reference");
-        const std::string_view ref = s_.substr(i_ + 1, end - i_ - 1);
-        if (ref == "lt") out += '<';
-        else if (ref == "gt") out += '>';
-        else if (ref == "amp") out += '&';
-        else if (ref == "quot") out += '"';
-        else if (ref == "apos") out += '\'';
-        else if (ref.size() > 1 && ref[0] == '#') {
-            const bool hex = ref[1] == 'x';
-            const std::string_view digits = ref.substr(hex ? 2 : 1);
-            std::uint32_t v = 0;
-            auto [at, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, hex ? 16 : 10);
-            if (digits.empty() || ec != std::errc() || at != digits.data() + digits.size() || v == 0 || v > 0x10FFFF ||
-                (v >= 0xD800 && v <= 0xDFFF))
-                return error("bad character reference");
-            appendUtf8(out, static_cast<char32_t>(v));
-        } else {
-            return error("unknown entity");
-        }
-        i_ = end + 1;
-        return true;
+        auto read = readXmlReference(s_, i_, out);
+        return read || error(read.error());
     }
 
     // The character data of a leaf element up to its end tag; a child element is an error.

@@ -72,35 +72,9 @@ private:
         return true;
     }
 
-    // Comments, processing instructions and (before the root) a document type declaration.
     bool misc(bool prolog) {
-        for (;;) {
-            skipSpace();
-            if (startsWith("<!--")) {
-                if (!skipPast("-->", "comment")) return false;
-            } else if (startsWith("<?")) {
-                if (!skipPast("?>", "processing instruction")) return false;
-            } else if (prolog && startsWith("<!DOCTYPE")) {
-                if (!doctype()) return false;
-            } else {
-                return true;
-            }
-        }
-    }
-
-    // Skipped whole; an internal subset is skipped too, so no entity it declares is ever used.
-    bool doctype() {
-        int brackets = 0;
-        for (; pos_ < s_.size(); ++pos_) {
-            char c = s_[pos_];
-            if (c == '[') ++brackets;
-            else if (c == ']') --brackets;
-            else if (c == '>' && brackets <= 0) {
-                ++pos_;
-                return true;
-            }
-        }
-        return malformedAt("unterminated document type declaration");
+        auto skipped = skipXmlMisc(s_, pos_, prolog);
+        return skipped || malformedAt(skipped.error());
     }
 
     bool name(std::string& out) {
@@ -112,35 +86,8 @@ private:
     }
 
     bool reference(std::string& out) {
-        auto end = s_.find(';', pos_);
-        if (end == std::string_view::npos || end - pos_ > 12) return malformedAt("unterminated character reference");
-        std::string_view ref = s_.substr(pos_ + 1, end - pos_ - 1);
-        if (ref == "lt") out += '<';
-        else if (ref == "gt") out += '>';
-        else if (ref == "amp") out += '&';
-        else if (ref == "quot") out += '"';
-        else if (ref == "apos") out += '\'';
-        else if (ref.size() > 1 && ref[0] == '#') {
-            bool hex = ref[1] == 'x';
-            std::string_view digits = ref.substr(hex ? 2 : 1);
-            if (digits.empty()) return malformedAt("empty character reference");
-            std::uint32_t value = 0;
-            for (char c : digits) {
-                int d = -1;
-                if (c >= '0' && c <= '9') d = c - '0';
-                else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-                else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-                if (d < 0) return malformedAt("bad character reference");
-                value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
-                if (value > 0x10FFFF) return malformedAt("character reference out of range");
-            }
-            if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) return malformedAt("character reference out of range");
-            appendUtf8(out, static_cast<char32_t>(value));
-        } else {
-            return malformedAt("unknown entity &" + std::string(ref) + ";");
-        }
-        pos_ = end + 1;
-        return true;
+        auto read = readXmlReference(s_, pos_, out);
+        return read || malformedAt(read.error());
     }
 
     bool attributeValue(std::string& out) {
@@ -241,6 +188,71 @@ private:
 
 Result<XmlElement> parseXml(std::string_view text, const XmlLimits& limits) {
     return Parser(text, limits).document();
+}
+
+Status readXmlReference(std::string_view s, std::size_t& pos, std::string& out) {
+    const auto end = s.find(';', pos);
+    if (end == std::string_view::npos || end - pos > 12) return fail("unterminated character reference");
+    const std::string_view ref = s.substr(pos + 1, end - pos - 1);
+    if (ref == "lt") out += '<';
+    else if (ref == "gt") out += '>';
+    else if (ref == "amp") out += '&';
+    else if (ref == "quot") out += '"';
+    else if (ref == "apos") out += '\'';
+    else if (ref.size() > 1 && ref[0] == '#') {
+        const bool hex = ref[1] == 'x';
+        const std::string_view digits = ref.substr(hex ? 2 : 1);
+        if (digits.empty()) return fail("empty character reference");
+        std::uint32_t value = 0;
+        for (char c : digits) {
+            int d = -1;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            if (d < 0) return fail("bad character reference");
+            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+            if (value > 0x10FFFF) return fail("character reference out of range");
+        }
+        if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) return fail("character reference out of range");
+        appendUtf8(out, static_cast<char32_t>(value));
+    } else {
+        return fail("unknown entity &" + std::string(ref) + ";");
+    }
+    pos = end + 1;
+    return Ok{};
+}
+
+Status skipXmlMisc(std::string_view s, std::size_t& pos, bool prolog) {
+    auto startsWith = [&](std::string_view prefix) { return s.substr(pos, prefix.size()) == prefix; };
+    auto skipPast = [&](std::string_view terminator, const char* what) -> Status {
+        const auto end = s.find(terminator, pos);
+        if (end == std::string_view::npos) return fail(std::string("unterminated ") + what);
+        pos = end + terminator.size();
+        return Ok{};
+    };
+    for (;;) {
+        while (pos < s.size() && isSpace(s[pos])) ++pos;
+        Status skipped = Ok{};
+        if (startsWith("<!--")) {
+            skipped = skipPast("-->", "comment");
+        } else if (startsWith("<?")) {
+            skipped = skipPast("?>", "processing instruction");
+        } else if (prolog && startsWith("<!DOCTYPE")) {
+            int brackets = 0;
+            std::size_t at = pos;
+            for (; at < s.size(); ++at) {
+                if (s[at] == '[') ++brackets;
+                else if (s[at] == ']') --brackets;
+                else if (s[at] == '>' && brackets <= 0) break;
+            }
+            pos = at;
+            if (at >= s.size()) return fail("unterminated document type declaration");
+            ++pos;
+        } else {
+            return Ok{};
+        }
+        if (!skipped) return skipped;
+    }
 }
 
 }  // namespace tessarin

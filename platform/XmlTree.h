@@ -33,4 +33,14 @@ struct XmlLimits {
 // The document's root element. Errors name what was malformed and the byte offset where.
 Result<XmlElement> parseXml(std::string_view text, const XmlLimits& limits = {});
 
+// Pieces every XML reader here shares. Each works at `pos` in `text`; on failure `pos` is left where
+// the fault was found and the error says what it is, without the offset.
+
+// The entity or character reference at `pos` (an '&'), its text appended to `out`.
+Status readXmlReference(std::string_view text, std::size_t& pos, std::string& out);
+
+// Blanks, comments, processing instructions and, in the prolog, a document type declaration, whose
+// internal subset is skipped whole so that no entity it declares is ever used.
+Status skipXmlMisc(std::string_view text, std::size_t& pos, bool prolog);
+
 }  // namespace tessarin
