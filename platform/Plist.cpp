@@ -394,36 +394,6 @@ std::optional<double> xmlDate(std::string_view t) {
     return static_cast<double>(timegm(&tm)) - 978307200.0;
 }
 
-// Base64 as property lists write it: whitespace anywhere, padding at the end.
-std::optional<std::vector<std::uint8_t>> xmlData(std::string_view t) {
-    std::vector<std::uint8_t> out;
-    out.reserve(t.size() / 4 * 3);
-    std::uint32_t acc = 0;
-    int bits = 0;
-    bool padded = false;
-    for (char c : t) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        if (c == '=') {
-            padded = true;
-            continue;
-        }
-        int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else return std::nullopt;
-        if (padded) return std::nullopt;
-        acc = (acc << 6) | static_cast<std::uint32_t>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>((acc >> bits) & 0xFF));
-        }
-    }
-    return out;
-}
 
 // Reads XML property lists straight into values, with no document tree in between: a seal of
 // a hundred thousand files is mostly small elements, and a tree of them cost as much again.
@@ -621,7 +591,7 @@ private:
             if (!v) return error("date not of the form 2001-01-01T00:00:00Z");
             out = PlistValue(PlistDate{*v});
         } else if (n == "data") {
-            auto v = xmlData(t);
+            auto v = decodeXmlBase64(t, false);
             if (!v) return error("data that is not base64");
             out = PlistValue(PlistData{std::move(*v)});
         } else {

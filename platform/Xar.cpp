@@ -54,37 +54,6 @@ std::string hex(const Bytes& b) {
     return s;
 }
 
-// Base64 as XML carries it: whitespace anywhere, padding at the end only.
-std::optional<Bytes> base64(const std::string& text) {
-    Bytes out;
-    std::uint32_t acc = 0;
-    int bits = 0;
-    bool padded = false;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        if (c == '=') {
-            padded = true;
-            continue;
-        }
-        if (padded) return std::nullopt;
-        int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else return std::nullopt;
-        acc = (acc << 6) | static_cast<std::uint32_t>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>((acc >> bits) & 0xFF));
-        }
-    }
-    if (bits >= 6) return std::nullopt;  // a lone final character carries no whole byte
-    return out;
-}
-
 const EVP_MD* digestNamed(const std::string& name) {
     if (name == "sha1") return EVP_sha1();
     if (name == "md5") return EVP_md5();
@@ -189,7 +158,7 @@ struct TocReader {
             return std::nullopt;
         }
         for (const auto* c : certs) {
-            auto der = base64(c->text);
+            auto der = decodeXmlBase64(c->text, true);
             if (!der || der->empty()) {
                 error = "a certificate of the " + what + " is not valid base64";
                 return std::nullopt;
@@ -206,7 +175,7 @@ struct TocReader {
             std::string n = name ? name->text : "";
             // Names that are not valid text are stored in base64.
             if (name && name->attribute("enctype") == "base64") {
-                auto decoded = base64(n);
+                auto decoded = decodeXmlBase64(n, true);
                 n = decoded ? std::string(decoded->begin(), decoded->end()) : "";
             }
             if (n.empty()) {

@@ -255,4 +255,35 @@ Status skipXmlMisc(std::string_view s, std::size_t& pos, bool prolog) {
     }
 }
 
+std::optional<std::vector<std::uint8_t>> decodeXmlBase64(std::string_view text, bool strict) {
+    std::vector<std::uint8_t> out;
+    out.reserve(text.size() / 4 * 3);
+    std::uint32_t acc = 0;
+    int bits = 0;
+    bool padded = false;
+    for (char c : text) {
+        if (isSpace(c)) continue;
+        if (c == '=') {
+            padded = true;
+            continue;
+        }
+        if (padded) return std::nullopt;
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else return std::nullopt;
+        acc = (acc << 6) | static_cast<std::uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>((acc >> bits) & 0xFF));
+        }
+    }
+    if (strict && bits >= 6) return std::nullopt;
+    return out;
+}
+
 }  // namespace tessarin

@@ -43,4 +43,8 @@ Status readXmlReference(std::string_view text, std::size_t& pos, std::string& ou
 // internal subset is skipped whole so that no entity it declares is ever used.
 Status skipXmlMisc(std::string_view text, std::size_t& pos, bool prolog);
 
+// Base64 as XML carries it: whitespace anywhere, padding at the end only. `strict` also refuses a
+// lone final character, which carries no whole byte.
+std::optional<std::vector<std::uint8_t>> decodeXmlBase64(std::string_view text, bool strict);
+
 }  // namespace tessarin
