@@ -760,6 +760,7 @@ std::string file(const std::string& dir, const std::string& name, const Bytes& b
 std::vector<HostileCase> cases() {
     const std::string unsignedCode = "code object is not signed at all";
     const std::string badFormat = "invalid or unsupported format for signature";
+    const std::string codeModified = "invalid signature (code or signature have been modified)";
     const std::string notPackage = "is not an Installer package";
     const std::string singleFile = "This is a single file.";
     return {
@@ -878,17 +879,17 @@ std::vector<HostileCase> cases() {
         // CMS signatures that are not what they claim.
         {"CmsGarbage",
          [](const std::string& d) { return file(d, "tool", withCms(Bytes(3000, 0x41))); },
-         {display(0, "Signature size="), verify(1, ""), install(3, "rejected")}},
+         {display(0, "Signature size="), verify(1, codeModified), install(3, "rejected")}},
         {"CmsLengthInTheBillions",
          [](const std::string& d) { return file(d, "tool", withCms({0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x06, 0x09})); },
-         {verify(1, ""), install(3, "rejected")}},
+         {verify(1, codeModified), install(3, "rejected")}},
         {"CmsNestedIndefinitely",
          [](const std::string& d) {
              Bytes der;
              for (int i = 0; i < 4000; ++i) der.insert(der.end(), {0x30, 0x80});
              return file(d, "tool", withCms(der));
          },
-         {verify(1, ""), install(3, "rejected")}},
+         {verify(1, codeModified), install(3, "rejected")}},
 
         // Property lists.
         {"InfoPlistNestedDeeply",
@@ -934,7 +935,7 @@ std::vector<HostileCase> cases() {
              writeText(a + "/Contents/_CodeSignature/CodeResources", seal);
              return a;
          },
-         {display(0, "Sealed Resources version=2 rules=0 files=127990"), verify(1, "")}},
+         {display(0, "Sealed Resources version=2 rules=0 files=127990"), verify(1, "a sealed resource is missing or invalid")}},
 
         // Localized strings tables (the bundle version comes from them first).
         {"StringsNestedDeeply",
@@ -1003,7 +1004,7 @@ std::vector<HostileCase> cases() {
              return file(d, "Hostile.pkg",
                          xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
          },
-         {pkgutil(1, "")}},
+         {pkgutil(1, "Status: no signature")}},
         {"XarTruncated",
          [](const std::string& d) {
              test::XarBuildOptions o;
@@ -1078,7 +1079,7 @@ std::vector<HostileCase> cases() {
              ::mkfifo((a + "/Contents/Info.plist").c_str(), 0644);
              return a;
          },
-         {verify(1, ""), report("Details for Hostile.app")}},
+         {verify(1, unsignedCode), report("Details for Hostile.app")}},
         {"UnreadableFolder",
          [](const std::string& d) {
              BundleBuilder b(d + "/Hostile.app");
@@ -1091,7 +1092,7 @@ std::vector<HostileCase> cases() {
              ::chmod((b.resourcesPath() + "/Locked").c_str(), 0);
              return b.path();
          },
-         {verify(1, ""), report("Details for Hostile.app")},
+         {verify(1, "a sealed resource could not be read"), report("Details for Hostile.app")},
          true},
         {"FolderChain5000Deep",
          [](const std::string& d) {
@@ -1099,7 +1100,7 @@ std::vector<HostileCase> cases() {
              folderChain(a + "/Contents/Resources", 5000);
              return a;
          },
-         {verify(1, ""), report("No 32-bit only components were found.")}},
+         {verify(1, "bundle folders are nested too deeply"), report("No 32-bit only components were found.")}},
         {"NamesWithLineFeedsAndBadBytes",
          [](const std::string& d) {
              BundleBuilder b(d + "/Hostile.app");
@@ -1163,7 +1164,7 @@ std::vector<HostileCase> cases() {
              test::makeDirectories(a + "/Contents/Resources/en.lproj/InfoPlist.strings");
              return a;
          },
-         {display(1, ""), verify(1, ""), report("Details for Hostile.app")}},
+         {display(1, unsignedCode), verify(1, unsignedCode), report("Details for Hostile.app")}},
         {"PackageFolderOfFolders",
          [](const std::string& d) {
              test::makeDirectories(d + "/Hostile.pkg/Contents/Archive.bom");
