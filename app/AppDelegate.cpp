@@ -73,6 +73,11 @@ bool AppDelegate::handOverToRunningCopy(const QStringList& paths)
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
+void AppDelegate::applicationWillTerminate()
+{
+    documents_.endRunningChecks();
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -39,7 +39,8 @@ public:
 
     // Registers the Services entry on the session bus; without a bus, silently nothing.
     void applicationDidFinishLaunching();
-    void applicationWillTerminate() {}
+    // Ends the tools of checks still running, so that the program does not wait for them.
+    void applicationWillTerminate();
     // Never an empty document: with nothing to open the launcher is shown instead.
     bool applicationShouldOpenUntitledFile() const { return false; }
     // Takes a list of absolute file names and opens each item; any other pasteboard is ignored.

@@ -33,10 +33,12 @@ QString displayNameForPath(const QString& path)
     return name.isEmpty() ? trimmed : name;
 }
 
-DocumentController::DocumentController(QObject* parent) : QObject(parent) {}
+DocumentController::DocumentController(QObject* parent) : QObject(parent) { tools_.setCancellation(ending_); }
 
 DocumentController::~DocumentController()
 {
+    // The windows' controllers wait for their checks as they go; their tools end first.
+    endRunningChecks();
     // Children go with this object; the lists only have to stop pointing at them first.
     open_.clear();
     closing_.clear();
@@ -117,6 +119,17 @@ void DocumentController::finished(DocumentWindowController* controller)
     closing_.erase(it);
     // Not at once: the signal that brought us here may come from the controller's own window.
     controller->deleteLater();
+}
+
+void DocumentController::setToolSet(const ToolSet& tools)
+{
+    tools_ = tools;
+    if (!tools_.cancellation()) tools_.setCancellation(ending_);
+}
+
+void DocumentController::endRunningChecks()
+{
+    ending_->cancel();
 }
 
 void DocumentController::closeAllDocuments()

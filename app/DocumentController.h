@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
 #include "ToolRunner.h"
@@ -34,9 +35,14 @@ public:
     // Closed windows kept alive until their running checks have completed.
     int closingCount() const { return static_cast<int>(closing_.size()); }
 
-    // Tests hand the documents and their windows other tools; the application never does.
-    void setToolSet(const ToolSet& tools) { tools_ = tools; }
+    // Tests hand the documents and their windows other tools; the application never does. The
+    // tools stay ended by endRunningChecks() unless `tools` brings a cancellation of its own.
+    void setToolSet(const ToolSet& tools);
     const ToolSet& toolSet() const { return tools_; }
+
+    // The program is ending: every tool still running for a document is ended and none starts
+    // after, so that quitting never waits for a long verification. Done by the destructor too.
+    void endRunningChecks();
 
 public slots:
     void runOpenPanel(QWidget* parent = nullptr);
@@ -61,6 +67,7 @@ private:
 
     std::vector<DocumentWindowController*> open_;     // children of this object
     std::vector<DocumentWindowController*> closing_;  // children of this object, window hidden
+    std::shared_ptr<ToolCancellation> ending_ = std::make_shared<ToolCancellation>();
     ToolSet tools_ = ToolSet::platform();
 };
 

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ int runHeadless(char* program, const CommandLine& line)
 
 int runWindows(int argc, char** argv)
 {
+    // Ctrl-C in the terminal that started the program, or SIGTERM when the session ends, quits as
+    // the Quit command does, ending the tools of running checks rather than leaving them behind.
+    tessarin::InterruptWatch interrupts;
+    std::atomic<int> interruptedBy{0};
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessarin"));
@@ -90,8 +95,15 @@ int runWindows(int argc, char** argv)
     // With another copy running, the items have gone to it and this one is done.
     if (!delegate.launch(line.items)) return 0;
 
+    // Only while the event loop runs; a signal before or after it ends the program at once.
+    interrupts.setHandler([&app, &interruptedBy](int signal) {
+        interruptedBy.store(signal);
+        QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+    });
     const int status = QApplication::exec();
+    interrupts.setHandler({});
     delegate.applicationWillTerminate();
+    if (const int signal = interruptedBy.load()) return tessarin::kExitSignalBase + signal;
     return status;
 }
 

@@ -24,7 +24,10 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 
@@ -314,6 +317,29 @@ private slots:
         QCOMPARE(documents->closingCount(), 1);
         documents.reset();
         QTest::qWait(50);
+    }
+
+    // Quitting ends the tools of checks still running, in open and in closed windows alike, rather
+    // than waiting for them: a long verification must not hold the program up.
+    void endingTheProgramEndsTheToolsOfRunningChecks() {
+        const std::string pids = dir_ / "long-codesign.pids";
+        auto documents = std::make_unique<DocumentController>();
+        ToolSet tools = tools_;
+        tools.override(kCodesignPath, writeScript(dir_ / "long-codesign", "echo $$ >> '" + pids + "'; exec sleep 600"));
+        documents->setToolSet(tools);
+        documents->openDocument(one_)->window()->close();
+        documents->openDocument(two_);
+        auto started = [&pids] {
+            std::vector<pid_t> found;
+            std::ifstream in(pids);
+            for (pid_t pid; in >> pid;) found.push_back(pid);
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(started().size(), 2u, 20000);
+        for (pid_t pid : started()) QCOMPARE(::kill(pid, 0), 0);
+        documents.reset();
+        // Killed and reaped: no such process any more.
+        for (pid_t pid : started()) QCOMPARE(::kill(pid, 0), -1);
     }
 
     void servicesEntryOpensAcceptedPathsAndIgnoresAnythingElse() {
