@@ -11,7 +11,7 @@
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
-#include "TypeIdentifier.h"
+#include "bundle/TypeIdentifier.h"
 #include "ViewController.h"
 
 namespace tessarin {

@@ -32,8 +32,8 @@
 #include "DocumentController.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
-#include "FileURL.h"
-#include "TypeIdentifier.h"
+#include "base/FileURL.h"
+#include "bundle/TypeIdentifier.h"
 #include "ViewController.h"
 
 namespace tessarin {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "BundleBuilder.h"
-#include "CodeSignatureConstants.h"
+#include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"

@@ -8,7 +8,7 @@
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 #include "TempDir.h"
 
 using namespace tessarin;

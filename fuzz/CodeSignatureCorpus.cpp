@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "CorpusFolder.h"
-#include "CodeSignature.h"
-#include "MachO.h"
+#include "codesign/CodeSignature.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;

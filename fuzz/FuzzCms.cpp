@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "Cms.h"
-#include "Trust.h"
+#include "crypto/Cms.h"
+#include "crypto/Trust.h"
 
 namespace {
 // The content the starting inputs are signed over, so that mutations reach past the signature check.

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "CodeResources.h"
+#include "codesign/CodeResources.h"
 
 namespace {
 void require(bool condition) {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "CodeResources.h"
-#include "CodeSignature.h"
+#include "codesign/CodeResources.h"
+#include "codesign/CodeSignature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);

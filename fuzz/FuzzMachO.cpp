@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "MachO.h"
+#include "macho/MachO.h"
 
 namespace {
 // A broken promise of the reader, which the fuzzer reports as a crash.

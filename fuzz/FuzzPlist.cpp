@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "Plist.h"
+#include "plist/Plist.h"
 
 namespace {
 void require(bool condition) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Quarantine.h"
-#include "Unicode.h"
+#include "base/Unicode.h"
 
 namespace {
 void require(bool condition) {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "StringsFile.h"
+#include "plist/StringsFile.h"
 
 namespace {
 void require(bool condition) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "Xar.h"
-#include "XmlTree.h"
+#include "package/Xar.h"
+#include "plist/XmlTree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tessarin::ByteReader bytes(data, size);

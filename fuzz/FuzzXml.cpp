@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "XarConstants.h"
-#include "XmlTree.h"
+#include "package/XarConstants.h"
+#include "plist/XmlTree.h"
 
 namespace {
 void require(bool condition) {

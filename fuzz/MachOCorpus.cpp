@@ -6,7 +6,7 @@
 
 #include "CorpusFolder.h"
 #include "MachOBuilder.h"
-#include "MachOConstants.h"
+#include "macho/MachOConstants.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CorpusFolder.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
 

@@ -4,10 +4,10 @@
 #include <charconv>
 #include <optional>
 
-#include "Bundle.h"
+#include "bundle/Bundle.h"
 #include "Quarantine.h"
-#include "TypeIdentifier.h"
-#include "Unicode.h"
+#include "bundle/TypeIdentifier.h"
+#include "base/Unicode.h"
 
 namespace tessarin {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "FileURL.h"
+#include "base/FileURL.h"
 #include "ToolRunner.h"
 
 namespace tessarin {

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "ExtendedAttributes.h"
-#include "Unicode.h"
+#include "base/ExtendedAttributes.h"
+#include "base/Unicode.h"
 
 namespace tessarin {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FileURL.h"
+#include "base/FileURL.h"
 
 namespace tessarin {
 

@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Bundle.h"
+#include "bundle/Bundle.h"
 
 namespace tessarin {
 

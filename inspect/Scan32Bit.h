@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "FileURL.h"
+#include "base/FileURL.h"
 
 namespace tessarin {
 

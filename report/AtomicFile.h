@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Result.h"
+#include "base/Result.h"
 
 namespace tessarin {
 

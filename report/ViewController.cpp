@@ -18,7 +18,7 @@
 #include "NoTouchButtonCell.h"
 #include "SaveReport.h"
 #include "Scan32Bit.h"
-#include "Unicode.h"
+#include "base/Unicode.h"
 #include "WindowController.h"
 #include "ui_ViewController.h"
 

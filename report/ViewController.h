@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-#include "FileURL.h"
+#include "base/FileURL.h"
 #include "SignatureCheck.h"
 #include "ToolRunner.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "CodeSignVerifier.h"
+#include "base/Hex.h"
+#include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
 
@@ -83,21 +84,6 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
     return a;
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (auto b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 0xf];
-    }
-    return s;
-}
-
-std::string hex(std::uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 // "Aug 2, 2026 at 10:01:42 AM", in local time as the real tool shows it.
 std::string displayTime(std::time_t t) {
@@ -132,8 +118,8 @@ int display(const Arguments& args, const std::string& path) {
     if (args.verbosity >= 1) {
         line("Identifier=" + v.identifier);
         line("Format=" + v.format);
-        line("CodeDirectory v=" + hex(best.version) + " size=" + std::to_string(best.length) + " flags=0x" +
-             hex(best.flags) + "(" + codeDirectoryFlagNames(best.flags) + ") hashes=" +
+        line("CodeDirectory v=" + hexDigits(best.version) + " size=" + std::to_string(best.length) + " flags=0x" +
+             hexDigits(best.flags) + "(" + codeDirectoryFlagNames(best.flags) + ") hashes=" +
              std::to_string(best.nCodeSlots) + "+" + std::to_string(best.nSpecialSlots) + " location=embedded");
     }
     if (args.verbosity >= 3) {

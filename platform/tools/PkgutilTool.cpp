@@ -4,8 +4,8 @@
 #include <ctime>
 #include <string>
 
-#include "Package.h"
-#include "PackageReport.h"
+#include "package/Package.h"
+#include "tools/print/PackageReport.h"
 
 using namespace tessarin;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Assessment.h"
+#include "verify/Assessment.h"
 
 using namespace tessarin;
 

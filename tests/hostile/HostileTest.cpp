@@ -33,12 +33,12 @@
 #include <zlib.h>
 
 #include "BundleBuilder.h"
-#include "CodeSignature.h"
-#include "CodeSignatureConstants.h"
-#include "MachO.h"
+#include "codesign/CodeSignature.h"
+#include "codesign/CodeSignatureConstants.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "XarBuilder.h"

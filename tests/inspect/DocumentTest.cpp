@@ -9,7 +9,7 @@
 #include "Document.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
-#include "TypeIdentifier.h"
+#include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
 namespace {

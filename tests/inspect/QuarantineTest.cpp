@@ -8,7 +8,7 @@
 
 #include "Quarantine.h"
 #include "TempDir.h"
-#include "TypeIdentifier.h"
+#include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "Bundle.h"
+#include "bundle/Bundle.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"

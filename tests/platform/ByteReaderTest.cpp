@@ -1,5 +1,5 @@
 // The bounded reader refuses every read that leaves its bytes, whatever the offsets.
-#include "ByteReader.h"
+#include "base/ByteReader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Apple's signed CDHash list.
 #include <gtest/gtest.h>
 
-#include "Cms.h"
+#include "crypto/Cms.h"
 #include "SigningChain.h"
 
 using namespace tessarin;

@@ -1,6 +1,6 @@
 // Verification of signed code: intact fixtures pass, and each kind of tampering (code page, special
 // slot, CodeDirectory, CMS, sealed resource, added or removed file, nested code) is caught.
-#include "CodeSignVerifier.h"
+#include "verify/CodeSignVerifier.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "CodeSignature.h"
-#include "MachO.h"
+#include "codesign/CodeSignature.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 #include "TempDir.h"
 
 using namespace tessarin;

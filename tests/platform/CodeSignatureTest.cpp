@@ -1,6 +1,6 @@
 // The SuperBlob and CodeDirectory reader: what a real signature holds, and clean refusal of
 // hostile ones (huge counts, offsets past the end, overlapping and self-referencing blobs).
-#include "CodeSignature.h"
+#include "codesign/CodeSignature.h"
 
 #include <regex.h>
 
@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "CodeResources.h"
-#include "MachO.h"
+#include "codesign/CodeResources.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 

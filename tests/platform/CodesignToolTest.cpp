@@ -10,10 +10,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "CodeSignatureConstants.h"
+#include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 #include "TempDir.h"
 
 using namespace tessarin;

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <set>
 
-#include "MachO.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
 

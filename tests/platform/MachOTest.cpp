@@ -1,7 +1,7 @@
 // The Mach-O header reader over built files and hand-corrupted variants of them.
 #include <gtest/gtest.h>
 
-#include "MachO.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
 
 namespace tessarin {

@@ -1,15 +1,15 @@
 // Package signature verdicts on built packages signed with a test chain, each way of tampering with
 // them, stapled tickets, bundle-style packages, and pkgutil's text for the verdicts.
-#include "Package.h"
+#include "package/Package.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 
-#include "PackageReport.h"
+#include "tools/print/PackageReport.h"
 #include "SigningChain.h"
 #include "TempDir.h"
-#include "Xar.h"
+#include "package/Xar.h"
 #include "XarBuilder.h"
 
 using namespace tessarin;

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "BundleBuilder.h"
-#include "Plist.h"
-#include "StringsFile.h"
+#include "plist/Plist.h"
+#include "plist/StringsFile.h"
 
 namespace tessarin {
 namespace {

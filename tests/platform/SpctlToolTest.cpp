@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "Assessment.h"
+#include "verify/Assessment.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "Cms.h"
+#include "crypto/Cms.h"
 #include "SigningChain.h"
-#include "Trust.h"
+#include "crypto/Trust.h"
 
 using namespace tessarin;
 using tessarin::test::LeafKind;

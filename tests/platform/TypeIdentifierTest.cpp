@@ -6,7 +6,7 @@
 
 #include "MachOBuilder.h"
 #include "TempDir.h"
-#include "TypeIdentifier.h"
+#include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
 namespace {

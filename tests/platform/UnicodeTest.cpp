@@ -1,7 +1,7 @@
 // User-perceived characters and UTF-8 / UTF-16 handling.
 #include <gtest/gtest.h>
 
-#include "Unicode.h"
+#include "base/Unicode.h"
 
 namespace tessarin {
 namespace {

@@ -1,14 +1,14 @@
 // The xar reader against built archives: what it lists and extracts, how it refuses lying headers
 // and hostile tables, and the stapled-ticket trailer.
-#include "Xar.h"
+#include "package/Xar.h"
 
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
 
 #include "XarBuilder.h"
-#include "XarConstants.h"
-#include "XmlTree.h"
+#include "package/XarConstants.h"
+#include "plist/XmlTree.h"
 
 using namespace tessarin;
 using tessarin::test::buildXar;

@@ -6,7 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "ExtendedAttributes.h"
+#include "base/ExtendedAttributes.h"
 #include "TempDir.h"
 
 namespace tessarin {

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "TempDir.h"
-#include "Unicode.h"
+#include "base/Unicode.h"
 
 namespace tessarin::test {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "Plist.h"
+#include "plist/Plist.h"
 
 namespace tessarin::test {
 

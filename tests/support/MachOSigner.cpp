@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#include "CodeSignature.h"
-#include "MachO.h"
+#include "codesign/CodeSignature.h"
+#include "macho/MachO.h"
 #include "MachOBuilder.h"
-#include "Plist.h"
+#include "plist/Plist.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "CodeResources.h"
+#include "codesign/CodeResources.h"
 
 namespace tessarin::test {
 

@@ -6,7 +6,7 @@
 
 #include <openssl/err.h>
 
-#include "OpenSslHandles.h"
+#include "crypto/OpenSslHandles.h"
 
 namespace tessarin::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "MachOSigner.h"
-#include "Trust.h"
+#include "crypto/Trust.h"
 
 namespace tessarin::test {
 

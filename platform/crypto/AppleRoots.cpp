@@ -1,0 +1,32 @@
+// The anchors the shipped tools trust: Apple Root CA, compiled in from platform/anchors/AppleRootCA.pem.
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include "crypto/OpenSslHandles.h"
+#include "crypto/Trust.h"
+
+namespace tessarin {
+
+extern const char kAppleRootCaPem[];
+
+const TrustAnchors& TrustAnchors::appleRoots() {
+    static const TrustAnchors anchors = [] {
+        TrustAnchors a;
+        ossl::BioPtr bio(BIO_new_mem_buf(kAppleRootCaPem, -1));
+        ossl::X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+        ERR_clear_error();
+        if (cert) {
+            int n = i2d_X509(cert.get(), nullptr);
+            if (n > 0) {
+                Bytes der(static_cast<std::size_t>(n));
+                unsigned char* p = der.data();
+                i2d_X509(cert.get(), &p);
+                a.rootsDer.push_back(std::move(der));
+            }
+        }
+        return a;
+    }();
+    return anchors;
+}
+
+}  // namespace tessarin

@@ -1,0 +1,30 @@
+// CMS (PKCS #7 SignedData) signatures as code signatures and packages carry them, checked with OpenSSL.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "crypto/Trust.h"
+#include "base/Bytes.h"
+
+namespace tessarin {
+
+struct CmsVerdict {
+    bool parsed = false;
+    bool signatureValid = false;      // the signer's signature over the signed attributes and content
+    std::string failure;              // one sentence when anything failed
+    ChainVerdict chain;               // the certificate set, ordered leaf first and checked
+    std::optional<std::time_t> signingTime;    // signed attribute (not proof)
+    std::optional<std::time_t> timestampTime;  // from a verified RFC 3161 token
+    std::vector<Bytes> signedCdhashes;         // from the 1.2.840.113635.100.9.1 plist attribute
+};
+
+// Verifies a detached CMS signature over `content` against `anchors`. The chain is judged at the
+// timestamp's time when a valid timestamp token is present, else now.
+CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content,
+                             const TrustAnchors& anchors);
+
+}  // namespace tessarin
