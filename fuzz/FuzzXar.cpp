@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "notary/Ticket.h"
 #include "package/Xar.h"
 #include "plist/XmlTree.h"
 

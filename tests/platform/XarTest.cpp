@@ -1,5 +1,6 @@
 // The xar reader against built archives: what it lists and extracts, how it refuses lying headers
 // and hostile tables, and the stapled-ticket trailer.
+#include "notary/Ticket.h"
 #include "package/Xar.h"
 
 #include <gtest/gtest.h>
