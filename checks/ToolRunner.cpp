@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "DisplayText.h"
+
 extern char** environ;
 
 namespace tessarin {
@@ -256,59 +258,11 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     return run;
 }
 
-std::string decodeUtf8(const std::string& bytes) {
-    static const std::string replacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(bytes.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        // Lead byte: length and the allowed range of the first continuation byte
-        // (this refuses overlong forms, surrogates and values past U+10FFFF).
-        int length = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
-        else if (c == 0xE0) { length = 3; lo = 0xA0; }
-        else if (c >= 0xE1 && c <= 0xEC) length = 3;
-        else if (c == 0xED) { length = 3; hi = 0x9F; }
-        else if (c >= 0xEE && c <= 0xEF) length = 3;
-        else if (c == 0xF0) { length = 4; lo = 0x90; }
-        else if (c >= 0xF1 && c <= 0xF3) length = 4;
-        else if (c == 0xF4) { length = 4; hi = 0x8F; }
-        if (length == 0) {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        // One U+FFFD per maximal ill-formed subpart.
-        std::size_t j = i + 1;
-        bool good = true;
-        for (int k = 1; k < length; ++k, ++j) {
-            unsigned char lower = k == 1 ? lo : 0x80, upper = k == 1 ? hi : 0xBF;
-            if (j >= n || s[j] < lower || s[j] > upper) {
-                good = false;
-                break;
-            }
-        }
-        if (good) out.append(bytes, i, static_cast<std::size_t>(length));
-        else out += replacement;
-        i = j;
-    }
-    return out;
-}
-
 std::string toolReport(const std::string& errorPrefix, const ToolRun& run) {
-    if (run.status == 0) return decodeUtf8(run.output) + decodeUtf8(run.errors);
+    if (run.status == 0) return displayText(run.output, DisplayAs::Lines) + displayText(run.errors, DisplayAs::Lines);
     std::string text = errorPrefix + std::to_string(run.status) + "\n";
-    if (!run.output.empty()) text += decodeUtf8(run.output) + "\n";
-    if (!run.errors.empty()) text += decodeUtf8(run.errors) + "\n";
+    if (!run.output.empty()) text += displayText(run.output, DisplayAs::Lines) + "\n";
+    if (!run.errors.empty()) text += displayText(run.errors, DisplayAs::Lines) + "\n";
     return text;
 }
 

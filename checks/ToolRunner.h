@@ -82,10 +82,7 @@ inline constexpr const char* kLipoPath = "/usr/bin/lipo";
 ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
                 bool captureErrors, const ToolSet& tools = ToolSet::platform());
 
-// Bytes as UTF-8 text, with U+FFFD in place of every ill-formed sequence.
-std::string decodeUtf8(const std::string& bytes);
-
-// The text a signature check keeps of one run.
+// The text a signature check keeps of one run; bytes that are not UTF-8 show escaped (DisplayText.h).
 std::string toolReport(const std::string& errorPrefix, const ToolRun& run);
 
 inline constexpr const char* kSpctlErrorPrefix = "\u26D4\uFE0F spctl error ";

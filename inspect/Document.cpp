@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "bundle/Bundle.h"
+#include "DisplayText.h"
 #include "Quarantine.h"
 #include "bundle/TypeIdentifier.h"
 #include "base/Unicode.h"
@@ -76,7 +77,7 @@ bool Document::readFromURL(const FileURL& url, const std::string& typeName, cons
 void Document::listArchitectures(const std::string& path, const ToolSet& tools) {
     ToolRun run = runTool(kLipoPath, {"-archs", path}, false, tools);
     if (run.status != 0) return;
-    std::string text = decodeUtf8(run.output);
+    const std::string text = displayText(run.output, DisplayAs::Lines);
     if (text.empty()) return;
     if (contains(text, "i386")) {
         is32Bit = true;

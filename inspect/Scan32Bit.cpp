@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DisplayText.h"
 #include "bundle/Bundle.h"
 
 namespace tessarin {
@@ -263,7 +264,7 @@ Scan32BitResult scan32BitComponents(const FileURL& itemURL, const std::vector<st
     else if (result.has32BitIntel) result.text = kOnly32BitHeading;
     for (std::size_t k = 0; k < result.components.size(); ++k) {
         if (k) result.text += '\n';
-        result.text += result.components[k];
+        result.text += displayText(result.components[k]);
     }
     result.text += '\n';
     result.turnOff64Intel = true;

@@ -12,10 +12,10 @@ namespace tessarin {
 
 struct Scan32BitResult {
     bool started = false;          // false when the walk could not start: nothing is written
-    std::vector<std::string> components;  // sorted full paths
+    std::vector<std::string> components;  // sorted full paths, their bytes as found
     bool has64BitIntel = false;
     bool has32BitIntel = false;
-    std::string text;              // the one piece to append (empty when !started)
+    std::string text;              // the one piece to append (empty when !started), names shown escaped
     bool turnOff64Intel = false;   // components were found
 };
 

@@ -173,19 +173,6 @@ TEST(ToolRunner, FallsBackToTheStandInBesideTheProgram) {
     EXPECT_EQ(none.resolve("/bin/sh"), "/bin/sh");
 }
 
-TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubpart) {
-    EXPECT_EQ(decodeUtf8("plain"), "plain");
-    EXPECT_EQ(decodeUtf8("\xE2\x9C\x85"), "\xE2\x9C\x85");
-    EXPECT_EQ(decodeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-    // A truncated three-byte sequence is one subpart, then the next character.
-    EXPECT_EQ(decodeUtf8("\xE2\x9C" "A"), "\xEF\xBF\xBD" "A");
-    // Overlong and surrogate forms are refused byte by byte.
-    EXPECT_EQ(decodeUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(decodeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-    const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(decodeUtf8("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // past U+10FFFF
-}
-
 TEST(ToolReport, FailureWithNothingPrintedIsPrefixStatusAndNewline) {
     ToolRun run{1, "", ""};
     EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "\u26D4\uFE0F spctl error 1\n");

@@ -230,6 +230,8 @@ TEST(Scan32Bit, NamesThatAreNotUtf8) {
     test::writeFile(dir / "Root/plain", thin32());
     auto r = scan(dir / "Root");
     EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/plain", odd}));
+    // Listed with the bytes escaped, not replaced: the log must not name another file.
+    EXPECT_EQ(r.text, dir / "Root/plain\n" + dir / "Root/\\xFF\\xFE-lib\n");
 }
 
 // Makes root/d/d/.../d (depth levels) with a thin 32-bit file at the bottom, through descriptors

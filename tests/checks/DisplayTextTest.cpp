@@ -1,0 +1,62 @@
+// Item bytes shown as text: names that are not UTF-8 are escaped, never substituted, and no two
+// different names ever show the same.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "DisplayText.h"
+#include "ToolRunner.h"
+#include "base/Unicode.h"
+
+using namespace tessarin;
+
+TEST(DisplayText, InvalidBytesShowAsHexEscapesAndValidTextIsKept) {
+    EXPECT_EQ(displayText("Sample.app"), "Sample.app");
+    EXPECT_EQ(displayText("Caf\xC3\xA9 \xE2\x9C\x85.app"), "Caf\xC3\xA9 \xE2\x9C\x85.app");
+    EXPECT_EQ(displayText("evil\xFF.app"), "evil\\xFF.app");
+    // A truncated sequence: each of its bytes, then the next character as it is.
+    EXPECT_EQ(displayText("\xE2\x9C" "A"), "\\xE2\\x9CA");
+    EXPECT_EQ(displayText("\xE2\x9C"), "\\xE2\\x9C");
+    // Overlong forms, surrogates and values past U+10FFFF are no characters either.
+    EXPECT_EQ(displayText("\xC0\xAF"), "\\xC0\\xAF");
+    EXPECT_EQ(displayText("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+    EXPECT_EQ(displayText("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+    EXPECT_EQ(displayText(std::string("a\0b", 3)), "a\\x00b");
+}
+
+TEST(DisplayText, NamesThatDifferOnlyInTheirBytesNeverShowTheSame) {
+    const std::string names[] = {
+        "evil\xFF.app",        // the byte 0xFF
+        "evil\xEF\xBF\xBD.app",  // U+FFFD, what a lossy decoding makes of it
+        "evil\\xFF.app",       // a backslash, an x and two hex digits, typed
+        "evil\\\\xFF.app",
+        "evil\n.app",
+        "evil\\x0A.app",
+        "evil\\.app",
+    };
+    std::set<std::string> shown;
+    for (const std::string& name : names) {
+        const std::string text = displayText(name);
+        EXPECT_TRUE(isValidUtf8(text)) << text;
+        EXPECT_TRUE(shown.insert(text).second) << "shown alike: " << text;
+    }
+    EXPECT_EQ(displayText("evil\\xFF.app"), "evil\\x5CxFF.app");
+    // A backslash before anything else is no escape and stays.
+    EXPECT_EQ(displayText("a\\b"), "a\\b");
+}
+
+TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
+    // A name cannot start a line of its own in the log or the report.
+    EXPECT_EQ(displayText("x\n\xE2\x9C\x85 It has been notarized.\tz\r\x7F"),
+              "x\\x0A\xE2\x9C\x85 It has been notarized.\\x09z\\x0D\\x7F");
+    EXPECT_EQ(displayText("Executable=/a/evil\xFF.app\n\tok\r\n", DisplayAs::Lines),
+              "Executable=/a/evil\\xFF.app\n\tok\\x0D\n");
+}
+
+TEST(ToolReport, OutputBytesThatAreNotUtf8AreEscapedNotReplaced) {
+    ToolRun run{0, "/a/evil\xFF.app: accepted\n", "source=Developer ID\n"};
+    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "/a/evil\\xFF.app: accepted\nsource=Developer ID\n");
+    ToolRun failed{3, "", "/a/evil\xFF.app: rejected"};
+    EXPECT_EQ(toolReport(kSpctlErrorPrefix, failed), "\u26D4\uFE0F spctl error 3\n/a/evil\\xFF.app: rejected\n");
+}
