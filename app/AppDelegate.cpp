@@ -5,14 +5,16 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
-#include <QFileInfo>
+#include <QFile>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
+
+#include <filesystem>
 
 #include "ApplicationMenu.h"
 #include "DocumentController.h"
@@ -41,12 +43,14 @@ AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObje
 
 AppDelegate::~AppDelegate() = default;
 
-bool AppDelegate::launch(const QStringList& items)
+bool AppDelegate::launch(const std::vector<std::string>& items)
 {
-    QStringList present;
-    for (const QString& item : items) {
-        if (QFileInfo::exists(item))
-            present << QFileInfo(item).absoluteFilePath();
+    namespace fs = std::filesystem;
+    std::vector<std::string> present;
+    for (const std::string& item : items) {
+        std::error_code ec;
+        if (!item.empty() && item.find('\0') == std::string::npos && fs::exists(item, ec))
+            present.push_back(fs::absolute(item, ec).lexically_normal().string());
         else
             documents_.openDocument(item);  // opens nothing, and says why here, where it was asked
     }
@@ -57,9 +61,9 @@ bool AppDelegate::launch(const QStringList& items)
     return true;
 }
 
-bool AppDelegate::handOverToRunningCopy(const QStringList& paths)
+bool AppDelegate::handOverToRunningCopy(const std::vector<std::string>& paths)
 {
-    if (paths.isEmpty()) return false;
+    if (paths.empty()) return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
     if (!names) return false;
@@ -68,7 +72,11 @@ bool AppDelegate::handOverToRunningCopy(const QStringList& paths)
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kServicesBusName), QLatin1String(kServicesObjectPath),
                                                        QLatin1String(kServicesInterface),
                                                        QStringLiteral("HandleServicesWithPasteboard"));
-    call << QVariant::fromValue(QDBusVariant(paths));
+    // Bytes ("aay"), not text ("as"): a bus string must be valid UTF-8, and a file name need not be.
+    qDBusRegisterMetaType<QByteArrayList>();
+    QByteArrayList items;
+    for (const std::string& path : paths) items << QByteArray::fromStdString(path);
+    call << QVariant::fromValue(QDBusVariant(QVariant::fromValue(items)));
     // A copy that does not answer soon is left alone; this one then opens the items itself.
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
@@ -91,12 +99,18 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard)
 {
-    if (pasteboard.metaType() != QMetaType::fromType<QStringList>()) return;
-    const QStringList fileNames = pasteboard.toStringList();
+    std::vector<std::string> fileNames;
+    if (pasteboard.metaType() == QMetaType::fromType<QStringList>()) {
+        for (const QString& name : pasteboard.toStringList()) fileNames.push_back(QFile::encodeName(name).toStdString());
+    } else if (pasteboard.metaType() == QMetaType::fromType<QByteArrayList>()) {
+        for (const QByteArray& name : pasteboard.value<QByteArrayList>()) fileNames.push_back(name.toStdString());
+    } else {
+        return;
+    }
     // A file-name list holds absolute paths only; a relative name would be read against our own
     // working folder, so a list holding one is not a file-name list.
-    for (const QString& name : fileNames) {
-        if (name.isEmpty() || !QDir::isAbsolutePath(name)) return;
+    for (const std::string& name : fileNames) {
+        if (name.empty() || name.front() != '/') return;
     }
     // Classifying and scanning a large bundle takes a while; the bus call must not wait for it.
     QTimer::singleShot(0, this, [this, fileNames] { documents_.openDocuments(fileNames); });
@@ -130,7 +144,7 @@ void AppDelegate::openHelp()
     connectApplicationMenu(window, menuTargets(window));
     if (auto* close = window->findChild<QAction*>(QStringLiteral("actionClose")))
         connect(close, &QAction::triggered, window, &QWidget::close);
-    acceptItemDrops(window, [this](const QStringList& paths) { documents_.openDocuments(paths); });
+    acceptItemDrops(window, [this](const std::vector<std::string>& paths) { documents_.openDocuments(paths); });
     window->installEventFilter(this);
     controller->showWindow();
     myHelpWindow_.push_back(std::move(controller));
@@ -142,7 +156,7 @@ void AppDelegate::showLauncher()
         launcher_ = std::make_unique<LauncherWindow>();
         LauncherWindow* launcher = launcher_.get();
         connectApplicationMenu(launcher, menuTargets(launcher));
-        acceptItemDrops(launcher, [this](const QStringList& paths) { documents_.openDocuments(paths); });
+        acceptItemDrops(launcher, [this](const std::vector<std::string>& paths) { documents_.openDocuments(paths); });
         connect(launcher, &LauncherWindow::closed, this, &AppDelegate::windowDidClose);
     }
     launcher_->show();

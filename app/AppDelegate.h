@@ -3,13 +3,13 @@
 #pragma once
 
 #include <QObject>
-#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 
 class QWidget;
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tessarin {
@@ -34,8 +34,9 @@ public:
     // entry, and shows the launcher when no document window came of it (no items, or none that
     // exists), never an untitled document. When another copy of Tessarin already runs, the items
     // go to it instead, so that an item open there is brought forward rather than opened twice;
-    // then the result is false and this copy has nothing left to do.
-    bool launch(const QStringList& items);
+    // then the result is false and this copy has nothing left to do. The items are the command
+    // line's bytes, kept exactly on the way to the document or to the other copy.
+    bool launch(const std::vector<std::string>& items);
 
     // Registers the Services entry on the session bus; without a bus, silently nothing.
     void applicationDidFinishLaunching();
@@ -44,7 +45,9 @@ public:
     // Never an empty document: with nothing to open the launcher is shown instead.
     bool applicationShouldOpenUntitledFile() const { return false; }
     // Takes a list of absolute file names and opens each item; any other pasteboard is ignored.
-    // The items open once the request has been answered, so the sender never waits for them.
+    // The names come as text (QStringList) or, when a name need not be valid text, as the exact
+    // bytes of each (QByteArrayList). The items open once the request has been answered, so the
+    // sender never waits for them.
     void handleServicesWithPasteboard(const QVariant& pasteboard);
 
     const std::vector<std::unique_ptr<HelpWindowController>>& myHelpWindow() const { return myHelpWindow_; }
@@ -72,8 +75,8 @@ protected:
 private:
     void windowDidClose();
     // Hands `paths` (absolute) to the copy of Tessarin that owns the Services entry, if there is
-    // one other than this; true when it took them.
-    bool handOverToRunningCopy(const QStringList& paths);
+    // one other than this, as byte strings; true when it took them.
+    bool handOverToRunningCopy(const std::vector<std::string>& paths);
     // What the menus of the launcher and of a help window do; dialogs open over `window`.
     ApplicationMenuTargets menuTargets(QWidget* window);
 

@@ -3,14 +3,17 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
+#include <QUrl>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
+#include "DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
+#include "ItemDrops.h"
 #include "bundle/TypeIdentifier.h"
 #include "ViewController.h"
 
@@ -18,19 +21,41 @@ namespace tessarin {
 
 namespace {
 
-QString withoutTrailingSlashes(QString path)
+namespace fs = std::filesystem;
+
+std::string withoutTrailingSlashes(std::string path)
 {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+// "." and ".." and doubled slashes taken out by the name alone, as a dialog or a shell would.
+std::string cleanedPath(const std::string& path)
+{
+    return withoutTrailingSlashes(fs::path(path).lexically_normal().string());
+}
+
+// With every link resolved; empty for a path that names nothing.
+std::string canonicalPath(const std::string& path)
+{
+    std::error_code ec;
+    const fs::path canonical = fs::canonical(path, ec);
+    return ec ? std::string() : canonical.string();
 }
 
 }  // namespace
 
-QString displayNameForPath(const QString& path)
+QString displayNameForPath(const std::string& path)
 {
-    const QString trimmed = withoutTrailingSlashes(path);
-    const QString name = QFileInfo(trimmed).fileName();
-    return name.isEmpty() ? trimmed : name;
+    const std::string trimmed = withoutTrailingSlashes(path);
+    const std::size_t slash = trimmed.rfind('/');
+    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    return QString::fromStdString(displayText(name.empty() ? trimmed : name));
+}
+
+QString displayPathText(const std::string& path)
+{
+    return QString::fromStdString(displayText(path));
 }
 
 DocumentController::DocumentController(QObject* parent) : QObject(parent) { tools_.setCancellation(ending_); }
@@ -44,21 +69,23 @@ DocumentController::~DocumentController()
     closing_.clear();
 }
 
-DocumentWindowController* DocumentController::documentForPath(const QString& path) const
+DocumentWindowController* DocumentController::documentForPath(const std::string& path) const
 {
-    const QString canonical = QFileInfo(withoutTrailingSlashes(path)).canonicalFilePath();
-    if (canonical.isEmpty()) return nullptr;
+    // Byte for byte: a name that is not UTF-8 and its look-alike in valid text are two items.
+    const std::string canonical = canonicalPath(withoutTrailingSlashes(path));
+    if (canonical.empty()) return nullptr;
     auto it = std::find_if(open_.begin(), open_.end(),
                            [&](const DocumentWindowController* c) { return c->canonicalPath() == canonical; });
     return it == open_.end() ? nullptr : *it;
 }
 
-DocumentWindowController* DocumentController::openDocument(const QString& path, bool display)
+DocumentWindowController* DocumentController::openDocument(const std::string& path, bool display)
 {
-    const QString cleaned = withoutTrailingSlashes(QDir::cleanPath(path));
-    const QFileInfo info(cleaned);
-    if (cleaned.isEmpty() || !info.exists()) {
-        emit openFailed(path, tr("No such file or folder."));
+    const std::string cleaned = cleanedPath(path);
+    std::error_code ec;
+    // A path with a NUL cannot be handed to the system.
+    if (cleaned.empty() || cleaned.find('\0') != std::string::npos || !fs::exists(cleaned, ec)) {
+        emit openFailed(displayPathText(path), tr("No such file or folder."));
         return nullptr;
     }
     if (DocumentWindowController* existing = documentForPath(cleaned)) {
@@ -66,13 +93,13 @@ DocumentWindowController* DocumentController::openDocument(const QString& path, 
         return existing;
     }
 
-    const std::string itemPath = info.absoluteFilePath().toStdString();
+    const std::string itemPath = cleanedPath(fs::absolute(cleaned, ec).string());
     const FileURL url = fileURLForPath(itemPath);
     auto document = std::make_unique<Document>();
     document->readFromURL(url, typeIdentifierForPath(itemPath), tools_);
     document->setFileURL(url);
 
-    auto* controller = new DocumentWindowController(std::move(document), info.canonicalFilePath(), this);
+    auto* controller = new DocumentWindowController(std::move(document), canonicalPath(itemPath), this);
     controller->window()->setWindowTitle(displayNameForPath(cleaned));
     controller->contentViewController()->setToolSet(tools_);
     connectMenus(controller);
@@ -84,9 +111,9 @@ DocumentWindowController* DocumentController::openDocument(const QString& path, 
     return controller;
 }
 
-void DocumentController::openDocuments(const QStringList& paths)
+void DocumentController::openDocuments(const std::vector<std::string>& paths)
 {
-    for (const QString& path : paths) openDocument(path);
+    for (const std::string& path : paths) openDocument(path);
 }
 
 void DocumentController::connectMenus(DocumentWindowController* controller)
@@ -140,16 +167,20 @@ void DocumentController::closeAllDocuments()
 
 void DocumentController::runOpenPanel(QWidget* parent)
 {
-    const QStringList paths = QFileDialog::getOpenFileNames(parent, tr("Open"), QDir::homePath());
+    const QList<QUrl> urls = QFileDialog::getOpenFileUrls(parent, tr("Open"), QUrl::fromLocalFile(QDir::homePath()));
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls) {
+        if (std::string path = localFilePath(url); !path.empty()) paths.push_back(std::move(path));
+    }
     openDocuments(paths);
 }
 
 void DocumentController::runOpenFolderPanel(QWidget* parent)
 {
     // Bundles and old-format packages are folders here, so they are chosen as folders.
-    const QString path = QFileDialog::getExistingDirectory(parent, tr("Open Folder or Bundle"), QDir::homePath(),
-                                                           QFileDialog::ShowDirsOnly);
-    if (!path.isEmpty()) openDocument(path);
+    const QUrl url = QFileDialog::getExistingDirectoryUrl(parent, tr("Open Folder or Bundle"),
+                                                          QUrl::fromLocalFile(QDir::homePath()), QFileDialog::ShowDirsOnly);
+    if (std::string path = localFilePath(url); !path.empty()) openDocument(path);
 }
 
 }  // namespace tessarin

@@ -4,9 +4,9 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ToolRunner.h"
@@ -25,13 +25,14 @@ public:
 
     // Opens the item at `path` as a new document and shows its window, or brings forward the window
     // that already shows the same item. Returns null, and says why through openFailed, for a path
-    // that names nothing.
-    DocumentWindowController* openDocument(const QString& path, bool display = true);
-    void openDocuments(const QStringList& paths);
+    // that names nothing. Paths are the file system's bytes, kept exactly: a file name need not be
+    // valid text, and two names that differ in one byte are two items.
+    DocumentWindowController* openDocument(const std::string& path, bool display = true);
+    void openDocuments(const std::vector<std::string>& paths);
 
     // The documents whose windows are open, in the order opened.
     const std::vector<DocumentWindowController*>& documents() const { return open_; }
-    DocumentWindowController* documentForPath(const QString& path) const;
+    DocumentWindowController* documentForPath(const std::string& path) const;
     // Closed windows kept alive until their running checks have completed.
     int closingCount() const { return static_cast<int>(closing_.size()); }
 
@@ -52,6 +53,7 @@ public slots:
 
 signals:
     void documentOpened(tessarin::DocumentWindowController* controller);
+    // `path` as display text (see displayPathText).
     void openFailed(const QString& path, const QString& reason);
     void lastDocumentClosed();
     // Menu commands that the application delegate answers.
@@ -71,7 +73,10 @@ private:
     ToolSet tools_ = ToolSet::platform();
 };
 
-// The name a window shows for an item: its file name, without any trailing slash.
-QString displayNameForPath(const QString& path);
+// The name a window shows for an item: its file name, without any trailing slash, with bytes that
+// are not UTF-8 escaped (DisplayText.h).
+QString displayNameForPath(const std::string& path);
+// A whole path as the program's messages show it, escaped the same way.
+QString displayPathText(const std::string& path);
 
 }  // namespace tessarin

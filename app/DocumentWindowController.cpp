@@ -14,7 +14,7 @@
 
 namespace tessarin {
 
-DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> document, const QString& canonicalPath,
+DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> document, const std::string& canonicalPath,
                                                    QObject* parent)
     : QObject(parent),
       document_(std::move(document)),
@@ -36,7 +36,7 @@ DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> doc
     });
     connect(ui_->actionSaveReport, &QAction::triggered, ui_->viewController, &ViewController::saveCommand);
     connect(ui_->actionClose, &QAction::triggered, window_.get(), &QWidget::close);
-    acceptItemDrops(window_.get(), [this](const QStringList& paths) { emit itemsDropped(paths); });
+    acceptItemDrops(window_.get(), [this](const std::vector<std::string>& paths) { emit itemsDropped(paths); });
 }
 
 DocumentWindowController::~DocumentWindowController()

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
-#include <QStringList>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "WindowController.h"
 
@@ -23,15 +23,15 @@ class ViewController;
 class DocumentWindowController : public QObject, public WindowController {
     Q_OBJECT
 public:
-    DocumentWindowController(std::unique_ptr<Document> document, const QString& canonicalPath,
+    DocumentWindowController(std::unique_ptr<Document> document, const std::string& canonicalPath,
                              QObject* parent = nullptr);
     ~DocumentWindowController() override;
 
     Document* document() const override { return document_.get(); }
     DocumentWindow* window() const { return window_.get(); }
     ViewController* contentViewController() const;
-    // The item's path with every link resolved: how the machinery knows an item it has open.
-    const QString& canonicalPath() const { return canonicalPath_; }
+    // The item's path with every link resolved, as bytes: how the machinery knows an item it has open.
+    const std::string& canonicalPath() const { return canonicalPath_; }
 
     void showWindow();
     bool isWindowClosed() const { return closed_; }
@@ -44,7 +44,7 @@ signals:
     // Menu commands and drops, which the document machinery answers.
     void openRequested();
     void openFolderRequested();
-    void itemsDropped(const QStringList& paths);
+    void itemsDropped(const std::vector<std::string>& paths);
     void helpRequested();
     void supportRequested();
     void updatesRequested();
@@ -55,7 +55,7 @@ protected:
 
 private:
     std::unique_ptr<Document> document_;
-    QString canonicalPath_;
+    std::string canonicalPath_;
     std::unique_ptr<Ui::DocumentWindowController> ui_;
     std::unique_ptr<DocumentWindow> window_;  // last, so the window goes before its document
     bool closeRequested_ = false;

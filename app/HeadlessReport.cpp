@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "DisplayText.h"
 #include "Document.h"
 #include "DocumentController.h"
 #include "DocumentWindow.h"
@@ -122,7 +123,7 @@ private:
 struct Classified {
     bool missing = false;
     QString title;
-    QString absolutePath;
+    std::string absolutePath;
     std::unique_ptr<Document> document;
 };
 
@@ -147,8 +148,8 @@ void classify(const std::string& item, const ToolSet& tools, Classified& out)
     out.document = std::make_unique<Document>();
     out.document->readFromURL(url, typeIdentifierForPath(absolute), tools);
     out.document->setFileURL(url);
-    out.title = displayNameForPath(QString::fromLocal8Bit(cleaned));
-    out.absolutePath = QString::fromLocal8Bit(absolute);
+    out.title = displayNameForPath(cleaned);
+    out.absolutePath = absolute;
 }
 
 class HeadlessBatch : public QObject {
@@ -288,7 +289,7 @@ private:
             const std::string& item = items_[printed_];
             if (s.missing) {
                 progress_.clear();
-                err_ << "tessarin: cannot open " << QString::fromLocal8Bit(item) << ": No such file or folder.\n";
+                err_ << "tessarin: cannot open " << displayPathText(item) << ": No such file or folder.\n";
                 err_.flush();
                 status_ = kExitItemMissing;
             } else if (json_) {
@@ -320,7 +321,7 @@ private:
     {
         if (pending_.empty() || cancelled()) return;
         const std::string& current = items_[printed_];
-        progress_.show(done_, items_.size(), displayNameForPath(QString::fromLocal8Bit(current)));
+        progress_.show(done_, items_.size(), displayNameForPath(current));
     }
 
     const std::vector<std::string>& items_;
@@ -373,32 +374,23 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return line;
             } else {
                 line.mode = CommandLine::Mode::BadUsage;
-                line.problem = QStringLiteral("Unknown option %1.").arg(QString::fromLocal8Bit(argument));
+                line.problem = QStringLiteral("Unknown option %1.").arg(displayPathText(argument));
                 return line;
             }
         } else {
-            line.items << QString::fromLocal8Bit(argument);
             line.itemPaths.push_back(argument);
         }
     }
     if (line.json && !report) {
         line.mode = CommandLine::Mode::BadUsage;
         line.problem = QStringLiteral("--json goes with --report.");
-    } else if (report && line.items.isEmpty()) {
+    } else if (report && line.itemPaths.empty()) {
         line.mode = CommandLine::Mode::BadUsage;
         line.problem = QStringLiteral("--report needs at least one item.");
     } else {
         line.mode = report ? CommandLine::Mode::Report : CommandLine::Mode::Windows;
     }
     return line;
-}
-
-CommandLine parseCommandLine(const QStringList& arguments)
-{
-    std::vector<std::string> bytes;
-    bytes.reserve(static_cast<std::size_t>(arguments.size()));
-    for (const QString& argument : arguments) bytes.push_back(argument.toLocal8Bit().toStdString());
-    return parseCommandLine(bytes);
 }
 
 // ---- JSON -----------------------------------------------------------------------------------
@@ -434,7 +426,7 @@ QJsonObject reportJsonObject(const DocumentWindowController& controller)
     item.insert(QStringLiteral("is1015"), d.is1015);
     item.insert(QStringLiteral("is1016"), d.is1016);
     item.insert(QStringLiteral("theUTI"), text(d.theUTI));
-    item.insert(QStringLiteral("thePath"), text(d.thePath));
+    item.insert(QStringLiteral("thePath"), text(displayText(d.thePath)));
     item.insert(QStringLiteral("theQuarStr"), text(d.theQuarStr));
     item.insert(QStringLiteral("checkBoxes"), checkBoxes);
     item.insert(QStringLiteral("theOtherArch"), widgetText(view, "theOtherArch", "text"));

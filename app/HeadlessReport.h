@@ -5,7 +5,6 @@
 
 #include <QJsonObject>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <mutex>
@@ -25,16 +24,14 @@ struct CommandLine {
     enum class Mode { Windows, Report, Usage, BadUsage };
     Mode mode = Mode::Windows;
     bool json = false;
-    QStringList items;
-    // The same items byte for byte: a file name need not be valid text.
+    // The items byte for byte, as main() got them: a file name need not be valid text.
     std::vector<std::string> itemPaths;
     QString problem;  // for BadUsage: what was wrong, in one sentence
 };
 
-// `arguments` without the program's name. Options: --report, --json (with --report only),
-// --help; "--" ends the options.
+// `arguments` without the program's name (argv's bytes). Options: --report, --json (with --report
+// only), --help; "--" ends the options.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
-CommandLine parseCommandLine(const QStringList& arguments);
 QString usageLine();
 
 inline constexpr int kExitInspected = 0;

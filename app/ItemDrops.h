@@ -2,11 +2,13 @@
 #pragma once
 
 #include <QObject>
-#include <QStringList>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class QMimeData;
+class QUrl;
 class QWidget;
 
 namespace tessarin {
@@ -14,11 +16,11 @@ namespace tessarin {
 class ItemDropFilter : public QObject {
     Q_OBJECT
 public:
-    using Opener = std::function<void(const QStringList& paths)>;
+    using Opener = std::function<void(const std::vector<std::string>& paths)>;
     ItemDropFilter(Opener open, QObject* parent);
 
-    // The local paths among the dropped URLs; remote URLs are no items.
-    static QStringList localPaths(const QMimeData* mime);
+    // The local paths among the dropped URLs, as bytes (localFilePath); remote URLs are no items.
+    static std::vector<std::string> localPaths(const QMimeData* mime);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -26,6 +28,10 @@ protected:
 private:
     Opener open_;
 };
+
+// The file system path a file URL names, byte for byte: "%FF" in the URL is the byte 0xFF, where
+// QUrl::toLocalFile would make it U+FFFD and so name another file. Empty for any other URL.
+std::string localFilePath(const QUrl& url);
 
 // Makes `window` accept drops and hands the dropped items to `open`.
 void acceptItemDrops(QWidget* window, ItemDropFilter::Opener open);

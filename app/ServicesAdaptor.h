@@ -20,8 +20,9 @@ public:
     explicit ServicesAdaptor(AppDelegate* delegate);
 
 public slots:
-    // The pasteboard is a variant; only an array of strings ("as") is taken. The reply is always
-    // empty: a request the entry cannot use is dropped without an error, as Services requests are.
+    // The pasteboard is a variant; only an array of strings ("as") or of byte strings ("aay", for
+    // names that are not valid text) is taken. The reply is always empty: a request the entry
+    // cannot use is dropped without an error, as Services requests are.
     void HandleServicesWithPasteboard(const QDBusVariant& pasteboard);
 
 private:

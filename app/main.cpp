@@ -79,8 +79,9 @@ int runWindows(int argc, char** argv)
     // launcher back rather than quitting.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // Qt has taken its own options out by now.
-    const CommandLine line = tessarin::parseCommandLine(QApplication::arguments().mid(1));
+    // Qt has taken its own options out of argv by now; what is left is read as bytes, since
+    // QApplication::arguments() would decode a file name that is not UTF-8 into another one.
+    const CommandLine line = tessarin::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (line.mode != CommandLine::Mode::Windows) return finishUsage(line);
 
     tessarin::DocumentController documents;
@@ -93,7 +94,7 @@ int runWindows(int argc, char** argv)
                      Qt::QueuedConnection);
 
     // With another copy running, the items have gone to it and this one is done.
-    if (!delegate.launch(line.items)) return 0;
+    if (!delegate.launch(line.itemPaths)) return 0;
 
     // Only while the event loop runs; a signal before or after it ends the program at once.
     interrupts.setHandler([&app, &interruptedBy](int signal) {

@@ -13,6 +13,7 @@
 
 #include "AtomicFile.h"
 #include "BusySpinner.h"
+#include "DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "NoTouchButtonCell.h"
@@ -85,9 +86,10 @@ void ViewController::viewDidAppear() {
         if (graphemeClusterCount(d.theQuarStr) < 4)
             appendOutput(QStringLiteral("No quarantine flag found.\n"));
         else
-            appendOutput(QStringLiteral("Quarantine flag found: ") + qs(d.theQuarStr) + QStringLiteral("\n"));
+            appendOutput(QStringLiteral("Quarantine flag found: ") + qs(displayText(d.theQuarStr)) + QStringLiteral("\n"));
 
-        const QString path = qs(d.thePath);
+        // Never through QString: decoding a name that is not UTF-8 would name another file.
+        const std::string& path = d.thePath;
         if (d.isMacho) {
             setBox(the64Intel_, d.is64Bit);
             setBox(the32Intel_, d.is32Bit);
@@ -168,17 +170,17 @@ void ViewController::scan32BitComponents(const FileURL& itemURL) {
     appendOutput(qs(result.text));
 }
 
-void ViewController::checkMachOSignature(const QString& path) { startCheck(SignatureCheckKind::MachO, path); }
+void ViewController::checkMachOSignature(const std::string& path) { startCheck(SignatureCheckKind::MachO, path); }
 
-void ViewController::checkAppOrPackageSignature(const QString& path, bool isApp) {
+void ViewController::checkAppOrPackageSignature(const std::string& path, bool isApp) {
     startCheck(isApp ? SignatureCheckKind::App : SignatureCheckKind::Package, path);
 }
 
-void ViewController::startCheck(SignatureCheckKind kind, const QString& path) {
+void ViewController::startCheck(SignatureCheckKind kind, const std::string& path) {
     ++runningChecks_;
     busySpinner_->show();
     busySpinner_->startAnimation();
-    processingQueue.start([this, kind, path = path.toStdString(), tools = tools_] {
+    processingQueue.start([this, kind, path, tools = tools_] {
         SignatureCheckState state = kind == SignatureCheckKind::MachO
                                         ? runMachOSignatureCheck(path, tools)
                                         : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "base/FileURL.h"
 #include "SignatureCheck.h"
@@ -65,8 +66,9 @@ public:
 
     void viewDidAppear();
     void appendOutput(const QString& text);
-    void checkMachOSignature(const QString& path);
-    void checkAppOrPackageSignature(const QString& path, bool isApp);
+    // `path` is the item's, byte for byte: the tools get exactly the file that was opened.
+    void checkMachOSignature(const std::string& path);
+    void checkAppOrPackageSignature(const std::string& path, bool isApp);
     void scan32BitComponents(const FileURL& itemURL);
 
     void saveCommand();
@@ -95,7 +97,7 @@ protected:
 
 private:
     Document* document() const;
-    void startCheck(SignatureCheckKind kind, const QString& path);
+    void startCheck(SignatureCheckKind kind, const std::string& path);
     void completeCheck(const SignatureCheckState& state, SignatureCheckKind kind);
 
     std::unique_ptr<Ui::ViewController> ui_;

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
 #include "HeadlessReport.h"
+#include "LookAlikeItems.h"
 #include "MachOBuilder.h"
 #include "SampleBundle.h"
 #include "TempDir.h"
@@ -81,7 +83,7 @@ QString withoutDates(QString report) {
 
 // What Save writes for the item's window, opened as the application opens it.
 QString savedReport(DocumentController& documents, const std::string& item, const TempDir& dir) {
-    DocumentWindowController* controller = documents.openDocument(QString::fromStdString(item), true);
+    DocumentWindowController* controller = documents.openDocument(item, true);
     if (!controller) return {};
     ViewController* view = controller->contentViewController();
     if (view->runningChecks() > 0) {
@@ -150,6 +152,7 @@ class HeadlessTest : public QObject {
 private slots:
     void textReportsAreWhatSaveWritesInArgumentOrder();
     void jsonObjectsCarryExactlyTheDocumentedMembers();
+    void namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict();
     void interruptEndsToolsAndLeavesTheArrayOpen_data();
     void interruptEndsToolsAndLeavesTheArrayOpen();
     void progressLineOnlyOnATerminal();
@@ -228,6 +231,77 @@ void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
     QCOMPARE(app.value(QStringLiteral("isApp")).toBool(), true);
     QCOMPARE(app.value(QStringLiteral("checkBoxes")).toObject().value(QStringLiteral("theAppleSilicon")).toInt(), 1);
     QCOMPARE(app.value(QStringLiteral("theBundleVersion")).toString(), QStringLiteral("1.0"));
+}
+
+void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
+    TempDir dir;
+    const test::LookAlikeItems items(dir);
+    const QString folder = QString::fromStdString(items.folder);
+    const QString fffd(QChar(0xFFFD));
+    struct Expected {
+        QString title;
+        int validSignatures;
+        QString version;
+    };
+    // The byte 0xFF shows as an escape; the valid neighbour's U+FFFD shows as itself.
+    const Expected expected[] = {{QStringLiteral("evil\\xFF.app"), 0, QStringLiteral("6.6")},
+                                 {QStringLiteral("evil") + fffd + QStringLiteral(".app"), 1, QStringLiteral("1.0")}};
+
+    HeadlessOptions options;
+    options.concurrency = 2;
+    options.json = true;
+    const Captured json = runInProcess({items.tampered, items.valid}, options, items.tools);
+    QCOMPARE(json.status, kExitInspected);
+    QJsonParseError error{};
+    const QJsonArray objects = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    QCOMPARE(objects.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject object = objects[i].toObject();
+        const Expected& e = expected[i];
+        QCOMPARE(object.value(QStringLiteral("title")).toString(), e.title);
+        QCOMPARE(object.value(QStringLiteral("thePath")).toString(), folder + QLatin1Char('/') + e.title);
+        QCOMPARE(object.value(QStringLiteral("bundleVer")).toString(), e.version);
+        QCOMPARE(object.value(QStringLiteral("checkBoxes")).toObject().value(QStringLiteral("validSignatures")).toInt(),
+                 e.validSignatures);
+        const QString log = object.value(QStringLiteral("log")).toString();
+        // The tools' lines and the 32-bit scan name the item as the title does.
+        QVERIFY2(log.contains(folder + QLatin1Char('/') + e.title + QStringLiteral("/Contents/Frameworks/")), qPrintable(log));
+        // No substitute in the tampered item's log, no escape in its neighbour's.
+        QVERIFY2(!log.contains(i == 0 ? fffd : QStringLiteral("\\x")), qPrintable(log));
+        QVERIFY(object.value(QStringLiteral("report"))
+                    .toString()
+                    .startsWith(QStringLiteral("Details for ") + e.title + QStringLiteral(" version ") + e.version + "\n"));
+    }
+    QVERIFY(objects[0].toObject().value(QStringLiteral("log")).toString().contains(QStringLiteral("rejected")));
+
+    // The tools got the exact bytes of each item, never the other's name.
+    std::vector<std::string> paths = items.toolPaths();
+    std::sort(paths.begin(), paths.end());
+    std::vector<std::string> sent{items.tampered, items.tampered, items.valid, items.valid};
+    std::sort(sent.begin(), sent.end());
+    QVERIFY(paths == sent);
+
+    // The text form: each report under its own escaped title, with its own verdict.
+    options.json = false;
+    const Captured text = runInProcess({items.tampered, items.valid}, options, items.tools);
+    QCOMPARE(text.status, kExitInspected);
+    const qsizetype second = text.out.indexOf(QStringLiteral("Details for ") + expected[1].title);
+    QVERIFY(text.out.startsWith(QStringLiteral("Details for ") + expected[0].title + " version 6.6\n") && second > 0);
+    QVERIFY(text.out.left(second).contains(QStringLiteral("the signature was NOT valid.")));
+    QVERIFY(text.out.mid(second).contains(QStringLiteral("Signatures were found to be valid.")));
+
+    // From the program's own command line, as a shell hands it the name: never decoded on the way,
+    // so it is the tampered item that is reported, not its valid neighbour.
+    QProcess run;
+    run.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                          QStringLiteral("exec \"$0\" --report --json \"$1/evil$(printf '\\377').app\""),
+                                          kProgram, folder});
+    QVERIFY(run.waitForFinished(60000));
+    QCOMPARE(run.exitCode(), kExitInspected);
+    const QJsonObject fromProgram = QJsonDocument::fromJson(run.readAllStandardOutput()).array().at(0).toObject();
+    QCOMPARE(fromProgram.value(QStringLiteral("title")).toString(), expected[0].title);
+    QCOMPARE(fromProgram.value(QStringLiteral("bundleVer")).toString(), QStringLiteral("6.6"));
 }
 
 void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen_data() {

@@ -26,6 +26,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -39,6 +40,7 @@
 #include "HelpViewController.h"
 #include "HelpWindowController.h"
 #include "LauncherWindow.h"
+#include "LookAlikeItems.h"
 #include "NoTouchButtonCell.h"
 #include "ServicesAdaptor.h"
 #include "TempDir.h"
@@ -73,10 +75,13 @@ void chooseInOpenDialog(const QString& path, const std::function<void()>& trigge
     trigger();
 }
 
-void dropOn(QWidget* target, const QStringList& paths) {
+// The URLs a file manager puts on a drag: every byte of a name that is not plain ASCII as a
+// percent escape, so that a name that is not UTF-8 goes over exactly.
+void dropOn(QWidget* target, const std::vector<std::string>& paths) {
     QMimeData mime;
     QList<QUrl> urls;
-    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    for (const std::string& p : paths)
+        urls << QUrl::fromEncoded("file://" + QByteArray::fromStdString(p).toPercentEncoding("/"), QUrl::StrictMode);
     mime.setUrls(urls);
     const QPoint at = target->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -104,7 +109,7 @@ class ShellTest : public QObject {
     TempDir dir_;
     TempDir mimeData_;
     ToolSet tools_;
-    QString one_, two_;
+    std::string one_, two_;
 
     // A document machinery with the fake tools; codesign takes `codesignDelay` seconds.
     std::unique_ptr<DocumentController> machinery(int codesignDelay = 0) {
@@ -130,9 +135,12 @@ private slots:
         tools_.override(kLipoPath, writeScript(dir_ / "lipo", "exit 1"));
         makeDirectories(dir_ / "items/One");
         makeDirectories(dir_ / "items/Two");
-        one_ = qs(dir_ / "items/One");
-        two_ = qs(dir_ / "items/Two");
+        one_ = dir_ / "items/One";
+        two_ = dir_ / "items/Two";
         std::filesystem::create_directory_symlink(dir_ / "items/One", dir_ / "items/Link");
+        // Two more whose names differ in one byte: 0xFF, and U+FFFD, what decoding makes of it.
+        makeDirectories(dir_ / "items/Odd\xFF");
+        makeDirectories(dir_ / "items/Odd\xEF\xBF\xBD");
     }
 
 
@@ -221,7 +229,7 @@ private slots:
             QTRY_COMPARE(documents->documents().size(), 1u);
             QVERIFY(!delegate.launcher()->isVisible());
         }
-        for (const QStringList& items : {QStringList{}, QStringList{qs(dir_ / "items/Missing")}}) {
+        for (const std::vector<std::string>& items : {std::vector<std::string>{}, std::vector<std::string>{dir_ / "items/Missing"}}) {
             auto documents = machinery();
             AppDelegate delegate(*documents);
             QSignalSpy quit(&delegate, &AppDelegate::terminateRequested);
@@ -240,7 +248,7 @@ private slots:
         auto documents = machinery();
         int opened = 0;
         connect(documents.get(), &DocumentController::documentOpened, this, [&] { ++opened; });
-        documents->openDocuments({one_, one_ + "/", qs(dir_ / "items/./One"), qs(dir_ / "items/Link")});
+        documents->openDocuments({one_, one_ + "/", dir_ / "items/./One", dir_ / "items/Link"});
         QCOMPARE(opened, 1);
         DocumentWindowController* first = documents->documents().front();
         QCOMPARE(first->window()->windowTitle(), QStringLiteral("One"));
@@ -254,15 +262,62 @@ private slots:
         DocumentWindowController* second = documents->documents().back();
         QCOMPARE(second->window()->windowTitle(), QStringLiteral("Two"));
         QVERIFY(second->document() != first->document());
-        QCOMPARE(qs(second->document()->thePath), two_);
+        QCOMPARE(qs(second->document()->thePath), qs(two_));
         // Brought forward, not shown anew: the first window's log is as it was.
         QVERIFY(waitForChecks(second));
         QCOMPARE(first->contentViewController()->outputText(), log);
 
         // Both open dialogs lead to the same machinery.
-        chooseInOpenDialog(one_, [&] { documents->runOpenFolderPanel(); });
-        chooseInOpenDialog(two_, [&] { documents->runOpenFolderPanel(); });
+        chooseInOpenDialog(qs(one_), [&] { documents->runOpenFolderPanel(); });
+        chooseInOpenDialog(qs(two_), [&] { documents->runOpenFolderPanel(); });
         QCOMPARE(documents->documents().size(), 2u);
+    }
+
+    // Names are the file system's bytes all the way: "evil\xFF.app" (tampered) and its valid
+    // neighbour "evil\xEF\xBF\xBD.app" (U+FFFD) are two items, two windows, two verdicts, and the
+    // first is shown with an escape, never as the second.
+    void namesThatDifferInOneByteOpenTwoWindowsEachWithItsOwnVerdict() {
+        TempDir dir;
+        const test::LookAlikeItems items(dir);
+        auto documents = std::make_unique<DocumentController>();
+        documents->setToolSet(items.tools);
+        documents->openDocuments({items.tampered, items.valid, items.tampered + "/"});
+        QCOMPARE(documents->documents().size(), 2u);
+        DocumentWindowController* tampered = documents->documents()[0];
+        DocumentWindowController* valid = documents->documents()[1];
+        QVERIFY(tampered->document()->thePath == items.tampered);
+        QVERIFY(valid->document()->thePath == items.valid);
+        const QString escaped = QStringLiteral("evil\\xFF.app"), substitute = QStringLiteral("evil\uFFFD.app");
+        QCOMPARE(tampered->window()->windowTitle(), escaped);
+        QCOMPARE(valid->window()->windowTitle(), substitute);
+        QVERIFY(waitForChecks(tampered) && waitForChecks(valid));
+
+        QVERIFY(!tampered->contentViewController()->validSignatures()->isChecked());
+        QVERIFY(valid->contentViewController()->validSignatures()->isChecked());
+        const QString log = tampered->contentViewController()->outputText();
+        QVERIFY2(log.contains(qs(items.folder) + "/" + escaped + ": rejected"), qPrintable(log));
+        QVERIFY2(!log.contains(QChar(0xFFFD)), qPrintable(log));
+        QVERIFY(tampered->contentViewController()->composeReport().startsWith(
+            QStringLiteral("Details for ") + escaped + QStringLiteral(" version 6.6\n")));
+        QVERIFY(valid->contentViewController()->composeReport().startsWith(
+            QStringLiteral("Details for ") + substitute + QStringLiteral(" version 1.0\n")));
+        std::vector<std::string> paths = items.toolPaths();
+        std::sort(paths.begin(), paths.end());
+        std::vector<std::string> sent{items.tampered, items.tampered, items.valid, items.valid};
+        std::sort(sent.begin(), sent.end());
+        QVERIFY(paths == sent);
+
+        // Dropped, or handed over as bytes, either name brings its own window forward.
+        tampered->window()->showMinimized();
+        valid->window()->showMinimized();
+        dropOn(valid->window(), {items.tampered});
+        QTRY_VERIFY(!tampered->window()->isMinimized());
+        QVERIFY(valid->window()->isMinimized());
+        AppDelegate delegate(*documents);
+        delegate.handleServicesWithPasteboard(QVariant::fromValue(QByteArrayList{QByteArray::fromStdString(items.valid)}));
+        QTRY_VERIFY(!valid->window()->isMinimized());
+        QCOMPARE(documents->documents().size(), 2u);
+        QCOMPARE(items.toolPaths().size(), 4u);
     }
 
     void minimizeAndRestoreIsNoNewAppearanceButAProgramShowIs() {
@@ -307,7 +362,7 @@ private slots:
             QVERIFY(alive);
             QTRY_VERIFY_WITH_TIMEOUT(!alive, 20000);
             QCOMPARE(documents->closingCount(), 0);
-            QVERIFY(logWhenDone.endsWith(QStringLiteral("codesign -dvvv ") + one_ + QStringLiteral("\n\n")));
+            QVERIFY(logWhenDone.endsWith(QStringLiteral("codesign -dvvv ") + qs(one_) + QStringLiteral("\n\n")));
             QVERIFY(waitForChecks(again));
         }
         // The program ends while a closed window's check and an open window's check still run.
@@ -364,7 +419,7 @@ private slots:
             QVERIFY2(call.exitStatus() == QProcess::NormalExit && call.exitCode() == 0,
                      call.readAllStandardError().constData());
         };
-        auto text = [](const QString& path) { return "'" + path + "'"; };
+        auto text = [](const std::string& path) { return "'" + qs(path) + "'"; };
 
         const QString bad[] = {
             "<42>",
@@ -384,6 +439,21 @@ private slots:
         QCOMPARE(documents->documents()[1]->window()->windowTitle(), QStringLiteral("Two"));
         QVERIFY(documents->documents()[1]->window()->isVisible());
         QVERIFY(!delegate.launcher()->isVisible());
+
+        // A name that is not text goes over as bytes ("aay"): one window for each byte string.
+        auto bytes = [](const std::string& path) {
+            QStringList values;
+            for (unsigned char c : path) values << QStringLiteral("0x%1").arg(c, 2, 16, QLatin1Char('0'));
+            return "[byte " + values.join(", ") + "]";
+        };
+        send("<[" + bytes(dir_ / "items/Odd\xFF") + ", " + bytes(dir_ / "items/Odd\xEF\xBF\xBD") + ", " +
+             bytes(one_) + "]>");
+        QTRY_COMPARE(documents->documents().size(), 4u);
+        QCOMPARE(documents->documents()[2]->window()->windowTitle(), QStringLiteral("Odd\\xFF"));
+        QCOMPARE(documents->documents()[3]->window()->windowTitle(), QStringLiteral("Odd\uFFFD"));
+        send("<[" + bytes("items/Odd\xFF") + "]>");  // a relative name is no file name here either
+        QTest::qWait(20);
+        QCOMPARE(documents->documents().size(), 4u);
         for (DocumentWindowController* c : documents->documents()) QVERIFY(waitForChecks(c));
     }
 
@@ -418,10 +488,25 @@ private slots:
 
         // Asked again for the same item, the running copy brings its window forward.
         c->window()->showMinimized();
-        runSecondCopy({one_ + "/"});
+        runSecondCopy({qs(one_ + "/")});
         QTRY_VERIFY(!c->window()->isMinimized());
         QCOMPARE(documents->documents().size(), 1u);
         QCOMPARE(c->contentViewController()->outputText(), log);
+
+        // Names that are not text, as a shell passes them: the bytes reach the running copy as they
+        // were given, so the two look-alikes are two items, and the first is not the second.
+        QProcess copy;
+        copy.setWorkingDirectory(qs(dir_ / "items"));
+        copy.start(QStringLiteral("/bin/sh"),
+                   {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"Odd$(printf '\\377')\" \"Odd$(printf '\\357\\277\\275')\""),
+                    program});
+        QTRY_VERIFY_WITH_TIMEOUT(copy.state() == QProcess::NotRunning, 60000);
+        QCOMPARE(copy.exitCode(), 0);
+        QTRY_COMPARE(documents->documents().size(), 3u);
+        QVERIFY(documents->documents()[1]->document()->thePath == dir_ / "items/Odd\xFF");
+        QCOMPARE(documents->documents()[1]->window()->windowTitle(), QStringLiteral("Odd\\xFF"));
+        QVERIFY(documents->documents()[2]->document()->thePath == dir_ / "items/Odd\xEF\xBF\xBD");
+        for (DocumentWindowController* d : documents->documents()) QVERIFY(waitForChecks(d));
     }
 
     void menusOfEveryWindowReachTheirCommandsAndHelpShowsTheManual() {

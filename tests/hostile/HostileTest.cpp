@@ -1113,10 +1113,10 @@ std::vector<HostileCase> cases() {
          {report("32-bit only")}},
         {"ItemNameWithLineFeed",
          [](const std::string& d) { return app(d, "Line\nFeed.app"); },
-         {report("Details for Line\nFeed.app")}},
+         {report("Details for Line\\x0AFeed.app\n")}},  // a name never starts a line of its own
         {"ItemNameNotUtf8",
          [](const std::string& d) { return app(d, "Bad\xFF\xFEName.app"); },
-         {report("Details for Bad")}},
+         {report("Details for Bad\\xFF\\xFEName.app\n")}},
         {"NamesBeginningWithADash",
          [](const std::string& d) {
              BundleBuilder b(d + "/-v.app");
