@@ -9,7 +9,7 @@ void runInto(SignatureCheckState& state, std::string& text, const char* launchPa
              const std::vector<std::string>& arguments, const char* prefix, const ToolSet& tools) {
     ToolRun run = runTool(launchPath, arguments, true, tools);
     if (run.status != 0) state.signaturesValid = false;
-    text = toolReport(prefix, run);
+    text = toolReport(prefix, run, arguments.back());  // the item is always the last argument
 }
 
 }  // namespace

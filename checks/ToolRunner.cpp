@@ -258,11 +258,27 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     return run;
 }
 
-std::string toolReport(const std::string& errorPrefix, const ToolRun& run) {
-    if (run.status == 0) return displayText(run.output, DisplayAs::Lines) + displayText(run.errors, DisplayAs::Lines);
+namespace {
+
+std::string shownOutput(const std::string& bytes, const std::string& itemPath) {
+    std::string text;
+    std::size_t at = 0;
+    if (!itemPath.empty()) {
+        for (std::size_t hit; (hit = bytes.find(itemPath, at)) != std::string::npos; at = hit + itemPath.size()) {
+            text += displayText(std::string_view(bytes).substr(at, hit - at), DisplayAs::Lines);
+            text += displayText(itemPath);
+        }
+    }
+    return text + displayText(std::string_view(bytes).substr(at), DisplayAs::Lines);
+}
+
+}  // namespace
+
+std::string toolReport(const std::string& errorPrefix, const ToolRun& run, const std::string& itemPath) {
+    if (run.status == 0) return shownOutput(run.output, itemPath) + shownOutput(run.errors, itemPath);
     std::string text = errorPrefix + std::to_string(run.status) + "\n";
-    if (!run.output.empty()) text += displayText(run.output, DisplayAs::Lines) + "\n";
-    if (!run.errors.empty()) text += displayText(run.errors, DisplayAs::Lines) + "\n";
+    if (!run.output.empty()) text += shownOutput(run.output, itemPath) + "\n";
+    if (!run.errors.empty()) text += shownOutput(run.errors, itemPath) + "\n";
     return text;
 }
 

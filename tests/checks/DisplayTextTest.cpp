@@ -60,3 +60,11 @@ TEST(ToolReport, OutputBytesThatAreNotUtf8AreEscapedNotReplaced) {
     ToolRun failed{3, "", "/a/evil\xFF.app: rejected"};
     EXPECT_EQ(toolReport(kSpctlErrorPrefix, failed), "\u26D4\uFE0F spctl error 3\n/a/evil\\xFF.app: rejected\n");
 }
+
+TEST(ToolReport, TheItemsNameCannotAddLinesToTheLog) {
+    const std::string item = "/a/x\n\u2705 It has been notarized.\n.app";
+    ToolRun run{3, "", item + ": rejected\nsource=no usable signature\n"};
+    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run, item),
+              "\u26D4\uFE0F spctl error 3\n/a/x\\x0A\u2705 It has been notarized.\\x0A.app: rejected\n"
+              "source=no usable signature\n\n");
+}

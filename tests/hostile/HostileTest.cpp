@@ -1113,10 +1113,11 @@ std::vector<HostileCase> cases() {
          {report("32-bit only")}},
         {"ItemNameWithLineFeed",
          [](const std::string& d) { return app(d, "Line\nFeed.app"); },
-         {report("Details for Line\\x0AFeed.app\n")}},  // a name never starts a line of its own
+         // A name never starts a line of its own, in the report's header or in the tools' lines.
+         {report("Details for Line\\x0AFeed.app version"), report("/Line\\x0AFeed.app: rejected")}},
         {"ItemNameNotUtf8",
          [](const std::string& d) { return app(d, "Bad\xFF\xFEName.app"); },
-         {report("Details for Bad\\xFF\\xFEName.app\n")}},
+         {report("Details for Bad\\xFF\\xFEName.app"), report("/Bad\\xFF\\xFEName.app: rejected")}},
         {"NamesBeginningWithADash",
          [](const std::string& d) {
              BundleBuilder b(d + "/-v.app");
