@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
 #include "verify/CodeSignVerifier.h"
 
@@ -91,7 +92,7 @@ int display(const Arguments& args, const std::string& path) {
     options.architecture = args.architecture;
     CodeVerdict v = verifyCode(path, options, TrustAnchors::appleRoots());
     if (!v.isSigned || v.failureKind != CodeFailure::None) {
-        std::cerr << path << ": " << codeFailureSentence(v) << "\n";
+        std::cerr << printable(path) << ": " << codeFailureSentence(v) << "\n";
         return 1;
     }
     std::cerr << codesignDisplayText(v, args.verbosity);

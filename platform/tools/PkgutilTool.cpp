@@ -6,6 +6,7 @@
 
 #include "package/Package.h"
 #include "tools/print/PackageReport.h"
+#include "tools/print/Printable.h"
 
 using namespace tessarin;
 
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     const std::string path = argv[2];
     auto check = checkPackageSignature(path, TrustAnchors::appleRoots(), std::time(nullptr));
     if (!check) {
-        std::fprintf(stderr, "pkgutil: %s\n", check.error().c_str());
+        std::fprintf(stderr, "pkgutil: %s\n", printable(check.error()).c_str());
         return 1;
     }
     std::string text = packageSignatureReport(path, *check);
