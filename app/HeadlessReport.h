@@ -21,7 +21,7 @@ namespace tessarin {
 class DocumentWindowController;
 
 struct CommandLine {
-    enum class Mode { Windows, Report, Usage, BadUsage };
+    enum class Mode { Windows, Report, Help, Version, BadUsage };
     Mode mode = Mode::Windows;
     bool json = false;
     // The items byte for byte, as main() got them: a file name need not be valid text.
@@ -29,10 +29,15 @@ struct CommandLine {
     QString problem;  // for BadUsage: what was wrong, in one sentence
 };
 
-// `arguments` without the program's name (argv's bytes). Options: --report, --json (with --report
-// only), --help; "--" ends the options.
+// `arguments` without the program's name, all of them, as argv's bytes: Qt never sees the command
+// line, so that --help, --version and mistakes are answered before anything needs a display, and
+// no file name is decoded. Options: --report, --json (with --report only), --help, --version; "--"
+// ends the options.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
-QString usageLine();
+// What --help prints: every option and the exit statuses.
+QString helpText();
+// What --version prints: the program's name and the project's version.
+QString versionText();
 
 inline constexpr int kExitInspected = 0;
 inline constexpr int kExitItemMissing = 1;

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "tools/print/Printable.h"
+
 namespace tessarin {
 
 namespace {
@@ -40,21 +42,20 @@ void appendEscape(std::string& out, unsigned char byte) {
 }  // namespace
 
 std::string displayText(std::string_view bytes, DisplayAs as) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
+    const std::string printed = as == DisplayAs::Name ? printable(bytes) : std::string(bytes);
+    const auto* s = reinterpret_cast<const unsigned char*>(printed.data());
+    const std::size_t n = printed.size();
     std::string out;
     out.reserve(n);
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = s[i];
         const std::size_t length = sequenceLength(s, n, i);
-        const bool keptControl = as == DisplayAs::Lines && (c == '\n' || c == '\t');
-        const bool control = (c < 0x20 || c == 0x7F) && !keptControl;
-        const bool backslashX = c == '\\' && i + 1 < n && s[i + 1] == 'x';
-        if (length == 0 || control || backslashX) {
+        const bool control = (c < 0x20 || c == 0x7F) && c != '\n' && c != '\t';
+        if (length == 0 || control) {
             appendEscape(out, c);
             ++i;
         } else {
-            out.append(bytes.substr(i, length));
+            out.append(printed, i, length);
             i += length;
         }
     }

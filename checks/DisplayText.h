@@ -8,14 +8,16 @@
 namespace tessarin {
 
 enum class DisplayAs {
-    Name,   // one line: a path or a file name; control characters are escaped too
-    Lines,  // text of several lines (a tool's output): line feeds and tabs are kept
+    Name,   // one line: a path or a file name, escaped as the stand-in tools print names
+    Lines,  // text of several lines, a tool's output: its own escapes, line feeds and tabs are kept
 };
 
-// Valid UTF-8 is kept as it is. Every byte that is not part of a well-formed UTF-8 sequence shows
-// as "\xFF" (two upper-case hex digits), never as U+FFFD, so that two names that differ only in
-// such bytes never read the same. A backslash followed by "x" shows as "\x5C", so that each "\x"
-// in the result stands for exactly one byte of the original. The result is always valid UTF-8.
+// Every byte that is not part of a well-formed UTF-8 sequence shows as "\xFF" (two upper-case hex
+// digits), never as U+FFFD, so that two names that differ only in such bytes never read the same;
+// the result is always valid UTF-8. A name is first made printable as the tools print it
+// (tools/print/Printable.h: a backslash doubled, control characters, line separators and
+// bidirectional controls escaped), so that it can neither start a line of its own nor pass for an
+// escape. In lines, other control characters than line feeds and tabs are escaped as bytes.
 std::string displayText(std::string_view bytes, DisplayAs as = DisplayAs::Name);
 
 }  // namespace tessarin

@@ -258,27 +258,13 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     return run;
 }
 
-namespace {
-
-std::string shownOutput(const std::string& bytes, const std::string& itemPath) {
-    std::string text;
-    std::size_t at = 0;
-    if (!itemPath.empty()) {
-        for (std::size_t hit; (hit = bytes.find(itemPath, at)) != std::string::npos; at = hit + itemPath.size()) {
-            text += displayText(std::string_view(bytes).substr(at, hit - at), DisplayAs::Lines);
-            text += displayText(itemPath);
-        }
-    }
-    return text + displayText(std::string_view(bytes).substr(at), DisplayAs::Lines);
-}
-
-}  // namespace
-
-std::string toolReport(const std::string& errorPrefix, const ToolRun& run, const std::string& itemPath) {
-    if (run.status == 0) return shownOutput(run.output, itemPath) + shownOutput(run.errors, itemPath);
+std::string toolReport(const std::string& errorPrefix, const ToolRun& run) {
+    const std::string output = displayText(run.output, DisplayAs::Lines);
+    const std::string errors = displayText(run.errors, DisplayAs::Lines);
+    if (run.status == 0) return output + errors;
     std::string text = errorPrefix + std::to_string(run.status) + "\n";
-    if (!run.output.empty()) text += shownOutput(run.output, itemPath) + "\n";
-    if (!run.errors.empty()) text += shownOutput(run.errors, itemPath) + "\n";
+    if (!output.empty()) text += output + "\n";
+    if (!errors.empty()) text += errors + "\n";
     return text;
 }
 

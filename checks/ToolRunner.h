@@ -83,9 +83,7 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
                 bool captureErrors, const ToolSet& tools = ToolSet::platform());
 
 // The text a signature check keeps of one run; bytes that are not UTF-8 show escaped (DisplayText.h).
-// Where the output names `itemPath`, the name shows as a name, its line feeds escaped too, so that
-// an item's name cannot add lines of its own to the log.
-std::string toolReport(const std::string& errorPrefix, const ToolRun& run, const std::string& itemPath = {});
+std::string toolReport(const std::string& errorPrefix, const ToolRun& run);
 
 inline constexpr const char* kSpctlErrorPrefix = "\u26D4\uFE0F spctl error ";
 inline constexpr const char* kCodesignErrorPrefix = "\u26D4\uFE0F codesign error ";
