@@ -1,9 +1,10 @@
-// The one escape for item bytes that are shown as text.
+// The one escape for item bytes that the application shows as text. Names are escaped as the
+// stand-in tools print them (their printable(), which the layers keep out of reach here), so that a
+// name reads the same in a window's title as in the tools' lines below it.
 #include "DisplayText.h"
 
 #include <cstddef>
-
-#include "tools/print/Printable.h"
+#include <cstdio>
 
 namespace tessarin {
 
@@ -32,32 +33,58 @@ std::size_t sequenceLength(const unsigned char* s, std::size_t n, std::size_t i)
     return length;
 }
 
-void appendEscape(std::string& out, unsigned char byte) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 0xF];
+char32_t scalarOf(const unsigned char* s, std::size_t length) {
+    if (length == 1) return s[0];
+    char32_t scalar = s[0] & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (s[k] & 0x3F);
+    return scalar;
+}
+
+// Characters that move text to a new line or reorder it on screen: C1 controls, the line and
+// paragraph separators, the bidirectional marks, embeddings, overrides and isolates.
+bool disruptive(char32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+void appendFormatted(std::string& out, const char* format, unsigned value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    out += buffer;
 }
 
 }  // namespace
 
 std::string displayText(std::string_view bytes, DisplayAs as) {
-    const std::string printed = as == DisplayAs::Name ? printable(bytes) : std::string(bytes);
-    const auto* s = reinterpret_cast<const unsigned char*>(printed.data());
-    const std::size_t n = printed.size();
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    const bool name = as == DisplayAs::Name;
     std::string out;
     out.reserve(n);
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = s[i];
         const std::size_t length = sequenceLength(s, n, i);
-        const bool control = (c < 0x20 || c == 0x7F) && c != '\n' && c != '\t';
-        if (length == 0 || control) {
-            appendEscape(out, c);
+        if (length == 0) {
+            appendFormatted(out, "\\x%02X", c);
             ++i;
-        } else {
-            out.append(printed, i, length);
-            i += length;
+            continue;
         }
+        const char32_t scalar = scalarOf(s + i, length);
+        if (c == '\n' || c == '\t') {
+            if (name) out += c == '\n' ? "\\n" : "\\t";
+            else out += static_cast<char>(c);
+        } else if (name && c == '\\') {
+            out += "\\\\";
+        } else if (name && c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            appendFormatted(out, "\\x%02x", c);
+        } else if (name && disruptive(scalar)) {
+            appendFormatted(out, "\\u%04x", static_cast<unsigned>(scalar));
+        } else {
+            out.append(bytes.substr(i, length));
+        }
+        i += length;
     }
     return out;
 }

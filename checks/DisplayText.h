@@ -14,10 +14,10 @@ enum class DisplayAs {
 
 // Every byte that is not part of a well-formed UTF-8 sequence shows as "\xFF" (two upper-case hex
 // digits), never as U+FFFD, so that two names that differ only in such bytes never read the same;
-// the result is always valid UTF-8. A name is first made printable as the tools print it
-// (tools/print/Printable.h: a backslash doubled, control characters, line separators and
-// bidirectional controls escaped), so that it can neither start a line of its own nor pass for an
-// escape. In lines, other control characters than line feeds and tabs are escaped as bytes.
+// the result is always valid UTF-8. A name is escaped as the tools print names: a backslash
+// doubled, "\n", "\r", "\t", "\x1b" for other controls, "\u202e" for line separators and
+// bidirectional controls, so that it can neither start a line of its own, turn the text around it,
+// nor pass for an escape. In lines, controls other than line feeds and tabs are escaped as bytes.
 std::string displayText(std::string_view bytes, DisplayAs as = DisplayAs::Name);
 
 }  // namespace tessarin

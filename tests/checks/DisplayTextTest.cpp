@@ -8,6 +8,7 @@
 #include "DisplayText.h"
 #include "ToolRunner.h"
 #include "base/Unicode.h"
+#include "tools/print/Printable.h"
 
 using namespace tessarin;
 
@@ -55,7 +56,14 @@ TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
     EXPECT_EQ(displayText("a\xE0\x80\x8A" "b"), "a\\xE0\\x80\\x8Ab");
     // The tools escape what they echo from the item themselves; their own lines stay lines.
     EXPECT_EQ(displayText("Executable=/a/evil\xFF.app\n\tok\\n\r\n", DisplayAs::Lines),
-              "Executable=/a/evil\\xFF.app\n\tok\\n\\x0D\n");
+              "Executable=/a/evil\\xFF.app\n\tok\\n\\x0d\n");
+}
+
+TEST(DisplayText, AValidNameReadsAsTheToolsPrintIt) {
+    // The window's title and the tools' lines below it name the item alike.
+    for (const char* name : {"Sample.app", "a\\b", "x\n\r\t\x1b\x7f.app", "a\xE2\x80\xAEppa.exe",
+                             "b\xE2\x80\xA8" "c\xC2\x85" "d\xD8\x9C", "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"})
+        EXPECT_EQ(displayText(name), printable(name)) << name;
 }
 
 TEST(ToolReport, OutputBytesThatAreNotUtf8AreEscapedNotReplaced) {
