@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/print/NotarizationText.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
         if (args->verbosity >= 1 && !a.source.empty()) std::cerr << "source=" << a.source << '\n';
         if (args->verbosity >= 2 && !a.origin.empty()) std::cerr << "origin=" << a.origin << '\n';
         if (args->verbosity >= 1)
-            for (const auto& note : a.notes) std::cerr << note << '\n';
+            for (const auto& note : assessmentNotes(a)) std::cerr << note << '\n';
         if (!a.accepted) status = 3;
     }
     return status;

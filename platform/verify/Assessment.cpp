@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "notary/Ticket.h"
 #include "package/Package.h"
 
 namespace tessarin {
@@ -44,6 +43,7 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     if (!check) return rejected(check.error());
     const PackageSignatureCheck& c = *check;
     Assessment a;
+    a.package = true;
     if (!c.chain.empty()) a.origin = c.chain.front().commonName;
     switch (c.status) {
     case PackageSignatureStatus::AppleSoftware:
@@ -52,15 +52,9 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
         break;
     case PackageSignatureStatus::AppleDistribution:
         a.accepted = true;
-        if (c.ticketStapled && c.ticketNamesPackage) {
-            a.source = "Notarized Developer ID";
-            a.notes.push_back("note: the stapled ticket names this package's digest; the ticket's own signature was not verified");
-        } else {
-            a.source = "Developer ID";
-            a.notes.push_back(c.ticketStapled
-                                  ? "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"
-                                  : "note: notarization could not be confirmed offline (no stapled ticket)");
-        }
+        a.notarizationConsidered = true;
+        a.ticket = c.ticket;
+        a.source = c.ticket.notarized() ? "Notarized Developer ID" : "Developer ID";
         break;
     case PackageSignatureStatus::Trusted:
         if (!c.chain.empty() && c.chain.front().kind == CertificateKind::MacAppStoreInstaller) {
@@ -80,14 +74,15 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
 
 }  // namespace
 
-bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict) {
+TicketCheck checkTicketForCode(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors) {
+    if (!verdict.ticketStapled) return {};
     std::vector<Bytes> cdhashes;
     for (const auto& cd : verdict.codeDirectories)
         if (!cd.cdhash.empty()) cdhashes.push_back(cd.cdhash);
-    return ticketNamesAnyDigest(ticket, cdhashes);
+    return checkTicketFor(asByteSpan(verdict.ticket), cdhashes, ticketAnchors);
 }
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict) {
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors) {
     if (verdict.kind == CodeKind::Missing) return rejected(verdict.failure);
     if (!verdict.isSigned || verdict.adhoc || !verdict.cms) return rejected("");
     if (!verdict.valid) return rejected(verdict.failure);
@@ -113,15 +108,9 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
     case CertificateKind::DeveloperIDApplication:
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
         a.accepted = true;
-        if (verdict.ticketStapled && ticketNamesCode(verdict.ticket, verdict)) {
-            a.source = "Notarized Developer ID";
-            a.notes.push_back("note: the stapled ticket names this code's CDHash; the ticket's own signature was not verified");
-        } else {
-            a.source = "Developer ID";
-            a.notes.push_back(verdict.ticketStapled
-                                  ? "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"
-                                  : "note: notarization could not be confirmed offline (no stapled ticket)");
-        }
+        a.notarizationConsidered = true;
+        a.ticket = checkTicketForCode(verdict, ticketAnchors);
+        a.source = a.ticket.notarized() ? "Notarized Developer ID" : "Developer ID";
         return a;
     default:
         break;
@@ -138,12 +127,12 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
         CodeVerifyOptions options;
         CodeVerdict verdict = verifyCode(path, options, anchors);
         if (verdict.kind != CodeKind::MachO) return rejected("not a flat installer package");
-        return assessCodeVerdict(verdict);
+        return assessCodeVerdict(verdict, anchors.tickets);
     }
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
     CodeVerifyOptions options;
     CodeVerdict verdict = verifyCode(path, options, anchors);
-    Assessment a = assessCodeVerdict(verdict);
+    Assessment a = assessCodeVerdict(verdict, anchors.tickets);
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;

@@ -7,6 +7,7 @@
 
 #include "verify/CodeSignVerifier.h"
 #include "crypto/Trust.h"
+#include "notary/Ticket.h"
 
 namespace tessarin {
 
@@ -17,15 +18,19 @@ struct Assessment {
     std::string reason;              // for rejections; printed in parentheses after "rejected"
     std::string source;              // "Notarized Developer ID", "Developer ID", "Apple System", ...
     std::string origin;              // the leaf certificate's common name; empty when none
-    std::vector<std::string> notes;  // plain lines on what could not be confirmed offline
+    // Developer ID, where notarization decides between "Notarized Developer ID" and "Developer ID":
+    // the stapled ticket as checked (default when none). The tool that prints words the note.
+    bool notarizationConsidered = false;
+    bool package = false;            // assessed as an installer package (else as code)
+    TicketCheck ticket;
 };
 
-// The policy applied to a code verdict made against the anchors the caller trusts.
-Assessment assessCodeVerdict(const CodeVerdict& verdict);
+// The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket
+// counts only when it verifies against `ticketAnchors` and names one of the code's CDHashes.
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
 
-// Whether a stapled ticket names one of the code's CDHashes. Only the presence of the hash is
-// checked: the ticket's own signature by Apple is not verified.
-bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict);
+// The code's stapled ticket checked against every CDHash of the code.
+TicketCheck checkTicketForCode(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
 
 // Assesses the item at `path`: code for Execute, a flat installer package for Install.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors);
