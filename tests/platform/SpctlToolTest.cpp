@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "plist/Plist.h"
 #include "tools/print/NotarizationText.h"
 #include "verify/Assessment.h"
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
@@ -74,14 +74,11 @@ std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = fals
 
 // A Developer ID-signed app: Info.plist, main executable, one resource.
 std::string developerIdApp(const TempDir& dir) {
-    const std::string app = dir / "Example.app";
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue("Example");
-    d["CFBundleIdentifier"] = PlistValue("com.example.app");
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    test::writeFile(app + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kArm64, 0));
-    test::writeFile(app + "/Contents/Resources/a.txt", std::string("a"));
+    const std::string app = test::BundleBuilder(dir / "Example.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kArm64, 0))
+                                .resource("a.txt", "a")
+                                .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     o.code.teamId = SigningChain::teamId();
