@@ -144,8 +144,13 @@ TicketVerdict verifyTicket(const Ticket& ticket, const TicketAnchors& anchors) {
     v.issued = issued;
 
     // The signature first: it is cheap and turns away damaged tickets before the chain is built.
-    X509Ptr leaf = parseCertificate(ticket.certificatesDer.front());
-    if (!leaf || !signatureVerifies(leaf.get(), ticket.signedBytes, ticket.signature)) {
+    X509Ptr leaf = ticket.certificatesDer.empty() ? nullptr : parseCertificate(ticket.certificatesDer.front());
+    if (!leaf) {
+        v.failure = TicketFailure::Malformed;
+        v.detail = "the ticket's first certificate is not a certificate";
+        return v;
+    }
+    if (!signatureVerifies(leaf.get(), ticket.signedBytes, ticket.signature)) {
         v.failure = TicketFailure::SignatureInvalid;
         return v;
     }

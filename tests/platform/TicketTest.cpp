@@ -216,6 +216,11 @@ TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
     trailing.push_back(0);
     EXPECT_FALSE(parseError(trailing).empty());
 
+    // Framed as DER but no certificate: the reader passes it, verification calls it malformed.
+    const Bytes notACertificate = TicketBuilder().naming(digestOf(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
+    EXPECT_EQ(parseError(notACertificate), "");
+    EXPECT_EQ(failureOf(notACertificate, testAnchors()), TicketFailure::Malformed);
+
     const Bytes zeros(1 << 20, 0);
     EXPECT_EQ(parseError(zeros), "the ticket does not begin with \"s8ch\"");
     EXPECT_FALSE(checkTicketFor(asByteSpan(zeros), {digestOf(1)}, testAnchors()).notarized());
