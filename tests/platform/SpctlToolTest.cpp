@@ -8,7 +8,8 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "tools/print/NotarizationText.h"
+#include "tools/print/AssessmentText.h"
+#include "tools/print/CodeText.h"
 #include "verify/Assessment.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
@@ -100,8 +101,8 @@ std::string sentryCli() {
 TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUnconfirmed) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDApplication));
-    EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
     EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
 }
@@ -110,32 +111,32 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
     TempDir dir;
     const TrustAnchors anchors = SigningChain::shared().anchors();
     CodeVerdict v = verifyCode(signedFixture(dir, LeafKind::DeveloperIDApplication), {}, anchors);
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     ASSERT_FALSE(v.codeDirectories.empty());
     const Bytes& hash = v.codeDirectories.back().cdhash;
     v.ticketStapled = true;
     v.ticket = test::TicketBuilder().naming(hash).build();
     Assessment a = assessCodeVerdict(v, anchors.tickets);
     EXPECT_TRUE(a.accepted);
-    EXPECT_EQ(a.source, "Notarized Developer ID");
+    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
     EXPECT_TRUE(assessmentNotes(a).empty());
 
     // The same ticket where only Apple's ticket root is trusted, a genuine ticket for other code, and
     // bytes shaped like a ticket that hold the CDHash: each leaves plain Developer ID and says why.
     a = assessCodeVerdict(v, TicketAnchors::apple());
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
         "note: notarization could not be confirmed offline (the stapled ticket was not accepted: its certificates do "
         "not reach Apple's ticket root at the time it was issued)"});
     v.ticket = test::TicketBuilder().naming(Bytes(20, 0x5a)).build();
     a = assessCodeVerdict(v, anchors.tickets);
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
         "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"});
     v.ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
     v.ticket.insert(v.ticket.end(), hash.begin(), hash.end());
     a = assessCodeVerdict(v, anchors.tickets);
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
     EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
         "note: notarization could not be confirmed offline (the stapled ticket was not accepted: it is not a "
@@ -147,7 +148,7 @@ TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
     const TrustAnchors anchors = SigningChain::shared().anchors();
     const std::string app = developerIdApp(dir);
     CodeVerdict v = verifyCode(app, {}, anchors);
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     ASSERT_FALSE(v.codeDirectories.empty());
 
     // 32 bytes: the magic, eight more, and the CDHash's first 20 bytes, as Contents/CodeResources.
@@ -156,8 +157,8 @@ TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
     ASSERT_EQ(fake.size(), 32u);
     test::writeFile(app + "/Contents/CodeResources", fake);
     Assessment a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_TRUE(a.ticket.present);
     EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
     // The tool, which trusts only Apple, does not call it notarized either.
@@ -169,27 +170,27 @@ TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
     for (const auto& cd : v.codeDirectories) ticket.naming(cd.cdhash);
     test::writeFile(app + "/Contents/CodeResources", ticket.build());
     a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_EQ(a.source, "Notarized Developer ID");
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
 }
 
 TEST(AssessmentPolicy, AppleAndAppStoreSources) {
     TempDir dir;
     Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning));
     EXPECT_TRUE(apple.accepted);
-    EXPECT_EQ(apple.source, "Apple System");
+    EXPECT_EQ(assessmentSource(apple), "Apple System");
     EXPECT_EQ(apple.origin, "Software Signing");
     EXPECT_TRUE(assessmentNotes(apple).empty());
     Assessment store = assess(signedFixture(dir, LeafKind::MacAppStore));
     EXPECT_TRUE(store.accepted);
-    EXPECT_EQ(store.source, "Mac App Store");
+    EXPECT_EQ(assessmentSource(store), "Mac App Store");
 }
 
 TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(a), "no usable signature");
 }
 
 TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
@@ -197,7 +198,7 @@ TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
     EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
     Assessment late = assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false));
     EXPECT_FALSE(late.accepted);
-    EXPECT_EQ(late.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(late), "no usable signature");
 }
 
 TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
@@ -205,7 +206,7 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
     std::string path = signedFixture(dir, LeafKind::DeveloperIDApplication);
     Assessment foreign = assessPath(path, AssessmentType::Execute, SigningChain::unrelated().anchors());
     EXPECT_FALSE(foreign.accepted);
-    EXPECT_EQ(foreign.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(foreign), "no usable signature");
 
     std::string text = test::readFile(path);
     text[200] ^= 0x01;  // inside the code's first page
@@ -215,7 +216,7 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
     test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
     Assessment adhoc = assess(dir / "adhoc");
     EXPECT_FALSE(adhoc.accepted);
-    EXPECT_EQ(adhoc.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(adhoc), "no usable signature");
     test::writeFile(dir / "unsigned", test::thinMachO(kArm64, 0));
     EXPECT_FALSE(assess(dir / "unsigned").accepted);
     EXPECT_FALSE(assess(dir / "missing").accepted);
@@ -225,18 +226,18 @@ TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy
     TempDir dir;
     const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
     Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
-    EXPECT_TRUE(install.accepted) << install.reason;
-    EXPECT_EQ(install.source, "Developer ID");
+    EXPECT_TRUE(install.accepted) << assessmentReason(install);
+    EXPECT_EQ(assessmentSource(install), "Developer ID");
 
     Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
     EXPECT_FALSE(exec.accepted);
-    EXPECT_EQ(exec.reason, "the code is valid but does not seem to be an app");
-    EXPECT_EQ(exec.source, "");
+    EXPECT_EQ(assessmentReason(exec), "the code is valid but does not seem to be an app");
+    EXPECT_EQ(assessmentSource(exec), "");
     EXPECT_EQ(exec.origin, install.origin);
 
     // Neither policy takes bytes that are neither code nor a package.
     test::writeFile(dir / "notes.txt", "plain text");
-    EXPECT_EQ(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors()).reason,
+    EXPECT_EQ(assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
               "not a flat installer package");
 }
 
@@ -318,8 +319,8 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     test::XarBuild b = signedPackage();
     test::writeFile(dir / "plain.pkg", b.bytes);
     Assessment plain = assessPackage(dir / "plain.pkg");
-    EXPECT_TRUE(plain.accepted) << plain.reason;
-    EXPECT_EQ(plain.source, "Developer ID");
+    EXPECT_TRUE(plain.accepted) << assessmentReason(plain);
+    EXPECT_EQ(assessmentSource(plain), "Developer ID");
     EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
     EXPECT_EQ(assessmentNotes(plain),
               std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
@@ -328,14 +329,14 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
                  b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
     test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(digest).build()));
     Assessment stapled = assessPackage(dir / "stapled.pkg");
-    EXPECT_TRUE(stapled.accepted) << stapled.reason;
-    EXPECT_EQ(stapled.source, "Notarized Developer ID");
+    EXPECT_TRUE(stapled.accepted) << assessmentReason(stapled);
+    EXPECT_EQ(assessmentSource(stapled), "Notarized Developer ID");
 
     Bytes other = digest;
     other[0] ^= 1;
     test::writeFile(dir / "other.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(other).build()));
     Assessment forOther = assessPackage(dir / "other.pkg");
-    EXPECT_EQ(forOther.source, "Developer ID");
+    EXPECT_EQ(assessmentSource(forOther), "Developer ID");
     EXPECT_EQ(assessmentNotes(forOther), std::vector<std::string>{
         "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
 }
@@ -347,7 +348,7 @@ TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
     test::writeFile(dir / "unsigned.pkg", test::buildXar(o).bytes);
     Assessment a = assessPackage(dir / "unsigned.pkg");
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(a), "no usable signature");
 
     test::writeFile(dir / "signed.pkg", signedPackage().bytes);
     ToolRun r = spctl({"-a", "-vv", "-t", "install", dir / "signed.pkg"});  // the tool trusts only Apple

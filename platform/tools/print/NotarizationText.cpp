@@ -15,14 +15,4 @@ std::string ticketFailureText(TicketFailure failure) {
     return "it could not be verified";
 }
 
-std::vector<std::string> assessmentNotes(const Assessment& a) {
-    if (!a.notarizationConsidered || a.ticket.notarized()) return {};
-    const std::string item = a.package ? "package" : "code";
-    std::string why;
-    if (!a.ticket.present) why = "no stapled ticket";
-    else if (!a.ticket.verified) why = "the stapled ticket was not accepted: " + ticketFailureText(a.ticket.failure);
-    else why = "the stapled ticket does not name this " + item;
-    return {"note: notarization could not be confirmed offline (" + why + ")"};
-}
-
 }  // namespace tessarin
