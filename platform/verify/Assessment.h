@@ -50,14 +50,12 @@ struct Assessment {
     NotarizationNote notarization = NotarizationNote::None;
     TicketCheck ticket;                         // the stapled ticket as checked, for Developer ID
     bool package = false;                       // a flat package was judged, not code
+    std::string decidingSlice;                  // the slice whose weaker signature decided, when not the first
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket
-// counts only when it verifies against `ticketAnchors` and names one of the code's CDHashes.
+// counts only when it verifies against `ticketAnchors` and names the CDHashes of the slice judged.
 Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
-
-// The code's stapled ticket checked against every CDHash of the code.
-TicketCheck checkTicketForCode(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
 
 // Assesses the item at `path`: code for Execute, a flat installer package for Install.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors);
