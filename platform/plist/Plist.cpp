@@ -17,6 +17,7 @@
 
 #include <plist/plist.h>
 
+#include "base/ByteCursor.h"
 #include "base/ByteReader.h"
 #include "base/MappedFile.h"
 #include "base/Unicode.h"
@@ -85,11 +86,13 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
     ByteReader r(bytes);
     if (r.size() < 8 + 32) return Ok{};
     const std::uint64_t trailer = r.size() - 32;
-    const unsigned offsetSize = *r.u8(trailer + 6);
-    const unsigned refSize = *r.u8(trailer + 7);
-    const std::uint64_t objects = *r.u64be(trailer + 8);
-    const std::uint64_t top = *r.u64be(trailer + 16);
-    const std::uint64_t table = *r.u64be(trailer + 24);
+    ByteCursor t(r, trailer + 6);  // past the unused bytes and the sort version
+    const unsigned offsetSize = t.u8();
+    const unsigned refSize = t.u8();
+    const std::uint64_t objects = t.u64be();
+    const std::uint64_t top = t.u64be();
+    const std::uint64_t table = t.u64be();
+    if (!t) return Ok{};
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return Ok{};
     if (objects == 0 || top >= objects || objects > r.size() / offsetSize ||
         !r.contains(table, objects * offsetSize))
@@ -98,9 +101,9 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
     if (objects > maxValues) return tooManyValues(maxValues);
 
     auto readUInt = [&](std::uint64_t at, unsigned size) -> std::optional<std::uint64_t> {
-        if (!r.contains(at, size)) return std::nullopt;
-        std::uint64_t v = 0;
-        for (unsigned k = 0; k < size; ++k) v = (v << 8) | *r.u8(at + k);
+        ByteCursor c(r, at);
+        const std::uint64_t v = c.uintBE(size);
+        if (!c) return std::nullopt;
         return v;
     };
     // Where an object's references start and how many there are; nothing for a leaf or an
@@ -139,9 +142,11 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
         if (!e) return false;
         const std::uint64_t unit = e->type == 0x5 ? 1 : e->type == 0x6 ? 2 : 0;
         if (unit == 0 || e->count > r.size() / unit || !r.contains(e->at, e->count * unit)) return false;
+        ByteCursor c(r, e->at);
         for (std::uint64_t k = 0; k < e->count; ++k) {
-            std::uint64_t at = e->at + k * unit;
-            if (unit == 1 ? *r.u8(at) == 0 : *r.u16be(at) == 0) return true;
+            const unsigned character = unit == 1 ? c.u8() : c.u16be();
+            if (!c) return false;
+            if (character == 0) return true;
         }
         return false;
     };
