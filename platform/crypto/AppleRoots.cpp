@@ -2,6 +2,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 #include "crypto/Trust.h"
 
@@ -16,13 +17,7 @@ const TrustAnchors& TrustAnchors::appleRoots() {
         ossl::X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
         ERR_clear_error();
         if (cert) {
-            int n = i2d_X509(cert.get(), nullptr);
-            if (n > 0) {
-                Bytes der(static_cast<std::size_t>(n));
-                unsigned char* p = der.data();
-                i2d_X509(cert.get(), &p);
-                a.rootsDer.push_back(std::move(der));
-            }
+            if (Bytes der = certificateDer(cert.get()); !der.empty()) a.rootsDer.push_back(std::move(der));
         }
         return a;
     }();
