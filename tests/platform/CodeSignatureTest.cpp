@@ -213,6 +213,27 @@ TEST(HostileSignature, CodeDirectoryWithImpossibleSlotCountsIsRefused) {
     EXPECT_FALSE(parseEmbeddedSignature(span(version)).ok());
 }
 
+TEST(HostileSignature, CodeDirectoryCutShortOfItsVersionsFieldsIsRefused) {
+    // A directory's version decides which fields follow the first 44 bytes; one cut a byte short of
+    // them, or of the 44, is refused whatever its version claims.
+    const struct {
+        std::uint32_t version;
+        std::size_t header;
+    } versions[] = {{0x20001, 44}, {0x20100, 48}, {0x20200, 52}, {0x20300, 64}, {0x20400, 88}, {0x20500, 96}};
+    for (const auto& v : versions) {
+        Bytes blob(v.header - 1, 0);
+        put(blob, 0, CSMAGIC_CODEDIRECTORY);
+        put(blob, 4, static_cast<std::uint32_t>(blob.size()));
+        put(blob, 8, v.version);
+        auto cd = parseCodeDirectory(span(blob), CSSLOT_CODEDIRECTORY);
+        ASSERT_FALSE(cd.ok()) << std::hex << v.version;
+        if (v.header == 44)
+            EXPECT_EQ(cd.error(), "truncated code directory (fewer than 44 bytes)");
+        else
+            EXPECT_NE(cd.error().find("is shorter than its header"), std::string::npos) << cd.error();
+    }
+}
+
 TEST(HostileSignature, RequirementsCountInTheBillionsIsRefused) {
     Bytes real = signatureOf(signedImage());
     auto good = parseEmbeddedSignature(span(real));
