@@ -1,4 +1,5 @@
 // spctl's lines: the verdict, the deciding rule, the signer and what offline assessment cannot tell.
+#include "tools/print/Printable.h"
 #include "tools/print/AssessmentText.h"
 
 #include "tools/print/CodeText.h"
@@ -39,7 +40,9 @@ std::string assessmentReason(const Assessment& a) {
     return "";
 }
 
-std::vector<std::string> assessmentNotes(const Assessment& a) {
+namespace {
+
+std::vector<std::string> notarizationNotes(const Assessment& a) {
     const char* item = a.package ? "package" : "code";
     switch (a.notarization) {
     case NotarizationNote::None: return {};
@@ -54,14 +57,23 @@ std::vector<std::string> assessmentNotes(const Assessment& a) {
     return {};
 }
 
+}  // namespace
+
+std::vector<std::string> assessmentNotes(const Assessment& a) {
+    std::vector<std::string> notes = notarizationNotes(a);
+    if (!a.decidingSlice.empty())
+        notes.push_back("note: judged by its " + printable(a.decidingSlice) + " slice, the weakest in the file");
+    return notes;
+}
+
 std::string assessmentText(const std::string& path, const Assessment& a, int verbosity) {
-    std::string out = path + ": " + (a.accepted ? "accepted" : "rejected");
+    std::string out = printable(path) + ": " + (a.accepted ? "accepted" : "rejected");
     const std::string reason = assessmentReason(a);
-    if (!a.accepted && !reason.empty()) out += " (" + reason + ")";
+    if (!a.accepted && !reason.empty()) out += " (" + printable(reason) + ")";
     out += '\n';
     const std::string source = assessmentSource(a);
     if (verbosity >= 1 && !source.empty()) out += "source=" + source + '\n';
-    if (verbosity >= 2 && !a.origin.empty()) out += "origin=" + a.origin + '\n';
+    if (verbosity >= 2 && !a.origin.empty()) out += "origin=" + printable(a.origin) + '\n';
     if (verbosity >= 1)
         for (const auto& note : assessmentNotes(a)) out += note + '\n';
     return out;

@@ -1,4 +1,5 @@
 // What the codesign stand-in prints: the display lines of -d and the verdict of --verify.
+#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
 
 #include <cstdio>
@@ -55,6 +56,16 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::NestingTooDeep: return "nested code is too deeply nested";
     case ProblemKind::FoldersTooDeep: return "bundle folders are nested too deeply";
     case ProblemKind::ResourceUnreadable: return "a sealed resource could not be read";
+    case ProblemKind::ResourcesNotSealed: return "resources are present but not sealed by signature";
+    case ProblemKind::InfoPlistNotBound: return "invalid Info.plist (plist or signature have been modified)";
+    case ProblemKind::UnsealedBundleRoot: return "unsealed contents present in the bundle root";
+    case ProblemKind::UnsealedFrameworkRoot:
+        return "unsealed contents present in the root directory of an embedded framework";
+    case ProblemKind::BadFrameworkVersion: return "embedded framework contains modified or invalid version";
+    case ProblemKind::LinkInBundleStructure:
+        return "the main executable or Info.plist must be a regular file (no symlinks, etc.)";
+    case ProblemKind::ObsoleteEnvelope: return "resource envelope is obsolete (version 1 signature)";
+    case ProblemKind::StrayBytes: return "main executable failed strict validation";
     }
     return "";
 }
@@ -67,17 +78,17 @@ void appendResourceLines(const std::vector<Problem>& problems, std::vector<std::
     bool nestedShown = false;
     for (const Problem& p : problems) {
         switch (p.kind) {
-        case ProblemKind::FileAdded: lines.push_back("file added: " + p.where); break;
-        case ProblemKind::FileModified: lines.push_back("file modified: " + p.where); break;
-        case ProblemKind::FileMissing: lines.push_back("file missing: " + p.where); break;
+        case ProblemKind::FileAdded: lines.push_back("file added: " + printable(p.where)); break;
+        case ProblemKind::FileModified: lines.push_back("file modified: " + printable(p.where)); break;
+        case ProblemKind::FileMissing: lines.push_back("file missing: " + printable(p.where)); break;
         case ProblemKind::SymlinkOutside:
-            lines.push_back("invalid destination for symbolic link in bundle: " + p.where);
+            lines.push_back("invalid destination for symbolic link in bundle: " + printable(p.where));
             break;
         case ProblemKind::NestedCodeInvalid:
             if (nestedShown) break;
             nestedShown = true;
             appendResourceLines(p.nested, lines);
-            lines.push_back("In subcomponent: " + p.where);
+            lines.push_back("In subcomponent: " + printable(p.where));
             break;
         default: break;
         }
@@ -126,10 +137,10 @@ std::string hashTypeName(std::uint8_t hashType) {
 std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
-    line("Executable=" + v.executablePath);
+    line("Executable=" + printable(v.executablePath));
     const CodeDirectoryInfo& best = *v.best();
     if (verbosity >= 1) {
-        line("Identifier=" + v.identifier);
+        line("Identifier=" + printable(v.identifier));
         line("Format=" + v.format);
         line("CodeDirectory v=" + hexDigits(best.version) + " size=" + std::to_string(best.length) + " flags=0x" +
              hexDigits(best.flags) + "(" + codeDirectoryFlagNames(best.flags) + ") hashes=" +
@@ -155,7 +166,7 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
         if (v.cms) {
             line("Signature size=" + std::to_string(v.cms->size));
             if (verbosity >= 2)
-                for (const auto& cert : v.cms->certificates) line("Authority=" + cert.commonName);
+                for (const auto& cert : v.cms->certificates) line("Authority=" + printable(cert.commonName));
             if (v.cms->timestampTime) line("Timestamp=" + displayTime(*v.cms->timestampTime));
             else if (v.cms->signingTime) line("Signed Time=" + displayTime(*v.cms->signingTime));
         } else {
@@ -164,7 +175,7 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
         if (v.ticketStapled) line("Notarization Ticket=stapled");
         line(v.infoPlistEntries ? "Info.plist entries=" + std::to_string(*v.infoPlistEntries)
                                 : std::string("Info.plist=not bound"));
-        line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : v.teamId));
+        line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : printable(v.teamId)));
         if (v.runtimeVersion) line("Runtime Version=" + versionText(*v.runtimeVersion));
         if (v.sealedResources)
             line("Sealed Resources version=" + std::to_string(v.sealedResources->version) +
@@ -182,12 +193,12 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
 
 std::string codesignVerifyText(const std::string& path, const CodeVerdict& v, int verbosity) {
     if (!v.valid) {
-        std::string out = path + ": " + codeFailureSentence(v) + "\n";
+        std::string out = printable(path) + ": " + codeFailureSentence(v) + "\n";
         for (const auto& line : resourceProblemLines(v)) out += line + "\n";
         return out;
     }
     if (verbosity < 1) return "";
-    return path + ": valid on disk\n" + path + ": satisfies its Designated Requirement\n";
+    return printable(path) + ": valid on disk\n" + printable(path) + ": satisfies its Designated Requirement\n";
 }
 
 }  // namespace tessarin
