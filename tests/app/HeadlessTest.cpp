@@ -368,8 +368,7 @@ void HeadlessTest::helpDescribesEveryOptionAndStatus() {
         QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
     for (const char* option : {"--report", "--json", "--help", "-h", "--version"})
-        QVERIFY2(tessarin::parseCommandLine({std::string(option), "--report", "item"}).mode !=
-                     tessarin::CommandLine::Mode::BadUsage,
+        QVERIFY2(tessarin::parseCommandLine({option, "--report", "item"}).mode != tessarin::CommandLine::Mode::BadUsage,
                  option);
 }
 

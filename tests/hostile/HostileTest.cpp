@@ -1187,7 +1187,7 @@ std::vector<HostileCase> cases() {
              writeBytes(d + "/-archs", thin(kX86_64));
              return std::string("-archs");
          },
-         {{Command::Report, 2, "Unknown option -archs."}}},
+         {{Command::Report, 2, "unknown option '-archs'"}}},
         {"SparseFileOf8GB",
          [](const std::string& d) {
              sparseFile(d + "/huge", thin(kX86_64), off_t{8} << 30);
