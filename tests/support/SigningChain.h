@@ -41,7 +41,9 @@ public:
     static const SigningChain& shared();
     static const SigningChain& unrelated();
 
-    explicit SigningChain(const std::string& rootName);
+    // The root's organization and unit default to the test's own; a chain may borrow another's names.
+    explicit SigningChain(const std::string& rootName, const std::string& rootOrganization = "Tessarin Test",
+                          const std::string& rootUnit = "Test Certification Authority");
 
     TrustAnchors anchors() const;  // just this chain's root
     const TestIdentity& root() const { return root_; }
