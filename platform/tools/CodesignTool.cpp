@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Hex.h"
+#include "tools/print/RequirementText.h"
 #include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
@@ -24,11 +25,12 @@ struct Arguments {
     bool strict = false;
     std::string architecture;
     std::optional<std::string> entitlements;  // "-" or ":-": standard output
+    std::optional<std::string> requirements;  // "-": standard output
     std::vector<std::string> paths;
 };
 
 const char* kUsage =
-    "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] path ...\n"
+    "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
     "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] path ...\n";
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
@@ -60,8 +62,22 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             auto v = value();
             if (!v) return std::nullopt;
             a.entitlements = *v;
+        } else if (s == "--requirements") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            a.requirements = *v;
         } else if (s.size() > 1 && s[0] == '-' && s[1] != '-') {
             for (std::size_t k = 1; k < s.size(); ++k) {
+                if (s[k] == 'r') {  // "-r-": the rest of the word, else the next one, names the destination
+                    std::string rest = s.substr(k + 1);
+                    if (rest.empty()) {
+                        auto v = value();
+                        if (!v) return std::nullopt;
+                        rest = *v;
+                    }
+                    a.requirements = rest;
+                    break;
+                }
                 switch (s[k]) {
                 case 'd': a.display = true; break;
                 case 'v': ++vees; break;
@@ -165,6 +181,29 @@ int display(const Arguments& args, const std::string& path) {
                                            " size=" + std::to_string(v.requirementsSize));
     }
     std::cerr << out;
+    int status = 0;
+    if (args.requirements) {
+        // The signature's own set, then the designated requirement codesign derives when it has none.
+        std::string text;
+        if (v.requirementSet) text += requirementSetText(*v.requirementSet);
+        if (v.designatedRequirementImplicit && v.designatedRequirement)
+            text += "# designated => " + requirementText(*v.designatedRequirement) + "\n";
+        if (!v.requirementsProblem.empty()) {
+            std::cerr << path << ": the requirements set is malformed: " << v.requirementsProblem << "\n";
+            status = 1;
+        }
+        if (*args.requirements == "-") {
+            std::cout << text;
+            std::cout.flush();
+        } else {
+            std::ofstream file(*args.requirements, std::ios::binary | std::ios::trunc);
+            file << text;
+            if (!file) {
+                std::cerr << *args.requirements << ": cannot write the requirements\n";
+                return 1;
+            }
+        }
+    }
     if (args.entitlements && v.hasEntitlements) {
         if (*args.entitlements == "-" || *args.entitlements == ":-") {
             std::cout << v.entitlementsXml;
@@ -178,7 +217,7 @@ int display(const Arguments& args, const std::string& path) {
             }
         }
     }
-    return 0;
+    return status;
 }
 
 int verify(const Arguments& args, const std::string& path) {
@@ -193,8 +232,13 @@ int verify(const Arguments& args, const std::string& path) {
         std::cerr << out;
         return 1;
     }
-    if (args.verbosity >= 1)
-        std::cerr << path << ": valid on disk\n" << path << ": satisfies its Designated Requirement\n";
+    std::string out = args.verbosity >= 1 ? path + ": valid on disk\n" : std::string();
+    if (!v.designatedRequirementSatisfied) {
+        // Intact, but not the code its designated requirement names: status 3, as for requirements.
+        std::cerr << out << path << ": does not satisfy its designated Requirement\n";
+        return 3;
+    }
+    if (args.verbosity >= 1) std::cerr << out << path << ": satisfies its Designated Requirement\n";
     return 0;
 }
 

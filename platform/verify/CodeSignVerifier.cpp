@@ -26,6 +26,7 @@
 #include "base/MappedFile.h"
 #include "plist/Plist.h"
 #include "base/Bytes.h"
+#include "verify/RequirementCheck.h"
 
 namespace fs = std::filesystem;
 
@@ -271,6 +272,7 @@ private:
     const CodeVerifyOptions& options_;
     const TrustAnchors& anchors_;
     bool infoPlistBound_ = false;  // of the described slice's primary directory
+    std::vector<Bytes> allCdhashes_;  // of every slice of the file being judged, in file order
 };
 
 CodeVerdict Verifier::verify(const std::string& path, int depth) {
@@ -313,6 +315,15 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         if (it != v.architectures.end()) describe = static_cast<std::size_t>(it - v.architectures.begin());
     }
     v.architecture = v.architectures[describe];
+    // Ad hoc code's designated requirement names the CDHashes of every architecture.
+    allCdhashes_.clear();
+    for (const auto& s : macho->slices) {
+        auto location = findCodeSignature(file, s);
+        if (!location || !*location) continue;
+        auto sig = parseEmbeddedSignature(file.subspan(s.offset, s.size).subspan((*location)->offset, (*location)->size));
+        if (!sig) continue;
+        for (const auto& cd : sig->codeDirectories) allCdhashes_.push_back(codeDirectoryHash(cd));
+    }
 
     if (!checkSlice(v, file, macho->slices[describe], bundle, true, nullptr)) return v;
     if (options_.checkContents && options_.architecture.empty()) {
@@ -439,6 +450,27 @@ bool Verifier::checkSlice(CodeVerdict& v, ByteSpan file, const MachOSlice& slice
         if (info.failure.empty() && !info.chainTrusted) info.failure = cms.chain.failure;
         cmsInfo = std::move(info);
         if (describe) v.cms = cmsInfo;
+    }
+
+    SliceRequirementFacts facts;
+    facts.signature = &*sig;
+    facts.adhoc = adhoc;
+    facts.certificates = cmsInfo ? &cmsInfo->certificates : nullptr;
+    facts.chainValid = cmsInfo && cmsInfo->signatureValid && cmsInfo->chainValid;
+    facts.allCdhashes = allCdhashes_;
+    facts.infoPlist = bundle ? &bundle->infoPlist : nullptr;
+    facts.appleRoots = &anchors_;
+    DesignatedRequirementVerdict dr = judgeDesignatedRequirement(facts, options_.checkContents);
+    if (describe) {
+        v.requirementSet = std::move(dr.set);
+        v.requirementsProblem = std::move(dr.setProblem);
+        v.designatedRequirement = std::move(dr.requirement);
+        v.designatedRequirementImplicit = dr.implicit;
+        v.designatedRequirementSatisfied = dr.satisfied;
+        v.designatedRequirementProblem = std::move(dr.failure);
+    } else if (!dr.satisfied) {
+        v.designatedRequirementSatisfied = false;
+        if (v.designatedRequirementProblem.empty()) v.designatedRequirementProblem = std::move(dr.failure);
     }
 
     if (!options_.checkContents) return true;

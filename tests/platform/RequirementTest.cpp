@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,13 @@
 #include "codesign/RequirementEvaluator.h"
 #include "crypto/CertificateFields.h"
 #include "crypto/Trust.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
 #include "RequirementBuilder.h"
 #include "SigningChain.h"
+#include "TempDir.h"
 #include "tools/print/RequirementText.h"
+#include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
 using tessarin::test::RequirementBuilder;
@@ -371,4 +376,69 @@ TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
 
     signed_.chain.clear();
     EXPECT_FALSE(implicitDesignatedRequirement(signed_));
+}
+
+namespace {
+
+// A thin arm64 tool signed by `chain`'s Developer ID leaf, with `requirements` as its set (else none).
+std::string signedTool(const test::TempDir& dir, const test::SigningChain& chain,
+                       std::optional<std::vector<std::uint8_t>> requirements) {
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    o.teamId = test::SigningChain::teamId();
+    o.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    o.requirements = std::move(requirements);
+    if (!o.requirements) o.designatedRequirement = false;
+    const std::string path = dir / "tool";
+    test::writeFile(path, test::signMachO(test::thinMachO(0x0100000C, 0), o));
+    return path;
+}
+
+}  // namespace
+
+TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOnlyUnderAppleRoots) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    const auto dr = RequirementBuilder::developerId("com.example.tool", test::SigningChain::teamId()).requirement();
+    const std::string tool = signedTool(dir, shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    CodeVerifyOptions options;
+
+    CodeVerdict v = verifyCode(tool, options, shared.anchors());  // the test root stands for Apple's
+    ASSERT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+    EXPECT_FALSE(v.designatedRequirementImplicit);
+
+    v = verifyCode(tool, options, TrustAnchors::appleRoots());  // intact, chained to its own root: not Apple's
+    ASSERT_TRUE(v.valid) << v.failure;
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+
+    test::SigningChain impostor("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
+    const std::string forged = signedTool(dir, impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    v = verifyCode(forged, options, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.valid) << v.failure;
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+    v = verifyCode(forged, options, shared.anchors());
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+}
+
+TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerivedRequirement) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    const std::string tool = signedTool(dir, shared, std::nullopt);
+    CodeVerifyOptions options;
+    CodeVerdict v = verifyCode(tool, options, shared.anchors());
+    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.designatedRequirement);
+    EXPECT_TRUE(v.designatedRequirementImplicit);
+    EXPECT_EQ(requirementText(*v.designatedRequirement),
+              "identifier \"com.example.tool\" and anchor apple generic and certificate "
+              "1[field.1.2.840.113635.100.6.2.6] /* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] "
+              "/* exists */ and certificate leaf[subject.OU] = TESTTEAM01");
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+
+    // Under roots that are not its own, the leaf itself is pinned, and that still holds.
+    v = verifyCode(tool, options, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.designatedRequirement);
+    EXPECT_EQ(requirementText(*v.designatedRequirement).rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0), 0u);
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
 }
