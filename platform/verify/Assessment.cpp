@@ -91,6 +91,8 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
     if (verdict.kind == CodeKind::Missing) return rejected(verdict.failure);
     if (!verdict.isSigned || verdict.adhoc || !verdict.cms) return rejected("");
     if (!verdict.valid) return rejected(verdict.failure);
+    // Intact code that is not what its designated requirement names is no one's to vouch for.
+    if (!verdict.designatedRequirementSatisfied) return rejected("the code does not satisfy its designated requirement");
     const CmsSignatureInfo& cms = *verdict.cms;
     if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(cms.failure);
     if (!cms.chainTrusted) {

@@ -19,6 +19,7 @@
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "tools/print/RequirementText.h"
+#include "verify/Assessment.h"
 #include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
@@ -381,7 +382,7 @@ TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
 namespace {
 
 // A thin arm64 tool signed by `chain`'s Developer ID leaf, with `requirements` as its set (else none).
-std::string signedTool(const test::TempDir& dir, const test::SigningChain& chain,
+std::string signedTool(const test::TempDir& dir, const std::string& name, const test::SigningChain& chain,
                        std::optional<std::vector<std::uint8_t>> requirements) {
     test::SignOptions o;
     o.identifier = "com.example.tool";
@@ -389,7 +390,7 @@ std::string signedTool(const test::TempDir& dir, const test::SigningChain& chain
     o.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
     o.requirements = std::move(requirements);
     if (!o.requirements) o.designatedRequirement = false;
-    const std::string path = dir / "tool";
+    const std::string path = dir / name;
     test::writeFile(path, test::signMachO(test::thinMachO(0x0100000C, 0), o));
     return path;
 }
@@ -400,7 +401,7 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     test::TempDir dir;
     const auto& shared = test::SigningChain::shared();
     const auto dr = RequirementBuilder::developerId("com.example.tool", test::SigningChain::teamId()).requirement();
-    const std::string tool = signedTool(dir, shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    const std::string tool = signedTool(dir, "tool", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
     CodeVerifyOptions options;
 
     CodeVerdict v = verifyCode(tool, options, shared.anchors());  // the test root stands for Apple's
@@ -413,18 +414,29 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     EXPECT_FALSE(v.designatedRequirementSatisfied);
 
     test::SigningChain impostor("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
-    const std::string forged = signedTool(dir, impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    const std::string forged = signedTool(dir, "forged", impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
     v = verifyCode(forged, options, TrustAnchors::appleRoots());
     ASSERT_TRUE(v.valid) << v.failure;
     EXPECT_FALSE(v.designatedRequirementSatisfied);
     v = verifyCode(forged, options, shared.anchors());
     EXPECT_FALSE(v.designatedRequirementSatisfied);
+
+    // Gatekeeper's assessment accepts the code only while it satisfies its requirement.
+    const auto other = RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()).requirement();
+    v = verifyCode(tool, options, shared.anchors());
+    EXPECT_TRUE(assessCodeVerdict(v).accepted) << assessCodeVerdict(v).reason;
+    const std::string renamed = signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
+    v = verifyCode(renamed, options, shared.anchors());
+    ASSERT_TRUE(v.valid) << v.failure;
+    Assessment a = assessCodeVerdict(v);
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.reason, "the code does not satisfy its designated requirement");
 }
 
 TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerivedRequirement) {
     test::TempDir dir;
     const auto& shared = test::SigningChain::shared();
-    const std::string tool = signedTool(dir, shared, std::nullopt);
+    const std::string tool = signedTool(dir, "tool", shared, std::nullopt);
     CodeVerifyOptions options;
     CodeVerdict v = verifyCode(tool, options, shared.anchors());
     ASSERT_TRUE(v.valid) << v.failure;
