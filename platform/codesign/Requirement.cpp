@@ -19,6 +19,8 @@ public:
     bool read(RequirementExpr& out, int depth) {
         if (depth > kMaxRequirementDepth)
             return failAt("the requirement nests deeper than " + std::to_string(kMaxRequirementDepth) + " levels");
+        if (++nodes_ > kMaxRequirementNodes)
+            return failAt("the requirement holds more than " + std::to_string(kMaxRequirementNodes) + " terms");
         const std::uint64_t at = pos_;
         std::uint32_t word = 0;
         if (!u32(word, "an opcode")) return false;
@@ -159,6 +161,7 @@ private:
 
     ByteReader bytes_;
     std::uint64_t pos_;
+    std::uint32_t nodes_ = 0;
     std::string error_;
 };
 

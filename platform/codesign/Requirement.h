@@ -75,6 +75,9 @@ inline constexpr std::int32_t kAnchorCertificate = -1;
 
 // Expressions nest no deeper than this; real requirements stay under a dozen levels.
 inline constexpr int kMaxRequirementDepth = 64;
+// Nodes one requirement may hold: real ones have a few dozen; the bound keeps a huge blob from
+// becoming a huge tree.
+inline constexpr std::uint32_t kMaxRequirementNodes = 4096;
 // A set holds one requirement per type and five types are defined.
 inline constexpr std::uint32_t kMaxRequirementSetEntries = 16;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,6 +168,23 @@ TEST(RequirementHostileInput, EachBrokenBlobIsAClearError) {
     RequirementBuilder wide;  // deep "and"s on the left
     for (int i = 0; i < 10000; ++i) wide.op(opAnd);
     EXPECT_NE(errorOf(wide.requirement()).find("nests deeper"), std::string::npos);
+    // Shallow but broad: "or"s of "or"s eight levels deep hold 511 terms; twelve levels, too many.
+    auto broad = [](int levels) {
+        RequirementBuilder b;
+        std::function<void(int)> tree = [&](int l) {
+            if (l == 0) {
+                b.op(opTrue);
+                return;
+            }
+            b.op(opOr);
+            tree(l - 1);
+            tree(l - 1);
+        };
+        tree(levels);
+        return b.requirement();
+    };
+    EXPECT_EQ(errorOf(broad(8)), "");
+    EXPECT_NE(errorOf(broad(12)).find("more than 4096 terms"), std::string::npos);
 
     // A string whose length runs past the end, by a little and by four billion.
     auto longString = RequirementBuilder().word(opIdent).word(1000).raw({'a', 'b', 'c', 'd'}).requirement();
