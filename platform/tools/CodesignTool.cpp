@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/Hex.h"
-#include "tools/print/RequirementText.h"
+#include "tools/print/CodeText.h"
 #include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
@@ -101,97 +100,23 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
 }
 
 
-// "Aug 2, 2026 at 10:01:42 AM", in local time as the real tool shows it.
-std::string displayTime(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s %d, %d at %d:%02d:%02d %s", months[tm.tm_mon % 12], tm.tm_mday,
-                  tm.tm_year + 1900, hour, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
-    return buf;
-}
-
-std::string versionText(std::uint32_t v) {
-    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff);
-}
-
 int display(const Arguments& args, const std::string& path) {
     CodeVerifyOptions options;
     options.checkContents = false;
     options.architecture = args.architecture;
     CodeVerdict v = verifyCode(path, options, TrustAnchors::appleRoots());
     if (!v.isSigned || v.failureKind != CodeFailure::None) {
-        std::cerr << path << ": " << v.failure << "\n";
+        std::cerr << path << ": " << codeFailureSentence(v) << "\n";
         return 1;
     }
-    std::string out;
-    auto line = [&](const std::string& s) { out += s + "\n"; };
-    line("Executable=" + v.executablePath);
-    const CodeDirectoryInfo& best = *v.best();
-    if (args.verbosity >= 1) {
-        line("Identifier=" + v.identifier);
-        line("Format=" + v.format);
-        line("CodeDirectory v=" + hexDigits(best.version) + " size=" + std::to_string(best.length) + " flags=0x" +
-             hexDigits(best.flags) + "(" + codeDirectoryFlagNames(best.flags) + ") hashes=" +
-             std::to_string(best.nCodeSlots) + "+" + std::to_string(best.nSpecialSlots) + " location=embedded");
-    }
-    if (args.verbosity >= 3) {
-        line("Hash type=" + hashTypeName(best.hashType) + " size=" + std::to_string(best.hashSize));
-        std::string choices;
-        for (const auto& cd : v.codeDirectories) {
-            line("CandidateCDHash " + hashTypeName(cd.hashType) + "=" + hex(cd.cdhash));
-            line("CandidateCDHashFull " + hashTypeName(cd.hashType) + "=" + hex(cd.cdhashFull));
-            choices += (choices.empty() ? "" : ",") + hashTypeName(cd.hashType);
-        }
-        line("Hash choices=" + choices);
-        if (v.cms) {
-            line("CMSDigest=" + hex(best.cdhashFull));
-            line("CMSDigestType=" + std::to_string(best.hashType));
-        }
-        line(best.pageSize ? "Page size=" + std::to_string(best.pageSize) : std::string("Page size=none"));
-        line("CDHash=" + hex(best.cdhash));
-    }
-    if (args.verbosity >= 1) {
-        if (v.cms) {
-            line("Signature size=" + std::to_string(v.cms->size));
-            if (args.verbosity >= 2)
-                for (const auto& cert : v.cms->certificates) line("Authority=" + cert.commonName);
-            if (v.cms->timestampTime) line("Timestamp=" + displayTime(*v.cms->timestampTime));
-            else if (v.cms->signingTime) line("Signed Time=" + displayTime(*v.cms->signingTime));
-        } else {
-            line("Signature=adhoc");
-        }
-        if (v.ticketStapled) line("Notarization Ticket=stapled");
-        line(v.infoPlistEntries ? "Info.plist entries=" + std::to_string(*v.infoPlistEntries)
-                                : std::string("Info.plist=not bound"));
-        line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : v.teamId));
-        if (v.runtimeVersion) line("Runtime Version=" + versionText(*v.runtimeVersion));
-        if (v.sealedResources)
-            line("Sealed Resources version=" + std::to_string(v.sealedResources->version) +
-                 " rules=" + std::to_string(v.sealedResources->rules) +
-                 " files=" + std::to_string(v.sealedResources->files));
-        else
-            line("Sealed Resources=none");
-        // Linker-signed code carries no requirements blob at all, unlike an empty set.
-        line(v.requirementsSize == 0 ? std::string("Internal requirements=none")
-                                     : "Internal requirements count=" + std::to_string(v.requirementsCount) +
-                                           " size=" + std::to_string(v.requirementsSize));
-    }
-    std::cerr << out;
+    std::cerr << codesignDisplayText(v, args.verbosity);
     int status = 0;
     if (args.requirements) {
-        // The signature's own set, then the designated requirement codesign derives when it has none.
-        std::string text;
-        if (v.requirementSet) text += requirementSetText(*v.requirementSet);
-        if (v.designatedRequirementImplicit && v.designatedRequirement)
-            text += "# designated => " + requirementText(*v.designatedRequirement) + "\n";
         if (!v.requirementsProblem.empty()) {
             std::cerr << path << ": the requirements set is malformed: " << v.requirementsProblem << "\n";
             status = 1;
         }
+        const std::string text = codesignRequirementsText(v);
         if (*args.requirements == "-") {
             std::cout << text;
             std::cout.flush();
@@ -226,20 +151,8 @@ int verify(const Arguments& args, const std::string& path) {
     options.strict = args.strict;
     options.architecture = args.architecture;
     CodeVerdict v = verifyCode(path, options, TrustAnchors::appleRoots());
-    if (!v.valid) {
-        std::string out = path + ": " + v.failure + "\n";
-        for (const auto& p : v.resourceProblems) out += p + "\n";
-        std::cerr << out;
-        return 1;
-    }
-    std::string out = args.verbosity >= 1 ? path + ": valid on disk\n" : std::string();
-    if (!v.designatedRequirementSatisfied) {
-        // Intact, but not the code its designated requirement names: status 3, as for requirements.
-        std::cerr << out << path << ": does not satisfy its designated Requirement\n";
-        return 3;
-    }
-    if (args.verbosity >= 1) std::cerr << out << path << ": satisfies its Designated Requirement\n";
-    return 0;
+    std::cerr << codesignVerifyText(path, v, args.verbosity);
+    return codesignVerifyStatus(v);
 }
 
 }  // namespace

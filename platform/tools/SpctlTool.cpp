@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/print/AssessmentText.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -95,13 +96,7 @@ int main(int argc, char** argv) {
     int status = 0;
     for (const auto& path : args->paths) {
         Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots());
-        std::cerr << path << ": " << (a.accepted ? "accepted" : "rejected");
-        if (!a.accepted && !a.reason.empty()) std::cerr << " (" << a.reason << ")";
-        std::cerr << '\n';
-        if (args->verbosity >= 1 && !a.source.empty()) std::cerr << "source=" << a.source << '\n';
-        if (args->verbosity >= 2 && !a.origin.empty()) std::cerr << "origin=" << a.origin << '\n';
-        if (args->verbosity >= 1)
-            for (const auto& note : a.notes) std::cerr << note << '\n';
+        std::cerr << assessmentText(path, a, args->verbosity);
         if (!a.accepted) status = 3;
     }
     return status;

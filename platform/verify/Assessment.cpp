@@ -3,24 +3,20 @@
 #include "verify/Assessment.h"
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "base/FileRead.h"
 #include "notary/Ticket.h"
 #include "package/Package.h"
 
 namespace tessarin {
 namespace {
 
-constexpr const char* kNoUsableSignature = "no usable signature";
-
-Assessment rejected(std::string reason) {
+Assessment rejected(RejectionReason reason, std::string detail = {}) {
     Assessment a;
-    a.source = kNoUsableSignature;
-    a.reason = std::move(reason);
+    a.source = AssessmentSource::NoUsableSignature;
+    a.reason = reason;
+    a.detail = std::move(detail);
     return a;
 }
 
@@ -28,51 +24,46 @@ bool hasKind(const std::vector<CertificateInfo>& chain, CertificateKind kind) {
     return std::any_of(chain.begin(), chain.end(), [&](const CertificateInfo& c) { return c.kind == kind; });
 }
 
-// Only a regular file is read: opening a FIFO without O_NONBLOCK would wait for a writer forever.
-bool startsWithXar(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    char magic[4] = {};
-    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::read(fd, magic, 4) == 4;
-    ::close(fd);
-    return read && std::memcmp(magic, "xar!", 4) == 0;
+// Developer ID is accepted either way; a ticket that names the item makes it notarized.
+void acceptDeveloperId(Assessment& a, bool ticketStapled, bool ticketNamesItem) {
+    a.accepted = true;
+    if (ticketStapled && ticketNamesItem) {
+        a.source = AssessmentSource::NotarizedDeveloperID;
+        a.notarization = NotarizationNote::TicketNamesItem;
+    } else {
+        a.source = AssessmentSource::DeveloperID;
+        a.notarization = ticketStapled ? NotarizationNote::TicketDoesNotNameItem : NotarizationNote::NoTicket;
+    }
 }
 
 Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     auto check = checkPackageSignature(path, anchors, std::time(nullptr));
-    if (!check) return rejected(check.error());
+    if (!check) return rejected(RejectionReason::PackageInvalid, check.error());
     const PackageSignatureCheck& c = *check;
     Assessment a;
+    a.package = true;
     if (!c.chain.empty()) a.origin = c.chain.front().commonName;
     switch (c.status) {
     case PackageSignatureStatus::AppleSoftware:
         a.accepted = true;
-        a.source = "Apple System";
+        a.source = AssessmentSource::AppleSystem;
         break;
     case PackageSignatureStatus::AppleDistribution:
-        a.accepted = true;
-        if (c.ticketStapled && c.ticketNamesPackage) {
-            a.source = "Notarized Developer ID";
-            a.notes.push_back("note: the stapled ticket names this package's digest; the ticket's own signature was not verified");
-        } else {
-            a.source = "Developer ID";
-            a.notes.push_back(c.ticketStapled
-                                  ? "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"
-                                  : "note: notarization could not be confirmed offline (no stapled ticket)");
-        }
+        acceptDeveloperId(a, c.ticketStapled, c.ticketNamesPackage);
         break;
     case PackageSignatureStatus::Trusted:
         if (!c.chain.empty() && c.chain.front().kind == CertificateKind::MacAppStoreInstaller) {
             a.accepted = true;
-            a.source = "Mac App Store";
+            a.source = AssessmentSource::MacAppStore;
         } else {
-            a = rejected("the signing certificate is not for distribution outside the App Store");
+            a = rejected(RejectionReason::NotForDistributionOutsideStore);
+            a.package = true;
             if (!c.chain.empty()) a.origin = c.chain.front().commonName;
         }
         break;
     default:
-        a = rejected(c.failure);
+        a = rejected(RejectionReason::PackageInvalid, c.failure);
+        a.package = true;
         break;
     }
     return a;
@@ -88,15 +79,22 @@ bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict) {
 }
 
 Assessment assessCodeVerdict(const CodeVerdict& verdict) {
-    if (verdict.kind == CodeKind::Missing) return rejected(verdict.failure);
-    if (!verdict.isSigned || verdict.adhoc || !verdict.cms) return rejected("");
-    if (!verdict.valid) return rejected(verdict.failure);
-    // Intact code that is not what its designated requirement names is no one's to vouch for.
-    if (!verdict.designatedRequirementSatisfied) return rejected("the code does not satisfy its designated requirement");
+    if (verdict.kind == CodeKind::Missing) {
+        Assessment a = rejected(RejectionReason::CodeInvalid);
+        a.codeCause = verdict.cause;
+        return a;
+    }
+    if (!verdict.isSigned || verdict.adhoc || !verdict.cms) return rejected(RejectionReason::Unsigned);
+    if (!verdict.valid) {
+        Assessment a = rejected(RejectionReason::CodeInvalid);
+        a.codeCause = verdict.cause;
+        return a;
+    }
+    if (!verdict.designatedRequirementSatisfied) return rejected(RejectionReason::RequirementNotSatisfied);
     const CmsSignatureInfo& cms = *verdict.cms;
-    if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(cms.failure);
+    if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(RejectionReason::SignatureInvalid, cms.failure);
     if (!cms.chainTrusted) {
-        Assessment a = rejected(cms.failure.empty() ? "the certificates do not reach a trusted root" : cms.failure);
+        Assessment a = rejected(RejectionReason::UntrustedRoot, cms.failure);
         if (!cms.certificates.empty()) a.origin = cms.certificates.front().commonName;
         return a;
     }
@@ -106,40 +104,31 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
     switch (leaf.kind) {
     case CertificateKind::AppleSoftwareSigning:
         a.accepted = true;
-        a.source = "Apple System";
+        a.source = AssessmentSource::AppleSystem;
         return a;
     case CertificateKind::MacAppStoreApplication:
         a.accepted = true;
-        a.source = "Mac App Store";
+        a.source = AssessmentSource::MacAppStore;
         return a;
     case CertificateKind::DeveloperIDApplication:
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
-        a.accepted = true;
-        if (verdict.ticketStapled && ticketNamesCode(verdict.ticket, verdict)) {
-            a.source = "Notarized Developer ID";
-            a.notes.push_back("note: the stapled ticket names this code's CDHash; the ticket's own signature was not verified");
-        } else {
-            a.source = "Developer ID";
-            a.notes.push_back(verdict.ticketStapled
-                                  ? "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"
-                                  : "note: notarization could not be confirmed offline (no stapled ticket)");
-        }
+        acceptDeveloperId(a, verdict.ticketStapled, verdict.ticketStapled && ticketNamesCode(verdict.ticket, verdict));
         return a;
     default:
         break;
     }
-    Assessment r = rejected("the signing certificate is not for distribution");
+    Assessment r = rejected(RejectionReason::NotForDistribution);
     r.origin = leaf.commonName;
     return r;
 }
 
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors) {
-    if (type == AssessmentType::Install && !startsWithXar(path)) {
+    if (type == AssessmentType::Install && !regularFileStartsWith(path, "xar!")) {
         // The install policy judges signed code by its signature, which is how a command-line tool's
         // notarization is checked; anything else offered for installation is no package.
         CodeVerifyOptions options;
         CodeVerdict verdict = verifyCode(path, options, anchors);
-        if (verdict.kind != CodeKind::MachO) return rejected("not a flat installer package");
+        if (verdict.kind != CodeKind::MachO) return rejected(RejectionReason::NotAPackage);
         return assessCodeVerdict(verdict);
     }
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
@@ -149,7 +138,7 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;
-        tool.reason = "the code is valid but does not seem to be an app";
+        tool.reason = RejectionReason::NotAnApp;
         tool.origin = a.origin;
         return tool;
     }

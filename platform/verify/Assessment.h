@@ -1,30 +1,54 @@
 // Gatekeeper-style assessment: whether code or a package would be allowed to run or install, and on
-// what grounds ("source"), judged offline from the signature, its chain and any stapled ticket.
+// what grounds, judged offline from the signature, its chain and any stapled ticket. Plain data: the
+// spctl stand-in words it (tools/print/AssessmentText.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "verify/CodeSignVerifier.h"
 #include "crypto/Trust.h"
+#include "verify/CodeSignVerifier.h"
 
 namespace tessarin {
 
 enum class AssessmentType { Execute, Install };
 
+// The rule that decided ("source=").
+enum class AssessmentSource { None, NoUsableSignature, AppleSystem, MacAppStore, DeveloperID, NotarizedDeveloperID };
+
+// Why an item was rejected.
+enum class RejectionReason {
+    None,
+    Unsigned,                        // unsigned or ad hoc: no reason is given
+    CodeInvalid,                     // the code fails verification (codeCause says how)
+    RequirementNotSatisfied,         // intact code that is not what its designated requirement names
+    SignatureInvalid,                // the CMS signature or its chain fails (detail: the signature's own account)
+    UntrustedRoot,                   // intact, but the chain reaches no trusted root (detail, when the chain says more)
+    NotForDistribution,              // a certificate kind Gatekeeper does not accept
+    NotForDistributionOutsideStore,  // a package signed for the App Store only
+    NotAPackage,                     // offered for installation, neither a flat package nor code
+    NotAnApp,                        // valid code that execution turns away for not being an app
+    PackageInvalid,                  // the package could not be judged (detail says why)
+};
+
+// What the assessment could say about notarization offline.
+enum class NotarizationNote { None, TicketNamesItem, NoTicket, TicketDoesNotNameItem };
+
 struct Assessment {
     bool accepted = false;
-    std::string reason;              // for rejections; printed in parentheses after "rejected"
-    std::string source;              // "Notarized Developer ID", "Developer ID", "Apple System", ...
-    std::string origin;              // the leaf certificate's common name; empty when none
-    std::vector<std::string> notes;  // plain lines on what could not be confirmed offline
+    AssessmentSource source = AssessmentSource::None;
+    RejectionReason reason = RejectionReason::None;
+    ProblemKind codeCause = ProblemKind::None;  // for CodeInvalid
+    std::string detail;                         // a lower layer's own sentence, where the reason carries one
+    std::string origin;                         // the leaf certificate's common name; empty when none
+    NotarizationNote notarization = NotarizationNote::None;
+    bool package = false;                       // a flat package was judged, not code
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts.
 Assessment assessCodeVerdict(const CodeVerdict& verdict);
 
-// Whether a stapled ticket names one of the code's CDHashes. Only the presence of the hash is
-// checked: the ticket's own signature by Apple is not verified.
+// Whether a stapled ticket names one of the code's CDHashes.
 bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict);
 
 // Assesses the item at `path`: code for Execute, a flat installer package for Install.

@@ -2,13 +2,27 @@
 // and judges its designated requirement.
 #include "verify/RequirementCheck.h"
 
+#include <algorithm>
+
+#include "codesign/CodeSignature.h"
 #include "codesign/DesignatedRequirement.h"
 #include "codesign/RequirementEvaluator.h"
+#include "macho/MachO.h"
 #include "plist/Plist.h"
 
 namespace tessarin {
 
 namespace {
+
+std::optional<EmbeddedSignature> signatureOf(ByteSpan slice) {
+    auto macho = parseMachO(slice);
+    if (!macho || macho->fat || macho->slices.size() != 1) return std::nullopt;
+    auto location = findCodeSignature(slice, macho->slices.front());
+    if (!location || !*location) return std::nullopt;
+    auto sig = parseEmbeddedSignature(slice.subspan((*location)->offset, (*location)->size));
+    if (!sig || !sig->primary()) return std::nullopt;
+    return std::move(*sig);
+}
 
 std::optional<PlistDict> dictionaryOf(ByteSpan bytes) {
     auto value = parsePlist(bytes, kSmallPlistLimits);
@@ -18,19 +32,31 @@ std::optional<PlistDict> dictionaryOf(ByteSpan bytes) {
 
 }  // namespace
 
+std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
+    std::vector<Bytes> out;
+    if (auto sig = signatureOf(slice))
+        for (const auto& cd : sig->codeDirectories) out.push_back(codeDirectoryHash(cd));
+    return out;
+}
+
 DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate) {
     DesignatedRequirementVerdict out;
-    const EmbeddedSignature& sig = *facts.signature;
-    const CodeDirectory& primary = *sig.primary();
+    auto sig = signatureOf(facts.slice);
+    if (!sig || !facts.facts) {
+        out.failure = "the code has no readable signature";
+        return out;
+    }
+    const CodeDirectory& primary = *sig->primary();
+    const std::optional<CmsSignatureInfo>& cms = facts.facts->cms;
 
-    if (sig.requirements) {
-        auto set = parseRequirementSet(*sig.requirements);
+    if (sig->requirements) {
+        auto set = parseRequirementSet(*sig->requirements);
         if (set) out.set = std::move(*set);
         else out.setProblem = set.error();
     }
     std::vector<CertificateFields> chain;
-    if (facts.certificates) {
-        for (const auto& cert : *facts.certificates) {
+    if (cms) {
+        for (const auto& cert : cms->certificates) {
             auto fields = certificateFields(cert.der);
             if (!fields) break;  // the chain is judged up to what can be read
             chain.push_back(std::move(*fields));
@@ -46,7 +72,7 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
     } else {
         ImplicitRequirementInput input;
         input.identifier = primary.identifier;
-        input.adhoc = facts.adhoc;
+        input.adhoc = facts.facts->adhoc;
         input.cdhashes = facts.allCdhashes;
         input.chain = chain;
         input.appleRootsDer = appleRoots;
@@ -64,21 +90,16 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
     context.identifier = primary.identifier;
     context.teamId = primary.teamId;
     context.platform = primary.platform;
-    for (const auto& cd : sig.codeDirectories) {
+    for (const auto& cd : sig->codeDirectories) {
         context.cdhashes.push_back(codeDirectoryHash(cd));
         context.cdhashes.push_back(codeDirectoryHashFull(cd));
     }
+    context.chainValid = cms && cms->signatureValid && cms->chainValid && chain.size() == cms->certificates.size();
     context.chain = std::move(chain);
-    context.chainValid = facts.chainValid && facts.certificates &&
-                         context.chain.size() == facts.certificates->size();
     context.appleRootsDer = appleRoots;
     // An Info.plist the directory does not bind is anyone's to write: it answers no requirement.
-    bool infoBound = false;
-    if (primary.nSpecialSlots >= CSSLOT_INFOSLOT) {
-        for (std::byte b : primary.specialSlot(CSSLOT_INFOSLOT)) infoBound = infoBound || b != std::byte{0};
-    }
-    if (infoBound && facts.infoPlist && *facts.infoPlist) context.info = dictionaryOf(asByteSpan(**facts.infoPlist));
-    if (auto payload = sig.entitlementsPayload()) context.entitlements = dictionaryOf(*payload);
+    if (facts.facts->infoPlistBound && facts.infoPlist) context.info = dictionaryOf(*facts.infoPlist);
+    if (auto payload = sig->entitlementsPayload()) context.entitlements = dictionaryOf(*payload);
     context.notarized = facts.notarized;
     auto result = tessarin::evaluate(*out.requirement, context);
     out.satisfied = result.holds;

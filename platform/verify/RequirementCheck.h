@@ -7,24 +7,24 @@
 #include <vector>
 
 #include "base/Bytes.h"
-#include "codesign/CodeSignature.h"
 #include "codesign/Requirement.h"
 #include "crypto/Trust.h"
+#include "verify/SliceCheck.h"
 
 namespace tessarin {
 
 struct SliceRequirementFacts {
-    const EmbeddedSignature* signature = nullptr;
-    bool adhoc = false;
-    // The CMS signature's chain (leaf first) and whether each certificate is signed by the next.
-    const std::vector<CertificateInfo>* certificates = nullptr;
-    bool chainValid = false;
+    ByteSpan slice;                            // a thin slice's bytes
+    const SignatureFacts* facts = nullptr;     // as describeSlice or checkSlice found them
     // Every architecture's CDHashes, for the requirement ad hoc code is given.
     std::vector<Bytes> allCdhashes;
-    const std::optional<Bytes>* infoPlist = nullptr;  // the bundle's, when the slice binds it
-    const TrustAnchors* appleRoots = nullptr;
+    std::optional<ByteSpan> infoPlist;         // the bundle's, when there is one
+    const TrustAnchors* appleRoots = nullptr;  // what "anchor apple" means: the verifier's anchors
     bool notarized = false;
 };
+
+// The CDHashes of a thin slice's CodeDirectories, in slot order; none when it has no readable signature.
+std::vector<Bytes> sliceCdhashes(ByteSpan slice);
 
 struct DesignatedRequirementVerdict {
     std::optional<RequirementSet> set;  // nothing when the signature has none or it is malformed
@@ -35,7 +35,8 @@ struct DesignatedRequirementVerdict {
     std::string failure;                // why it could not be judged (malformed, not derivable)
 };
 
-// Reads the set and picks or derives the designated requirement; evaluates it when `evaluate`.
+// Reads the set and picks or derives the designated requirement; evaluates it when `evaluate`
+// (the chain must then have been judged: its validity is taken from the facts).
 DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate);
 
 }  // namespace tessarin

@@ -1,5 +1,6 @@
 // Verification of signed code: intact fixtures pass, and each kind of tampering (code page, special
 // slot, CodeDirectory, CMS, sealed resource, added or removed file, nested code) is caught.
+#include "tools/print/CodeText.h"
 #include "verify/CodeSignVerifier.h"
 
 #include <gtest/gtest.h>
@@ -112,7 +113,7 @@ TEST(MachOVerification, IntactAdHocCodeIsValid) {
     o.entitlementsXml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>";
     test::writeFile(dir / "tool", adhocThin(kArm64, o));
     CodeVerdict v = verify(dir / "tool");
-    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     EXPECT_TRUE(v.isSigned);
     EXPECT_TRUE(v.adhoc);
     EXPECT_EQ(v.kind, CodeKind::MachO);
@@ -134,7 +135,7 @@ TEST(MachOVerification, OneFlippedByteInACodePageIsCaughtInEveryDirectory) {
         CodeVerdict v = verify(dir / "tool");
         EXPECT_FALSE(v.valid);
         EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
-        EXPECT_EQ(v.failure, "invalid signature (code or signature have been modified)");
+        EXPECT_EQ(codeFailureSentence(v), "invalid signature (code or signature have been modified)");
     }
 }
 
@@ -180,11 +181,11 @@ TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
         CodeVerdict v = verify(dir / name);
         EXPECT_FALSE(v.valid) << name;
         EXPECT_FALSE(v.isSigned) << name;
-        EXPECT_EQ(v.failure, "code object is not signed at all") << name;
+        EXPECT_EQ(codeFailureSentence(v), "code object is not signed at all") << name;
     }
     CodeVerdict missing = verify(dir / "nothing-here");
     EXPECT_EQ(missing.failureKind, CodeFailure::NoSuchFile);
-    EXPECT_EQ(missing.failure, "No such file or directory");
+    EXPECT_EQ(codeFailureSentence(missing), "No such file or directory");
 }
 
 TEST(MachOVerification, MalformedSignatureIsReportedNotCrashedOn) {
@@ -207,7 +208,7 @@ TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
     Bytes fat = test::fatMachO({intel, arm}, {{kX86_64, 3}, {kArm64, 0}});
     test::writeFile(dir / "fat", fat);
     CodeVerdict v = verify(dir / "fat");
-    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     EXPECT_EQ(v.format, "Mach-O universal (x86_64 arm64)");
 
     CodeVerifyOptions chosen;
@@ -239,7 +240,7 @@ TEST(BundleVerification, SealedAppIsValidAndDescribed) {
     const std::string app = makeApp(dir);
     test::signBundle(app, appOptions());
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     EXPECT_EQ(v.kind, CodeKind::AppBundle);
     EXPECT_EQ(v.format, "app bundle with Mach-O thin (x86_64)");
     ASSERT_TRUE(v.infoPlistEntries);
@@ -270,9 +271,9 @@ TEST(BundleVerification, ModifiedAddedAndMissingResourcesAreEachNamed) {
     std::filesystem::remove(app + "/Contents/Resources/Base.lproj/View.nib");
     CodeVerdict v = verify(app);
     EXPECT_FALSE(v.valid);
-    EXPECT_EQ(v.failure, "a sealed resource is missing or invalid");
+    EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid");
     const std::string c = dir.path() + "/Example.app/Contents/Resources/";
-    EXPECT_EQ(v.resourceProblems, (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
+    EXPECT_EQ(resourceProblemLines(v), (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
                                                              "file modified: " + c + "data.txt",
                                                              "file added: " + c + "new.txt"}));
 }
@@ -284,7 +285,7 @@ TEST(BundleVerification, OmittedAndOptionalFilesMayComeAndGo) {
     test::writeFile(app + "/Contents/Resources/.DS_Store", std::string("finder"));
     std::filesystem::remove(app + "/Contents/Resources/en.lproj/Main.strings");
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
 }
 
 TEST(BundleVerification, SymlinksAreSealedAsTheirTargets) {
@@ -294,8 +295,8 @@ TEST(BundleVerification, SymlinksAreSealedAsTheirTargets) {
     std::filesystem::remove(app + "/Contents/Resources/alias.txt");
     std::filesystem::create_symlink("en.lproj/Main.strings", app + "/Contents/Resources/alias.txt");
     CodeVerdict v = verify(app);
-    ASSERT_EQ(v.resourceProblems.size(), 1u);
-    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Resources/alias.txt");
+    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Resources/alias.txt");
 }
 
 TEST(BundleVerification, StrictRefusesSymlinksLeavingTheBundle) {
@@ -308,8 +309,8 @@ TEST(BundleVerification, StrictRefusesSymlinksLeavingTheBundle) {
     strict.strict = true;
     CodeVerdict v = verify(app, strict);
     EXPECT_FALSE(v.valid);
-    ASSERT_EQ(v.resourceProblems.size(), 1u);
-    EXPECT_NE(v.resourceProblems[0].find("Resources/escape"), std::string::npos);
+    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+    EXPECT_NE(resourceProblemLines(v)[0].find("Resources/escape"), std::string::npos);
 }
 
 TEST(BundleVerification, ReplacedSealIsCaughtByTheResourcesSlot) {
@@ -321,13 +322,13 @@ TEST(BundleVerification, ReplacedSealIsCaughtByTheResourcesSlot) {
     EXPECT_EQ(verify(app).failureKind, CodeFailure::ResourcesModified);
     std::filesystem::remove(app + "/Contents/_CodeSignature/CodeResources");
     CodeVerdict v = verify(app);
-    EXPECT_EQ(v.failure, "code has no resources but signature indicates they must be present");
+    EXPECT_EQ(codeFailureSentence(v), "code has no resources but signature indicates they must be present");
 }
 
 TEST(BundleVerification, UnsignedAndUnrecognizedDirectories) {
     TempDir dir;
     const std::string app = makeApp(dir);
-    EXPECT_EQ(verify(app).failure, "code object is not signed at all");
+    EXPECT_EQ(codeFailureSentence(verify(app)), "code object is not signed at all");
     test::makeDirectories(dir / "plain-folder/sub");
     EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
 }
@@ -338,7 +339,7 @@ TEST(BundleVerification, StapledTicketIsNoticedAndNotTakenForAResource) {
     test::signBundle(app, appOptions());
     test::writeFile(app + "/Contents/CodeResources", std::string("s8ch ticket bytes"));
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     EXPECT_TRUE(v.ticketStapled);
     EXPECT_EQ(std::string(v.ticket.begin(), v.ticket.end()), "s8ch ticket bytes");
 }
@@ -356,7 +357,7 @@ TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
         CodeVerifyOptions o;
         o.threads = threads;
         CodeVerdict v = verify(app, o);
-        EXPECT_EQ(v.resourceProblems,
+        EXPECT_EQ(resourceProblemLines(v),
                   (std::vector<std::string>{"file modified: " + app + "/Contents/Resources/big.bin",
                                             "file modified: " + app + "/Contents/Resources/many/f217"}))
             << threads << " threads";
@@ -407,14 +408,14 @@ TEST(BundleVerification, OlderSealWithOnlyFilesAndRulesIsChecked) {
     code.codeResources = Bytes(xml.begin(), xml.end());
     test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     ASSERT_TRUE(v.sealedResources);
     EXPECT_EQ(v.sealedResources->version, 1);
     EXPECT_EQ(v.sealedResources->rules, 6);
     flipByte(app + "/Contents/Resources/data.txt", 0);
     v = verify(app);
-    ASSERT_EQ(v.resourceProblems.size(), 1u);
-    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Resources/data.txt");
+    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Resources/data.txt");
 }
 
 TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
@@ -426,11 +427,11 @@ TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
     CodeVerifyOptions deep;
     deep.deep = true;
     CodeVerdict v = verify(app, deep);
-    EXPECT_TRUE(v.valid) << v.failure << (v.resourceProblems.empty() ? "" : "\n" + v.resourceProblems[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     EXPECT_TRUE(verify(app).valid);
 
     CodeVerdict fw = verify(app + "/Contents/Frameworks/Kit.framework");
-    EXPECT_TRUE(fw.valid) << fw.failure;
+    EXPECT_TRUE(fw.valid) << codeFailureSentence(fw);
     EXPECT_EQ(fw.kind, CodeKind::FrameworkBundle);
     EXPECT_EQ(fw.format, "framework bundle with Mach-O thin (x86_64)");
 }
@@ -445,8 +446,8 @@ TEST(NestedCodeVerification, ResignedNestedCodeNoLongerMatchesItsSeal) {
     test::signBundle(app + "/Contents/Frameworks/Kit.framework", other);
     CodeVerdict v = verify(app);
     EXPECT_FALSE(v.valid);
-    ASSERT_EQ(v.resourceProblems.size(), 1u);
-    EXPECT_EQ(v.resourceProblems[0], "file modified: " + app + "/Contents/Frameworks/Kit.framework");
+    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
 TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundles) {
@@ -461,9 +462,9 @@ TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundle
     CodeVerdict v = verify(app, deep);
     EXPECT_FALSE(v.valid);
     EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
-    EXPECT_EQ(v.failure, "invalid signature (code or signature have been modified)");
-    ASSERT_FALSE(v.resourceProblems.empty());
-    EXPECT_EQ(v.resourceProblems.back(), "In subcomponent: " + app + "/Contents/Frameworks/Kit.framework");
+    EXPECT_EQ(codeFailureSentence(v), "invalid signature (code or signature have been modified)");
+    ASSERT_FALSE(resourceProblemLines(v).empty());
+    EXPECT_EQ(resourceProblemLines(v).back(), "In subcomponent: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
 TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsReported) {
@@ -484,8 +485,8 @@ TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsRe
         deep.threads = threads;
         CodeVerdict v = verify(app, deep);
         EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
-        EXPECT_EQ(v.failure, "a sealed resource is missing or invalid") << threads << " threads";
-        EXPECT_EQ(v.resourceProblems, (std::vector<std::string>{"file modified: " + first + "/Versions/A/Resources/data.txt",
+        EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid") << threads << " threads";
+        EXPECT_EQ(resourceProblemLines(v), (std::vector<std::string>{"file modified: " + first + "/Versions/A/Resources/data.txt",
                                                                 "In subcomponent: " + first}))
             << threads << " threads";
     }
@@ -497,8 +498,8 @@ TEST(NestedCodeVerification, AddedUnsealedNestedBundleIsReported) {
     test::signBundle(app, appOptions());
     makeFramework(app + "/Contents/Frameworks/Late.framework", "Late");
     CodeVerdict v = verify(app);
-    ASSERT_EQ(v.resourceProblems.size(), 1u);
-    EXPECT_EQ(v.resourceProblems[0], "file added: " + app + "/Contents/Frameworks/Late.framework");
+    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+    EXPECT_EQ(resourceProblemLines(v)[0], "file added: " + app + "/Contents/Frameworks/Late.framework");
 }
 
 TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
@@ -535,7 +536,7 @@ TEST(RealSamples, LinkerSignedEsbuildIsValidAdHocCode) {
     const std::string path = sample("esbuild_darwin-arm64-0.28.2/package/bin/esbuild");
     if (path.empty()) GTEST_SKIP() << "esbuild sample absent: run scripts/fetch-npm-samples.sh";
     CodeVerdict v = verify(path);
-    EXPECT_TRUE(v.valid) << v.failure;
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     EXPECT_TRUE(v.adhoc);
     EXPECT_EQ(v.flags, CS_ADHOC | CS_LINKER_SIGNED);
     EXPECT_EQ(v.format, "Mach-O thin (arm64)");
@@ -547,7 +548,7 @@ TEST(RealSamples, DeveloperIdSentryCliVerifiesAgainstAppleRoots) {
     const std::string path = sample("sentry_cli-darwin-3.8.0/package/bin/sentry-cli");
     if (path.empty()) GTEST_SKIP() << "sentry-cli sample absent: run scripts/fetch-npm-samples.sh";
     CodeVerdict v = verifyCode(path, {}, TrustAnchors::appleRoots());
-    EXPECT_TRUE(v.valid) << v.failure << (v.cms ? " / " + v.cms->failure : "");
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (v.cms ? " / " + v.cms->failure : "");
     EXPECT_FALSE(v.adhoc);
     EXPECT_EQ(v.format, "Mach-O universal (x86_64 arm64)");
     EXPECT_EQ(v.flags, CS_RUNTIME);
@@ -565,7 +566,7 @@ TEST(RealSamples, DeveloperIdSentryCliVerifiesAgainstAppleRoots) {
     // Judged without Apple's root the signature is still intact and chains to its own root: valid,
     // and reported as not trusted.
     CodeVerdict untrusted = verify(path);
-    EXPECT_TRUE(untrusted.valid) << untrusted.failure;
+    EXPECT_TRUE(untrusted.valid) << codeFailureSentence(untrusted);
     ASSERT_TRUE(untrusted.cms);
     EXPECT_FALSE(untrusted.cms->chainTrusted);
     EXPECT_TRUE(untrusted.cms->chainValid);
@@ -577,5 +578,5 @@ TEST(RealSamples, TerminalNotifierAppCarriesNoSignature) {
     CodeVerdict v = verify(path);
     EXPECT_EQ(v.kind, CodeKind::AppBundle);
     EXPECT_FALSE(v.isSigned);
-    EXPECT_EQ(v.failure, "code object is not signed at all");
+    EXPECT_EQ(codeFailureSentence(v), "code object is not signed at all");
 }

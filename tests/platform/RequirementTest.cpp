@@ -423,18 +423,18 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     CodeVerifyOptions options;
 
     CodeVerdict v = verifyCode(tool, options, shared.anchors());  // the test root stands for Apple's
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
     EXPECT_FALSE(v.designatedRequirementImplicit);
 
     v = verifyCode(tool, options, TrustAnchors::appleRoots());  // intact, chained to its own root: not Apple's
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     EXPECT_FALSE(v.designatedRequirementSatisfied);
 
     test::SigningChain impostor("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
     const std::string forged = signedTool(dir, "forged", impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
     v = verifyCode(forged, options, TrustAnchors::appleRoots());
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     EXPECT_FALSE(v.designatedRequirementSatisfied);
     v = verifyCode(forged, options, shared.anchors());
     EXPECT_FALSE(v.designatedRequirementSatisfied);
@@ -442,13 +442,13 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     // Gatekeeper's assessment accepts the code only while it satisfies its requirement.
     const auto other = RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()).requirement();
     v = verifyCode(tool, options, shared.anchors());
-    EXPECT_TRUE(assessCodeVerdict(v).accepted) << assessCodeVerdict(v).reason;
+    EXPECT_TRUE(assessCodeVerdict(v).accepted) << static_cast<int>(assessCodeVerdict(v).reason);
     const std::string renamed = signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
     v = verifyCode(renamed, options, shared.anchors());
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     Assessment a = assessCodeVerdict(v);
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.reason, "the code does not satisfy its designated requirement");
+    EXPECT_EQ(a.reason, RejectionReason::RequirementNotSatisfied);
 }
 
 TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerivedRequirement) {
@@ -457,7 +457,7 @@ TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerived
     const std::string tool = signedTool(dir, "tool", shared, std::nullopt);
     CodeVerifyOptions options;
     CodeVerdict v = verifyCode(tool, options, shared.anchors());
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     ASSERT_TRUE(v.designatedRequirement);
     EXPECT_TRUE(v.designatedRequirementImplicit);
     EXPECT_EQ(requirementText(*v.designatedRequirement),

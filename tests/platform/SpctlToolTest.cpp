@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "tools/print/AssessmentText.h"
+#include "tools/print/CodeText.h"
 #include "verify/Assessment.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
@@ -82,17 +84,17 @@ std::string sentryCli() {
 TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUnconfirmed) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDApplication));
-    EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
-    ASSERT_EQ(a.notes.size(), 1u);
-    EXPECT_EQ(a.notes[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+    ASSERT_EQ(assessmentNotes(a).size(), 1u);
+    EXPECT_EQ(assessmentNotes(a)[0], "note: notarization could not be confirmed offline (no stapled ticket)");
 }
 
 TEST(AssessmentPolicy, StapledTicketNamingTheCodeMakesItNotarized) {
     TempDir dir;
     CodeVerdict v = verifyCode(signedFixture(dir, LeafKind::DeveloperIDApplication), {}, SigningChain::shared().anchors());
-    ASSERT_TRUE(v.valid) << v.failure;
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     ASSERT_FALSE(v.codeDirectories.empty());
     Bytes ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
     const auto& hash = v.codeDirectories.back().cdhash;
@@ -101,34 +103,34 @@ TEST(AssessmentPolicy, StapledTicketNamingTheCodeMakesItNotarized) {
     v.ticket = ticket;
     Assessment a = assessCodeVerdict(v);
     EXPECT_TRUE(a.accepted);
-    EXPECT_EQ(a.source, "Notarized Developer ID");
+    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
 
     // A ticket for other code, or bytes that are no ticket, prove nothing.
     v.ticket = {'s', '8', 'c', 'h'};
     v.ticket.resize(64, 0x5a);
-    EXPECT_EQ(assessCodeVerdict(v).source, "Developer ID");
+    EXPECT_EQ(assessmentSource(assessCodeVerdict(v)), "Developer ID");
     v.ticket = Bytes{'x', 'x', 'x', 'x'};
     v.ticket.insert(v.ticket.end(), hash.begin(), hash.end());
-    EXPECT_EQ(assessCodeVerdict(v).source, "Developer ID");
+    EXPECT_EQ(assessmentSource(assessCodeVerdict(v)), "Developer ID");
 }
 
 TEST(AssessmentPolicy, AppleAndAppStoreSources) {
     TempDir dir;
     Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning));
     EXPECT_TRUE(apple.accepted);
-    EXPECT_EQ(apple.source, "Apple System");
+    EXPECT_EQ(assessmentSource(apple), "Apple System");
     EXPECT_EQ(apple.origin, "Software Signing");
-    EXPECT_TRUE(apple.notes.empty());
+    EXPECT_TRUE(assessmentNotes(apple).empty());
     Assessment store = assess(signedFixture(dir, LeafKind::MacAppStore));
     EXPECT_TRUE(store.accepted);
-    EXPECT_EQ(store.source, "Mac App Store");
+    EXPECT_EQ(assessmentSource(store), "Mac App Store");
 }
 
 TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(a), "no usable signature");
 }
 
 TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
@@ -136,7 +138,7 @@ TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
     EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
     Assessment late = assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false));
     EXPECT_FALSE(late.accepted);
-    EXPECT_EQ(late.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(late), "no usable signature");
 }
 
 TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
@@ -144,7 +146,7 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
     std::string path = signedFixture(dir, LeafKind::DeveloperIDApplication);
     Assessment foreign = assessPath(path, AssessmentType::Execute, SigningChain::unrelated().anchors());
     EXPECT_FALSE(foreign.accepted);
-    EXPECT_EQ(foreign.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(foreign), "no usable signature");
 
     std::string text = test::readFile(path);
     text[200] ^= 0x01;  // inside the code's first page
@@ -154,7 +156,7 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
     test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
     Assessment adhoc = assess(dir / "adhoc");
     EXPECT_FALSE(adhoc.accepted);
-    EXPECT_EQ(adhoc.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(adhoc), "no usable signature");
     test::writeFile(dir / "unsigned", test::thinMachO(kArm64, 0));
     EXPECT_FALSE(assess(dir / "unsigned").accepted);
     EXPECT_FALSE(assess(dir / "missing").accepted);
@@ -164,18 +166,18 @@ TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy
     TempDir dir;
     const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
     Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
-    EXPECT_TRUE(install.accepted) << install.reason;
-    EXPECT_EQ(install.source, "Developer ID");
+    EXPECT_TRUE(install.accepted) << assessmentReason(install);
+    EXPECT_EQ(assessmentSource(install), "Developer ID");
 
     Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
     EXPECT_FALSE(exec.accepted);
-    EXPECT_EQ(exec.reason, "the code is valid but does not seem to be an app");
-    EXPECT_EQ(exec.source, "");
+    EXPECT_EQ(assessmentReason(exec), "the code is valid but does not seem to be an app");
+    EXPECT_EQ(assessmentSource(exec), "");
     EXPECT_EQ(exec.origin, install.origin);
 
     // Neither policy takes bytes that are neither code nor a package.
     test::writeFile(dir / "notes.txt", "plain text");
-    EXPECT_EQ(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors()).reason,
+    EXPECT_EQ(assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
               "not a flat installer package");
 }
 
@@ -256,18 +258,18 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     test::XarBuild b = signedPackage();
     test::writeFile(dir / "plain.pkg", b.bytes);
     Assessment plain = assessPackage(dir / "plain.pkg");
-    EXPECT_TRUE(plain.accepted) << plain.reason;
-    EXPECT_EQ(plain.source, "Developer ID");
+    EXPECT_TRUE(plain.accepted) << assessmentReason(plain);
+    EXPECT_EQ(assessmentSource(plain), "Developer ID");
     EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
-    ASSERT_EQ(plain.notes.size(), 1u);
-    EXPECT_EQ(plain.notes[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+    ASSERT_EQ(assessmentNotes(plain).size(), 1u);
+    EXPECT_EQ(assessmentNotes(plain)[0], "note: notarization could not be confirmed offline (no stapled ticket)");
 
     Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                  b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
     test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::ticketNaming(digest)));
     Assessment stapled = assessPackage(dir / "stapled.pkg");
-    EXPECT_TRUE(stapled.accepted) << stapled.reason;
-    EXPECT_EQ(stapled.source, "Notarized Developer ID");
+    EXPECT_TRUE(stapled.accepted) << assessmentReason(stapled);
+    EXPECT_EQ(assessmentSource(stapled), "Notarized Developer ID");
 }
 
 TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
@@ -277,7 +279,7 @@ TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
     test::writeFile(dir / "unsigned.pkg", test::buildXar(o).bytes);
     Assessment a = assessPackage(dir / "unsigned.pkg");
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.source, "no usable signature");
+    EXPECT_EQ(assessmentSource(a), "no usable signature");
 
     test::writeFile(dir / "signed.pkg", signedPackage().bytes);
     ToolRun r = spctl({"-a", "-vv", "-t", "install", dir / "signed.pkg"});  // the tool trusts only Apple

@@ -1,0 +1,71 @@
+// spctl's lines: the verdict, the deciding rule, the signer and what offline assessment cannot tell.
+#include "tools/print/AssessmentText.h"
+
+#include "tools/print/CodeText.h"
+
+namespace tessarin {
+
+std::string assessmentSource(const Assessment& a) {
+    switch (a.source) {
+    case AssessmentSource::None: return "";
+    case AssessmentSource::NoUsableSignature: return "no usable signature";
+    case AssessmentSource::AppleSystem: return "Apple System";
+    case AssessmentSource::MacAppStore: return "Mac App Store";
+    case AssessmentSource::DeveloperID: return "Developer ID";
+    case AssessmentSource::NotarizedDeveloperID: return "Notarized Developer ID";
+    }
+    return "";
+}
+
+std::string assessmentReason(const Assessment& a) {
+    switch (a.reason) {
+    case RejectionReason::None:
+    case RejectionReason::Unsigned: return "";
+    case RejectionReason::CodeInvalid: {
+        CodeVerdict cause;
+        cause.cause = a.codeCause;
+        return codeFailureSentence(cause);
+    }
+    case RejectionReason::SignatureInvalid:
+    case RejectionReason::PackageInvalid: return a.detail;
+    case RejectionReason::UntrustedRoot:
+        return a.detail.empty() ? "the certificates do not reach a trusted root" : a.detail;
+    case RejectionReason::RequirementNotSatisfied: return "the code does not satisfy its designated requirement";
+    case RejectionReason::NotForDistribution: return "the signing certificate is not for distribution";
+    case RejectionReason::NotForDistributionOutsideStore:
+        return "the signing certificate is not for distribution outside the App Store";
+    case RejectionReason::NotAPackage: return "not a flat installer package";
+    case RejectionReason::NotAnApp: return "the code is valid but does not seem to be an app";
+    }
+    return "";
+}
+
+std::vector<std::string> assessmentNotes(const Assessment& a) {
+    const char* item = a.package ? "package" : "code";
+    switch (a.notarization) {
+    case NotarizationNote::None: return {};
+    case NotarizationNote::TicketNamesItem:
+        return {a.package ? "note: the stapled ticket names this package's digest; the ticket's own signature was not verified"
+                          : "note: the stapled ticket names this code's CDHash; the ticket's own signature was not verified"};
+    case NotarizationNote::NoTicket: return {"note: notarization could not be confirmed offline (no stapled ticket)"};
+    case NotarizationNote::TicketDoesNotNameItem:
+        return {std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
+                item + ")"};
+    }
+    return {};
+}
+
+std::string assessmentText(const std::string& path, const Assessment& a, int verbosity) {
+    std::string out = path + ": " + (a.accepted ? "accepted" : "rejected");
+    const std::string reason = assessmentReason(a);
+    if (!a.accepted && !reason.empty()) out += " (" + reason + ")";
+    out += '\n';
+    const std::string source = assessmentSource(a);
+    if (verbosity >= 1 && !source.empty()) out += "source=" + source + '\n';
+    if (verbosity >= 2 && !a.origin.empty()) out += "origin=" + a.origin + '\n';
+    if (verbosity >= 1)
+        for (const auto& note : assessmentNotes(a)) out += note + '\n';
+    return out;
+}
+
+}  // namespace tessarin

@@ -1,0 +1,48 @@
+// Problems are data: what a check found wrong, where, and the digests it expected and got.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/Bytes.h"
+
+namespace tessarin {
+
+enum class ProblemKind {
+    None,
+    NoSuchFile,               // the item is not there
+    NotSigned,                // no signature, or nothing that could carry one
+    BundleUnrecognized,       // a folder that is no bundle
+    ArchitectureMissing,      // the chosen slice is not in the file
+    SignatureMalformed,       // the signature's own structure is broken
+    CodeLimitOutOfRange,      // a CodeDirectory covers bytes the slice does not hold before its signature
+    CodePageModified,         // a code page's hash differs (where: slot number)
+    SpecialSlotModified,      // a blob or file bound in a special slot differs (slot: which)
+    UnboundBlob,              // a blob is present that the CodeDirectory does not bind (slot: which)
+    CmsSignatureInvalid,      // the CMS signature does not sign the primary CodeDirectory
+    CdhashListMismatch,       // the CDHashes the signature lists are not the code's
+    ChainNotValid,            // the certificates do not chain even to their own root
+    ResourcesAbsent,          // the seal is bound but the bundle has none
+    ResourceSealModified,     // the seal file differs from what the CodeDirectory binds
+    ResourceEnvelopeInvalid,  // the seal or its rules cannot be read
+    FileAdded,                // where: the absolute path
+    FileModified,
+    FileMissing,
+    SymlinkOutside,           // a sealed link leads out of the bundle (strict)
+    NestedCodeInvalid,        // where: the nested code; nested: its own problems
+    NestingTooDeep,           // bundles inside bundles beyond what is followed
+    FoldersTooDeep,           // folders inside a bundle beyond what is walked
+    ResourceUnreadable,       // the bundle's folders could not be read
+};
+
+struct Problem {
+    ProblemKind kind = ProblemKind::None;
+    std::string where;            // a path, or empty when the kind says it all
+    std::uint32_t slot = 0;       // code slot index or special slot number, where one applies
+    Bytes expected;               // the digest the signature holds, where one applies
+    Bytes actual;                 // the digest of what is there
+    std::vector<Problem> nested;  // for NestedCodeInvalid: the nested code's problems
+};
+
+}  // namespace tessarin

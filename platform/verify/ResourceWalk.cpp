@@ -1,0 +1,183 @@
+// The walk over a bundle's content that checks every file against the seal: added, modified and
+// missing files, links, and nested code, with the sealed files hashed on a pool as they are found.
+#include <algorithm>
+#include <filesystem>
+#include <unordered_set>
+
+#include "bundle/Bundle.h"
+#include "codesign/CodeSignature.h"
+#include "verify/SealHasher.h"
+#include "verify/Verifier.h"
+
+namespace fs = std::filesystem;
+
+namespace tessarin::detail {
+
+void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
+                              const std::set<std::string>& excluded, int depth) {
+    auto rules = ResourceRuleSet::compile(seal.rulesInForce());
+    if (!rules) {
+        v = failed(std::move(v), ProblemKind::ResourceEnvelopeInvalid);
+        return;
+    }
+    const auto& sealed = seal.filesInForce();
+    const bool v2 = seal.hasVersion2;
+
+    unsigned threads = options_.threads;
+    if (threads == 0) threads = std::clamp(usableCores(), 1u, 4u);
+    SealHasher hasher(contentRoot, threads);
+    std::unordered_set<const SealedResource*> seen;  // entries found on disk
+    seen.reserve(sealed.size());
+    std::vector<std::pair<std::string, Problem>> problems;  // (relative path, problem)
+    auto abs = [&](const std::string& rel) { return contentRoot + "/" + rel; };
+    // Of the nested code that fails, the first in path order speaks for the bundle, whatever
+    // order the folders list in.
+    std::optional<std::string> nestedFailure;  // its relative path
+    ProblemKind nestedCause = ProblemKind::None;
+    auto found = [&](ProblemKind kind, const std::string& rel) {
+        Problem p;
+        p.kind = kind;
+        p.where = abs(rel);
+        problems.emplace_back(rel, std::move(p));
+    };
+
+    auto checkNested = [&](const std::string& rel, const SealedResource& entry) {
+        if (options_.deep) {
+            CodeVerdict inner = verify(abs(rel), depth + 1);
+            const bool valid = inner.valid;
+            if (!valid) {
+                Problem p;
+                p.kind = ProblemKind::NestedCodeInvalid;
+                p.where = abs(rel);
+                p.nested = inner.problems;
+                problems.emplace_back(rel, std::move(p));
+                if (!nestedFailure || rel < *nestedFailure) {
+                    nestedFailure = rel;
+                    nestedCause = inner.cause;
+                }
+            }
+            v.children.push_back(std::move(inner));
+            if (!valid) return;
+        }
+        auto hashes = nestedCdhashes(abs(rel));
+        if (!hashes || std::none_of(hashes->begin(), hashes->end(), [&](const auto& h) { return h == *entry.cdhash; }))
+            found(ProblemKind::FileModified, rel);
+    };
+
+    std::error_code ec;
+    fs::recursive_directory_iterator it(contentRoot, fs::directory_options::none, ec), end;
+    if (ec) {
+        v = failed(std::move(v), ProblemKind::ResourceUnreadable);
+        return;
+    }
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        std::string rel = p.lexically_relative(contentRoot).generic_string();
+        if (it.depth() == 0 && excluded.count(rel)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) it.disable_recursion_pending();
+            continue;
+        }
+        if (excluded.count(rel)) continue;
+        if (it.depth() > kMaxDirectoryDepth) {
+            v = failed(std::move(v), ProblemKind::FoldersTooDeep);
+            return;
+        }
+        // The type the directory listing gave, where it gives one: no stat per entry.
+        std::error_code sec;
+        const fs::file_type type = it->symlink_status(sec).type();
+        if (sec || type == fs::file_type::not_found) continue;
+        const bool isLink = type == fs::file_type::symlink;
+        auto sealedIt = sealed.find(rel);
+        const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
+        if (type == fs::file_type::directory) {
+            // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
+            // rule applies is code added after signing. Only folders with an extension count as
+            // bundles here: "Resources" of a framework holds an Info.plist too.
+            const ResourceRule* rule = rules->match(rel);
+            if (entry) {
+                it.disable_recursion_pending();
+                seen.insert(entry);
+                if (entry->cdhash) checkNested(rel, *entry);
+                else found(ProblemKind::FileModified, rel);
+            } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
+                it.disable_recursion_pending();
+                found(ProblemKind::FileAdded, rel);
+            }
+            continue;
+        }
+        const ResourceRule* rule = rules->match(rel);
+        if (!entry) {
+            // The first generation of seals had no form for links; one it left out is no addition.
+            if (rule && !rule->omit && (v2 || !isLink))
+                found(ProblemKind::FileAdded, rel);
+            continue;
+        }
+        seen.insert(entry);
+        if (isLink) {
+            std::error_code lec;
+            fs::path target = fs::read_symlink(p, lec);
+            if (!v2 && !lec && entry->hash) {
+                // A first-generation seal hashes the link's target text.
+                const std::string& t = target.native();
+                auto d = codeSignatureDigest(CS_HASHTYPE_SHA1, {reinterpret_cast<const std::byte*>(t.data()), t.size()});
+                if (d != *entry->hash) found(ProblemKind::FileModified, rel);
+                continue;
+            }
+            if (!entry->symlink || lec || target.string() != *entry->symlink) {
+                found(ProblemKind::FileModified, rel);
+            } else if (options_.strict) {
+                fs::path resolved = (p.parent_path() / target).lexically_normal();
+                fs::path inside = resolved.lexically_relative(contentRoot);
+                if (target.is_absolute() || inside.empty() || inside.native().rfind("..", 0) == 0)
+                    found(ProblemKind::SymlinkOutside, rel);
+            }
+            continue;
+        }
+        if (entry->symlink || type != fs::file_type::regular) {
+            found(ProblemKind::FileModified, rel);
+            continue;
+        }
+        if (entry->cdhash) {
+            checkNested(rel, *entry);
+            continue;
+        }
+        HashJob job{rel, entry, false, false, false};
+        if (v2 && entry->hash2) {
+            job.sha256 = true;
+            job.sha1 = options_.strict && entry->hash.has_value();
+        } else if (entry->hash) {
+            job.sha1 = true;
+        } else {
+            found(ProblemKind::FileModified, rel);
+            continue;
+        }
+        hasher.add(std::move(job));
+    }
+    if (ec) {
+        v = failed(std::move(v), ProblemKind::ResourceUnreadable);
+        return;
+    }
+
+    for (const HashJob& job : hasher.finish())
+        if (job.bad) found(ProblemKind::FileModified, job.relative);
+
+    for (const auto& [rel, entry] : sealed) {
+        if (seen.count(&entry) || entry.optional) continue;
+        // An optional rule (localizations) makes its files optional even where the entry does not say so.
+        const ResourceRule* rule = rules->match(rel);
+        if (rule && rule->optional) continue;
+        found(ProblemKind::FileMissing, rel);
+    }
+
+    if (problems.empty()) return;
+    std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Failing nested code speaks for the bundle with its own cause, before any resource problem.
+    if (nestedFailure && v.failureKind == CodeFailure::None) {
+        v.failureKind = CodeFailure::NestedCodeInvalid;
+        v.cause = nestedCause;
+    }
+    for (auto& p : problems) addProblem(v, std::move(p.second));
+}
+
+}  // namespace tessarin::detail

@@ -1,0 +1,59 @@
+// Pure checks over bytes: what one slice's signature says, and whether the slice still matches it.
+// No paths and no file reads: a bundle hands over the bytes its special slots bind.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "base/Bytes.h"
+#include "crypto/Trust.h"
+#include "verify/CodeVerdict.h"
+#include "verify/Problem.h"
+
+namespace tessarin {
+
+// What a signature displays.
+struct SignatureFacts {
+    bool isSigned = false;
+    bool adhoc = false;
+    std::vector<CodeDirectoryInfo> codeDirectories;  // primary first
+    std::size_t bestCodeDirectory = 0;               // the strongest hash, the one displayed
+    std::vector<Bytes> cdhashes;                     // each directory's CDHash, in slot order
+    std::string identifier;
+    std::string teamId;
+    std::uint32_t flags = 0;
+    std::optional<std::uint32_t> runtimeVersion;
+    bool infoPlistBound = false;                     // the primary directory binds an Info.plist
+    std::uint32_t requirementsCount = 0;
+    std::uint32_t requirementsSize = 0;
+    bool hasEntitlements = false;
+    std::string entitlementsXml;
+    std::optional<Bytes> ticket;                     // a ticket kept in the signature itself
+    std::optional<CmsSignatureInfo> cms;
+};
+
+struct SignatureDescription {
+    SignatureFacts facts;
+    std::vector<Problem> problems;  // NotSigned or SignatureMalformed; empty when described
+};
+
+// Describes a SuperBlob: its CodeDirectories and CDHashes, and its CMS signature judged against
+// `anchors` (certificates, times, whether it signs the directories).
+SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& anchors);
+
+// Describes the signature of one thin slice (the bytes of a thin Mach-O file or of one slice of a
+// universal file).
+SignatureDescription describeSlice(ByteSpan slice, const TrustAnchors& anchors);
+
+// What a bundle binds into its main executable's special slots. Outside a bundle both are nothing.
+struct SliceContext {
+    bool inBundle = false;
+    std::optional<ByteSpan> infoPlist;
+    std::optional<ByteSpan> codeResources;
+};
+
+// Describes the slice and checks every CodeDirectory against it: each code page, each special
+// slot, and the CMS signature. Every problem is listed, in the order the checks run.
+SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, const TrustAnchors& anchors);
+
+}  // namespace tessarin

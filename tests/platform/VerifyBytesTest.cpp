@@ -1,0 +1,159 @@
+// The verifier's pure checks on bytes in memory: what a slice's signature says, every problem a
+// tampered slice has, and what a bundle hands over for its special slots. No files are written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "codesign/CodeSignatureConstants.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "SigningChain.h"
+#include "verify/CodeItem.h"
+#include "verify/SliceCheck.h"
+
+namespace tessarin {
+namespace {
+
+using test::LeafKind;
+using test::SigningChain;
+
+constexpr std::int32_t kArm64 = 0x0100000c;
+
+ByteSpan span(const test::Bytes& b) { return asByteSpan(b); }
+
+test::Bytes signedImage(test::SignOptions options = {}, std::size_t size = 3 * 4096) {
+    test::SliceSpec spec;
+    spec.cputype = kArm64;
+    spec.is64 = true;
+    return test::signMachO(test::thinMachO(spec, size), options);
+}
+
+std::vector<Problem> ofKind(const std::vector<Problem>& problems, ProblemKind kind) {
+    std::vector<Problem> out;
+    std::copy_if(problems.begin(), problems.end(), std::back_inserter(out), [&](const Problem& p) { return p.kind == kind; });
+    return out;
+}
+
+TEST(SliceBytes, DescribesASignatureWithoutAnyFile) {
+    test::SignOptions o;
+    o.identifier = "com.example.bytes";
+    SignatureDescription d = describeSlice(span(signedImage(o)), SigningChain::shared().anchors());
+    ASSERT_TRUE(d.problems.empty());
+    EXPECT_TRUE(d.facts.isSigned);
+    EXPECT_TRUE(d.facts.adhoc);
+    EXPECT_EQ(d.facts.identifier, "com.example.bytes");
+    ASSERT_EQ(d.facts.cdhashes.size(), 2u);  // SHA-1 primary and SHA-256 alternate
+    EXPECT_EQ(d.facts.codeDirectories[d.facts.bestCodeDirectory].hashType, CS_HASHTYPE_SHA256);
+}
+
+TEST(SliceBytes, UnsignedAndNonMachOBytesAreNotSigned) {
+    test::SliceSpec spec;
+    spec.cputype = kArm64;
+    spec.is64 = true;
+    auto unsignedImage = test::thinMachO(spec);
+    EXPECT_EQ(checkSlice(span(unsignedImage), {}, SigningChain::shared().anchors()).problems.at(0).kind,
+              ProblemKind::NotSigned);
+    test::Bytes text = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
+    EXPECT_EQ(describeSlice(span(text), SigningChain::shared().anchors()).problems.at(0).kind, ProblemKind::NotSigned);
+}
+
+TEST(SliceBytes, ListsEveryModifiedPageOfEveryDirectoryWithBothDigests) {
+    test::Bytes image = signedImage();
+    ASSERT_TRUE(checkSlice(span(image), {}, SigningChain::shared().anchors()).problems.empty());
+    image[100] ^= 1;         // page 0
+    image[2 * 4096 + 5] ^= 1;  // page 2
+    SignatureDescription d = checkSlice(span(image), {}, SigningChain::shared().anchors());
+    auto pages = ofKind(d.problems, ProblemKind::CodePageModified);
+    ASSERT_EQ(pages.size(), 4u);  // two pages in each of two directories
+    EXPECT_EQ(pages[0].slot, 0u);
+    EXPECT_EQ(pages[1].slot, 2u);
+    for (const Problem& p : pages) {
+        EXPECT_FALSE(p.expected.empty());
+        EXPECT_EQ(p.expected.size(), p.actual.size());
+        EXPECT_NE(p.expected, p.actual);
+    }
+    EXPECT_EQ(d.problems.front().kind, ProblemKind::CodePageModified);
+}
+
+TEST(SliceBytes, BundleSlotsAreJudgedOnTheBytesTheCallerHandsOver) {
+    const std::string plist = "<plist><dict/></plist>";
+    const std::string seal = "<plist><dict><key>files</key><dict/></dict></plist>";
+    test::SignOptions o;
+    o.infoPlist = test::Bytes(plist.begin(), plist.end());
+    o.codeResources = test::Bytes(seal.begin(), seal.end());
+    test::Bytes image = signedImage(o);
+    const auto& anchors = SigningChain::shared().anchors();
+
+    SliceContext bundle;
+    bundle.inBundle = true;
+    bundle.infoPlist = span(*o.infoPlist);
+    bundle.codeResources = span(*o.codeResources);
+    EXPECT_TRUE(checkSlice(span(image), bundle, anchors).problems.empty());
+
+    const std::string changed = "<plist><dict><key>x</key><true/></dict></plist>";
+    test::Bytes other(changed.begin(), changed.end());
+    SliceContext altered = bundle;
+    altered.infoPlist = span(other);
+    auto problems = checkSlice(span(image), altered, anchors).problems;
+    ASSERT_FALSE(problems.empty());
+    EXPECT_EQ(problems[0].kind, ProblemKind::SpecialSlotModified);
+    EXPECT_EQ(problems[0].slot, CSSLOT_INFOSLOT);
+
+    SliceContext noSeal = bundle;
+    noSeal.codeResources.reset();
+    auto absent = checkSlice(span(image), noSeal, anchors).problems;
+    ASSERT_FALSE(absent.empty());
+    EXPECT_EQ(absent[0].kind, ProblemKind::ResourcesAbsent);
+}
+
+TEST(SliceBytes, CertificateSignatureIsJudgedAgainstTheGivenAnchors) {
+    test::SignOptions o;
+    o.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::Bytes image = signedImage(o);
+    SignatureDescription trusted = checkSlice(span(image), {}, SigningChain::shared().anchors());
+    ASSERT_TRUE(trusted.problems.empty());
+    ASSERT_TRUE(trusted.facts.cms);
+    EXPECT_TRUE(trusted.facts.cms->chainTrusted);
+    SignatureDescription foreign = checkSlice(span(image), {}, SigningChain::unrelated().anchors());
+    ASSERT_TRUE(foreign.facts.cms);
+    EXPECT_FALSE(foreign.facts.cms->chainTrusted);
+    EXPECT_TRUE(foreign.facts.cms->chainValid);  // verification asks only for a chain to its own root
+    EXPECT_TRUE(foreign.problems.empty());
+}
+
+TEST(CodeItems, ItemCarriesKindSignatureAndNestedChildren) {
+    CodeVerdict app;
+    app.kind = CodeKind::AppBundle;
+    app.path = "/x/Example.app";
+    app.executablePath = "/x/Example.app/Contents/MacOS/Example";
+    app.isSigned = true;
+    app.architectures = {"x86_64", "arm64"};
+    CodeVerdict plugin;
+    plugin.kind = CodeKind::Bundle;
+    plugin.path = "/x/Example.app/Contents/PlugIns/Share.appex";
+    plugin.executablePath = plugin.path + "/Contents/MacOS/Share";
+    plugin.isSigned = true;
+    plugin.flags = CS_ADHOC | CS_LINKER_SIGNED;
+    Problem modified;
+    modified.kind = ProblemKind::FileModified;
+    plugin.problems.push_back(modified);
+    CodeVerdict resources;
+    resources.kind = CodeKind::Bundle;
+    resources.path = "/x/Example.app/Contents/Resources/Strings.bundle";
+    app.children = {plugin, resources};
+
+    CodeItem item = codeItemOf(app);
+    EXPECT_EQ(item.kind, CodeItemKind::App);
+    EXPECT_EQ(item.signature, SignatureKind::AdHoc);
+    EXPECT_EQ(item.slices, (std::vector<std::string>{"x86_64", "arm64"}));
+    ASSERT_EQ(item.children.size(), 2u);
+    EXPECT_EQ(item.children[0].kind, CodeItemKind::PlugIn);
+    EXPECT_EQ(item.children[0].signature, SignatureKind::LinkerSigned);
+    ASSERT_EQ(item.children[0].problems.size(), 1u);
+    EXPECT_EQ(item.children[1].kind, CodeItemKind::CodelessBundle);
+    EXPECT_EQ(item.children[1].signature, SignatureKind::Unsigned);
+}
+
+}  // namespace
+}  // namespace tessarin
