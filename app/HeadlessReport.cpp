@@ -350,9 +350,39 @@ private:
 
 // ---- Command line ---------------------------------------------------------------------------
 
-QString usageLine()
+QString helpText()
 {
-    return QStringLiteral("usage: tessarin [ITEM...]  |  tessarin --report [--json] ITEM...");
+    return QStringLiteral(
+        "Usage: tessarin [ITEM...]\n"
+        "       tessarin --report [--json] ITEM...\n"
+        "       tessarin --help | --version\n"
+        "\n"
+        "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
+        "application bundle, a folder or an Installer package. Without --report each ITEM opens in\n"
+        "a window of its own; with none, the start window opens.\n"
+        "\n"
+        "Options:\n"
+        "  --report    inspect each ITEM off screen, wait for all of its checks and print the\n"
+        "              report that Save Report would write; needs no display\n"
+        "  --json      with --report: print one JSON array instead, one object per ITEM\n"
+        "  -h, --help  print this help and exit\n"
+        "  --version   print the version and exit\n"
+        "  --          end of the options: an ITEM that follows may begin with '-'\n"
+        "\n"
+        "Exit status:\n"
+        "  0         every item was inspected (or the help or the version was printed)\n"
+        "  1         an item does not exist; the others are still reported\n"
+        "  2         the command line was wrong: an unknown option, --json without --report,\n"
+        "            or --report without an item\n"
+        "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
+        "  141       the reader of the output went away (a closed pipe)\n"
+        "\n"
+        "The manual: Help > Tessarin Help, or man tessarin.\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("tessarin " TESSARIN_VERSION "\n");
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments)
@@ -369,11 +399,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             } else if (argument == "--json") {
                 line.json = true;
             } else if (argument == "--help" || argument == "-h") {
-                line.mode = CommandLine::Mode::Usage;
+                line.mode = CommandLine::Mode::Help;
+                return line;
+            } else if (argument == "--version") {
+                line.mode = CommandLine::Mode::Version;
                 return line;
             } else {
                 line.mode = CommandLine::Mode::BadUsage;
-                line.problem = QStringLiteral("Unknown option %1.").arg(QString::fromLocal8Bit(argument));
+                line.problem = QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(argument));
                 return line;
             }
         } else {
@@ -383,22 +416,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     }
     if (line.json && !report) {
         line.mode = CommandLine::Mode::BadUsage;
-        line.problem = QStringLiteral("--json goes with --report.");
+        line.problem = QStringLiteral("--json goes with --report");
     } else if (report && line.items.isEmpty()) {
         line.mode = CommandLine::Mode::BadUsage;
-        line.problem = QStringLiteral("--report needs at least one item.");
+        line.problem = QStringLiteral("--report needs at least one item");
     } else {
         line.mode = report ? CommandLine::Mode::Report : CommandLine::Mode::Windows;
     }
     return line;
-}
-
-CommandLine parseCommandLine(const QStringList& arguments)
-{
-    std::vector<std::string> bytes;
-    bytes.reserve(static_cast<std::size_t>(arguments.size()));
-    for (const QString& argument : arguments) bytes.push_back(argument.toLocal8Bit().toStdString());
-    return parseCommandLine(bytes);
 }
 
 // ---- JSON -----------------------------------------------------------------------------------

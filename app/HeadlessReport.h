@@ -22,7 +22,7 @@ namespace tessarin {
 class DocumentWindowController;
 
 struct CommandLine {
-    enum class Mode { Windows, Report, Usage, BadUsage };
+    enum class Mode { Windows, Report, Help, Version, BadUsage };
     Mode mode = Mode::Windows;
     bool json = false;
     QStringList items;
@@ -31,11 +31,14 @@ struct CommandLine {
     QString problem;  // for BadUsage: what was wrong, in one sentence
 };
 
-// `arguments` without the program's name. Options: --report, --json (with --report only),
-// --help; "--" ends the options.
+// `arguments` without the program's name, all of them: Qt never sees the command line, so that
+// --help, --version and mistakes are answered before anything needs a display. Options: --report,
+// --json (with --report only), --help, --version; "--" ends the options.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
-CommandLine parseCommandLine(const QStringList& arguments);
-QString usageLine();
+// What --help prints: every option and the exit statuses.
+QString helpText();
+// What --version prints: the program's name and the project's version.
+QString versionText();
 
 inline constexpr int kExitInspected = 0;
 inline constexpr int kExitItemMissing = 1;

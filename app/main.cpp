@@ -17,17 +17,6 @@ namespace {
 
 using tessarin::CommandLine;
 
-// Headless is decided before Qt sees the arguments, because it chooses Qt's platform itself; so is
-// a request for the usage, which needs no display either.
-bool asksForHeadless(const std::vector<std::string>& arguments)
-{
-    for (const std::string& argument : arguments) {
-        if (argument == "--") return false;
-        if (argument == "--report" || argument == "--json" || argument == "--help" || argument == "-h") return true;
-    }
-    return false;
-}
-
 // Headless output is for scripts: Qt's own remarks about the missing display (no runtime folder,
 // no raise() on this platform) are dropped; only its critical errors still reach standard error.
 void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
@@ -35,13 +24,16 @@ void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& 
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tessarin: %s\n", qPrintable(message));
 }
 
-int finishUsage(const CommandLine& line)
+// Help, version and mistakes, all before any QApplication exists: they need no display.
+int answerWithoutWindows(const CommandLine& line)
 {
-    if (line.mode == CommandLine::Mode::Usage) {
-        QTextStream(stdout) << tessarin::usageLine() << "\n";
-        return tessarin::kExitInspected;
+    QTextStream out(stdout);
+    switch (line.mode) {
+    case CommandLine::Mode::Help: out << tessarin::helpText(); return tessarin::kExitInspected;
+    case CommandLine::Mode::Version: out << tessarin::versionText(); return tessarin::kExitInspected;
+    default: break;
     }
-    QTextStream(stderr) << "tessarin: " << line.problem << "\n" << tessarin::usageLine() << "\n";
+    QTextStream(stderr) << "tessarin: " << line.problem << " (see tessarin --help)\n";
     return tessarin::kExitBadUsage;
 }
 
@@ -65,23 +57,22 @@ int runHeadless(char* program, const CommandLine& line)
     return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }
 
-int runWindows(int argc, char** argv)
+int runWindows(char* program, const CommandLine& line)
 {
     // Ctrl-C in the terminal that started the program, or SIGTERM when the session ends, quits as
     // the Quit command does, ending the tools of running checks rather than leaving them behind.
     tessarin::InterruptWatch interrupts;
     std::atomic<int> interruptedBy{0};
-    QApplication app(argc, argv);
+    // Qt gets no options of its own: the command line is Tessarin's alone, checked already.
+    int qtArgc = 1;
+    std::vector<char*> qtArgv{program, nullptr};
+    QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessarin"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessarin"));
     // The delegate decides when the program ends: closing the last document window brings the
     // launcher back rather than quitting.
     QApplication::setQuitOnLastWindowClosed(false);
-
-    // Qt has taken its own options out by now.
-    const CommandLine line = tessarin::parseCommandLine(QApplication::arguments().mid(1));
-    if (line.mode != CommandLine::Mode::Windows) return finishUsage(line);
 
     tessarin::DocumentController documents;
     QObject::connect(&documents, &tessarin::DocumentController::openFailed, &documents,
@@ -111,11 +102,10 @@ int runWindows(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (asksForHeadless(arguments)) {
-        const CommandLine line = tessarin::parseCommandLine(arguments);
-        if (line.mode != CommandLine::Mode::Report) return finishUsage(line);
-        return runHeadless(argv[0], line);
+    const CommandLine line = tessarin::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.mode) {
+    case CommandLine::Mode::Report: return runHeadless(argv[0], line);
+    case CommandLine::Mode::Windows: return runWindows(argv[0], line);
+    default: return answerWithoutWindows(line);
     }
-    return runWindows(argc, argv);
 }

@@ -5,18 +5,26 @@ namespace tessarin {
 
 namespace {
 
-void runInto(SignatureCheckState& state, std::string& text, const char* launchPath,
-             const std::vector<std::string>& arguments, const char* prefix, const ToolSet& tools) {
+ToolRun runInto(SignatureCheckState& state, std::string& text, const char* launchPath,
+                const std::vector<std::string>& arguments, const char* prefix, const ToolSet& tools) {
     ToolRun run = runTool(launchPath, arguments, true, tools);
     if (run.status != 0) state.signaturesValid = false;
     text = toolReport(prefix, run);
+    return run;
 }
+
+void assess(SignatureCheckState& state, const std::vector<std::string>& arguments, const ToolSet& tools) {
+    ToolRun run = runInto(state, state.assessmentText, kSpctlPath, arguments, kSpctlErrorPrefix, tools);
+    state.assessmentSource = assessmentSourceOf(run.errors);
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 }  // namespace
 
 SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools) {
     SignatureCheckState state;
-    runInto(state, state.assessmentText, kSpctlPath, {"-a", "-vv", "-t", "install", path}, kSpctlErrorPrefix, tools);
+    assess(state, {"-a", "-vv", "-t", "install", path}, tools);
     runInto(state, state.signatureText, kCodesignPath, {"-dvvv", path}, kCodesignErrorPrefix, tools);
     return state;
 }
@@ -24,11 +32,10 @@ SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSe
 SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools) {
     SignatureCheckState state;
     if (isApp) {
-        runInto(state, state.assessmentText, kSpctlPath, {"-a", "-vv", path}, kSpctlErrorPrefix, tools);
+        assess(state, {"-a", "-vv", path}, tools);
         runInto(state, state.signatureText, kCodesignPath, {"-dvvv", path}, kCodesignErrorPrefix, tools);
     } else {
-        runInto(state, state.assessmentText, kSpctlPath, {"-a", "-vv", "-t", "install", path}, kSpctlErrorPrefix,
-                tools);
+        assess(state, {"-a", "-vv", "-t", "install", path}, tools);
         runInto(state, state.signatureText, kPkgutilPath, {"--check-signature", path}, kPkgutilErrorPrefix, tools);
     }
     return state;
@@ -36,10 +43,10 @@ SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool 
 
 SignatureVerdict signatureVerdict(const SignatureCheckState& state, SignatureCheckKind kind) {
     SignatureVerdict v;
-    const std::string& a = state.assessmentText;
-    v.isNotarized = a.find("source=Notarized") != std::string::npos;
-    v.isApple = a.find("source=Apple") != std::string::npos;
-    v.isAppStore = a.find("source=Mac App") != std::string::npos;
+    const std::string& source = state.assessmentSource;
+    v.isNotarized = startsWith(source, "Notarized");
+    v.isApple = startsWith(source, "Apple");
+    v.isAppStore = startsWith(source, "Mac App");
     v.validSignatures = state.signaturesValid;
     const char* first = "\nMachO signature check:\n";
     const char* second = "\ncodesign check:\n";
@@ -52,6 +59,19 @@ SignatureVerdict signatureVerdict(const SignatureCheckState& state, SignatureChe
     v.firstPiece = first + state.assessmentText;
     v.secondPiece = second + state.signatureText + "\n";
     return v;
+}
+
+std::string assessmentSourceOf(const std::string& spctlErrors) {
+    // The first line names the item; the verdict's own lines follow it.
+    std::size_t start = spctlErrors.find('\n');
+    while (start != std::string::npos && start + 1 < spctlErrors.size()) {
+        ++start;
+        std::size_t end = spctlErrors.find('\n', start);
+        const std::string line = spctlErrors.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (startsWith(line, "source=")) return line.substr(7);
+        start = end;
+    }
+    return "";
 }
 
 }  // namespace tessarin

@@ -9,6 +9,10 @@ namespace tessarin {
 
 struct SignatureCheckState {
     std::string assessmentText;
+    // The value of spctl's own "source=" line: the first line after the verdict line that starts with
+    // it. The tool escapes everything it echoes from the item, so only its own lines start there;
+    // searching the whole text would let a path or a certificate name decide the verdict.
+    std::string assessmentSource;
     std::string signatureText;
     bool signaturesValid = true;
 };
@@ -32,5 +36,8 @@ struct SignatureVerdict {
 };
 
 SignatureVerdict signatureVerdict(const SignatureCheckState& state, SignatureCheckKind kind);
+
+// The source spctl named in what it wrote on standard error (see assessmentSource); empty when none.
+std::string assessmentSourceOf(const std::string& spctlErrors);
 
 }  // namespace tessarin

@@ -15,6 +15,9 @@ packages=(
   # entry from another process (gdbus).
   desktop-file-utils shared-mime-info libglib2.0-bin
   openssl file
+  # The Debian package: built with CPack (dpkg-shlibdeps, dpkg-buildflags), its icons rendered from
+  # the SVG, judged by lintian and appstreamcli; its man pages read with man -l (col tidies them).
+  dpkg-dev librsvg2-bin lintian appstream man-db groff-base bsdextrautils
 )
 
 missing=()

@@ -16,6 +16,9 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 
+# The Debian package from a release build, unpacked and run with nothing of the build on the path.
+scripts/build-deb.sh --check
+
 # Ten targets at 12 s each keep the pass near two and a half minutes with the build.
 if [[ -x scripts/fuzz.sh ]]; then
   scripts/fuzz.sh 12

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
 #include "verify/CodeSignVerifier.h"
 
@@ -28,9 +29,30 @@ struct Arguments {
     std::vector<std::string> paths;
 };
 
-const char* kUsage =
-    "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
-    "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] path ...\n";
+// The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
+const char* usageText() {
+    return "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
+           "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] path ...\n"
+           "       codesign --help\n"
+           "  -d, --display           describe the signature, on standard error; more -v, more lines\n"
+           "  -v, --verify            verify the signature (a lone -v); further -v add verbosity\n"
+           "  --verbose[=N]           more detail (repeatable), or level N\n"
+           "  --deep, --deep-verify   with -v: verify nested code as well\n"
+           "  --strict[=LIST], --no-strict\n"
+           "                          with -v: check strictly (any LIST means all checks), or not\n"
+           "  -a, --arch, --architecture NAME\n"
+           "                          judge only this architecture of a universal file\n"
+           "  --entitlements PATH     with -d: write the entitlements to PATH; - or :- is standard output\n"
+           "  -r PATH, -r-, --requirements PATH\n"
+           "                          with -d: write the requirement set in text form to PATH; - is standard output\n"
+           "  --xml, --check-notarization\n"
+           "                          accepted and ignored\n"
+           "  --                      end of the options\n"
+           "  --help                  print this usage and exit\n"
+           "Tessarin's stand-in for Apple's codesign: display and verification only, never signing.\n"
+           "Exit status: 0 when every path passed, 1 when one did not, 2 for a mistake on the command line,\n"
+           "3 when intact code does not satisfy its designated requirement.\n";
+}
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
     Arguments a;
@@ -106,14 +128,14 @@ int display(const Arguments& args, const std::string& path) {
     options.architecture = args.architecture;
     CodeVerdict v = verifyCode(path, options, TrustAnchors::appleRoots());
     if (!v.isSigned || v.failureKind != CodeFailure::None) {
-        std::cerr << path << ": " << codeFailureSentence(v) << "\n";
+        std::cerr << printable(path) << ": " << codeFailureSentence(v) << "\n";
         return 1;
     }
     std::cerr << codesignDisplayText(v, args.verbosity);
     int status = 0;
     if (args.requirements) {
         if (!v.requirementsProblem.empty()) {
-            std::cerr << path << ": the requirements set is malformed: " << v.requirementsProblem << "\n";
+            std::cerr << printable(path) << ": the requirements set is malformed: " << v.requirementsProblem << "\n";
             status = 1;
         }
         const std::string text = codesignRequirementsText(v);
@@ -124,7 +146,7 @@ int display(const Arguments& args, const std::string& path) {
             std::ofstream file(*args.requirements, std::ios::binary | std::ios::trunc);
             file << text;
             if (!file) {
-                std::cerr << *args.requirements << ": cannot write the requirements\n";
+                std::cerr << printable(*args.requirements) << ": cannot write the requirements\n";
                 return 1;
             }
         }
@@ -158,9 +180,10 @@ int verify(const Arguments& args, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") return (std::cout << usageText() << std::flush) ? 0 : 1;
     auto args = parseArguments(argc, argv);
     if (!args) {
-        std::cerr << kUsage;
+        std::cerr << usageText();
         return 2;
     }
     int status = 0;

@@ -10,14 +10,20 @@ namespace {
 
 using tessarin::MachOFile;
 
-constexpr const char* kUsage =
-    "usage: lipo -archs <input_file>\n"
-    "       lipo -info <input_file> ...\n"
-    "  -archs  print the architectures of the input file on one line\n"
-    "  -info   describe each input file as fat or thin and name its architectures\n";
+// The whole usage, for --help and after a mistake: only the operations that read the headers.
+const char* usageText() {
+    return "usage: lipo -archs <input_file>\n"
+           "       lipo -info <input_file> ...\n"
+           "       lipo --help\n"
+           "  -archs  print the architectures of the input file on one line\n"
+           "  -info   describe each input file as fat or thin and name its architectures\n"
+           "  --help  print this usage and exit\n"
+           "Tessarin's stand-in for Apple's lipo; none of its other operations. Exit status: 0 when\n"
+           "every file was read, 1 for an unreadable file or a mistake on the command line.\n";
+}
 
 int usage(const std::string& problem) {
-    std::fprintf(stderr, "lipo: %s\n%s", problem.c_str(), kUsage);
+    std::fprintf(stderr, "lipo: %s\n%s", problem.c_str(), usageText());
     return 1;
 }
 
@@ -46,6 +52,7 @@ bool put(const std::string& text) { return std::fwrite(text.data(), 1, text.size
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") return std::fputs(usageText(), stdout) < 0 ? 1 : 0;
     enum class Operation { None, Archs, Info } operation = Operation::None;
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; ++i) {

@@ -19,7 +19,18 @@ struct Arguments {
     std::vector<std::string> paths;
 };
 
-const char* kUsage = "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install] path ...\n";
+// The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
+const char* usageText() {
+    return "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install] path ...\n"
+           "       spctl --help\n"
+           "  -a, --assess            assess each path against Apple's roots, offline\n"
+           "  -v, --verbose[=N]       also print source= (and at 2, origin=); repeatable, or level N\n"
+           "  -t, --type TYPE         exec (or execute) for code, install for an Installer package\n"
+           "  --                      end of the options\n"
+           "  --help                  print this usage and exit\n"
+           "Tessarin's stand-in for Apple's spctl: assessment only, no policy changes. Exit status:\n"
+           "0 when every path was accepted, 3 when one was rejected, 2 for a mistake on the command line.\n";
+}
 
 std::optional<AssessmentType> parseType(const std::string& s) {
     if (s == "exec" || s == "execute") return AssessmentType::Execute;
@@ -88,9 +99,10 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") return (std::cout << usageText() << std::flush) ? 0 : 1;
     auto args = parseArguments(argc, argv);
     if (!args) {
-        std::cerr << "spctl: only assessment (-a) of one or more paths is supported\n" << kUsage;
+        std::cerr << "spctl: only assessment (-a) of one or more paths is supported\n" << usageText();
         return 2;
     }
     int status = 0;

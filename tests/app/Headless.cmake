@@ -4,7 +4,8 @@ add_executable(tests_headless HeadlessTest.cpp)
 set_target_properties(tests_headless PROPERTIES AUTOMOC ON)
 target_link_libraries(tests_headless PRIVATE tessarin_app tessarin_testsupport Qt6::Test)
 target_compile_definitions(tests_headless PRIVATE TESSARIN_PROGRAM="$<TARGET_FILE:tessarin>"
-                                                  TESSARIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+                                                  TESSARIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                                  TESSARIN_VERSION="${PROJECT_VERSION}")
 tessarin_target_options(tests_headless)
 add_dependencies(tests_headless tessarin)
 add_test(NAME tests_headless COMMAND tests_headless)

@@ -155,6 +155,7 @@ private slots:
     void progressLineOnlyOnATerminal();
     void usage_data();
     void usage();
+    void helpDescribesEveryOptionAndStatus();
 };
 
 void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
@@ -314,16 +315,26 @@ void HeadlessTest::progressLineOnlyOnATerminal() {
 void HeadlessTest::usage_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::newRow("json without report") << QStringList{"--json", "item"} << kExitBadUsage;
-    QTest::newRow("report without items") << QStringList{"--report"} << kExitBadUsage;
-    QTest::newRow("report, json, no items") << QStringList{"--report", "--json"} << kExitBadUsage;
-    QTest::newRow("unknown option") << QStringList{"--report", "--bogus", "item"} << kExitBadUsage;
-    QTest::newRow("help, with no display") << QStringList{"--help"} << kExitInspected;
+    QTest::addColumn<QString>("expected");  // on standard output, or for a mistake on standard error
+    const auto row = [](const char* name, const QStringList& arguments, int status, const char* expected) {
+        QTest::newRow(name) << arguments << status << QString::fromUtf8(expected);
+    };
+    row("json without report", {"--json", "item"}, kExitBadUsage, "--json goes with --report");
+    row("report without items", {"--report"}, kExitBadUsage, "--report needs at least one item");
+    row("report, json, no items", {"--report", "--json"}, kExitBadUsage, "at least one item");
+    row("unknown option", {"--report", "--bogus", "item"}, kExitBadUsage, "'--bogus'");
+    // Qt's own options are not taken: the command line is the program's alone.
+    row("unknown option for a window", {"-style", "fusion"}, kExitBadUsage, "'-style'");
+    row("help", {"--help"}, kExitInspected, "Exit status:");
+    row("short help, after an item", {"item", "-h"}, kExitInspected, "--version");
+    row("version", {"--version"}, kExitInspected, "tessarin " TESSARIN_VERSION "\n");
 }
 
+// Each answered at once, with no display: without DISPLAY Qt would abort before a word is printed.
 void HeadlessTest::usage() {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
+    QFETCH(QString, expected);
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
@@ -334,9 +345,32 @@ void HeadlessTest::usage() {
     QVERIFY(run.waitForFinished(30000));
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), status);
-    const QByteArray usageText = status == kExitBadUsage ? run.readAllStandardError() : run.readAllStandardOutput();
-    QVERIFY(usageText.contains("usage: tessarin"));
-    if (status == kExitBadUsage) QCOMPARE(run.readAllStandardOutput(), QByteArray());
+    const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    if (status == kExitBadUsage) {
+        // One plain line for a script's log, nothing on standard output.
+        QVERIFY2(err.startsWith("tessarin: ") && err.endsWith('\n') && err.count('\n') == 1, qPrintable(err));
+        QVERIFY2(err.contains(expected), qPrintable(err));
+        QCOMPARE(out, QString());
+    } else {
+        QVERIFY2(out.contains(expected), qPrintable(out));
+        QCOMPARE(err, QString());
+    }
+}
+
+// The help names every option the program accepts, and every exit status it can end with.
+void HeadlessTest::helpDescribesEveryOptionAndStatus() {
+    const QString help = tessarin::helpText();
+    for (const char* option : {"--report", "--json", "-h, --help", "--version", "  --  "})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+    for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitSignalBase + SIGINT,
+                       kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
+        QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
+                 qPrintable(QString::number(status)));
+    for (const QString& option : {"--report", "--json", "--help", "-h", "--version"})
+        QVERIFY2(tessarin::parseCommandLine({option.toStdString(), "--report", "item"}).mode !=
+                     tessarin::CommandLine::Mode::BadUsage,
+                 qPrintable(option));
 }
 
 QTEST_MAIN(HeadlessTest)

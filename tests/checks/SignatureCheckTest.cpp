@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 #include "XarBuilder.h"
 
@@ -69,20 +74,40 @@ TEST(SignatureChecks, CodesignRunsEvenWhenSpctlCannotStart) {
     EXPECT_EQ(state.signatureText, "signed");
 }
 
-TEST(SignatureVerdicts, SourcesAreFoundAnywhereInTheAssessmentOnly) {
+TEST(SignatureVerdicts, OnlySpctlsOwnSourceLineDecides) {
     SignatureCheckState state;
-    state.assessmentText = "p: accepted\nsource=Notarized Developer ID and more\nsource=Apple System\n";
+    state.assessmentSource = assessmentSourceOf("p: accepted\nsource=Notarized Developer ID and more\norigin=X\n");
+    state.assessmentText = "p: accepted\nsource=Notarized Developer ID and more\norigin=X\n";
     state.signatureText = "source=Mac App Store";
     auto v = signatureVerdict(state, SignatureCheckKind::MachO);
     EXPECT_TRUE(v.isNotarized);
-    EXPECT_TRUE(v.isApple);
+    EXPECT_FALSE(v.isApple);
     EXPECT_FALSE(v.isAppStore);  // only the codesign text names it
     EXPECT_TRUE(v.validSignatures);
 
     SignatureCheckState onlyCodesign;
     onlyCodesign.signatureText = "source=Notarized";
-    auto none = signatureVerdict(onlyCodesign, SignatureCheckKind::App);
-    EXPECT_FALSE(none.isNotarized);
+    EXPECT_FALSE(signatureVerdict(onlyCodesign, SignatureCheckKind::App).isNotarized);
+}
+
+TEST(SignatureVerdicts, TextEchoedFromTheItemCannotForgeASource) {
+    // The item's path on the verdict line (escaped by the tool, or a relative name that looks like a
+    // source), a certificate name on the origin line, and the whole text searched the old way.
+    EXPECT_EQ(assessmentSourceOf("/tmp/evil\\nsource=Notarized Developer ID.app: rejected\n"
+                                 "source=no usable signature\n"),
+              "no usable signature");
+    EXPECT_EQ(assessmentSourceOf("source=Apple System: rejected\nsource=no usable signature\n"), "no usable signature");
+    EXPECT_EQ(assessmentSourceOf("p: rejected (x source=Mac App Store)\norigin=y\\nsource=Notarized\n"), "");
+    EXPECT_EQ(assessmentSourceOf("source=Notarized Developer ID\n"), "");
+
+    SignatureCheckState forged;
+    forged.assessmentText = "\u26D4\uFE0F spctl error 3\n/x\nsource=Notarized Developer ID.app: rejected\n";
+    forged.assessmentSource = assessmentSourceOf("/x\\nsource=Notarized Developer ID.app: rejected\n");
+    forged.signaturesValid = false;
+    auto v = signatureVerdict(forged, SignatureCheckKind::App);
+    EXPECT_FALSE(v.isNotarized);
+    EXPECT_FALSE(v.isApple);
+    EXPECT_FALSE(v.isAppStore);
 }
 
 TEST(SignatureVerdicts, HeadingsFollowTheKindOfCheck) {
@@ -114,4 +139,27 @@ TEST(SignatureChecks, UnsignedPackageThroughOurStandInTools) {
               "\u26D4\uFE0F pkgutil error 1\nPackage \"Example 1.0.pkg\":\n   Status: no signature\n\n");
     auto verdict = signatureVerdict(state, SignatureCheckKind::Package);
     EXPECT_FALSE(verdict.isNotarized || verdict.isApple || verdict.isAppStore || verdict.validSignatures);
+}
+
+// The stand-in spctl on items whose names and signers try to pass for its verdict lines.
+TEST(SignatureVerdicts, ForgedLinesInAPathNeverReachTheCheckBoxes) {
+    TempDir dir;
+    const std::string folder = dir / "evil\nsource=Notarized Developer ID\nsource=Apple System\n";
+    std::filesystem::create_directories(folder);
+    tessarin::test::SignOptions o;
+    o.cms = tessarin::test::SigningChain::unrelated().signer(tessarin::test::LeafKind::DeveloperIDApplication);
+    const std::string tool = folder + "/source=Mac App Store";
+    tessarin::test::writeFile(tool, tessarin::test::signMachO(tessarin::test::thinMachO(0x01000007, 3), o));
+
+    auto state = runMachOSignatureCheck(tool, ToolSet{});
+    EXPECT_FALSE(state.signaturesValid);
+    EXPECT_EQ(state.assessmentSource, "no usable signature");
+    EXPECT_EQ(state.assessmentText.find("\nsource=Notarized"), std::string::npos) << state.assessmentText;
+    EXPECT_NE(state.assessmentText.find("evil\\nsource=Notarized Developer ID\\nsource=Apple System\\n"),
+              std::string::npos)
+        << state.assessmentText;
+    auto v = signatureVerdict(state, SignatureCheckKind::MachO);
+    EXPECT_FALSE(v.isNotarized);
+    EXPECT_FALSE(v.isApple);
+    EXPECT_FALSE(v.isAppStore);
 }

@@ -42,7 +42,7 @@ const QString kNoAppleSilicon = QStringLiteral("\u26A0\uFE0F this app has no sup
 const QString kPath = QStringLiteral("/items/Thing");
 
 // What the fake tools below make each check append, for an item at `path`.
-QString assessment(const QString& args) { return "spctl " + args + "\nsource=Notarized Developer ID\n"; }
+QString assessment(const QString& args) { return "spctl " + args + "\nitem: accepted\nsource=Notarized Developer ID\n"; }
 QString machOResult(const QString& p) {
     return "\nMachO signature check:\n" + assessment("-a -vv -t install " + p) + "\ncodesign check:\ncodesign -dvvv " + p +
            "\n\n";
@@ -83,7 +83,7 @@ struct Window {
 
     explicit Window(int codesignDelay = 0, int pkgutilDelay = 0) {
         ToolSet tools;
-        tools.override(kSpctlPath, writeScript(dir / "spctl", "echo \"spctl $*\"; echo 'source=Notarized Developer ID' >&2"));
+        tools.override(kSpctlPath, writeScript(dir / "spctl", "echo \"spctl $*\"; printf 'item: accepted\\nsource=Notarized Developer ID\\n' >&2"));
         tools.override(kCodesignPath,
                        writeScript(dir / "codesign", "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
         tools.override(kPkgutilPath, writeScript(dir / "pkgutil", "sleep " + std::to_string(pkgutilDelay) +

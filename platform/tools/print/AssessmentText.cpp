@@ -1,4 +1,5 @@
 // spctl's lines: the verdict, the deciding rule, the signer and what offline assessment cannot tell.
+#include "tools/print/Printable.h"
 #include "tools/print/AssessmentText.h"
 
 #include "tools/print/CodeText.h"
@@ -56,13 +57,13 @@ std::vector<std::string> assessmentNotes(const Assessment& a) {
 }
 
 std::string assessmentText(const std::string& path, const Assessment& a, int verbosity) {
-    std::string out = path + ": " + (a.accepted ? "accepted" : "rejected");
+    std::string out = printable(path) + ": " + (a.accepted ? "accepted" : "rejected");
     const std::string reason = assessmentReason(a);
-    if (!a.accepted && !reason.empty()) out += " (" + reason + ")";
+    if (!a.accepted && !reason.empty()) out += " (" + printable(reason) + ")";
     out += '\n';
     const std::string source = assessmentSource(a);
     if (verbosity >= 1 && !source.empty()) out += "source=" + source + '\n';
-    if (verbosity >= 2 && !a.origin.empty()) out += "origin=" + a.origin + '\n';
+    if (verbosity >= 2 && !a.origin.empty()) out += "origin=" + printable(a.origin) + '\n';
     if (verbosity >= 1)
         for (const auto& note : assessmentNotes(a)) out += note + '\n';
     return out;

@@ -1,4 +1,5 @@
 // What the codesign stand-in prints: the display lines of -d and the verdict of --verify.
+#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
 #include "tools/print/RequirementText.h"
 
@@ -68,17 +69,17 @@ void appendResourceLines(const std::vector<Problem>& problems, std::vector<std::
     bool nestedShown = false;
     for (const Problem& p : problems) {
         switch (p.kind) {
-        case ProblemKind::FileAdded: lines.push_back("file added: " + p.where); break;
-        case ProblemKind::FileModified: lines.push_back("file modified: " + p.where); break;
-        case ProblemKind::FileMissing: lines.push_back("file missing: " + p.where); break;
+        case ProblemKind::FileAdded: lines.push_back("file added: " + printable(p.where)); break;
+        case ProblemKind::FileModified: lines.push_back("file modified: " + printable(p.where)); break;
+        case ProblemKind::FileMissing: lines.push_back("file missing: " + printable(p.where)); break;
         case ProblemKind::SymlinkOutside:
-            lines.push_back("invalid destination for symbolic link in bundle: " + p.where);
+            lines.push_back("invalid destination for symbolic link in bundle: " + printable(p.where));
             break;
         case ProblemKind::NestedCodeInvalid:
             if (nestedShown) break;
             nestedShown = true;
             appendResourceLines(p.nested, lines);
-            lines.push_back("In subcomponent: " + p.where);
+            lines.push_back("In subcomponent: " + printable(p.where));
             break;
         default: break;
         }
@@ -127,10 +128,10 @@ std::string hashTypeName(std::uint8_t hashType) {
 std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
-    line("Executable=" + v.executablePath);
+    line("Executable=" + printable(v.executablePath));
     const CodeDirectoryInfo& best = *v.best();
     if (verbosity >= 1) {
-        line("Identifier=" + v.identifier);
+        line("Identifier=" + printable(v.identifier));
         line("Format=" + v.format);
         line("CodeDirectory v=" + hexDigits(best.version) + " size=" + std::to_string(best.length) + " flags=0x" +
              hexDigits(best.flags) + "(" + codeDirectoryFlagNames(best.flags) + ") hashes=" +
@@ -156,7 +157,7 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
         if (v.cms) {
             line("Signature size=" + std::to_string(v.cms->size));
             if (verbosity >= 2)
-                for (const auto& cert : v.cms->certificates) line("Authority=" + cert.commonName);
+                for (const auto& cert : v.cms->certificates) line("Authority=" + printable(cert.commonName));
             if (v.cms->timestampTime) line("Timestamp=" + displayTime(*v.cms->timestampTime));
             else if (v.cms->signingTime) line("Signed Time=" + displayTime(*v.cms->signingTime));
         } else {
@@ -165,7 +166,7 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
         if (v.ticketStapled) line("Notarization Ticket=stapled");
         line(v.infoPlistEntries ? "Info.plist entries=" + std::to_string(*v.infoPlistEntries)
                                 : std::string("Info.plist=not bound"));
-        line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : v.teamId));
+        line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : printable(v.teamId)));
         if (v.runtimeVersion) line("Runtime Version=" + versionText(*v.runtimeVersion));
         if (v.sealedResources)
             line("Sealed Resources version=" + std::to_string(v.sealedResources->version) +
@@ -183,14 +184,15 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
 
 std::string codesignVerifyText(const std::string& path, const CodeVerdict& v, int verbosity) {
     if (!v.valid) {
-        std::string out = path + ": " + codeFailureSentence(v) + "\n";
+        std::string out = printable(path) + ": " + codeFailureSentence(v) + "\n";
         for (const auto& line : resourceProblemLines(v)) out += line + "\n";
         return out;
     }
-    const std::string intact = verbosity >= 1 ? path + ": valid on disk\n" : std::string();
-    if (!v.designatedRequirementSatisfied) return intact + path + ": does not satisfy its designated Requirement\n";
+    const std::string intact = verbosity >= 1 ? printable(path) + ": valid on disk\n" : std::string();
+    if (!v.designatedRequirementSatisfied)
+        return intact + printable(path) + ": does not satisfy its designated Requirement\n";
     if (verbosity < 1) return "";
-    return intact + path + ": satisfies its Designated Requirement\n";
+    return intact + printable(path) + ": satisfies its Designated Requirement\n";
 }
 
 int codesignVerifyStatus(const CodeVerdict& v) {

@@ -1,4 +1,5 @@
 // Turns a package signature check into pkgutil's text; the checking itself lives in Package.cpp.
+#include "tools/print/Printable.h"
 #include "tools/print/PackageReport.h"
 
 #include <ctime>
@@ -49,7 +50,7 @@ std::string statusText(const PackageSignatureCheck& check) {
 }  // namespace
 
 std::string packageSignatureReport(const std::string& path, const PackageSignatureCheck& check) {
-    std::string text = "Package \"" + baseName(path) + "\":\n";
+    std::string text = "Package \"" + printable(baseName(path)) + "\":\n";
     text += "   Status: " + statusText(check) + "\n";
     const bool trusted = isTrustedPackageStatus(check.status);
     if (trusted && check.ticketStapled) {
@@ -67,7 +68,7 @@ std::string packageSignatureReport(const std::string& path, const PackageSignatu
         const CertificateInfo& c = check.chain[i];
         if (i > 0) text += "       " + std::string(72, '-') + "\n";
         std::string name = !c.commonName.empty() ? c.commonName : !c.organization.empty() ? c.organization : "(no name)";
-        text += "    " + std::to_string(i + 1) + ". " + name + "\n";
+        text += "    " + std::to_string(i + 1) + ". " + printable(name) + "\n";
         text += "       Expires: " + utcTime(c.notAfter) + "\n";
         text += "       SHA256 Fingerprint:\n";
         text += fingerprintLines(c.sha256Fingerprint);
