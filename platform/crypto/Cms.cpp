@@ -87,8 +87,9 @@ std::optional<std::time_t> signingTimeFrom(CMS_SignerInfo* si) {
     return std::nullopt;
 }
 
-// The time an RFC 3161 token proves, when the token is signed by a chain reaching the anchors and
-// its message imprint is the hash of the signer's signature value. Nothing otherwise.
+// The time an RFC 3161 token proves, when the token is signed by a timestamp authority (its only
+// extended key usage is timeStamping) whose chain reaches the anchors, and its message imprint is the
+// hash of the signer's signature value. Nothing otherwise.
 std::optional<std::time_t> verifiedTimestamp(CMS_SignerInfo* si, const TrustAnchors& anchors) {
     auto obj = oid(kTimestampTokenOid);
     int index = obj ? CMS_unsigned_get_attr_by_OBJ(si, obj.get(), -1) : -1;
@@ -126,7 +127,12 @@ std::optional<std::time_t> verifiedTimestamp(CMS_SignerInfo* si, const TrustAnch
     if (!when) return std::nullopt;
     X509StackRefPtr signers(CMS_get0_signers(token.get()));
     X509* tsa = signers && sk_X509_num(signers.get()) > 0 ? sk_X509_value(signers.get(), 0) : nullptr;
-    if (!tsa || !verifyChain(signerChainDer(token.get(), tsa), anchors, *when).trusted) return std::nullopt;
+    // Only a timestamp authority may say when a chain is judged: any other certificate under the same
+    // root (a developer's own, say) could otherwise date its signatures back into its validity.
+    if (!tsa || !(X509_get_extension_flags(tsa) & EXFLAG_XKUSAGE) ||
+        X509_get_extended_key_usage(tsa) != XKU_TIMESTAMP)
+        return std::nullopt;
+    if (!verifyChain(signerChainDer(token.get(), tsa), anchors, *when).trusted) return std::nullopt;
     return when;
 }
 

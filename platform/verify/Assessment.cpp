@@ -36,6 +36,14 @@ void acceptDeveloperId(Assessment& a, bool ticketStapled, bool ticketNamesItem) 
     }
 }
 
+// Gatekeeper validates strictly and judges nested code too.
+CodeVerifyOptions assessmentOptions() {
+    CodeVerifyOptions options;
+    options.strict = true;
+    options.deep = true;
+    return options;
+}
+
 Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     auto check = checkPackageSignature(path, anchors, std::time(nullptr));
     if (!check) return rejected(RejectionReason::PackageInvalid, check.error());
@@ -78,22 +86,16 @@ bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict) {
     return ticketNamesAnyDigest(ticket, cdhashes);
 }
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict) {
-    if (verdict.kind == CodeKind::Missing) {
-        Assessment a = rejected(RejectionReason::CodeInvalid);
-        a.codeCause = verdict.cause;
-        return a;
-    }
-    if (!verdict.isSigned || verdict.adhoc || !verdict.cms) return rejected(RejectionReason::Unsigned);
-    if (!verdict.valid) {
-        Assessment a = rejected(RejectionReason::CodeInvalid);
-        a.codeCause = verdict.cause;
-        return a;
-    }
-    if (!verdict.designatedRequirementSatisfied) return rejected(RejectionReason::RequirementNotSatisfied);
-    const CmsSignatureInfo& cms = *verdict.cms;
+namespace {
+
+// One slice's signature by the policy. A Mac runs the slice of its own architecture, so each must
+// stand on its own; the ticket must name this slice's code.
+Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::optional<CmsSignatureInfo>& slice,
+                       const std::vector<Bytes>& cdhashes) {
+    if (adhoc || !slice) return rejected(RejectionReason::Unsigned);
+    const CmsSignatureInfo& cms = *slice;
     if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(RejectionReason::SignatureInvalid, cms.failure);
-    if (!cms.chainTrusted) {
+    if (!cms.chainTrusted || cms.certificates.empty()) {
         Assessment a = rejected(RejectionReason::UntrustedRoot, cms.failure);
         if (!cms.certificates.empty()) a.origin = cms.certificates.front().commonName;
         return a;
@@ -112,7 +114,8 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
         return a;
     case CertificateKind::DeveloperIDApplication:
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
-        acceptDeveloperId(a, verdict.ticketStapled, verdict.ticketStapled && ticketNamesCode(verdict.ticket, verdict));
+        acceptDeveloperId(a, verdict.ticketStapled,
+                          verdict.ticketStapled && ticketNamesAnyDigest(verdict.ticket, cdhashes));
         return a;
     default:
         break;
@@ -122,18 +125,55 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
     return r;
 }
 
+// How much an outcome vouches for: a rejection least, Apple's own code most.
+int strength(const Assessment& a) {
+    if (!a.accepted) return 0;
+    switch (a.source) {
+    case AssessmentSource::DeveloperID: return 1;
+    case AssessmentSource::NotarizedDeveloperID: return 2;
+    case AssessmentSource::MacAppStore: return 3;
+    case AssessmentSource::AppleSystem: return 4;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+Assessment assessCodeVerdict(const CodeVerdict& verdict) {
+    if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
+        Assessment a = rejected(RejectionReason::CodeInvalid);
+        a.codeCause = verdict.cause;
+        return a;
+    }
+    if (!verdict.isSigned) return rejected(RejectionReason::Unsigned);
+    // Intact code that is not what its designated requirement names is no one's to vouch for.
+    if (!verdict.adhoc && verdict.cms && !verdict.designatedRequirementSatisfied)
+        return rejected(RejectionReason::RequirementNotSatisfied);
+    std::vector<Bytes> cdhashes;
+    for (const auto& cd : verdict.codeDirectories) cdhashes.push_back(cd.cdhash);
+    Assessment weakest = assessSlice(verdict, verdict.adhoc, verdict.cms, cdhashes);
+    // Every slice answers; the weakest speaks for the file and says which slice it was.
+    for (std::size_t i = 1; i < verdict.slices.size(); ++i) {
+        const SliceVerdict& s = verdict.slices[i];
+        Assessment a = assessSlice(verdict, s.adhoc, s.cms, s.cdhashes);
+        if (strength(a) < strength(weakest)) {
+            weakest = std::move(a);
+            weakest.decidingSlice = s.architecture;
+        }
+    }
+    return weakest;
+}
+
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors) {
     if (type == AssessmentType::Install && !regularFileStartsWith(path, "xar!")) {
         // The install policy judges signed code by its signature, which is how a command-line tool's
         // notarization is checked; anything else offered for installation is no package.
-        CodeVerifyOptions options;
-        CodeVerdict verdict = verifyCode(path, options, anchors);
+        CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
         if (verdict.kind != CodeKind::MachO) return rejected(RejectionReason::NotAPackage);
         return assessCodeVerdict(verdict);
     }
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
-    CodeVerifyOptions options;
-    CodeVerdict verdict = verifyCode(path, options, anchors);
+    CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
     Assessment a = assessCodeVerdict(verdict);
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.

@@ -43,6 +43,7 @@ struct Assessment {
     std::string origin;                         // the leaf certificate's common name; empty when none
     NotarizationNote notarization = NotarizationNote::None;
     bool package = false;                       // a flat package was judged, not code
+    std::string decidingSlice;                  // the slice whose weaker signature decided, when not the first
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts.

@@ -51,7 +51,15 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::FileMissing:
     case ProblemKind::SymlinkOutside:
     case ProblemKind::FoldersTooDeep:
-    case ProblemKind::ResourceUnreadable: return CodeFailure::ResourcesModified;
+    case ProblemKind::ResourceUnreadable:
+    case ProblemKind::ResourcesNotSealed:
+    case ProblemKind::UnsealedBundleRoot:
+    case ProblemKind::UnsealedFrameworkRoot:
+    case ProblemKind::BadFrameworkVersion:
+    case ProblemKind::LinkInBundleStructure:
+    case ProblemKind::ObsoleteEnvelope: return CodeFailure::ResourcesModified;
+    case ProblemKind::InfoPlistNotBound:
+    case ProblemKind::StrayBytes: return CodeFailure::CodeModified;
     }
     return CodeFailure::CodeModified;
 }
@@ -94,6 +102,26 @@ std::string hostArchitecture() {
 #else
     return "";
 #endif
+}
+
+// Under strict validation every byte must belong to a header, a slice or padding of zeros, and every
+// slice must end where its signature ends: anything else rides along unsigned.
+bool hasStrayBytes(ByteSpan file, const MachOFile& macho, const std::vector<std::uint64_t>& signatureEnds) {
+    for (std::size_t i = 0; i < macho.slices.size(); ++i)
+        if (signatureEnds[i] != macho.slices[i].size) return true;
+    if (!macho.fat) return false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> covered;  // [start, end)
+    const std::uint64_t entry = macho.fat64 ? 32 : 20;
+    covered.emplace_back(0, 8 + entry * macho.slices.size());
+    for (const auto& s : macho.slices) covered.emplace_back(s.offset, s.offset + s.size);
+    std::sort(covered.begin(), covered.end());
+    std::uint64_t at = 0;
+    for (const auto& [start, end] : covered) {
+        for (std::uint64_t b = at; b < start && b < file.size(); ++b)
+            if (file[b] != std::byte{0}) return true;
+        at = std::max(at, end);
+    }
+    return at != file.size();
 }
 
 void takeFacts(CodeVerdict& v, const SignatureFacts& f) {
@@ -189,6 +217,7 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     SignatureDescription described = judge(describe);
     takeFacts(v, described.facts);
     infoPlistBound_ = described.facts.infoPlistBound;
+    resourcesBound_ = described.facts.resourcesBound;
     for (auto& p : described.problems) {
         p.where = v.architecture;
         addProblem(v, std::move(p));
@@ -201,23 +230,31 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     v.designatedRequirementImplicit = dr.implicit;
     v.designatedRequirementSatisfied = dr.satisfied;
     v.designatedRequirementProblem = std::move(dr.failure);
+    std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
+    signatureEnds[describe] = described.facts.signatureEnd;
+    v.slices.push_back(SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
     if (options_.checkContents && options_.architecture.empty()) {
         for (std::size_t i = 0; i < macho->slices.size(); ++i) {
             if (i == describe) continue;
-            SignatureDescription other = judge(i);
-            if (other.problems.empty()) {
+            SignatureDescription d = judge(i);
+            signatureEnds[i] = d.facts.signatureEnd;
+            if (d.facts.isSigned)
+                v.slices.push_back(SliceVerdict{v.architectures[i], d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+            if (d.problems.empty()) {
                 // Every slice carries its own signature, and each must satisfy its own requirement.
-                DesignatedRequirementVerdict otherDr = judgeRequirement(i, other.facts);
+                DesignatedRequirementVerdict otherDr = judgeRequirement(i, d.facts);
                 if (!otherDr.satisfied) {
                     v.designatedRequirementSatisfied = false;
                     if (v.designatedRequirementProblem.empty()) v.designatedRequirementProblem = otherDr.failure;
                 }
             }
-            for (auto& p : other.problems) {
+            for (auto& p : d.problems) {
                 p.where = v.architectures[i];
                 addProblem(v, std::move(p));
             }
         }
+        if (options_.strict && v.failureKind == CodeFailure::None && hasStrayBytes(file, *macho, signatureEnds))
+            addProblem(v, Problem{ProblemKind::StrayBytes, {}, 0, {}, {}, {}});
     }
     if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
     return v;
@@ -271,26 +308,37 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         prefix = "bundle";
     }
 
+    // The bundle's own structure is never reached through a link: that would judge, and vouch for,
+    // files outside the item.
     std::string contentRoot;
+    std::string infoRel = "Info.plist";
     switch (bundle->layout()) {
-    case Bundle::Layout::App: contentRoot = (root / "Contents").string(); break;
+    case Bundle::Layout::App:
+        contentRoot = (root / "Contents").string();
+        if (linkOnTheWay(root.string(), "Contents")) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        break;
     case Bundle::Layout::Framework: {
         // The seal lives in the version Current names; problems are reported under that version.
-        std::error_code ec;
-        fs::path current = root / "Versions" / "Current";
-        fs::path target = fs::read_symlink(current, ec);
-        contentRoot = (ec || target.is_absolute()) ? current.string() : (root / "Versions" / target).lexically_normal().string();
+        auto version = frameworkVersionFolder(root.string());
+        if (!version) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        contentRoot = *version;
+        infoRel = "Resources/Info.plist";
         break;
     }
-    case Bundle::Layout::Shallow: contentRoot = root.string(); break;
+    case Bundle::Layout::Shallow:
+        contentRoot = root.string();
+        infoRel = fs::path(bundle->infoPlistPath()).lexically_relative(root).generic_string();
+        break;
     }
+    const bool infoLinked = linkOnTheWay(contentRoot, infoRel);
+    const bool sealLinked = linkOnTheWay(contentRoot, "_CodeSignature/CodeResources");
 
     BundleContext context;
-    context.infoPlist = readSmallFile(bundle->infoPlistPath(), kMaxSmallFile);
-    const std::string sealPath = contentRoot + "/_CodeSignature/CodeResources";
-    context.codeResources = readSmallFile(sealPath, kMaxSmallFile);
-    if (bundle->layout() == Bundle::Layout::App) {
-        if (auto ticket = readSmallFile(contentRoot + "/CodeResources", kMaxSmallFile)) {
+    const std::string infoPath = contentRoot + "/" + infoRel;
+    if (!infoLinked) context.infoPlist = readSmallFile(infoPath, kMaxSmallFile, false);
+    if (!sealLinked) context.codeResources = readSmallFile(contentRoot + "/_CodeSignature/CodeResources", kMaxSmallFile, false);
+    if (bundle->layout() == Bundle::Layout::App && !linkOnTheWay(contentRoot, "CodeResources")) {
+        if (auto ticket = readSmallFile(contentRoot + "/CodeResources", kMaxSmallFile, false)) {
             v.ticketStapled = true;
             v.ticket = std::move(*ticket);
         }
@@ -306,6 +354,10 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     fs::path exeRel = fs::weakly_canonical(*exe, ec).lexically_relative(fs::weakly_canonical(contentRoot, ec));
     const bool inside = !ec && !exeRel.empty() && exeRel.native().rfind("..", 0) != 0;
     v.executablePath = inside ? contentRoot + "/" + exeRel.generic_string() : fs::absolute(*exe).lexically_normal().string();
+    if (!inside || linkOnTheWay(contentRoot, exeRel.generic_string()))
+        return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+    // A linked Info.plist or seal is read as absent; the link itself is what to report.
+    if (options_.checkContents && (infoLinked || sealLinked)) v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
     v = verifyMachOFile(std::move(v), &context);
     v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     if (!v.isSigned) return v;
@@ -323,12 +375,28 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
             return failed(std::move(v), ProblemKind::ResourceEnvelopeInvalid);
         }
     }
-    if (!options_.checkContents || v.failureKind != CodeFailure::None || !seal) return v;
+    if (!options_.checkContents || v.failureKind != CodeFailure::None) return v;
 
+    // The bundle is judged whole: code signed for something else (a command-line tool dropped into
+    // Contents/MacOS) seals none of what lies beside it and binds no Info.plist.
+    if (context.infoPlist && !infoPlistBound_) return failed(std::move(v), ProblemKind::InfoPlistNotBound);
     std::set<std::string> excluded;
     excluded.insert("_CodeSignature");
     if (bundle->layout() == Bundle::Layout::App) excluded.insert("CodeResources");
-    if (inside) excluded.insert(exeRel.generic_string());
+    excluded.insert(exeRel.generic_string());
+    if (!resourcesBound_) {
+        std::set<std::string> bare = excluded;
+        bare.insert(infoRel);
+        if (holdsMoreThan(contentRoot, bare)) return failed(std::move(v), ProblemKind::ResourcesNotSealed);
+        v.valid = true;
+        return v;
+    }
+    if (options_.strict) {
+        for (auto& p : unsealedTopLevel(root.string(), bundle->layout(), depth > 0)) addProblem(v, std::move(p));
+        if (seal && !seal->hasVersion2) addProblem(v, Problem{ProblemKind::ObsoleteEnvelope, {}, 0, {}, {}, {}});
+        if (v.failureKind != CodeFailure::None) return v;
+    }
+    if (!seal) return v;
     checkResources(v, contentRoot, *seal, excluded, depth);
     if (v.failureKind == CodeFailure::None) v.valid = true;
     return v;

@@ -73,6 +73,14 @@ struct SealedResourcesInfo {
     int files = 0;      // entries of the file set in force
 };
 
+// One slice's signature as the assessment judges it: every slice is judged, the weakest answers.
+struct SliceVerdict {
+    std::string architecture;
+    bool adhoc = false;
+    std::optional<CmsSignatureInfo> cms;
+    std::vector<Bytes> cdhashes;
+};
+
 // Everything verifyCode learns about one item. Plain data: the tools turn it into text.
 struct CodeVerdict {
     std::string path;              // as given
@@ -118,6 +126,7 @@ struct CodeVerdict {
     bool ticketStapled = false;                     // Contents/CodeResources beside _CodeSignature
     Bytes ticket;               // its bytes (bounded), for the assessment tool
 
+    std::vector<SliceVerdict> slices;               // every signed slice judged, the described one first
     std::vector<CodeVerdict> children;              // nested code verified on its own (deep)
 
     const CodeDirectoryInfo* best() const {

@@ -201,6 +201,8 @@ SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& a
         f.codeDirectories.push_back(std::move(info));
     }
     f.infoPlistBound = primary.nSpecialSlots >= CSSLOT_INFOSLOT && !allZero(primary.specialSlot(CSSLOT_INFOSLOT));
+    f.resourcesBound =
+        primary.nSpecialSlots >= CSSLOT_RESOURCEDIR && !allZero(primary.specialSlot(CSSLOT_RESOURCEDIR));
     f.identifier = primary.identifier;
     f.teamId = primary.teamId;
     f.flags = primary.flags;
@@ -224,7 +226,9 @@ SignatureDescription describeSlice(ByteSpan slice, const TrustAnchors& anchors) 
         d.problems.push_back(*at.problem);
         return d;
     }
-    return describeSignature(slice.subspan(at.location->offset, at.location->size), anchors);
+    SignatureDescription d = describeSignature(slice.subspan(at.location->offset, at.location->size), anchors);
+    d.facts.signatureEnd = at.location->offset + at.location->size;
+    return d;
 }
 
 SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, const TrustAnchors& anchors) {
@@ -236,6 +240,7 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
     }
     ByteSpan superBlob = slice.subspan(at.location->offset, at.location->size);
     SignatureDescription d = describeSignature(superBlob, anchors);
+    d.facts.signatureEnd = at.location->offset + at.location->size;
     if (!d.problems.empty()) return d;
     auto sig = parseEmbeddedSignature(superBlob);  // described above, so it parses
     checkDirectories(*sig, slice, at.location->offset, context, d.problems);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "bundle/Bundle.h"
 #include "codesign/CodeResources.h"
 #include "crypto/Trust.h"
 #include "verify/CodeSignVerifier.h"
@@ -32,6 +33,18 @@ struct BundleContext {
 };
 
 CodeFailure failureOf(ProblemKind kind);
+
+// Whether a symbolic link, or a step out with "..", lies on the way from `base` to `relative`.
+bool linkOnTheWay(const std::string& base, const std::string& relative);
+// The folder a framework's Versions/Current names, when Versions is a real folder and Current a link
+// to a plain name beside it.
+std::optional<std::string> frameworkVersionFolder(const std::string& root);
+// Whether the content holds any file or link other than the `allowed` relative paths (folders among
+// them are not entered).
+bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& allowed);
+// What lies unsealed at the top of an app (beside Contents) or a framework (beside Versions and its
+// links into the current version, and inside Versions beside Current and its version).
+std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout layout, bool embedded);
 // Records a problem; the first one recorded speaks for the item.
 void addProblem(CodeVerdict& v, Problem p);
 CodeVerdict failed(CodeVerdict v, ProblemKind kind, std::string where = {});
@@ -53,6 +66,7 @@ private:
     const CodeVerifyOptions& options_;
     const TrustAnchors& anchors_;
     bool infoPlistBound_ = false;  // of the described slice's primary directory
+    bool resourcesBound_ = false;
 };
 
 }  // namespace tessarin::detail

@@ -621,6 +621,7 @@ struct Expect {
     Command command;
     int status;
     std::string text;
+    bool absent = false;  // the text must not appear
 };
 
 struct HostileCase {
@@ -639,6 +640,7 @@ Expect assess(int status, std::string text) { return {Command::Spctl, status, st
 Expect install(int status, std::string text) { return {Command::SpctlInstall, status, std::move(text)}; }
 Expect pkgutil(int status, std::string text) { return {Command::Pkgutil, status, std::move(text)}; }
 Expect report(std::string text) { return {Command::Report, 0, std::move(text)}; }
+Expect reportLacks(std::string text) { return {Command::Report, 0, std::move(text), true}; }
 
 std::vector<HostileCase> cases();
 
@@ -711,7 +713,10 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
             if (e.command != command) continue;
             if (e.status == kNonzero) EXPECT_NE(run.status, 0) << output;
             else EXPECT_EQ(run.status, e.status) << output;
-            EXPECT_NE(output.find(e.text), std::string::npos) << "expected \"" << e.text << "\" in:\n" << output;
+            if (e.absent)
+                EXPECT_EQ(output.find(e.text), std::string::npos) << "did not expect \"" << e.text << "\" in:\n" << output;
+            else
+                EXPECT_NE(output.find(e.text), std::string::npos) << "expected \"" << e.text << "\" in:\n" << output;
         }
         const TreeState after = snapshot(dir.path());
         EXPECT_TRUE(after == before) << "the item changed:\n" << differences(before, after);
@@ -794,6 +799,57 @@ std::vector<HostileCase> cases() {
              return file(d, "tool", s.bytes);
          },
          {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat)}},
+
+        // Attacks on the verdicts: text that looks like a verdict, code that vouches for what it does not
+        // seal, links out of the item, bytes riding along.
+        {"VerdictLinesInTheItemsName",
+         [](const std::string& d) {
+             const std::string folder = d + "/evil\nsource=Notarized Developer ID\nsource=Apple System";
+             ::mkdir(folder.c_str(), 0755);
+             return signedApp(folder, "x\nsource=Mac App Store.app");
+         },
+         {assess(3, "source=no usable signature"), assess(3, "evil\\nsource=Notarized Developer ID"),
+          reportLacks("It has been notarized"), reportLacks("supplied by Apple"), reportLacks("through App Store")}},
+        {"ToolDroppedIntoAnApp",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/X.app");
+             test::SignOptions o = adhoc();
+             o.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+             b.executable("tool", test::signMachO(thin(kX86_64), o)).resource("run.sh", "#!/bin/sh\n");
+             return b.build();
+         },
+         {verify(1, "invalid Info.plist (plist or signature have been modified)"), assess(3, "rejected"),
+          reportLacks("It has been notarized")}},
+        {"ContentsLinkedToAnotherApp",
+         [](const std::string& d) {
+             const std::string genuine = signedApp(d, "Genuine.app");
+             ::mkdir((d + "/Borrowed.app").c_str(), 0755);
+             ::symlink((genuine + "/Contents").c_str(), (d + "/Borrowed.app/Contents").c_str());
+             return d + "/Borrowed.app";
+         },
+         {verify(1, "must be a regular file"), assess(3, "rejected")}},
+        {"InfoPlistLinkedOutTheItem",
+         [](const std::string& d) {
+             const std::string app = signedApp(d);
+             ::rename((app + "/Contents/Info.plist").c_str(), (d + "/Info.plist").c_str());
+             ::symlink((d + "/Info.plist").c_str(), (app + "/Contents/Info.plist").c_str());
+             return app;
+         },
+         {verify(1, "must be a regular file"), assess(3, "rejected")}},
+        {"FileBesideContents",
+         [](const std::string& d) {
+             const std::string app = signedApp(d);
+             writeText(app + "/payload.sh", "#!/bin/sh\n");
+             return app;
+         },
+         {verify(1, "unsealed contents present in the bundle root"), assess(3, "rejected")}},
+        {"DataAfterTheSignature",
+         [](const std::string& d) {
+             Signed s = signedThin();
+             s.bytes.insert(s.bytes.end(), 4096, 0x41);
+             return file(d, "tool", s.bytes);
+         },
+         {verify(1, "main executable failed strict validation"), install(3, "rejected")}},
 
         // Fat headers: counts in the billions, slices past the end or on top of each other.
         {"FatCountInTheBillions",

@@ -86,6 +86,20 @@ TEST(CmsTimestamp, ExpiredLeafVerifiesAtTheTimeATimestampProves) {
     EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
 }
 
+TEST(CmsTimestamp, TokenSignedByACertificateThatIsNoTimestampAuthorityIsIgnored) {
+    const auto& c = SigningChain::shared();
+    std::time_t then = std::time(nullptr) - 2 * kYear;
+    CmsOptions o;
+    o.signingTime = then;
+    o.timestampByLeaf = true;
+    // The expired leaf dates its own signature back into its validity: that proves nothing.
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid);
+    EXPECT_FALSE(v.timestampTime);
+    EXPECT_FALSE(v.chain.trusted);
+}
+
 TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowAndFails) {
     const auto& c = SigningChain::shared();
     std::time_t then = std::time(nullptr) - 2 * kYear;

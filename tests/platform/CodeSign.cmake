@@ -1,5 +1,5 @@
 # CodeSign tests: signature parsing, verification and the codesign stand-in's output.
-target_sources(tests_platform PRIVATE CodeSignatureTest.cpp CodeSignVerifyTest.cpp CodesignToolTest.cpp VerifyBytesTest.cpp
+target_sources(tests_platform PRIVATE CodeSignatureTest.cpp CodeSignVerifyTest.cpp CodesignToolTest.cpp VerifyBytesTest.cpp AttackTest.cpp
                                RequirementTest.cpp)
 add_dependencies(tests_platform tessarin_codesign)
 # Real signed samples cached by scripts/fetch-npm-samples.sh; tests skip when they are absent.

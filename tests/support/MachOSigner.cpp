@@ -482,9 +482,11 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
     }
     PlistDict seal;
     seal["files"] = PlistValue(std::move(files));
-    seal["files2"] = PlistValue(std::move(files2));
     seal["rules"] = rulesPlist(options.rules);
-    seal["rules2"] = rulesPlist(options.rules2);
+    if (!options.version1Only) {
+        seal["files2"] = PlistValue(std::move(files2));
+        seal["rules2"] = rulesPlist(options.rules2);
+    }
     std::string xml = toXmlPlist(PlistValue(std::move(seal)));
     writeFile(root + "/_CodeSignature/CodeResources", xml);
 

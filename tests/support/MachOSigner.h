@@ -52,6 +52,7 @@ struct BundleSignOptions {
     std::vector<ResourceRule> rules = defaultRules();
     std::vector<ResourceRule> rules2 = defaultRules2();
     bool signNested = true;               // sign nested bundles and Mach-O helpers first, inner first
+    bool version1Only = false;            // the first generation of seal: no files2 or rules2
 };
 
 // Seals a bundle in place (app: Contents/, framework: Versions/Current, else flat): signs nested

@@ -160,7 +160,7 @@ Bytes cmsDer(CMS_ContentInfo* cms) {
 }
 
 Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const Bytes& signatureValue, std::time_t when,
-                     bool wrongImprint) {
+                     bool wrongImprint, const TestIdentity* intermediate = nullptr) {
     Bytes imprinted = signatureValue;
     if (wrongImprint) imprinted.push_back(0);
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -195,6 +195,10 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
     CmsPtr token(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
     if (!token || !CMS_add1_signer(token.get(), tsaCert.get(), tsaKey.get(), EVP_sha256(), flags)) fault("token signer");
     CMS_add1_cert(token.get(), rootCert.get());
+    if (intermediate) {
+        X509Ptr intermediateCert = parseCert(intermediate->certificateDer);
+        CMS_add1_cert(token.get(), intermediateCert.get());
+    }
     CMS_set1_eContentType(token.get(), OBJ_nid2obj(NID_id_smime_ct_TSTInfo));
     BioPtr data(BIO_new_mem_buf(tstInfo.data(), static_cast<int>(tstInfo.size())));
     if (CMS_final(token.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("token final");
@@ -288,8 +292,11 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
     if (options.timestamp) {
         ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);
         Bytes value(ASN1_STRING_get0_data(signature), ASN1_STRING_get0_data(signature) + ASN1_STRING_length(signature));
-        Bytes token = timestampToken(timestampAuthority_, root_, value, options.timestampTime.value_or(signingTime),
-                                     options.timestampWrongImprint);
+        Bytes token = options.timestampByLeaf
+                          ? timestampToken(leaf, root_, value, options.timestampTime.value_or(signingTime),
+                                           options.timestampWrongImprint, &intermediate_)
+                          : timestampToken(timestampAuthority_, root_, value,
+                                           options.timestampTime.value_or(signingTime), options.timestampWrongImprint);
         addAttribute(si, false, "1.2.840.113549.1.9.16.2.14", V_ASN1_SEQUENCE, token);
     }
     return cmsDer(cms.get());

@@ -32,6 +32,7 @@ struct CmsOptions {
     bool timestamp = true;                     // add an RFC 3161 token from the chain's authority
     std::optional<std::time_t> timestampTime;  // the token's time; default: signingTime
     bool timestampWrongImprint = false;        // the token hashes other bytes than the signature
+    bool timestampByLeaf = false;              // the token is signed by the signing leaf, not the authority
 };
 
 class SigningChain {

