@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CorpusFolder.h"
+#include "TicketBuilder.h"
 #include "XarBuilder.h"
 
 using namespace tessarin::test;
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     inputs.emplace_back("xar-signed-rsa", signedBuild.bytes);
     Bytes digest(signedBuild.bytes.begin() + static_cast<long>(signedBuild.checksumOffset),
                  signedBuild.bytes.begin() + static_cast<long>(signedBuild.checksumOffset + signedBuild.checksumSize));
-    inputs.emplace_back("xar-signed-stapled", stapleTicket(signedBuild.bytes, ticketNaming(digest)));
+    inputs.emplace_back("xar-signed-stapled", stapleTicket(signedBuild.bytes, TicketBuilder().naming(digest).build()));
 
     XarBuildOptions cms = rsa;
     cms.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };

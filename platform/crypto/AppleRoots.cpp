@@ -1,4 +1,5 @@
-// The anchors the shipped tools trust: Apple Root CA, compiled in from platform/anchors/AppleRootCA.pem.
+// The anchors the shipped tools trust, compiled in from platform/crypto/anchors/: Apple Root CA for
+// code and packages, Apple Root CA - G3 for notarization tickets.
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
@@ -8,24 +9,34 @@
 namespace tessarin {
 
 extern const char kAppleRootCaPem[];
+extern const char kAppleRootCaG3Pem[];
+
+namespace {
+
+std::vector<Bytes> derOfPem(const char* pem) {
+    std::vector<Bytes> out;
+    ossl::BioPtr bio(BIO_new_mem_buf(pem, -1));
+    ossl::X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    ERR_clear_error();
+    if (!cert) return out;
+    int n = i2d_X509(cert.get(), nullptr);
+    if (n <= 0) return out;
+    Bytes der(static_cast<std::size_t>(n));
+    unsigned char* p = der.data();
+    i2d_X509(cert.get(), &p);
+    out.push_back(std::move(der));
+    return out;
+}
+
+}  // namespace
+
+const TicketAnchors& TicketAnchors::apple() {
+    static const TicketAnchors anchors{derOfPem(kAppleRootCaG3Pem)};
+    return anchors;
+}
 
 const TrustAnchors& TrustAnchors::appleRoots() {
-    static const TrustAnchors anchors = [] {
-        TrustAnchors a;
-        ossl::BioPtr bio(BIO_new_mem_buf(kAppleRootCaPem, -1));
-        ossl::X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-        ERR_clear_error();
-        if (cert) {
-            int n = i2d_X509(cert.get(), nullptr);
-            if (n > 0) {
-                Bytes der(static_cast<std::size_t>(n));
-                unsigned char* p = der.data();
-                i2d_X509(cert.get(), &p);
-                a.rootsDer.push_back(std::move(der));
-            }
-        }
-        return a;
-    }();
+    static const TrustAnchors anchors{derOfPem(kAppleRootCaPem), TicketAnchors::apple()};
     return anchors;
 }
 

@@ -39,10 +39,19 @@ struct CertificateInfo {
     CertificateKind kind = CertificateKind::Unknown;
 };
 
-// The roots a chain may end in. The shipped tools use appleRoots(); tests pass their own.
+// The roots a notarization ticket's signer must reach. Apple signs tickets under another root than
+// code, so these are kept apart: neither set vouches for what the other signs. Compared by DER bytes.
+struct TicketAnchors {
+    std::vector<Bytes> rootsDer;
+    static const TicketAnchors& apple();  // Apple Root CA - G3
+};
+
+// The roots a chain may end in, and the roots for the tickets stapled to what it signs. The shipped
+// tools use appleRoots(); tests pass their own.
 struct TrustAnchors {
     std::vector<Bytes> rootsDer;
-    static const TrustAnchors& appleRoots();
+    TicketAnchors tickets;
+    static const TrustAnchors& appleRoots();  // Apple Root CA; tickets: TicketAnchors::apple()
 };
 
 Result<CertificateInfo> describeCertificate(const Bytes& der);

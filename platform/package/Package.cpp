@@ -88,9 +88,9 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
 
     // The ticket is looked for whatever the signature says: it is shown only beside a trusted one.
     if (auto ticket = findStapledTicket(bytes, archive.archiveEnd); ticket && *ticket) {
-        check.ticketStapled = true;
-        if (auto digest = computeXarTocDigest(bytes, archive))
-            check.ticketNamesPackage = ticketNamesDigest((*ticket)->ticket, *digest);
+        std::vector<Bytes> digests;
+        if (auto digest = computeXarTocDigest(bytes, archive)) digests.push_back(std::move(*digest));
+        check.ticket = checkTicketFor(asSpan((*ticket)->ticket), digests, anchors.tickets);
     }
 
     const XarSignature* main = archive.signature ? &*archive.signature

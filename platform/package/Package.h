@@ -1,5 +1,5 @@
 // Installer packages' signatures: a flat package's xar signature checked against its checksum and its
-// certificate chain, a stapled ticket matched to the package, and old bundle-style packages.
+// certificate chain, a stapled ticket verified and matched to the package, and old bundle-style packages.
 #pragma once
 
 #include <ctime>
@@ -10,6 +10,7 @@
 #include "base/ByteReader.h"
 #include "base/Result.h"
 #include "crypto/Trust.h"
+#include "notary/Ticket.h"
 
 namespace tessarin {
 
@@ -32,8 +33,7 @@ struct PackageSignatureCheck {
     std::vector<CertificateInfo> chain;         // as verified (leaf first), else as the package carries it
     std::optional<std::time_t> trustedTimestamp;  // from a verified timestamp in the CMS signature
     Bytes tocDigest;                            // the checksum the signature covers
-    bool ticketStapled = false;
-    bool ticketNamesPackage = false;            // the ticket holds this package's digest (see ticketNamesDigest)
+    TicketCheck ticket;                         // the stapled ticket; notarized() only for a genuine one naming the package
 };
 
 // True for the statuses the real tool reports with success.

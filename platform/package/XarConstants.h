@@ -21,7 +21,6 @@ inline constexpr std::uint16_t TICKET_TRAILER_VERSION = 1;
 inline constexpr std::uint16_t TICKET_TRAILER_TERMINATOR = 1;
 inline constexpr std::uint16_t TICKET_TRAILER_TICKET = 2;
 inline constexpr std::uint32_t TICKET_TRAILER_SIZE = 16;
-inline constexpr std::uint32_t TICKET_MAGIC = 0x68633873;  // "s8ch" read little-endian
 
 // Limits that keep a hostile archive from sizing our allocations.
 // Real tables of contents are kilobytes; this bounds what a hostile one costs in time and memory.

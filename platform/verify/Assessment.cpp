@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "base/FileRead.h"
-#include "notary/Ticket.h"
 #include "package/Package.h"
 
 namespace tessarin {
@@ -24,16 +23,19 @@ bool hasKind(const std::vector<CertificateInfo>& chain, CertificateKind kind) {
     return std::any_of(chain.begin(), chain.end(), [&](const CertificateInfo& c) { return c.kind == kind; });
 }
 
-// Developer ID is accepted either way; a ticket that names the item makes it notarized.
-void acceptDeveloperId(Assessment& a, bool ticketStapled, bool ticketNamesItem) {
+// Developer ID is accepted either way; only a verified ticket that names the item makes it notarized.
+void acceptDeveloperId(Assessment& a, const TicketCheck& ticket) {
     a.accepted = true;
-    if (ticketStapled && ticketNamesItem) {
+    a.ticket = ticket;
+    if (ticket.notarized()) {
         a.source = AssessmentSource::NotarizedDeveloperID;
         a.notarization = NotarizationNote::TicketNamesItem;
-    } else {
-        a.source = AssessmentSource::DeveloperID;
-        a.notarization = ticketStapled ? NotarizationNote::TicketDoesNotNameItem : NotarizationNote::NoTicket;
+        return;
     }
+    a.source = AssessmentSource::DeveloperID;
+    a.notarization = !ticket.present    ? NotarizationNote::NoTicket
+                     : !ticket.verified ? NotarizationNote::TicketNotValid
+                                        : NotarizationNote::TicketDoesNotNameItem;
 }
 
 // Gatekeeper validates strictly and judges nested code too.
@@ -57,7 +59,7 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
         a.source = AssessmentSource::AppleSystem;
         break;
     case PackageSignatureStatus::AppleDistribution:
-        acceptDeveloperId(a, c.ticketStapled, c.ticketNamesPackage);
+        acceptDeveloperId(a, c.ticket);
         break;
     case PackageSignatureStatus::Trusted:
         if (!c.chain.empty() && c.chain.front().kind == CertificateKind::MacAppStoreInstaller) {
@@ -77,21 +79,10 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
     return a;
 }
 
-}  // namespace
-
-bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict) {
-    std::vector<Bytes> cdhashes;
-    for (const auto& cd : verdict.codeDirectories)
-        if (!cd.cdhash.empty()) cdhashes.push_back(cd.cdhash);
-    return ticketNamesAnyDigest(ticket, cdhashes);
-}
-
-namespace {
-
 // One slice's signature by the policy. A Mac runs the slice of its own architecture, so each must
 // stand on its own; the ticket must name this slice's code.
 Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::optional<CmsSignatureInfo>& slice,
-                       const std::vector<Bytes>& cdhashes) {
+                       const std::vector<Bytes>& cdhashes, const TicketAnchors& ticketAnchors) {
     if (adhoc || !slice) return rejected(RejectionReason::Unsigned);
     const CmsSignatureInfo& cms = *slice;
     if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(RejectionReason::SignatureInvalid, cms.failure);
@@ -114,8 +105,8 @@ Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::option
         return a;
     case CertificateKind::DeveloperIDApplication:
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
-        acceptDeveloperId(a, verdict.ticketStapled,
-                          verdict.ticketStapled && ticketNamesAnyDigest(verdict.ticket, cdhashes));
+        acceptDeveloperId(a, verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), cdhashes, ticketAnchors)
+                                                   : TicketCheck{});
         return a;
     default:
         break;
@@ -139,7 +130,7 @@ int strength(const Assessment& a) {
 
 }  // namespace
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict) {
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors) {
     if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
         Assessment a = rejected(RejectionReason::CodeInvalid);
         a.codeCause = verdict.cause;
@@ -151,11 +142,11 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict) {
         return rejected(RejectionReason::RequirementNotSatisfied);
     std::vector<Bytes> cdhashes;
     for (const auto& cd : verdict.codeDirectories) cdhashes.push_back(cd.cdhash);
-    Assessment weakest = assessSlice(verdict, verdict.adhoc, verdict.cms, cdhashes);
+    Assessment weakest = assessSlice(verdict, verdict.adhoc, verdict.cms, cdhashes, ticketAnchors);
     // Every slice answers; the weakest speaks for the file and says which slice it was.
     for (std::size_t i = 1; i < verdict.slices.size(); ++i) {
         const SliceVerdict& s = verdict.slices[i];
-        Assessment a = assessSlice(verdict, s.adhoc, s.cms, s.cdhashes);
+        Assessment a = assessSlice(verdict, s.adhoc, s.cms, s.cdhashes, ticketAnchors);
         if (strength(a) < strength(weakest)) {
             weakest = std::move(a);
             weakest.decidingSlice = s.architecture;
@@ -170,11 +161,11 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
         // notarization is checked; anything else offered for installation is no package.
         CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
         if (verdict.kind != CodeKind::MachO) return rejected(RejectionReason::NotAPackage);
-        return assessCodeVerdict(verdict);
+        return assessCodeVerdict(verdict, anchors.tickets);
     }
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-    Assessment a = assessCodeVerdict(verdict);
+    Assessment a = assessCodeVerdict(verdict, anchors.tickets);
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/Trust.h"
+#include "notary/Ticket.h"
 #include "verify/CodeSignVerifier.h"
 
 namespace tessarin {
@@ -32,7 +33,13 @@ enum class RejectionReason {
 };
 
 // What the assessment could say about notarization offline.
-enum class NotarizationNote { None, TicketNamesItem, NoTicket, TicketDoesNotNameItem };
+enum class NotarizationNote {
+    None,
+    TicketNamesItem,        // a verified ticket names the item: notarized
+    NoTicket,
+    TicketNotValid,         // a ticket is stapled but fails verification (ticket.failure says which step)
+    TicketDoesNotNameItem,  // a verified ticket names other items only
+};
 
 struct Assessment {
     bool accepted = false;
@@ -42,15 +49,14 @@ struct Assessment {
     std::string detail;                         // a lower layer's own sentence, where the reason carries one
     std::string origin;                         // the leaf certificate's common name; empty when none
     NotarizationNote notarization = NotarizationNote::None;
+    TicketCheck ticket;                         // the stapled ticket as checked, for Developer ID
     bool package = false;                       // a flat package was judged, not code
     std::string decidingSlice;                  // the slice whose weaker signature decided, when not the first
 };
 
-// The policy applied to a code verdict made against the anchors the caller trusts.
-Assessment assessCodeVerdict(const CodeVerdict& verdict);
-
-// Whether a stapled ticket names one of the code's CDHashes.
-bool ticketNamesCode(const Bytes& ticket, const CodeVerdict& verdict);
+// The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket
+// counts only when it verifies against `ticketAnchors` and names the CDHashes of the slice judged.
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
 
 // Assesses the item at `path`: code for Execute, a flat installer package for Install.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors);

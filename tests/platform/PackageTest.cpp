@@ -9,6 +9,7 @@
 #include "tools/print/PackageReport.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "package/Xar.h"
 #include "XarBuilder.h"
 
@@ -16,6 +17,7 @@ using namespace tessarin;
 using tessarin::test::buildXar;
 using tessarin::test::TestChain;
 using tessarin::test::TestChainOptions;
+using tessarin::test::TicketBuilder;
 using tessarin::test::XarBuild;
 using tessarin::test::XarBuildOptions;
 
@@ -28,7 +30,10 @@ const TestChain& developerIdChain() {
     return chain;
 }
 
-TrustAnchors anchorsOf(const TestChain& chain) { return TrustAnchors{{chain.rootDer()}}; }
+// The chain's root for packages; the shared test ticket signer's root for stapled tickets.
+TrustAnchors anchorsOf(const TestChain& chain) {
+    return TrustAnchors{{chain.rootDer()}, test::SigningChain::shared().ticketSigners().anchors()};
+}
 
 XarBuildOptions signedWith(const TestChain& chain) {
     XarBuildOptions o;
@@ -66,7 +71,7 @@ TEST(PackageSignature, DeveloperIdInstallerChainToAnAnchorIsForDistribution) {
     EXPECT_EQ(c.tocDigest, Bytes(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                                  b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize)));
     EXPECT_FALSE(c.trustedTimestamp);
-    EXPECT_FALSE(c.ticketStapled);
+    EXPECT_FALSE(c.ticket.present);
 
     // The same package judged against Apple's roots alone: intact, but not trusted.
     PackageSignatureCheck apple = check(b.bytes, TrustAnchors::appleRoots());
@@ -202,22 +207,42 @@ TEST(PackageSignature, TimestampedCmsSignatureVouchesForTheSigningTime) {
     EXPECT_EQ(check(buildXar(o).bytes, chain.anchors()).status, PackageSignatureStatus::Expired);
 }
 
-TEST(PackageSignature, StapledTicketMustNameThePackage) {
+TEST(PackageSignature, OnlyAGenuineStapledTicketThatNamesThePackageNotarizesIt) {
     const TestChain& chain = developerIdChain();
     XarBuild unstapled = buildXar(signedWith(chain));
     Bytes digest(unstapled.bytes.begin() + static_cast<long>(unstapled.checksumOffset),
                  unstapled.bytes.begin() + static_cast<long>(unstapled.checksumOffset + unstapled.checksumSize));
+    auto stapled = [&](const Bytes& ticket) { return test::stapleTicket(unstapled.bytes, ticket); };
 
-    PackageSignatureCheck c = check(test::stapleTicket(unstapled.bytes, test::ticketNaming(digest)), anchorsOf(chain));
+    PackageSignatureCheck c = check(stapled(TicketBuilder().naming(digest).build()), anchorsOf(chain));
     EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution);
-    EXPECT_TRUE(c.ticketStapled);
-    EXPECT_TRUE(c.ticketNamesPackage);
+    EXPECT_TRUE(c.ticket.present);
+    EXPECT_TRUE(c.ticket.notarized()) << c.ticket.detail;
 
     Bytes elsewhere = digest;
     elsewhere[19] ^= 1;
-    c = check(test::stapleTicket(unstapled.bytes, test::ticketNaming(elsewhere)), anchorsOf(chain));
-    EXPECT_TRUE(c.ticketStapled);
-    EXPECT_FALSE(c.ticketNamesPackage);
+    c = check(stapled(TicketBuilder().naming(elsewhere).build()), anchorsOf(chain));
+    EXPECT_TRUE(c.ticket.verified);
+    EXPECT_FALSE(c.ticket.namesItem);
+    EXPECT_FALSE(c.ticket.notarized());
+
+    // Bytes that merely begin with the magic and hold the digest, a ticket signed under a root that
+    // copies Apple's names, and a genuine test ticket where only Apple's ticket root is trusted.
+    Bytes shaped = {'s', '8', 'c', 'h', 1, 0, 0, 0};
+    shaped.insert(shaped.end(), digest.begin(), digest.end());
+    shaped.resize(200, 0x22);
+    c = check(stapled(shaped), anchorsOf(chain));
+    EXPECT_TRUE(c.ticket.present);
+    EXPECT_EQ(c.ticket.failure, TicketFailure::Malformed);
+    EXPECT_FALSE(c.ticket.notarized());
+    c = check(stapled(TicketBuilder(test::makeTicketSigners(true)).naming(digest).build()), anchorsOf(chain));
+    EXPECT_EQ(c.ticket.failure, TicketFailure::ChainUntrusted);
+    EXPECT_FALSE(c.ticket.notarized());
+    TrustAnchors appleTickets{{chain.rootDer()}, TicketAnchors::apple()};
+    c = check(stapled(TicketBuilder().naming(digest).build()), appleTickets);
+    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution);
+    EXPECT_EQ(c.ticket.failure, TicketFailure::ChainUntrusted);
+    EXPECT_FALSE(c.ticket.notarized());
 }
 
 TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
@@ -268,7 +293,7 @@ CertificateInfo certificate(const std::string& name, std::time_t expires, const 
 TEST(PkgutilText, TrustedPackageShowsNotarizationTimestampAndTheChain) {
     PackageSignatureCheck c;
     c.status = PackageSignatureStatus::AppleDistribution;
-    c.ticketStapled = c.ticketNamesPackage = true;
+    c.ticket.present = c.ticket.verified = c.ticket.namesItem = true;
     c.trustedTimestamp = 1686526427;  // 2023-06-11 23:33:47 UTC
     c.chain = {certificate("Developer ID Installer: Example Corp (ABCDE12345)", 1833330845,
                            "B106B626DA3BA84834F3DFD2CC5EAC039131053FA9A2B7BA2A5E333C3B05537A"),
@@ -309,7 +334,7 @@ TEST(PkgutilText, StatusLinesFollowTheVerdict) {
 
     // A ticket or a timestamp vouches for nothing beside an untrusted signature.
     c.status = PackageSignatureStatus::Untrusted;
-    c.ticketStapled = c.ticketNamesPackage = true;
+    c.ticket.present = c.ticket.verified = c.ticket.namesItem = true;
     c.trustedTimestamp = 0;
     c.chain = {certificate("Someone", 0, std::string(64, 'A'))};
     std::string text = packageSignatureReport("a.pkg", c);
@@ -317,8 +342,14 @@ TEST(PkgutilText, StatusLinesFollowTheVerdict) {
     EXPECT_EQ(text.find("Notarization"), std::string::npos);
 
     c.status = PackageSignatureStatus::AppleDistribution;
-    c.ticketNamesPackage = false;
+    c.ticket.namesItem = false;
     c.trustedTimestamp.reset();
     EXPECT_NE(packageSignatureReport("a.pkg", c).find("   Notarization: the stapled ticket does not name this package\n"),
+              std::string::npos);
+    // A ticket that fails verification says which step failed, whatever it names.
+    c.ticket.namesItem = true;
+    c.ticket.verified = false;
+    c.ticket.failure = TicketFailure::SignatureInvalid;
+    EXPECT_NE(packageSignatureReport("a.pkg", c).find("   Notarization: the stapled ticket is not valid (its signature does not verify)\n"),
               std::string::npos);
 }

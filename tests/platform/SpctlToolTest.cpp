@@ -11,10 +11,12 @@
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
 #include "verify/Assessment.h"
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "XarBuilder.h"
 
 using namespace tessarin;
@@ -71,6 +73,21 @@ std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = fals
     return path;
 }
 
+// A Developer ID-signed app: Info.plist, main executable, one resource.
+std::string developerIdApp(const TempDir& dir) {
+    const std::string app = test::BundleBuilder(dir / "Example.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kArm64, 0))
+                                .resource("a.txt", "a")
+                                .build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(app, o);
+    return app;
+}
+
 Assessment assess(const std::string& path) {
     return assessPath(path, AssessmentType::Install, SigningChain::shared().anchors());
 }
@@ -87,31 +104,74 @@ TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUn
     EXPECT_TRUE(a.accepted) << assessmentReason(a);
     EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
-    ASSERT_EQ(assessmentNotes(a).size(), 1u);
-    EXPECT_EQ(assessmentNotes(a)[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
 }
 
-TEST(AssessmentPolicy, StapledTicketNamingTheCodeMakesItNotarized) {
+TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
     TempDir dir;
-    CodeVerdict v = verifyCode(signedFixture(dir, LeafKind::DeveloperIDApplication), {}, SigningChain::shared().anchors());
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+    CodeVerdict v = verifyCode(signedFixture(dir, LeafKind::DeveloperIDApplication), {}, anchors);
     ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     ASSERT_FALSE(v.codeDirectories.empty());
-    Bytes ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
-    const auto& hash = v.codeDirectories.back().cdhash;
-    ticket.insert(ticket.end(), hash.begin(), hash.end());
+    const Bytes& hash = v.codeDirectories.back().cdhash;
     v.ticketStapled = true;
-    v.ticket = ticket;
-    Assessment a = assessCodeVerdict(v);
+    v.ticket = test::TicketBuilder().naming(hash).build();
+    Assessment a = assessCodeVerdict(v, anchors.tickets);
     EXPECT_TRUE(a.accepted);
     EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
+    EXPECT_TRUE(assessmentNotes(a).empty());
 
-    // A ticket for other code, or bytes that are no ticket, prove nothing.
-    v.ticket = {'s', '8', 'c', 'h'};
-    v.ticket.resize(64, 0x5a);
-    EXPECT_EQ(assessmentSource(assessCodeVerdict(v)), "Developer ID");
-    v.ticket = Bytes{'x', 'x', 'x', 'x'};
+    // The same ticket where only Apple's ticket root is trusted, a genuine ticket for other code, and
+    // bytes shaped like a ticket that hold the CDHash: each leaves plain Developer ID and says why.
+    a = assessCodeVerdict(v, TicketAnchors::apple());
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
+        "note: notarization could not be confirmed offline (the stapled ticket was not accepted: its certificates do "
+        "not reach Apple's ticket root at the time it was issued)"});
+    v.ticket = test::TicketBuilder().naming(Bytes(20, 0x5a)).build();
+    a = assessCodeVerdict(v, anchors.tickets);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
+        "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"});
+    v.ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
     v.ticket.insert(v.ticket.end(), hash.begin(), hash.end());
-    EXPECT_EQ(assessmentSource(assessCodeVerdict(v)), "Developer ID");
+    a = assessCodeVerdict(v, anchors.tickets);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
+        "note: notarization could not be confirmed offline (the stapled ticket was not accepted: it is not a "
+        "well-formed notarization ticket)"});
+}
+
+TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
+    TempDir dir;
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+    const std::string app = developerIdApp(dir);
+    CodeVerdict v = verifyCode(app, {}, anchors);
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
+    ASSERT_FALSE(v.codeDirectories.empty());
+
+    // 32 bytes: the magic, eight more, and the CDHash's first 20 bytes, as Contents/CodeResources.
+    Bytes fake = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
+    fake.insert(fake.end(), v.codeDirectories.front().cdhash.begin(), v.codeDirectories.front().cdhash.begin() + 20);
+    ASSERT_EQ(fake.size(), 32u);
+    test::writeFile(app + "/Contents/CodeResources", fake);
+    Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    EXPECT_TRUE(a.ticket.present);
+    EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
+    // The tool, which trusts only Apple, does not call it notarized either.
+    ToolRun r = spctl({"-a", "-vv", app});
+    EXPECT_EQ(r.err.find("Notarized"), std::string::npos) << r.err;
+
+    // A genuine ticket naming the app's code in the same place does notarize it.
+    test::TicketBuilder ticket;
+    for (const auto& cd : v.codeDirectories) ticket.naming(cd.cdhash);
+    test::writeFile(app + "/Contents/CodeResources", ticket.build());
+    a = assessPath(app, AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
 }
 
 TEST(AssessmentPolicy, AppleAndAppStoreSources) {
@@ -248,7 +308,8 @@ test::XarBuild signedPackage() {
 }
 
 Assessment assessPackage(const std::string& path) {
-    return assessPath(path, AssessmentType::Install, TrustAnchors{{installerChain().rootDer()}});
+    return assessPath(path, AssessmentType::Install,
+                      TrustAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()});
 }
 
 }  // namespace
@@ -261,15 +322,23 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     EXPECT_TRUE(plain.accepted) << assessmentReason(plain);
     EXPECT_EQ(assessmentSource(plain), "Developer ID");
     EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
-    ASSERT_EQ(assessmentNotes(plain).size(), 1u);
-    EXPECT_EQ(assessmentNotes(plain)[0], "note: notarization could not be confirmed offline (no stapled ticket)");
+    EXPECT_EQ(assessmentNotes(plain),
+              std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
 
     Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                  b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
-    test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::ticketNaming(digest)));
+    test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(digest).build()));
     Assessment stapled = assessPackage(dir / "stapled.pkg");
     EXPECT_TRUE(stapled.accepted) << assessmentReason(stapled);
     EXPECT_EQ(assessmentSource(stapled), "Notarized Developer ID");
+
+    Bytes other = digest;
+    other[0] ^= 1;
+    test::writeFile(dir / "other.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(other).build()));
+    Assessment forOther = assessPackage(dir / "other.pkg");
+    EXPECT_EQ(assessmentSource(forOther), "Developer ID");
+    EXPECT_EQ(assessmentNotes(forOther), std::vector<std::string>{
+        "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
 }
 
 TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {

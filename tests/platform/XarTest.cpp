@@ -1,12 +1,12 @@
 // The xar reader against built archives: what it lists and extracts, how it refuses lying headers
 // and hostile tables, and the stapled-ticket trailer.
-#include "notary/Ticket.h"
 #include "package/Xar.h"
 
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
 
+#include "TicketBuilder.h"
 #include "XarBuilder.h"
 #include "package/XarConstants.h"
 #include "plist/XmlTree.h"
@@ -246,7 +246,7 @@ TEST(TocXml, DecodesReferencesSectionsAndPrefixes) {
         EXPECT_FALSE(parseXml(bad)) << bad;
 }
 
-TEST(StapledTickets, TicketAfterTheArchiveIsFoundAndMatchedToTheDigest) {
+TEST(StapledTickets, TicketAfterTheArchiveIsFoundAndLeavesTheArchiveAsItWas) {
     XarBuild b = sample();
     auto a = parseXar(readerOf(b.bytes));
     ASSERT_TRUE(a);
@@ -256,9 +256,8 @@ TEST(StapledTickets, TicketAfterTheArchiveIsFoundAndMatchedToTheDigest) {
     ASSERT_TRUE(none);
     EXPECT_FALSE(*none);
 
-    Bytes ticket = test::ticketNaming(digest);
+    Bytes ticket = test::TicketBuilder().naming(digest).build();
     Bytes stapled = test::stapleTicket(b.bytes, ticket);
-    // Stapling leaves the archive itself as it was.
     auto again = parseXar(readerOf(stapled));
     ASSERT_TRUE(again);
     EXPECT_TRUE(verifyXarChecksum(readerOf(stapled), *again));
@@ -267,19 +266,11 @@ TEST(StapledTickets, TicketAfterTheArchiveIsFoundAndMatchedToTheDigest) {
     ASSERT_TRUE(*found);
     EXPECT_EQ((*found)->offset, b.archiveEnd + TICKET_TRAILER_SIZE);
     EXPECT_EQ((*found)->ticket, ticket);
-    EXPECT_TRUE(ticketNamesDigest((*found)->ticket, digest));
-
-    Bytes otherDigest = digest;
-    otherDigest[0] ^= 0xFF;
-    EXPECT_FALSE(ticketNamesDigest(ticket, otherDigest));
-    Bytes notATicket = ticket;
-    notATicket[0] = 'x';
-    EXPECT_FALSE(ticketNamesDigest(notATicket, digest));
 }
 
 TEST(StapledTickets, BrokenTrailersAreErrors) {
     XarBuild b = sample();
-    Bytes stapled = test::stapleTicket(b.bytes, test::ticketNaming(Bytes(20, 7)));
+    Bytes stapled = test::stapleTicket(b.bytes, test::TicketBuilder().naming(Bytes(20, 7)).build());
     const std::size_t last = stapled.size() - 16;
 
     Bytes lying = stapled;

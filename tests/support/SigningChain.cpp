@@ -236,6 +236,23 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
         leaves_[{LeafKind::SoftwareSigning, expired}] =
             leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
     }
+    tickets_ = makeTicketSigners();
+}
+
+TicketSigners makeTicketSigners(bool copyAppleNames) {
+    std::time_t now = std::time(nullptr);
+    TicketSigners t;
+    const Subject rootName = copyAppleNames ? Subject{"Apple Root CA - G3", "Apple Certification Authority", "Apple Inc."}
+                                            : Subject{"Tessarin Test Ticket Root CA", "Test Certification Authority", "Tessarin Test"};
+    const Subject intermediateName = copyAppleNames
+                                         ? Subject{"Apple System Integration CA 4", "Apple Certification Authority", "Apple Inc."}
+                                         : Subject{"Test System Integration CA", "Test Certification Authority", "Tessarin Test"};
+    t.root = makeIdentity({rootName, nullptr, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
+    t.intermediate = makeIdentity({intermediateName, &t.root, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
+    const Subject leafName{"Software Ticket Signing", "", copyAppleNames ? "Apple Inc." : "Tessarin Test"};
+    t.leaf = makeIdentity({leafName, &t.intermediate, now - kDay, now + kYear, false, {{"1.2.840.113635.100.6.1.30", true}}, ""});
+    t.unmarkedLeaf = makeIdentity({leafName, &t.intermediate, now - kDay, now + kYear, false, {}, ""});
+    return t;
 }
 
 const SigningChain& SigningChain::shared() {
@@ -251,6 +268,7 @@ const SigningChain& SigningChain::unrelated() {
 TrustAnchors SigningChain::anchors() const {
     TrustAnchors a;
     a.rootsDer.push_back(root_.certificateDer);
+    a.tickets = tickets_.anchors();
     return a;
 }
 

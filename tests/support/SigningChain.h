@@ -1,5 +1,5 @@
 // Test certificate chains shaped like Apple's (root, Developer ID-like intermediate, leaves marked by
-// Apple's OIDs, a timestamp authority) and a CMS signer that fits MachOSigner's CmsSigner.
+// Apple's OIDs, a timestamp authority, a ticket signer) and a CMS signer that fits MachOSigner's CmsSigner.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,21 @@ struct CmsOptions {
     bool timestampByLeaf = false;              // the token is signed by the signing leaf, not the authority
 };
 
+// A notarization ticket signer's chain: root, "System Integration"-style intermediate and leaves
+// (EC P-256), kept under a root of its own as Apple keeps tickets apart from code signing.
+struct TicketSigners {
+    TestIdentity root, intermediate;
+    TestIdentity leaf;          // "Software Ticket Signing" with 1.2.840.113635.100.6.1.30; valid a day ago to a year ahead
+    TestIdentity unmarkedLeaf;  // the same shape without that extension
+    std::vector<Bytes> certificates(const TestIdentity& signer) const {  // as a ticket carries them
+        return {signer.certificateDer, intermediate.certificateDer};
+    }
+    TicketAnchors anchors() const { return TicketAnchors{{root.certificateDer}}; }
+};
+// `copyAppleNames`: the root and intermediate bear Apple's names exactly ("Apple Root CA - G3",
+// "Apple System Integration CA 4"), as a forger would make them.
+TicketSigners makeTicketSigners(bool copyAppleNames = false);
+
 class SigningChain {
 public:
     // Shared chains, generated once per process (EC P-256 keys). `unrelated()` has the same shape
@@ -46,7 +61,8 @@ public:
     explicit SigningChain(const std::string& rootName, const std::string& rootOrganization = "Tessarin Test",
                           const std::string& rootUnit = "Test Certification Authority");
 
-    TrustAnchors anchors() const;  // just this chain's root
+    TrustAnchors anchors() const;  // just this chain's root, and its ticket signers' root for tickets
+    const TicketSigners& ticketSigners() const { return tickets_; }
     const TestIdentity& root() const { return root_; }
     const TestIdentity& intermediate() const { return intermediate_; }
     const TestIdentity& timestampAuthority() const { return timestampAuthority_; }
@@ -66,6 +82,7 @@ public:
 private:
     TestIdentity root_, intermediate_, timestampAuthority_;
     std::map<std::pair<LeafKind, bool>, TestIdentity> leaves_;
+    TicketSigners tickets_;
 };
 
 }  // namespace tessarin::test

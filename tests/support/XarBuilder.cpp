@@ -257,14 +257,6 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket) {
     return archive;
 }
 
-Bytes ticketNaming(const Bytes& digest) {
-    Bytes t = {'s', '8', 'c', 'h', 1, 0, 0, 0};
-    t.resize(40, 0x11);
-    t.insert(t.end(), digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(20, digest.size())));
-    t.resize(t.size() + 200, 0x22);  // where Apple's signature over the ticket would be
-    return t;
-}
-
 // ---- Test certificate chains ----
 
 namespace {

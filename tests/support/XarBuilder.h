@@ -52,10 +52,8 @@ XarBuild buildXar(const XarBuildOptions& options);
 // A package with a Distribution and one component (PackageInfo, Bom, Payload).
 std::vector<XarBuildFile> sampleProductFiles();
 
-// The trailers and ticket that stapling appends after the archive.
+// The trailers and ticket that stapling appends after the archive (TicketBuilder makes tickets).
 Bytes stapleTicket(Bytes archive, const Bytes& ticket);
-// A ticket-shaped blob ("s8ch" magic) that names the digest's first 20 bytes amid other bytes.
-Bytes ticketNaming(const Bytes& digest);
 
 // A signature of a precomputed digest with a DER private key (PKCS #1 v1.5 for RSA keys), as xar
 // signs its checksum.

@@ -3,6 +3,7 @@
 #include "tools/print/AssessmentText.h"
 
 #include "tools/print/CodeText.h"
+#include "tools/print/NotarizationText.h"
 
 namespace tessarin {
 
@@ -46,11 +47,12 @@ namespace {
 std::vector<std::string> notarizationNotes(const Assessment& a) {
     const char* item = a.package ? "package" : "code";
     switch (a.notarization) {
-    case NotarizationNote::None: return {};
-    case NotarizationNote::TicketNamesItem:
-        return {a.package ? "note: the stapled ticket names this package's digest; the ticket's own signature was not verified"
-                          : "note: the stapled ticket names this code's CDHash; the ticket's own signature was not verified"};
+    case NotarizationNote::None:
+    case NotarizationNote::TicketNamesItem: return {};
     case NotarizationNote::NoTicket: return {"note: notarization could not be confirmed offline (no stapled ticket)"};
+    case NotarizationNote::TicketNotValid:
+        return {"note: notarization could not be confirmed offline (the stapled ticket was not accepted: " +
+                ticketFailureText(a.ticket.failure) + ")"};
     case NotarizationNote::TicketDoesNotNameItem:
         return {std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
                 item + ")"};

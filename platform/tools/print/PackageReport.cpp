@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+#include "tools/print/NotarizationText.h"
+
 namespace tessarin {
 
 namespace {
@@ -53,10 +55,13 @@ std::string packageSignatureReport(const std::string& path, const PackageSignatu
     std::string text = "Package \"" + printable(baseName(path)) + "\":\n";
     text += "   Status: " + statusText(check) + "\n";
     const bool trusted = isTrustedPackageStatus(check.status);
-    if (trusted && check.ticketStapled) {
-        // The ticket is matched to the package by its digest; Apple's signature on the ticket is not checked.
-        text += check.ticketNamesPackage ? "   Notarization: trusted by the Apple notary service\n"
-                                         : "   Notarization: the stapled ticket does not name this package\n";
+    if (trusted && check.ticket.present) {
+        if (check.ticket.notarized())
+            text += "   Notarization: trusted by the Apple notary service\n";
+        else if (!check.ticket.verified)
+            text += "   Notarization: the stapled ticket is not valid (" + ticketFailureText(check.ticket.failure) + ")\n";
+        else
+            text += "   Notarization: the stapled ticket does not name this package\n";
     }
     if (trusted && check.trustedTimestamp)
         text += "   Signed with a trusted timestamp on: " + utcTime(*check.trustedTimestamp) + "\n";

@@ -1,0 +1,259 @@
+// Notarization tickets: Apple's real ticket verifies and names its code, every forgery or damage
+// fails a named step, hostile counts and lengths fail cleanly, and test-signed tickets take the
+// same path under test anchors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+#include "base/Hex.h"
+#include "crypto/Trust.h"
+#include "notary/Ticket.h"
+#include "RealTicket.h"
+#include "SigningChain.h"
+#include "TicketBuilder.h"
+
+using namespace tessarin;
+using tessarin::test::SigningChain;
+using tessarin::test::TicketBuilder;
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 60 * 60;
+
+Bytes digestOf(std::uint8_t seed, std::size_t size = 32) {
+    Bytes d(size);
+    for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<std::uint8_t>(seed * 31 + i * 7 + 1);
+    return d;
+}
+
+void putLe32(Bytes& b, std::size_t offset, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+const TicketAnchors& testAnchors() {
+    static const TicketAnchors anchors = SigningChain::shared().ticketSigners().anchors();
+    return anchors;
+}
+
+TicketFailure failureOf(const Bytes& blob, const TicketAnchors& anchors) {
+    auto t = parseTicket(asByteSpan(blob));
+    if (!t) return TicketFailure::Malformed;
+    return verifyTicket(*t, anchors).failure;
+}
+
+}  // namespace
+
+TEST(AppleTicketAnchor, IsAppleRootCAG3ByFingerprintAndApartFromTheCodeSigningRoot) {
+    const auto& anchors = TicketAnchors::apple();
+    ASSERT_EQ(anchors.rootsDer.size(), 1u);
+    auto g3 = describeCertificate(anchors.rootsDer[0]);
+    ASSERT_TRUE(g3.ok());
+    EXPECT_EQ(g3->sha256Fingerprint, "63343ABFB89A6A03EBB57E9B3F5FA7BE7C4F5C756F3017B3A8C488C3653E9179");
+    EXPECT_EQ(g3->commonName, "Apple Root CA - G3");
+    // Tickets and code each have their own root: G3 vouches for no code signature, Apple Root CA for no ticket.
+    const auto& shipped = TrustAnchors::appleRoots();
+    EXPECT_EQ(shipped.tickets.rootsDer, anchors.rootsDer);
+    for (const auto& root : shipped.rootsDer) EXPECT_NE(root, anchors.rootsDer[0]);
+}
+
+TEST(RealTicket, VerifiesAtItsOwnTimestampAndNamesItsElevenCdhashes) {
+    const Bytes blob = test::realTicket();
+    auto t = parseTicket(asByteSpan(blob));
+    ASSERT_TRUE(t.ok()) << t.error();
+    EXPECT_EQ(t->timestamp, static_cast<std::uint64_t>(test::kRealTicketIssued));
+    EXPECT_EQ(t->certificatesDer.size(), 2u);
+    EXPECT_EQ(t->signedBytes.size() + t->signature.size(), blob.size());
+    ASSERT_EQ(t->entries.size(), 11u);
+
+    TicketVerdict v = verifyTicket(*t, TicketAnchors::apple());
+    EXPECT_TRUE(v.verified) << v.detail;
+    EXPECT_EQ(v.failure, TicketFailure::None);
+    EXPECT_EQ(v.issued, test::kRealTicketIssued);
+    ASSERT_EQ(v.chain.size(), 3u);
+    EXPECT_EQ(v.chain[0].commonName, "Software Ticket Signing");
+    EXPECT_EQ(v.chain[1].commonName, "Apple System Integration CA 4");
+    EXPECT_EQ(v.chain[2].der, TicketAnchors::apple().rootsDer[0]);
+    // The leaf expired in 2019: judged now, the same chain would fail.
+    EXPECT_LT(v.chain[0].notAfter, std::time(nullptr));
+
+    const auto cdhashes = test::realTicketCdhashes();
+    EXPECT_EQ(hex(cdhashes[0]), "4dca04a3465b95866423323d7f3e1e31ad3ac0ef");
+    for (const auto& h : cdhashes) {
+        EXPECT_TRUE(ticketNames(*t, h)) << hex(h);
+        Bytes full = h;  // a SHA-256 CDHash in full is named by its first 20 bytes
+        full.resize(32, 0xee);
+        EXPECT_TRUE(ticketNames(*t, full));
+    }
+    EXPECT_FALSE(ticketNames(*t, digestOf(9)));
+    EXPECT_FALSE(ticketNames(*t, Bytes(cdhashes[0].begin(), cdhashes[0].begin() + 19)));  // too short to name
+
+    TicketCheck named = checkTicketFor(asByteSpan(blob), {digestOf(1), cdhashes[5]}, TicketAnchors::apple());
+    EXPECT_TRUE(named.notarized());
+    EXPECT_EQ(named.issued, test::kRealTicketIssued);
+    TicketCheck other = checkTicketFor(asByteSpan(blob), {digestOf(1)}, TicketAnchors::apple());
+    EXPECT_TRUE(other.verified);
+    EXPECT_FALSE(other.namesItem);
+    EXPECT_FALSE(other.notarized());
+}
+
+TEST(RealTicket, IsTrustedOnlyUnderItsOwnRoot) {
+    const Bytes blob = test::realTicket();
+    EXPECT_EQ(failureOf(blob, TicketAnchors{TrustAnchors::appleRoots().rootsDer}), TicketFailure::ChainUntrusted);
+    EXPECT_EQ(failureOf(blob, testAnchors()), TicketFailure::ChainUntrusted);
+    EXPECT_EQ(failureOf(blob, TicketAnchors{}), TicketFailure::ChainUntrusted);
+}
+
+TEST(RealTicket, AnyFlippedByteFailsParsingOrVerification) {
+    const Bytes blob = test::realTicket();
+    const Bytes first = test::realTicketCdhashes()[0];
+    for (std::size_t i = 0; i < blob.size(); ++i) {
+        Bytes damaged = blob;
+        damaged[i] ^= 0x01;
+        TicketCheck c = checkTicketFor(asByteSpan(damaged), {first}, TicketAnchors::apple());
+        EXPECT_FALSE(c.verified) << "byte " << i;
+        EXPECT_FALSE(c.notarized()) << "byte " << i;
+    }
+}
+
+TEST(ForgedTickets, EachFailsItsOwnStep) {
+    const auto& signers = SigningChain::shared().ticketSigners();
+    const Bytes digest = digestOf(1);
+    const Bytes good = TicketBuilder().naming(digest).build();
+    ASSERT_EQ(failureOf(good, testAnchors()), TicketFailure::None);
+
+    // The signature: one byte of its value changed, or content changed after signing, or signed
+    // with another key than the leaf's.
+    Bytes brokenSignature = good;
+    brokenSignature.back() ^= 0x40;
+    EXPECT_EQ(failureOf(brokenSignature, testAnchors()), TicketFailure::SignatureInvalid);
+    Bytes renamed = good;
+    renamed[test::ticketLayout(good).contentOffset + 24 + 1] ^= 0xff;  // the entry's first hash byte
+    EXPECT_EQ(failureOf(renamed, testAnchors()), TicketFailure::SignatureInvalid);
+    Bytes otherKey = TicketBuilder().naming(digest).signedBy(signers.unmarkedLeaf).carrying(signers.certificates(signers.leaf)).build();
+    EXPECT_EQ(failureOf(otherKey, testAnchors()), TicketFailure::SignatureInvalid);
+
+    // A leaf without the ticket-signing extension, however well it chains.
+    Bytes unmarked = TicketBuilder().naming(digest).signedBy(signers.unmarkedLeaf).build();
+    EXPECT_EQ(failureOf(unmarked, testAnchors()), TicketFailure::NotTicketSigningLeaf);
+
+    // Issued outside the leaf's validity (a day ago to a year ahead): the chain is judged then.
+    const std::time_t now = std::time(nullptr);
+    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(now - 30 * kDay).build(), testAnchors()),
+              TicketFailure::ChainUntrusted);
+    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(now + 400 * kDay).build(), testAnchors()),
+              TicketFailure::ChainUntrusted);
+    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(0).build(), testAnchors()), TicketFailure::ChainUntrusted);
+
+    // A chain under the code-signing root is no ticket chain.
+    EXPECT_EQ(failureOf(good, TicketAnchors{SigningChain::shared().anchors().rootsDer}), TicketFailure::ChainUntrusted);
+}
+
+TEST(ForgedTickets, ARootThatCopiesApplesNamesIsNotApples) {
+    const test::TicketSigners fake = test::makeTicketSigners(true);
+    const Bytes digest = digestOf(2);
+    const Bytes carried = TicketBuilder(fake).naming(digest).build();
+    // Well made: under its own root it verifies, so only the anchor check can turn it away.
+    ASSERT_EQ(failureOf(carried, fake.anchors()), TicketFailure::None);
+    EXPECT_EQ(failureOf(carried, TicketAnchors::apple()), TicketFailure::ChainUntrusted);
+    // Carrying the self-made "Apple Root CA - G3" itself changes nothing.
+    auto withRoot = fake.certificates(fake.leaf);
+    withRoot.push_back(fake.root.certificateDer);
+    const Bytes rooted = TicketBuilder(fake).naming(digest).carrying(withRoot).build();
+    TicketCheck c = checkTicketFor(asByteSpan(rooted), {digest}, TicketAnchors::apple());
+    EXPECT_TRUE(c.present);
+    EXPECT_TRUE(c.namesItem);
+    EXPECT_FALSE(c.verified);
+    EXPECT_EQ(c.failure, TicketFailure::ChainUntrusted);
+    EXPECT_FALSE(c.notarized());
+}
+
+TEST(ForgedTickets, ABlobThatOnlyHoldsTheMagicAndTheDigestProvesNothing) {
+    const Bytes digest = digestOf(3);
+    Bytes blob = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
+    blob.insert(blob.end(), digest.begin(), digest.begin() + 20);
+    ASSERT_EQ(blob.size(), 32u);
+    TicketCheck c = checkTicketFor(asByteSpan(blob), {digest}, testAnchors());
+    EXPECT_TRUE(c.present);
+    EXPECT_EQ(c.failure, TicketFailure::Malformed);
+    EXPECT_FALSE(c.namesItem);  // entries are compared, the blob is never searched
+    EXPECT_FALSE(c.notarized());
+}
+
+TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
+    const Bytes good = TicketBuilder().naming(digestOf(1)).naming(digestOf(2)).build();
+    const auto layout = test::ticketLayout(good);
+    auto parseError = [](const Bytes& b) {
+        auto t = parseTicket(asByteSpan(b));
+        return t ? std::string() : t.error();
+    };
+
+    Bytes billions = good;
+    putLe32(billions, layout.contentOffset + 8, 4'000'000'000u);
+    EXPECT_NE(parseError(billions).find("4000000000 entries"), std::string::npos) << parseError(billions);
+    Bytes onePastTheEnd = good;
+    putLe32(onePastTheEnd, layout.contentOffset + 8, 3);
+    EXPECT_FALSE(parseError(onePastTheEnd).empty());
+    Bytes fewer = good;  // bytes left over after the entries are no ticket either
+    putLe32(fewer, layout.contentOffset + 8, 1);
+    EXPECT_FALSE(parseError(fewer).empty());
+
+    Bytes hugeCertificates = good;
+    putLe32(hugeCertificates, 8, 0xffffffffu);
+    EXPECT_FALSE(parseError(hugeCertificates).empty());
+    Bytes hugeContent = good;
+    putLe32(hugeContent, 12, 0xfffffff0u);
+    EXPECT_FALSE(parseError(hugeContent).empty());
+    Bytes otherHashLength = good;
+    otherHashLength[layout.contentOffset + 6] = 32;
+    EXPECT_FALSE(parseError(otherHashLength).empty());
+
+    // Every truncation, down to nothing, is refused by the reader (no signature, or a cut one).
+    for (std::size_t size = 0; size < good.size(); ++size)
+        EXPECT_FALSE(parseError(Bytes(good.begin(), good.begin() + static_cast<long>(size))).empty()) << size;
+    Bytes trailing = good;
+    trailing.push_back(0);
+    EXPECT_FALSE(parseError(trailing).empty());
+
+    // Framed as DER but no certificate: the reader passes it, verification calls it malformed.
+    const Bytes notACertificate = TicketBuilder().naming(digestOf(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
+    EXPECT_EQ(parseError(notACertificate), "");
+    EXPECT_EQ(failureOf(notACertificate, testAnchors()), TicketFailure::Malformed);
+
+    const Bytes zeros(1 << 20, 0);
+    EXPECT_EQ(parseError(zeros), "the ticket does not begin with \"s8ch\"");
+    EXPECT_FALSE(checkTicketFor(asByteSpan(zeros), {digestOf(1)}, testAnchors()).notarized());
+}
+
+TEST(MalformedTickets, NothingStapledIsNoTicket) {
+    TicketCheck c = checkTicketFor({}, {digestOf(1)}, testAnchors());
+    EXPECT_FALSE(c.present);
+    EXPECT_FALSE(c.notarized());
+}
+
+TEST(TestSignedTickets, VerifyUnderTheTestAnchorsOnly) {
+    const Bytes a = digestOf(1), b = digestOf(2, 20), elsewhere = digestOf(3);
+    const std::time_t issued = std::time(nullptr) - 3600;
+    const Bytes blob = TicketBuilder().naming(a).naming(b, 1).issuedAt(issued).build();
+
+    TicketCheck c = checkTicketFor(asByteSpan(blob), {elsewhere, b}, testAnchors());
+    EXPECT_TRUE(c.verified) << c.detail;
+    EXPECT_TRUE(c.notarized());
+    EXPECT_EQ(c.issued, issued);
+    EXPECT_FALSE(checkTicketFor(asByteSpan(blob), {elsewhere}, testAnchors()).notarized());
+
+    auto t = parseTicket(asByteSpan(blob));
+    ASSERT_TRUE(t.ok()) << t.error();
+    TicketVerdict v = verifyTicket(*t, testAnchors());
+    ASSERT_EQ(v.entries.size(), 2u);
+    EXPECT_EQ(v.entries[0].hashType, TICKET_HASH_SHA256);
+    EXPECT_EQ(v.entries[1].hashType, TICKET_HASH_SHA1);
+    ASSERT_EQ(v.chain.size(), 3u);
+    EXPECT_EQ(v.chain[0].commonName, "Software Ticket Signing");
+
+    // What the shipped tools trust never includes the test root.
+    TicketCheck shipped = checkTicketFor(asByteSpan(blob), {a}, TrustAnchors::appleRoots().tickets);
+    EXPECT_EQ(shipped.failure, TicketFailure::ChainUntrusted);
+    EXPECT_FALSE(shipped.notarized());
+}

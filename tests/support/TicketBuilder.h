@@ -1,0 +1,43 @@
+// Builds notarization tickets for tests in the real layout, signed (ECDSA, SHA-256) by a test ticket
+// signer, so that tests staple genuine tickets instead of bytes that merely look like one.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "SigningChain.h"
+
+namespace tessarin::test {
+
+class TicketBuilder {
+public:
+    // Signed by the shared chain's ticket signer unless told otherwise.
+    TicketBuilder();
+    explicit TicketBuilder(const TicketSigners& signers);
+
+    TicketBuilder& naming(const Bytes& digest, std::uint8_t hashType = 2);  // an entry: the digest's first 20 bytes
+    TicketBuilder& issuedAt(std::time_t when);                             // default: now
+    TicketBuilder& signedBy(const TestIdentity& leaf);                     // default: the signers' marked leaf
+    TicketBuilder& carrying(std::vector<Bytes> certificatesDer);           // default: signer leaf, intermediate
+
+    Bytes build() const;
+
+private:
+    TicketSigners signers_;
+    std::vector<std::pair<std::uint8_t, Bytes>> entries_;
+    std::time_t issued_;
+    std::optional<TestIdentity> signer_;
+    std::optional<std::vector<Bytes>> certificates_;
+};
+
+// Where a built ticket's parts lie, read back from its header.
+struct TicketLayout {
+    std::size_t certificatesOffset = 16, certificatesLength = 0;
+    std::size_t contentOffset = 0, contentLength = 0;
+    std::size_t signatureOffset = 0;
+};
+TicketLayout ticketLayout(const Bytes& ticket);
+
+}  // namespace tessarin::test
