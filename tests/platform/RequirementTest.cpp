@@ -442,11 +442,11 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     // Gatekeeper's assessment accepts the code only while it satisfies its requirement.
     const auto other = RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()).requirement();
     v = verifyCode(tool, options, shared.anchors());
-    EXPECT_TRUE(assessCodeVerdict(v).accepted) << static_cast<int>(assessCodeVerdict(v).reason);
+    EXPECT_TRUE(assessCodeVerdict(v, TicketAnchors::apple()).accepted) << static_cast<int>(assessCodeVerdict(v, TicketAnchors::apple()).reason);
     const std::string renamed = signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
     v = verifyCode(renamed, options, shared.anchors());
     ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
-    Assessment a = assessCodeVerdict(v);
+    Assessment a = assessCodeVerdict(v, TicketAnchors::apple());
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, RejectionReason::RequirementNotSatisfied);
 }
