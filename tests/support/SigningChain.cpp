@@ -200,9 +200,10 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
 
 }  // namespace
 
-SigningChain::SigningChain(const std::string& rootName) {
+SigningChain::SigningChain(const std::string& rootName, const std::string& rootOrganization,
+                           const std::string& rootUnit) {
     std::time_t now = std::time(nullptr);
-    root_ = makeIdentity({{rootName, "Test Certification Authority", "Tessarin Test"}, nullptr, now - 10 * kYear,
+    root_ = makeIdentity({{rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear,
                           now + 10 * kYear, true, {}, ""});
     // Organization "Apple Inc." as on Apple's authorities: the leaf named "Software Signing" relies on it.
     intermediate_ = makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
