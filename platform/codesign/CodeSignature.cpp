@@ -173,16 +173,10 @@ Result<CodeDirectory> parseCodeDirectory(ByteSpan blob, std::uint32_t slot) {
         seg.limit = c.u64be();
         seg.flags = c.u64be();
         cd.execSegment = seg;
-        cd.hasExecSeg = true;
-        cd.execSegBase = seg.base;
-        cd.execSegLimit = seg.limit;
-        cd.execSegFlags = seg.flags;
     }
     if (cd.version >= CS_SUPPORTSRUNTIME) {
         cd.runtimeVersion = c.u32be();
         cd.preEncryptOffset = c.u32be();
-        cd.hasRuntime = true;
-        cd.runtime = *cd.runtimeVersion;
     }
     if (!c) return fail(shortHeader);
     const std::uint32_t expected = hashTypeLength(cd.hashType);

@@ -54,14 +54,6 @@ struct CodeDirectory {
     std::string teamId;
     ByteSpan blob;  // the whole CodeDirectory, header included: what its CDHash covers
 
-    // kept for callers in verify/ until they move to the optionals
-    bool hasExecSeg = false;
-    std::uint64_t execSegBase = 0;
-    std::uint64_t execSegLimit = 0;
-    std::uint64_t execSegFlags = 0;
-    bool hasRuntime = false;
-    std::uint32_t runtime = 0;
-
     // A zero 64-bit limit defers to the 32-bit one.
     std::uint64_t codeLimit() const { return codeLimit64.value_or(0) != 0 ? *codeLimit64 : codeLimit32; }
     std::uint32_t pageSize() const { return pageSizeLog2 == 0 ? 0 : (1u << pageSizeLog2); }

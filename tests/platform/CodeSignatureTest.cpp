@@ -78,12 +78,7 @@ TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
     EXPECT_EQ(primary.flags, CS_RUNTIME | CS_ADHOC);
     ASSERT_TRUE(primary.runtimeVersion);
     EXPECT_EQ(*primary.runtimeVersion, 0x000e0000u);
-    // The flat fields verification still reads mirror the optionals.
-    EXPECT_TRUE(primary.hasRuntime);
-    EXPECT_EQ(primary.runtime, 0x000e0000u);
     ASSERT_TRUE(primary.execSegment);
-    EXPECT_TRUE(primary.hasExecSeg);
-    EXPECT_EQ(primary.execSegFlags, primary.execSegment->flags);
     EXPECT_EQ(primary.nSpecialSlots, 7u);
     EXPECT_EQ(sig->requirementsCount, 1u);
     ASSERT_TRUE(sig->entitlementsPayload());
