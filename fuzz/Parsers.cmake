@@ -14,3 +14,6 @@ target_include_directories(fuzz_quarantine PRIVATE ${PROJECT_SOURCE_DIR}/inspect
 tessarin_fuzz_target(fuzz_coderesources FuzzCodeResources.cpp coderesources
                      GENERATOR CodeResourcesCorpus.cpp ${_support}/BundleBuilder.cpp ${_support}/MachOSigner.cpp
                                ${_support}/MachOBuilder.cpp ${_support}/TempDir.cpp)
+# Compiled code requirements: the reader, the printer and the evaluator together.
+tessarin_fuzz_target(fuzz_requirement FuzzRequirement.cpp requirement
+                     GENERATOR RequirementCorpus.cpp ${_support}/RequirementBuilder.cpp)

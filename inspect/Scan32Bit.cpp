@@ -19,14 +19,13 @@
 
 #include "DisplayText.h"
 #include "bundle/Bundle.h"
+#include "CpuTypeCodes.h"
 
 namespace tessarin {
 
 namespace {
 
 constexpr std::size_t kOpenDirectories = 48;
-constexpr std::int32_t kCpuTypeI386 = 7;
-constexpr std::int32_t kCpuTypeX86_64 = 0x01000007;
 constexpr unsigned char kMagic32LE[4] = {0xCE, 0xFA, 0xED, 0xFE};
 
 constexpr const char* kNoComponents = "\u2705 No 32-bit only components were found.\n";
@@ -139,8 +138,8 @@ private:
         if (!bundle) return;
         auto arches = bundle->executableArchitectures();
         if (!arches || arches->empty()) return;
-        bool has32 = std::find(arches->begin(), arches->end(), kCpuTypeI386) != arches->end();
-        bool has64 = std::find(arches->begin(), arches->end(), kCpuTypeX86_64) != arches->end();
+        bool has32 = std::find(arches->begin(), arches->end(), kCpuType32BitIntel) != arches->end();
+        bool has64 = std::find(arches->begin(), arches->end(), kCpuType64BitIntel) != arches->end();
         if (has32) result_.has32BitIntel = true;
         if (has64) result_.has64BitIntel = true;
         if (has32 && !has64) result_.components.push_back(path_);
@@ -249,9 +248,9 @@ Scan32BitResult scan32BitComponents(const FileURL& itemURL, const std::vector<st
     result.started = true;
     walker.run();
 
-    if (std::find(itemArches.begin(), itemArches.end(), kCpuTypeX86_64) != itemArches.end())
+    if (std::find(itemArches.begin(), itemArches.end(), kCpuType64BitIntel) != itemArches.end())
         result.has64BitIntel = true;
-    if (std::find(itemArches.begin(), itemArches.end(), kCpuTypeI386) != itemArches.end())
+    if (std::find(itemArches.begin(), itemArches.end(), kCpuType32BitIntel) != itemArches.end())
         result.has32BitIntel = true;
 
     if (result.components.empty()) {

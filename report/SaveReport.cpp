@@ -1,17 +1,19 @@
 // The report: header, quarantine and signature lines, architecture lines, then the whole log.
 #include "SaveReport.h"
 
+#include "CpuTypeCodes.h"
+
 namespace tessarin {
 
 namespace {
 
 const char* bundleArchitectureLine(std::int32_t code) {
     switch (code) {
-    case 7: return "Has 32-bit Intel code.";
-    case 18: return "Has 32-bit PowerPC code.";
-    case 16777223: return "Has 64-bit Intel code.";
-    case 16777228: return "Has Apple Silicon code.";
-    case 16777234: return "Has 64-bit PowerPC code.";
+    case kCpuType32BitIntel: return "Has 32-bit Intel code.";
+    case kCpuType32BitPowerPC: return "Has 32-bit PowerPC code.";
+    case kCpuType64BitIntel: return "Has 64-bit Intel code.";
+    case kCpuTypeArm64: return "Has Apple Silicon code.";
+    case kCpuType64BitPowerPC: return "Has 64-bit PowerPC code.";
     default: return "Has code for an unknown architecture.";
     }
 }

@@ -13,6 +13,7 @@
 
 #include "AtomicFile.h"
 #include "BusySpinner.h"
+#include "CpuTypeCodes.h"
 #include "DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
@@ -123,11 +124,11 @@ void ViewController::viewDidAppear() {
                 QString others;
                 for (std::int32_t code : d.theArches) {
                     switch (code) {
-                    case 16777228: setBox(theAppleSilicon_, true); foundArm64 = true; break;
-                    case 7: setBox(the32Intel_, true); break;
-                    case 18: setBox(the32ppc_, true); break;
-                    case 16777223: setBox(the64Intel_, true); found64Intel = true; break;
-                    case 16777234: setBox(the64ppc_, true); break;
+                    case kCpuTypeArm64: setBox(theAppleSilicon_, true); foundArm64 = true; break;
+                    case kCpuType32BitIntel: setBox(the32Intel_, true); break;
+                    case kCpuType32BitPowerPC: setBox(the32ppc_, true); break;
+                    case kCpuType64BitIntel: setBox(the64Intel_, true); found64Intel = true; break;
+                    case kCpuType64BitPowerPC: setBox(the64ppc_, true); break;
                     default: others += QString::number(code) + QLatin1Char(' ');
                     }
                 }

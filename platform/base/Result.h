@@ -11,8 +11,9 @@ struct Error {
     std::string message;
 };
 
+// Dropping a Result drops the error it may hold, so the compiler refuses to let that pass silently.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : state_(std::move(value)) {}
     Result(Error error) : state_(std::move(error)) {}

@@ -2,6 +2,8 @@
 // before anything is read, and no count from the file sizes an allocation unbounded.
 #include "codesign/CodeSignature.h"
 
+#include "base/ByteCursor.h"
+
 #include "base/Hex.h"
 #include "base/Bytes.h"
 
@@ -135,42 +137,48 @@ Result<CodeDirectory> parseCodeDirectory(ByteSpan blob, std::uint32_t slot) {
     CodeDirectory cd;
     cd.slot = slot;
     cd.blob = blob;
-    auto magic = r.u32be(0);
-    auto length = r.u32be(4);
-    if (!magic || !length || r.size() < 44)
-        return fail("truncated code directory (fewer than 44 bytes)");
-    if (*magic != CSMAGIC_CODEDIRECTORY) return fail("code directory has the wrong magic " + hexNumber(*magic));
-    if (*length != r.size()) return fail("code directory length does not match its blob");
-    cd.version = *r.u32be(8);
-    cd.flags = *r.u32be(12);
-    cd.hashOffset = *r.u32be(16);
-    cd.identOffset = *r.u32be(20);
-    cd.nSpecialSlots = *r.u32be(24);
-    cd.nCodeSlots = *r.u32be(28);
-    cd.codeLimit32 = *r.u32be(32);
-    cd.hashSize = *r.u8(36);
-    cd.hashType = *r.u8(37);
-    cd.platform = *r.u8(38);
-    cd.pageSizeLog2 = *r.u8(39);
+    ByteCursor c(r, 0);
+    const std::uint32_t magic = c.u32be();
+    const std::uint32_t length = c.u32be();
+    cd.version = c.u32be();
+    cd.flags = c.u32be();
+    cd.hashOffset = c.u32be();
+    cd.identOffset = c.u32be();
+    cd.nSpecialSlots = c.u32be();
+    cd.nCodeSlots = c.u32be();
+    cd.codeLimit32 = c.u32be();
+    cd.hashSize = c.u8();
+    cd.hashType = c.u8();
+    cd.platform = c.u8();
+    cd.pageSizeLog2 = c.u8();
+    if (!c || r.size() < 44) return fail("truncated code directory (fewer than 44 bytes)");
+    if (magic != CSMAGIC_CODEDIRECTORY) return fail("code directory has the wrong magic " + hexNumber(magic));
+    if (length != r.size()) return fail("code directory length does not match its blob");
     if ((cd.version >> 16) != 2 || cd.version < 0x20001)
         return fail("code directory version " + hexNumber(cd.version) + " is not supported");
     const std::uint32_t header = headerSizeForVersion(cd.version);
-    if (r.size() < header)
-        return fail("code directory of version " + hexNumber(cd.version) + " is shorter than its header");
-    if (cd.version >= CS_SUPPORTSSCATTER) cd.scatterOffset = *r.u32be(44);
-    if (cd.version >= CS_SUPPORTSTEAMID) cd.teamOffset = *r.u32be(48);
-    if (cd.version >= CS_SUPPORTSCODELIMIT64) cd.codeLimit64 = *r.u64be(56);
+    const std::string shortHeader = "code directory of version " + hexNumber(cd.version) + " is shorter than its header";
+    if (r.size() < header) return fail(shortHeader);
+    // Each later version appends fields; the cursor still refuses any that the blob does not hold.
+    c = ByteCursor(r, 44);
+    if (cd.version >= CS_SUPPORTSSCATTER) cd.scatterOffset = c.u32be();
+    if (cd.version >= CS_SUPPORTSTEAMID) cd.teamOffset = c.u32be();
+    if (cd.version >= CS_SUPPORTSCODELIMIT64) {
+        c.skip(4);  // spare3
+        cd.codeLimit64 = c.u64be();
+    }
     if (cd.version >= CS_SUPPORTSEXECSEG) {
-        cd.hasExecSeg = true;
-        cd.execSegBase = *r.u64be(64);
-        cd.execSegLimit = *r.u64be(72);
-        cd.execSegFlags = *r.u64be(80);
+        ExecSegment seg;
+        seg.base = c.u64be();
+        seg.limit = c.u64be();
+        seg.flags = c.u64be();
+        cd.execSegment = seg;
     }
     if (cd.version >= CS_SUPPORTSRUNTIME) {
-        cd.hasRuntime = true;
-        cd.runtime = *r.u32be(88);
-        cd.preEncryptOffset = *r.u32be(92);
+        cd.runtimeVersion = c.u32be();
+        cd.preEncryptOffset = c.u32be();
     }
+    if (!c) return fail(shortHeader);
     const std::uint32_t expected = hashTypeLength(cd.hashType);
     if (expected == 0) return fail("code directory has unknown hash type " + std::to_string(cd.hashType));
     if (cd.hashSize != expected)
@@ -189,14 +197,14 @@ Result<CodeDirectory> parseCodeDirectory(ByteSpan blob, std::uint32_t slot) {
     auto ident = r.cstring(cd.identOffset, r.size());
     if (!ident) return fail("code directory identifier is not terminated");
     cd.identifier = *ident;
-    if (cd.teamOffset != 0) {
-        if (cd.teamOffset < header || cd.teamOffset >= r.size())
+    if (const std::uint32_t teamOffset = cd.teamOffset.value_or(0); teamOffset != 0) {
+        if (teamOffset < header || teamOffset >= r.size())
             return fail("code directory team identifier offset is outside the directory");
-        auto team = r.cstring(cd.teamOffset, r.size());
+        auto team = r.cstring(teamOffset, r.size());
         if (!team) return fail("code directory team identifier is not terminated");
         cd.teamId = *team;
     }
-    if (cd.scatterOffset != 0 && (cd.scatterOffset < header || cd.scatterOffset >= r.size()))
+    if (const std::uint32_t scatter = cd.scatterOffset.value_or(0); scatter != 0 && (scatter < header || scatter >= r.size()))
         return fail("code directory scatter offset is outside the directory");
     // The page count must be the one codeLimit implies, so that verification covers all the code.
     const std::uint64_t limit = cd.codeLimit();
@@ -231,10 +239,13 @@ Result<EmbeddedSignature> parseEmbeddedSignature(ByteSpan superBlob) {
     sig.index.reserve(*count);  // bounded above: count * 8 <= length
     std::set<std::uint32_t> seenTypes;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    ByteCursor entries(r, 12);
     for (std::uint32_t i = 0; i < *count; ++i) {
         BlobIndexEntry e;
-        e.type = *r.u32be(12 + std::uint64_t(i) * 8);
-        e.offset = *r.u32be(16 + std::uint64_t(i) * 8);
+        e.type = entries.u32be();
+        e.offset = entries.u32be();
+        if (!entries) return fail("code signature index of " + std::to_string(*count) + " entries does not fit in its " +
+                                  std::to_string(*length) + " bytes");
         const std::string which = "blob " + std::to_string(i) + " (slot " + hexNumber(e.type) + ")";
         if (!seenTypes.insert(e.type).second) return fail("code signature lists slot " + hexNumber(e.type) + " twice");
         if (e.offset < indexEnd) return fail("code signature " + which + " overlaps the SuperBlob's index");
@@ -255,7 +266,9 @@ Result<EmbeddedSignature> parseEmbeddedSignature(ByteSpan superBlob) {
     std::vector<BlobIndexEntry> sorted = sig.index;
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.type < b.type; });
     for (const auto& e : sorted) {
-        ByteSpan blob = *r.bytes(e.offset, e.length);
+        auto cut = r.bytes(e.offset, e.length);
+        if (!cut) return fail("code signature blob (slot " + hexNumber(e.type) + ") extends past the SuperBlob's end");
+        const ByteSpan blob = *cut;
         auto expectMagic = [&](std::uint32_t want, const char* what) -> Status {
             if (e.magic != want) return fail(std::string("code signature ") + what + " blob has the wrong magic " + hexNumber(e.magic));
             return Ok{};

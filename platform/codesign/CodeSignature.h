@@ -16,12 +16,18 @@
 
 namespace tessarin {
 
-
 struct BlobIndexEntry {
     std::uint32_t type = 0;    // CSSLOT_*
     std::uint32_t offset = 0;  // from the SuperBlob's start
     std::uint32_t magic = 0;
     std::uint32_t length = 0;
+};
+
+// The executable segment a CodeDirectory describes (version CS_SUPPORTSEXECSEG and later).
+struct ExecSegment {
+    std::uint64_t base = 0;
+    std::uint64_t limit = 0;
+    std::uint64_t flags = 0;  // CS_EXECSEG_*
 };
 
 struct CodeDirectory {
@@ -37,21 +43,19 @@ struct CodeDirectory {
     std::uint8_t hashType = 0;
     std::uint8_t platform = 0;
     std::uint8_t pageSizeLog2 = 0;
-    std::uint32_t scatterOffset = 0;
-    std::uint32_t teamOffset = 0;
-    std::uint64_t codeLimit64 = 0;
-    bool hasExecSeg = false;
-    std::uint64_t execSegBase = 0;
-    std::uint64_t execSegLimit = 0;
-    std::uint64_t execSegFlags = 0;
-    bool hasRuntime = false;
-    std::uint32_t runtime = 0;
-    std::uint32_t preEncryptOffset = 0;
+    // Fields each later version appends: present exactly when the directory's version has them.
+    std::optional<std::uint32_t> scatterOffset;     // CS_SUPPORTSSCATTER
+    std::optional<std::uint32_t> teamOffset;        // CS_SUPPORTSTEAMID
+    std::optional<std::uint64_t> codeLimit64;       // CS_SUPPORTSCODELIMIT64
+    std::optional<ExecSegment> execSegment;         // CS_SUPPORTSEXECSEG
+    std::optional<std::uint32_t> runtimeVersion;    // CS_SUPPORTSRUNTIME
+    std::optional<std::uint32_t> preEncryptOffset;  // CS_SUPPORTSRUNTIME
     std::string identifier;
     std::string teamId;
     ByteSpan blob;  // the whole CodeDirectory, header included: what its CDHash covers
 
-    std::uint64_t codeLimit() const { return codeLimit64 != 0 ? codeLimit64 : codeLimit32; }
+    // A zero 64-bit limit defers to the 32-bit one.
+    std::uint64_t codeLimit() const { return codeLimit64.value_or(0) != 0 ? *codeLimit64 : codeLimit32; }
     std::uint32_t pageSize() const { return pageSizeLog2 == 0 ? 0 : (1u << pageSizeLog2); }
     // Hash of code page i (i < nCodeSlots); the parser proved these ranges lie inside the blob.
     ByteSpan codeSlot(std::uint32_t i) const {

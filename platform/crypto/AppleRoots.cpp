@@ -3,6 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 #include "crypto/Trust.h"
 
@@ -19,12 +20,7 @@ std::vector<Bytes> derOfPem(const char* pem) {
     ossl::X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     ERR_clear_error();
     if (!cert) return out;
-    int n = i2d_X509(cert.get(), nullptr);
-    if (n <= 0) return out;
-    Bytes der(static_cast<std::size_t>(n));
-    unsigned char* p = der.data();
-    i2d_X509(cert.get(), &p);
-    out.push_back(std::move(der));
+    if (Bytes der = certificateDer(cert.get()); !der.empty()) out.push_back(std::move(der));
     return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include <openssl/err.h>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 #include "plist/Plist.h"
 #include "base/Bytes.h"
@@ -18,15 +19,6 @@ using namespace ossl;
 
 constexpr const char* kAppleCdhashesOid = "1.2.840.113635.100.9.1";
 constexpr const char* kTimestampTokenOid = "1.2.840.113549.1.9.16.2.14";
-
-Bytes certDer(X509* cert) {
-    int n = i2d_X509(cert, nullptr);
-    if (n <= 0) return {};
-    Bytes out(static_cast<std::size_t>(n));
-    unsigned char* p = out.data();
-    i2d_X509(cert, &p);
-    return out;
-}
 
 std::optional<std::time_t> toTime(const ASN1_TIME* t) {
     std::tm tm{};
@@ -44,12 +36,12 @@ CmsPtr parseCms(const unsigned char* data, std::size_t size) {
 // The signer's certificate first, then the rest of the set: the order verifyChain expects.
 std::vector<Bytes> signerChainDer(CMS_ContentInfo* cms, X509* signer) {
     std::vector<Bytes> ders;
-    if (signer) ders.push_back(certDer(signer));
+    if (signer) ders.push_back(certificateDer(signer));
     X509StackPtr certs(CMS_get1_certs(cms));
     for (int i = 0; certs && i < sk_X509_num(certs.get()); ++i) {
         X509* c = sk_X509_value(certs.get(), i);
         if (signer && X509_cmp(c, signer) == 0) continue;
-        ders.push_back(certDer(c));
+        ders.push_back(certificateDer(c));
     }
     return ders;
 }

@@ -7,29 +7,13 @@
 
 #include <openssl/err.h>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 
 namespace tessarin {
 namespace {
 
 using namespace ossl;
-
-X509Ptr parseDer(const Bytes& der) {
-    const unsigned char* p = der.data();
-    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-    if (cert && p != der.data() + der.size()) cert.reset();  // trailing bytes: not one certificate
-    ERR_clear_error();
-    return cert;
-}
-
-Bytes toDer(X509* cert) {
-    int n = i2d_X509(cert, nullptr);
-    if (n <= 0) return {};
-    Bytes out(static_cast<std::size_t>(n));
-    unsigned char* p = out.data();
-    i2d_X509(cert, &p);
-    return out;
-}
 
 std::string nameEntry(const X509_NAME* name, int nid) {
     if (!name) return {};
@@ -72,7 +56,7 @@ bool isAppleRootFingerprint(const std::string& fingerprint) {
     static const std::vector<std::string> fingerprints = [] {
         std::vector<std::string> out;
         for (const auto& der : TrustAnchors::appleRoots().rootsDer)
-            if (auto root = parseDer(der)) out.push_back(sha256Hex(root.get()));
+            if (auto root = certificateFromDer(der)) out.push_back(sha256Hex(root.get()));
         return out;
     }();
     return std::find(fingerprints.begin(), fingerprints.end(), fingerprint) != fingerprints.end();
@@ -104,7 +88,7 @@ CertificateKind kindOf(X509* cert, const std::string& fingerprint, const std::st
 
 CertificateInfo describe(X509* cert) {
     CertificateInfo info;
-    info.der = toDer(cert);
+    info.der = certificateDer(cert);
     const X509_NAME* subject = X509_get_subject_name(cert);
     info.commonName = nameEntry(subject, NID_commonName);
     info.organizationalUnit = nameEntry(subject, NID_organizationalUnitName);
@@ -165,7 +149,7 @@ std::vector<X509*> orderFromLeaf(const std::vector<X509Ptr>& certs) {
 }  // namespace
 
 Result<CertificateInfo> describeCertificate(const Bytes& der) {
-    auto cert = parseDer(der);
+    auto cert = certificateFromDer(der);
     if (!cert) return fail("the certificate is not valid DER");
     return describe(cert.get());
 }
@@ -174,7 +158,7 @@ ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustA
     ChainVerdict verdict;
     std::vector<X509Ptr> certs;
     for (const auto& der : certificatesDer) {
-        auto cert = parseDer(der);
+        auto cert = certificateFromDer(der);
         if (!cert) {
             verdict.failure = "a certificate in the signature is not valid DER";
             return verdict;
@@ -195,7 +179,7 @@ ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustA
         return verdict;
     }
     for (const auto& der : anchors.rootsDer) {
-        auto root = parseDer(der);
+        auto root = certificateFromDer(der);
         if (root) X509_STORE_add_cert(store.get(), root.get());  // the store takes its own reference
     }
     for (std::size_t i = 1; i < certs.size(); ++i) sk_X509_push(untrusted.get(), certs[i].get());

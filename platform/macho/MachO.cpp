@@ -1,5 +1,6 @@
 // Reads thin and fat Mach-O headers and load-command tables through the bounded reader.
 #include "macho/MachO.h"
+#include "base/ByteCursor.h"
 #include "base/Bytes.h"
 
 #include <algorithm>
@@ -25,19 +26,21 @@ bool isThinMagic(std::uint32_t beMagic) {
 // Fills the header fields of a slice whose first four bytes hold a Mach-O magic; `truncated` is the
 // message for a header cut short. The caller has already set the slice's offset and size.
 std::optional<Error> readMachHeader(const ByteReader& image, MachOSlice& s, const std::string& truncated) {
-    const std::uint32_t magic = *image.u32be(0);
+    ByteCursor c(image, 0);
+    const std::uint32_t magic = c.u32be();
     s.bigEndian = magic == MH_MAGIC || magic == MH_MAGIC_64;
     s.is64 = magic == MH_MAGIC_64 || magic == MH_CIGAM_64;
     const std::uint64_t headerSize = s.is64 ? MACH_HEADER_64_SIZE : MACH_HEADER_SIZE;
-    if (!image.contains(0, headerSize))
+    if (!c || !image.contains(0, headerSize))
         return malformedObject(truncated);
     const bool be = s.bigEndian;
-    s.cputype = static_cast<std::int32_t>(*image.u32(4, be));
-    s.cpusubtype = static_cast<std::int32_t>(*image.u32(8, be));
-    s.filetype = *image.u32(12, be);
-    s.ncmds = *image.u32(16, be);
-    s.sizeofcmds = *image.u32(20, be);
-    s.flags = *image.u32(24, be);
+    s.cputype = static_cast<std::int32_t>(c.u32(be));
+    s.cpusubtype = static_cast<std::int32_t>(c.u32(be));
+    s.filetype = c.u32(be);
+    s.ncmds = c.u32(be);
+    s.sizeofcmds = c.u32(be);
+    s.flags = c.u32(be);
+    if (!c) return malformedObject(truncated);
     s.machO = true;
     return std::nullopt;
 }
@@ -66,19 +69,22 @@ Result<MachOFile> parseFat(const ByteReader& file, bool fat64) {
     // The count is now bounded by the file's size, so it may size the lists.
     std::vector<FatEntry> entries(*count);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t e = FAT_HEADER_SIZE + entrySize * i;
+        ByteCursor c(file, FAT_HEADER_SIZE + entrySize * i);
         FatEntry& f = entries[i];
-        f.cputype = static_cast<std::int32_t>(*file.u32be(e));
-        f.cpusubtype = static_cast<std::int32_t>(*file.u32be(e + 4));
+        f.cputype = static_cast<std::int32_t>(c.u32be());
+        f.cpusubtype = static_cast<std::int32_t>(c.u32be());
         if (fat64) {
-            f.offset = *file.u64be(e + 8);
-            f.size = *file.u64be(e + 16);
-            f.align = *file.u32be(e + 24);
+            f.offset = c.u64be();
+            f.size = c.u64be();
+            f.align = c.u32be();
         } else {
-            f.offset = *file.u32be(e + 8);
-            f.size = *file.u32be(e + 12);
-            f.align = *file.u32be(e + 16);
+            f.offset = c.u32be();
+            f.size = c.u32be();
+            f.align = c.u32be();
         }
+        if (!c)
+            return malformedFat(std::string(fat64 ? "fat_arch_64" : "fat_arch") +
+                                " structs would extend past the end of the file");
         if (!file.contains(f.offset, f.size))
             return malformedFat("offset plus size of " + slice(i) + " extends past the end of the file");
         if (f.align > MAXSECTALIGN)
@@ -136,7 +142,9 @@ Result<MachOFile> parseFat(const ByteReader& file, bool fat64) {
         MachOSlice s;
         s.offset = f.offset;
         s.size = f.size;
-        const ByteReader image = *file.sub(f.offset, f.size);
+        auto cut = file.sub(f.offset, f.size);
+        if (!cut) return malformedFat("offset plus size of " + slice(i) + " extends past the end of the file");
+        const ByteReader image = *cut;
         auto sliceMagic = image.u32be(0);
         if (sliceMagic && isThinMagic(*sliceMagic)) {
             if (auto error = readMachHeader(image, s, "the mach header of " + slice(i) + " extends past the end of the slice")) return *error;
@@ -194,10 +202,12 @@ Result<std::vector<LoadCommand>> parseLoadCommands(ByteSpan fileBytes, const Mac
         const std::string name = "load command " + std::to_string(i);
         if (offset + LOAD_COMMAND_SIZE > end)
             return malformedObject(name + " extends past the end of all load commands in the file");
+        ByteCursor fields(*image, offset);
         LoadCommand c;
-        c.cmd = *image->u32(offset, be);
-        c.cmdsize = *image->u32(offset + 4, be);
+        c.cmd = fields.u32(be);
+        c.cmdsize = fields.u32(be);
         c.offset = offset;
+        if (!fields) return malformedObject(name + " extends past the end of all load commands in the file");
         if (c.cmdsize < LOAD_COMMAND_SIZE) return malformedObject(name + " with size less than 8 bytes");
         if (c.cmdsize > end - offset)
             return malformedObject(name + " extends past the end of all load commands in the file");

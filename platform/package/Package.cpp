@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/Cms.h"
 #include "base/MappedFile.h"
 #include "notary/Ticket.h"
@@ -20,21 +21,11 @@ namespace tessarin {
 
 namespace {
 
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
-
-ByteSpan asSpan(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
-
-X509Ptr certificate(const Bytes& der) {
-    const unsigned char* p = der.data();
-    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
-    if (x && p != der.data() + der.size()) x.reset();
-    return x;
-}
 
 // xar signs the checksum as a PKCS #1 v1.5 signature of a precomputed digest of that algorithm.
 bool signatureMatches(const Bytes& leafDer, const Bytes& signature, const Bytes& digest, const std::string& style) {
-    X509Ptr leaf = certificate(leafDer);
+    ossl::X509Ptr leaf = certificateFromDer(leafDer);
     if (!leaf) return false;
     EVP_PKEY* key = X509_get0_pubkey(leaf.get());
     const EVP_MD* md = EVP_get_digestbyname(style.c_str());
@@ -90,7 +81,7 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
     if (auto ticket = findStapledTicket(bytes, archive.archiveEnd); ticket && *ticket) {
         std::vector<Bytes> digests;
         if (auto digest = computeXarTocDigest(bytes, archive)) digests.push_back(std::move(*digest));
-        check.ticket = checkTicketFor(asSpan((*ticket)->ticket), digests, anchors.tickets);
+        check.ticket = checkTicketFor(asByteSpan((*ticket)->ticket), digests, anchors.tickets);
     }
 
     const XarSignature* main = archive.signature ? &*archive.signature
@@ -117,12 +108,12 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
         if (archive.cmsSignature && !archive.cmsSignature->certificates.empty() &&
             archive.cmsSignature->certificates.front() == main->certificates.front()) {
             if (auto cms = xarHeapBytes(bytes, archive, archive.cmsSignature->range)) {
-                CmsVerdict v = verifyDetachedCms(asSpan(*cms), asSpan(*digest), anchors);
+                CmsVerdict v = verifyDetachedCms(asByteSpan(*cms), asByteSpan(*digest), anchors);
                 if (v.signatureValid && v.timestampTime) timestamp = v.timestampTime;
             }
         }
     } else {
-        CmsVerdict v = verifyDetachedCms(asSpan(*signature), asSpan(*digest), anchors);
+        CmsVerdict v = verifyDetachedCms(asByteSpan(*signature), asByteSpan(*digest), anchors);
         if (!v.signatureValid)
             return invalid(check, v.failure.empty() ? "the CMS signature does not match the checksum of the table of contents"
                                                     : v.failure);

@@ -2,6 +2,7 @@
 // file contents and the stapled-ticket trailers.
 #include "package/Xar.h"
 
+#include "base/ByteCursor.h"
 #include "base/Hex.h"
 
 #include <openssl/evp.h>
@@ -233,19 +234,14 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
     auto magic = bytes.u32be(0);
     if (!magic) return malformed("the file is shorter than a xar header");
     if (*magic != XAR_HEADER_MAGIC) return fail("not a xar archive (no \"xar!\" magic)");
-    auto headerSize = bytes.u16be(4);
-    auto version = bytes.u16be(6);
-    auto tocCompressed = bytes.u64be(8);
-    auto tocUncompressed = bytes.u64be(16);
-    auto algorithm = bytes.u32be(24);
-    if (!headerSize || !version || !tocCompressed || !tocUncompressed || !algorithm)
-        return malformed("the file is shorter than a xar header");
     XarHeader& h = a.header;
-    h.headerSize = *headerSize;
-    h.version = *version;
-    h.tocCompressedLength = *tocCompressed;
-    h.tocUncompressedLength = *tocUncompressed;
-    h.checksumAlgorithm = *algorithm;
+    ByteCursor c(bytes, 4);
+    h.headerSize = c.u16be();
+    h.version = c.u16be();
+    h.tocCompressedLength = c.u64be();
+    h.tocUncompressedLength = c.u64be();
+    h.checksumAlgorithm = c.u32be();
+    if (!c) return malformed("the file is shorter than a xar header");
     if (h.headerSize < XAR_HEADER_SIZE || !bytes.contains(0, h.headerSize))
         return malformed("header size " + std::to_string(h.headerSize) + " is out of range");
     if (h.version != XAR_HEADER_VERSION) return fail("unsupported xar version " + std::to_string(h.version));
@@ -257,7 +253,8 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
         if (!name || name->empty()) return malformed("the header names no checksum algorithm");
         h.checksumName = *name;
     }
-    if (!bytes.contains(h.headerSize, h.tocCompressedLength))
+    auto compressedToc = bytes.bytes(h.headerSize, h.tocCompressedLength);
+    if (!compressedToc)
         return malformed("the table of contents, " + std::to_string(h.tocCompressedLength) +
                          " bytes at offset " + std::to_string(h.headerSize) + ", extends past the end of the file");
     if (h.tocUncompressedLength > kXarMaxTocSize)
@@ -266,8 +263,7 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
     a.heapOffset = h.headerSize + h.tocCompressedLength;
     a.archiveEnd = a.heapOffset;
 
-    auto inflated = inflateExactly(*bytes.bytes(h.headerSize, h.tocCompressedLength), h.tocUncompressedLength,
-                                   "the table of contents");
+    auto inflated = inflateExactly(*compressedToc, h.tocUncompressedLength, "the table of contents");
     if (!inflated) return malformed(inflated.error());
     a.toc.assign(inflated->begin(), inflated->end());
     Bytes().swap(*inflated);  // the table may be tens of megabytes: keep one copy while it is parsed

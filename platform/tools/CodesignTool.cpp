@@ -25,12 +25,13 @@ struct Arguments {
     bool strict = false;
     std::string architecture;
     std::optional<std::string> entitlements;  // "-" or ":-": standard output
+    std::optional<std::string> requirements;  // "-": standard output
     std::vector<std::string> paths;
 };
 
 // The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
 const char* usageText() {
-    return "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] path ...\n"
+    return "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
            "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] path ...\n"
            "       codesign --help\n"
            "  -d, --display           describe the signature, on standard error; more -v, more lines\n"
@@ -42,12 +43,15 @@ const char* usageText() {
            "  -a, --arch, --architecture NAME\n"
            "                          judge only this architecture of a universal file\n"
            "  --entitlements PATH     with -d: write the entitlements to PATH; - or :- is standard output\n"
+           "  -r PATH, -r-, --requirements PATH\n"
+           "                          with -d: write the requirement set in text form to PATH; - is standard output\n"
            "  --xml, --check-notarization\n"
            "                          accepted and ignored\n"
            "  --                      end of the options\n"
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's codesign: display and verification only, never signing.\n"
-           "Exit status: 0 when every path passed, 1 when one did not, 2 for a mistake on the command line.\n";
+           "Exit status: 0 when every path passed, 1 when one did not, 2 for a mistake on the command line,\n"
+           "3 when intact code does not satisfy its designated requirement.\n";
 }
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
@@ -79,8 +83,22 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             auto v = value();
             if (!v) return std::nullopt;
             a.entitlements = *v;
+        } else if (s == "--requirements") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            a.requirements = *v;
         } else if (s.size() > 1 && s[0] == '-' && s[1] != '-') {
             for (std::size_t k = 1; k < s.size(); ++k) {
+                if (s[k] == 'r') {  // "-r-": the rest of the word, else the next one, names the destination
+                    std::string rest = s.substr(k + 1);
+                    if (rest.empty()) {
+                        auto v = value();
+                        if (!v) return std::nullopt;
+                        rest = *v;
+                    }
+                    a.requirements = rest;
+                    break;
+                }
                 switch (s[k]) {
                 case 'd': a.display = true; break;
                 case 'v': ++vees; break;
@@ -114,6 +132,25 @@ int display(const Arguments& args, const std::string& path) {
         return 1;
     }
     std::cerr << codesignDisplayText(v, args.verbosity);
+    int status = 0;
+    if (args.requirements) {
+        if (!v.requirementsProblem.empty()) {
+            std::cerr << printable(path) << ": the requirements set is malformed: " << v.requirementsProblem << "\n";
+            status = 1;
+        }
+        const std::string text = codesignRequirementsText(v);
+        if (*args.requirements == "-") {
+            std::cout << text;
+            std::cout.flush();
+        } else {
+            std::ofstream file(*args.requirements, std::ios::binary | std::ios::trunc);
+            file << text;
+            if (!file) {
+                std::cerr << printable(*args.requirements) << ": cannot write the requirements\n";
+                return 1;
+            }
+        }
+    }
     if (args.entitlements && v.hasEntitlements) {
         if (*args.entitlements == "-" || *args.entitlements == ":-") {
             std::cout << v.entitlementsXml;
@@ -127,7 +164,7 @@ int display(const Arguments& args, const std::string& path) {
             }
         }
     }
-    return 0;
+    return status;
 }
 
 int verify(const Arguments& args, const std::string& path) {
@@ -137,7 +174,7 @@ int verify(const Arguments& args, const std::string& path) {
     options.architecture = args.architecture;
     CodeVerdict v = verifyCode(path, options, TrustAnchors::appleRoots());
     std::cerr << codesignVerifyText(path, v, args.verbosity);
-    return v.valid ? 0 : 1;
+    return codesignVerifyStatus(v);
 }
 
 }  // namespace

@@ -137,6 +137,9 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
         return a;
     }
     if (!verdict.isSigned) return rejected(RejectionReason::Unsigned);
+    // Intact code that is not what its designated requirement names is no one's to vouch for.
+    if (!verdict.adhoc && verdict.cms && !verdict.designatedRequirementSatisfied)
+        return rejected(RejectionReason::RequirementNotSatisfied);
     std::vector<Bytes> cdhashes;
     for (const auto& cd : verdict.codeDirectories) cdhashes.push_back(cd.cdhash);
     Assessment weakest = assessSlice(verdict, verdict.adhoc, verdict.cms, cdhashes, ticketAnchors);

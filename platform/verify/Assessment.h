@@ -22,6 +22,7 @@ enum class RejectionReason {
     None,
     Unsigned,                        // unsigned or ad hoc: no reason is given
     CodeInvalid,                     // the code fails verification (codeCause says how)
+    RequirementNotSatisfied,         // intact code that is not what its designated requirement names
     SignatureInvalid,                // the CMS signature or its chain fails (detail: the signature's own account)
     UntrustedRoot,                   // intact, but the chain reaches no trusted root (detail, when the chain says more)
     NotForDistribution,              // a certificate kind Gatekeeper does not accept

@@ -15,6 +15,7 @@
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
+#include "verify/RequirementCheck.h"
 #include "verify/SealHasher.h"
 #include "verify/SliceCheck.h"
 #include "verify/Verifier.h"
@@ -197,6 +198,21 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     auto judge = [&](std::size_t i) {
         return options_.checkContents ? checkSlice(sliceBytes(i), context, anchors_) : describeSlice(sliceBytes(i), anchors_);
     };
+    // Ad hoc code's designated requirement names the CDHashes of every architecture.
+    std::vector<Bytes> everyCdhash;
+    for (std::size_t i = 0; i < macho->slices.size(); ++i) {
+        auto hashes = sliceCdhashes(sliceBytes(i));
+        everyCdhash.insert(everyCdhash.end(), hashes.begin(), hashes.end());
+    }
+    auto judgeRequirement = [&](std::size_t i, const SignatureFacts& facts) {
+        SliceRequirementFacts r;
+        r.slice = sliceBytes(i);
+        r.facts = &facts;
+        r.allCdhashes = everyCdhash;
+        r.infoPlist = context.infoPlist;
+        r.appleRoots = &anchors_;
+        return judgeDesignatedRequirement(r, options_.checkContents);
+    };
     // The described slice's problems come first: it speaks for the file.
     SignatureDescription described = judge(describe);
     takeFacts(v, described.facts);
@@ -207,6 +223,13 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         addProblem(v, std::move(p));
     }
     if (!v.problems.empty()) return v;
+    DesignatedRequirementVerdict dr = judgeRequirement(describe, described.facts);
+    v.requirementSet = std::move(dr.set);
+    v.requirementsProblem = std::move(dr.setProblem);
+    v.designatedRequirement = std::move(dr.requirement);
+    v.designatedRequirementImplicit = dr.implicit;
+    v.designatedRequirementSatisfied = dr.satisfied;
+    v.designatedRequirementProblem = std::move(dr.failure);
     std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
     signatureEnds[describe] = described.facts.signatureEnd;
     v.slices.push_back(SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
@@ -217,6 +240,14 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
             signatureEnds[i] = d.facts.signatureEnd;
             if (d.facts.isSigned)
                 v.slices.push_back(SliceVerdict{v.architectures[i], d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+            if (d.problems.empty()) {
+                // Every slice carries its own signature, and each must satisfy its own requirement.
+                DesignatedRequirementVerdict otherDr = judgeRequirement(i, d.facts);
+                if (!otherDr.satisfied) {
+                    v.designatedRequirementSatisfied = false;
+                    if (v.designatedRequirementProblem.empty()) v.designatedRequirementProblem = otherDr.failure;
+                }
+            }
             for (auto& p : d.problems) {
                 p.where = v.architectures[i];
                 addProblem(v, std::move(p));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "codesign/Requirement.h"
 #include "crypto/Trust.h"
 #include "verify/Problem.h"
 
@@ -110,6 +111,17 @@ struct CodeVerdict {
     std::uint32_t requirementsSize = 0;             // of the requirements blob, 0 when absent
     std::string entitlementsXml;                    // the XML entitlements blob's plist, as stored
     bool hasEntitlements = false;
+
+    // The requirements set as read (nothing when absent or malformed: requirementsProblem says why),
+    // the designated requirement in force (the set's, else the one codesign derives) and whether it
+    // holds for every slice verified. Not part of `valid`: intact code may still not be what its
+    // requirement names.
+    std::optional<RequirementSet> requirementSet;
+    std::string requirementsProblem;
+    std::optional<Requirement> designatedRequirement;
+    bool designatedRequirementImplicit = false;
+    bool designatedRequirementSatisfied = false;    // only meaningful after a run with checkContents
+    std::string designatedRequirementProblem;       // why it could not be judged, when it could not
 
     bool ticketStapled = false;                     // Contents/CodeResources beside _CodeSignature
     Bytes ticket;               // its bytes (bounded), for the assessment tool

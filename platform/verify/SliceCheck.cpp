@@ -48,11 +48,11 @@ CodeDirectoryInfo infoOf(const CodeDirectory& cd) {
     info.codeLimit = cd.codeLimit();
     info.identifier = cd.identifier;
     info.teamId = cd.teamId;
-    if (cd.hasRuntime && cd.runtime != 0) info.runtimeVersion = cd.runtime;
-    if (cd.hasExecSeg) {
-        info.execSegBase = cd.execSegBase;
-        info.execSegLimit = cd.execSegLimit;
-        info.execSegFlags = cd.execSegFlags;
+    if (cd.runtimeVersion.value_or(0) != 0) info.runtimeVersion = cd.runtimeVersion;
+    if (cd.execSegment) {
+        info.execSegBase = cd.execSegment->base;
+        info.execSegLimit = cd.execSegment->limit;
+        info.execSegFlags = cd.execSegment->flags;
     }
     info.cdhashFull = codeDirectoryHashFull(cd);
     info.cdhash = codeDirectoryHash(cd);

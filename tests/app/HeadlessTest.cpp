@@ -441,10 +441,9 @@ void HeadlessTest::helpDescribesEveryOptionAndStatus() {
                        kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
         QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
-    for (const QString& option : {"--report", "--json", "--help", "-h", "--version"})
-        QVERIFY2(tessarin::parseCommandLine({option.toStdString(), "--report", "item"}).mode !=
-                     tessarin::CommandLine::Mode::BadUsage,
-                 qPrintable(option));
+    for (const char* option : {"--report", "--json", "--help", "-h", "--version"})
+        QVERIFY2(tessarin::parseCommandLine({option, "--report", "item"}).mode != tessarin::CommandLine::Mode::BadUsage,
+                 option);
 }
 
 QTEST_MAIN(HeadlessTest)

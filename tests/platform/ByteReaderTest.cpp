@@ -1,4 +1,7 @@
-// The bounded reader, and the DER frames read through it, refuse every read that leaves their bytes.
+// The bounded reader refuses every read that leaves its bytes, whatever the offsets; the cursor on
+// it keeps the first such refusal and fails every read after it; DER frames read through it stay
+// within their bytes.
+#include "base/ByteCursor.h"
 #include "base/ByteReader.h"
 #include "base/Der.h"
 
@@ -8,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+using tessarin::ByteCursor;
 using tessarin::ByteReader;
 
 TEST(ByteReader, ReadsBothByteOrders) {
@@ -72,4 +76,81 @@ TEST(DerFrames, ShortAndLongLengthsWithinTheBytesOnly) {
     EXPECT_FALSE(readDerElement(ByteReader(highTag.data(), highTag.size()), 0));
     EXPECT_FALSE(readDerElement(ByteReader(shortForm.data(), shortForm.size()), 5));
     EXPECT_FALSE(readDerElement(ByteReader(shortForm.data(), shortForm.size()), 6));
+}
+
+TEST(ByteCursor, ReadsARunOfFieldsInBothByteOrders) {
+    const std::array<unsigned char, 16> raw{0xCA, 0xFE, 0xBA, 0xBE, 0x01, 0x02, 0x03, 0x04,
+                                            0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C};
+    ByteReader r(raw.data(), raw.size());
+    ByteCursor c(r, 0);
+    EXPECT_EQ(c.u32be(), 0xCAFEBABEu);
+    EXPECT_EQ(c.u16le(), 0x0201u);
+    EXPECT_EQ(c.u8(), 0x03u);
+    EXPECT_EQ(c.u8(), 0x04u);
+    EXPECT_EQ(c.u64le(), 0x0C0B0A0908070605ull);
+    EXPECT_TRUE(c);
+    EXPECT_EQ(c.offset(), 16u);
+    EXPECT_FALSE(c.failedAt());
+    EXPECT_EQ(c.error(), "");
+
+    ByteCursor d(r, 4);
+    EXPECT_EQ(d.u32(true), 0x01020304u);
+    EXPECT_EQ(d.u32(false), 0x08070605u);
+    EXPECT_EQ(d.uintBE(3), 0x090A0Bu);
+    EXPECT_EQ(d.uintBE(1), 0x0Cu);
+    EXPECT_TRUE(d);
+}
+
+TEST(ByteCursor, FirstFailureSticksAndLaterReadsYieldZero) {
+    const std::array<unsigned char, 6> raw{1, 2, 3, 4, 5, 6};
+    ByteReader r(raw.data(), raw.size());
+    ByteCursor c(r, 0);
+    EXPECT_EQ(c.u32be(), 0x01020304u);
+    EXPECT_EQ(c.u32be(), 0u);  // two bytes left: refused, position kept
+    EXPECT_FALSE(c);
+    EXPECT_EQ(c.failedAt(), 4u);
+    EXPECT_EQ(c.offset(), 4u);
+    // A read that would fit on its own still fails once the cursor has failed.
+    EXPECT_EQ(c.u8(), 0u);
+    EXPECT_EQ(c.u16be(), 0u);
+    EXPECT_TRUE(c.bytes(1).empty());
+    EXPECT_EQ(c.failedAt(), 4u);
+    EXPECT_EQ(c.error(), "a read of 4 bytes at offset 4 extends past the end of 6 bytes");
+}
+
+TEST(ByteCursor, RefusesStartsPastTheEndHugeLengthsAndBadSizes) {
+    const std::array<unsigned char, 4> raw{1, 2, 3, 4};
+    ByteReader r(raw.data(), raw.size());
+
+    ByteCursor past(r, std::numeric_limits<std::uint64_t>::max() - 1);
+    EXPECT_EQ(past.u32be(), 0u);  // offset + 4 would wrap
+    EXPECT_FALSE(past);
+
+    ByteCursor huge(r, 1);
+    EXPECT_TRUE(huge.bytes(std::numeric_limits<std::uint64_t>::max()).empty());
+    EXPECT_EQ(huge.failedAt(), 1u);
+
+    ByteCursor wide(r, 0);
+    EXPECT_EQ(wide.uintBE(9), 0u);
+    EXPECT_FALSE(wide);
+    ByteCursor none(r, 0);
+    EXPECT_EQ(none.uintBE(0), 0u);
+    EXPECT_FALSE(none);
+
+    ByteCursor exact(r, 0);
+    exact.skip(2);
+    auto rest = exact.bytes(2);
+    EXPECT_EQ(rest.size(), 2u);
+    EXPECT_EQ(static_cast<int>(rest[0]), 3);
+    EXPECT_TRUE(exact.bytes(0).empty());
+    EXPECT_TRUE(exact);  // an empty read at the very end is in range
+    EXPECT_EQ(exact.u8(), 0u);
+    EXPECT_EQ(exact.failedAt(), 4u);
+}
+
+TEST(ByteCursor, OutlivesTheReaderItWasMadeFrom) {
+    const std::array<unsigned char, 4> raw{0, 0, 1, 0};
+    ByteCursor c(ByteReader(raw.data(), raw.size()), 0);  // a temporary reader: the cursor keeps a copy
+    EXPECT_EQ(c.u32be(), 256u);
+    EXPECT_TRUE(c);
 }

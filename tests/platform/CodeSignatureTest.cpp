@@ -76,8 +76,9 @@ TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
     EXPECT_EQ(primary.identifier, "com.example.reader");
     EXPECT_EQ(alternate.teamId, "ABCDE12345");
     EXPECT_EQ(primary.flags, CS_RUNTIME | CS_ADHOC);
-    EXPECT_TRUE(primary.hasRuntime);
-    EXPECT_EQ(primary.runtime, 0x000e0000u);
+    ASSERT_TRUE(primary.runtimeVersion);
+    EXPECT_EQ(*primary.runtimeVersion, 0x000e0000u);
+    ASSERT_TRUE(primary.execSegment);
     EXPECT_EQ(primary.nSpecialSlots, 7u);
     EXPECT_EQ(sig->requirementsCount, 1u);
     ASSERT_TRUE(sig->entitlementsPayload());
@@ -97,8 +98,12 @@ TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
     auto a = parseEmbeddedSignature(span(aBytes));
     ASSERT_TRUE(a.ok()) << a.error();
     EXPECT_EQ(a->primary()->teamId, "");
-    EXPECT_FALSE(a->primary()->hasExecSeg);
-    EXPECT_FALSE(a->primary()->hasRuntime);
+    EXPECT_TRUE(a->primary()->scatterOffset);
+    EXPECT_FALSE(a->primary()->teamOffset);
+    EXPECT_FALSE(a->primary()->codeLimit64);
+    EXPECT_FALSE(a->primary()->execSegment);
+    EXPECT_FALSE(a->primary()->runtimeVersion);
+    EXPECT_FALSE(a->primary()->preEncryptOffset);
 
     test::SignOptions execSeg;
     execSeg.version = 0x20400;
@@ -107,9 +112,12 @@ TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
     auto b = parseEmbeddedSignature(span(bBytes));
     ASSERT_TRUE(b.ok()) << b.error();
     EXPECT_EQ(b->primary()->teamId, "TEAM");
-    EXPECT_TRUE(b->primary()->hasExecSeg);
-    EXPECT_EQ(b->primary()->execSegFlags, CS_EXECSEG_MAIN_BINARY);
-    EXPECT_FALSE(b->primary()->hasRuntime);
+    EXPECT_TRUE(b->primary()->teamOffset);
+    EXPECT_TRUE(b->primary()->codeLimit64);
+    ASSERT_TRUE(b->primary()->execSegment);
+    EXPECT_EQ(b->primary()->execSegment->flags, CS_EXECSEG_MAIN_BINARY);
+    EXPECT_FALSE(b->primary()->runtimeVersion);
+    EXPECT_FALSE(b->primary()->preEncryptOffset);
 }
 
 TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
@@ -198,6 +206,27 @@ TEST(HostileSignature, CodeDirectoryWithImpossibleSlotCountsIsRefused) {
     Bytes version = real;
     put(version, cd + 8, 0x30000);
     EXPECT_FALSE(parseEmbeddedSignature(span(version)).ok());
+}
+
+TEST(HostileSignature, CodeDirectoryCutShortOfItsVersionsFieldsIsRefused) {
+    // A directory's version decides which fields follow the first 44 bytes; one cut a byte short of
+    // them, or of the 44, is refused whatever its version claims.
+    const struct {
+        std::uint32_t version;
+        std::size_t header;
+    } versions[] = {{0x20001, 44}, {0x20100, 48}, {0x20200, 52}, {0x20300, 64}, {0x20400, 88}, {0x20500, 96}};
+    for (const auto& v : versions) {
+        Bytes blob(v.header - 1, 0);
+        put(blob, 0, CSMAGIC_CODEDIRECTORY);
+        put(blob, 4, static_cast<std::uint32_t>(blob.size()));
+        put(blob, 8, v.version);
+        auto cd = parseCodeDirectory(span(blob), CSSLOT_CODEDIRECTORY);
+        ASSERT_FALSE(cd.ok()) << std::hex << v.version;
+        if (v.header == 44)
+            EXPECT_EQ(cd.error(), "truncated code directory (fewer than 44 bytes)");
+        else
+            EXPECT_NE(cd.error().find("is shorter than its header"), std::string::npos) << cd.error();
+    }
 }
 
 TEST(HostileSignature, RequirementsCountInTheBillionsIsRefused) {

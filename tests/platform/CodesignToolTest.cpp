@@ -13,49 +13,23 @@
 #include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "RequirementBuilder.h"
 #include "plist/Plist.h"
 #include "TempDir.h"
+#include "ToolRun.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;
 using tessarin::test::TempDir;
+using tessarin::test::ToolRun;
+using tessarin::test::lines;
 
 namespace {
 
 constexpr std::int32_t kArm64 = 0x0100000C;
 constexpr std::int32_t kX86_64 = 0x01000007;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-ToolRun codesign(const std::vector<std::string>& args) {
-    TempDir scratch;
-    std::string command = quoted(test::standinDirectory() + "/codesign");
-    for (const auto& a : args) command += " " + quoted(a);
-    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
-    int raw = std::system(command.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = test::readFile(scratch / "out");
-    r.err = test::readFile(scratch / "err");
-    return r;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+ToolRun codesign(const std::vector<std::string>& args) { return test::runStandin("codesign", args); }
 
 // The key of each "Key=value" line, in order ("Authority" once per certificate).
 std::vector<std::string> keys(const std::string& text) {
@@ -306,4 +280,76 @@ TEST(CodesignRealSamples, TerminalNotifierIsNotSigned) {
     ToolRun r = codesign({"-dvvv", path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, path + ": code object is not signed at all\n");
+}
+
+TEST(CodesignRequirements, CodeWhoseDesignatedRequirementNamesAnotherIdentifierDoesNotSatisfyIt) {
+    TempDir dir;
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    o.requirements = test::RequirementBuilder::set(
+        {{kSecDesignatedRequirementType, test::RequirementBuilder().ident("com.example.other").requirement()}});
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun r = codesign({"--verify", "--verbose", tool});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": does not satisfy its designated Requirement\n");
+    r = codesign({"-v", tool});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, tool + ": does not satisfy its designated Requirement\n");
+    r = codesign({"-d", "-r-", tool});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "designated => identifier \"com.example.other\"\n");
+    EXPECT_EQ(r.err, "Executable=" + tool + "\n");
+
+    // The signer's own identifier satisfies it.
+    o.requirements.reset();
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    r = codesign({"-dr-", tool});
+    EXPECT_EQ(r.out, "designated => identifier \"com.example.tool\"\n");
+    r = codesign({"-vv", tool});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n");
+}
+
+TEST(CodesignRequirements, AdHocCodeWithoutRequirementsShowsItsImplicitOne) {
+    TempDir dir;
+    test::SignOptions o;
+    o.designatedRequirement = false;
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun shown = codesign({"-dvvv", tool});
+    const std::string sha1 = lineStarting(shown.err, "CandidateCDHash sha1=").substr(21);
+    const std::string sha256 = lineStarting(shown.err, "CandidateCDHash sha256=").substr(23);
+    ASSERT_EQ(sha1.size(), 40u);
+    ToolRun r = codesign({"-d", "-r", "-", tool});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "# designated => cdhash H\"" + sha1 + "\" or cdhash H\"" + sha256 + "\"\n");
+    r = codesign({"-vv", tool});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(CodesignRequirements, HostileStringsInRequirementsCannotForgeLines) {
+    TempDir dir;
+    test::SignOptions o;
+    o.requirements = test::RequirementBuilder::set(
+        {{kSecDesignatedRequirementType,
+          test::RequirementBuilder().ident("x\ndesignated => anchor apple").requirement()}});
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    ToolRun r = codesign({"-d", "-r-", tool});
+    EXPECT_EQ(r.out, "designated => identifier 0x780a64657369676e61746564203d3e20616e63686f72206170706c65\n");
+
+    // A set the reader refuses is named as such, and its code satisfies nothing.
+    o.requirements = test::RequirementBuilder::set(
+        {{kSecDesignatedRequirementType, test::RequirementBuilder().word(99).requirement()}});
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    r = codesign({"-d", "-r-", tool});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(tool + ": the requirements set is malformed: requirement 1 of the set: the requirement uses "
+                                "opcode 99, which is not understood"),
+              std::string::npos)
+        << r.err;
+    r = codesign({"-v", tool});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, tool + ": does not satisfy its designated Requirement\n");
 }

@@ -12,6 +12,7 @@
 #include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
+#include "ToolRun.h"
 
 namespace tessarin {
 namespace {
@@ -21,38 +22,8 @@ using test::Bytes;
 
 constexpr const char* kLlvmLipo = "/usr/bin/llvm-lipo-14";
 
-struct ToolOutput {
-    int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// Runs a program with its output captured in files, standard input closed to /dev/null.
-ToolOutput run(const std::string& program, const std::vector<std::string>& args) {
-    test::TempDir scratch;
-    const std::string outPath = scratch / "out", errPath = scratch / "err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) ::_exit(127);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ToolOutput r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.out = test::readFile(outPath);
-    r.err = test::readFile(errPath);
-    return r;
-}
+using ToolOutput = test::ToolRun;
+ToolOutput run(const std::string& program, const std::vector<std::string>& args) { return test::runProgram(program, args); }
 
 std::string ourLipo() { return test::standinDirectory() + "/lipo"; }
 ToolOutput lipo(const std::vector<std::string>& args) { return run(ourLipo(), args); }

@@ -8,35 +8,17 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "ToolRun.h"
 #include "XarBuilder.h"
 
 using tessarin::test::TempDir;
+using tessarin::test::ToolRun;
+
+namespace test = tessarin::test;
 
 namespace {
 
-struct PkgutilRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-PkgutilRun pkgutil(const std::vector<std::string>& args) {
-    TempDir scratch;
-    std::string command = quoted(tessarin::test::standinDirectory() + "/pkgutil");
-    for (const auto& a : args) command += " " + quoted(a);
-    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
-    int raw = std::system(command.c_str());
-    PkgutilRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = tessarin::test::readFile(scratch / "out");
-    r.err = tessarin::test::readFile(scratch / "err");
-    return r;
-}
+ToolRun pkgutil(const std::vector<std::string>& args) { return test::runStandin("pkgutil", args); }
 
 }  // namespace
 
@@ -45,7 +27,7 @@ TEST(PkgutilTool, UnsignedPackageHasNoSignatureAndFails) {
     tessarin::test::XarBuildOptions o;
     o.files = tessarin::test::sampleProductFiles();
     tessarin::test::writeFile(dir / "Plain Package.pkg", tessarin::test::buildXar(o).bytes);
-    PkgutilRun r = pkgutil({"--check-signature", dir / "Plain Package.pkg"});
+    ToolRun r = pkgutil({"--check-signature", dir / "Plain Package.pkg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Package \"Plain Package.pkg\":\n   Status: no signature\n");
     EXPECT_EQ(r.err, "");
@@ -61,7 +43,7 @@ TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
     o.certificates = chain.certificates();
     tessarin::test::XarBuild b = tessarin::test::buildXar(o);
     tessarin::test::writeFile(dir / "signed.pkg", b.bytes);
-    PkgutilRun r = pkgutil({"--check-signature", dir / "signed.pkg"});
+    ToolRun r = pkgutil({"--check-signature", dir / "signed.pkg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("Package \"signed.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n"
                           "    1. Developer ID Installer: Example Corp (ABCDE12345)\n       Expires: ",
@@ -78,12 +60,12 @@ TEST(PkgutilTool, ItemsItCannotJudgeGetOneSentenceOnStandardError) {
     for (const auto& [item, sentence] : std::vector<std::pair<std::string, std::string>>{
              {dir / "missing.pkg", "pkgutil: The item " + (dir / "missing.pkg") + " does not exist.\n"},
              {dir / "notes.txt", "pkgutil: The item " + (dir / "notes.txt") + " is not an Installer package.\n"}}) {
-        PkgutilRun r = pkgutil({"--check-signature", item});
+        ToolRun r = pkgutil({"--check-signature", item});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, sentence);
     }
-    PkgutilRun usage = pkgutil({"--expand", dir / "notes.txt"});
+    ToolRun usage = pkgutil({"--expand", dir / "notes.txt"});
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(usage.err.rfind("Usage: pkgutil --check-signature PATH\n", 0), 0u) << usage.err;
 }

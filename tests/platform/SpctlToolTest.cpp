@@ -17,48 +17,21 @@
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "TicketBuilder.h"
+#include "ToolRun.h"
 #include "XarBuilder.h"
 
 using namespace tessarin;
 using tessarin::test::LeafKind;
 using tessarin::test::SigningChain;
 using tessarin::test::TempDir;
+using tessarin::test::ToolRun;
+using tessarin::test::lines;
 
 namespace {
 
 constexpr std::int32_t kArm64 = 0x0100000C;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-ToolRun spctl(const std::vector<std::string>& args) {
-    TempDir scratch;
-    std::string command = quoted(test::standinDirectory() + "/spctl");
-    for (const auto& a : args) command += " " + quoted(a);
-    command += " >" + quoted(scratch / "out") + " 2>" + quoted(scratch / "err") + " </dev/null";
-    int raw = std::system(command.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = test::readFile(scratch / "out");
-    r.err = test::readFile(scratch / "err");
-    return r;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+ToolRun spctl(const std::vector<std::string>& args) { return test::runStandin("spctl", args); }
 
 std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true) {
     test::SignOptions o;

@@ -168,7 +168,7 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
     std::map<std::uint32_t, Bytes> specials;
     std::vector<std::pair<std::uint32_t, Bytes>> others;
     if (!o.linkerSigned) {
-        Bytes req = requirementsBlob(o.identifier, o.designatedRequirement);
+        Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
         specials[CSSLOT_REQUIREMENTS] = req;
         others.emplace_back(CSSLOT_REQUIREMENTS, req);
     }

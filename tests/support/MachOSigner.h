@@ -33,6 +33,7 @@ struct SignOptions {
     std::optional<Bytes> infoPlist;      // special slot -1
     std::optional<Bytes> codeResources;  // special slot -3
     bool designatedRequirement = true;   // one requirement in the set (else an empty set)
+    std::optional<Bytes> requirements;   // the whole requirements set as given (RequirementBuilder::set)
     bool linkerSigned = false;           // as a linker writes it: no requirements blob, no wrapper
 };
 

@@ -6,6 +6,7 @@
 
 #include <openssl/err.h>
 
+#include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 
 namespace tessarin::test {
@@ -19,14 +20,6 @@ constexpr std::time_t kYear = 365 * kDay;
 [[noreturn]] void fault(const char* what) {
     ERR_clear_error();
     throw std::runtime_error(std::string("SigningChain: ") + what);
-}
-
-Bytes certDer(X509* cert) {
-    int n = i2d_X509(cert, nullptr);
-    Bytes out(static_cast<std::size_t>(n));
-    unsigned char* p = out.data();
-    i2d_X509(cert, &p);
-    return out;
 }
 
 X509Ptr parseCert(const Bytes& der) {
@@ -121,7 +114,7 @@ TestIdentity makeIdentity(const CertRequest& r) {
     if (X509_sign(cert.get(), issuerKey ? issuerKey.get() : key.get(), EVP_sha256()) <= 0) fault("cannot sign");
 
     TestIdentity id;
-    id.certificateDer = certDer(cert.get());
+    id.certificateDer = certificateDer(cert.get());
     int n = i2d_PrivateKey(key.get(), nullptr);
     id.privateKeyDer.resize(static_cast<std::size_t>(n));
     unsigned char* p = id.privateKeyDer.data();
@@ -207,9 +200,10 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
 
 }  // namespace
 
-SigningChain::SigningChain(const std::string& rootName) {
+SigningChain::SigningChain(const std::string& rootName, const std::string& rootOrganization,
+                           const std::string& rootUnit) {
     std::time_t now = std::time(nullptr);
-    root_ = makeIdentity({{rootName, "Test Certification Authority", "Tessarin Test"}, nullptr, now - 10 * kYear,
+    root_ = makeIdentity({{rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear,
                           now + 10 * kYear, true, {}, ""});
     // Organization "Apple Inc." as on Apple's authorities: the leaf named "Software Signing" relies on it.
     intermediate_ = makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},

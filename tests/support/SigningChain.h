@@ -57,7 +57,9 @@ public:
     static const SigningChain& shared();
     static const SigningChain& unrelated();
 
-    explicit SigningChain(const std::string& rootName);
+    // The root's organization and unit default to the test's own; a chain may borrow another's names.
+    explicit SigningChain(const std::string& rootName, const std::string& rootOrganization = "Tessarin Test",
+                          const std::string& rootUnit = "Test Certification Authority");
 
     TrustAnchors anchors() const;  // just this chain's root, and its ticket signers' root for tickets
     const TicketSigners& ticketSigners() const { return tickets_; }

@@ -8,6 +8,8 @@
 #include <openssl/x509v3.h>
 #include <zlib.h>
 
+#include "crypto/CertificateDer.h"
+
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -333,14 +335,6 @@ X509Ptr makeCertificate(EVP_PKEY* key, EVP_PKEY* issuerKey, X509* issuer, const 
     return cert;
 }
 
-Bytes der(X509* cert) {
-    unsigned char* p = nullptr;
-    int n = i2d_X509(cert, &p);
-    Bytes out(p, p + n);
-    OPENSSL_free(p);
-    return out;
-}
-
 }  // namespace
 
 struct TestChain::State {
@@ -368,10 +362,11 @@ TestChain::TestChain(const TestChainOptions& o) : state_(std::make_unique<State>
 
 TestChain::~TestChain() = default;
 
-Bytes TestChain::rootDer() const { return der(state_->root.get()); }
+Bytes TestChain::rootDer() const { return certificateDer(state_->root.get()); }
 
 std::vector<Bytes> TestChain::certificates() const {
-    return {der(state_->leaf.get()), der(state_->intermediate.get()), der(state_->root.get())};
+    return {certificateDer(state_->leaf.get()), certificateDer(state_->intermediate.get()),
+            certificateDer(state_->root.get())};
 }
 
 namespace {

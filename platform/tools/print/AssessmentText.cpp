@@ -32,6 +32,7 @@ std::string assessmentReason(const Assessment& a) {
     case RejectionReason::PackageInvalid: return a.detail;
     case RejectionReason::UntrustedRoot:
         return a.detail.empty() ? "the certificates do not reach a trusted root" : a.detail;
+    case RejectionReason::RequirementNotSatisfied: return "the code does not satisfy its designated requirement";
     case RejectionReason::NotForDistribution: return "the signing certificate is not for distribution";
     case RejectionReason::NotForDistributionOutsideStore:
         return "the signing certificate is not for distribution outside the App Store";

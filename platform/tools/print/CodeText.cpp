@@ -1,6 +1,7 @@
 // What the codesign stand-in prints: the display lines of -d and the verdict of --verify.
 #include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/RequirementText.h"
 
 #include <cstdio>
 #include <ctime>
@@ -197,8 +198,24 @@ std::string codesignVerifyText(const std::string& path, const CodeVerdict& v, in
         for (const auto& line : resourceProblemLines(v)) out += line + "\n";
         return out;
     }
+    const std::string intact = verbosity >= 1 ? printable(path) + ": valid on disk\n" : std::string();
+    if (!v.designatedRequirementSatisfied)
+        return intact + printable(path) + ": does not satisfy its designated Requirement\n";
     if (verbosity < 1) return "";
-    return printable(path) + ": valid on disk\n" + printable(path) + ": satisfies its Designated Requirement\n";
+    return intact + printable(path) + ": satisfies its Designated Requirement\n";
+}
+
+int codesignVerifyStatus(const CodeVerdict& v) {
+    if (!v.valid) return 1;
+    return v.designatedRequirementSatisfied ? 0 : 3;
+}
+
+std::string codesignRequirementsText(const CodeVerdict& v) {
+    std::string text;
+    if (v.requirementSet) text += requirementSetText(*v.requirementSet);
+    if (v.designatedRequirementImplicit && v.designatedRequirement)
+        text += "# designated => " + requirementText(*v.designatedRequirement) + "\n";
+    return text;
 }
 
 }  // namespace tessarin

@@ -1,0 +1,110 @@
+// Gathers a slice's requirement context (identifier, CDHashes, chain facts, Info.plist, entitlements)
+// and judges its designated requirement.
+#include "verify/RequirementCheck.h"
+
+#include <algorithm>
+
+#include "codesign/CodeSignature.h"
+#include "codesign/DesignatedRequirement.h"
+#include "codesign/RequirementEvaluator.h"
+#include "macho/MachO.h"
+#include "plist/Plist.h"
+
+namespace tessarin {
+
+namespace {
+
+std::optional<EmbeddedSignature> signatureOf(ByteSpan slice) {
+    auto macho = parseMachO(slice);
+    if (!macho || macho->fat || macho->slices.size() != 1) return std::nullopt;
+    auto location = findCodeSignature(slice, macho->slices.front());
+    if (!location || !*location) return std::nullopt;
+    auto sig = parseEmbeddedSignature(slice.subspan((*location)->offset, (*location)->size));
+    if (!sig || !sig->primary()) return std::nullopt;
+    return std::move(*sig);
+}
+
+std::optional<PlistDict> dictionaryOf(ByteSpan bytes) {
+    auto value = parsePlist(bytes, kSmallPlistLimits);
+    if (!value || !value->dict()) return std::nullopt;
+    return *value->dict();
+}
+
+}  // namespace
+
+std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
+    std::vector<Bytes> out;
+    if (auto sig = signatureOf(slice))
+        for (const auto& cd : sig->codeDirectories) out.push_back(codeDirectoryHash(cd));
+    return out;
+}
+
+DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate) {
+    DesignatedRequirementVerdict out;
+    auto sig = signatureOf(facts.slice);
+    if (!sig || !facts.facts) {
+        out.failure = "the code has no readable signature";
+        return out;
+    }
+    const CodeDirectory& primary = *sig->primary();
+    const std::optional<CmsSignatureInfo>& cms = facts.facts->cms;
+
+    if (sig->requirements) {
+        auto set = parseRequirementSet(*sig->requirements);
+        if (set) out.set = std::move(*set);
+        else out.setProblem = set.error();
+    }
+    std::vector<CertificateFields> chain;
+    if (cms) {
+        for (const auto& cert : cms->certificates) {
+            auto fields = certificateFields(cert.der);
+            if (!fields) break;  // the chain is judged up to what can be read
+            chain.push_back(std::move(*fields));
+        }
+    }
+    const std::vector<Bytes> noRoots;
+    const std::vector<Bytes>& appleRoots = facts.appleRoots ? facts.appleRoots->rootsDer : noRoots;
+
+    if (!out.setProblem.empty()) {
+        out.failure = "the requirements set is malformed: " + out.setProblem;
+    } else if (const Requirement* explicitOne = out.set ? out.set->find(kSecDesignatedRequirementType) : nullptr) {
+        out.requirement = *explicitOne;
+    } else {
+        ImplicitRequirementInput input;
+        input.identifier = primary.identifier;
+        input.adhoc = facts.facts->adhoc;
+        input.cdhashes = facts.allCdhashes;
+        input.chain = chain;
+        input.appleRootsDer = appleRoots;
+        auto derived = implicitDesignatedRequirement(input);
+        if (derived) {
+            out.requirement = std::move(*derived);
+            out.implicit = true;
+        } else {
+            out.failure = derived.error();
+        }
+    }
+    if (!evaluate || !out.requirement) return out;
+
+    RequirementContext context;
+    context.identifier = primary.identifier;
+    context.teamId = primary.teamId;
+    context.platform = primary.platform;
+    for (const auto& cd : sig->codeDirectories) {
+        context.cdhashes.push_back(codeDirectoryHash(cd));
+        context.cdhashes.push_back(codeDirectoryHashFull(cd));
+    }
+    context.chainValid = cms && cms->signatureValid && cms->chainValid && chain.size() == cms->certificates.size();
+    context.chain = std::move(chain);
+    context.appleRootsDer = appleRoots;
+    // An Info.plist the directory does not bind is anyone's to write: it answers no requirement.
+    if (facts.facts->infoPlistBound && facts.infoPlist) context.info = dictionaryOf(*facts.infoPlist);
+    if (auto payload = sig->entitlementsPayload()) context.entitlements = dictionaryOf(*payload);
+    context.notarized = facts.notarized;
+    auto result = tessarin::evaluate(*out.requirement, context);
+    out.satisfied = result.holds;
+    if (!result.error.empty()) out.failure = result.error;
+    return out;
+}
+
+}  // namespace tessarin

@@ -1,0 +1,474 @@
+// Code requirements: compiled expressions read into trees and printed in Apple's text form, hostile
+// blobs refused with a sentence, and requirements evaluated against chains shaped like Apple's.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Hex.h"
+#include "codesign/DesignatedRequirement.h"
+#include "codesign/Requirement.h"
+#include "codesign/RequirementEvaluator.h"
+#include "crypto/CertificateFields.h"
+#include "crypto/Trust.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "RequirementBuilder.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+#include "tools/print/RequirementText.h"
+#include "verify/Assessment.h"
+#include "verify/CodeSignVerifier.h"
+
+using namespace tessarin;
+using tessarin::test::RequirementBuilder;
+
+namespace {
+
+ByteSpan span(const std::vector<std::uint8_t>& v) { return asByteSpan(v); }
+
+// The text of an expression, through a requirement blob and the reader.
+std::string textOf(const RequirementBuilder& b) {
+    auto blob = b.requirement();
+    auto req = parseRequirement(span(blob));
+    if (!req) return "error: " + req.error();
+    return requirementText(*req);
+}
+
+std::string errorOf(const std::vector<std::uint8_t>& blob) {
+    auto req = parseRequirement(span(blob));
+    return req ? std::string() : req.error();
+}
+
+Requirement parsed(const RequirementBuilder& b) {
+    auto blob = b.requirement();
+    auto req = parseRequirement(span(blob));
+    EXPECT_TRUE(req) << req.error();
+    return req ? *req : Requirement{};
+}
+
+const std::string kDevIdText =
+    "identifier \"com.example.app\" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] "
+    "/* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] /* exists */ and certificate "
+    "leaf[subject.OU] = ABCDE12345";
+
+}  // namespace
+
+TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
+    const std::vector<std::uint8_t> h20(20, 0xab);
+    struct Case {
+        RequirementBuilder b;
+        std::string text;
+    };
+    std::vector<Case> cases;
+    auto add = [&](RequirementBuilder b, std::string text) { cases.push_back({std::move(b), std::move(text)}); };
+    add(RequirementBuilder().op(opFalse), "never");
+    add(RequirementBuilder().op(opTrue), "always");
+    add(RequirementBuilder().ident("com.example.app"), "identifier \"com.example.app\"");
+    add(RequirementBuilder().op(opAppleAnchor), "anchor apple");
+    add(RequirementBuilder().op(opAppleGenericAnchor), "anchor apple generic");
+    std::string ab;
+    for (int i = 0; i < 20; ++i) ab += "ab";
+    add(RequirementBuilder().anchorHash(kAnchorCertificate, h20), "certificate root = H\"" + ab + "\"");
+    // Words after a complete expression are not part of it.
+    add(RequirementBuilder().anchorHash(2, h20).op(opTrue).word(0), "certificate 2 = H\"" + ab + "\"");
+    add(RequirementBuilder().word(opInfoKeyValue).data("CFBundleVersion").data("1.0"), "info[CFBundleVersion] = \"1.0\"");
+    add(RequirementBuilder().cdhash({0x01, 0x02, 0xfe}), "cdhash H\"0102fe\"");
+    add(RequirementBuilder().op(opNot).ident("a"), "! identifier a");
+    add(RequirementBuilder().infoKey("CFBundleShortVersionString").matchWith(matchGreaterEqual, "2.1"),
+        "info[CFBundleShortVersionString] >= \"2.1\"");
+    add(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchExists),
+        "entitlement[\"com.apple.security.app-sandbox\"] /* exists */");
+    add(RequirementBuilder().certField(kLeafCertificate, "subject.CN").matchWith(matchBeginsWith, "Developer ID"),
+        "certificate leaf[subject.CN] = \"Developer ID\"*");
+    add(RequirementBuilder().certField(kLeafCertificate, "subject.O").matchWith(matchEndsWith, "Corp"),
+        "certificate leaf[subject.O] = *Corp");
+    add(RequirementBuilder().certField(-2, "subject.CN").matchWith(matchContains, "Apple"),
+        "certificate -2[subject.CN] ~ Apple");
+    add(RequirementBuilder().certField(0, "email").matchWith(matchAbsent), "certificate leaf[email] absent");
+    add(RequirementBuilder().infoKey("A").matchWith(matchLessThan, "3"), "info[A] < \"3\"");
+    add(RequirementBuilder().infoKey("A").matchWith(matchGreaterThan, "x3"), "info[A] > x3");
+    add(RequirementBuilder().infoKey("A").matchWith(matchLessEqual, "leaf"), "info[A] <= \"leaf\"");
+    add(RequirementBuilder().word(opTrustedCert).word(static_cast<std::uint32_t>(kAnchorCertificate)),
+        "certificate root trusted");
+    add(RequirementBuilder().op(opTrustedCerts), "anchor trusted");
+    add(RequirementBuilder().certGeneric(1, "1.2.840.113635.100.6.2.6").matchWith(matchExists),
+        "certificate 1[field.1.2.840.113635.100.6.2.6] /* exists */");
+    add(RequirementBuilder().certGeneric(0, "1.2.840.113635.100.5.1", opCertPolicy).matchWith(matchExists),
+        "certificate leaf[policy.1.2.840.113635.100.5.1] /* exists */");
+    add(RequirementBuilder().certGeneric(0, "1.2.840.113635.100.6.1.33", opCertFieldDate).matchWith(matchAbsent),
+        "certificate leaf[timestamp.1.2.840.113635.100.6.1.33] absent");
+    add(RequirementBuilder().certGeneric(0, "1.2.3", opCertFieldDate).word(matchBefore).word(0).word(0),
+        "certificate leaf[timestamp.1.2.3] < <2001-01-01 00:00:00 +0000>");
+    add(RequirementBuilder().word(opNamedAnchor).data("beta"), "anchor apple beta");
+    add(RequirementBuilder().word(opNamedCode).data("helper"), "(helper)");
+    add(RequirementBuilder().word(opPlatform).word(2), "platform = 2");
+    add(RequirementBuilder().op(opNotarized), "notarized");
+    add(RequirementBuilder().op(opLegacyDevID), "legacy");
+    add(RequirementBuilder().word(opGenericFalse | 0x1234).word(5).raw({1, 2, 3, 4, 5, 0, 0, 0}),
+        "false /* opcode 4660 */");
+    // "and" binds tighter than "or": parentheses only where the tree differs from that reading.
+    add(RequirementBuilder().op(opAnd).op(opOr).op(opTrue).op(opFalse).op(opNotarized), "(always or never) and notarized");
+    add(RequirementBuilder().op(opOr).op(opAnd).op(opTrue).op(opFalse).op(opNotarized), "always and never or notarized");
+    add(RequirementBuilder().op(opOr).op(opOr).cdhash({1}).cdhash({2}).cdhash({3}),
+        "cdhash H\"01\" or cdhash H\"02\" or cdhash H\"03\"");
+    add(RequirementBuilder().op(opNot).op(opAnd).op(opTrue).op(opNotarized), "! (always and notarized)");
+    add(RequirementBuilder::developerId("com.example.app", "ABCDE12345"), kDevIdText);
+    for (const auto& c : cases) EXPECT_EQ(textOf(c.b), c.text);
+}
+
+TEST(RequirementText, StringsAreQuotedUnlessPlainWordsAndNeverBreakALine) {
+    auto ident = [](const std::string& s) { return textOf(RequirementBuilder().ident(s)); };
+    EXPECT_EQ(ident("Tool"), "identifier Tool");
+    EXPECT_EQ(ident("com.example.app"), "identifier \"com.example.app\"");  // dots only bare in keys
+    EXPECT_EQ(ident("9BNSXJN65R"), "identifier \"9BNSXJN65R\"");           // a bare word cannot start with a digit
+    EXPECT_EQ(ident("anchor"), "identifier \"anchor\"");                   // nor be a keyword
+    EXPECT_EQ(ident(""), "identifier \"\"");
+    EXPECT_EQ(ident("say \"hi\" \\ bye"), "identifier \"say \\\"hi\\\" \\\\ bye\"");
+    EXPECT_EQ(ident("a\nb"), "identifier 0x610a62");
+    EXPECT_EQ(ident("x\r\ndesignated => always"), "identifier 0x780d0a64657369676e61746564203d3e20616c77617973");
+    EXPECT_EQ(ident("caf\xc3\xa9"), "identifier 0x636166c3a9");
+    EXPECT_EQ(textOf(RequirementBuilder().infoKey("a\tb").matchWith(matchEqual, "\x1b[2J")),
+              "info[0x610962] = 0x1b5b324a");
+
+    RequirementSet set;
+    set.entries.push_back({kSecHostRequirementType, parsed(RequirementBuilder().ident("h\nx"))});
+    set.entries.push_back({kSecDesignatedRequirementType, parsed(RequirementBuilder().op(opTrue))});
+    set.entries.push_back({0, parsed(RequirementBuilder().op(opFalse))});
+    set.entries.push_back({77, parsed(RequirementBuilder().op(opFalse))});
+    EXPECT_EQ(requirementSetText(set),
+              "host => identifier 0x680a78\ndesignated => always\ninvalid => never\n/*unknown type*/ 77 => never\n");
+}
+
+TEST(RequirementSetReader, ReadsEveryEntryByType) {
+    auto dr = RequirementBuilder::developerId("com.example.app", "ABCDE12345").requirement();
+    auto host = RequirementBuilder().op(opAppleAnchor).requirement();
+    auto blob = RequirementBuilder::set({{kSecHostRequirementType, host}, {kSecDesignatedRequirementType, dr}});
+    auto set = parseRequirementSet(span(blob));
+    ASSERT_TRUE(set) << set.error();
+    ASSERT_EQ(set->entries.size(), 2u);
+    ASSERT_NE(set->find(kSecDesignatedRequirementType), nullptr);
+    EXPECT_EQ(requirementText(*set->find(kSecDesignatedRequirementType)), kDevIdText);
+    EXPECT_EQ(set->find(kSecLibraryRequirementType), nullptr);
+    auto empty = RequirementBuilder::set({});
+    auto none = parseRequirementSet(span(empty));
+    ASSERT_TRUE(none) << none.error();
+    EXPECT_TRUE(none->entries.empty());
+}
+
+TEST(RequirementHostileInput, EachBrokenBlobIsAClearError) {
+    // Ten thousand nested "not"s: refused at the depth bound, without recursing that far.
+    RequirementBuilder deep;
+    for (int i = 0; i < 10000; ++i) deep.op(opNot);
+    deep.op(opTrue);
+    EXPECT_NE(errorOf(deep.requirement()).find("nests deeper than 64 levels"), std::string::npos);
+    RequirementBuilder wide;  // deep "and"s on the left
+    for (int i = 0; i < 10000; ++i) wide.op(opAnd);
+    EXPECT_NE(errorOf(wide.requirement()).find("nests deeper"), std::string::npos);
+    // Shallow but broad: "or"s of "or"s eight levels deep hold 511 terms; twelve levels, too many.
+    auto broad = [](int levels) {
+        RequirementBuilder b;
+        std::function<void(int)> tree = [&](int l) {
+            if (l == 0) {
+                b.op(opTrue);
+                return;
+            }
+            b.op(opOr);
+            tree(l - 1);
+            tree(l - 1);
+        };
+        tree(levels);
+        return b.requirement();
+    };
+    EXPECT_EQ(errorOf(broad(8)), "");
+    EXPECT_NE(errorOf(broad(12)).find("more than 4096 terms"), std::string::npos);
+
+    // A string whose length runs past the end, by a little and by four billion.
+    auto longString = RequirementBuilder().word(opIdent).word(1000).raw({'a', 'b', 'c', 'd'}).requirement();
+    EXPECT_NE(errorOf(longString).find("runs past the end of the requirement"), std::string::npos);
+    auto hugeString = RequirementBuilder().word(opIdent).word(0xffffffff).requirement();
+    EXPECT_NE(errorOf(hugeString).find("4294967295 bytes"), std::string::npos);
+    // A string cut short by the requirement's own length, though the bytes go on behind it.
+    auto truncated = RequirementBuilder().ident("com.example.app").requirement();
+    truncated[7] = static_cast<std::uint8_t>(truncated[7] - 8);
+    EXPECT_NE(errorOf(truncated).find("runs past the end"), std::string::npos);
+    // An operand missing altogether, and a match operation missing.
+    EXPECT_NE(errorOf(RequirementBuilder().op(opAnd).op(opTrue).requirement()).find("ends before an opcode"),
+              std::string::npos);
+    EXPECT_NE(errorOf(RequirementBuilder().infoKey("k").requirement()).find("ends before a match operation"),
+              std::string::npos);
+
+    // Opcodes and match operations from nowhere.
+    EXPECT_NE(errorOf(RequirementBuilder().word(99).requirement()).find("opcode 99, which is not understood"),
+              std::string::npos);
+    EXPECT_NE(errorOf(RequirementBuilder().infoKey("k").word(40).requirement()).find("match operation 40"),
+              std::string::npos);
+    EXPECT_NE(errorOf(RequirementBuilder().word(opGenericSkip | 99).word(4000).requirement()).find("claims more bytes"),
+              std::string::npos);
+
+    // The requirement's header: a length past the bytes, another kind, another magic.
+    auto lying = RequirementBuilder().op(opTrue).requirement();
+    lying[4] = 0x7f;
+    EXPECT_NE(errorOf(lying).find("does not fit"), std::string::npos);
+    auto kind = RequirementBuilder().op(opTrue).requirement();
+    kind[11] = 2;
+    EXPECT_NE(errorOf(kind).find("kind 2"), std::string::npos);
+    EXPECT_NE(errorOf({0xfa, 0xde}).find("shorter than its header"), std::string::npos);
+
+    // Sets: a count of four billion, an entry pointing out of the set, a broken member.
+    auto req = RequirementBuilder().op(opTrue).requirement();
+    auto billions = RequirementBuilder::set({{3, req}});
+    billions[8] = billions[9] = billions[10] = billions[11] = 0xff;
+    auto set = parseRequirementSet(span(billions));
+    ASSERT_FALSE(set);
+    EXPECT_NE(set.error().find("claims 4294967295 requirements"), std::string::npos);
+    auto outside = RequirementBuilder::set({{3, req}});
+    outside[19] = 0xf0;
+    set = parseRequirementSet(span(outside));
+    ASSERT_FALSE(set);
+    EXPECT_NE(set.error().find("lies outside it"), std::string::npos);
+    auto broken = RequirementBuilder::set({{3, RequirementBuilder().word(99).requirement()}});
+    set = parseRequirementSet(span(broken));
+    ASSERT_FALSE(set);
+    EXPECT_EQ(set.error().rfind("requirement 1 of the set: ", 0), 0u);
+    auto twice = RequirementBuilder::set({{3, req}, {3, req}});
+    EXPECT_FALSE(parseRequirementSet(span(twice)));
+}
+
+namespace {
+
+std::vector<CertificateFields> fieldsOf(const std::vector<CertificateInfo>& chain) {
+    std::vector<CertificateFields> out;
+    for (const auto& c : chain) {
+        auto f = certificateFields(c.der);
+        EXPECT_TRUE(f) << f.error();
+        if (f) out.push_back(*f);
+    }
+    return out;
+}
+
+// The context a verifier fills for code signed by `chain`'s Developer ID leaf, with `appleRoots`
+// standing for the roots Apple ships.
+RequirementContext developerIdContext(const test::SigningChain& chain, const std::vector<Bytes>& appleRoots) {
+    const auto& leaf = chain.leaf(test::LeafKind::DeveloperIDApplication);
+    TrustAnchors own;
+    own.rootsDer.push_back(chain.root().certificateDer);
+    auto verdict = verifyChain({leaf.certificateDer, chain.intermediate().certificateDer, chain.root().certificateDer},
+                               own, std::time(nullptr));
+    EXPECT_TRUE(verdict.trusted) << verdict.failure;
+    RequirementContext c;
+    c.identifier = "com.example.app";
+    c.teamId = test::SigningChain::teamId();
+    c.chain = fieldsOf(verdict.chain);
+    c.chainValid = verdict.trusted;
+    c.appleRootsDer = appleRoots;
+    return c;
+}
+
+bool holds(const RequirementBuilder& b, const RequirementContext& c) {
+    auto r = evaluate(parsed(b), c);
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    return r.holds;
+}
+
+}  // namespace
+
+TEST(RequirementEvaluation, DeveloperIdRequirementHoldsOnlyUnderTheInjectedAppleRoot) {
+    const auto& shared = test::SigningChain::shared();
+    const auto dr = RequirementBuilder::developerId("com.example.app", test::SigningChain::teamId());
+    auto context = developerIdContext(shared, {shared.root().certificateDer});
+    ASSERT_EQ(context.chain.size(), 3u);
+    EXPECT_TRUE(holds(dr, context));
+
+    // Another identifier or team fails it.
+    EXPECT_FALSE(holds(RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()), context));
+    EXPECT_FALSE(holds(RequirementBuilder::developerId("com.example.app", "OTHERTEAM1"), context));
+
+    // The same chain against Apple's real roots: not Apple's.
+    auto real = developerIdContext(shared, TrustAnchors::appleRoots().rootsDer);
+    EXPECT_FALSE(holds(dr, real));
+    EXPECT_FALSE(holds(RequirementBuilder().op(opAppleGenericAnchor), real));
+
+    // A home-made root that carries Apple's names, under the real roots or the test's: not Apple's.
+    test::SigningChain fake("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
+    auto impostor = developerIdContext(fake, TrustAnchors::appleRoots().rootsDer);
+    ASSERT_EQ(impostor.chain.back().subjectValue("CN") ? *impostor.chain.back().subjectValue("CN") : "", "Apple Root CA");
+    EXPECT_FALSE(holds(dr, impostor));
+    EXPECT_FALSE(holds(dr, developerIdContext(fake, {shared.root().certificateDer})));
+
+    // The right root's bytes at the top of a chain whose signatures were not checked vouch for nothing.
+    auto unchecked = context;
+    unchecked.chainValid = false;
+    EXPECT_FALSE(holds(dr, unchecked));
+    EXPECT_FALSE(holds(RequirementBuilder().certField(0, "subject.OU").matchWith(matchExists), unchecked));
+}
+
+TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatching) {
+    const auto& shared = test::SigningChain::shared();
+    auto c = developerIdContext(shared, {});
+    const auto& root = c.chain.back();
+    EXPECT_TRUE(holds(RequirementBuilder().anchorHash(kAnchorCertificate, root.sha1), c));
+    EXPECT_FALSE(holds(RequirementBuilder().anchorHash(kLeafCertificate, root.sha1), c));
+    EXPECT_FALSE(holds(RequirementBuilder().anchorHash(7, root.sha1), c));  // no such certificate
+    EXPECT_TRUE(holds(RequirementBuilder().certField(-2, "subject.O").matchWith(matchEqual, "Apple Inc."), c));
+    EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.CN").matchWith(matchBeginsWith, "Developer ID Application: "), c));
+    EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.CN").matchWith(matchEndsWith, "(TESTTEAM01)"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.L").matchWith(matchAbsent), c));
+    EXPECT_FALSE(holds(RequirementBuilder().certField(0, "issuer.CN").matchWith(matchExists), c));
+    EXPECT_TRUE(holds(RequirementBuilder().certGeneric(0, "1.2.840.113635.100.6.1.13").matchWith(matchExists), c));
+    EXPECT_FALSE(holds(RequirementBuilder().certGeneric(1, "1.2.840.113635.100.6.1.13").matchWith(matchExists), c));
+    EXPECT_TRUE(holds(RequirementBuilder().certGeneric(1, "1.2.840.113635.100.6.1.13").matchWith(matchAbsent), c));
+    // Apple's own code needs Apple's own signing authority under an Apple root.
+    EXPECT_FALSE(holds(RequirementBuilder().op(opAppleAnchor), developerIdContext(shared, {shared.root().certificateDer})));
+
+    PlistDict info;
+    info["CFBundleVersion"] = PlistValue("1.10.2");
+    info["LSMinimumSystemVersion"] = PlistValue("10.9");
+    info["Flags"] = PlistValue(PlistArray{PlistValue("alpha"), PlistValue("beta")});
+    PlistDict entitlements;
+    entitlements["com.apple.security.app-sandbox"] = PlistValue(true);
+    entitlements["com.apple.security.get-task-allow"] = PlistValue(false);
+    c.info = info;
+    c.entitlements = entitlements;
+    EXPECT_TRUE(holds(RequirementBuilder().infoKey("CFBundleVersion").matchWith(matchGreaterThan, "1.9"), c));  // by number
+    EXPECT_FALSE(holds(RequirementBuilder().infoKey("CFBundleVersion").matchWith(matchLessThan, "1.9.9"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().infoKey("LSMinimumSystemVersion").matchWith(matchGreaterEqual, "10.9"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().infoKey("Flags").matchWith(matchEqual, "beta"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().infoKey("Flags").matchWith(matchContains, "lph"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().word(opInfoKeyValue).data("CFBundleVersion").data("1.10.2"), c));
+    EXPECT_TRUE(holds(RequirementBuilder().infoKey("Missing").matchWith(matchAbsent), c));
+    EXPECT_FALSE(holds(RequirementBuilder().infoKey("Missing").matchWith(matchExists), c));
+    EXPECT_TRUE(holds(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchExists), c));
+    EXPECT_FALSE(holds(RequirementBuilder().entitlement("com.apple.security.get-task-allow").matchWith(matchExists), c));
+    EXPECT_FALSE(holds(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchEqual, "true"), c));
+
+    c.cdhashes = {Bytes(20, 7)};
+    EXPECT_TRUE(holds(RequirementBuilder().cdhash(Bytes(20, 7)), c));
+    EXPECT_FALSE(holds(RequirementBuilder().cdhash(Bytes(20, 8)), c));
+    EXPECT_FALSE(holds(RequirementBuilder().op(opNotarized), c));
+    c.notarized = true;
+    EXPECT_TRUE(holds(RequirementBuilder().op(opNotarized), c));
+    EXPECT_FALSE(holds(RequirementBuilder().word(opNamedAnchor).data("beta"), c));
+    EXPECT_FALSE(holds(RequirementBuilder().word(opGenericFalse | 50).word(0), c));
+    EXPECT_TRUE(holds(RequirementBuilder().word(opGenericSkip | 50).word(4).word(9).op(opTrue), c));
+
+    // A malformed OID is an error, not a quiet "no".
+    auto bad = evaluate(parsed(RequirementBuilder().word(opCertGeneric).word(0).data(Bytes{0x2a, 0x86}).word(matchExists)), c);
+    EXPECT_FALSE(bad.holds);
+    EXPECT_NE(bad.error.find("malformed OID"), std::string::npos);
+}
+
+TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
+    ImplicitRequirementInput adhoc;
+    adhoc.identifier = "tool";
+    adhoc.adhoc = true;
+    adhoc.cdhashes = {Bytes(20, 0x11), Bytes(20, 0x22), Bytes(20, 0x33)};
+    auto req = implicitDesignatedRequirement(adhoc);
+    ASSERT_TRUE(req) << req.error();
+    EXPECT_EQ(requirementText(*req), "cdhash H\"" + std::string(40, '1') + "\" or cdhash H\"" + std::string(40, '2') +
+                                         "\" or cdhash H\"" + std::string(40, '3') + "\"");
+
+    const auto& shared = test::SigningChain::shared();
+    auto context = developerIdContext(shared, {shared.root().certificateDer});
+    ImplicitRequirementInput signed_;
+    signed_.identifier = "com.example.app";
+    signed_.chain = context.chain;
+    signed_.appleRootsDer = {shared.root().certificateDer};
+    req = implicitDesignatedRequirement(signed_);
+    ASSERT_TRUE(req) << req.error();
+    EXPECT_EQ(requirementText(*req),
+              "identifier \"com.example.app\" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] "
+              "/* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] /* exists */ and certificate "
+              "leaf[subject.OU] = TESTTEAM01");
+    EXPECT_TRUE(evaluate(*req, context).holds);
+
+    // Under another root the leaf's own certificate is pinned (its organization is its own).
+    signed_.appleRootsDer.clear();
+    req = implicitDesignatedRequirement(signed_);
+    ASSERT_TRUE(req) << req.error();
+    EXPECT_EQ(requirementText(*req), "identifier \"com.example.app\" and certificate leaf = H\"" +
+                                         hex(context.chain.front().sha1) + "\"");
+    EXPECT_TRUE(evaluate(*req, context).holds);
+
+    signed_.chain.clear();
+    EXPECT_FALSE(implicitDesignatedRequirement(signed_));
+}
+
+namespace {
+
+// A thin arm64 tool signed by `chain`'s Developer ID leaf, with `requirements` as its set (else none).
+std::string signedTool(const test::TempDir& dir, const std::string& name, const test::SigningChain& chain,
+                       std::optional<std::vector<std::uint8_t>> requirements) {
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    o.teamId = test::SigningChain::teamId();
+    o.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    o.requirements = std::move(requirements);
+    if (!o.requirements) o.designatedRequirement = false;
+    const std::string path = dir / name;
+    test::writeFile(path, test::signMachO(test::thinMachO(0x0100000C, 0), o));
+    return path;
+}
+
+}  // namespace
+
+TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOnlyUnderAppleRoots) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    const auto dr = RequirementBuilder::developerId("com.example.tool", test::SigningChain::teamId()).requirement();
+    const std::string tool = signedTool(dir, "tool", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    CodeVerifyOptions options;
+
+    CodeVerdict v = verifyCode(tool, options, shared.anchors());  // the test root stands for Apple's
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+    EXPECT_FALSE(v.designatedRequirementImplicit);
+
+    v = verifyCode(tool, options, TrustAnchors::appleRoots());  // intact, chained to its own root: not Apple's
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+
+    test::SigningChain impostor("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
+    const std::string forged = signedTool(dir, "forged", impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    v = verifyCode(forged, options, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+    v = verifyCode(forged, options, shared.anchors());
+    EXPECT_FALSE(v.designatedRequirementSatisfied);
+
+    // Gatekeeper's assessment accepts the code only while it satisfies its requirement.
+    const auto other = RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()).requirement();
+    v = verifyCode(tool, options, shared.anchors());
+    EXPECT_TRUE(assessCodeVerdict(v, TicketAnchors::apple()).accepted) << static_cast<int>(assessCodeVerdict(v, TicketAnchors::apple()).reason);
+    const std::string renamed = signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
+    v = verifyCode(renamed, options, shared.anchors());
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
+    Assessment a = assessCodeVerdict(v, TicketAnchors::apple());
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.reason, RejectionReason::RequirementNotSatisfied);
+}
+
+TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerivedRequirement) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    const std::string tool = signedTool(dir, "tool", shared, std::nullopt);
+    CodeVerifyOptions options;
+    CodeVerdict v = verifyCode(tool, options, shared.anchors());
+    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
+    ASSERT_TRUE(v.designatedRequirement);
+    EXPECT_TRUE(v.designatedRequirementImplicit);
+    EXPECT_EQ(requirementText(*v.designatedRequirement),
+              "identifier \"com.example.tool\" and anchor apple generic and certificate "
+              "1[field.1.2.840.113635.100.6.2.6] /* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] "
+              "/* exists */ and certificate leaf[subject.OU] = TESTTEAM01");
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+
+    // Under roots that are not its own, the leaf itself is pinned, and that still holds.
+    v = verifyCode(tool, options, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.designatedRequirement);
+    EXPECT_EQ(requirementText(*v.designatedRequirement).rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0), 0u);
+    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+}
