@@ -27,8 +27,7 @@
 
 namespace tessarin {
 
-AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObject(parent), documents_(documents)
-{
+AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObject(parent), documents_(documents) {
     connect(&documents_, &DocumentController::helpRequested, this, &AppDelegate::openHelp);
     connect(&documents_, &DocumentController::supportRequested, this, &AppDelegate::openSupport);
     connect(&documents_, &DocumentController::updatesRequested, this, &AppDelegate::openUpdates);
@@ -43,8 +42,7 @@ AppDelegate::AppDelegate(DocumentController& documents, QObject* parent) : QObje
 
 AppDelegate::~AppDelegate() = default;
 
-bool AppDelegate::launch(const std::vector<std::string>& items)
-{
+bool AppDelegate::launch(const std::vector<std::string>& items) {
     namespace fs = std::filesystem;
     std::vector<std::string> present;
     for (const std::string& item : items) {
@@ -61,17 +59,16 @@ bool AppDelegate::launch(const std::vector<std::string>& items)
     return true;
 }
 
-bool AppDelegate::handOverToRunningCopy(const std::vector<std::string>& paths)
-{
+bool AppDelegate::handOverToRunningCopy(const std::vector<std::string>& paths) {
     if (paths.empty()) return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
     if (!names) return false;
     const QString owner = names->serviceOwner(QLatin1String(kServicesBusName)).value();
     if (owner.isEmpty() || owner == bus.baseService()) return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kServicesBusName), QLatin1String(kServicesObjectPath),
-                                                       QLatin1String(kServicesInterface),
-                                                       QStringLiteral("HandleServicesWithPasteboard"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kServicesBusName), QLatin1String(kServicesObjectPath), QLatin1String(kServicesInterface),
+        QStringLiteral("HandleServicesWithPasteboard"));
     // Bytes ("aay"), not text ("as"): a bus string must be valid UTF-8, and a file name need not be.
     qDBusRegisterMetaType<QByteArrayList>();
     QByteArrayList items;
@@ -81,13 +78,9 @@ bool AppDelegate::handOverToRunningCopy(const std::vector<std::string>& paths)
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
-void AppDelegate::applicationWillTerminate()
-{
-    documents_.endRunningChecks();
-}
+void AppDelegate::applicationWillTerminate() { documents_.endRunningChecks(); }
 
-void AppDelegate::applicationDidFinishLaunching()
-{
+void AppDelegate::applicationDidFinishLaunching() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     new ServicesAdaptor(this);
@@ -97,11 +90,11 @@ void AppDelegate::applicationDidFinishLaunching()
     if (!servicesRegistered_) bus.unregisterObject(QLatin1String(kServicesObjectPath));
 }
 
-void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard)
-{
+void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard) {
     std::vector<std::string> fileNames;
     if (pasteboard.metaType() == QMetaType::fromType<QStringList>()) {
-        for (const QString& name : pasteboard.toStringList()) fileNames.push_back(QFile::encodeName(name).toStdString());
+        for (const QString& name : pasteboard.toStringList())
+            fileNames.push_back(QFile::encodeName(name).toStdString());
     } else if (pasteboard.metaType() == QMetaType::fromType<QByteArrayList>()) {
         for (const QByteArray& name : pasteboard.value<QByteArrayList>()) fileNames.push_back(name.toStdString());
     } else {
@@ -116,28 +109,19 @@ void AppDelegate::handleServicesWithPasteboard(const QVariant& pasteboard)
     QTimer::singleShot(0, this, [this, fileNames] { documents_.openDocuments(fileNames); });
 }
 
-QUrl AppDelegate::supportUrl()
-{
+QUrl AppDelegate::supportUrl() {
     return QUrl(QStringLiteral("https://%1%2").arg(QLatin1String(kWebSiteHost), QLatin1String(kSupportPath)));
 }
 
-QUrl AppDelegate::updatesUrl()
-{
+QUrl AppDelegate::updatesUrl() {
     return QUrl(QStringLiteral("https://%1%2").arg(QLatin1String(kWebSiteHost), QLatin1String(kUpdatesPath)));
 }
 
-void AppDelegate::openSupport()
-{
-    QDesktopServices::openUrl(supportUrl());
-}
+void AppDelegate::openSupport() { QDesktopServices::openUrl(supportUrl()); }
 
-void AppDelegate::openUpdates()
-{
-    QDesktopServices::openUrl(updatesUrl());
-}
+void AppDelegate::openUpdates() { QDesktopServices::openUrl(updatesUrl()); }
 
-void AppDelegate::openHelp()
-{
+void AppDelegate::openHelp() {
     auto controller = std::make_unique<HelpWindowController>();
     // A help window is a Tessarin window like the others: the same menus, and it takes drops.
     QMainWindow* window = controller->window();
@@ -150,8 +134,7 @@ void AppDelegate::openHelp()
     myHelpWindow_.push_back(std::move(controller));
 }
 
-void AppDelegate::showLauncher()
-{
+void AppDelegate::showLauncher() {
     if (!launcher_) {
         launcher_ = std::make_unique<LauncherWindow>();
         LauncherWindow* launcher = launcher_.get();
@@ -164,8 +147,7 @@ void AppDelegate::showLauncher()
     launcher_->activateWindow();
 }
 
-ApplicationMenuTargets AppDelegate::menuTargets(QWidget* window)
-{
+ApplicationMenuTargets AppDelegate::menuTargets(QWidget* window) {
     return {
         [this, window] { documents_.runOpenPanel(window); },
         [this, window] { documents_.runOpenFolderPanel(window); },
@@ -176,8 +158,7 @@ ApplicationMenuTargets AppDelegate::menuTargets(QWidget* window)
     };
 }
 
-void AppDelegate::windowDidClose()
-{
+void AppDelegate::windowDidClose() {
     // Checked once the closed window has gone from the screen.
     QTimer::singleShot(0, this, [this] {
         if (!documents_.documents().empty()) return;
@@ -190,8 +171,7 @@ void AppDelegate::windowDidClose()
     });
 }
 
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
-{
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) windowDidClose();
     return QObject::eventFilter(watched, event);
 }

@@ -8,8 +8,7 @@ namespace tessarin {
 
 namespace {
 
-void connectAction(QWidget* window, const char* name, const std::function<void()>& target)
-{
+void connectAction(QWidget* window, const char* name, const std::function<void()>& target) {
     if (!target) return;
     if (auto* action = window->findChild<QAction*>(QLatin1String(name)))
         QObject::connect(action, &QAction::triggered, window, [target] { target(); });
@@ -17,8 +16,7 @@ void connectAction(QWidget* window, const char* name, const std::function<void()
 
 }  // namespace
 
-void connectApplicationMenu(QWidget* window, const ApplicationMenuTargets& targets)
-{
+void connectApplicationMenu(QWidget* window, const ApplicationMenuTargets& targets) {
     connectAction(window, "actionOpen", targets.open);
     connectAction(window, "actionOpenFolder", targets.openFolder);
     connectAction(window, "actionQuit", targets.quit);

@@ -14,8 +14,8 @@
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
 #include "ItemDrops.h"
-#include "bundle/TypeIdentifier.h"
 #include "ViewController.h"
+#include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
 
@@ -23,21 +23,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string withoutTrailingSlashes(std::string path)
-{
+std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
 // "." and ".." and doubled slashes taken out by the name alone, as a dialog or a shell would.
-std::string cleanedPath(const std::string& path)
-{
+std::string cleanedPath(const std::string& path) {
     return withoutTrailingSlashes(fs::path(path).lexically_normal().string());
 }
 
 // With every link resolved; empty for a path that names nothing.
-std::string canonicalPath(const std::string& path)
-{
+std::string canonicalPath(const std::string& path) {
     std::error_code ec;
     const fs::path canonical = fs::canonical(path, ec);
     return ec ? std::string() : canonical.string();
@@ -45,23 +42,18 @@ std::string canonicalPath(const std::string& path)
 
 }  // namespace
 
-QString displayNameForPath(const std::string& path)
-{
+QString displayNameForPath(const std::string& path) {
     const std::string trimmed = withoutTrailingSlashes(path);
     const std::size_t slash = trimmed.rfind('/');
     const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
     return QString::fromStdString(displayText(name.empty() ? trimmed : name));
 }
 
-QString displayPathText(const std::string& path)
-{
-    return QString::fromStdString(displayText(path));
-}
+QString displayPathText(const std::string& path) { return QString::fromStdString(displayText(path)); }
 
 DocumentController::DocumentController(QObject* parent) : QObject(parent) { tools_.setCancellation(ending_); }
 
-DocumentController::~DocumentController()
-{
+DocumentController::~DocumentController() {
     // The windows' controllers wait for their checks as they go; their tools end first.
     endRunningChecks();
     // Children go with this object; the lists only have to stop pointing at them first.
@@ -69,8 +61,7 @@ DocumentController::~DocumentController()
     closing_.clear();
 }
 
-DocumentWindowController* DocumentController::documentForPath(const std::string& path) const
-{
+DocumentWindowController* DocumentController::documentForPath(const std::string& path) const {
     // Byte for byte: a name that is not UTF-8 and its look-alike in valid text are two items.
     const std::string canonical = canonicalPath(withoutTrailingSlashes(path));
     if (canonical.empty()) return nullptr;
@@ -79,8 +70,7 @@ DocumentWindowController* DocumentController::documentForPath(const std::string&
     return it == open_.end() ? nullptr : *it;
 }
 
-DocumentWindowController* DocumentController::openDocument(const std::string& path, bool display)
-{
+DocumentWindowController* DocumentController::openDocument(const std::string& path, bool display) {
     const std::string cleaned = cleanedPath(path);
     std::error_code ec;
     // A path with a NUL cannot be handed to the system.
@@ -111,13 +101,11 @@ DocumentWindowController* DocumentController::openDocument(const std::string& pa
     return controller;
 }
 
-void DocumentController::openDocuments(const std::vector<std::string>& paths)
-{
+void DocumentController::openDocuments(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) openDocument(path);
 }
 
-void DocumentController::connectMenus(DocumentWindowController* controller)
-{
+void DocumentController::connectMenus(DocumentWindowController* controller) {
     QWidget* window = controller->window();
     connect(controller, &DocumentWindowController::openRequested, this, [this, window] { runOpenPanel(window); });
     connect(controller, &DocumentWindowController::openFolderRequested, this,
@@ -129,8 +117,7 @@ void DocumentController::connectMenus(DocumentWindowController* controller)
     connect(controller, &DocumentWindowController::quitRequested, this, &DocumentController::quitRequested);
 }
 
-void DocumentController::windowClosed(DocumentWindowController* controller)
-{
+void DocumentController::windowClosed(DocumentWindowController* controller) {
     auto it = std::find(open_.begin(), open_.end(), controller);
     if (it == open_.end()) return;
     open_.erase(it);
@@ -139,8 +126,7 @@ void DocumentController::windowClosed(DocumentWindowController* controller)
     if (open_.empty()) emit lastDocumentClosed();
 }
 
-void DocumentController::finished(DocumentWindowController* controller)
-{
+void DocumentController::finished(DocumentWindowController* controller) {
     auto it = std::find(closing_.begin(), closing_.end(), controller);
     if (it == closing_.end()) return;
     closing_.erase(it);
@@ -148,25 +134,19 @@ void DocumentController::finished(DocumentWindowController* controller)
     controller->deleteLater();
 }
 
-void DocumentController::setToolSet(const ToolSet& tools)
-{
+void DocumentController::setToolSet(const ToolSet& tools) {
     tools_ = tools;
     if (!tools_.cancellation()) tools_.setCancellation(ending_);
 }
 
-void DocumentController::endRunningChecks()
-{
-    ending_->cancel();
-}
+void DocumentController::endRunningChecks() { ending_->cancel(); }
 
-void DocumentController::closeAllDocuments()
-{
+void DocumentController::closeAllDocuments() {
     const std::vector<DocumentWindowController*> open = open_;
     for (DocumentWindowController* controller : open) controller->window()->close();
 }
 
-void DocumentController::runOpenPanel(QWidget* parent)
-{
+void DocumentController::runOpenPanel(QWidget* parent) {
     const QList<QUrl> urls = QFileDialog::getOpenFileUrls(parent, tr("Open"), QUrl::fromLocalFile(QDir::homePath()));
     std::vector<std::string> paths;
     for (const QUrl& url : urls) {
@@ -175,11 +155,10 @@ void DocumentController::runOpenPanel(QWidget* parent)
     openDocuments(paths);
 }
 
-void DocumentController::runOpenFolderPanel(QWidget* parent)
-{
+void DocumentController::runOpenFolderPanel(QWidget* parent) {
     // Bundles and old-format packages are folders here, so they are chosen as folders.
-    const QUrl url = QFileDialog::getExistingDirectoryUrl(parent, tr("Open Folder or Bundle"),
-                                                          QUrl::fromLocalFile(QDir::homePath()), QFileDialog::ShowDirsOnly);
+    const QUrl url = QFileDialog::getExistingDirectoryUrl(
+        parent, tr("Open Folder or Bundle"), QUrl::fromLocalFile(QDir::homePath()), QFileDialog::ShowDirsOnly);
     if (std::string path = localFilePath(url); !path.empty()) openDocument(path);
 }
 

@@ -20,38 +20,32 @@ DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> doc
       document_(std::move(document)),
       canonicalPath_(canonicalPath),
       ui_(std::make_unique<Ui::DocumentWindowController>()),
-      window_(std::make_unique<DocumentWindow>())
-{
+      window_(std::make_unique<DocumentWindow>()) {
     ui_->setupUi(window_.get());
     window_->setWindowController(this);
     window_->installEventFilter(this);
 
     connectApplicationMenu(window_.get(), {
-        [this] { emit openRequested(); },
-        [this] { emit openFolderRequested(); },
-        [this] { emit quitRequested(); },
-        [this] { emit helpRequested(); },
-        [this] { emit supportRequested(); },
-        [this] { emit updatesRequested(); },
-    });
+                                              [this] { emit openRequested(); },
+                                              [this] { emit openFolderRequested(); },
+                                              [this] { emit quitRequested(); },
+                                              [this] { emit helpRequested(); },
+                                              [this] { emit supportRequested(); },
+                                              [this] { emit updatesRequested(); },
+                                          });
     connect(ui_->actionSaveReport, &QAction::triggered, ui_->viewController, &ViewController::saveCommand);
     connect(ui_->actionClose, &QAction::triggered, window_.get(), &QWidget::close);
     acceptItemDrops(window_.get(), [this](const std::vector<std::string>& paths) { emit itemsDropped(paths); });
 }
 
-DocumentWindowController::~DocumentWindowController()
-{
+DocumentWindowController::~DocumentWindowController() {
     window_->removeEventFilter(this);
     window_->setWindowController(nullptr);
 }
 
-ViewController* DocumentWindowController::contentViewController() const
-{
-    return ui_->viewController;
-}
+ViewController* DocumentWindowController::contentViewController() const { return ui_->viewController; }
 
-void DocumentWindowController::showWindow()
-{
+void DocumentWindowController::showWindow() {
     // Bringing a minimized window forward restores it; show() alone would leave it an icon.
     if (window_->isMinimized()) window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
@@ -59,8 +53,7 @@ void DocumentWindowController::showWindow()
     window_->activateWindow();
 }
 
-bool DocumentWindowController::eventFilter(QObject* watched, QEvent* event)
-{
+bool DocumentWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && !closed_) {
         // The window hides itself once its close event has been accepted; that hide is the close.
         if (event->type() == QEvent::Close) {
@@ -75,8 +68,7 @@ bool DocumentWindowController::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void DocumentWindowController::finishWhenChecksComplete()
-{
+void DocumentWindowController::finishWhenChecksComplete() {
     if (finishing_) return;
     finishing_ = true;
     ViewController* view = contentViewController();
@@ -85,8 +77,8 @@ void DocumentWindowController::finishWhenChecksComplete()
         return;
     }
     // The checks write into the hidden window until the last one has completed.
-    connect(view, &ViewController::checksCompleted, this, [this] { emit finished(this); },
-            Qt::SingleShotConnection);
+    connect(
+        view, &ViewController::checksCompleted, this, [this] { emit finished(this); }, Qt::SingleShotConnection);
 }
 
 }  // namespace tessarin

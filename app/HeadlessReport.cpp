@@ -33,9 +33,9 @@
 #include "DocumentController.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
+#include "ViewController.h"
 #include "base/FileURL.h"
 #include "bundle/TypeIdentifier.h"
-#include "ViewController.h"
 
 namespace tessarin {
 
@@ -49,13 +49,9 @@ const char* const kCheckBoxes[] = {
     "isAppStore", "isApple",    "validSignatures", "isCatalyst", "is1015",          "is1016",
 };
 
-QString text(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
+QString text(const std::string& s) { return QString::fromStdString(s); }
 
-QString widgetText(const ViewController& view, const char* name, const char* property)
-{
+QString widgetText(const ViewController& view, const char* name, const char* property) {
     const QWidget* widget = view.findChild<QWidget*>(QLatin1String(name));
     return widget ? widget->property(property).toString() : QString();
 }
@@ -64,12 +60,13 @@ QString widgetText(const ViewController& view, const char* name, const char* pro
 
 std::atomic<int> gSignalPipe{-1};
 
-extern "C" void writeSignalToPipe(int signal)
-{
+extern "C" void writeSignalToPipe(int signal) {
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(signal);
     const int fd = gSignalPipe.load();
-    if (fd >= 0) [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
+    if (fd >= 0) {
+        [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
+    }
     errno = saved;
 }
 
@@ -83,8 +80,7 @@ class ProgressLine {
 public:
     ProgressLine(QTextStream& err, bool enabled) : err_(err), enabled_(enabled) {}
 
-    void show(std::size_t done, std::size_t total, const QString& current)
-    {
+    void show(std::size_t done, std::size_t total, const QString& current) {
         if (!enabled_) return;
         QString line = QStringLiteral("[%1/%2] %3").arg(done).arg(total).arg(current);
         const int room = terminalColumns() - 1;  // the last column would wrap on some terminals
@@ -96,8 +92,7 @@ public:
         shown_ = line;
     }
 
-    void clear()
-    {
+    void clear() {
         if (!enabled_ || shown_.isEmpty()) return;
         err_ << '\r' << QString(shown_.size(), QLatin1Char(' ')) << '\r';
         err_.flush();
@@ -105,8 +100,7 @@ public:
     }
 
 private:
-    static int terminalColumns()
-    {
+    static int terminalColumns() {
         winsize size{};
         if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
         return 80;
@@ -127,15 +121,13 @@ struct Classified {
     std::unique_ptr<Document> document;
 };
 
-std::string withoutTrailingSlashes(std::string path)
-{
+std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
 // The item's classification, off the main thread: the record is plain data until its window exists.
-void classify(const std::string& item, const ToolSet& tools, Classified& out)
-{
+void classify(const std::string& item, const ToolSet& tools, Classified& out) {
     namespace fs = std::filesystem;
     const std::string cleaned = withoutTrailingSlashes(fs::path(item).lexically_normal().string());
     std::error_code ec;
@@ -165,21 +157,18 @@ public:
           err_(err),
           progress_(err, options.progress),
           tools_(tools),
-          cancellation_(std::make_shared<ToolCancellation>())
-    {
+          cancellation_(std::make_shared<ToolCancellation>()) {
         tools_.setCancellation(cancellation_);
         classifiers_.setMaxThreadCount(concurrency_);
     }
 
-    ~HeadlessBatch() override
-    {
+    ~HeadlessBatch() override {
         // Every tool has been killed or has ended by now; what remains finishes promptly.
         classifiers_.waitForDone();
         qDeleteAll(findChildren<DocumentWindowController*>(Qt::FindDirectChildrenOnly));
     }
 
-    int run()
-    {
+    int run() {
         if (json_) write(QStringLiteral("[\n"));
         startMore();
         if (!finished()) loop_.exec();
@@ -190,19 +179,19 @@ public:
 
     // From any thread: ends every running tool at once and the run as soon as the main thread
     // gets to it. Nothing is printed after this, so output cut short never looks complete.
-    void interrupt(int signal)
-    {
+    void interrupt(int signal) {
         int none = 0;
         interruptSignal_.compare_exchange_strong(none, signal);
         cancellation_->cancel();
-        QMetaObject::invokeMethod(this, [this] { loop_.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { loop_.quit(); }, Qt::QueuedConnection);
     }
 
 private:
     struct Slot {
         bool done = false;
         bool missing = false;
-        QString result;  // the report, or the JSON object's line
+        QString result;                                  // the report, or the JSON object's line
         DocumentWindowController* controller = nullptr;  // a child of the batch while it runs
     };
 
@@ -210,25 +199,22 @@ private:
     bool finished() const { return printed_ == items_.size() || cancelled(); }
     Slot& slot(std::size_t index) { return pending_[index - printed_]; }
 
-    void startMore()
-    {
-        while (!cancelled() && started_ < items_.size() && running_ < concurrency_ &&
-               started_ - printed_ < window_) {
+    void startMore() {
+        while (!cancelled() && started_ < items_.size() && running_ < concurrency_ && started_ - printed_ < window_) {
             const std::size_t index = started_++;
             ++running_;
             pending_.emplace_back();
             auto classified = std::make_shared<Classified>();
             classifiers_.start([this, index, classified, item = items_[index], tools = tools_] {
                 classify(item, tools, *classified);
-                QMetaObject::invokeMethod(this, [this, index, classified] { openWindow(index, *classified); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, index, classified] { openWindow(index, *classified); }, Qt::QueuedConnection);
             });
         }
         updateProgress();
     }
 
-    void openWindow(std::size_t index, Classified& classified)
-    {
+    void openWindow(std::size_t index, Classified& classified) {
         if (cancelled()) return;
         if (classified.missing) {
             slot(index).missing = true;
@@ -244,8 +230,9 @@ private:
         window->setAttribute(Qt::WA_DontShowOnScreen);
         ViewController* view = controller->contentViewController();
         view->setToolSet(tools_);
-        connect(view, &ViewController::checksCompleted, this, [this, index] { checksDone(index); },
-                Qt::SingleShotConnection);
+        connect(
+            view, &ViewController::checksCompleted, this, [this, index] { checksDone(index); },
+            Qt::SingleShotConnection);
         window->show();
         if (view->runningChecks() == 0) {
             disconnect(view, &ViewController::checksCompleted, this, nullptr);
@@ -253,8 +240,7 @@ private:
         }
     }
 
-    void checksDone(std::size_t index)
-    {
+    void checksDone(std::size_t index) {
         // A check cut short by the interrupt has a tool's kill in its log, not a verdict.
         if (cancelled()) return;
         DocumentWindowController* controller = slot(index).controller;
@@ -267,8 +253,7 @@ private:
         itemDone(index, result);
     }
 
-    void itemDone(std::size_t index, const QString& result)
-    {
+    void itemDone(std::size_t index, const QString& result) {
         Slot& s = slot(index);
         s.done = true;
         s.result = result;
@@ -282,8 +267,7 @@ private:
         startMore();
     }
 
-    void printReady()
-    {
+    void printReady() {
         while (!pending_.empty() && pending_.front().done && !cancelled()) {
             Slot& s = pending_.front();
             const std::string& item = items_[printed_];
@@ -308,8 +292,7 @@ private:
             write(reportsPrinted_ > 0 ? QStringLiteral("\n]\n") : QStringLiteral("]\n"));
     }
 
-    void write(const QString& text)
-    {
+    void write(const QString& text) {
         progress_.clear();
         out_ << text;
         out_.flush();
@@ -317,8 +300,7 @@ private:
         if (out_.status() != QTextStream::Ok) interrupt(SIGPIPE);
     }
 
-    void updateProgress()
-    {
+    void updateProgress() {
         if (pending_.empty() || cancelled()) return;
         const std::string& current = items_[printed_];
         progress_.show(done_, items_.size(), displayNameForPath(current));
@@ -337,7 +319,7 @@ private:
     QThreadPool classifiers_;
     QEventLoop loop_;
 
-    std::deque<Slot> pending_;      // items printed_ .. started_ - 1
+    std::deque<Slot> pending_;  // items printed_ .. started_ - 1
     std::size_t started_ = 0;
     std::size_t printed_ = 0;
     std::size_t done_ = 0;
@@ -351,8 +333,7 @@ private:
 
 // ---- Command line ---------------------------------------------------------------------------
 
-QString helpText()
-{
+QString helpText() {
     return QStringLiteral(
         "Usage: tessarin [ITEM...]\n"
         "       tessarin --report [--json] ITEM...\n"
@@ -381,13 +362,9 @@ QString helpText()
         "The manual: Help > Tessarin Help, or man tessarin.\n");
 }
 
-QString versionText()
-{
-    return QStringLiteral("tessarin " TESSARIN_VERSION "\n");
-}
+QString versionText() { return QStringLiteral("tessarin " TESSARIN_VERSION "\n"); }
 
-CommandLine parseCommandLine(const std::vector<std::string>& arguments)
-{
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     bool report = false;
     bool optionsEnded = false;
@@ -428,8 +405,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 
 // ---- JSON -----------------------------------------------------------------------------------
 
-QJsonObject reportJsonObject(const DocumentWindowController& controller)
-{
+QJsonObject reportJsonObject(const DocumentWindowController& controller) {
     const Document& d = *controller.document();
     const ViewController& view = *controller.contentViewController();
 
@@ -471,8 +447,7 @@ QJsonObject reportJsonObject(const DocumentWindowController& controller)
 
 // ---- Interrupts -----------------------------------------------------------------------------
 
-InterruptWatch::InterruptWatch()
-{
+InterruptWatch::InterruptWatch() {
     if (::pipe2(pipe_, O_CLOEXEC) != 0) return;
     gSignalPipe.store(pipe_[1]);
     struct sigaction action {};
@@ -484,8 +459,7 @@ InterruptWatch::InterruptWatch()
     thread_ = std::thread([this] { watch(); });
 }
 
-InterruptWatch::~InterruptWatch()
-{
+InterruptWatch::~InterruptWatch() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
@@ -501,14 +475,12 @@ InterruptWatch::~InterruptWatch()
         if (fd >= 0) ::close(fd);
 }
 
-void InterruptWatch::setHandler(std::function<void(int)> handler)
-{
+void InterruptWatch::setHandler(std::function<void(int)> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     handler_ = std::move(handler);
 }
 
-void InterruptWatch::watch()
-{
+void InterruptWatch::watch() {
     auto next = [this]() -> int {
         unsigned char byte = 0;
         for (;;) {
@@ -528,8 +500,7 @@ void InterruptWatch::watch()
     // The handler has asked the program to end; if it does not, or the user insists, end it here.
     pollfd more{pipe_[0], POLLIN, 0};
     int ready;
-    while ((ready = ::poll(&more, 1, kInterruptGraceMilliseconds)) < 0 && errno == EINTR) {
-    }
+    while ((ready = ::poll(&more, 1, kInterruptGraceMilliseconds)) < 0 && errno == EINTR) {}
     if (ready == 0) ::_exit(kExitSignalBase + signal);
     const int again = next();
     if (again != 0) ::_exit(kExitSignalBase + again);
@@ -538,8 +509,7 @@ void InterruptWatch::watch()
 // ---- The run --------------------------------------------------------------------------------
 
 int runHeadlessReport(const std::vector<std::string>& items, const HeadlessOptions& options, QTextStream& out,
-                      QTextStream& err, const ToolSet& tools, InterruptWatch* interrupts)
-{
+                      QTextStream& err, const ToolSet& tools, InterruptWatch* interrupts) {
     HeadlessBatch batch(items, options, out, err, tools);
     if (interrupts) interrupts->setHandler([&batch](int signal) { batch.interrupt(signal); });
     const int status = batch.run();

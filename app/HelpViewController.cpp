@@ -11,37 +11,27 @@ namespace tessarin {
 
 HelpViewController::HelpViewController(QWidget* parent) : QWidget(parent) {}
 
-HelpViewController::~HelpViewController()
-{
+HelpViewController::~HelpViewController() {
     // The view may outlive this controller for a moment during teardown; it must not keep a
     // pointer to the document that goes with it.
     if (helpPDFView_) helpPDFView_->setDocument(nullptr);
 }
 
-QPdfView* HelpViewController::helpPDFView() const
-{
-    return helpPDFView_;
-}
+QPdfView* HelpViewController::helpPDFView() const { return helpPDFView_; }
 
-void HelpViewController::setHelpPDFView(QPdfView* view)
-{
-    helpPDFView_ = view;
-}
+void HelpViewController::setHelpPDFView(QPdfView* view) { helpPDFView_ = view; }
 
-QString HelpViewController::resourcesDirectory() const
-{
+QString HelpViewController::resourcesDirectory() const {
     return resourcesDirectory_.isEmpty() ? applicationResourcesDirectory() : resourcesDirectory_;
 }
 
-void HelpViewController::showEvent(QShowEvent* event)
-{
+void HelpViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // A spontaneous show (the window system restoring a minimised window) is no new appearance.
     if (!event->spontaneous()) viewDidAppear();
 }
 
-void HelpViewController::viewDidAppear()
-{
+void HelpViewController::viewDidAppear() {
     const QString url = urlForResource(resourcesDirectory(), QStringLiteral("TessarinHelp"), QStringLiteral("pdf"));
     if (url.isEmpty()) return;
 

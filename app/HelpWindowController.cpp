@@ -9,8 +9,7 @@
 namespace tessarin {
 
 HelpWindowController::HelpWindowController()
-    : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::HelpWindowController>())
-{
+    : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::HelpWindowController>()) {
     ui_->setupUi(window_.get());
     ui_->helpPDFView->setPageMode(QPdfView::PageMode::MultiPage);
     ui_->helpViewController->setHelpPDFView(ui_->helpPDFView);
@@ -19,13 +18,9 @@ HelpWindowController::HelpWindowController()
 
 HelpWindowController::~HelpWindowController() = default;
 
-HelpViewController* HelpWindowController::contentViewController() const
-{
-    return ui_->helpViewController;
-}
+HelpViewController* HelpWindowController::contentViewController() const { return ui_->helpViewController; }
 
-void HelpWindowController::showWindow()
-{
+void HelpWindowController::showWindow() {
     window_->show();
     window_->raise();
     window_->activateWindow();

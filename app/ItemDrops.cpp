@@ -11,8 +11,7 @@ namespace tessarin {
 
 ItemDropFilter::ItemDropFilter(Opener open, QObject* parent) : QObject(parent), open_(std::move(open)) {}
 
-std::string localFilePath(const QUrl& url)
-{
+std::string localFilePath(const QUrl& url) {
     if (!url.isLocalFile()) return {};
     // Fully encoded, every byte that is not plain ASCII is a percent escape, so decoding them
     // gives back the bytes that the URL was made from.
@@ -22,8 +21,7 @@ std::string localFilePath(const QUrl& url)
     return path.toStdString();
 }
 
-std::vector<std::string> ItemDropFilter::localPaths(const QMimeData* mime)
-{
+std::vector<std::string> ItemDropFilter::localPaths(const QMimeData* mime) {
     std::vector<std::string> paths;
     if (!mime || !mime->hasUrls()) return paths;
     for (const QUrl& url : mime->urls()) {
@@ -32,8 +30,7 @@ std::vector<std::string> ItemDropFilter::localPaths(const QMimeData* mime)
     return paths;
 }
 
-bool ItemDropFilter::eventFilter(QObject* watched, QEvent* event)
-{
+bool ItemDropFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
@@ -51,13 +48,11 @@ bool ItemDropFilter::eventFilter(QObject* watched, QEvent* event)
         QTimer::singleShot(0, this, [open = open_, paths = std::move(paths)] { open(paths); });
         return true;
     }
-    default:
-        return QObject::eventFilter(watched, event);
+    default: return QObject::eventFilter(watched, event);
     }
 }
 
-void acceptItemDrops(QWidget* window, ItemDropFilter::Opener open)
-{
+void acceptItemDrops(QWidget* window, ItemDropFilter::Opener open) {
     window->setAcceptDrops(true);
     window->installEventFilter(new ItemDropFilter(std::move(open), window));
 }

@@ -8,8 +8,7 @@
 
 namespace tessarin {
 
-LauncherWindow::LauncherWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::LauncherWindow>())
-{
+LauncherWindow::LauncherWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::LauncherWindow>()) {
     ui_->setupUi(this);
     QFont title = ui_->titleLabel->font();
     title.setPointSizeF(title.pointSizeF() * 1.6);
@@ -24,8 +23,7 @@ LauncherWindow::LauncherWindow(QWidget* parent) : QMainWindow(parent), ui_(std::
 
 LauncherWindow::~LauncherWindow() = default;
 
-void LauncherWindow::closeEvent(QCloseEvent* event)
-{
+void LauncherWindow::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) emit closed();
 }

@@ -7,13 +7,11 @@
 
 namespace tessarin {
 
-QString applicationResourcesDirectory()
-{
+QString applicationResourcesDirectory() {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tessarin"));
 }
 
-QString urlForResource(const QString& directory, const QString& name, const QString& extension)
-{
+QString urlForResource(const QString& directory, const QString& name, const QString& extension) {
     const QFileInfo file(QDir(directory).filePath(name + QLatin1Char('.') + extension));
     return file.isFile() ? file.absoluteFilePath() : QString();
 }

@@ -8,16 +8,14 @@
 
 namespace tessarin {
 
-ServicesAdaptor::ServicesAdaptor(AppDelegate* delegate) : QDBusAbstractAdaptor(delegate), delegate_(delegate)
-{
+ServicesAdaptor::ServicesAdaptor(AppDelegate* delegate) : QDBusAbstractAdaptor(delegate), delegate_(delegate) {
     // The bus describes the entry's method from its parameter types by name, which Qt knows only
     // once the type is registered; without it the description leaves the method out, with a warning.
     qRegisterMetaType<QDBusVariant>();
     qDBusRegisterMetaType<QByteArrayList>();
 }
 
-void ServicesAdaptor::HandleServicesWithPasteboard(const QDBusVariant& pasteboard)
-{
+void ServicesAdaptor::HandleServicesWithPasteboard(const QDBusVariant& pasteboard) {
     const QVariant value = pasteboard.variant();
     // The bus hands a list of byte strings over still marshalled; anything else of that kind is
     // no file-name list.

@@ -19,14 +19,12 @@ using tessarin::CommandLine;
 
 // Headless output is for scripts: Qt's own remarks about the missing display (no runtime folder,
 // no raise() on this platform) are dropped; only its critical errors still reach standard error.
-void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
+void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tessarin: %s\n", qPrintable(message));
 }
 
 // Help, version and mistakes, all before any QApplication exists: they need no display.
-int answerWithoutWindows(const CommandLine& line)
-{
+int answerWithoutWindows(const CommandLine& line) {
     QTextStream out(stdout);
     switch (line.mode) {
     case CommandLine::Mode::Help: out << tessarin::helpText(); return tessarin::kExitInspected;
@@ -37,8 +35,7 @@ int answerWithoutWindows(const CommandLine& line)
     return tessarin::kExitBadUsage;
 }
 
-int runHeadless(char* program, const CommandLine& line)
-{
+int runHeadless(char* program, const CommandLine& line) {
     // From the first moment, so that an early Ctrl-C already ends the program with its status.
     tessarin::InterruptWatch interrupts;
     qInstallMessageHandler(headlessMessages);
@@ -57,8 +54,7 @@ int runHeadless(char* program, const CommandLine& line)
     return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }
 
-int runWindows(char* program, const CommandLine& line)
-{
+int runWindows(char* program, const CommandLine& line) {
     // Ctrl-C in the terminal that started the program, or SIGTERM when the session ends, quits as
     // the Quit command does, ending the tools of running checks rather than leaving them behind.
     tessarin::InterruptWatch interrupts;
@@ -100,8 +96,7 @@ int runWindows(char* program, const CommandLine& line)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const CommandLine line = tessarin::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.mode) {
     case CommandLine::Mode::Report: return runHeadless(argv[0], line);

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "BundleBuilder.h"
-#include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "codesign/CodeSignatureConstants.h"
 
 namespace fs = std::filesystem;
 using namespace tessarin;
@@ -79,8 +79,8 @@ int make(const std::string& dir) {
         .info("CFBundleShortVersionString", "3.2.1")
         .info("CFBundleVersion", "321")
         .info("DTSDKName", "macosx11.0")
-        .executable("Big", fatMachO({slice(kX86_64, 3, 8u << 20), slice(kArm64, 0, 8u << 20)},
-                                    {{kX86_64, 3}, {kArm64, 0}}));
+        .executable("Big",
+                    fatMachO({slice(kX86_64, 3, 8u << 20), slice(kArm64, 0, 8u << 20)}, {{kX86_64, 3}, {kArm64, 0}}));
     big.build();
     // Nested code the deep verification descends into, and 32-bit components for the scan.
     BundleBuilder helper = big.nested("Contents/Library/LoginItems/BigHelper.app", BundleBuilder::Kind::App);

@@ -64,8 +64,12 @@ std::string infoPlist(const std::string& executable, const std::string& identifi
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\">\n<dict>\n"
-           "\t<key>CFBundleExecutable</key>\n\t<string>" + executable + "</string>\n"
-           "\t<key>CFBundleIdentifier</key>\n\t<string>" + identifier + "</string>\n"
+           "\t<key>CFBundleExecutable</key>\n\t<string>" +
+           executable +
+           "</string>\n"
+           "\t<key>CFBundleIdentifier</key>\n\t<string>" +
+           identifier +
+           "</string>\n"
            "\t<key>CFBundlePackageType</key>\n\t<string>APPL</string>\n"
            "\t<key>CFBundleShortVersionString</key>\n\t<string>1.0</string>\n"
            "</dict>\n</plist>\n";

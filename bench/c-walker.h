@@ -18,7 +18,7 @@ enum cwalk_open { CWALK_OPEN_PATH, CWALK_OPEN_AT };
 
 /* Walks everything below `root` without following symbolic links; returns 0, or -1 when the root
    cannot be opened. */
-int cwalk(const char *root, enum cwalk_open how, struct cwalk_counts *counts);
+int cwalk(const char* root, enum cwalk_open how, struct cwalk_counts* counts);
 
 #ifdef __cplusplus
 }

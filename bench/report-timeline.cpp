@@ -74,8 +74,7 @@ Run runOnce(const std::vector<std::string>& args) {
         std::fprintf(stderr, "report-timeline: cannot start %s\n", argv[0]);
         std::exit(1);
     }
-    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {}
     run.wall = (monotonicNs() - start) / 1e9;
 
     std::string text;

@@ -77,14 +77,18 @@ Scan32BitResult __wrap__ZN8tessarin19scan32BitComponentsERKNS_7FileURLERKSt6vect
     return r;
 }
 
-ToolRun __real__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
+ToolRun
+__real__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
     const std::string& launchPath, const Strings& arguments, bool captureErrors, const ToolSet& tools);
-ToolRun __wrap__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
+ToolRun
+__wrap__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
     const std::string& launchPath, const Strings& arguments, bool captureErrors, const ToolSet& tools) {
-    const std::string name = launchPath.substr(launchPath.rfind('/') + 1) + (arguments.empty() ? "" : "_" + arguments[0]);
+    const std::string name =
+        launchPath.substr(launchPath.rfind('/') + 1) + (arguments.empty() ? "" : "_" + arguments[0]);
     mark("tool_begin", name);
-    ToolRun r = __real__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
-        launchPath, arguments, captureErrors, tools);
+    ToolRun r =
+        __real__ZN8tessarin7runToolERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKSt6vectorIS5_SaIS5_EEbRKNS_7ToolSetE(
+            launchPath, arguments, captureErrors, tools);
     mark("tool_end", name);
     return r;
 }

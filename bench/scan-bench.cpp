@@ -2,9 +2,9 @@
 // to the open directory) over the same tree, interleaved in one process so that machine load falls
 // on all alike; prints key=value lines for bench/run.sh.
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,8 +40,7 @@ double cpuNow() {
 }
 
 void printRuns(const Contender& c) {
-    std::printf("%s_median_s=%.6f\n%s_cpu_s=%.6f\n%s_runs_s=", c.name, median(c.times), c.name, median(c.cpu),
-                c.name);
+    std::printf("%s_median_s=%.6f\n%s_cpu_s=%.6f\n%s_runs_s=", c.name, median(c.times), c.name, median(c.cpu), c.name);
     for (double t : c.times) std::printf("%.4f ", t);
     std::printf("\n");
 }
@@ -57,14 +56,19 @@ int main(int argc, char** argv) {
     long expectComponents = -1;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--reps" && i + 1 < argc) reps = std::atoi(argv[++i]);
-        else if (a == "--only" && i + 1 < argc) only = argv[++i];
-        else if (a == "--no-warmup") warmup = false;
-        else if (a == "--expect-components" && i + 1 < argc) expectComponents = std::atol(argv[++i]);
-        else usage();
+        if (a == "--reps" && i + 1 < argc)
+            reps = std::atoi(argv[++i]);
+        else if (a == "--only" && i + 1 < argc)
+            only = argv[++i];
+        else if (a == "--no-warmup")
+            warmup = false;
+        else if (a == "--expect-components" && i + 1 < argc)
+            expectComponents = std::atol(argv[++i]);
+        else
+            usage();
     }
-    if (reps < 1 || (!only.empty() && only != "scan" && only != "walker" && only != "walker_path" &&
-                     only != "walker_at"))
+    if (reps < 1 ||
+        (!only.empty() && only != "scan" && only != "walker" && only != "walker_path" && only != "walker_at"))
         usage();
     const bool withScan = only.empty() || only == "scan";
     const bool withPath = only.empty() || only == "walker" || only == "walker_path";

@@ -33,13 +33,15 @@ struct Command {
     std::vector<std::string> argv;
     std::vector<double> wall;  // per round
     std::vector<double> cpu;   // per round: user + system time of the children
-    int expected = 0;  // exit status of a good run
+    int expected = 0;          // exit status of a good run
     int failures = 0;
     int lastStatus = 0;
 };
 
 [[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL[:STATUS] PROG ARG... ...\n");
+    std::fprintf(
+        stderr,
+        "usage: spawn-bench [--rounds R] [--per-round N] [--files LIST] --cmd LABEL[:STATUS] PROG ARG... ...\n");
     std::exit(2);
 }
 
@@ -145,7 +147,9 @@ int main(int argc, char** argv) {
         if (c.failures) {
             int s = c.lastStatus;
             std::printf("%s.last_status=%s%d\n", c.label.c_str(), WIFSIGNALED(s) ? "signal " : "",
-                        WIFSIGNALED(s) ? WTERMSIG(s) : WIFEXITED(s) ? WEXITSTATUS(s) : s);
+                        WIFSIGNALED(s) ? WTERMSIG(s)
+                        : WIFEXITED(s) ? WEXITSTATUS(s)
+                                       : s);
         }
         std::printf("%s.rounds_s=", c.label.c_str());
         for (double t : c.wall) std::printf("%.4f ", t);

@@ -17,14 +17,27 @@ std::size_t sequenceLength(const unsigned char* s, std::size_t n, std::size_t i)
     if (c < 0x80) return 1;
     std::size_t length = 0;
     unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the first continuation byte
-    if (c >= 0xC2 && c <= 0xDF) length = 2;
-    else if (c == 0xE0) { length = 3; lo = 0xA0; }
-    else if (c >= 0xE1 && c <= 0xEC) length = 3;
-    else if (c == 0xED) { length = 3; hi = 0x9F; }
-    else if (c >= 0xEE && c <= 0xEF) length = 3;
-    else if (c == 0xF0) { length = 4; lo = 0x90; }
-    else if (c >= 0xF1 && c <= 0xF3) length = 4;
-    else if (c == 0xF4) { length = 4; hi = 0x8F; }
+    if (c >= 0xC2 && c <= 0xDF)
+        length = 2;
+    else if (c == 0xE0) {
+        length = 3;
+        lo = 0xA0;
+    } else if (c >= 0xE1 && c <= 0xEC)
+        length = 3;
+    else if (c == 0xED) {
+        length = 3;
+        hi = 0x9F;
+    } else if (c >= 0xEE && c <= 0xEF)
+        length = 3;
+    else if (c == 0xF0) {
+        length = 4;
+        lo = 0x90;
+    } else if (c >= 0xF1 && c <= 0xF3)
+        length = 4;
+    else if (c == 0xF4) {
+        length = 4;
+        hi = 0x8F;
+    }
     if (length == 0 || i + length > n) return 0;
     for (std::size_t k = 1; k < length; ++k) {
         const unsigned char lower = k == 1 ? lo : 0x80, upper = k == 1 ? hi : 0xBF;
@@ -71,8 +84,10 @@ std::string displayText(std::string_view bytes, DisplayAs as) {
         }
         const char32_t scalar = scalarOf(s + i, length);
         if (c == '\n' || c == '\t') {
-            if (name) out += c == '\n' ? "\\n" : "\\t";
-            else out += static_cast<char>(c);
+            if (name)
+                out += c == '\n' ? "\\n" : "\\t";
+            else
+                out += static_cast<char>(c);
         } else if (name && c == '\\') {
             out += "\\\\";
         } else if (name && c == '\r') {

@@ -20,8 +20,7 @@ struct SignatureCheckState {
 // The background operation of the single Mach-O check: spctl -t install, then codesign -dvvv.
 SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools);
 // The background operation of the app (spctl, codesign) or package (spctl -t install, pkgutil) check.
-SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp,
-                                                  const ToolSet& tools);
+SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools);
 
 enum class SignatureCheckKind { MachO, App, Package };
 

@@ -2,15 +2,15 @@
 // a ToolCancellation can end.
 #include "ToolRunner.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 
 #include "DisplayText.h"
 
@@ -161,8 +161,8 @@ std::string ToolSet::resolve(const std::string& launchPath) const {
     return (std::filesystem::path(dir).parent_path() / "libexec" / "tessarin" / name).string();
 }
 
-ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
-                bool captureErrors, const ToolSet& tools) {
+ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments, bool captureErrors,
+                const ToolSet& tools) {
     ignoreSigpipeOnce();
     ToolCancellation* const cancellation = tools.cancellation().get();
     if (cancellation && cancellation->cancelled()) return cancelledBeforeStart(launchPath);
@@ -239,8 +239,7 @@ ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& a
     if (cancellation) {
         // Exited but not reaped: until untrack() the pid, and so the group id, cannot be reused.
         siginfo_t info;
-        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-        }
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {}
         cancellation->untrack(pid);
     }
     while (::waitpid(pid, &status, 0) < 0) {

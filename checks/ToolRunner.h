@@ -15,9 +15,9 @@
 namespace tessarin {
 
 struct ToolRun {
-    std::int32_t status = 0;   // termination status: 0 is success
-    std::string output;        // bytes written to standard output
-    std::string errors;        // bytes written to standard error (empty when not captured)
+    std::int32_t status = 0;  // termination status: 0 is success
+    std::string output;       // bytes written to standard output
+    std::string errors;       // bytes written to standard error (empty when not captured)
 };
 
 // Ends tool runs on request, from any thread: cancel() kills the process group of every run in
@@ -55,9 +55,7 @@ class ToolSet {
 public:
     static const ToolSet& platform();
     ToolSet() = default;
-    void override(const std::string& launchPath, const std::string& executable) {
-        overrides_[launchPath] = executable;
-    }
+    void override(const std::string& launchPath, const std::string& executable) { overrides_[launchPath] = executable; }
     std::string resolve(const std::string& launchPath) const;
 
     // Runs through this set may be ended by `cancellation`; each tool then gets a process group
@@ -79,8 +77,8 @@ inline constexpr const char* kLipoPath = "/usr/bin/lipo";
 // while the other is read cannot stall. A tool that cannot be started gives a nonzero status
 // and an error text naming the tool and the reason; so does a run cancelled before its start. A
 // cancelled run returns as soon as its tool has been killed and reaped, with status 128 + SIGKILL.
-ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments,
-                bool captureErrors, const ToolSet& tools = ToolSet::platform());
+ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments, bool captureErrors,
+                const ToolSet& tools = ToolSet::platform());
 
 // The text a signature check keeps of one run; bytes that are not UTF-8 show escaped (DisplayText.h).
 std::string toolReport(const std::string& errorPrefix, const ToolRun& run);

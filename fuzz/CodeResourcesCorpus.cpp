@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "CorpusFolder.h"
 #include "BundleBuilder.h"
+#include "CorpusFolder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "plist/Plist.h"
 #include "TempDir.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
 using namespace tessarin::test;

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "CorpusFolder.h"
-#include "codesign/CodeSignature.h"
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "codesign/CodeSignature.h"
+#include "macho/MachO.h"
 #include "plist/Plist.h"
 
 using namespace tessarin;

@@ -21,7 +21,8 @@ const tessarin::RequirementContext& context() {
         c.cdhashes = {tessarin::Bytes(20, 0xab)};
         tessarin::PlistDict info;
         info["CFBundleVersion"] = tessarin::PlistValue("1.2.3");
-        info["List"] = tessarin::PlistValue(tessarin::PlistArray{tessarin::PlistValue("a"), tessarin::PlistValue(true)});
+        info["List"] =
+            tessarin::PlistValue(tessarin::PlistArray{tessarin::PlistValue("a"), tessarin::PlistValue(true)});
         c.info = info;
         c.entitlements = tessarin::PlistDict{{"com.apple.security.app-sandbox", tessarin::PlistValue(true)}};
         return c;
@@ -40,8 +41,10 @@ void exercise(const tessarin::Requirement& req) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
     auto single = tessarin::parseRequirement(bytes);
-    if (single) exercise(*single);
-    else require(!single.error().empty());
+    if (single)
+        exercise(*single);
+    else
+        require(!single.error().empty());
     auto set = tessarin::parseRequirementSet(bytes);
     if (set) {
         require(set->entries.size() <= tessarin::kMaxRequirementSetEntries);

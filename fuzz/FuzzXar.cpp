@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& file : archive->files) (void)tessarin::extractXarFile(bytes, *archive, file, 1u << 20);
         auto ticket = tessarin::findStapledTicket(bytes, archive->archiveEnd);
         if (ticket && *ticket && digest)
-            (void)tessarin::checkTicketFor(tessarin::asByteSpan((*ticket)->ticket), {*digest}, tessarin::TicketAnchors::apple());
+            (void)tessarin::checkTicketFor(tessarin::asByteSpan((*ticket)->ticket), {*digest},
+                                           tessarin::TicketAnchors::apple());
     }
     // The table's XML reader on the raw bytes: inside an archive it only sees what inflates.
     (void)tessarin::parseXml(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     for (const auto& [name, value] : values) {
         if (tessarin::fuzz::writeInput(dir + "/" + name + ".xml", toXmlPlist(value))) ++written;
         auto binary = toBinaryPlist(value);
-        if (tessarin::fuzz::writeInput(dir + "/" + name + ".bplist", std::string(binary.begin(), binary.end()))) ++written;
+        if (tessarin::fuzz::writeInput(dir + "/" + name + ".bplist", std::string(binary.begin(), binary.end())))
+            ++written;
     }
     return written == 2 * static_cast<int>(values.size()) ? 0 : 1;
 }

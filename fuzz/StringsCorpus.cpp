@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "CorpusFolder.h"
 #include "BundleBuilder.h"
+#include "CorpusFolder.h"
 
 using namespace tessarin::test;
 

@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> inputs = {
         {"toc-unsigned", buildXar(plain).toc},
         {"toc-signed", buildXar(signedOptions).toc},
-        {"entities", "<?xml version=\"1.0\"?>\n<!-- c --><xar a='&lt;&#65;&#x42;'><toc><name>&amp;&quot;&apos;"
-                     "<![CDATA[<raw>]]></name><x:e xmlns:x=\"u\"/></toc></xar>"},
+        {"entities",
+         "<?xml version=\"1.0\"?>\n<!-- c --><xar a='&lt;&#65;&#x42;'><toc><name>&amp;&quot;&apos;"
+         "<![CDATA[<raw>]]></name><x:e xmlns:x=\"u\"/></toc></xar>"},
     };
     for (const auto& [name, bytes] : inputs) {
         if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {

@@ -4,11 +4,11 @@
 #include <charconv>
 #include <optional>
 
-#include "bundle/Bundle.h"
 #include "DisplayText.h"
 #include "Quarantine.h"
-#include "bundle/TypeIdentifier.h"
 #include "base/Unicode.h"
+#include "bundle/Bundle.h"
+#include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "base/FileURL.h"
 #include "ToolRunner.h"
+#include "base/FileURL.h"
 
 namespace tessarin {
 
@@ -33,8 +33,7 @@ public:
     static constexpr bool autosavesInPlace = false;
 
     // Classifies the item; always succeeds. `tools` chooses the lipo that runs (tests only).
-    bool readFromURL(const FileURL& url, const std::string& typeName,
-                     const ToolSet& tools = ToolSet::platform());
+    bool readFromURL(const FileURL& url, const std::string& typeName, const ToolSet& tools = ToolSet::platform());
     void listArchitectures(const std::string& path, const ToolSet& tools = ToolSet::platform());
 
     // The URL the machinery opened the document with.

@@ -7,19 +7,19 @@
 // through ".." on the way back, checked by device and inode.
 #include "Scan32Bit.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "CpuTypeCodes.h"
 #include "DisplayText.h"
 #include "bundle/Bundle.h"
-#include "CpuTypeCodes.h"
 
 namespace tessarin {
 
@@ -88,7 +88,7 @@ public:
 
 private:
     struct Frame {
-        int fd = -1;            // closed (-1) for ancestors beyond the open window
+        int fd = -1;  // closed (-1) for ancestors beyond the open window
         dev_t device = 0;
         ino_t inode = 0;
         std::size_t begin = 0;  // this directory's entries in names_
@@ -105,12 +105,10 @@ private:
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
         }
         switch (type) {
-        case DT_DIR:
-            directory(dirfd, nameCopy);
-            break;
+        case DT_DIR: directory(dirfd, nameCopy); break;
         case DT_REG:
-            if (isThin32BitFile(::openat(dirfd, nameCopy.c_str(),
-                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)))
+            if (isThin32BitFile(
+                    ::openat(dirfd, nameCopy.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)))
                 result_.components.push_back(path_);
             break;
         case DT_LNK: {
@@ -122,8 +120,7 @@ private:
                 result_.components.push_back(path_);
             break;
         }
-        default:
-            break;  // pipes, sockets and devices are never opened
+        default: break;  // pipes, sockets and devices are never opened
         }
     }
 
@@ -259,8 +256,10 @@ Scan32BitResult scan32BitComponents(const FileURL& itemURL, const std::vector<st
     }
     // Byte order of UTF-8 is code point order.
     std::sort(result.components.begin(), result.components.end());
-    if (result.has64BitIntel) result.text = kHas64BitHeading;
-    else if (result.has32BitIntel) result.text = kOnly32BitHeading;
+    if (result.has64BitIntel)
+        result.text = kHas64BitHeading;
+    else if (result.has32BitIntel)
+        result.text = kOnly32BitHeading;
     for (std::size_t k = 0; k < result.components.size(); ++k) {
         if (k) result.text += '\n';
         result.text += displayText(result.components[k]);

@@ -9,10 +9,10 @@
 namespace tessarin {
 
 struct SaveReportInputs {
-    std::string title;                   // the window's title, as it stands
+    std::string title;  // the window's title, as it stands
     std::string bundleVer;
-    std::optional<std::string> dateText; // the moment of the checks in the user's locale
-    int inQuarantine = 0;                // check box states: 0 off, 1 on
+    std::optional<std::string> dateText;  // the moment of the checks in the user's locale
+    int inQuarantine = 0;                 // check box states: 0 off, 1 on
     int validSignatures = 0;
     int isNotarized = 0;
     int isAppStore = 0;
@@ -22,7 +22,7 @@ struct SaveReportInputs {
     bool is32Bit = false;
     bool is64Bit = false;
     bool isARM = false;
-    std::string logText;                 // the output log's plain text
+    std::string logText;  // the output log's plain text
 };
 
 std::string buildSaveString(const SaveReportInputs& in);

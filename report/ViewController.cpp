@@ -20,8 +20,8 @@
 #include "NoTouchButtonCell.h"
 #include "SaveReport.h"
 #include "Scan32Bit.h"
-#include "base/Unicode.h"
 #include "WindowController.h"
+#include "base/Unicode.h"
 #include "ui_ViewController.h"
 
 namespace tessarin {
@@ -87,7 +87,8 @@ void ViewController::viewDidAppear() {
         if (graphemeClusterCount(d.theQuarStr) < 4)
             appendOutput(QStringLiteral("No quarantine flag found.\n"));
         else
-            appendOutput(QStringLiteral("Quarantine flag found: ") + qs(displayText(d.theQuarStr)) + QStringLiteral("\n"));
+            appendOutput(QStringLiteral("Quarantine flag found: ") + qs(displayText(d.theQuarStr)) +
+                         QStringLiteral("\n"));
 
         // Never through QString: decoding a name that is not UTF-8 would name another file.
         const std::string& path = d.thePath;
@@ -124,17 +125,25 @@ void ViewController::viewDidAppear() {
                 QString others;
                 for (std::int32_t code : d.theArches) {
                     switch (code) {
-                    case kCpuTypeArm64: setBox(theAppleSilicon_, true); foundArm64 = true; break;
+                    case kCpuTypeArm64:
+                        setBox(theAppleSilicon_, true);
+                        foundArm64 = true;
+                        break;
                     case kCpuType32BitIntel: setBox(the32Intel_, true); break;
                     case kCpuType32BitPowerPC: setBox(the32ppc_, true); break;
-                    case kCpuType64BitIntel: setBox(the64Intel_, true); found64Intel = true; break;
+                    case kCpuType64BitIntel:
+                        setBox(the64Intel_, true);
+                        found64Intel = true;
+                        break;
                     case kCpuType64BitPowerPC: setBox(the64ppc_, true); break;
                     default: others += QString::number(code) + QLatin1Char(' ');
                     }
                 }
                 if (!others.isEmpty()) theOtherArch_->setText(others);
-                if (!found64Intel) appendOutput(QStringLiteral("\u26A0\uFE0F this app has no support for 64-bit Intel.\n"));
-                if (!foundArm64) appendOutput(QStringLiteral("\u26A0\uFE0F this app has no support for Apple Silicon.\n"));
+                if (!found64Intel)
+                    appendOutput(QStringLiteral("\u26A0\uFE0F this app has no support for 64-bit Intel.\n"));
+                if (!foundArm64)
+                    appendOutput(QStringLiteral("\u26A0\uFE0F this app has no support for Apple Silicon.\n"));
             }
             if (!d.fileURL().filePath.empty()) scan32BitComponents(d.fileURL());
             if (!d.isApp) checkMachOSignature(path);
@@ -186,7 +195,8 @@ void ViewController::startCheck(SignatureCheckKind kind, const std::string& path
                                         ? runMachOSignatureCheck(path, tools)
                                         : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools);
         // Queued with this object as context: dropped if the controller is gone.
-        QMetaObject::invokeMethod(this, [this, state, kind] { completeCheck(state, kind); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, state, kind] { completeCheck(state, kind); }, Qt::QueuedConnection);
     });
 }
 

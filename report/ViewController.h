@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "base/FileURL.h"
 #include "SignatureCheck.h"
 #include "ToolRunner.h"
+#include "base/FileURL.h"
 
 class QAbstractScrollArea;
 class QLineEdit;
@@ -30,8 +30,8 @@ class BusySpinner;
 class Document;
 class NoTouchButtonCell;
 
-#define TESSARIN_OUTLET(Type, name, setter)          \
-    Type* name() const { return name##_; }          \
+#define TESSARIN_OUTLET(Type, name, setter) \
+    Type* name() const { return name##_; }  \
     void setter(Type* widget) { name##_ = widget; }
 
 class ViewController : public QWidget {

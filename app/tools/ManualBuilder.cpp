@@ -18,15 +18,13 @@ namespace {
 
 // The build log gets this tool's own errors only, not Qt's remarks on the bare build environment
 // (such as a missing runtime folder).
-void buildMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
+void buildMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s SOURCE.md OUTPUT.pdf\n", argc > 0 ? argv[0] : "tessarin-manual-builder");
         return 2;
@@ -43,8 +41,7 @@ int main(int argc, char** argv)
     const QString outputPath = QString::fromLocal8Bit(argv[2]);
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "Cannot read the manual source %s: %s.\n", argv[1],
-                     qPrintable(source.errorString()));
+        std::fprintf(stderr, "Cannot read the manual source %s: %s.\n", argv[1], qPrintable(source.errorString()));
         return 1;
     }
     const QString markdown = QString::fromUtf8(source.readAll());

@@ -17,8 +17,7 @@ class ByteReader {
 public:
     ByteReader() = default;
     explicit ByteReader(ByteSpan bytes) : bytes_(bytes) {}
-    ByteReader(const void* data, std::size_t size)
-        : bytes_(static_cast<const std::byte*>(data), size) {}
+    ByteReader(const void* data, std::size_t size) : bytes_(static_cast<const std::byte*>(data), size) {}
 
     std::uint64_t size() const { return bytes_.size(); }
     ByteSpan all() const { return bytes_; }

@@ -8,8 +8,8 @@
 
 namespace tessarin {
 
-using Bytes = std::vector<std::uint8_t>;        // owned: digests, DER, file contents read whole
-using ByteSpan = std::span<const std::byte>;    // a view into bytes someone else owns
+using Bytes = std::vector<std::uint8_t>;      // owned: digests, DER, file contents read whole
+using ByteSpan = std::span<const std::byte>;  // a view into bytes someone else owns
 
 inline ByteSpan asByteSpan(const Bytes& bytes) { return std::as_bytes(std::span<const std::uint8_t>(bytes)); }
 inline Bytes toBytes(ByteSpan span) {

@@ -13,8 +13,8 @@ inline constexpr std::uint8_t DER_SEQUENCE = 0x30;
 
 struct DerElement {
     std::uint8_t tag = 0;
-    std::uint64_t offset = 0;         // of the tag
-    std::uint64_t headerLength = 0;   // tag and length octets
+    std::uint64_t offset = 0;        // of the tag
+    std::uint64_t headerLength = 0;  // tag and length octets
     std::uint64_t contentLength = 0;
     std::uint64_t contentOffset() const { return offset + headerLength; }
     std::uint64_t end() const { return offset + headerLength + contentLength; }

@@ -3,9 +3,9 @@
 // EOPNOTSUPP, so such a name is retried there.
 #include "base/ExtendedAttributes.h"
 
+#include <sys/xattr.h>
 #include <cerrno>
 #include <cstring>
-#include <sys/xattr.h>
 
 namespace tessarin {
 

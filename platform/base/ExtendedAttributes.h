@@ -8,7 +8,7 @@ namespace tessarin {
 
 struct PosixError {
     static constexpr const char* domain = "NSPOSIXErrorDomain";
-    int code = 0;                 // errno of the failed call
+    int code = 0;                      // errno of the failed call
     std::string localizedDescription;  // strerror text for it
 };
 

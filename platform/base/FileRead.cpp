@@ -1,11 +1,11 @@
 // Bounded whole-file reads that never block on FIFOs or devices.
 #include "base/FileRead.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace tessarin {
 namespace {

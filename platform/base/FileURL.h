@@ -6,8 +6,8 @@
 namespace tessarin {
 
 struct FileURL {
-    std::string filePath;   // as given; may end with a slash
-    bool directory = false; // a directory URL (the opener sets it for an existing directory)
+    std::string filePath;    // as given; may end with a slash
+    bool directory = false;  // a directory URL (the opener sets it for an existing directory)
 
     // The path without trailing slashes ("/" stays "/").
     std::string path() const {

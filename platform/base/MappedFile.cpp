@@ -1,12 +1,12 @@
 // mmap-backed file view; the descriptor is closed as soon as the mapping exists.
 #include "base/MappedFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace tessarin {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "base/ByteReader.h"
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
 
 namespace tessarin {
 

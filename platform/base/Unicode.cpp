@@ -100,15 +100,15 @@ constexpr Range kSpacingMark[] = {
 
 // Characters that join the one after them (GB9b).
 constexpr Range kPrepend[] = {
-    {0x0600, 0x0605},   {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},
-    {0x0D4E, 0x0D4E},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x111C2, 0x111C3},
+    {0x0600, 0x0605}, {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},
+    {0x0D4E, 0x0D4E}, {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x111C2, 0x111C3},
 };
 
 // Format and other invisible controls that break on both sides (GB4, GB5).
 constexpr Range kControl[] = {
-    {0x0000, 0x0009}, {0x000B, 0x000C}, {0x000E, 0x001F}, {0x007F, 0x009F},   {0x00AD, 0x00AD},
-    {0x061C, 0x061C}, {0x180E, 0x180E}, {0x200B, 0x200B}, {0x200E, 0x200F},   {0x2028, 0x202E},
-    {0x2060, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF0, 0xFFFB}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x0000, 0x0009},   {0x000B, 0x000C},   {0x000E, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},
+    {0x061C, 0x061C},   {0x180E, 0x180E},   {0x200B, 0x200B},   {0x200E, 0x200F},   {0x2028, 0x202E},
+    {0x2060, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF0, 0xFFFB},   {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
     {0x1D173, 0x1D17A}, {0xE0000, 0xE001F}, {0xE0080, 0xE00FF}, {0xE01F0, 0xE0FFF},
 };
 
@@ -134,8 +134,8 @@ constexpr Range kPictographic[] = {
 
 template <std::size_t N>
 bool inRanges(const Range (&table)[N], char32_t c) {
-    auto it = std::upper_bound(std::begin(table), std::end(table), c,
-                               [](char32_t v, const Range& r) { return v < r.first; });
+    auto it =
+        std::upper_bound(std::begin(table), std::end(table), c, [](char32_t v, const Range& r) { return v < r.first; });
     return it != std::begin(table) && c <= std::prev(it)->last;
 }
 
@@ -167,10 +167,20 @@ char32_t decodeAt(std::string_view s, std::size_t i, std::size_t& length) {
     std::size_t n;
     char32_t c;
     char32_t min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) { n = 2; c = b0 & 0x1F; min = 0x80; }
-    else if (b0 >= 0xE0 && b0 <= 0xEF) { n = 3; c = b0 & 0x0F; min = 0x800; }
-    else if (b0 >= 0xF0 && b0 <= 0xF4) { n = 4; c = b0 & 0x07; min = 0x10000; }
-    else return 0xFFFD;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2;
+        c = b0 & 0x1F;
+        min = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3;
+        c = b0 & 0x0F;
+        min = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4;
+        c = b0 & 0x07;
+        min = 0x10000;
+    } else
+        return 0xFFFD;
     if (s.size() - i < n) return 0xFFFD;
     for (std::size_t k = 1; k < n; ++k) {
         unsigned char b = byte(i + k);
@@ -257,7 +267,7 @@ std::vector<std::size_t> graphemeClusterBoundaries(std::string_view utf8) {
         return bounds;
     }
     Break previous = Break::Other;
-    bool pictographicRun = false;   // Extended_Pictographic Extend* so far (GB11)
+    bool pictographicRun = false;  // Extended_Pictographic Extend* so far (GB11)
     bool zwjAfterPictographic = false;
     std::size_t regionalIndicators = 0;  // run length of regional indicators before this one
     for (std::size_t i = 0; i < utf8.size();) {
@@ -266,27 +276,40 @@ std::vector<std::size_t> graphemeClusterBoundaries(std::string_view utf8) {
         Break current = breakProperty(c);
         bool pictographic = inRanges(kPictographic, c);
         bool boundary;
-        if (i == 0) boundary = true;
-        else if (previous == Break::CR && current == Break::LF) boundary = false;                    // GB3
-        else if (previous == Break::CR || previous == Break::LF || previous == Break::Control) boundary = true;  // GB4
-        else if (current == Break::CR || current == Break::LF || current == Break::Control) boundary = true;     // GB5
-        else if (previous == Break::L && (current == Break::L || current == Break::V || current == Break::LV ||
-                                          current == Break::LVT)) boundary = false;                  // GB6
+        if (i == 0)
+            boundary = true;
+        else if (previous == Break::CR && current == Break::LF)
+            boundary = false;  // GB3
+        else if (previous == Break::CR || previous == Break::LF || previous == Break::Control)
+            boundary = true;  // GB4
+        else if (current == Break::CR || current == Break::LF || current == Break::Control)
+            boundary = true;  // GB5
+        else if (previous == Break::L &&
+                 (current == Break::L || current == Break::V || current == Break::LV || current == Break::LVT))
+            boundary = false;  // GB6
         else if ((previous == Break::LV || previous == Break::V) && (current == Break::V || current == Break::T))
-            boundary = false;                                                                        // GB7
-        else if ((previous == Break::LVT || previous == Break::T) && current == Break::T) boundary = false;  // GB8
-        else if (current == Break::Extend || current == Break::ZWJ) boundary = false;                // GB9
-        else if (current == Break::SpacingMark) boundary = false;                                    // GB9a
-        else if (previous == Break::Prepend) boundary = false;                                       // GB9b
-        else if (zwjAfterPictographic && pictographic) boundary = false;                             // GB11
+            boundary = false;  // GB7
+        else if ((previous == Break::LVT || previous == Break::T) && current == Break::T)
+            boundary = false;  // GB8
+        else if (current == Break::Extend || current == Break::ZWJ)
+            boundary = false;  // GB9
+        else if (current == Break::SpacingMark)
+            boundary = false;  // GB9a
+        else if (previous == Break::Prepend)
+            boundary = false;  // GB9b
+        else if (zwjAfterPictographic && pictographic)
+            boundary = false;  // GB11
         else if (previous == Break::RegionalIndicator && current == Break::RegionalIndicator)
-            boundary = regionalIndicators % 2 == 0;                                                  // GB12, GB13
-        else boundary = true;                                                                        // GB999
+            boundary = regionalIndicators % 2 == 0;  // GB12, GB13
+        else
+            boundary = true;  // GB999
         if (boundary) bounds.push_back(i);
 
         zwjAfterPictographic = pictographicRun && current == Break::ZWJ;
-        if (pictographic) pictographicRun = true;
-        else if (current != Break::Extend) pictographicRun = false;
+        if (pictographic)
+            pictographicRun = true;
+        else if (current != Break::Extend)
+            pictographicRun = false;
         regionalIndicators = current == Break::RegionalIndicator ? regionalIndicators + 1 : 0;
         previous = current;
         i += length;
@@ -295,9 +318,7 @@ std::vector<std::size_t> graphemeClusterBoundaries(std::string_view utf8) {
     return bounds;
 }
 
-std::size_t graphemeClusterCount(std::string_view utf8) {
-    return graphemeClusterBoundaries(utf8).size() - 1;
-}
+std::size_t graphemeClusterCount(std::string_view utf8) { return graphemeClusterBoundaries(utf8).size() - 1; }
 
 std::string_view firstGraphemeClusters(std::string_view utf8, std::size_t count) {
     auto bounds = graphemeClusterBoundaries(utf8);

@@ -7,14 +7,14 @@
 // Anything else is no bundle.
 #include "bundle/Bundle.h"
 
-#include <clocale>
 #include <langinfo.h>
-#include <locale>
 #include <sys/stat.h>
+#include <clocale>
+#include <locale>
 
 #include "base/FileURL.h"
-#include "macho/MachO.h"
 #include "base/MappedFile.h"
+#include "macho/MachO.h"
 #include "plist/StringsFile.h"
 
 namespace tessarin {
@@ -39,8 +39,8 @@ bool exists(const std::string& path) {
 // Localization folders named in English, as older bundles have them.
 const char* legacyName(const std::string& code) {
     static const std::pair<const char*, const char*> names[] = {
-        {"en", "English"}, {"fr", "French"},  {"de", "German"},   {"ja", "Japanese"}, {"es", "Spanish"},
-        {"it", "Italian"}, {"nl", "Dutch"},   {"sv", "Swedish"},  {"da", "Danish"},   {"fi", "Finnish"},
+        {"en", "English"},   {"fr", "French"},     {"de", "German"},  {"ja", "Japanese"}, {"es", "Spanish"},
+        {"it", "Italian"},   {"nl", "Dutch"},      {"sv", "Swedish"}, {"da", "Danish"},   {"fi", "Finnish"},
         {"no", "Norwegian"}, {"pt", "Portuguese"}, {"ko", "Korean"},
     };
     for (const auto& [c, name] : names)

@@ -2,11 +2,11 @@
 // its extension and, for regular files, its first four bytes.
 #include "bundle/TypeIdentifier.h"
 
-#include <cctype>
-#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cctype>
+#include <cstdint>
 
 namespace tessarin {
 

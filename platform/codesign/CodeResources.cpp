@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "plist/Plist.h"
-#include "codesign/ResourcePattern.h"
 #include "base/Bytes.h"
+#include "codesign/ResourcePattern.h"
+#include "plist/Plist.h"
 
 namespace tessarin {
 
@@ -64,8 +64,10 @@ Result<std::vector<ResourceRule>> readRules(const PlistValue* node, const char* 
             rule.optional = flag("optional");
             rule.nested = flag("nested");
             if (auto it = d->find("weight"); it != d->end()) {
-                if (it->second.integer()) rule.weight = *it->second.integer();
-                else if (it->second.real()) rule.weight = static_cast<std::int64_t>(*it->second.real());
+                if (it->second.integer())
+                    rule.weight = *it->second.integer();
+                else if (it->second.real())
+                    rule.weight = static_cast<std::int64_t>(*it->second.real());
             }
         } else {
             return fail(std::string("CodeResources rule \"") + pattern + "\" in \"" + key + "\" is malformed");

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
 
 namespace tessarin {
 
@@ -24,13 +24,13 @@ struct ResourceRule {
 };
 
 struct SealedResource {
-    std::string path;                           // relative to the bundle's content folder
+    std::string path;            // relative to the bundle's content folder
     std::optional<Bytes> hash;   // SHA-1
     std::optional<Bytes> hash2;  // SHA-256
     bool optional = false;
-    std::optional<std::string> symlink;         // sealed as the link's target text
-    std::optional<Bytes> cdhash;  // nested code
-    std::optional<std::string> requirement;     // nested code's designated requirement, as text
+    std::optional<std::string> symlink;      // sealed as the link's target text
+    std::optional<Bytes> cdhash;             // nested code
+    std::optional<std::string> requirement;  // nested code's designated requirement, as text
 };
 
 // Compiled rules: matching picks the heaviest matching rule, the first in key order among equals.
@@ -53,11 +53,11 @@ private:
 };
 
 struct CodeResources {
-    std::vector<ResourceRule> rules;   // "rules" (version 1)
-    std::vector<ResourceRule> rules2;  // "rules2"
+    std::vector<ResourceRule> rules;               // "rules" (version 1)
+    std::vector<ResourceRule> rules2;              // "rules2"
     std::map<std::string, SealedResource> files;   // "files"
     std::map<std::string, SealedResource> files2;  // "files2"
-    bool hasVersion2 = false;          // files2 or rules2 present
+    bool hasVersion2 = false;                      // files2 or rules2 present
 
     int version() const { return hasVersion2 ? 2 : 1; }
     const std::vector<ResourceRule>& rulesInForce() const { return hasVersion2 ? rules2 : rules; }

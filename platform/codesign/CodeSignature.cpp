@@ -4,19 +4,17 @@
 
 #include "base/ByteCursor.h"
 
-#include "base/Hex.h"
 #include "base/Bytes.h"
+#include "base/Hex.h"
 
-#include <algorithm>
 #include <openssl/evp.h>
+#include <algorithm>
 #include <set>
 #include <string>
 
 namespace tessarin {
 
 namespace {
-
-
 
 // The header size a CodeDirectory of this version must at least have.
 std::uint32_t headerSizeForVersion(std::uint32_t version) {
@@ -157,7 +155,8 @@ Result<CodeDirectory> parseCodeDirectory(ByteSpan blob, std::uint32_t slot) {
     if ((cd.version >> 16) != 2 || cd.version < 0x20001)
         return fail("code directory version " + hexNumber(cd.version) + " is not supported");
     const std::uint32_t header = headerSizeForVersion(cd.version);
-    const std::string shortHeader = "code directory of version " + hexNumber(cd.version) + " is shorter than its header";
+    const std::string shortHeader =
+        "code directory of version " + hexNumber(cd.version) + " is shorter than its header";
     if (r.size() < header) return fail(shortHeader);
     // Each later version appends fields; the cursor still refuses any that the blob does not hold.
     c = ByteCursor(r, 44);
@@ -204,7 +203,8 @@ Result<CodeDirectory> parseCodeDirectory(ByteSpan blob, std::uint32_t slot) {
         if (!team) return fail("code directory team identifier is not terminated");
         cd.teamId = *team;
     }
-    if (const std::uint32_t scatter = cd.scatterOffset.value_or(0); scatter != 0 && (scatter < header || scatter >= r.size()))
+    if (const std::uint32_t scatter = cd.scatterOffset.value_or(0);
+        scatter != 0 && (scatter < header || scatter >= r.size()))
         return fail("code directory scatter offset is outside the directory");
     // The page count must be the one codeLimit implies, so that verification covers all the code.
     const std::uint64_t limit = cd.codeLimit();
@@ -244,8 +244,9 @@ Result<EmbeddedSignature> parseEmbeddedSignature(ByteSpan superBlob) {
         BlobIndexEntry e;
         e.type = entries.u32be();
         e.offset = entries.u32be();
-        if (!entries) return fail("code signature index of " + std::to_string(*count) + " entries does not fit in its " +
-                                  std::to_string(*length) + " bytes");
+        if (!entries)
+            return fail("code signature index of " + std::to_string(*count) + " entries does not fit in its " +
+                        std::to_string(*length) + " bytes");
         const std::string which = "blob " + std::to_string(i) + " (slot " + hexNumber(e.type) + ")";
         if (!seenTypes.insert(e.type).second) return fail("code signature lists slot " + hexNumber(e.type) + " twice");
         if (e.offset < indexEnd) return fail("code signature " + which + " overlaps the SuperBlob's index");
@@ -270,7 +271,8 @@ Result<EmbeddedSignature> parseEmbeddedSignature(ByteSpan superBlob) {
         if (!cut) return fail("code signature blob (slot " + hexNumber(e.type) + ") extends past the SuperBlob's end");
         const ByteSpan blob = *cut;
         auto expectMagic = [&](std::uint32_t want, const char* what) -> Status {
-            if (e.magic != want) return fail(std::string("code signature ") + what + " blob has the wrong magic " + hexNumber(e.magic));
+            if (e.magic != want)
+                return fail(std::string("code signature ") + what + " blob has the wrong magic " + hexNumber(e.magic));
             return Ok{};
         };
         if (e.type == CSSLOT_CODEDIRECTORY ||

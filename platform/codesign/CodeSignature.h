@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/ByteReader.h"
-#include "codesign/CodeSignatureConstants.h"
-#include "macho/MachO.h"
 #include "base/Bytes.h"
 #include "base/Result.h"
+#include "codesign/CodeSignatureConstants.h"
+#include "macho/MachO.h"
 
 namespace tessarin {
 
@@ -68,10 +68,10 @@ struct CodeDirectory {
 };
 
 struct EmbeddedSignature {
-    std::uint32_t length = 0;           // of the SuperBlob
-    std::vector<BlobIndexEntry> index;  // as the file lists it
+    std::uint32_t length = 0;                    // of the SuperBlob
+    std::vector<BlobIndexEntry> index;           // as the file lists it
     std::vector<CodeDirectory> codeDirectories;  // primary first, then alternates by slot
-    std::optional<ByteSpan> requirements;     // whole blob, what special slot -2 hashes
+    std::optional<ByteSpan> requirements;        // whole blob, what special slot -2 hashes
     std::uint32_t requirementsCount = 0;
     std::optional<ByteSpan> entitlements;     // whole blob (-5)
     std::optional<ByteSpan> entitlementsDer;  // whole blob (-7)

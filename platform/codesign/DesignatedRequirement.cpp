@@ -9,9 +9,12 @@ namespace tessarin {
 namespace {
 
 // Apple's marker extensions, as DER content bytes of their OIDs.
-const Bytes kDeveloperIdIntermediate = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63, 0x64, 0x06, 0x02, 0x06};  // 1.2.840.113635.100.6.2.6
-const Bytes kDeveloperIdLeaf = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63, 0x64, 0x06, 0x01, 0x0d};          // 1.2.840.113635.100.6.1.13
-const Bytes kWwdrIntermediate = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63, 0x64, 0x06, 0x02, 0x01};         // 1.2.840.113635.100.6.2.1
+const Bytes kDeveloperIdIntermediate = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                        0x63, 0x64, 0x06, 0x02, 0x06};  // 1.2.840.113635.100.6.2.6
+const Bytes kDeveloperIdLeaf = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                0x63, 0x64, 0x06, 0x01, 0x0d};  // 1.2.840.113635.100.6.1.13
+const Bytes kWwdrIntermediate = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                 0x63, 0x64, 0x06, 0x02, 0x01};  // 1.2.840.113635.100.6.2.1
 
 RequirementExpr node(std::uint32_t op) {
     RequirementExpr e;
@@ -53,7 +56,8 @@ RequirementExpr certFieldEquals(std::int32_t slot, const std::string& field, con
 
 bool hasExtension(const CertificateFields& cert, const Bytes& oid) {
     auto dotted = oidText(oid);
-    return dotted && std::find(cert.extensionOids.begin(), cert.extensionOids.end(), *dotted) != cert.extensionOids.end();
+    return dotted &&
+           std::find(cert.extensionOids.begin(), cert.extensionOids.end(), *dotted) != cert.extensionOids.end();
 }
 
 std::string subjectOr(const CertificateFields& cert, const std::string& name) {
@@ -71,8 +75,9 @@ Result<Requirement> implicitDesignatedRequirement(const ImplicitRequirementInput
         for (const auto& hash : input.cdhashes) {
             RequirementExpr clause = node(opCDHash);
             clause.hash = hash;
-            req.expression = &hash == &input.cdhashes.front() ? std::move(clause)
-                                                              : join(opOr, std::move(req.expression), std::move(clause));
+            req.expression = &hash == &input.cdhashes.front()
+                                 ? std::move(clause)
+                                 : join(opOr, std::move(req.expression), std::move(clause));
         }
         return req;
     }
@@ -93,10 +98,10 @@ Result<Requirement> implicitDesignatedRequirement(const ImplicitRequirementInput
                                     certGenericExists(1, kWwdrIntermediate)});
         } else if (intermediate && hasExtension(*intermediate, kDeveloperIdIntermediate) &&
                    hasExtension(leaf, kDeveloperIdLeaf)) {
-            req.expression = allOf({std::move(ident), node(opAppleGenericAnchor),
-                                    certGenericExists(1, kDeveloperIdIntermediate),
-                                    certGenericExists(kLeafCertificate, kDeveloperIdLeaf),
-                                    certFieldEquals(kLeafCertificate, "subject.OU", subjectOr(leaf, "OU"))});
+            req.expression =
+                allOf({std::move(ident), node(opAppleGenericAnchor), certGenericExists(1, kDeveloperIdIntermediate),
+                       certGenericExists(kLeafCertificate, kDeveloperIdLeaf),
+                       certFieldEquals(kLeafCertificate, "subject.OU", subjectOr(leaf, "OU"))});
         } else {
             req.expression = allOf({std::move(ident), node(opAppleAnchor)});
         }

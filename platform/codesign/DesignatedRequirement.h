@@ -18,8 +18,8 @@ namespace tessarin {
 struct ImplicitRequirementInput {
     std::string identifier;
     bool adhoc = false;
-    std::vector<Bytes> cdhashes;                // ad hoc: in architecture order, each slice's in slot order
-    std::vector<CertificateFields> chain;       // leaf first
+    std::vector<Bytes> cdhashes;           // ad hoc: in architecture order, each slice's in slot order
+    std::vector<CertificateFields> chain;  // leaf first
     std::vector<Bytes> appleRootsDer;
 };
 Result<Requirement> implicitDesignatedRequirement(const ImplicitRequirementInput& input);

@@ -33,49 +33,35 @@ public:
         case opAppleGenericAnchor:
         case opTrustedCerts:
         case opNotarized:
-        case opLegacyDevID:
-            return true;
+        case opLegacyDevID: return true;
         case opIdent:
         case opNamedAnchor:
-        case opNamedCode:
-            return string(out.text);
-        case opAnchorHash:
-            return i32(out.certificate, "a certificate index") && data(out.hash, "a certificate hash");
-        case opCDHash:
-            return data(out.hash, "a CDHash");
-        case opPlatform:
-            return i32(out.platform, "a platform number");
-        case opTrustedCert:
-            return i32(out.certificate, "a certificate index");
-        case opInfoKeyValue:
-            out.match.op = matchEqual;
-            return string(out.text) && string(out.match.value);
+        case opNamedCode: return string(out.text);
+        case opAnchorHash: return i32(out.certificate, "a certificate index") && data(out.hash, "a certificate hash");
+        case opCDHash: return data(out.hash, "a CDHash");
+        case opPlatform: return i32(out.platform, "a platform number");
+        case opTrustedCert: return i32(out.certificate, "a certificate index");
+        case opInfoKeyValue: out.match.op = matchEqual; return string(out.text) && string(out.match.value);
         case opInfoKeyField:
-        case opEntitlementField:
-            return string(out.text) && match(out.match);
-        case opCertField:
-            return i32(out.certificate, "a certificate index") && string(out.text) && match(out.match);
+        case opEntitlementField: return string(out.text) && match(out.match);
+        case opCertField: return i32(out.certificate, "a certificate index") && string(out.text) && match(out.match);
         case opCertGeneric:
         case opCertPolicy:
         case opCertFieldDate:
             return i32(out.certificate, "a certificate index") && data(out.oid, "an OID") && match(out.match);
         case opAnd:
-        case opOr:
-            out.operands.resize(2);
-            return read(out.operands[0], depth + 1) && read(out.operands[1], depth + 1);
-        case opNot:
-            out.operands.resize(1);
-            return read(out.operands[0], depth + 1);
-        default:
-            break;
+        case opOr: out.operands.resize(2); return read(out.operands[0], depth + 1) && read(out.operands[1], depth + 1);
+        case opNot: out.operands.resize(1); return read(out.operands[0], depth + 1);
+        default: break;
         }
         // An opcode from a later format: one that carries its own size may be stepped over.
         if (word & (opGenericFalse | opGenericSkip)) {
             out.op = word;
             std::uint32_t size = 0;
             if (!u32(size, "the size of an unknown opcode")) return false;
-            if (!skip(size)) return failAt("unknown opcode " + std::to_string(word & ~opFlagMask) +
-                                           " claims more bytes than the requirement holds");
+            if (!skip(size))
+                return failAt("unknown opcode " + std::to_string(word & ~opFlagMask) +
+                              " claims more bytes than the requirement holds");
             if (word & opGenericFalse) return true;
             out.operands.resize(1);
             return read(out.operands[0], depth + 1);
@@ -107,8 +93,9 @@ private:
         std::uint32_t length = 0;
         if (!u32(length, what)) return false;
         auto b = bytes_.bytes(pos_, length);
-        if (!b) return failAt(std::string("the length of ") + what + " (" + std::to_string(length) +
-                              " bytes) runs past the end of the requirement");
+        if (!b)
+            return failAt(std::string("the length of ") + what + " (" + std::to_string(length) +
+                          " bytes) runs past the end of the requirement");
         out = *b;
         return skipPadded(length);
     }
@@ -136,13 +123,12 @@ private:
     bool match(RequirementMatch& out) {
         std::uint32_t op = 0;
         if (!u32(op, "a match operation")) return false;
-        if (op > matchAbsent) return failAt("the requirement uses match operation " + std::to_string(op) +
-                                            ", which is not understood");
+        if (op > matchAbsent)
+            return failAt("the requirement uses match operation " + std::to_string(op) + ", which is not understood");
         out.op = static_cast<MatchOperation>(op);
         switch (out.op) {
         case matchExists:
-        case matchAbsent:
-            return true;
+        case matchAbsent: return true;
         case matchOn:
         case matchBefore:
         case matchAfter:
@@ -154,8 +140,7 @@ private:
             pos_ += 8;
             return true;
         }
-        default:
-            return string(out.value);
+        default: return string(out.value);
         }
     }
 
@@ -213,8 +198,7 @@ Result<RequirementSet> parseRequirementSet(ByteSpan blob) {
         if (offset < 12 + std::uint64_t{*count} * 8 || !blobLength || !set.contains(offset, *blobLength))
             return fail("requirement " + std::to_string(i + 1) + " of the set lies outside it");
         for (const auto& e : out.entries)
-            if (e.type == type)
-                return fail("the requirements set lists type " + std::to_string(type) + " twice");
+            if (e.type == type) return fail("the requirements set lists type " + std::to_string(type) + " twice");
         auto req = parseRequirement(*set.bytes(offset, *blobLength));
         if (!req) return fail("requirement " + std::to_string(i + 1) + " of the set: " + req.error());
         out.entries.push_back({type, std::move(*req)});

@@ -83,8 +83,8 @@ inline constexpr std::uint32_t kMaxRequirementSetEntries = 16;
 
 struct RequirementMatch {
     MatchOperation op = matchExists;
-    std::string value;        // the compared string (bytes as stored), for the string operations
-    std::int64_t time = 0;    // seconds since 2001-01-01, for the date operations
+    std::string value;      // the compared string (bytes as stored), for the string operations
+    std::int64_t time = 0;  // seconds since 2001-01-01, for the date operations
 };
 
 // One node. Which members matter depends on `op`:
@@ -97,8 +97,8 @@ struct RequirementMatch {
 //   a generic opcode (flag bits set, number unknown): rawOp; with opGenericSkip one operand, the
 //   expression that follows what was skipped.
 struct RequirementExpr {
-    std::uint32_t op = opFalse;   // the opcode without its flag byte, or the whole word for a generic one
-    std::uint32_t rawOp = 0;      // the word as stored
+    std::uint32_t op = opFalse;  // the opcode without its flag byte, or the whole word for a generic one
+    std::uint32_t rawOp = 0;     // the word as stored
     std::vector<RequirementExpr> operands;
     std::int32_t certificate = 0;
     std::int32_t platform = 0;

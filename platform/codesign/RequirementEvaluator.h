@@ -17,8 +17,8 @@ namespace tessarin {
 struct RequirementContext {
     std::string identifier;
     std::string teamId;
-    std::vector<Bytes> cdhashes;            // each CodeDirectory's CDHash (20 bytes), and its full digest
-    std::uint8_t platform = 0;              // the CodeDirectory's platform field
+    std::vector<Bytes> cdhashes;  // each CodeDirectory's CDHash (20 bytes), and its full digest
+    std::uint8_t platform = 0;    // the CodeDirectory's platform field
     // Leaf first, anchor last, as the verifier built it. Nothing about a certificate holds unless
     // chainValid: each certificate is signed by the next, up to the last.
     std::vector<CertificateFields> chain;

@@ -27,14 +27,10 @@ public:
         if (depth > kMaxNodeDepth) return false;
         const Node& n = nodes_[index];
         switch (n.kind) {
-        case Node::Empty:
-            return true;
-        case Node::Set:
-            return push({Instruction::Set, n.set, 0});
-        case Node::LineStart:
-            return push({Instruction::LineStart, 0, 0});
-        case Node::LineEnd:
-            return push({Instruction::LineEnd, 0, 0});
+        case Node::Empty: return true;
+        case Node::Set: return push({Instruction::Set, n.set, 0});
+        case Node::LineStart: return push({Instruction::LineStart, 0, 0});
+        case Node::LineEnd: return push({Instruction::LineEnd, 0, 0});
         case Node::Concat:
             for (std::uint32_t kid : n.kids)
                 if (!emit(kid, depth + 1)) return false;
@@ -112,20 +108,15 @@ public:
             seen_[at] = generation_;
             const Instruction& i = program[at];
             switch (i.op) {
-            case Instruction::Match:
-                return true;
-            case Instruction::Set:
-                pcs_.push_back(at);
-                break;
+            case Instruction::Match: return true;
+            case Instruction::Set: pcs_.push_back(at); break;
             case Instruction::LineStart:
                 if (pos == 0) stack.push_back(at + 1);
                 break;
             case Instruction::LineEnd:
                 if (pos == n || lineEndPasses) stack.push_back(at + 1);
                 break;
-            case Instruction::Jump:
-                stack.push_back(i.x);
-                break;
+            case Instruction::Jump: stack.push_back(i.x); break;
             case Instruction::Split:
                 stack.push_back(i.y);
                 stack.push_back(i.x);

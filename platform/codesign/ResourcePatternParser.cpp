@@ -24,19 +24,32 @@ std::optional<ByteSet> namedClass(std::string_view name) {
         range('[', '`');
         range('{', '~');
     };
-    if (name == "alpha") range('a', 'z'), range('A', 'Z');
-    else if (name == "digit") range('0', '9');
-    else if (name == "alnum") range('a', 'z'), range('A', 'Z'), range('0', '9');
-    else if (name == "upper") range('A', 'Z');
-    else if (name == "lower") range('a', 'z');
-    else if (name == "space") range('\t', '\r'), add(s, ' ');
-    else if (name == "blank") add(s, '\t'), add(s, ' ');
-    else if (name == "punct") punct();
-    else if (name == "print") range(' ', '~');
-    else if (name == "graph") range('!', '~');
-    else if (name == "cntrl") range(0, 31), add(s, 127);
-    else if (name == "xdigit") range('0', '9'), range('a', 'f'), range('A', 'F');
-    else return std::nullopt;
+    if (name == "alpha")
+        range('a', 'z'), range('A', 'Z');
+    else if (name == "digit")
+        range('0', '9');
+    else if (name == "alnum")
+        range('a', 'z'), range('A', 'Z'), range('0', '9');
+    else if (name == "upper")
+        range('A', 'Z');
+    else if (name == "lower")
+        range('a', 'z');
+    else if (name == "space")
+        range('\t', '\r'), add(s, ' ');
+    else if (name == "blank")
+        add(s, '\t'), add(s, ' ');
+    else if (name == "punct")
+        punct();
+    else if (name == "print")
+        range(' ', '~');
+    else if (name == "graph")
+        range('!', '~');
+    else if (name == "cntrl")
+        range(0, 31), add(s, 127);
+    else if (name == "xdigit")
+        range('0', '9'), range('a', 'f'), range('A', 'F');
+    else
+        return std::nullopt;
     return s;
 }
 
@@ -111,11 +124,16 @@ private:
     // Reads "*", "+", "?" or an interval at pos_; false (consuming nothing) when none is there.
     bool repetition(int& min, int& max) {
         const char c = peek();
-        if (c == '*') min = 0, max = -1;
-        else if (c == '+') min = 1, max = -1;
-        else if (c == '?') min = 0, max = 1;
-        else if (c == '{' && startsInterval()) return interval(min, max);
-        else return false;
+        if (c == '*')
+            min = 0, max = -1;
+        else if (c == '+')
+            min = 1, max = -1;
+        else if (c == '?')
+            min = 0, max = 1;
+        else if (c == '{' && startsInterval())
+            return interval(min, max);
+        else
+            return false;
         ++pos_;
         return true;
     }
@@ -213,15 +231,11 @@ private:
             invert(all);
             return setNode(all);
         }
-        case '[':
-            return bracket();
-        case '\\':
-            return escape();
+        case '[': return bracket();
+        case '\\': return escape();
         case '*':
         case '+':
-        case '?':
-            invalid("repetition with nothing to repeat");
-            return empty();
+        case '?': invalid("repetition with nothing to repeat"); return empty();
         case '{':
             --pos_;
             if (startsInterval()) {
@@ -246,13 +260,24 @@ private:
         const char c = p_[pos_++];
         ByteSet s{};
         switch (c) {
-        case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
             // A back-reference makes matching exponential in the worst case.
             invalid("back-references are not supported");
             return empty();
-        case 'b': case 'B': case '<': case '>': case '`': case '\'':
-            invalid("word and buffer anchors are not supported");
-            return empty();
+        case 'b':
+        case 'B':
+        case '<':
+        case '>':
+        case '`':
+        case '\'': invalid("word and buffer anchors are not supported"); return empty();
         case 'w':
         case 'W':
             s = *namedClass("alnum");
@@ -264,9 +289,7 @@ private:
             s = *namedClass("space");
             if (c == 'S') invert(s);
             return setNode(s);
-        default:
-            add(s, static_cast<unsigned char>(c));
-            return setNode(s);
+        default: add(s, static_cast<unsigned char>(c)); return setNode(s);
         }
     }
 

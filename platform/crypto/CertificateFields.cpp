@@ -60,8 +60,10 @@ Result<CertificateFields> certificateFields(const Bytes& der) {
     for (int i = 0; subject && i < X509_NAME_entry_count(subject); ++i) {
         const X509_NAME_ENTRY* e = X509_NAME_get_entry(subject, i);
         const int nid = OBJ_obj2nid(X509_NAME_ENTRY_get_object(e));
-        if (nid == NID_pkcs9_emailAddress) f.emails.push_back(utf8(X509_NAME_ENTRY_get_data(e)));
-        else if (const char* name = shortNameOf(nid)) f.subject.emplace_back(name, utf8(X509_NAME_ENTRY_get_data(e)));
+        if (nid == NID_pkcs9_emailAddress)
+            f.emails.push_back(utf8(X509_NAME_ENTRY_get_data(e)));
+        else if (const char* name = shortNameOf(nid))
+            f.subject.emplace_back(name, utf8(X509_NAME_ENTRY_get_data(e)));
     }
     for (int i = 0; i < X509_get_ext_count(cert.get()); ++i)
         f.extensionOids.push_back(dotted(X509_EXTENSION_get_object(X509_get_ext(cert.get(), i))));
@@ -72,8 +74,8 @@ Result<CertificateFields> certificateFields(const Bytes& der) {
             f.policyOids.push_back(dotted(sk_POLICYINFO_value(policies, i)->policyid));
         CERTIFICATEPOLICIES_free(policies);
     }
-    if (auto* names = static_cast<GENERAL_NAMES*>(
-            X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr))) {
+    if (auto* names =
+            static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr))) {
         for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
             const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
             if (name->type == GEN_EMAIL) f.emails.push_back(utf8(name->d.rfc822Name));

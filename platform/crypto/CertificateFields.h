@@ -13,7 +13,7 @@ namespace tessarin {
 
 struct CertificateFields {
     Bytes der;
-    Bytes sha1;    // of the DER: what "certificate root = H\"...\"" names
+    Bytes sha1;  // of the DER: what "certificate root = H\"...\"" names
     Bytes sha256;
     // Subject components by the short names requirements use ("CN", "OU", "O", "C", "L", "ST",
     // "STREET", "D"), in the order the name lists them.

@@ -7,10 +7,10 @@
 
 #include <openssl/err.h>
 
+#include "base/Bytes.h"
 #include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 #include "plist/Plist.h"
-#include "base/Bytes.h"
 
 namespace tessarin {
 namespace {
@@ -59,8 +59,8 @@ std::vector<Bytes> cdhashesFrom(CMS_SignerInfo* si) {
     if (!value || value->type != V_ASN1_OCTET_STRING) return out;
     const ASN1_OCTET_STRING* s = value->value.octet_string;
     auto plist = parsePlist(ByteSpan(reinterpret_cast<const std::byte*>(ASN1_STRING_get0_data(s)),
-                                                       static_cast<std::size_t>(ASN1_STRING_length(s))),
-                           kSmallPlistLimits);
+                                     static_cast<std::size_t>(ASN1_STRING_length(s))),
+                            kSmallPlistLimits);
     if (!plist || !plist->dict()) return out;
     const PlistValue* list = plist->find("cdhashes");
     if (!list || !list->array()) return out;
@@ -93,7 +93,8 @@ std::optional<std::time_t> verifiedTimestamp(CMS_SignerInfo* si, const TrustAnch
     if (!token || OBJ_obj2nid(CMS_get0_eContentType(token.get())) != NID_id_smime_ct_TSTInfo) return std::nullopt;
 
     BioPtr out(BIO_new(BIO_s_mem()));
-    if (!out || CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(), CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
+    if (!out ||
+        CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(), CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
         return std::nullopt;
     char* data = nullptr;
     long length = BIO_get_mem_data(out.get(), &data);
@@ -121,8 +122,7 @@ std::optional<std::time_t> verifiedTimestamp(CMS_SignerInfo* si, const TrustAnch
     X509* tsa = signers && sk_X509_num(signers.get()) > 0 ? sk_X509_value(signers.get(), 0) : nullptr;
     // Only a timestamp authority may say when a chain is judged: any other certificate under the same
     // root (a developer's own, say) could otherwise date its signatures back into its validity.
-    if (!tsa || !(X509_get_extension_flags(tsa) & EXFLAG_XKUSAGE) ||
-        X509_get_extended_key_usage(tsa) != XKU_TIMESTAMP)
+    if (!tsa || !(X509_get_extension_flags(tsa) & EXFLAG_XKUSAGE) || X509_get_extended_key_usage(tsa) != XKU_TIMESTAMP)
         return std::nullopt;
     if (!verifyChain(signerChainDer(token.get(), tsa), anchors, *when).trusted) return std::nullopt;
     return when;
@@ -130,8 +130,7 @@ std::optional<std::time_t> verifiedTimestamp(CMS_SignerInfo* si, const TrustAnch
 
 }  // namespace
 
-CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content,
-                             const TrustAnchors& anchors) {
+CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors) {
     CmsVerdict verdict;
     CmsPtr cms = parseCms(reinterpret_cast<const unsigned char*>(cmsDer.data()), cmsDer.size());
     if (!cms) {
@@ -152,12 +151,14 @@ CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content,
     CMS_SignerInfo_get0_algs(si, nullptr, &signer, nullptr, nullptr);
 
     static const std::byte kNothing{};
-    BioPtr contentBio(content.size() <= static_cast<std::size_t>(INT_MAX)
-                          ? BIO_new_mem_buf(content.empty() ? &kNothing : content.data(), static_cast<int>(content.size()))
-                          : nullptr);
+    BioPtr contentBio(
+        content.size() <= static_cast<std::size_t>(INT_MAX)
+            ? BIO_new_mem_buf(content.empty() ? &kNothing : content.data(), static_cast<int>(content.size()))
+            : nullptr);
     // Given a memory BIO, OpenSSL 3.0's CMS_verify reads it through a copy that it leaks when the
     // signature's content cannot be set up; a null filter on top keeps it reading ours directly.
-    if (BIO* filter = contentBio ? BIO_new(BIO_f_null()) : nullptr) contentBio.reset(BIO_push(filter, contentBio.release()));
+    if (BIO* filter = contentBio ? BIO_new(BIO_f_null()) : nullptr)
+        contentBio.reset(BIO_push(filter, contentBio.release()));
     if (!signer) {
         verdict.failure = "the CMS signature does not carry its signer's certificate";
     } else if (contentBio && CMS_verify(cms.get(), nullptr, nullptr, contentBio.get(), nullptr,

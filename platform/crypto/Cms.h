@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "crypto/Trust.h"
 #include "base/Bytes.h"
+#include "crypto/Trust.h"
 
 namespace tessarin {
 
 struct CmsVerdict {
     bool parsed = false;
-    bool signatureValid = false;      // the signer's signature over the signed attributes and content
-    std::string failure;              // one sentence when anything failed
-    ChainVerdict chain;               // the certificate set, ordered leaf first and checked
+    bool signatureValid = false;               // the signer's signature over the signed attributes and content
+    std::string failure;                       // one sentence when anything failed
+    ChainVerdict chain;                        // the certificate set, ordered leaf first and checked
     std::optional<std::time_t> signingTime;    // signed attribute (not proof)
     std::optional<std::time_t> timestampTime;  // from a verified RFC 3161 token
     std::vector<Bytes> signedCdhashes;         // from the 1.2.840.113635.100.9.1 plist attribute
@@ -24,7 +24,6 @@ struct CmsVerdict {
 
 // Verifies a detached CMS signature over `content` against `anchors`. The chain is judged at the
 // timestamp's time when a valid timestamp token is present, else now.
-CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content,
-                             const TrustAnchors& anchors);
+CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
 
 }  // namespace tessarin

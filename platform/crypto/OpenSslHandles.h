@@ -17,8 +17,8 @@ struct Deleter {
     void operator()(T* p) const { Free(p); }
 };
 
-inline void freeX509Stack(STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); }
-inline void freeX509StackShallow(STACK_OF(X509)* s) { sk_X509_free(s); }
+inline void freeX509Stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+inline void freeX509StackShallow(STACK_OF(X509) * s) { sk_X509_free(s); }
 inline void freeBio(BIO* b) { BIO_free_all(b); }
 
 using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;

@@ -202,9 +202,8 @@ ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustA
     } else {
         int error = X509_STORE_CTX_get_error(ctx.get());
         int depth = X509_STORE_CTX_get_error_depth(ctx.get());
-        verdict.failure = std::string("the certificate chain is not trusted: ") +
-                          X509_verify_cert_error_string(error) + " (certificate " + std::to_string(depth + 1) +
-                          " of the chain)";
+        verdict.failure = std::string("the certificate chain is not trusted: ") + X509_verify_cert_error_string(error) +
+                          " (certificate " + std::to_string(depth + 1) + " of the chain)";
     }
     ERR_clear_error();
     return verdict;

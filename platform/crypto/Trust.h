@@ -13,19 +13,18 @@
 
 namespace tessarin {
 
-
 // Kinds told apart by Apple's certificate extension OIDs (and, for Apple's own code, by the leaf).
 enum class CertificateKind {
     Unknown,
     AppleRoot,
-    DeveloperIDIntermediate,   // 1.2.840.113635.100.6.2.6
-    WWDRIntermediate,          // 1.2.840.113635.100.6.2.1
-    DeveloperIDApplication,    // 1.2.840.113635.100.6.1.13
-    DeveloperIDInstaller,      // 1.2.840.113635.100.6.1.14
-    MacAppStoreApplication,    // 1.2.840.113635.100.6.1.9
-    MacAppStoreInstaller,      // 1.2.840.113635.100.6.1.10
-    AppleSoftwareSigning,      // Apple's own code ("Software Signing")
-    AppleDevelopment,          // 1.2.840.113635.100.6.1.12 and kin: not for distribution
+    DeveloperIDIntermediate,  // 1.2.840.113635.100.6.2.6
+    WWDRIntermediate,         // 1.2.840.113635.100.6.2.1
+    DeveloperIDApplication,   // 1.2.840.113635.100.6.1.13
+    DeveloperIDInstaller,     // 1.2.840.113635.100.6.1.14
+    MacAppStoreApplication,   // 1.2.840.113635.100.6.1.9
+    MacAppStoreInstaller,     // 1.2.840.113635.100.6.1.10
+    AppleSoftwareSigning,     // Apple's own code ("Software Signing")
+    AppleDevelopment,         // 1.2.840.113635.100.6.1.12 and kin: not for distribution
 };
 
 struct CertificateInfo {
@@ -35,7 +34,7 @@ struct CertificateInfo {
     std::string organization;
     std::time_t notBefore = 0;
     std::time_t notAfter = 0;
-    std::string sha256Fingerprint;   // upper-case hex, no separators
+    std::string sha256Fingerprint;  // upper-case hex, no separators
     CertificateKind kind = CertificateKind::Unknown;
 };
 
@@ -60,10 +59,9 @@ Result<CertificateInfo> describeCertificate(const Bytes& der);
 // certificate valid at `atTime` (the signing time a timestamp proves, else now).
 struct ChainVerdict {
     bool trusted = false;
-    std::string failure;                   // one sentence when not trusted
-    std::vector<CertificateInfo> chain;    // leaf first, ending in the anchor when trusted
+    std::string failure;                 // one sentence when not trusted
+    std::vector<CertificateInfo> chain;  // leaf first, ending in the anchor when trusted
 };
-ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors,
-                         std::time_t atTime);
+ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors, std::time_t atTime);
 
 }  // namespace tessarin

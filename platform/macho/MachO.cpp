@@ -31,8 +31,7 @@ std::optional<Error> readMachHeader(const ByteReader& image, MachOSlice& s, cons
     s.bigEndian = magic == MH_MAGIC || magic == MH_MAGIC_64;
     s.is64 = magic == MH_MAGIC_64 || magic == MH_CIGAM_64;
     const std::uint64_t headerSize = s.is64 ? MACH_HEADER_64_SIZE : MACH_HEADER_SIZE;
-    if (!c || !image.contains(0, headerSize))
-        return malformedObject(truncated);
+    if (!c || !image.contains(0, headerSize)) return malformedObject(truncated);
     const bool be = s.bigEndian;
     s.cputype = static_cast<std::int32_t>(c.u32(be));
     s.cpusubtype = static_cast<std::int32_t>(c.u32(be));
@@ -88,14 +87,13 @@ Result<MachOFile> parseFat(const ByteReader& file, bool fat64) {
         if (!file.contains(f.offset, f.size))
             return malformedFat("offset plus size of " + slice(i) + " extends past the end of the file");
         if (f.align > MAXSECTALIGN)
-            return malformedFat("align (2^" + std::to_string(f.align) + ") too large for " + slice(i) +
-                                " (maximum 2^" + std::to_string(MAXSECTALIGN) + ")");
+            return malformedFat("align (2^" + std::to_string(f.align) + ") too large for " + slice(i) + " (maximum 2^" +
+                                std::to_string(MAXSECTALIGN) + ")");
         if (f.offset % (std::uint64_t{1} << f.align) != 0)
             return malformedFat("offset " + std::to_string(f.offset) + " of " + slice(i) +
                                 " is not aligned on its alignment (2^" + std::to_string(f.align) + ")");
         if (f.offset < tableEnd)
-            return malformedFat(slice(i) + " at offset " + std::to_string(f.offset) +
-                                " overlaps the fat header");
+            return malformedFat(slice(i) + " at offset " + std::to_string(f.offset) + " overlaps the fat header");
     }
 
     // Overlaps and duplicates are found on sorted copies: the count may be large in a fat_arch_64 file.
@@ -122,15 +120,12 @@ Result<MachOFile> parseFat(const ByteReader& file, bool fat64) {
         return std::pair{f.cputype, f.cpusubtype & ~CPU_SUBTYPE_MASK};
     };
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return arch(a) != arch(b) ? arch(a) < arch(b) : a < b;
-    });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return arch(a) != arch(b) ? arch(a) < arch(b) : a < b; });
     for (std::size_t k = 1; k < order.size(); ++k) {
         if (arch(order[k - 1]) == arch(order[k]))
-            return malformedFat(slice(order[k - 1]) + " and " + slice(order[k]) +
-                                " are of the same architecture (" + architectureName(arch(order[k]).first,
-                                                                                     arch(order[k]).second) +
-                                ")");
+            return malformedFat(slice(order[k - 1]) + " and " + slice(order[k]) + " are of the same architecture (" +
+                                architectureName(arch(order[k]).first, arch(order[k]).second) + ")");
     }
 
     MachOFile out;
@@ -147,7 +142,9 @@ Result<MachOFile> parseFat(const ByteReader& file, bool fat64) {
         const ByteReader image = *cut;
         auto sliceMagic = image.u32be(0);
         if (sliceMagic && isThinMagic(*sliceMagic)) {
-            if (auto error = readMachHeader(image, s, "the mach header of " + slice(i) + " extends past the end of the slice")) return *error;
+            if (auto error =
+                    readMachHeader(image, s, "the mach header of " + slice(i) + " extends past the end of the slice"))
+                return *error;
             if (s.cputype != f.cputype)
                 return malformedFat(slice(i) + " holds cputype " + std::to_string(s.cputype) +
                                     " but its fat entry says " + std::to_string(f.cputype));

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/ByteReader.h"
-#include "macho/MachOConstants.h"
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
+#include "macho/MachOConstants.h"
 
 namespace tessarin {
 
@@ -48,8 +48,7 @@ struct MachOFile {
 Result<MachOFile> parseMachO(ByteSpan bytes);
 
 // The load commands of one slice, checked against the slice's bounds and sizeofcmds.
-Result<std::vector<LoadCommand>> parseLoadCommands(ByteSpan fileBytes,
-                                                   const MachOSlice& slice);
+Result<std::vector<LoadCommand>> parseLoadCommands(ByteSpan fileBytes, const MachOSlice& slice);
 
 // The name Apple's lipo prints for a CPU type and subtype (capability bits are masked off here).
 std::string architectureName(std::int32_t cputype, std::int32_t cpusubtype);

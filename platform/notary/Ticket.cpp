@@ -30,7 +30,8 @@ Result<std::vector<Bytes>> readCertificates(const ByteReader& bytes) {
     for (std::uint64_t offset = list->contentOffset(); offset < list->end();) {
         auto cert = readDerElement(bytes, offset);
         if (!cert || cert->tag != DER_SEQUENCE || cert->end() > list->end())
-            return fail("certificate " + n(certificates.size() + 1) + " of the ticket is not a DER sequence inside the list");
+            return fail("certificate " + n(certificates.size() + 1) +
+                        " of the ticket is not a DER sequence inside the list");
         certificates.push_back(toBytes(*bytes.bytes(offset, cert->end() - offset)));
         offset = cert->end();
     }
@@ -41,8 +42,8 @@ Result<std::vector<Bytes>> readCertificates(const ByteReader& bytes) {
 Status readContent(const ByteReader& content, Ticket& t) {
     const std::uint64_t size = content.size();
     if (size < TICKET_CONTENT_HEADER_SIZE)
-        return fail("the ticket's content (" + n(size) + " bytes) is shorter than its " + n(TICKET_CONTENT_HEADER_SIZE) +
-                    "-byte header");
+        return fail("the ticket's content (" + n(size) + " bytes) is shorter than its " +
+                    n(TICKET_CONTENT_HEADER_SIZE) + "-byte header");
     if (content.u32le(0) != TICKET_CONTENT_MAGIC) return fail("the ticket's content does not begin with \"g8tk\"");
     t.contentVersion = *content.u16le(4);
     const std::uint16_t hashLength = *content.u16le(6);
@@ -56,10 +57,11 @@ Status readContent(const ByteReader& content, Ticket& t) {
     const std::uint64_t entrySize = 1u + hashLength;
     const std::uint64_t room = size - TICKET_CONTENT_HEADER_SIZE;
     if (count > room / entrySize)
-        return fail("the ticket declares " + n(count) + " entries of " + n(entrySize) + " bytes, but its content holds " +
-                    n(room / entrySize));
+        return fail("the ticket declares " + n(count) + " entries of " + n(entrySize) +
+                    " bytes, but its content holds " + n(room / entrySize));
     if (count * entrySize != room)
-        return fail("the ticket's content has " + n(room - count * entrySize) + " bytes after its " + n(count) + " entries");
+        return fail("the ticket's content has " + n(room - count * entrySize) + " bytes after its " + n(count) +
+                    " entries");
     t.entries.reserve(count);
     for (std::uint64_t i = 0, offset = TICKET_CONTENT_HEADER_SIZE; i < count; ++i, offset += entrySize) {
         TicketEntry e;
@@ -88,9 +90,10 @@ bool signatureVerifies(X509* leaf, ByteSpan signedBytes, ByteSpan signature) {
     EVP_PKEY* key = X509_get0_pubkey(leaf);
     if (!key || EVP_PKEY_get_base_id(key) != EVP_PKEY_EC) return false;
     MdCtxPtr ctx(EVP_MD_CTX_new());
-    const bool ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) == 1 &&
-                    EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                                     reinterpret_cast<const unsigned char*>(signedBytes.data()), signedBytes.size()) == 1;
+    const bool ok =
+        ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) == 1 &&
+        EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                         reinterpret_cast<const unsigned char*>(signedBytes.data()), signedBytes.size()) == 1;
     ERR_clear_error();
     return ok;
 }
@@ -107,13 +110,14 @@ Result<Ticket> parseTicket(ByteSpan blob) {
     auto certificatesLength = r.u32le(8);
     auto contentLength = r.u32le(12);
     if (!magic || !version || !certificatesLength || !contentLength)
-        return fail("the ticket (" + n(r.size()) + " bytes) is shorter than its " + n(TICKET_HEADER_SIZE) + "-byte header");
+        return fail("the ticket (" + n(r.size()) + " bytes) is shorter than its " + n(TICKET_HEADER_SIZE) +
+                    "-byte header");
     if (*magic != TICKET_MAGIC) return fail("the ticket does not begin with \"s8ch\"");
     if (*version != TICKET_VERSION) return fail("the ticket's version " + n(*version) + " is not known");
     const std::uint64_t contentOffset = TICKET_HEADER_SIZE + std::uint64_t{*certificatesLength};
     if (!r.contains(TICKET_HEADER_SIZE, std::uint64_t{*certificatesLength} + *contentLength))
-        return fail("the ticket's certificates (" + n(*certificatesLength) + " bytes) and content (" + n(*contentLength) +
-                    " bytes) extend past its end (" + n(r.size()) + " bytes)");
+        return fail("the ticket's certificates (" + n(*certificatesLength) + " bytes) and content (" +
+                    n(*contentLength) + " bytes) extend past its end (" + n(r.size()) + " bytes)");
 
     Ticket t;
     t.version = *version;
@@ -157,9 +161,8 @@ TicketVerdict verifyTicket(const Ticket& ticket, const TicketAnchors& anchors) {
     ChainVerdict chain = verifyChain(ticket.certificatesDer, TrustAnchors{anchors.rootsDer, {}}, issued);
     v.chain = chain.chain;
     // The anchor is the certificate itself, byte for byte: a root that only copies Apple's names is none.
-    const bool endsInAnchor =
-        !chain.chain.empty() &&
-        std::find(anchors.rootsDer.begin(), anchors.rootsDer.end(), chain.chain.back().der) != anchors.rootsDer.end();
+    const bool endsInAnchor = !chain.chain.empty() && std::find(anchors.rootsDer.begin(), anchors.rootsDer.end(),
+                                                                chain.chain.back().der) != anchors.rootsDer.end();
     if (!chain.trusted || !endsInAnchor) {
         v.failure = TicketFailure::ChainUntrusted;
         v.detail = chain.failure;
@@ -191,7 +194,8 @@ TicketCheck checkTicketFor(ByteSpan blob, const std::vector<Bytes>& digests, con
         check.detail = ticket.error();
         return check;
     }
-    check.namesItem = std::any_of(digests.begin(), digests.end(), [&](const Bytes& d) { return ticketNames(*ticket, d); });
+    check.namesItem =
+        std::any_of(digests.begin(), digests.end(), [&](const Bytes& d) { return ticketNames(*ticket, d); });
     TicketVerdict verdict = verifyTicket(*ticket, anchors);
     check.verified = verdict.verified;
     check.failure = verdict.failure;

@@ -26,10 +26,10 @@ struct Ticket {
     std::vector<Bytes> certificatesDer;  // the signer's chain, leaf first, without the root
     std::uint16_t contentVersion = 0;
     std::uint32_t flags = 0;
-    std::uint64_t timestamp = 0;         // Unix seconds: when the ticket was issued
+    std::uint64_t timestamp = 0;  // Unix seconds: when the ticket was issued
     std::vector<TicketEntry> entries;
-    ByteSpan signedBytes;                // header, certificates and content: what the signature covers
-    ByteSpan signature;                  // DER ECDSA signature with SHA-256, by the leaf's key
+    ByteSpan signedBytes;  // header, certificates and content: what the signature covers
+    ByteSpan signature;    // DER ECDSA signature with SHA-256, by the leaf's key
 };
 
 // Reads a ticket; every count and length is bounded by the blob before anything is allocated.
@@ -63,7 +63,7 @@ bool ticketNames(const Ticket& ticket, const Bytes& digest);
 
 // What the callers ask about a stapled blob: is there one, is it genuine, does it name the item.
 struct TicketCheck {
-    bool present = false;    // a blob was stapled (however malformed)
+    bool present = false;  // a blob was stapled (however malformed)
     bool verified = false;
     bool namesItem = false;  // an entry is one of the digests (verified or not)
     TicketFailure failure = TicketFailure::None;

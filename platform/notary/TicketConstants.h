@@ -6,11 +6,11 @@
 
 namespace tessarin {
 
-inline constexpr std::uint32_t TICKET_MAGIC = 0x68633873;          // "s8ch" read little-endian
+inline constexpr std::uint32_t TICKET_MAGIC = 0x68633873;  // "s8ch" read little-endian
 inline constexpr std::uint32_t TICKET_VERSION = 1;
 inline constexpr std::uint32_t TICKET_CONTENT_MAGIC = 0x6b743867;  // "g8tk" read little-endian
 inline constexpr std::uint16_t TICKET_CONTENT_VERSION = 2;
-inline constexpr std::uint16_t TICKET_HASH_LENGTH = 20;            // digests are named by their first 20 bytes
+inline constexpr std::uint16_t TICKET_HASH_LENGTH = 20;  // digests are named by their first 20 bytes
 inline constexpr std::uint8_t TICKET_HASH_SHA1 = 1;
 inline constexpr std::uint8_t TICKET_HASH_SHA256 = 2;
 inline constexpr std::size_t TICKET_HEADER_SIZE = 16;

@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/Bytes.h"
+#include "base/MappedFile.h"
 #include "crypto/CertificateDer.h"
 #include "crypto/Cms.h"
-#include "base/MappedFile.h"
 #include "notary/Ticket.h"
 #include "package/Xar.h"
-#include "base/Bytes.h"
 
 namespace tessarin {
 
@@ -49,9 +49,9 @@ std::vector<CertificateInfo> describeAll(const std::vector<Bytes>& ders) {
 
 PackageSignatureStatus trustedStatus(const CertificateInfo& leaf) {
     switch (leaf.kind) {
-        case CertificateKind::DeveloperIDInstaller: return PackageSignatureStatus::AppleDistribution;
-        case CertificateKind::AppleSoftwareSigning: return PackageSignatureStatus::AppleSoftware;
-        default: return PackageSignatureStatus::Trusted;
+    case CertificateKind::DeveloperIDInstaller: return PackageSignatureStatus::AppleDistribution;
+    case CertificateKind::AppleSoftwareSigning: return PackageSignatureStatus::AppleSoftware;
+    default: return PackageSignatureStatus::Trusted;
     }
 }
 
@@ -84,8 +84,9 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
         check.ticket = checkTicketFor(asByteSpan((*ticket)->ticket), digests, anchors.tickets);
     }
 
-    const XarSignature* main = archive.signature ? &*archive.signature
-                               : archive.cmsSignature ? &*archive.cmsSignature : nullptr;
+    const XarSignature* main = archive.signature      ? &*archive.signature
+                               : archive.cmsSignature ? &*archive.cmsSignature
+                                                      : nullptr;
     if (!main) {
         check.status = PackageSignatureStatus::NoSignature;
         return check;
@@ -115,8 +116,9 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
     } else {
         CmsVerdict v = verifyDetachedCms(asByteSpan(*signature), asByteSpan(*digest), anchors);
         if (!v.signatureValid)
-            return invalid(check, v.failure.empty() ? "the CMS signature does not match the checksum of the table of contents"
-                                                    : v.failure);
+            return invalid(check, v.failure.empty()
+                                      ? "the CMS signature does not match the checksum of the table of contents"
+                                      : v.failure);
         timestamp = v.timestampTime;
     }
     check.trustedTimestamp = timestamp;

@@ -29,11 +29,11 @@ enum class PackageSignatureStatus {
 struct PackageSignatureCheck {
     PackageKind kind = PackageKind::Flat;
     PackageSignatureStatus status = PackageSignatureStatus::NoSignature;
-    std::string failure;                        // one sentence for Invalid, Untrusted and Expired
-    std::vector<CertificateInfo> chain;         // as verified (leaf first), else as the package carries it
+    std::string failure;                          // one sentence for Invalid, Untrusted and Expired
+    std::vector<CertificateInfo> chain;           // as verified (leaf first), else as the package carries it
     std::optional<std::time_t> trustedTimestamp;  // from a verified timestamp in the CMS signature
-    Bytes tocDigest;                            // the checksum the signature covers
-    TicketCheck ticket;                         // the stapled ticket; notarized() only for a genuine one naming the package
+    Bytes tocDigest;                              // the checksum the signature covers
+    TicketCheck ticket;  // the stapled ticket; notarized() only for a genuine one naming the package
 };
 
 // True for the statuses the real tool reports with success.

@@ -12,9 +12,9 @@
 #include <cctype>
 #include <memory>
 
+#include "base/Bytes.h"
 #include "package/XarConstants.h"
 #include "plist/XmlTree.h"
-#include "base/Bytes.h"
 
 namespace tessarin {
 
@@ -47,7 +47,6 @@ std::optional<std::uint64_t> decimal(const XmlElement* e) {
     }
     return v;
 }
-
 
 const EVP_MD* digestNamed(const std::string& name) {
     if (name == "sha1") return EVP_sha1();
@@ -135,8 +134,10 @@ struct TocReader {
 
     void collectCertificates(const XmlElement& e, std::vector<const XmlElement*>& found) {
         for (const auto& c : e.children) {
-            if (c.name == "X509Certificate") found.push_back(&c);
-            else collectCertificates(c, found);
+            if (c.name == "X509Certificate")
+                found.push_back(&c);
+            else
+                collectCertificates(c, found);
         }
     }
 
@@ -218,10 +219,10 @@ struct TocReader {
 
 std::string headerChecksumName(const XarHeader& h) {
     switch (h.checksumAlgorithm) {
-        case XAR_CKSUM_NONE: return "none";
-        case XAR_CKSUM_SHA1: return "sha1";
-        case XAR_CKSUM_MD5: return "md5";
-        default: return lower(h.checksumName);
+    case XAR_CKSUM_NONE: return "none";
+    case XAR_CKSUM_SHA1: return "sha1";
+    case XAR_CKSUM_MD5: return "md5";
+    default: return lower(h.checksumName);
     }
 }
 
@@ -255,8 +256,8 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
     }
     auto compressedToc = bytes.bytes(h.headerSize, h.tocCompressedLength);
     if (!compressedToc)
-        return malformed("the table of contents, " + std::to_string(h.tocCompressedLength) +
-                         " bytes at offset " + std::to_string(h.headerSize) + ", extends past the end of the file");
+        return malformed("the table of contents, " + std::to_string(h.tocCompressedLength) + " bytes at offset " +
+                         std::to_string(h.headerSize) + ", extends past the end of the file");
     if (h.tocUncompressedLength > kXarMaxTocSize)
         return fail("the table of contents would inflate to " + std::to_string(h.tocUncompressedLength) +
                     " bytes, more than the " + std::to_string(kXarMaxTocSize >> 20) + " MB accepted");
@@ -278,8 +279,8 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
     if (const XmlElement* c = toc->child("checksum")) {
         a.checksumStyle = lower(c->attribute("style").value_or(""));
         if (a.checksumStyle != expected)
-            return malformed("the header names the checksum algorithm " + expected +
-                             " and the table of contents " + a.checksumStyle);
+            return malformed("the header names the checksum algorithm " + expected + " and the table of contents " +
+                             a.checksumStyle);
         auto r = reader.range(*c, "size", "the checksum");
         if (!r) return malformed(reader.error);
         a.checksum = *r;
@@ -291,8 +292,10 @@ Result<XarArchive> parseXar(const ByteReader& bytes) {
 
     for (const auto& e : toc->children) {
         std::optional<XarSignature>* slot = nullptr;
-        if (e.name == "signature") slot = &a.signature;
-        else if (e.name == "x-signature") slot = &a.cmsSignature;
+        if (e.name == "signature")
+            slot = &a.signature;
+        else if (e.name == "x-signature")
+            slot = &a.cmsSignature;
         if (!slot) continue;
         if (*slot) return malformed("the table of contents has two <" + e.name + "> elements");
         auto s = reader.signature(e, e.name == "signature" ? "signature" : "extra signature");
@@ -355,14 +358,16 @@ Result<Bytes> extractXarFile(const ByteReader& bytes, const XarArchive& archive,
         const EVP_MD* md = digestNamed(style);
         if (!md || expected.empty()) return Ok{};  // an unknown style cannot be checked
         auto got = digest(md, std::span(reinterpret_cast<const std::byte*>(data.data()), data.size()));
-        if (!got || hex(*got) != expected) return fail("the " + std::string(which) + " checksum of " + file.path + " does not match");
+        if (!got || hex(*got) != expected)
+            return fail("the " + std::string(which) + " checksum of " + file.path + " does not match");
         return Ok{};
     };
     if (auto s = check(d.archivedChecksumStyle, d.archivedChecksum, *stored, "archived"); !s) return fail(s.error());
     Bytes out;
     const std::string enc = lower(d.encoding);
     if (enc.empty() || enc == "application/octet-stream") {
-        if (stored->size() != d.extractedSize) return malformed("the size of " + file.path + " does not match its length");
+        if (stored->size() != d.extractedSize)
+            return malformed("the size of " + file.path + " does not match its length");
         out = std::move(*stored);
     } else if (enc == "application/x-gzip" || enc == "application/zlib") {
         auto inflated = inflateExactly(std::span(reinterpret_cast<const std::byte*>(stored->data()), stored->size()),
@@ -397,6 +402,5 @@ Result<std::optional<StapledTicket>> findStapledTicket(const ByteReader& bytes, 
     const auto* p = reinterpret_cast<const std::uint8_t*>(t->data());
     return std::optional<StapledTicket>{StapledTicket{ticketOffset, Bytes(p, p + t->size())}};
 }
-
 
 }  // namespace tessarin

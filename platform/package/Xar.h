@@ -13,7 +13,6 @@
 
 namespace tessarin {
 
-
 struct XarHeader {
     std::uint16_t headerSize = 0;
     std::uint16_t version = 0;
@@ -30,10 +29,10 @@ struct XarHeapRange {
 };
 
 struct XarFileData {
-    XarHeapRange archived;           // <offset> and <length>
-    std::uint64_t extractedSize = 0; // <size>
-    std::string encoding;            // <encoding style=...>, e.g. "application/x-gzip"
-    std::string archivedChecksumStyle, archivedChecksum;    // lower-case style, hex digest
+    XarHeapRange archived;                                // <offset> and <length>
+    std::uint64_t extractedSize = 0;                      // <size>
+    std::string encoding;                                 // <encoding style=...>, e.g. "application/x-gzip"
+    std::string archivedChecksumStyle, archivedChecksum;  // lower-case style, hex digest
     std::string extractedChecksumStyle, extractedChecksum;
 };
 
@@ -53,14 +52,14 @@ struct XarSignature {
 
 struct XarArchive {
     XarHeader header;
-    std::uint64_t heapOffset = 0;        // header size + compressed table of contents
-    std::string toc;                     // the inflated XML
-    std::string checksumStyle;           // lower-case algorithm name ("sha1", "md5", "sha256", ...)
+    std::uint64_t heapOffset = 0;  // header size + compressed table of contents
+    std::string toc;               // the inflated XML
+    std::string checksumStyle;     // lower-case algorithm name ("sha1", "md5", "sha256", ...)
     std::optional<XarHeapRange> checksum;
     std::optional<XarSignature> signature;     // RSA over the checksum
     std::optional<XarSignature> cmsSignature;  // CMS over the checksum
     std::vector<XarFile> files;
-    std::uint64_t archiveEnd = 0;        // one past the last byte the header, table and heap entries cover
+    std::uint64_t archiveEnd = 0;  // one past the last byte the header, table and heap entries cover
 };
 
 // Reads the header and the table of contents and checks that every heap range lies in the file.
@@ -92,6 +91,5 @@ struct StapledTicket {
     Bytes ticket;
 };
 Result<std::optional<StapledTicket>> findStapledTicket(const ByteReader& bytes, std::uint64_t archiveEnd);
-
 
 }  // namespace tessarin

@@ -24,10 +24,10 @@ inline constexpr std::uint32_t TICKET_TRAILER_SIZE = 16;
 
 // Limits that keep a hostile archive from sizing our allocations.
 // Real tables of contents are kilobytes; this bounds what a hostile one costs in time and memory.
-inline constexpr std::uint64_t kXarMaxTocSize = 16ull << 20;       // inflated table of contents
+inline constexpr std::uint64_t kXarMaxTocSize = 16ull << 20;  // inflated table of contents
 inline constexpr std::uint64_t kXarMaxTocElements = 250000;
 inline constexpr std::uint32_t kXarMaxTocDepth = 128;
-inline constexpr std::uint64_t kXarMaxPathBytes = 16ull << 20;   // all file paths together
+inline constexpr std::uint64_t kXarMaxPathBytes = 16ull << 20;  // all file paths together
 inline constexpr std::uint64_t kXarMaxTicketSize = 1ull << 20;
 
 }  // namespace tessarin

@@ -63,8 +63,9 @@ PlistValue convert(plist_t node) {
         std::uint64_t length = 0;
         const char* p = plist_get_data_ptr(node, &length);
         PlistData data;
-        if (p) data.bytes.assign(reinterpret_cast<const std::uint8_t*>(p),
-                                 reinterpret_cast<const std::uint8_t*>(p) + length);
+        if (p)
+            data.bytes.assign(reinterpret_cast<const std::uint8_t*>(p),
+                              reinterpret_cast<const std::uint8_t*>(p) + length);
         return PlistValue(std::move(data));
     }
     case PLIST_DATE: {
@@ -131,8 +132,7 @@ PlistValue convert(plist_t node) {
         std::free(it);
         return PlistValue(std::move(dict));
     }
-    default:
-        return PlistValue();
+    default: return PlistValue();
     }
 }
 

@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
 
 namespace tessarin {
 
@@ -26,8 +26,8 @@ struct PlistDate {
 };
 
 struct PlistValue {
-    using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistData,
-                                 PlistDate, PlistArray, PlistDict>;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistData, PlistDate,
+                                 PlistArray, PlistDict>;
     Storage value;
 
     PlistValue() = default;

@@ -34,10 +34,26 @@ Status checkXmlNesting(std::string_view xml, std::uint64_t maxValues) {
         i = at == std::string_view::npos ? xml.size() : at + end.size();
     };
     while ((i = xml.find('<', i)) != std::string_view::npos) {
-        if (startsWith(xml, i, "<!--")) { i += 4; skipPast("-->"); continue; }
-        if (startsWith(xml, i, "<![CDATA[")) { i += 9; skipPast("]]>"); continue; }
-        if (startsWith(xml, i, "<?")) { i += 2; skipPast("?>"); continue; }
-        if (startsWith(xml, i, "<!")) { i += 2; skipPast(">"); continue; }
+        if (startsWith(xml, i, "<!--")) {
+            i += 4;
+            skipPast("-->");
+            continue;
+        }
+        if (startsWith(xml, i, "<![CDATA[")) {
+            i += 9;
+            skipPast("]]>");
+            continue;
+        }
+        if (startsWith(xml, i, "<?")) {
+            i += 2;
+            skipPast("?>");
+            continue;
+        }
+        if (startsWith(xml, i, "<!")) {
+            i += 2;
+            skipPast(">");
+            continue;
+        }
         bool closing = startsWith(xml, i, "</");
         std::size_t nameStart = i + (closing ? 2 : 1);
         std::size_t gt = xml.find('>', nameStart);
@@ -72,8 +88,7 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
     const std::uint64_t table = t.u64be();
     if (!t) return Ok{};
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return Ok{};
-    if (objects == 0 || top >= objects || objects > r.size() / offsetSize ||
-        !r.contains(table, objects * offsetSize))
+    if (objects == 0 || top >= objects || objects > r.size() / offsetSize || !r.contains(table, objects * offsetSize))
         return Ok{};
     // The walk keeps a few bytes per object: a table of millions is refused before it is sized.
     if (objects > maxValues) return tooManyPlistValues(maxValues);
@@ -162,8 +177,7 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
             ++f.next;
             if (!child || *child >= objects) continue;
             if (f.next <= f.refs.keys && !info[*child].keyChecked) {
-                if (keyHoldsNul(*child))
-                    return fail("binary property list has a dictionary key with a NUL character");
+                if (keyHoldsNul(*child)) return fail("binary property list has a dictionary key with a NUL character");
                 info[*child].keyChecked = true;
             }
             Info& c = info[*child];
@@ -184,15 +198,14 @@ Status checkBinaryGraph(ByteSpan bytes, std::uint64_t maxValues) {
             done.nodes = static_cast<std::uint32_t>(std::min<std::uint64_t>(f.nodes, maxValues + 1));
             std::uint64_t nodes = done.nodes;
             stack.pop_back();
-            if (!stack.empty()) stack.back().nodes += nodes;
+            if (!stack.empty())
+                stack.back().nodes += nodes;
             else if (nodes > maxValues)
-                return fail("binary property list expands to more than " + std::to_string(maxValues) +
-                            " values");
+                return fail("binary property list expands to more than " + std::to_string(maxValues) + " values");
             continue;
         }
         if (f.nodes > maxValues)
-            return fail("binary property list expands to more than " + std::to_string(maxValues) +
-                        " values");
+            return fail("binary property list expands to more than " + std::to_string(maxValues) + " values");
     }
     return Ok{};
 }

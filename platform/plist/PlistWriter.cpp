@@ -30,7 +30,8 @@ plist_t toNode(const PlistValue& v) {
             constexpr double lowest = std::numeric_limits<std::int32_t>::min();
             constexpr double highest = std::numeric_limits<std::int32_t>::max();
             const double t = std::isnan(d.secondsSince2001) ? 0 : d.secondsSince2001;
-            if (t < lowest || t >= highest) return plist_new_date(static_cast<std::int32_t>(t < lowest ? lowest : highest), 0);
+            if (t < lowest || t >= highest)
+                return plist_new_date(static_cast<std::int32_t>(t < lowest ? lowest : highest), 0);
             const double whole = std::floor(t);
             return plist_new_date(static_cast<std::int32_t>(whole), static_cast<std::int32_t>((t - whole) * 1e6));
         }

@@ -4,9 +4,9 @@
 
 #include <string_view>
 
+#include "base/Bytes.h"
 #include "base/MappedFile.h"
 #include "base/Unicode.h"
-#include "base/Bytes.h"
 
 namespace tessarin {
 
@@ -68,8 +68,8 @@ private:
     }
 
     static bool unquotedChar(char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-               c == '$' || c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+               c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
     }
     static int hexDigit(char c) {
         if (c >= '0' && c <= '9') return c - '0';
@@ -116,8 +116,10 @@ private:
                     pendingHigh = 0;
                 } else {
                     flushHigh();
-                    if (unit >= 0xD800 && unit <= 0xDBFF) pendingHigh = static_cast<char16_t>(unit);
-                    else appendUtf8(out, unit);
+                    if (unit >= 0xD800 && unit <= 0xDBFF)
+                        pendingHigh = static_cast<char16_t>(unit);
+                    else
+                        appendUtf8(out, unit);
                 }
                 continue;
             }
@@ -170,8 +172,7 @@ private:
     }
 
     bool value(PlistValue& out, std::size_t depth) {
-        if (depth > kMaxDepth)
-            return failHere("nests deeper than " + std::to_string(kMaxDepth) + " levels");
+        if (depth > kMaxDepth) return failHere("nests deeper than " + std::to_string(kMaxDepth) + " levels");
         if (i_ >= s_.size()) return failHere("expected a value, found the end of the text");
         char c = s_[i_];
         if (c == '{') {
@@ -186,13 +187,22 @@ private:
             PlistArray array;
             for (;;) {
                 if (!skipSpace()) return false;
-                if (i_ < s_.size() && s_[i_] == ')') { ++i_; break; }
+                if (i_ < s_.size() && s_[i_] == ')') {
+                    ++i_;
+                    break;
+                }
                 PlistValue item;
                 if (!value(item, depth + 1)) return false;
                 array.push_back(std::move(item));
                 if (!skipSpace()) return false;
-                if (i_ < s_.size() && s_[i_] == ',') { ++i_; continue; }
-                if (i_ < s_.size() && s_[i_] == ')') { ++i_; break; }
+                if (i_ < s_.size() && s_[i_] == ',') {
+                    ++i_;
+                    continue;
+                }
+                if (i_ < s_.size() && s_[i_] == ')') {
+                    ++i_;
+                    break;
+                }
                 return failHere("expected ',' or ')' in an array");
             }
             out = PlistValue(std::move(array));
@@ -225,15 +235,13 @@ private:
                 dict.insert_or_assign(key, PlistValue(key));
                 continue;
             }
-            if (i_ >= s_.size() || s_[i_] != '=')
-                return failHere("expected '=' after the key \"" + key + "\"");
+            if (i_ >= s_.size() || s_[i_] != '=') return failHere("expected '=' after the key \"" + key + "\"");
             ++i_;
             if (!skipSpace()) return false;
             PlistValue v;
             if (!value(v, depth + 1)) return false;
             if (!skipSpace()) return false;
-            if (i_ >= s_.size() || s_[i_] != ';')
-                return failHere("expected ';' after the value of \"" + key + "\"");
+            if (i_ >= s_.size() || s_[i_] != ';') return failHere("expected ';' after the value of \"" + key + "\"");
             ++i_;
             dict.insert_or_assign(std::move(key), std::move(v));
         }
@@ -270,16 +278,21 @@ Result<PlistDict> parseStringsFile(ByteSpan bytes) {
 
     std::string text;
     auto b = [&](std::size_t k) { return k < raw.size() ? static_cast<unsigned char>(raw[k]) : 0x100u; };
-    if (b(0) == 0xFF && b(1) == 0xFE) text = utf16ToUtf8(raw.substr(2), false);
-    else if (b(0) == 0xFE && b(1) == 0xFF) text = utf16ToUtf8(raw.substr(2), true);
-    else if (raw.size() >= 2 && b(0) != 0 && b(0) < 0x80 && b(1) == 0) text = utf16ToUtf8(raw, false);
-    else if (raw.size() >= 2 && b(0) == 0 && b(1) != 0 && b(1) < 0x80) text = utf16ToUtf8(raw, true);
-    else if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) text = raw.substr(3);
-    else text = raw;
+    if (b(0) == 0xFF && b(1) == 0xFE)
+        text = utf16ToUtf8(raw.substr(2), false);
+    else if (b(0) == 0xFE && b(1) == 0xFF)
+        text = utf16ToUtf8(raw.substr(2), true);
+    else if (raw.size() >= 2 && b(0) != 0 && b(0) < 0x80 && b(1) == 0)
+        text = utf16ToUtf8(raw, false);
+    else if (raw.size() >= 2 && b(0) == 0 && b(1) != 0 && b(1) < 0x80)
+        text = utf16ToUtf8(raw, true);
+    else if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
+        text = raw.substr(3);
+    else
+        text = raw;
     if (!isValidUtf8(text)) return fail("strings table is not valid UTF-8 or UTF-16 text");
 
-    if (looksLikeXml(text))
-        return fromPlist(ByteSpan(reinterpret_cast<const std::byte*>(text.data()), text.size()));
+    if (looksLikeXml(text)) return fromPlist(ByteSpan(reinterpret_cast<const std::byte*>(text.data()), text.size()));
     return parseStringsText(text);
 }
 

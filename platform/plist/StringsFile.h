@@ -5,9 +5,9 @@
 #include <span>
 #include <string>
 
-#include "plist/Plist.h"
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
+#include "plist/Plist.h"
 
 namespace tessarin {
 

@@ -212,7 +212,8 @@ private:
     // The element whose start tag was just read, as a value.
     bool element(const Tag& tag, PlistValue& out, std::size_t depth) {
         if (++values_ > maxValues_) return error("more than " + std::to_string(maxValues_) + " values");
-        if (depth > kPlistMaxDepth + 1) return error("nesting deeper than " + std::to_string(kPlistMaxDepth) + " levels");
+        if (depth > kPlistMaxDepth + 1)
+            return error("nesting deeper than " + std::to_string(kPlistMaxDepth) + " levels");
         const std::string_view n = tag.name;
         if (n == "dict") {
             PlistDict dict;
@@ -222,7 +223,8 @@ private:
                     if (startsWith("</")) break;
                     Tag keyTag;
                     if (!startTag(keyTag)) return false;
-                    if (keyTag.name != "key") return error("dictionary holds <" + std::string(keyTag.name) + "> where a key belongs");
+                    if (keyTag.name != "key")
+                        return error("dictionary holds <" + std::string(keyTag.name) + "> where a key belongs");
                     ++values_;
                     std::string key;
                     if (!text(keyTag, key) || !misc(false)) return false;

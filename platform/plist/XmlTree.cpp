@@ -1,8 +1,8 @@
 // A recursive-descent XML reader, strict about structure and bounded in depth and size.
 #include "plist/XmlTree.h"
 
-#include "base/Unicode.h"
 #include "base/Bytes.h"
+#include "base/Unicode.h"
 
 namespace tessarin {
 
@@ -187,19 +187,22 @@ private:
 
 }  // namespace
 
-Result<XmlElement> parseXml(std::string_view text, const XmlLimits& limits) {
-    return Parser(text, limits).document();
-}
+Result<XmlElement> parseXml(std::string_view text, const XmlLimits& limits) { return Parser(text, limits).document(); }
 
 Status readXmlReference(std::string_view s, std::size_t& pos, std::string& out) {
     const auto end = s.find(';', pos);
     if (end == std::string_view::npos || end - pos > 12) return fail("unterminated character reference");
     const std::string_view ref = s.substr(pos + 1, end - pos - 1);
-    if (ref == "lt") out += '<';
-    else if (ref == "gt") out += '>';
-    else if (ref == "amp") out += '&';
-    else if (ref == "quot") out += '"';
-    else if (ref == "apos") out += '\'';
+    if (ref == "lt")
+        out += '<';
+    else if (ref == "gt")
+        out += '>';
+    else if (ref == "amp")
+        out += '&';
+    else if (ref == "quot")
+        out += '"';
+    else if (ref == "apos")
+        out += '\'';
     else if (ref.size() > 1 && ref[0] == '#') {
         const bool hex = ref[1] == 'x';
         const std::string_view digits = ref.substr(hex ? 2 : 1);
@@ -207,9 +210,12 @@ Status readXmlReference(std::string_view s, std::size_t& pos, std::string& out) 
         std::uint32_t value = 0;
         for (char c : digits) {
             int d = -1;
-            if (c >= '0' && c <= '9') d = c - '0';
-            else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
             if (d < 0) return fail("bad character reference");
             value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
             if (value > 0x10FFFF) return fail("character reference out of range");
@@ -242,9 +248,12 @@ Status skipXmlMisc(std::string_view s, std::size_t& pos, bool prolog) {
             int brackets = 0;
             std::size_t at = pos;
             for (; at < s.size(); ++at) {
-                if (s[at] == '[') ++brackets;
-                else if (s[at] == ']') --brackets;
-                else if (s[at] == '>' && brackets <= 0) break;
+                if (s[at] == '[')
+                    ++brackets;
+                else if (s[at] == ']')
+                    --brackets;
+                else if (s[at] == '>' && brackets <= 0)
+                    break;
             }
             pos = at;
             if (at >= s.size()) return fail("unterminated document type declaration");
@@ -270,12 +279,18 @@ std::optional<Bytes> decodeXmlBase64(std::string_view text, bool strict) {
         }
         if (padded) return std::nullopt;
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else return std::nullopt;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else
+            return std::nullopt;
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
         if (bits >= 8) {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/Result.h"
 #include "base/Bytes.h"
+#include "base/Result.h"
 
 namespace tessarin {
 

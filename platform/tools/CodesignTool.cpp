@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/Printable.h"
 #include "verify/CodeSignVerifier.h"
 
 using namespace tessarin;
@@ -67,15 +67,22 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             for (++i; i < argc; ++i) a.paths.push_back(argv[i]);
             break;
         }
-        if (s == "--display") a.display = true;
-        else if (s == "--verify") a.verify = true;
-        else if (s == "--verbose") ++a.verbosity;
-        else if (s.rfind("--verbose=", 0) == 0) a.verbosity = std::atoi(s.c_str() + 10);
-        else if (s == "--deep" || s == "--deep-verify") a.deep = true;
-        else if (s == "--strict" || s.rfind("--strict=", 0) == 0) a.strict = true;
-        else if (s == "--no-strict") a.strict = false;
-        else if (s == "--xml" || s == "--check-notarization") {}
-        else if (s == "--arch" || s == "--architecture" || s == "-a") {
+        if (s == "--display")
+            a.display = true;
+        else if (s == "--verify")
+            a.verify = true;
+        else if (s == "--verbose")
+            ++a.verbosity;
+        else if (s.rfind("--verbose=", 0) == 0)
+            a.verbosity = std::atoi(s.c_str() + 10);
+        else if (s == "--deep" || s == "--deep-verify")
+            a.deep = true;
+        else if (s == "--strict" || s.rfind("--strict=", 0) == 0)
+            a.strict = true;
+        else if (s == "--no-strict")
+            a.strict = false;
+        else if (s == "--xml" || s == "--check-notarization") {
+        } else if (s == "--arch" || s == "--architecture" || s == "-a") {
             auto v = value();
             if (!v) return std::nullopt;
             a.architecture = *v;
@@ -120,7 +127,6 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
     if ((!a.display && !a.verify) || a.paths.empty()) return std::nullopt;
     return a;
 }
-
 
 int display(const Arguments& args, const std::string& path) {
     CodeVerifyOptions options;

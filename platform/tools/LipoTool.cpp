@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "macho/MachO.h"
 #include "base/MappedFile.h"
+#include "macho/MachO.h"
 
 namespace {
 

@@ -53,7 +53,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             ++a.verbosity;
         } else if (s.rfind("--verbose=", 0) == 0) {
             std::string n = s.substr(10);
-            if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 3) return std::nullopt;
+            if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 3)
+                return std::nullopt;
             a.verbosity = std::stoi(n);
         } else if (s == "--type" || s.rfind("--type=", 0) == 0) {
             std::string value;

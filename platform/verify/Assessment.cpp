@@ -58,9 +58,7 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
         a.accepted = true;
         a.source = AssessmentSource::AppleSystem;
         break;
-    case PackageSignatureStatus::AppleDistribution:
-        acceptDeveloperId(a, c.ticket);
-        break;
+    case PackageSignatureStatus::AppleDistribution: acceptDeveloperId(a, c.ticket); break;
     case PackageSignatureStatus::Trusted:
         if (!c.chain.empty() && c.chain.front().kind == CertificateKind::MacAppStoreInstaller) {
             a.accepted = true;
@@ -108,8 +106,7 @@ Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::option
         acceptDeveloperId(a, verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), cdhashes, ticketAnchors)
                                                    : TicketCheck{});
         return a;
-    default:
-        break;
+    default: break;
     }
     Assessment r = rejected(RejectionReason::NotForDistribution);
     r.origin = leaf.commonName;

@@ -35,7 +35,7 @@ enum class RejectionReason {
 // What the assessment could say about notarization offline.
 enum class NotarizationNote {
     None,
-    TicketNamesItem,        // a verified ticket names the item: notarized
+    TicketNamesItem,  // a verified ticket names the item: notarized
     NoTicket,
     TicketNotValid,         // a ticket is stapled but fails verification (ticket.failure says which step)
     TicketDoesNotNameItem,  // a verified ticket names other items only
@@ -49,9 +49,9 @@ struct Assessment {
     std::string detail;                         // a lower layer's own sentence, where the reason carries one
     std::string origin;                         // the leaf certificate's common name; empty when none
     NotarizationNote notarization = NotarizationNote::None;
-    TicketCheck ticket;                         // the stapled ticket as checked, for Developer ID
-    bool package = false;                       // a flat package was judged, not code
-    std::string decidingSlice;                  // the slice whose weaker signature decided, when not the first
+    TicketCheck ticket;         // the stapled ticket as checked, for Developer ID
+    bool package = false;       // a flat package was judged, not code
+    std::string decidingSlice;  // the slice whose weaker signature decided, when not the first
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket

@@ -1,8 +1,8 @@
 // The shape a signed bundle must have beyond its seal: no symbolic links where the bundle's own
 // structure lies (so nothing outside the item is read and vouched for), resources sealed by the main
 // executable, and nothing unsealed at the top of an app or framework.
-#include <filesystem>
 #include <sys/stat.h>
+#include <filesystem>
 
 #include "verify/Verifier.h"
 

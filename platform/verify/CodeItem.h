@@ -20,10 +20,10 @@ struct CodeItem {
     std::vector<std::string> slices;  // architecture names, in file order
     std::string identifier;
     std::string teamId;
-    std::uint32_t flags = 0;          // the primary CodeDirectory's CS_* flags
+    std::uint32_t flags = 0;  // the primary CodeDirectory's CS_* flags
     SignatureKind signature = SignatureKind::Unsigned;
-    std::vector<CodeItem> children;   // nested code that was verified on its own
-    std::vector<Problem> problems;    // every problem, the first one speaking for the item
+    std::vector<CodeItem> children;  // nested code that was verified on its own
+    std::vector<Problem> problems;   // every problem, the first one speaking for the item
 };
 
 // The item a verification describes, with the nested code it verified.

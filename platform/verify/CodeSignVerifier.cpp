@@ -2,10 +2,10 @@
 // signature over the primary one, and a bundle's sealed resources, hashed on a few threads.
 #include "verify/CodeSignVerifier.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
 #include <unordered_set>
 
 #include "base/FileRead.h"
@@ -81,7 +81,6 @@ CodeVerdict failed(CodeVerdict v, ProblemKind kind, std::string where) {
     addProblem(v, std::move(p));
     return v;
 }
-
 
 }  // namespace detail
 
@@ -196,7 +195,8 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     const SliceContext context = bundle ? bundle->slices() : SliceContext{};
     auto sliceBytes = [&](std::size_t i) { return file.subspan(macho->slices[i].offset, macho->slices[i].size); };
     auto judge = [&](std::size_t i) {
-        return options_.checkContents ? checkSlice(sliceBytes(i), context, anchors_) : describeSlice(sliceBytes(i), anchors_);
+        return options_.checkContents ? checkSlice(sliceBytes(i), context, anchors_)
+                                      : describeSlice(sliceBytes(i), anchors_);
     };
     // Ad hoc code's designated requirement names the CDHashes of every architecture.
     std::vector<Bytes> everyCdhash;
@@ -232,7 +232,8 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     v.designatedRequirementProblem = std::move(dr.failure);
     std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
     signatureEnds[describe] = described.facts.signatureEnd;
-    v.slices.push_back(SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
+    v.slices.push_back(
+        SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
     if (options_.checkContents && options_.architecture.empty()) {
         for (std::size_t i = 0; i < macho->slices.size(); ++i) {
             if (i == describe) continue;
@@ -336,7 +337,8 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     BundleContext context;
     const std::string infoPath = contentRoot + "/" + infoRel;
     if (!infoLinked) context.infoPlist = readSmallFile(infoPath, kMaxSmallFile, false);
-    if (!sealLinked) context.codeResources = readSmallFile(contentRoot + "/_CodeSignature/CodeResources", kMaxSmallFile, false);
+    if (!sealLinked)
+        context.codeResources = readSmallFile(contentRoot + "/_CodeSignature/CodeResources", kMaxSmallFile, false);
     if (bundle->layout() == Bundle::Layout::App && !linkOnTheWay(contentRoot, "CodeResources")) {
         if (auto ticket = readSmallFile(contentRoot + "/CodeResources", kMaxSmallFile, false)) {
             v.ticketStapled = true;
@@ -353,11 +355,13 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     std::error_code ec;
     fs::path exeRel = fs::weakly_canonical(*exe, ec).lexically_relative(fs::weakly_canonical(contentRoot, ec));
     const bool inside = !ec && !exeRel.empty() && exeRel.native().rfind("..", 0) != 0;
-    v.executablePath = inside ? contentRoot + "/" + exeRel.generic_string() : fs::absolute(*exe).lexically_normal().string();
+    v.executablePath =
+        inside ? contentRoot + "/" + exeRel.generic_string() : fs::absolute(*exe).lexically_normal().string();
     if (!inside || linkOnTheWay(contentRoot, exeRel.generic_string()))
         return failed(std::move(v), ProblemKind::LinkInBundleStructure);
     // A linked Info.plist or seal is read as absent; the link itself is what to report.
-    if (options_.checkContents && (infoLinked || sealLinked)) v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
+    if (options_.checkContents && (infoLinked || sealLinked))
+        v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
     v = verifyMachOFile(std::move(v), &context);
     v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     if (!v.isSigned) return v;

@@ -38,16 +38,16 @@ struct CodeDirectoryInfo {
     std::uint32_t slot = 0;
     std::uint32_t version = 0;
     std::uint32_t flags = 0;
-    std::uint32_t length = 0;          // of the CodeDirectory blob ("size=")
-    std::uint8_t hashType = 0;         // CS_HASHTYPE_*
+    std::uint32_t length = 0;   // of the CodeDirectory blob ("size=")
+    std::uint8_t hashType = 0;  // CS_HASHTYPE_*
     std::uint8_t hashSize = 0;
     std::uint8_t platform = 0;
-    std::uint32_t pageSize = 0;        // bytes; 0 when one hash covers all the code
+    std::uint32_t pageSize = 0;  // bytes; 0 when one hash covers all the code
     std::uint32_t nCodeSlots = 0;
     std::uint32_t nSpecialSlots = 0;
     std::uint64_t codeLimit = 0;
     std::string identifier;
-    std::string teamId;                // empty when none
+    std::string teamId;                           // empty when none
     std::optional<std::uint32_t> runtimeVersion;  // hardened runtime version, xxxx.yy.zz nibbles
     std::optional<std::uint64_t> execSegBase, execSegLimit, execSegFlags;
     Bytes cdhashFull;  // the blob's digest with its own hash type
@@ -56,21 +56,21 @@ struct CodeDirectoryInfo {
 
 // The CMS signature, when the code has one (not ad hoc).
 struct CmsSignatureInfo {
-    std::uint32_t size = 0;               // of the DER ("Signature size=")
-    bool signatureValid = false;          // signs the primary CodeDirectory
-    bool cdhashesMatch = false;           // its signed CDHash list equals the actual CDHashes
-    bool chainTrusted = false;            // against the anchors given to the verifier
-    bool chainValid = false;              // the certificates chain to their own root, trusted or not
-    std::string failure;                  // one sentence when any of these is false
+    std::uint32_t size = 0;                     // of the DER ("Signature size=")
+    bool signatureValid = false;                // signs the primary CodeDirectory
+    bool cdhashesMatch = false;                 // its signed CDHash list equals the actual CDHashes
+    bool chainTrusted = false;                  // against the anchors given to the verifier
+    bool chainValid = false;                    // the certificates chain to their own root, trusted or not
+    std::string failure;                        // one sentence when any of these is false
     std::vector<CertificateInfo> certificates;  // leaf first ("Authority=" lines)
     std::optional<std::time_t> signingTime;     // signed attribute, not proof
     std::optional<std::time_t> timestampTime;   // verified RFC 3161 timestamp
 };
 
 struct SealedResourcesInfo {
-    int version = 0;    // 2 when files2/rules2 are sealed, else 1
-    int rules = 0;      // entries of the rule set in force
-    int files = 0;      // entries of the file set in force
+    int version = 0;  // 2 when files2/rules2 are sealed, else 1
+    int rules = 0;    // entries of the rule set in force
+    int files = 0;    // entries of the file set in force
 };
 
 // One slice's signature as the assessment judges it: every slice is judged, the weakest answers.
@@ -83,33 +83,33 @@ struct SliceVerdict {
 
 // Everything verifyCode learns about one item. Plain data: the tools turn it into text.
 struct CodeVerdict {
-    std::string path;              // as given
+    std::string path;  // as given
     CodeKind kind = CodeKind::Missing;
-    std::string executablePath;    // the Mach-O judged (a bundle's main executable)
-    std::string format;            // "Mach-O thin (arm64)", "app bundle with Mach-O universal (x86_64 arm64)"
+    std::string executablePath;              // the Mach-O judged (a bundle's main executable)
+    std::string format;                      // "Mach-O thin (arm64)", "app bundle with Mach-O universal (x86_64 arm64)"
     std::vector<std::string> architectures;  // the executable's slices, in file order
-    std::string architecture;      // the slice described below
+    std::string architecture;                // the slice described below
 
     bool isSigned = false;
     bool adhoc = false;
-    bool valid = false;            // only meaningful after a run with checkContents
+    bool valid = false;  // only meaningful after a run with checkContents
     CodeFailure failureKind = CodeFailure::None;
     ProblemKind cause = ProblemKind::None;  // the problem that speaks for the item when it fails
     std::vector<Problem> problems;          // every problem found, in the order the checks ran
 
     std::vector<CodeDirectoryInfo> codeDirectories;  // in slot order, primary first
-    std::size_t bestCodeDirectory = 0;  // index of the strongest hash, the one displayed
+    std::size_t bestCodeDirectory = 0;               // index of the strongest hash, the one displayed
     std::string identifier;
     std::string teamId;
     std::uint32_t flags = 0;
     std::optional<std::uint32_t> runtimeVersion;
 
     std::optional<CmsSignatureInfo> cms;
-    std::optional<int> infoPlistEntries;            // nothing: "Info.plist=not bound"
+    std::optional<int> infoPlistEntries;  // nothing: "Info.plist=not bound"
     std::optional<SealedResourcesInfo> sealedResources;
     std::uint32_t requirementsCount = 0;
-    std::uint32_t requirementsSize = 0;             // of the requirements blob, 0 when absent
-    std::string entitlementsXml;                    // the XML entitlements blob's plist, as stored
+    std::uint32_t requirementsSize = 0;  // of the requirements blob, 0 when absent
+    std::string entitlementsXml;         // the XML entitlements blob's plist, as stored
     bool hasEntitlements = false;
 
     // The requirements set as read (nothing when absent or malformed: requirementsProblem says why),
@@ -120,14 +120,14 @@ struct CodeVerdict {
     std::string requirementsProblem;
     std::optional<Requirement> designatedRequirement;
     bool designatedRequirementImplicit = false;
-    bool designatedRequirementSatisfied = false;    // only meaningful after a run with checkContents
-    std::string designatedRequirementProblem;       // why it could not be judged, when it could not
+    bool designatedRequirementSatisfied = false;  // only meaningful after a run with checkContents
+    std::string designatedRequirementProblem;     // why it could not be judged, when it could not
 
-    bool ticketStapled = false;                     // Contents/CodeResources beside _CodeSignature
-    Bytes ticket;               // its bytes (bounded), for the assessment tool
+    bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature
+    Bytes ticket;                // its bytes (bounded), for the assessment tool
 
-    std::vector<SliceVerdict> slices;               // every signed slice judged, the described one first
-    std::vector<CodeVerdict> children;              // nested code verified on its own (deep)
+    std::vector<SliceVerdict> slices;   // every signed slice judged, the described one first
+    std::vector<CodeVerdict> children;  // nested code verified on its own (deep)
 
     const CodeDirectoryInfo* best() const {
         return codeDirectories.empty() ? nullptr : &codeDirectories[bestCodeDirectory];

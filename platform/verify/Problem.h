@@ -29,19 +29,19 @@ enum class ProblemKind {
     FileAdded,                // where: the absolute path
     FileModified,
     FileMissing,
-    SymlinkOutside,           // a sealed link leads out of the bundle (strict)
-    NestedCodeInvalid,        // where: the nested code; nested: its own problems
-    NestingTooDeep,           // bundles inside bundles beyond what is followed
-    FoldersTooDeep,           // folders inside a bundle beyond what is walked
-    ResourceUnreadable,       // the bundle's folders could not be read
-    ResourcesNotSealed,       // the bundle holds resources its executable's signature does not seal
-    InfoPlistNotBound,        // the bundle has an Info.plist its executable's signature does not bind
-    UnsealedBundleRoot,       // something beside Contents/ (strict)
-    UnsealedFrameworkRoot,    // something at a nested framework's top level that is not its links (strict)
-    BadFrameworkVersion,      // a framework's Versions/ holds more than Current and its version (strict)
-    LinkInBundleStructure,    // Contents, Info.plist, the seal or the executable is a symbolic link
-    ObsoleteEnvelope,         // a version 1 seal without files2/rules2 (strict)
-    StrayBytes,               // bytes no slice or signature accounts for (strict)
+    SymlinkOutside,         // a sealed link leads out of the bundle (strict)
+    NestedCodeInvalid,      // where: the nested code; nested: its own problems
+    NestingTooDeep,         // bundles inside bundles beyond what is followed
+    FoldersTooDeep,         // folders inside a bundle beyond what is walked
+    ResourceUnreadable,     // the bundle's folders could not be read
+    ResourcesNotSealed,     // the bundle holds resources its executable's signature does not seal
+    InfoPlistNotBound,      // the bundle has an Info.plist its executable's signature does not bind
+    UnsealedBundleRoot,     // something beside Contents/ (strict)
+    UnsealedFrameworkRoot,  // something at a nested framework's top level that is not its links (strict)
+    BadFrameworkVersion,    // a framework's Versions/ holds more than Current and its version (strict)
+    LinkInBundleStructure,  // Contents, Info.plist, the seal or the executable is a symbolic link
+    ObsoleteEnvelope,       // a version 1 seal without files2/rules2 (strict)
+    StrayBytes,             // bytes no slice or signature accounts for (strict)
 };
 
 struct Problem {

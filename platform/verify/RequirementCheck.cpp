@@ -51,8 +51,10 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
 
     if (sig->requirements) {
         auto set = parseRequirementSet(*sig->requirements);
-        if (set) out.set = std::move(*set);
-        else out.setProblem = set.error();
+        if (set)
+            out.set = std::move(*set);
+        else
+            out.setProblem = set.error();
     }
     std::vector<CertificateFields> chain;
     if (cms) {

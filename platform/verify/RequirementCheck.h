@@ -14,8 +14,8 @@
 namespace tessarin {
 
 struct SliceRequirementFacts {
-    ByteSpan slice;                            // a thin slice's bytes
-    const SignatureFacts* facts = nullptr;     // as describeSlice or checkSlice found them
+    ByteSpan slice;                         // a thin slice's bytes
+    const SignatureFacts* facts = nullptr;  // as describeSlice or checkSlice found them
     // Every architecture's CDHashes, for the requirement ad hoc code is given.
     std::vector<Bytes> allCdhashes;
     std::optional<ByteSpan> infoPlist;         // the bundle's, when there is one
@@ -30,9 +30,9 @@ struct DesignatedRequirementVerdict {
     std::optional<RequirementSet> set;  // nothing when the signature has none or it is malformed
     std::string setProblem;             // why the set could not be read
     std::optional<Requirement> requirement;
-    bool implicit = false;              // derived, not carried by the signature
+    bool implicit = false;  // derived, not carried by the signature
     bool satisfied = false;
-    std::string failure;                // why it could not be judged (malformed, not derivable)
+    std::string failure;  // why it could not be judged (malformed, not derivable)
 };
 
 // Reads the set and picks or derives the designated requirement; evaluates it when `evaluate`

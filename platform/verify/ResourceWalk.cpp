@@ -98,8 +98,10 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             if (entry) {
                 it.disable_recursion_pending();
                 seen.insert(entry);
-                if (entry->cdhash) checkNested(rel, *entry);
-                else found(ProblemKind::FileModified, rel);
+                if (entry->cdhash)
+                    checkNested(rel, *entry);
+                else
+                    found(ProblemKind::FileModified, rel);
             } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
                 it.disable_recursion_pending();
                 found(ProblemKind::FileAdded, rel);
@@ -109,8 +111,7 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         const ResourceRule* rule = rules->match(rel);
         if (!entry) {
             // The first generation of seals had no form for links; one it left out is no addition.
-            if (rule && !rule->omit && (v2 || !isLink))
-                found(ProblemKind::FileAdded, rel);
+            if (rule && !rule->omit && (v2 || !isLink)) found(ProblemKind::FileAdded, rel);
             continue;
         }
         seen.insert(entry);
@@ -120,7 +121,8 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             if (!v2 && !lec && entry->hash) {
                 // A first-generation seal hashes the link's target text.
                 const std::string& t = target.native();
-                auto d = codeSignatureDigest(CS_HASHTYPE_SHA1, {reinterpret_cast<const std::byte*>(t.data()), t.size()});
+                auto d =
+                    codeSignatureDigest(CS_HASHTYPE_SHA1, {reinterpret_cast<const std::byte*>(t.data()), t.size()});
                 if (d != *entry->hash) found(ProblemKind::FileModified, rel);
                 continue;
             }

@@ -114,8 +114,8 @@ Located locate(ByteSpan slice) {
 
 // Checks every CodeDirectory of `sig` against the slice. The signature covers none of the code itself,
 // so one missed directory would let a page be swapped.
-void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_t sigOffset, const SliceContext& context,
-                      std::vector<Problem>& problems) {
+void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_t sigOffset,
+                      const SliceContext& context, std::vector<Problem>& problems) {
     std::map<std::pair<std::uint8_t, std::uint32_t>, Bytes> fileDigests;
     auto fileDigest = [&](std::uint8_t type, std::uint32_t which, ByteSpan bytes) -> const Bytes& {
         auto key = std::make_pair(type, which);
@@ -172,8 +172,10 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_
                 problems.push_back(problem(differs, k, toBytes(cd.specialSlot(k)), digest));
         };
         if (context.inBundle)
-            fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified, ProblemKind::SpecialSlotModified);
-        fileSlot(CSSLOT_RESOURCEDIR, context.codeResources, ProblemKind::ResourcesAbsent, ProblemKind::ResourceSealModified);
+            fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
+                     ProblemKind::SpecialSlotModified);
+        fileSlot(CSSLOT_RESOURCEDIR, context.codeResources, ProblemKind::ResourcesAbsent,
+                 ProblemKind::ResourceSealModified);
     }
 }
 
@@ -201,8 +203,7 @@ SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& a
         f.codeDirectories.push_back(std::move(info));
     }
     f.infoPlistBound = primary.nSpecialSlots >= CSSLOT_INFOSLOT && !allZero(primary.specialSlot(CSSLOT_INFOSLOT));
-    f.resourcesBound =
-        primary.nSpecialSlots >= CSSLOT_RESOURCEDIR && !allZero(primary.specialSlot(CSSLOT_RESOURCEDIR));
+    f.resourcesBound = primary.nSpecialSlots >= CSSLOT_RESOURCEDIR && !allZero(primary.specialSlot(CSSLOT_RESOURCEDIR));
     f.identifier = primary.identifier;
     f.teamId = primary.teamId;
     f.flags = primary.flags;
@@ -245,8 +246,10 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
     auto sig = parseEmbeddedSignature(superBlob);  // described above, so it parses
     checkDirectories(*sig, slice, at.location->offset, context, d.problems);
     if (const auto& cms = d.facts.cms) {
-        if (!cms->signatureValid) d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
-        else if (!cms->cdhashesMatch) d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
+        if (!cms->signatureValid)
+            d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
+        else if (!cms->cdhashesMatch)
+            d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
         if (!cms->chainValid) d.problems.push_back(problem(ProblemKind::ChainNotValid));
     }
     return d;

@@ -23,14 +23,14 @@ struct SignatureFacts {
     std::string teamId;
     std::uint32_t flags = 0;
     std::optional<std::uint32_t> runtimeVersion;
-    bool infoPlistBound = false;                     // the primary directory binds an Info.plist
-    bool resourcesBound = false;                     // ... and a resource seal
-    std::uint64_t signatureEnd = 0;                  // where the signature ends, from the slice's start
+    bool infoPlistBound = false;     // the primary directory binds an Info.plist
+    bool resourcesBound = false;     // ... and a resource seal
+    std::uint64_t signatureEnd = 0;  // where the signature ends, from the slice's start
     std::uint32_t requirementsCount = 0;
     std::uint32_t requirementsSize = 0;
     bool hasEntitlements = false;
     std::string entitlementsXml;
-    std::optional<Bytes> ticket;                     // a ticket kept in the signature itself
+    std::optional<Bytes> ticket;  // a ticket kept in the signature itself
     std::optional<CmsSignatureInfo> cms;
 };
 

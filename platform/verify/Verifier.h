@@ -15,8 +15,8 @@
 
 namespace tessarin::detail {
 
-inline constexpr int kMaxNestingDepth = 8;        // bundles inside bundles beyond this are refused
-inline constexpr int kMaxDirectoryDepth = 128;    // folders inside a bundle's content
+inline constexpr int kMaxNestingDepth = 8;      // bundles inside bundles beyond this are refused
+inline constexpr int kMaxDirectoryDepth = 128;  // folders inside a bundle's content
 
 // What a bundle contributes to checking its main executable's special slots.
 struct BundleContext {

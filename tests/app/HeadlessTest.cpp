@@ -67,9 +67,10 @@ struct Items {
 // spctl waits two seconds for a "slow" item and notes each item as it finishes.
 ToolSet fakeTools(const TempDir& dir) {
     ToolSet tools;
-    tools.override(kSpctlPath, writeScript(dir / "fake/spctl", "case \"$*\" in *slow*) sleep 2;; esac\n"
-                                                               "echo \"spctl $*\"\necho \"$*\" >>'" +
-                                                                   dir / "finished" + "'"));
+    tools.override(kSpctlPath, writeScript(dir / "fake/spctl",
+                                           "case \"$*\" in *slow*) sleep 2;; esac\n"
+                                           "echo \"spctl $*\"\necho \"$*\" >>'" +
+                                               dir / "finished" + "'"));
     tools.override(kCodesignPath, writeScript(dir / "fake/codesign", "echo \"codesign $*\"; exit 1"));
     tools.override(kPkgutilPath, writeScript(dir / "fake/pkgutil", "echo \"pkgutil $*\" >&2"));
     return tools;
@@ -166,7 +167,7 @@ void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
     const Items items(dir);
     const ToolSet tools = fakeTools(dir);
     // The first item is slow, so later ones finish before it; the same item twice gets two reports.
-    const std::vector<std::string> arguments{items.thinSlow, items.fat,  items.appSlow,      items.folder,
+    const std::vector<std::string> arguments{items.thinSlow, items.fat, items.appSlow,       items.folder,
                                              items.package,  items.fat, dir / "no-such-item"};
     HeadlessOptions options;
     options.concurrency = 4;
@@ -225,7 +226,8 @@ void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
         QCOMPARE(QSet<QString>(boxKeys.begin(), boxKeys.end()), boxes);
         QCOMPARE(object.value(QStringLiteral("schemaVersion")).toInt(), 1);
         QCOMPARE(object.value(QStringLiteral("title")).toString(), titles[i]);
-        QVERIFY(object.value(QStringLiteral("report")).toString().endsWith(object.value(QStringLiteral("log")).toString()));
+        QVERIFY(
+            object.value(QStringLiteral("report")).toString().endsWith(object.value(QStringLiteral("log")).toString()));
     }
     const QJsonObject app = array[1].toObject();
     QCOMPARE(app.value(QStringLiteral("theArches")).toArray(), (QJsonArray{kX86_64, kArm64}));
@@ -267,12 +269,14 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
                  e.validSignatures);
         const QString log = object.value(QStringLiteral("log")).toString();
         // The tools' lines and the 32-bit scan name the item as the title does.
-        QVERIFY2(log.contains(folder + QLatin1Char('/') + e.title + QStringLiteral("/Contents/Frameworks/")), qPrintable(log));
+        QVERIFY2(log.contains(folder + QLatin1Char('/') + e.title + QStringLiteral("/Contents/Frameworks/")),
+                 qPrintable(log));
         // No substitute in the tampered item's log, no escape in its neighbour's.
         QVERIFY2(!log.contains(i == 0 ? fffd : QStringLiteral("\\x")), qPrintable(log));
-        QVERIFY(object.value(QStringLiteral("report"))
-                    .toString()
-                    .startsWith(QStringLiteral("Details for ") + e.title + QStringLiteral(" version ") + e.version + "\n"));
+        QVERIFY(
+            object.value(QStringLiteral("report"))
+                .toString()
+                .startsWith(QStringLiteral("Details for ") + e.title + QStringLiteral(" version ") + e.version + "\n"));
     }
     QVERIFY(objects[0].toObject().value(QStringLiteral("log")).toString().contains(QStringLiteral("rejected")));
 
@@ -295,9 +299,9 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     // From the program's own command line, as a shell hands it the name: never decoded on the way,
     // so it is the tampered item that is reported, not its valid neighbour.
     QProcess run;
-    run.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
-                                          QStringLiteral("exec \"$0\" --report --json \"$1/evil$(printf '\\377').app\""),
-                                          kProgram, folder});
+    run.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --report --json \"$1/evil$(printf '\\377').app\""),
+               kProgram, folder});
     QVERIFY(run.waitForFinished(60000));
     QCOMPARE(run.exitCode(), kExitInspected);
     const QJsonObject fromProgram = QJsonDocument::fromJson(run.readAllStandardOutput()).array().at(0).toObject();

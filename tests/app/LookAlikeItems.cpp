@@ -12,9 +12,10 @@ namespace tessarin::test {
 namespace fs = std::filesystem;
 
 LookAlikeItems::LookAlikeItems(const TempDir& dir)
-    : folder(dir / "look-alike"), tampered(folder + "/evil\xFF.app"), valid(folder + "/evil\xEF\xBF\xBD.app"),
-      record_(dir / "look-alike-tools.record")
-{
+    : folder(dir / "look-alike"),
+      tampered(folder + "/evil\xFF.app"),
+      valid(folder + "/evil\xEF\xBF\xBD.app"),
+      record_(dir / "look-alike-tools.record") {
     SampleOptions sample;
     sample.name = "evil";
     sample.sign = false;

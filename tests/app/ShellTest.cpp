@@ -11,14 +11,14 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMimeDatabase>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QPdfView>
 #include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -47,8 +47,8 @@
 #include "ViewController.h"
 
 using namespace tessarin;
-using tessarin::test::TempDir;
 using tessarin::test::makeDirectories;
+using tessarin::test::TempDir;
 using tessarin::test::writeScript;
 
 namespace {
@@ -95,11 +95,15 @@ std::optional<QByteArray> environment(const char* name) {
     return qgetenv(name);
 }
 void restoreEnvironment(const char* name, const std::optional<QByteArray>& value) {
-    if (value) qputenv(name, *value);
-    else qunsetenv(name);
+    if (value)
+        qputenv(name, *value);
+    else
+        qunsetenv(name);
 }
 
-QString normalized(QString text) { return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" ")); }
+QString normalized(QString text) {
+    return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+}
 
 }  // namespace
 
@@ -143,11 +147,8 @@ private slots:
         makeDirectories(dir_ / "items/Odd\xEF\xBF\xBD");
     }
 
-
     // Qt says nothing about how we use it; only the offscreen platform's own limits are let pass.
-    void init() {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support )")));
-    }
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support )"))); }
 
     // First, before anything in this process has asked Qt for a file's type.
     void desktopEntryAndTypesOfferTessarinForEveryKindOfItem() {
@@ -177,27 +178,28 @@ private slots:
         QProcess build;
         build.start(update, {qs(data / "mime")});
         QVERIFY(build.waitForFinished() && build.exitCode() == 0);
-        const std::optional<QByteArray> dataDirs = environment("XDG_DATA_DIRS"), dataHome = environment("XDG_DATA_HOME");
+        const std::optional<QByteArray> dataDirs = environment("XDG_DATA_DIRS"),
+                                        dataHome = environment("XDG_DATA_HOME");
         qputenv("XDG_DATA_DIRS", QByteArray::fromStdString(data.path()));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data / "home"));
 
         using tessarin::test::writeFile;
         const std::string i = dir_ / "kinds/";
-        writeFile(i + "Tool", std::string("\xCF\xFA\xED\xFE\x07\x00\x00\x01", 8));         // 64-bit Intel
-        writeFile(i + "Old", std::string("\xCE\xFA\xED\xFE\x07\x00\x00\x00", 8));          // 32-bit Intel
-        writeFile(i + "Classic", std::string("\xFE\xED\xFA\xCE\x00\x00\x00\x12", 8));      // PowerPC
-        writeFile(i + "Universal", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x02", 8));    // two slices
-        writeFile(i + "Wide", std::string("\xCA\xFE\xBA\xBF\x00\x00\x00\x02", 8));         // 64-bit fat
+        writeFile(i + "Tool", std::string("\xCF\xFA\xED\xFE\x07\x00\x00\x01", 8));       // 64-bit Intel
+        writeFile(i + "Old", std::string("\xCE\xFA\xED\xFE\x07\x00\x00\x00", 8));        // 32-bit Intel
+        writeFile(i + "Classic", std::string("\xFE\xED\xFA\xCE\x00\x00\x00\x12", 8));    // PowerPC
+        writeFile(i + "Universal", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x02", 8));  // two slices
+        writeFile(i + "Wide", std::string("\xCA\xFE\xBA\xBF\x00\x00\x00\x02", 8));       // 64-bit fat
         writeFile(i + "libThing.dylib", std::string("\xCF\xFA\xED\xFE", 4));
-        writeFile(i + "Main", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x34", 8));         // a Java class
+        writeFile(i + "Main", std::string("\xCA\xFE\xBA\xBE\x00\x00\x00\x34", 8));  // a Java class
         writeFile(i + "Flat.pkg", std::string("xar!\x00\x1c\x00\x01", 8));
         writeFile(i + "Meta.mpkg", std::string("xar!\x00\x1c\x00\x01", 8));
         makeDirectories(i + "Some.app/Contents");
         const std::pair<const char*, const char*> kinds[] = {
-            {"Tool", "application/x-mach-binary"},     {"Old", "application/x-mach-binary"},
-            {"Classic", "application/x-mach-binary"},  {"Universal", "application/x-mach-binary"},
-            {"Wide", "application/x-mach-binary"},     {"libThing.dylib", "application/x-mach-binary"},
-            {"Flat.pkg", "application/x-xar"},         {"Meta.mpkg", "application/vnd.apple.installer+xml"},
+            {"Tool", "application/x-mach-binary"},    {"Old", "application/x-mach-binary"},
+            {"Classic", "application/x-mach-binary"}, {"Universal", "application/x-mach-binary"},
+            {"Wide", "application/x-mach-binary"},    {"libThing.dylib", "application/x-mach-binary"},
+            {"Flat.pkg", "application/x-xar"},        {"Meta.mpkg", "application/vnd.apple.installer+xml"},
             {"Some.app", "inode/directory"},
         };
         QMimeDatabase types;
@@ -229,7 +231,8 @@ private slots:
             QTRY_COMPARE(documents->documents().size(), 1u);
             QVERIFY(!delegate.launcher()->isVisible());
         }
-        for (const std::vector<std::string>& items : {std::vector<std::string>{}, std::vector<std::string>{dir_ / "items/Missing"}}) {
+        for (const std::vector<std::string>& items :
+             {std::vector<std::string>{}, std::vector<std::string>{dir_ / "items/Missing"}}) {
             auto documents = machinery();
             AppDelegate delegate(*documents);
             QSignalSpy quit(&delegate, &AppDelegate::terminateRequested);
@@ -297,10 +300,10 @@ private slots:
         const QString log = tampered->contentViewController()->outputText();
         QVERIFY2(log.contains(qs(items.folder) + "/" + escaped + ": rejected"), qPrintable(log));
         QVERIFY2(!log.contains(QChar(0xFFFD)), qPrintable(log));
-        QVERIFY(tampered->contentViewController()->composeReport().startsWith(
-            QStringLiteral("Details for ") + escaped + QStringLiteral(" version 6.6\n")));
-        QVERIFY(valid->contentViewController()->composeReport().startsWith(
-            QStringLiteral("Details for ") + substitute + QStringLiteral(" version 1.0\n")));
+        QVERIFY(tampered->contentViewController()->composeReport().startsWith(QStringLiteral("Details for ") + escaped +
+                                                                              QStringLiteral(" version 6.6\n")));
+        QVERIFY(valid->contentViewController()->composeReport().startsWith(QStringLiteral("Details for ") + substitute +
+                                                                           QStringLiteral(" version 1.0\n")));
         std::vector<std::string> paths = items.toolPaths();
         std::sort(paths.begin(), paths.end());
         std::vector<std::string> sent{items.tampered, items.tampered, items.valid, items.valid};
@@ -314,7 +317,8 @@ private slots:
         QTRY_VERIFY(!tampered->window()->isMinimized());
         QVERIFY(valid->window()->isMinimized());
         AppDelegate delegate(*documents);
-        delegate.handleServicesWithPasteboard(QVariant::fromValue(QByteArrayList{QByteArray::fromStdString(items.valid)}));
+        delegate.handleServicesWithPasteboard(
+            QVariant::fromValue(QByteArrayList{QByteArray::fromStdString(items.valid)}));
         QTRY_VERIFY(!valid->window()->isMinimized());
         QCOMPARE(documents->documents().size(), 2u);
         QCOMPARE(items.toolPaths().size(), 4u);
@@ -411,9 +415,9 @@ private slots:
         if (gdbus.isEmpty()) QSKIP("no gdbus to call the entry with");
         auto send = [&](const QString& pasteboard) {
             QProcess call;
-            call.start(gdbus, {"call", "--session", "--dest", kServicesBusName, "--object-path", kServicesObjectPath,
-                               "--method", QLatin1String(kServicesInterface) + ".HandleServicesWithPasteboard",
-                               pasteboard});
+            call.start(gdbus,
+                       {"call", "--session", "--dest", kServicesBusName, "--object-path", kServicesObjectPath,
+                        "--method", QLatin1String(kServicesInterface) + ".HandleServicesWithPasteboard", pasteboard});
             // The entry answers from this process's event loop, which must keep running meanwhile.
             QTRY_VERIFY_WITH_TIMEOUT(call.state() == QProcess::NotRunning, 20000);
             QVERIFY2(call.exitStatus() == QProcess::NormalExit && call.exitCode() == 0,
@@ -423,8 +427,8 @@ private slots:
 
         const QString bad[] = {
             "<42>",
-            "<" + text(one_) + ">",                                // one name, not a list
-            "<[" + text(one_) + ", 'items/Two']>",                 // a relative name spoils the list
+            "<" + text(one_) + ">",                 // one name, not a list
+            "<[" + text(one_) + ", 'items/Two']>",  // a relative name spoils the list
             "<[" + text(one_) + ", '']>",
             "<[<" + text(one_) + ">, <7>]>",
         };
@@ -446,8 +450,8 @@ private slots:
             for (unsigned char c : path) values << QStringLiteral("0x%1").arg(c, 2, 16, QLatin1Char('0'));
             return "[byte " + values.join(", ") + "]";
         };
-        send("<[" + bytes(dir_ / "items/Odd\xFF") + ", " + bytes(dir_ / "items/Odd\xEF\xBF\xBD") + ", " +
-             bytes(one_) + "]>");
+        send("<[" + bytes(dir_ / "items/Odd\xFF") + ", " + bytes(dir_ / "items/Odd\xEF\xBF\xBD") + ", " + bytes(one_) +
+             "]>");
         QTRY_COMPARE(documents->documents().size(), 4u);
         QCOMPARE(documents->documents()[2]->window()->windowTitle(), QStringLiteral("Odd\\xFF"));
         QCOMPARE(documents->documents()[3]->window()->windowTitle(), QStringLiteral("Odd\uFFFD"));
@@ -497,9 +501,10 @@ private slots:
         // were given, so the two look-alikes are two items, and the first is not the second.
         QProcess copy;
         copy.setWorkingDirectory(qs(dir_ / "items"));
-        copy.start(QStringLiteral("/bin/sh"),
-                   {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"Odd$(printf '\\377')\" \"Odd$(printf '\\357\\277\\275')\""),
-                    program});
+        copy.start(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("exec \"$0\" \"Odd$(printf '\\377')\" \"Odd$(printf '\\357\\277\\275')\""), program});
         QTRY_VERIFY_WITH_TIMEOUT(copy.state() == QProcess::NotRunning, 60000);
         QCOMPARE(copy.exitCode(), 0);
         QTRY_COMPARE(documents->documents().size(), 3u);
@@ -555,7 +560,8 @@ private slots:
         text = normalized(text);
         QStringList titles;
         for (auto* box : c->contentViewController()->findChildren<NoTouchButtonCell*>()) titles << box->text();
-        for (auto* label : c->contentViewController()->findChildren<QLabel*>()) titles << label->text().remove(QRegularExpression(QStringLiteral(":$")));
+        for (auto* label : c->contentViewController()->findChildren<QLabel*>())
+            titles << label->text().remove(QRegularExpression(QStringLiteral(":$")));
         QVERIFY(titles.size() >= 15);
         titles << QStringLiteral("tessarin --report") << QStringLiteral("--json");
         for (const QString& title : titles) QVERIFY2(text.contains(title), qPrintable(title));

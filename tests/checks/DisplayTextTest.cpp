@@ -17,7 +17,9 @@ TEST(DisplayText, InvalidBytesShowAsHexEscapesAndValidTextIsKept) {
     EXPECT_EQ(displayText("Caf\xC3\xA9 \xE2\x9C\x85.app"), "Caf\xC3\xA9 \xE2\x9C\x85.app");
     EXPECT_EQ(displayText("evil\xFF.app"), "evil\\xFF.app");
     // A truncated sequence: each of its bytes, then the next character as it is.
-    EXPECT_EQ(displayText("\xE2\x9C" "A"), "\\xE2\\x9CA");
+    EXPECT_EQ(displayText("\xE2\x9C"
+                          "A"),
+              "\\xE2\\x9CA");
     EXPECT_EQ(displayText("\xE2\x9C"), "\\xE2\\x9C");
     // Overlong forms, surrogates and values past U+10FFFF are no characters either.
     EXPECT_EQ(displayText("\xC0\xAF"), "\\xC0\\xAF");
@@ -31,11 +33,7 @@ TEST(DisplayText, NamesThatDifferOnlyInTheirBytesNeverShowTheSame) {
         "evil\xFF.app",          // the byte 0xFF
         "evil\xEF\xBF\xBD.app",  // U+FFFD, what a lossy decoding makes of it
         "evil\\xFF.app",         // a backslash, an x and two hex digits, typed
-        "evil\\\\xFF.app",
-        "evil\n.app",
-        "evil\\n.app",
-        "evil\\x0A.app",
-        "evil\\.app",
+        "evil\\\\xFF.app",      "evil\n.app", "evil\\n.app", "evil\\x0A.app", "evil\\.app",
     };
     std::set<std::string> shown;
     for (const std::string& name : names) {
@@ -53,7 +51,9 @@ TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
               "x\\n\xE2\x9C\x85 It has been notarized.\\tz\\r\\x7f");
     EXPECT_EQ(displayText("a\xE2\x80\xAEppa.exe"), "a\\u202eppa.exe");
     // An overlong line feed is no line feed: its bytes are escaped one by one.
-    EXPECT_EQ(displayText("a\xE0\x80\x8A" "b"), "a\\xE0\\x80\\x8Ab");
+    EXPECT_EQ(displayText("a\xE0\x80\x8A"
+                          "b"),
+              "a\\xE0\\x80\\x8Ab");
     // The tools escape what they echo from the item themselves; their own lines stay lines.
     EXPECT_EQ(displayText("Executable=/a/evil\xFF.app\n\tok\\n\r\n", DisplayAs::Lines),
               "Executable=/a/evil\\xFF.app\n\tok\\n\\x0d\n");
@@ -62,7 +62,10 @@ TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
 TEST(DisplayText, AValidNameReadsAsTheToolsPrintIt) {
     // The window's title and the tools' lines below it name the item alike.
     for (const char* name : {"Sample.app", "a\\b", "x\n\r\t\x1b\x7f.app", "a\xE2\x80\xAEppa.exe",
-                             "b\xE2\x80\xA8" "c\xC2\x85" "d\xD8\x9C", "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"})
+                             "b\xE2\x80\xA8"
+                             "c\xC2\x85"
+                             "d\xD8\x9C",
+                             "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"})
         EXPECT_EQ(displayText(name), printable(name)) << name;
 }
 

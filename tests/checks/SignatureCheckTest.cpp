@@ -22,8 +22,9 @@ struct FakeTools {
     TempDir dir;
     ToolSet tools;
     void add(const char* launchPath, const std::string& name, int status, const std::string& extra = "") {
-        auto script = writeScript(dir / name, "printf '%s' \"" + name + "\"; for a in \"$@\"; do printf ' %s' \"$a\"; done; " +
-                                                  extra + " exit " + std::to_string(status));
+        auto script =
+            writeScript(dir / name, "printf '%s' \"" + name + "\"; for a in \"$@\"; do printf ' %s' \"$a\"; done; " +
+                                        extra + " exit " + std::to_string(status));
         tools.override(launchPath, script);
     }
 };

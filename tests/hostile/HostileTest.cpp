@@ -11,16 +11,8 @@
 // sanitizers: the release tree runs the same suite.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <functional>
-#include <map>
-#include <optional>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -29,23 +21,31 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 #include <zlib.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
 
 #include "BundleBuilder.h"
-#include "codesign/CodeSignature.h"
-#include "codesign/CodeSignatureConstants.h"
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "plist/Plist.h"
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "XarBuilder.h"
+#include "codesign/CodeSignature.h"
+#include "codesign/CodeSignatureConstants.h"
+#include "macho/MachO.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
-using test::Bytes;
 using test::BundleBuilder;
+using test::Bytes;
 
 namespace {
 
@@ -67,10 +67,10 @@ constexpr std::size_t kOutputCap = 4u << 20;  // a runaway writer must not fill 
 // would report the suite's own peak.
 
 struct ChildRun {
-    int status = -1;      // exit status, when it exited
-    int signal = 0;       // the signal that ended it, when one did
+    int status = -1;  // exit status, when it exited
+    int signal = 0;   // the signal that ended it, when one did
     bool timedOut = false;
-    long maxRssKb = 0;    // the process's or its largest waited-for child's peak
+    long maxRssKb = 0;  // the process's or its largest waited-for child's peak
     double seconds = 0;
     std::string out, err;
 };
@@ -115,7 +115,8 @@ void spawnerLoop(int socket) {
         std::vector<char> request(length);
         if (!readAll(socket, request.data(), length)) ::_exit(0);
         std::vector<char*> words;
-        for (std::size_t at = 0; at < length; at += std::strlen(request.data() + at) + 1) words.push_back(request.data() + at);
+        for (std::size_t at = 0; at < length; at += std::strlen(request.data() + at) + 1)
+            words.push_back(request.data() + at);
         const long uid = std::strtol(words[3], nullptr, 10);
         std::vector<char*> argv(words.begin() + 4, words.end());
         argv.push_back(nullptr);
@@ -132,7 +133,8 @@ void spawnerLoop(int socket) {
             ::dup2(out, 1);
             ::dup2(err, 2);
             if (::chdir(words[0]) != 0) ::_exit(126);
-            if (uid >= 0 && (::setgid(static_cast<gid_t>(uid)) != 0 || ::setuid(static_cast<uid_t>(uid)) != 0)) ::_exit(126);
+            if (uid >= 0 && (::setgid(static_cast<gid_t>(uid)) != 0 || ::setuid(static_cast<uid_t>(uid)) != 0))
+                ::_exit(126);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -241,9 +243,8 @@ struct EntryState {
 
     bool operator==(const EntryState& o) const {
         return mode == o.mode && uid == o.uid && gid == o.gid && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-               ctime.tv_nsec == o.ctime.tv_nsec && linkTarget == o.linkTarget && digest == o.digest &&
-               xattrs == o.xattrs;
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec &&
+               linkTarget == o.linkTarget && digest == o.digest && xattrs == o.xattrs;
     }
 };
 using TreeState = std::map<std::string, EntryState>;
@@ -360,8 +361,10 @@ std::string differences(const TreeState& before, const TreeState& after) {
     std::string out;
     for (const auto& [path, e] : before) {
         auto it = after.find(path);
-        if (it == after.end()) out += "  removed: " + path + "\n";
-        else if (!(it->second == e)) out += "  changed: " + path + "\n";
+        if (it == after.end())
+            out += "  removed: " + path + "\n";
+        else if (!(it->second == e))
+            out += "  changed: " + path + "\n";
     }
     for (const auto& [path, e] : after)
         if (!before.count(path)) out += "  added: " + path + "\n";
@@ -450,7 +453,8 @@ void putBe32(Bytes& b, std::size_t at, std::uint32_t v) { test::putU32(b, at, v,
 std::size_t blobOffset(const Signed& s, std::uint32_t slot) {
     const std::uint32_t count = be32(s.bytes, s.superBlob + 8);
     for (std::uint32_t i = 0; i < count; ++i)
-        if (be32(s.bytes, s.superBlob + 12 + 8 * i) == slot) return s.superBlob + be32(s.bytes, s.superBlob + 16 + 8 * i);
+        if (be32(s.bytes, s.superBlob + 12 + 8 * i) == slot)
+            return s.superBlob + be32(s.bytes, s.superBlob + 16 + 8 * i);
     throw std::runtime_error("no such slot");
 }
 
@@ -478,7 +482,9 @@ std::string appWithInfo(const std::string& dir, std::string info) {
 // An app whose English InfoPlist.strings is the given bytes; its Info.plist says version 1.0.
 std::string appWithStrings(const std::string& dir, std::string strings) {
     BundleBuilder b(dir + "/Hostile.app");
-    b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64)).rawLocalized("en", std::move(strings));
+    b.info("CFBundleShortVersionString", "1.0")
+        .executable("Hostile", thin(kX86_64))
+        .rawLocalized("en", std::move(strings));
     return b.build();
 }
 
@@ -529,8 +535,14 @@ std::string zlib(const std::string& text) {
 Bytes xarWith(const std::string& compressedToc, std::uint64_t declaredCompressed, std::uint64_t declaredInflated,
               const std::string& heap = std::string(20, '\0')) {
     Bytes b(28, 0);
-    b[0] = 'x'; b[1] = 'a'; b[2] = 'r'; b[3] = '!';
-    b[4] = 0; b[5] = 28; b[6] = 0; b[7] = 1;
+    b[0] = 'x';
+    b[1] = 'a';
+    b[2] = 'r';
+    b[3] = '!';
+    b[4] = 0;
+    b[5] = 28;
+    b[6] = 0;
+    b[7] = 1;
     test::putU64be(b, 8, declaredCompressed);
     test::putU64be(b, 16, declaredInflated);
     test::putU32be(b, 24, 1);
@@ -544,8 +556,9 @@ Bytes xarOfToc(const std::string& toc) {
     return xarWith(z, z.size(), toc.size());
 }
 
-const char* kTocStart = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xar><toc>"
-                        "<checksum style=\"sha1\"><offset>0</offset><size>20</size></checksum>";
+const char* kTocStart =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xar><toc>"
+    "<checksum style=\"sha1\"><offset>0</offset><size>20</size></checksum>";
 
 // Chains of `depth` folders named "d" under `at` (made by changing into each, as paths would be too long).
 void folderChain(const std::string& at, int depth) {
@@ -581,9 +594,9 @@ void sparseFile(const std::string& path, const Bytes& head, off_t size) {
 // ---- Commands and cases ---------------------------------------------------------------------
 
 enum class Command { LipoArchs, LipoInfo, CodesignDisplay, CodesignVerify, Spctl, SpctlInstall, Pkgutil, Report };
-constexpr Command kAllCommands[] = {Command::LipoArchs, Command::LipoInfo,     Command::CodesignDisplay,
-                                    Command::CodesignVerify, Command::Spctl, Command::SpctlInstall,
-                                    Command::Pkgutil,   Command::Report};
+constexpr Command kAllCommands[] = {Command::LipoArchs,      Command::LipoInfo, Command::CodesignDisplay,
+                                    Command::CodesignVerify, Command::Spctl,    Command::SpctlInstall,
+                                    Command::Pkgutil,        Command::Report};
 
 const char* commandName(Command c) {
     switch (c) {
@@ -663,8 +676,8 @@ long baselineKb(Command c) {
 #endif
 
 bool sanitizerReported(const std::string& text) {
-    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                             "UndefinedBehaviorSanitizer", "SUMMARY: AddressSanitizer"})
+    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                             "runtime error:", "UndefinedBehaviorSanitizer", "SUMMARY: AddressSanitizer"})
         if (text.find(mark) != std::string::npos) return true;
     return false;
 }
@@ -711,10 +724,13 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
         }
         for (const Expect& e : c.expect) {
             if (e.command != command) continue;
-            if (e.status == kNonzero) EXPECT_NE(run.status, 0) << output;
-            else EXPECT_EQ(run.status, e.status) << output;
+            if (e.status == kNonzero)
+                EXPECT_NE(run.status, 0) << output;
+            else
+                EXPECT_EQ(run.status, e.status) << output;
             if (e.absent)
-                EXPECT_EQ(output.find(e.text), std::string::npos) << "did not expect \"" << e.text << "\" in:\n" << output;
+                EXPECT_EQ(output.find(e.text), std::string::npos) << "did not expect \"" << e.text << "\" in:\n"
+                                                                  << output;
             else
                 EXPECT_NE(output.find(e.text), std::string::npos) << "expected \"" << e.text << "\" in:\n" << output;
         }
@@ -727,7 +743,9 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Items, Hostile, ::testing::ValuesIn(cases()),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<HostileCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- The table ---------------------------------------------------------------------------------
 
@@ -937,7 +955,9 @@ std::vector<HostileCase> cases() {
          [](const std::string& d) { return file(d, "tool", withCms(Bytes(3000, 0x41))); },
          {display(0, "Signature size="), verify(1, codeModified), install(3, "rejected")}},
         {"CmsLengthInTheBillions",
-         [](const std::string& d) { return file(d, "tool", withCms({0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x06, 0x09})); },
+         [](const std::string& d) {
+             return file(d, "tool", withCms({0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x06, 0x09}));
+         },
          {verify(1, codeModified), install(3, "rejected")}},
         {"CmsNestedIndefinitely",
          [](const std::string& d) {
@@ -991,11 +1011,14 @@ std::vector<HostileCase> cases() {
              writeText(a + "/Contents/_CodeSignature/CodeResources", seal);
              return a;
          },
-         {display(0, "Sealed Resources version=2 rules=0 files=127990"), verify(1, "a sealed resource is missing or invalid")}},
+         {display(0, "Sealed Resources version=2 rules=0 files=127990"),
+          verify(1, "a sealed resource is missing or invalid")}},
 
         // Localized strings tables (the bundle version comes from them first).
         {"StringsNestedDeeply",
-         [](const std::string& d) { return appWithStrings(d, "CFBundleShortVersionString = " + repeat("{ a = ", 200000)); },
+         [](const std::string& d) {
+             return appWithStrings(d, "CFBundleShortVersionString = " + repeat("{ a = ", 200000));
+         },
          {report("1.0")}},
         {"StringsCommentNeverEnds",
          [](const std::string& d) { return appWithStrings(d, "/*" + repeat("*", 1 << 20)); },
@@ -1035,7 +1058,8 @@ std::vector<HostileCase> cases() {
         {"XarFileDataPastTheEnd",
          [](const std::string& d) {
              return file(d, "Hostile.pkg",
-                         xarOfToc(std::string(kTocStart) + "<file id=\"1\"><name>Distribution</name><data>"
+                         xarOfToc(std::string(kTocStart) +
+                                  "<file id=\"1\"><name>Distribution</name><data>"
                                   "<offset>20</offset><length>18446744073709551615</length><size>1</size>"
                                   "</data></file></toc></xar>"));
          },
@@ -1057,8 +1081,9 @@ std::vector<HostileCase> cases() {
          {pkgutil(1, "too many attributes on one element"), install(3, "too many attributes")}},
         {"XarTocAtItsLimit",
          [](const std::string& d) {
-             return file(d, "Hostile.pkg",
-                         xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
+             return file(
+                 d, "Hostile.pkg",
+                 xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
          },
          {pkgutil(1, "Status: no signature")}},
         {"XarTruncated",
@@ -1201,8 +1226,7 @@ std::vector<HostileCase> cases() {
              sparseFile(a + "/Contents/Resources/data.bin", {}, off_t{8} << 30);
              return a;
          },
-         {verify(1, "file added"), assess(3, "rejected"),
-          report("Details for Hostile.app")}},
+         {verify(1, "file added"), assess(3, "rejected"), report("Details for Hostile.app")}},
         {"SparseExecutableOf8GB",
          [](const std::string& d) {
              std::string a = app(d);
@@ -1213,8 +1237,8 @@ std::vector<HostileCase> cases() {
         {"DirectoriesWhereFilesBelong",
          [](const std::string& d) {
              std::string a = signedApp(d);
-             for (const char* p : {"/Contents/Info.plist", "/Contents/_CodeSignature/CodeResources",
-                                   "/Contents/MacOS/Hostile"}) {
+             for (const char* p :
+                  {"/Contents/Info.plist", "/Contents/_CodeSignature/CodeResources", "/Contents/MacOS/Hostile"}) {
                  removeTree(a + p);
                  test::makeDirectories(a + p);
              }

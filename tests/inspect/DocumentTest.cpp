@@ -21,7 +21,8 @@ constexpr std::int32_t kI386 = 7, kX86_64 = 0x01000007, kARM64 = 0x0100000C;
 
 // A lipo that notes each run in `log` and answers with `body`.
 ToolSet fakeLipo(const test::TempDir& dir, const std::string& body) {
-    std::string script = test::writeScript(dir / "fake-lipo", "echo \"$1|$2\" >> '" + (dir / "lipo.log") + "'\n" + body);
+    std::string script =
+        test::writeScript(dir / "fake-lipo", "echo \"$1|$2\" >> '" + (dir / "lipo.log") + "'\n" + body);
     ToolSet tools;
     tools.override(kLipoPath, script);
     return tools;
@@ -89,9 +90,9 @@ TEST(Classification, SdkNamesAreSubstringTests) {
         bool is1015;
         bool is1016;
     };
-    for (Case c : {Case{"macosx10.15", true, false}, Case{"macosx11.0", false, true}, Case{"macosx10.16", false, true},
-                   Case{"macosx11.1", false, false}, Case{"macosx12.0", false, false},
-                   Case{"macosx10.15.4", true, false}}) {
+    for (Case c :
+         {Case{"macosx10.15", true, false}, Case{"macosx11.0", false, true}, Case{"macosx10.16", false, true},
+          Case{"macosx11.1", false, false}, Case{"macosx12.0", false, false}, Case{"macosx10.15.4", true, false}}) {
         for (auto format : {test::InfoFormat::Xml, test::InfoFormat::Binary}) {
             test::TempDir dir;
             BundleBuilder b(dir / "Tool.app");
@@ -104,10 +105,9 @@ TEST(Classification, SdkNamesAreSubstringTests) {
 }
 
 TEST(Classification, CatalystIdentifierAnywhereWithItsFullStop) {
-    for (auto [identifier, expected] : {std::pair{"maccatalyst.com.example.App", true},
-                                        std::pair{"com.example.maccatalyst.App", true},
-                                        std::pair{"com.example.maccatalyst", false},
-                                        std::pair{"com.example.MacCatalyst.App", false}}) {
+    for (auto [identifier, expected] :
+         {std::pair{"maccatalyst.com.example.App", true}, std::pair{"com.example.maccatalyst.App", true},
+          std::pair{"com.example.maccatalyst", false}, std::pair{"com.example.MacCatalyst.App", false}}) {
         test::TempDir dir;
         BundleBuilder b(dir / "App.app");
         b.info("CFBundleIdentifier", PlistValue(identifier));
@@ -181,7 +181,8 @@ TEST(Classification, PlainFolderAndMissingItems) {
 TEST(Classification, TypeIdentifiersDifferingInCaseAreNoneOfTheThree) {
     test::TempDir dir;
     test::writeFile(dir / "file", "x");
-    for (const char* type : {"com.apple.Application-Bundle", "COM.APPLE.PACKAGE", "com.apple.installer-package-Archive"}) {
+    for (const char* type :
+         {"com.apple.Application-Bundle", "COM.APPLE.PACKAGE", "com.apple.installer-package-Archive"}) {
         Document d = classify(dir / "file", type, fakeLipo(dir, "exit 1"));
         EXPECT_FALSE(d.isApp || d.isPackage || d.isOldPackage) << type;
         EXPECT_EQ(d.theUTI, type);
@@ -258,14 +259,11 @@ struct Listing {
 };
 
 TEST(ArchitectureListing, NamesInTheToolOutputSetTheFlags) {
-    for (Listing c : {Listing{"x86_64 arm64 ", 0, false, true, true, true},
-                      Listing{"i386 x86_64 ", 0, true, true, false, true},
-                      Listing{"ppc ", 0, false, false, false, false},
-                      Listing{"arm64e ", 0, false, false, true, true},
-                      Listing{"x86_64h ", 0, false, true, false, true},
-                      Listing{"armv7 arm64_32 ", 0, false, false, true, true},
-                      Listing{"i386 x86_64 arm64 ", 1, false, false, false, false},
-                      Listing{"", 0, false, false, false, false}}) {
+    for (Listing c :
+         {Listing{"x86_64 arm64 ", 0, false, true, true, true}, Listing{"i386 x86_64 ", 0, true, true, false, true},
+          Listing{"ppc ", 0, false, false, false, false}, Listing{"arm64e ", 0, false, false, true, true},
+          Listing{"x86_64h ", 0, false, true, false, true}, Listing{"armv7 arm64_32 ", 0, false, false, true, true},
+          Listing{"i386 x86_64 arm64 ", 1, false, false, false, false}, Listing{"", 0, false, false, false, false}}) {
         test::TempDir dir;
         test::writeFile(dir / "bin", "x");
         std::string body = std::string("printf '") + c.output + "\\n'; exit " + std::to_string(c.status);

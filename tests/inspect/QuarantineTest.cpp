@@ -1,10 +1,10 @@
 // Quarantine flags: from attribute values and from real attributes on the test file system.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "Quarantine.h"
 #include "TempDir.h"
@@ -26,7 +26,9 @@ TEST(QuarantineFlags, ElevenCharactersAreNeededAndFourAreKept) {
 
 TEST(QuarantineFlags, InvalidUtf8GivesNothing) {
     EXPECT_EQ(flagsOf("0083;5e1c0000;\xFF\xFEzz"), "");
-    EXPECT_EQ(flagsOf("\xC0\xB0" "083;5e1c0000;"), "");
+    EXPECT_EQ(flagsOf("\xC0\xB0"
+                      "083;5e1c0000;"),
+              "");
 }
 
 TEST(QuarantineFlags, CharactersAreUserPerceivedNotBytesOrScalars) {
@@ -37,7 +39,10 @@ TEST(QuarantineFlags, CharactersAreUserPerceivedNotBytesOrScalars) {
     // A family emoji is one character of several scalars.
     std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
     EXPECT_EQ(flagsOf(family + "083;5e1c000"), family + "083");
-    EXPECT_EQ(flagsOf("\U0001F1E9\U0001F1EA" "0\u00e98;5e1c0000"), "\U0001F1E9\U0001F1EA" "0\u00e98");
+    EXPECT_EQ(flagsOf("\U0001F1E9\U0001F1EA"
+                      "0\u00e98;5e1c0000"),
+              "\U0001F1E9\U0001F1EA"
+              "0\u00e98");
 }
 
 TEST(QuarantineFlags, SetWhenTheThirdScalarIsEight) {

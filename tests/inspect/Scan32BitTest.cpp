@@ -2,13 +2,13 @@
 // and the headings.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fcntl.h>
-#include <future>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <chrono>
+#include <future>
 
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
@@ -91,7 +91,7 @@ TEST(Scan32Bit, NestedAppsAreJudgedOnlyByTheirExecutable) {
     broken.rawInfoPlist("garbage").build();
     BundleBuilder upper(dir / "Root/Upper.APP");  // the suffix is case-sensitive
     upper.executable("Upper", test::fatMachO({{kI386, 3}, {18, 0}})).build();
-    BundleBuilder bare(dir / "Root/.app");        // a name of exactly ".app" counts
+    BundleBuilder bare(dir / "Root/.app");  // a name of exactly ".app" counts
     bare.executable("bare", test::fatMachO({{kI386, 3}, {18, 0}})).build();
     auto r = scan(dir / "Root");
     EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/.app"}));
@@ -112,10 +112,10 @@ TEST(Scan32Bit, OnlyThinLittleEndian32BitFilesCount) {
     test::TempDir dir;
     test::writeFile(dir / "Root/empty", "");
     test::writeFile(dir / "Root/three", std::string("\xCE\xFA\xED", 3));
-    test::writeFile(dir / "Root/ppc", test::thinMachO(18, 0));                 // FE ED FA CE
-    test::writeFile(dir / "Root/sixtyfour", test::thinMachO(kX86_64, 3));      // CF FA ED FE
-    test::writeFile(dir / "Root/fat", test::fatMachO({{kI386, 3}}));           // CA FE BA BE
-    test::writeFile(dir / "Root/arm32", test::thinMachO(12, 9));               // CE FA ED FE, ARM
+    test::writeFile(dir / "Root/ppc", test::thinMachO(18, 0));             // FE ED FA CE
+    test::writeFile(dir / "Root/sixtyfour", test::thinMachO(kX86_64, 3));  // CF FA ED FE
+    test::writeFile(dir / "Root/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
+    test::writeFile(dir / "Root/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
     test::writeFile(dir / "Root/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
     auto r = scan(dir / "Root");
     EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/arm32", dir / "Root/magic-only"}));

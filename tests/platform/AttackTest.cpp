@@ -7,9 +7,9 @@
 
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "plist/Plist.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "plist/Plist.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
 #include "verify/Assessment.h"

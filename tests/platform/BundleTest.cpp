@@ -1,13 +1,13 @@
 // Bundle structure, information (XML and binary), localized values and executable architectures.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
-#include "bundle/Bundle.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
+#include "bundle/Bundle.h"
 
 namespace tessarin {
 namespace {
@@ -241,8 +241,10 @@ public:
         ::setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
     }
 
 private:

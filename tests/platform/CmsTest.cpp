@@ -2,8 +2,8 @@
 // Apple's signed CDHash list.
 #include <gtest/gtest.h>
 
-#include "crypto/Cms.h"
 #include "SigningChain.h"
+#include "crypto/Cms.h"
 
 using namespace tessarin;
 using tessarin::test::CmsOptions;

@@ -5,16 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
-#include "codesign/CodeSignature.h"
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "plist/Plist.h"
 #include "TempDir.h"
+#include "codesign/CodeSignature.h"
+#include "macho/MachO.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;
@@ -192,7 +192,7 @@ TEST(MachOVerification, MalformedSignatureIsReportedNotCrashedOn) {
     TempDir dir;
     Bytes file = adhocThin();
     const std::size_t super = blobOffset(file, CSSLOT_CODEDIRECTORY) - 12 - 8 * 4;  // 4 blobs in the index
-    test::putU32(file, super + 8, 0xFFFFFFFFu, true);                                    // count
+    test::putU32(file, super + 8, 0xFFFFFFFFu, true);                               // count
     test::writeFile(dir / "tool", file);
     CodeVerdict v = verify(dir / "tool");
     EXPECT_EQ(v.failureKind, CodeFailure::Malformed);
@@ -240,7 +240,8 @@ TEST(BundleVerification, SealedAppIsValidAndDescribed) {
     const std::string app = makeApp(dir);
     test::signBundle(app, appOptions());
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
+                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     EXPECT_EQ(v.kind, CodeKind::AppBundle);
     EXPECT_EQ(v.format, "app bundle with Mach-O thin (x86_64)");
     ASSERT_TRUE(v.infoPlistEntries);
@@ -273,9 +274,9 @@ TEST(BundleVerification, ModifiedAddedAndMissingResourcesAreEachNamed) {
     EXPECT_FALSE(v.valid);
     EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid");
     const std::string c = dir.path() + "/Example.app/Contents/Resources/";
-    EXPECT_EQ(resourceProblemLines(v), (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
-                                                             "file modified: " + c + "data.txt",
-                                                             "file added: " + c + "new.txt"}));
+    EXPECT_EQ(resourceProblemLines(v),
+              (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
+                                        "file modified: " + c + "data.txt", "file added: " + c + "new.txt"}));
 }
 
 TEST(BundleVerification, OmittedAndOptionalFilesMayComeAndGo) {
@@ -285,7 +286,8 @@ TEST(BundleVerification, OmittedAndOptionalFilesMayComeAndGo) {
     test::writeFile(app + "/Contents/Resources/.DS_Store", std::string("finder"));
     std::filesystem::remove(app + "/Contents/Resources/en.lproj/Main.strings");
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
+                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
 }
 
 TEST(BundleVerification, SymlinksAreSealedAsTheirTargets) {
@@ -348,7 +350,8 @@ TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
     TempDir dir;
     const std::string app = makeApp(dir);
     for (int i = 0; i < 300; ++i)
-        test::writeFile(app + "/Contents/Resources/many/f" + std::to_string(i), std::string(1000 + i, char('a' + i % 26)));
+        test::writeFile(app + "/Contents/Resources/many/f" + std::to_string(i),
+                        std::string(1000 + i, char('a' + i % 26)));
     test::writeFile(app + "/Contents/Resources/big.bin", std::string(5u << 20, 'x'));
     test::signBundle(app, appOptions());
     flipByte(app + "/Contents/Resources/many/f217", 500);
@@ -408,7 +411,8 @@ TEST(BundleVerification, OlderSealWithOnlyFilesAndRulesIsChecked) {
     code.codeResources = Bytes(xml.begin(), xml.end());
     test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
+                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     ASSERT_TRUE(v.sealedResources);
     EXPECT_EQ(v.sealedResources->version, 1);
     EXPECT_EQ(v.sealedResources->rules, 6);
@@ -427,7 +431,8 @@ TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
     CodeVerifyOptions deep;
     deep.deep = true;
     CodeVerdict v = verify(app, deep);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
+                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
     EXPECT_TRUE(verify(app).valid);
 
     CodeVerdict fw = verify(app + "/Contents/Frameworks/Kit.framework");
@@ -478,7 +483,8 @@ TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsRe
     test::signBundle(app, appOptions());
     const std::string first = app + "/Contents/Frameworks/F0.framework";
     flipByte(first + "/Versions/A/Resources/data.txt", 3);
-    for (int i = 1; i <= 5; ++i) flipByte(app + "/Contents/Frameworks/F" + std::to_string(i) + ".framework/Versions/A/F", 3000);
+    for (int i = 1; i <= 5; ++i)
+        flipByte(app + "/Contents/Frameworks/F" + std::to_string(i) + ".framework/Versions/A/F", 3000);
     CodeVerifyOptions deep;
     deep.deep = true;
     for (unsigned threads : {1u, 4u}) {
@@ -486,8 +492,9 @@ TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsRe
         CodeVerdict v = verify(app, deep);
         EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
         EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid") << threads << " threads";
-        EXPECT_EQ(resourceProblemLines(v), (std::vector<std::string>{"file modified: " + first + "/Versions/A/Resources/data.txt",
-                                                                "In subcomponent: " + first}))
+        EXPECT_EQ(resourceProblemLines(v),
+                  (std::vector<std::string>{"file modified: " + first + "/Versions/A/Resources/data.txt",
+                                            "In subcomponent: " + first}))
             << threads << " threads";
     }
 }

@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "codesign/CodeResources.h"
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "codesign/CodeResources.h"
+#include "macho/MachO.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;
@@ -35,9 +35,7 @@ Bytes signatureOf(const Bytes& image) {
                  image.begin() + static_cast<std::ptrdiff_t>((*loc)->offset + (*loc)->size));
 }
 
-Bytes signedImage(test::SignOptions o = {}) {
-    return test::signMachO(test::thinMachO(kArm64, 0), o);
-}
+Bytes signedImage(test::SignOptions o = {}) { return test::signMachO(test::thinMachO(kArm64, 0), o); }
 
 // A SuperBlob by hand: entries of (type, offset) and a total size, the rest zero.
 Bytes superBlob(std::uint32_t count, std::uint32_t length, std::vector<std::pair<std::uint32_t, std::uint32_t>> entries,
@@ -301,9 +299,9 @@ TEST(ResourceRules, VeryLongPathsMatchWithoutTrouble) {
 
 TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
     // Each of these takes a library matcher gigabytes or minutes; a seal that carries one is refused.
-    for (const std::string& pattern : {std::string("((a{255}){255}){255}"), std::string("(x{2,3}){9}{9}{9}{9}"),
-                                      std::string(200, '(') + "a" + std::string(200, ')'),
-                                      std::string("^(a*)*\\1$"), std::string(5000, 'a')}) {
+    for (const std::string& pattern :
+         {std::string("((a{255}){255}){255}"), std::string("(x{2,3}){9}{9}{9}{9}"),
+          std::string(200, '(') + "a" + std::string(200, ')'), std::string("^(a*)*\\1$"), std::string(5000, 'a')}) {
         auto rules = ResourceRuleSet::compile({{pattern, false, false, false, 1}});
         EXPECT_FALSE(rules.ok()) << pattern.substr(0, 40);
     }
@@ -318,17 +316,69 @@ TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
 
 // The matcher must agree with the C library's on the kind of expression real seals carry.
 TEST(ResourceRules, MatchesAsTheSystemMatcherDoes) {
-    const std::vector<std::string> patterns = {
-        "^.*", "^Resources/", "^Resources/.*\\.lproj/", "^Resources/.*\\.lproj/locversion.plist$", "^[^/]+$",
-        "^(.*/)?\\.DS_Store$", ".*\\.dSYM($|/)", "^(Frameworks|PlugIns|Library/(Automator|Spotlight))/",
-        "(^|/)CVS($|/)", "[[:alpha:]]{2,4}\\.nib$", "^a{2}b?c+$", "x|^y$|", "[]a-c-]z", "[^[:digit:]/]+$",
-        "^(ab|a)(bc|c)?$", "\\.(png|jpe?g)$", "^$", "a{0}b", "(a|b){1,3}$", "^[.]x", "[[.-.]]q", "^.{3}$"};
-    const std::vector<std::string> paths = {
-        "", "Info.plist", "Resources/en.lproj/Main.strings", "Resources/en.lproj/locversion.plist",
-        "Resources/x/.DS_Store", ".DS_Store", "a.DS_Store", "Foo.dSYM", "Foo.dSYM/Contents", "Foo.dSYMx",
-        "Frameworks/A.framework", "Library/Spotlight/x", "Library/Other/x", "src/CVS/Root", "CVSx", "en.nib",
-        "abc.nib", "aabcc", "ab", "abc", "y", "xy", "-z", "]z", "bz", "dz", "abc/def", "12/ab", "img.jpeg",
-        "img.jpg", "img.jpgx", "b", "aab", "bab", "cab", ".x", "xx", "-q", "abcd", "a\xff\x80" "b.png"};
+    const std::vector<std::string> patterns = {"^.*",
+                                               "^Resources/",
+                                               "^Resources/.*\\.lproj/",
+                                               "^Resources/.*\\.lproj/locversion.plist$",
+                                               "^[^/]+$",
+                                               "^(.*/)?\\.DS_Store$",
+                                               ".*\\.dSYM($|/)",
+                                               "^(Frameworks|PlugIns|Library/(Automator|Spotlight))/",
+                                               "(^|/)CVS($|/)",
+                                               "[[:alpha:]]{2,4}\\.nib$",
+                                               "^a{2}b?c+$",
+                                               "x|^y$|",
+                                               "[]a-c-]z",
+                                               "[^[:digit:]/]+$",
+                                               "^(ab|a)(bc|c)?$",
+                                               "\\.(png|jpe?g)$",
+                                               "^$",
+                                               "a{0}b",
+                                               "(a|b){1,3}$",
+                                               "^[.]x",
+                                               "[[.-.]]q",
+                                               "^.{3}$"};
+    const std::vector<std::string> paths = {"",
+                                            "Info.plist",
+                                            "Resources/en.lproj/Main.strings",
+                                            "Resources/en.lproj/locversion.plist",
+                                            "Resources/x/.DS_Store",
+                                            ".DS_Store",
+                                            "a.DS_Store",
+                                            "Foo.dSYM",
+                                            "Foo.dSYM/Contents",
+                                            "Foo.dSYMx",
+                                            "Frameworks/A.framework",
+                                            "Library/Spotlight/x",
+                                            "Library/Other/x",
+                                            "src/CVS/Root",
+                                            "CVSx",
+                                            "en.nib",
+                                            "abc.nib",
+                                            "aabcc",
+                                            "ab",
+                                            "abc",
+                                            "y",
+                                            "xy",
+                                            "-z",
+                                            "]z",
+                                            "bz",
+                                            "dz",
+                                            "abc/def",
+                                            "12/ab",
+                                            "img.jpeg",
+                                            "img.jpg",
+                                            "img.jpgx",
+                                            "b",
+                                            "aab",
+                                            "bab",
+                                            "cab",
+                                            ".x",
+                                            "xx",
+                                            "-q",
+                                            "abcd",
+                                            "a\xff\x80"
+                                            "b.png"};
     for (const auto& pattern : patterns) {
         regex_t system;
         ASSERT_EQ(regcomp(&system, pattern.c_str(), REG_EXTENDED | REG_NOSUB), 0) << pattern;

@@ -2,27 +2,27 @@
 // output, and its exit status for signed, unsigned, missing and tampered items.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-#include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "RequirementBuilder.h"
-#include "plist/Plist.h"
 #include "TempDir.h"
 #include "ToolRun.h"
+#include "codesign/CodeSignatureConstants.h"
+#include "plist/Plist.h"
 
 using namespace tessarin;
 using tessarin::test::Bytes;
+using tessarin::test::lines;
 using tessarin::test::TempDir;
 using tessarin::test::ToolRun;
-using tessarin::test::lines;
 
 namespace {
 
@@ -80,11 +80,11 @@ TEST(CodesignDisplay, AdHocThinCodeShowsEveryLineInOrder) {
     ToolRun r = codesign({"-dvvv", dir / "tool"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(keys(r.err), (std::vector<std::string>{
-                               "Executable", "Identifier", "Format", "CodeDirectory", "Hash",
-                               "CandidateCDHash sha1", "CandidateCDHashFull sha1", "CandidateCDHash sha256",
-                               "CandidateCDHashFull sha256", "Hash", "Page", "CDHash", "Signature", "Info.plist",
-                               "TeamIdentifier", "Sealed", "Internal"}))
+    EXPECT_EQ(keys(r.err),
+              (std::vector<std::string>{"Executable", "Identifier", "Format", "CodeDirectory", "Hash",
+                                        "CandidateCDHash sha1", "CandidateCDHashFull sha1", "CandidateCDHash sha256",
+                                        "CandidateCDHashFull sha256", "Hash", "Page", "CDHash", "Signature",
+                                        "Info.plist", "TeamIdentifier", "Sealed", "Internal"}))
         << r.err;
     EXPECT_TRUE(hasLine(r.err, "Executable=" + dir.path() + "/tool"));
     EXPECT_TRUE(hasLine(r.err, "Identifier=com.example.tool"));
@@ -118,8 +118,9 @@ TEST(CodesignDisplay, TeamRuntimeAndFlagNamesAreShown) {
     test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
     ToolRun r = codesign({"-d", "-v", "-v", "-v", dir / "tool"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" flags=0x12a02(adhoc,kill,restrict,library-validation,runtime) "),
-              std::string::npos)
+    EXPECT_NE(
+        lineStarting(r.err, "CodeDirectory").find(" flags=0x12a02(adhoc,kill,restrict,library-validation,runtime) "),
+        std::string::npos)
         << r.err;
     EXPECT_TRUE(hasLine(r.err, "Hash choices=sha256"));
     EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=ABCDE12345"));
@@ -131,9 +132,9 @@ TEST(CodesignDisplay, UniversalFileDescribesTheChosenSlice) {
     test::SignOptions intel, arm;
     intel.identifier = "intel-slice";
     arm.identifier = "arm-slice";
-    Bytes fat = test::fatMachO({test::signMachO(test::thinMachO(kX86_64, 3), intel),
-                                test::signMachO(test::thinMachO(kArm64, 0), arm)},
-                               {{kX86_64, 3}, {kArm64, 0}});
+    Bytes fat = test::fatMachO(
+        {test::signMachO(test::thinMachO(kX86_64, 3), intel), test::signMachO(test::thinMachO(kArm64, 0), arm)},
+        {{kX86_64, 3}, {kArm64, 0}});
     test::writeFile(dir / "fat", fat);
     ToolRun r = codesign({"-dvvv", "--arch", "arm64", dir / "fat"});
     EXPECT_EQ(r.status, 0) << r.err;

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <set>
 
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
 #include "ToolRun.h"
+#include "macho/MachO.h"
 
 namespace tessarin {
 namespace {
@@ -23,7 +23,9 @@ using test::Bytes;
 constexpr const char* kLlvmLipo = "/usr/bin/llvm-lipo-14";
 
 using ToolOutput = test::ToolRun;
-ToolOutput run(const std::string& program, const std::vector<std::string>& args) { return test::runProgram(program, args); }
+ToolOutput run(const std::string& program, const std::vector<std::string>& args) {
+    return test::runProgram(program, args);
+}
 
 std::string ourLipo() { return test::standinDirectory() + "/lipo"; }
 ToolOutput lipo(const std::vector<std::string>& args) { return run(ourLipo(), args); }
@@ -40,24 +42,32 @@ struct Named {
 
 // Every pair lipo has a name for, with the name it prints.
 const Named kAppleNames[] = {
-    {CPU_TYPE_I386, 3, "i386"},          {CPU_TYPE_I386, 4, "i486"},          {CPU_TYPE_I386, 0x84, "i486SX"},
-    {CPU_TYPE_I386, 5, "pentium"},       {CPU_TYPE_I386, 0x16, "pentpro"},    {CPU_TYPE_I386, 0x36, "pentIIm3"},
-    {CPU_TYPE_I386, 0x56, "pentIIm5"},   {CPU_TYPE_I386, 10, "pentium4"},     {CPU_TYPE_X86_64, 3, "x86_64"},
-    {CPU_TYPE_X86_64, 8, "x86_64h"},     {CPU_TYPE_ARM64, 0, "arm64"},        {CPU_TYPE_ARM64, 1, "arm64v8"},
-    {CPU_TYPE_ARM64, 2, "arm64e"},       {CPU_TYPE_ARM64_32, 1, "arm64_32"},  {CPU_TYPE_ARM, 0, "arm"},
-    {CPU_TYPE_ARM, 5, "armv4t"},         {CPU_TYPE_ARM, 6, "armv6"},          {CPU_TYPE_ARM, 7, "armv5"},
-    {CPU_TYPE_ARM, 8, "xscale"},         {CPU_TYPE_ARM, 9, "armv7"},          {CPU_TYPE_ARM, 10, "armv7f"},
-    {CPU_TYPE_ARM, 11, "armv7s"},        {CPU_TYPE_ARM, 12, "armv7k"},        {CPU_TYPE_ARM, 14, "armv6m"},
-    {CPU_TYPE_ARM, 15, "armv7m"},        {CPU_TYPE_ARM, 16, "armv7em"},       {CPU_TYPE_POWERPC, 0, "ppc"},
-    {CPU_TYPE_POWERPC, 1, "ppc601"},     {CPU_TYPE_POWERPC, 3, "ppc603"},     {CPU_TYPE_POWERPC, 4, "ppc603e"},
-    {CPU_TYPE_POWERPC, 5, "ppc603ev"},   {CPU_TYPE_POWERPC, 6, "ppc604"},     {CPU_TYPE_POWERPC, 7, "ppc604e"},
-    {CPU_TYPE_POWERPC, 8, "ppc620"},     {CPU_TYPE_POWERPC, 9, "ppc750"},     {CPU_TYPE_POWERPC, 10, "ppc7400"},
-    {CPU_TYPE_POWERPC, 11, "ppc7450"},   {CPU_TYPE_POWERPC, 100, "ppc970"},   {CPU_TYPE_POWERPC64, 0, "ppc64"},
-    {CPU_TYPE_POWERPC64, 100, "ppc970-64"}, {CPU_TYPE_MC680x0, 1, "m68k"},    {CPU_TYPE_MC680x0, 2, "m68040"},
-    {CPU_TYPE_MC680x0, 3, "m68030"},     {CPU_TYPE_MC88000, 0, "m88k"},       {CPU_TYPE_HPPA, 0, "hppa"},
-    {CPU_TYPE_HPPA, 1, "hppa7100LC"},    {CPU_TYPE_SPARC, 0, "sparc"},        {CPU_TYPE_I860, 0, "i860"},
-    {CPU_TYPE_VEO, 1, "veo1"},           {CPU_TYPE_VEO, 2, "veo"},            {CPU_TYPE_VEO, 3, "veo3"},
-    {CPU_TYPE_VEO, 4, "veo4"},
+    {CPU_TYPE_I386, 3, "i386"},        {CPU_TYPE_I386, 4, "i486"},
+    {CPU_TYPE_I386, 0x84, "i486SX"},   {CPU_TYPE_I386, 5, "pentium"},
+    {CPU_TYPE_I386, 0x16, "pentpro"},  {CPU_TYPE_I386, 0x36, "pentIIm3"},
+    {CPU_TYPE_I386, 0x56, "pentIIm5"}, {CPU_TYPE_I386, 10, "pentium4"},
+    {CPU_TYPE_X86_64, 3, "x86_64"},    {CPU_TYPE_X86_64, 8, "x86_64h"},
+    {CPU_TYPE_ARM64, 0, "arm64"},      {CPU_TYPE_ARM64, 1, "arm64v8"},
+    {CPU_TYPE_ARM64, 2, "arm64e"},     {CPU_TYPE_ARM64_32, 1, "arm64_32"},
+    {CPU_TYPE_ARM, 0, "arm"},          {CPU_TYPE_ARM, 5, "armv4t"},
+    {CPU_TYPE_ARM, 6, "armv6"},        {CPU_TYPE_ARM, 7, "armv5"},
+    {CPU_TYPE_ARM, 8, "xscale"},       {CPU_TYPE_ARM, 9, "armv7"},
+    {CPU_TYPE_ARM, 10, "armv7f"},      {CPU_TYPE_ARM, 11, "armv7s"},
+    {CPU_TYPE_ARM, 12, "armv7k"},      {CPU_TYPE_ARM, 14, "armv6m"},
+    {CPU_TYPE_ARM, 15, "armv7m"},      {CPU_TYPE_ARM, 16, "armv7em"},
+    {CPU_TYPE_POWERPC, 0, "ppc"},      {CPU_TYPE_POWERPC, 1, "ppc601"},
+    {CPU_TYPE_POWERPC, 3, "ppc603"},   {CPU_TYPE_POWERPC, 4, "ppc603e"},
+    {CPU_TYPE_POWERPC, 5, "ppc603ev"}, {CPU_TYPE_POWERPC, 6, "ppc604"},
+    {CPU_TYPE_POWERPC, 7, "ppc604e"},  {CPU_TYPE_POWERPC, 8, "ppc620"},
+    {CPU_TYPE_POWERPC, 9, "ppc750"},   {CPU_TYPE_POWERPC, 10, "ppc7400"},
+    {CPU_TYPE_POWERPC, 11, "ppc7450"}, {CPU_TYPE_POWERPC, 100, "ppc970"},
+    {CPU_TYPE_POWERPC64, 0, "ppc64"},  {CPU_TYPE_POWERPC64, 100, "ppc970-64"},
+    {CPU_TYPE_MC680x0, 1, "m68k"},     {CPU_TYPE_MC680x0, 2, "m68040"},
+    {CPU_TYPE_MC680x0, 3, "m68030"},   {CPU_TYPE_MC88000, 0, "m88k"},
+    {CPU_TYPE_HPPA, 0, "hppa"},        {CPU_TYPE_HPPA, 1, "hppa7100LC"},
+    {CPU_TYPE_SPARC, 0, "sparc"},      {CPU_TYPE_I860, 0, "i860"},
+    {CPU_TYPE_VEO, 1, "veo1"},         {CPU_TYPE_VEO, 2, "veo"},
+    {CPU_TYPE_VEO, 3, "veo3"},         {CPU_TYPE_VEO, 4, "veo4"},
 };
 
 // llvm-lipo's own spellings for three ARM subtypes; everywhere else a name it prints is lipo's.
@@ -153,11 +163,24 @@ TEST(LipoArchs, FatFilesListSlicesInFileOrder) {
     test::TempDir dir;
     // All pairs llvm-lipo names as lipo does, plus unnamed ones, in one file of each entry size.
     std::vector<std::pair<std::int32_t, std::int32_t>> types = {
-        {CPU_TYPE_ARM64, 2}, {CPU_TYPE_X86_64, 3}, {CPU_TYPE_X86_64, 8}, {CPU_TYPE_I386, 3},
-        {CPU_TYPE_ARM64, 0}, {CPU_TYPE_ARM64_32, 1}, {CPU_TYPE_ARM, 9}, {CPU_TYPE_ARM, 11},
-        {CPU_TYPE_ARM, 12}, {CPU_TYPE_ARM, 6}, {CPU_TYPE_ARM, 5}, {CPU_TYPE_ARM, 8},
-        {CPU_TYPE_ARM, 14}, {CPU_TYPE_POWERPC, 0}, {CPU_TYPE_POWERPC64, 0}, {CPU_TYPE_ARM, 3},
-        {99, 7}, {CPU_TYPE_ANY, 0},
+        {CPU_TYPE_ARM64, 2},
+        {CPU_TYPE_X86_64, 3},
+        {CPU_TYPE_X86_64, 8},
+        {CPU_TYPE_I386, 3},
+        {CPU_TYPE_ARM64, 0},
+        {CPU_TYPE_ARM64_32, 1},
+        {CPU_TYPE_ARM, 9},
+        {CPU_TYPE_ARM, 11},
+        {CPU_TYPE_ARM, 12},
+        {CPU_TYPE_ARM, 6},
+        {CPU_TYPE_ARM, 5},
+        {CPU_TYPE_ARM, 8},
+        {CPU_TYPE_ARM, 14},
+        {CPU_TYPE_POWERPC, 0},
+        {CPU_TYPE_POWERPC64, 0},
+        {CPU_TYPE_ARM, 3},
+        {99, 7},
+        {CPU_TYPE_ANY, 0},
     };
     for (bool fat64 : {false, true}) {
         SCOPED_TRACE(fat64 ? "fat_arch_64" : "fat_arch");
@@ -175,7 +198,8 @@ TEST(LipoArchs, FatFilesListSlicesInFileOrder) {
 TEST(LipoArchs, FatFilesWithNamesOnlyLipoKnows) {
     test::TempDir dir;
     const std::string path = writeTemp(
-        dir, "old", test::fatMachO({{CPU_TYPE_POWERPC, 10}, {CPU_TYPE_I386, 3}, {CPU_TYPE_POWERPC64, 100}, {CPU_TYPE_ARM, 7}}));
+        dir, "old",
+        test::fatMachO({{CPU_TYPE_POWERPC, 10}, {CPU_TYPE_I386, 3}, {CPU_TYPE_POWERPC64, 100}, {CPU_TYPE_ARM, 7}}));
     ToolOutput ours = lipo({"-archs", path});
     EXPECT_EQ(ours.status, 0) << ours.err;
     EXPECT_EQ(ours.out, "ppc7400 i386 ppc970-64 armv5 \n");
@@ -211,7 +235,8 @@ void expectRefused(const std::string& path, const std::string& reason) {
 
 TEST(LipoRefuses, FilesThatAreNotMachO) {
     test::TempDir dir;
-    expectRefused(writeTemp(dir, "script", Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}), "not a Mach-O file");
+    expectRefused(writeTemp(dir, "script", Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}),
+                  "not a Mach-O file");
     expectRefused(writeTemp(dir, "empty", Bytes{}), "not a Mach-O file");
     Bytes classFile = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x37};
     classFile.resize(300, 0);

@@ -1,8 +1,8 @@
 // The Mach-O header reader over built files and hand-corrupted variants of them.
 #include <gtest/gtest.h>
 
-#include "macho/MachO.h"
 #include "MachOBuilder.h"
+#include "macho/MachO.h"
 
 namespace tessarin {
 namespace {
@@ -181,16 +181,14 @@ TEST(MachOMalformed, TruncatedHeaders) {
     EXPECT_NE(rejection(fat).find("fat_arch structs would extend past the end of the file"), std::string::npos);
     Bytes fat64 = twoSliceFat(true);
     fat64.resize(8 + 32 + 10);
-    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"),
-              std::string::npos);
+    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"), std::string::npos);
 }
 
 TEST(MachOMalformed, FatCountsThatTheFileCannotHold) {
     // Counts in the billions must be refused from the file's size, before anything is sized by them.
     Bytes fat64 = twoSliceFat(true);
     putU32(fat64, 4, 0xfffffff0u, true);
-    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"),
-              std::string::npos);
+    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"), std::string::npos);
     Bytes fat = twoSliceFat();
     putU32(fat, 4, 0xfffffff0u, true);
     EXPECT_NE(rejection(fat).find("not a Mach-O file"), std::string::npos);
@@ -209,8 +207,7 @@ TEST(MachOMalformed, SlicesPastTheEnd) {
     Bytes wrap = twoSliceFat(true);
     putU64(wrap, fat64Entry(0) + 8, 0xfffffffffffff000ull, true);
     putU64(wrap, fat64Entry(0) + 16, 0x2000, true);
-    EXPECT_NE(rejection(wrap).find("offset plus size of slice 0 extends past the end of the file"),
-              std::string::npos);
+    EXPECT_NE(rejection(wrap).find("offset plus size of slice 0 extends past the end of the file"), std::string::npos);
     Bytes huge = twoSliceFat(true);
     putU64(huge, fat64Entry(1) + 16, ~0ull, true);
     EXPECT_NE(rejection(huge).find("slice 1 extends past the end"), std::string::npos);
@@ -261,8 +258,8 @@ TEST(MachOMalformed, TwoSlicesOfTheSameArchitecture) {
 TEST(MachOMalformed, SliceWhoseHeaderIsCutShortOrDisagrees) {
     Bytes shortSlice = test::thinMachO(CPU_TYPE_X86_64, 3);
     shortSlice.resize(20);
-    Bytes b = test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0), shortSlice},
-                             {{CPU_TYPE_ARM64, 0}, {CPU_TYPE_X86_64, 3}});
+    Bytes b =
+        test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0), shortSlice}, {{CPU_TYPE_ARM64, 0}, {CPU_TYPE_X86_64, 3}});
     EXPECT_NE(rejection(b).find("the mach header of slice 1 extends past the end of the slice"), std::string::npos);
 
     Bytes wrongType = test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}});
@@ -276,7 +273,8 @@ TEST(MachOLoadCommands, ListsCommandsInOrderWithSliceRelativeOffsets) {
     Bytes image = test::thinMachO(CPU_TYPE_ARM64, 0);
     const std::size_t uuid = test::addLoadCommand(image, LC_UUID, Bytes(16, 0xab));
     const std::size_t sig = test::addLoadCommand(image, LC_CODE_SIGNATURE, Bytes(8, 0));
-    Bytes fat = test::fatMachO({test::thinMachO(CPU_TYPE_X86_64, 3), image}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
+    Bytes fat =
+        test::fatMachO({test::thinMachO(CPU_TYPE_X86_64, 3), image}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
     for (const Bytes* file : {&image, &fat}) {
         MachOFile f = parsed(*file);
         const MachOSlice& s = f.slices.back();
@@ -339,7 +337,8 @@ TEST(MachOLoadCommands, MalformedTables) {
 TEST(MachOLoadCommands, SizeofcmdsIsBoundedByTheSliceNotTheFile) {
     Bytes first = test::thinMachO(CPU_TYPE_X86_64, 3);
     putU32(first, 20, 4096, false);  // fits in the file, not in the 4096-byte slice after its header
-    Bytes fat = test::fatMachO({first, test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
+    Bytes fat =
+        test::fatMachO({first, test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
     MachOFile f = parsed(fat);
     ASSERT_EQ(f.slices.size(), 2u);
     auto commands = parseLoadCommands(view(fat), f.slices[0]);

@@ -6,12 +6,12 @@
 
 #include <ctime>
 
-#include "tools/print/PackageReport.h"
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "TicketBuilder.h"
-#include "package/Xar.h"
 #include "XarBuilder.h"
+#include "package/Xar.h"
+#include "tools/print/PackageReport.h"
 
 using namespace tessarin;
 using tessarin::test::buildXar;
@@ -128,7 +128,9 @@ TEST(PackageSignature, EveryTamperingMakesTheSignatureInvalid) {
     EXPECT_EQ(c.failure, "the signature does not match the checksum of the table of contents");
 
     XarBuildOptions edited = signedWith(chain);
-    edited.editTocAfterSigning = [](std::string& toc) { toc.replace(toc.find("<size>1000</size>"), 17, "<size>1001</size>"); };
+    edited.editTocAfterSigning = [](std::string& toc) {
+        toc.replace(toc.find("<size>1000</size>"), 17, "<size>1001</size>");
+    };
     c = check(buildXar(edited).bytes, anchors);
     EXPECT_EQ(c.status, PackageSignatureStatus::Invalid);
     EXPECT_EQ(c.failure, "the table of contents does not match its checksum");
@@ -147,7 +149,6 @@ TEST(PackageSignature, EveryTamperingMakesTheSignatureInvalid) {
     c = check(buildXar(noCerts).bytes, anchors);
     EXPECT_EQ(c.status, PackageSignatureStatus::Invalid);
     EXPECT_EQ(c.failure, "the signature carries no certificates");
-
 }
 
 TEST(PackageSignature, ChainWhoseLeafHasExpiredIsReportedAsExpired) {
@@ -275,7 +276,8 @@ TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
     test::writeFile(dir / "damaged.pkg", damaged);
     auto d = checkPackageSignature(dir / "damaged.pkg", TrustAnchors::appleRoots(), 0);
     ASSERT_FALSE(d);
-    EXPECT_EQ(d.error().rfind("The package " + (dir / "damaged.pkg") + " cannot be read: truncated or malformed", 0), 0u);
+    EXPECT_EQ(d.error().rfind("The package " + (dir / "damaged.pkg") + " cannot be read: truncated or malformed", 0),
+              0u);
 }
 
 namespace {
@@ -295,10 +297,10 @@ TEST(PkgutilText, TrustedPackageShowsNotarizationTimestampAndTheChain) {
     c.status = PackageSignatureStatus::AppleDistribution;
     c.ticket.present = c.ticket.verified = c.ticket.namesItem = true;
     c.trustedTimestamp = 1686526427;  // 2023-06-11 23:33:47 UTC
-    c.chain = {certificate("Developer ID Installer: Example Corp (ABCDE12345)", 1833330845,
-                           "B106B626DA3BA84834F3DFD2CC5EAC039131053FA9A2B7BA2A5E333C3B05537A"),
-               certificate("Apple Root CA", 2054670036,
-                           "B0B1730ECBC7FF4505142C49F1295E6EDA6BCAED7E2C68C5BE91B5A11001F024")};
+    c.chain = {
+        certificate("Developer ID Installer: Example Corp (ABCDE12345)", 1833330845,
+                    "B106B626DA3BA84834F3DFD2CC5EAC039131053FA9A2B7BA2A5E333C3B05537A"),
+        certificate("Apple Root CA", 2054670036, "B0B1730ECBC7FF4505142C49F1295E6EDA6BCAED7E2C68C5BE91B5A11001F024")};
     EXPECT_EQ(packageSignatureReport("/tmp/dir/Example-1.0.pkg", c),
               "Package \"Example-1.0.pkg\":\n"
               "   Status: signed by a developer certificate issued by Apple for distribution\n"
@@ -338,18 +340,21 @@ TEST(PkgutilText, StatusLinesFollowTheVerdict) {
     c.trustedTimestamp = 0;
     c.chain = {certificate("Someone", 0, std::string(64, 'A'))};
     std::string text = packageSignatureReport("a.pkg", c);
-    EXPECT_EQ(text.rfind("Package \"a.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n", 0), 0u);
+    EXPECT_EQ(text.rfind("Package \"a.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n", 0),
+              0u);
     EXPECT_EQ(text.find("Notarization"), std::string::npos);
 
     c.status = PackageSignatureStatus::AppleDistribution;
     c.ticket.namesItem = false;
     c.trustedTimestamp.reset();
-    EXPECT_NE(packageSignatureReport("a.pkg", c).find("   Notarization: the stapled ticket does not name this package\n"),
-              std::string::npos);
+    EXPECT_NE(
+        packageSignatureReport("a.pkg", c).find("   Notarization: the stapled ticket does not name this package\n"),
+        std::string::npos);
     // A ticket that fails verification says which step failed, whatever it names.
     c.ticket.namesItem = true;
     c.ticket.verified = false;
     c.ticket.failure = TicketFailure::SignatureInvalid;
-    EXPECT_NE(packageSignatureReport("a.pkg", c).find("   Notarization: the stapled ticket is not valid (its signature does not verify)\n"),
+    EXPECT_NE(packageSignatureReport("a.pkg", c)
+                  .find("   Notarization: the stapled ticket is not valid (its signature does not verify)\n"),
               std::string::npos);
 }

@@ -2,9 +2,9 @@
 // error for items it cannot judge, and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "TempDir.h"
@@ -31,7 +31,6 @@ TEST(PkgutilTool, UnsignedPackageHasNoSignatureAndFails) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Package \"Plain Package.pkg\":\n   Status: no signature\n");
     EXPECT_EQ(r.err, "");
-
 }
 
 TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
@@ -51,7 +50,6 @@ TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
               0u)
         << r.out;
     EXPECT_NE(r.out.find("    3. Tessarin Test Root CA\n"), std::string::npos);
-
 }
 
 TEST(PkgutilTool, ItemsItCannotJudgeGetOneSentenceOnStandardError) {

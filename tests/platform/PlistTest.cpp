@@ -146,8 +146,14 @@ TEST(PropertyList, BinaryDictionaryKeyWithANulIsRefused) {
     // { "a\0" = "x" }: objects 0 (dict), 1 (key), 2 (value); one-byte offsets and references.
     std::string s = "bplist00";
     s += std::string("\xD1\x01\x02", 3);  // at 8
-    s += std::string("\x52" "a\0", 3);     // at 11
-    s += std::string("\x51" "x", 2);        // at 14
+    s += std::string(
+        "\x52"
+        "a\0",
+        3);  // at 11
+    s += std::string(
+        "\x51"
+        "x",
+        2);                               // at 14
     s += std::string("\x08\x0B\x0E", 3);  // offset table at 16
     std::string trailer(32, '\0');
     trailer[6] = 1;

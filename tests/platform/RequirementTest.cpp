@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "RequirementBuilder.h"
+#include "SigningChain.h"
+#include "TempDir.h"
 #include "base/Hex.h"
 #include "codesign/DesignatedRequirement.h"
 #include "codesign/Requirement.h"
 #include "codesign/RequirementEvaluator.h"
 #include "crypto/CertificateFields.h"
 #include "crypto/Trust.h"
-#include "MachOBuilder.h"
-#include "MachOSigner.h"
-#include "RequirementBuilder.h"
-#include "SigningChain.h"
-#include "TempDir.h"
 #include "tools/print/RequirementText.h"
 #include "verify/Assessment.h"
 #include "verify/CodeSignVerifier.h"
@@ -75,7 +75,8 @@ TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
     add(RequirementBuilder().anchorHash(kAnchorCertificate, h20), "certificate root = H\"" + ab + "\"");
     // Words after a complete expression are not part of it.
     add(RequirementBuilder().anchorHash(2, h20).op(opTrue).word(0), "certificate 2 = H\"" + ab + "\"");
-    add(RequirementBuilder().word(opInfoKeyValue).data("CFBundleVersion").data("1.0"), "info[CFBundleVersion] = \"1.0\"");
+    add(RequirementBuilder().word(opInfoKeyValue).data("CFBundleVersion").data("1.0"),
+        "info[CFBundleVersion] = \"1.0\"");
     add(RequirementBuilder().cdhash({0x01, 0x02, 0xfe}), "cdhash H\"0102fe\"");
     add(RequirementBuilder().op(opNot).ident("a"), "! identifier a");
     add(RequirementBuilder().infoKey("CFBundleShortVersionString").matchWith(matchGreaterEqual, "2.1"),
@@ -111,8 +112,10 @@ TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
     add(RequirementBuilder().word(opGenericFalse | 0x1234).word(5).raw({1, 2, 3, 4, 5, 0, 0, 0}),
         "false /* opcode 4660 */");
     // "and" binds tighter than "or": parentheses only where the tree differs from that reading.
-    add(RequirementBuilder().op(opAnd).op(opOr).op(opTrue).op(opFalse).op(opNotarized), "(always or never) and notarized");
-    add(RequirementBuilder().op(opOr).op(opAnd).op(opTrue).op(opFalse).op(opNotarized), "always and never or notarized");
+    add(RequirementBuilder().op(opAnd).op(opOr).op(opTrue).op(opFalse).op(opNotarized),
+        "(always or never) and notarized");
+    add(RequirementBuilder().op(opOr).op(opAnd).op(opTrue).op(opFalse).op(opNotarized),
+        "always and never or notarized");
     add(RequirementBuilder().op(opOr).op(opOr).cdhash({1}).cdhash({2}).cdhash({3}),
         "cdhash H\"01\" or cdhash H\"02\" or cdhash H\"03\"");
     add(RequirementBuilder().op(opNot).op(opAnd).op(opTrue).op(opNotarized), "! (always and notarized)");
@@ -124,8 +127,8 @@ TEST(RequirementText, StringsAreQuotedUnlessPlainWordsAndNeverBreakALine) {
     auto ident = [](const std::string& s) { return textOf(RequirementBuilder().ident(s)); };
     EXPECT_EQ(ident("Tool"), "identifier Tool");
     EXPECT_EQ(ident("com.example.app"), "identifier \"com.example.app\"");  // dots only bare in keys
-    EXPECT_EQ(ident("9BNSXJN65R"), "identifier \"9BNSXJN65R\"");           // a bare word cannot start with a digit
-    EXPECT_EQ(ident("anchor"), "identifier \"anchor\"");                   // nor be a keyword
+    EXPECT_EQ(ident("9BNSXJN65R"), "identifier \"9BNSXJN65R\"");            // a bare word cannot start with a digit
+    EXPECT_EQ(ident("anchor"), "identifier \"anchor\"");                    // nor be a keyword
     EXPECT_EQ(ident(""), "identifier \"\"");
     EXPECT_EQ(ident("say \"hi\" \\ bye"), "identifier \"say \\\"hi\\\" \\\\ bye\"");
     EXPECT_EQ(ident("a\nb"), "identifier 0x610a62");
@@ -295,7 +298,8 @@ TEST(RequirementEvaluation, DeveloperIdRequirementHoldsOnlyUnderTheInjectedApple
     // A home-made root that carries Apple's names, under the real roots or the test's: not Apple's.
     test::SigningChain fake("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
     auto impostor = developerIdContext(fake, TrustAnchors::appleRoots().rootsDer);
-    ASSERT_EQ(impostor.chain.back().subjectValue("CN") ? *impostor.chain.back().subjectValue("CN") : "", "Apple Root CA");
+    ASSERT_EQ(impostor.chain.back().subjectValue("CN") ? *impostor.chain.back().subjectValue("CN") : "",
+              "Apple Root CA");
     EXPECT_FALSE(holds(dr, impostor));
     EXPECT_FALSE(holds(dr, developerIdContext(fake, {shared.root().certificateDer})));
 
@@ -314,7 +318,8 @@ TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatch
     EXPECT_FALSE(holds(RequirementBuilder().anchorHash(kLeafCertificate, root.sha1), c));
     EXPECT_FALSE(holds(RequirementBuilder().anchorHash(7, root.sha1), c));  // no such certificate
     EXPECT_TRUE(holds(RequirementBuilder().certField(-2, "subject.O").matchWith(matchEqual, "Apple Inc."), c));
-    EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.CN").matchWith(matchBeginsWith, "Developer ID Application: "), c));
+    EXPECT_TRUE(holds(
+        RequirementBuilder().certField(0, "subject.CN").matchWith(matchBeginsWith, "Developer ID Application: "), c));
     EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.CN").matchWith(matchEndsWith, "(TESTTEAM01)"), c));
     EXPECT_TRUE(holds(RequirementBuilder().certField(0, "subject.L").matchWith(matchAbsent), c));
     EXPECT_FALSE(holds(RequirementBuilder().certField(0, "issuer.CN").matchWith(matchExists), c));
@@ -322,7 +327,8 @@ TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatch
     EXPECT_FALSE(holds(RequirementBuilder().certGeneric(1, "1.2.840.113635.100.6.1.13").matchWith(matchExists), c));
     EXPECT_TRUE(holds(RequirementBuilder().certGeneric(1, "1.2.840.113635.100.6.1.13").matchWith(matchAbsent), c));
     // Apple's own code needs Apple's own signing authority under an Apple root.
-    EXPECT_FALSE(holds(RequirementBuilder().op(opAppleAnchor), developerIdContext(shared, {shared.root().certificateDer})));
+    EXPECT_FALSE(
+        holds(RequirementBuilder().op(opAppleAnchor), developerIdContext(shared, {shared.root().certificateDer})));
 
     PlistDict info;
     info["CFBundleVersion"] = PlistValue("1.10.2");
@@ -333,7 +339,8 @@ TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatch
     entitlements["com.apple.security.get-task-allow"] = PlistValue(false);
     c.info = info;
     c.entitlements = entitlements;
-    EXPECT_TRUE(holds(RequirementBuilder().infoKey("CFBundleVersion").matchWith(matchGreaterThan, "1.9"), c));  // by number
+    EXPECT_TRUE(
+        holds(RequirementBuilder().infoKey("CFBundleVersion").matchWith(matchGreaterThan, "1.9"), c));  // by number
     EXPECT_FALSE(holds(RequirementBuilder().infoKey("CFBundleVersion").matchWith(matchLessThan, "1.9.9"), c));
     EXPECT_TRUE(holds(RequirementBuilder().infoKey("LSMinimumSystemVersion").matchWith(matchGreaterEqual, "10.9"), c));
     EXPECT_TRUE(holds(RequirementBuilder().infoKey("Flags").matchWith(matchEqual, "beta"), c));
@@ -342,8 +349,10 @@ TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatch
     EXPECT_TRUE(holds(RequirementBuilder().infoKey("Missing").matchWith(matchAbsent), c));
     EXPECT_FALSE(holds(RequirementBuilder().infoKey("Missing").matchWith(matchExists), c));
     EXPECT_TRUE(holds(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchExists), c));
-    EXPECT_FALSE(holds(RequirementBuilder().entitlement("com.apple.security.get-task-allow").matchWith(matchExists), c));
-    EXPECT_FALSE(holds(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchEqual, "true"), c));
+    EXPECT_FALSE(
+        holds(RequirementBuilder().entitlement("com.apple.security.get-task-allow").matchWith(matchExists), c));
+    EXPECT_FALSE(
+        holds(RequirementBuilder().entitlement("com.apple.security.app-sandbox").matchWith(matchEqual, "true"), c));
 
     c.cdhashes = {Bytes(20, 7)};
     EXPECT_TRUE(holds(RequirementBuilder().cdhash(Bytes(20, 7)), c));
@@ -356,7 +365,8 @@ TEST(RequirementEvaluation, CertificateInfoAndEntitlementClausesFollowAppleMatch
     EXPECT_TRUE(holds(RequirementBuilder().word(opGenericSkip | 50).word(4).word(9).op(opTrue), c));
 
     // A malformed OID is an error, not a quiet "no".
-    auto bad = evaluate(parsed(RequirementBuilder().word(opCertGeneric).word(0).data(Bytes{0x2a, 0x86}).word(matchExists)), c);
+    auto bad =
+        evaluate(parsed(RequirementBuilder().word(opCertGeneric).word(0).data(Bytes{0x2a, 0x86}).word(matchExists)), c);
     EXPECT_FALSE(bad.holds);
     EXPECT_NE(bad.error.find("malformed OID"), std::string::npos);
 }
@@ -379,18 +389,19 @@ TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
     signed_.appleRootsDer = {shared.root().certificateDer};
     req = implicitDesignatedRequirement(signed_);
     ASSERT_TRUE(req) << req.error();
-    EXPECT_EQ(requirementText(*req),
-              "identifier \"com.example.app\" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] "
-              "/* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] /* exists */ and certificate "
-              "leaf[subject.OU] = TESTTEAM01");
+    EXPECT_EQ(
+        requirementText(*req),
+        "identifier \"com.example.app\" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] "
+        "/* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] /* exists */ and certificate "
+        "leaf[subject.OU] = TESTTEAM01");
     EXPECT_TRUE(evaluate(*req, context).holds);
 
     // Under another root the leaf's own certificate is pinned (its organization is its own).
     signed_.appleRootsDer.clear();
     req = implicitDesignatedRequirement(signed_);
     ASSERT_TRUE(req) << req.error();
-    EXPECT_EQ(requirementText(*req), "identifier \"com.example.app\" and certificate leaf = H\"" +
-                                         hex(context.chain.front().sha1) + "\"");
+    EXPECT_EQ(requirementText(*req),
+              "identifier \"com.example.app\" and certificate leaf = H\"" + hex(context.chain.front().sha1) + "\"");
     EXPECT_TRUE(evaluate(*req, context).holds);
 
     signed_.chain.clear();
@@ -419,7 +430,8 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     test::TempDir dir;
     const auto& shared = test::SigningChain::shared();
     const auto dr = RequirementBuilder::developerId("com.example.tool", test::SigningChain::teamId()).requirement();
-    const std::string tool = signedTool(dir, "tool", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    const std::string tool =
+        signedTool(dir, "tool", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
     CodeVerifyOptions options;
 
     CodeVerdict v = verifyCode(tool, options, shared.anchors());  // the test root stands for Apple's
@@ -432,7 +444,8 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     EXPECT_FALSE(v.designatedRequirementSatisfied);
 
     test::SigningChain impostor("Apple Root CA", "Apple Inc.", "Apple Certification Authority");
-    const std::string forged = signedTool(dir, "forged", impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
+    const std::string forged =
+        signedTool(dir, "forged", impostor, RequirementBuilder::set({{kSecDesignatedRequirementType, dr}}));
     v = verifyCode(forged, options, TrustAnchors::appleRoots());
     ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     EXPECT_FALSE(v.designatedRequirementSatisfied);
@@ -442,8 +455,10 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     // Gatekeeper's assessment accepts the code only while it satisfies its requirement.
     const auto other = RequirementBuilder::developerId("com.example.other", test::SigningChain::teamId()).requirement();
     v = verifyCode(tool, options, shared.anchors());
-    EXPECT_TRUE(assessCodeVerdict(v, TicketAnchors::apple()).accepted) << static_cast<int>(assessCodeVerdict(v, TicketAnchors::apple()).reason);
-    const std::string renamed = signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
+    EXPECT_TRUE(assessCodeVerdict(v, TicketAnchors::apple()).accepted)
+        << static_cast<int>(assessCodeVerdict(v, TicketAnchors::apple()).reason);
+    const std::string renamed =
+        signedTool(dir, "renamed", shared, RequirementBuilder::set({{kSecDesignatedRequirementType, other}}));
     v = verifyCode(renamed, options, shared.anchors());
     ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
     Assessment a = assessCodeVerdict(v, TicketAnchors::apple());
@@ -469,6 +484,8 @@ TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerived
     // Under roots that are not its own, the leaf itself is pinned, and that still holds.
     v = verifyCode(tool, options, TrustAnchors::appleRoots());
     ASSERT_TRUE(v.designatedRequirement);
-    EXPECT_EQ(requirementText(*v.designatedRequirement).rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0), 0u);
+    EXPECT_EQ(requirementText(*v.designatedRequirement)
+                  .rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0),
+              0u);
     EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
 }

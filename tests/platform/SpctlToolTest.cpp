@@ -2,15 +2,12 @@
 // lines and statuses as the app reads them (it trusts only Apple's root).
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
-#include "tools/print/AssessmentText.h"
-#include "tools/print/CodeText.h"
-#include "verify/Assessment.h"
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
@@ -19,13 +16,16 @@
 #include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
+#include "tools/print/AssessmentText.h"
+#include "tools/print/CodeText.h"
+#include "verify/Assessment.h"
 
 using namespace tessarin;
 using tessarin::test::LeafKind;
+using tessarin::test::lines;
 using tessarin::test::SigningChain;
 using tessarin::test::TempDir;
 using tessarin::test::ToolRun;
-using tessarin::test::lines;
 
 namespace {
 
@@ -77,7 +77,8 @@ TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUn
     EXPECT_TRUE(a.accepted) << assessmentReason(a);
     EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
-    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
+    EXPECT_EQ(assessmentNotes(a),
+              std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
 }
 
 TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
@@ -98,22 +99,24 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
     // bytes shaped like a ticket that hold the CDHash: each leaves plain Developer ID and says why.
     a = assessCodeVerdict(v, TicketAnchors::apple());
     EXPECT_EQ(assessmentSource(a), "Developer ID");
-    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
-        "note: notarization could not be confirmed offline (the stapled ticket was not accepted: its certificates do "
-        "not reach Apple's ticket root at the time it was issued)"});
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: notarization could not be confirmed offline (the "
+                                                           "stapled ticket was not accepted: its certificates do "
+                                                           "not reach Apple's ticket root at the time it was issued)"});
     v.ticket = test::TicketBuilder().naming(Bytes(20, 0x5a)).build();
     a = assessCodeVerdict(v, anchors.tickets);
     EXPECT_EQ(assessmentSource(a), "Developer ID");
-    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
-        "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"});
+    EXPECT_EQ(assessmentNotes(a),
+              std::vector<std::string>{
+                  "note: notarization could not be confirmed offline (the stapled ticket does not name this code)"});
     v.ticket = {'s', '8', 'c', 'h', 1, 0, 0, 0};
     v.ticket.insert(v.ticket.end(), hash.begin(), hash.end());
     a = assessCodeVerdict(v, anchors.tickets);
     EXPECT_EQ(assessmentSource(a), "Developer ID");
     EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
-    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{
-        "note: notarization could not be confirmed offline (the stapled ticket was not accepted: it is not a "
-        "well-formed notarization ticket)"});
+    EXPECT_EQ(assessmentNotes(a),
+              std::vector<std::string>{
+                  "note: notarization could not be confirmed offline (the stapled ticket was not accepted: it is not a "
+                  "well-formed notarization ticket)"});
 }
 
 TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
@@ -210,8 +213,9 @@ TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy
 
     // Neither policy takes bytes that are neither code nor a package.
     test::writeFile(dir / "notes.txt", "plain text");
-    EXPECT_EQ(assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
-              "not a flat installer package");
+    EXPECT_EQ(
+        assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
+        "not a flat installer package");
 }
 
 TEST(SpctlTool, AdHocAndUnsignedCodeHaveNoUsableSignature) {
@@ -239,7 +243,7 @@ TEST(SpctlTool, TestChainsAreNotTrustedByTheShippedTool) {
 
 TEST(SpctlTool, BadUsageExitsTwo) {
     EXPECT_EQ(spctl({}).status, 2);
-    EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);        // no -a
+    EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);  // no -a
     EXPECT_EQ(spctl({"-a", "-t", "bogus", "/bin/true"}).status, 2);
     EXPECT_EQ(spctl({"-a", "-q", "/bin/true"}).status, 2);
     ToolRun r = spctl({"-a"});
@@ -310,8 +314,9 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     test::writeFile(dir / "other.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(other).build()));
     Assessment forOther = assessPackage(dir / "other.pkg");
     EXPECT_EQ(assessmentSource(forOther), "Developer ID");
-    EXPECT_EQ(assessmentNotes(forOther), std::vector<std::string>{
-        "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
+    EXPECT_EQ(assessmentNotes(forOther),
+              std::vector<std::string>{
+                  "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
 }
 
 TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {

@@ -7,12 +7,12 @@
 #include <ctime>
 #include <limits>
 
-#include "base/Hex.h"
-#include "crypto/Trust.h"
-#include "notary/Ticket.h"
 #include "RealTicket.h"
 #include "SigningChain.h"
 #include "TicketBuilder.h"
+#include "base/Hex.h"
+#include "crypto/Trust.h"
+#include "notary/Ticket.h"
 
 using namespace tessarin;
 using tessarin::test::SigningChain;
@@ -131,7 +131,11 @@ TEST(ForgedTickets, EachFailsItsOwnStep) {
     Bytes renamed = good;
     renamed[test::ticketLayout(good).contentOffset + 24 + 1] ^= 0xff;  // the entry's first hash byte
     EXPECT_EQ(failureOf(renamed, testAnchors()), TicketFailure::SignatureInvalid);
-    Bytes otherKey = TicketBuilder().naming(digest).signedBy(signers.unmarkedLeaf).carrying(signers.certificates(signers.leaf)).build();
+    Bytes otherKey = TicketBuilder()
+                         .naming(digest)
+                         .signedBy(signers.unmarkedLeaf)
+                         .carrying(signers.certificates(signers.leaf))
+                         .build();
     EXPECT_EQ(failureOf(otherKey, testAnchors()), TicketFailure::SignatureInvalid);
 
     // A leaf without the ticket-signing extension, however well it chains.
@@ -144,7 +148,8 @@ TEST(ForgedTickets, EachFailsItsOwnStep) {
               TicketFailure::ChainUntrusted);
     EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(now + 400 * kDay).build(), testAnchors()),
               TicketFailure::ChainUntrusted);
-    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(0).build(), testAnchors()), TicketFailure::ChainUntrusted);
+    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(0).build(), testAnchors()),
+              TicketFailure::ChainUntrusted);
 
     // A chain under the code-signing root is no ticket chain.
     EXPECT_EQ(failureOf(good, TicketAnchors{SigningChain::shared().anchors().rootsDer}), TicketFailure::ChainUntrusted);
@@ -217,7 +222,8 @@ TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
     EXPECT_FALSE(parseError(trailing).empty());
 
     // Framed as DER but no certificate: the reader passes it, verification calls it malformed.
-    const Bytes notACertificate = TicketBuilder().naming(digestOf(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
+    const Bytes notACertificate =
+        TicketBuilder().naming(digestOf(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
     EXPECT_EQ(parseError(notACertificate), "");
     EXPECT_EQ(failureOf(notACertificate, testAnchors()), TicketFailure::Malformed);
 

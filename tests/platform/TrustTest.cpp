@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "crypto/Cms.h"
 #include "SigningChain.h"
+#include "crypto/Cms.h"
 #include "crypto/Trust.h"
 
 using namespace tessarin;
@@ -90,15 +90,16 @@ TEST(ChainVerification, ReachesItsOwnRootInAnyCarriedOrder) {
 
 TEST(ChainVerification, AnotherRootIsNotTrustedButTheChainIsStillListed) {
     const auto& c = SigningChain::shared();
-    ChainVerdict v = verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), SigningChain::unrelated().anchors(),
-                                 std::time(nullptr));
+    ChainVerdict v = verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)),
+                                 SigningChain::unrelated().anchors(), std::time(nullptr));
     EXPECT_FALSE(v.trusted);
     EXPECT_FALSE(v.failure.empty());
     ASSERT_EQ(v.chain.size(), 3u);
     EXPECT_EQ(v.chain.back().der, c.root().certificateDer);
     // Nor does Apple's root vouch for test chains.
     EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), TrustAnchors::appleRoots(),
-                             std::time(nullptr)).trusted);
+                             std::time(nullptr))
+                     .trusted);
 }
 
 TEST(ChainVerification, IsJudgedAtTheGivenTime) {
@@ -116,7 +117,8 @@ TEST(ChainVerification, IsJudgedAtTheGivenTime) {
 TEST(ChainVerification, MissingIntermediateOrNoCertificatesFail) {
     const auto& c = SigningChain::shared();
     EXPECT_FALSE(verifyChain({c.leaf(LeafKind::MacAppStore).certificateDer, c.root().certificateDer}, c.anchors(),
-                             std::time(nullptr)).trusted);
+                             std::time(nullptr))
+                     .trusted);
     ChainVerdict none = verifyChain({}, c.anchors(), std::time(nullptr));
     EXPECT_FALSE(none.trusted);
     EXPECT_FALSE(none.failure.empty());
@@ -132,8 +134,8 @@ TEST(RealSignature, SentryCliChainReachesAppleRootCAAtItsTimestamp) {
     Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Find the first slice's CMS blob by its wrapper magic; the code directory is slot 0.
     auto be32 = [&](std::size_t at) {
-        return (std::uint32_t(file[at]) << 24) | (std::uint32_t(file[at + 1]) << 16) | (std::uint32_t(file[at + 2]) << 8) |
-               file[at + 3];
+        return (std::uint32_t(file[at]) << 24) | (std::uint32_t(file[at + 1]) << 16) |
+               (std::uint32_t(file[at + 2]) << 8) | file[at + 3];
     };
     std::size_t wrapper = 0;
     for (std::size_t i = 0; i + 8 < file.size(); ++i)
@@ -142,7 +144,8 @@ TEST(RealSignature, SentryCliChainReachesAppleRootCAAtItsTimestamp) {
             break;
         }
     ASSERT_NE(wrapper, 0u);
-    std::span<const std::byte> cms(reinterpret_cast<const std::byte*>(file.data() + wrapper + 8), be32(wrapper + 4) - 8);
+    std::span<const std::byte> cms(reinterpret_cast<const std::byte*>(file.data() + wrapper + 8),
+                                   be32(wrapper + 4) - 8);
     CmsVerdict v = verifyDetachedCms(cms, {}, TrustAnchors::appleRoots());
     ASSERT_TRUE(v.parsed);
     EXPECT_FALSE(v.signatureValid);  // no content given: only the chain and attributes are judged here

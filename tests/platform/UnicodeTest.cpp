@@ -19,7 +19,9 @@ TEST(Utf8Validity, RejectsOverlongSurrogatesAndTruncation) {
 TEST(Utf16, SurrogatePairsAndLoneHalves) {
     EXPECT_EQ(utf16ToUtf8(std::string("\x3D\xD8\x00\xDE", 4), false), "\U0001F600");
     EXPECT_EQ(utf16ToUtf8(std::string("\xD8\x3D\xDE\x00", 4), true), "\U0001F600");
-    EXPECT_EQ(utf16ToUtf8(std::string("\x3D\xD8\x41\x00", 4), false), "\uFFFD" "A");
+    EXPECT_EQ(utf16ToUtf8(std::string("\x3D\xD8\x41\x00", 4), false),
+              "\uFFFD"
+              "A");
     EXPECT_EQ(utf16ToUtf8(std::string("A\0B", 3), false), "A\uFFFD");  // odd trailing byte
 }
 
@@ -29,9 +31,9 @@ TEST(GraphemeClusters, AsciiIsOneCharacterPerByte) {
 }
 
 TEST(GraphemeClusters, CombiningMarksJoinTheirBase) {
-    EXPECT_EQ(graphemeClusterCount("e\u0301\u0323x"), 2u);              // e + two accents, x
-    EXPECT_EQ(graphemeClusterCount("\u0915\u093F"), 1u);                // Devanagari ki (spacing mark)
-    EXPECT_EQ(graphemeClusterCount("\u0301"), 1u);                      // a lone mark is a character
+    EXPECT_EQ(graphemeClusterCount("e\u0301\u0323x"), 2u);  // e + two accents, x
+    EXPECT_EQ(graphemeClusterCount("\u0915\u093F"), 1u);    // Devanagari ki (spacing mark)
+    EXPECT_EQ(graphemeClusterCount("\u0301"), 1u);          // a lone mark is a character
     EXPECT_EQ(firstGraphemeClusters("a\u0308b\u0308cd", 2), "a\u0308b\u0308");
 }
 
@@ -50,7 +52,7 @@ TEST(GraphemeClusters, HangulAndLineEnds) {
     EXPECT_EQ(graphemeClusterCount("\uAC01\u1161"), 2u);        // LVT does not take V
     EXPECT_EQ(graphemeClusterCount("a\r\nb"), 3u);
     EXPECT_EQ(graphemeClusterCount("\n\r"), 2u);
-    EXPECT_EQ(graphemeClusterCount("\r\u0301"), 2u);            // no mark joins a control
+    EXPECT_EQ(graphemeClusterCount("\r\u0301"), 2u);  // no mark joins a control
 }
 
 TEST(GraphemeClusters, PrefixOfMoreThanTheTextIsTheWholeText) {

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <string>
 
-#include "codesign/CodeSignatureConstants.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
+#include "codesign/CodeSignatureConstants.h"
 #include "verify/CodeItem.h"
 #include "verify/SliceCheck.h"
 
@@ -31,7 +31,8 @@ test::Bytes signedImage(test::SignOptions options = {}, std::size_t size = 3 * 4
 
 std::vector<Problem> ofKind(const std::vector<Problem>& problems, ProblemKind kind) {
     std::vector<Problem> out;
-    std::copy_if(problems.begin(), problems.end(), std::back_inserter(out), [&](const Problem& p) { return p.kind == kind; });
+    std::copy_if(problems.begin(), problems.end(), std::back_inserter(out),
+                 [&](const Problem& p) { return p.kind == kind; });
     return out;
 }
 
@@ -61,7 +62,7 @@ TEST(SliceBytes, UnsignedAndNonMachOBytesAreNotSigned) {
 TEST(SliceBytes, ListsEveryModifiedPageOfEveryDirectoryWithBothDigests) {
     test::Bytes image = signedImage();
     ASSERT_TRUE(checkSlice(span(image), {}, SigningChain::shared().anchors()).problems.empty());
-    image[100] ^= 1;         // page 0
+    image[100] ^= 1;           // page 0
     image[2 * 4096 + 5] ^= 1;  // page 2
     SignatureDescription d = checkSlice(span(image), {}, SigningChain::shared().anchors());
     auto pages = ofKind(d.problems, ProblemKind::CodePageModified);

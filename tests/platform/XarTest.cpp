@@ -56,9 +56,9 @@ TEST(XarReading, ListsFilesWithTheirFoldersAndExtractsThem) {
     ASSERT_TRUE(a) << a.error();
     std::vector<std::string> paths;
     for (const auto& f : a->files) paths.push_back(f.path + ":" + f.type);
-    EXPECT_EQ(paths, (std::vector<std::string>{"Distribution:file", "example.pkg:directory",
-                                               "example.pkg/PackageInfo:file", "example.pkg/Bom:file",
-                                               "example.pkg/Payload:file"}));
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{"Distribution:file", "example.pkg:directory", "example.pkg/PackageInfo:file",
+                                        "example.pkg/Bom:file", "example.pkg/Payload:file"}));
     EXPECT_EQ(a->heapOffset, b.heapOffset);
     EXPECT_EQ(a->archiveEnd, b.archiveEnd);
     EXPECT_FALSE(a->signature);
@@ -91,7 +91,8 @@ TEST(XarReading, ChecksumIsTheDigestOfTheCompressedTable) {
     ASSERT_TRUE(verified) << verified.error();
     EXPECT_EQ(*verified, sha1(compressed));
 
-    for (auto [algorithm, name, size] : {std::tuple{XAR_CKSUM_MD5, "", 16u}, std::tuple{XAR_CKSUM_OTHER, "sha512", 64u}}) {
+    for (auto [algorithm, name, size] :
+         {std::tuple{XAR_CKSUM_MD5, "", 16u}, std::tuple{XAR_CKSUM_OTHER, "sha512", 64u}}) {
         XarBuildOptions o;
         o.checksumAlgorithm = algorithm;
         o.checksumName = name;
@@ -128,8 +129,10 @@ TEST(XarMalformed, LyingHeadersAreRefusedWithoutAllocatingTheirSizes) {
     const XarBuild b = sample();
     auto patched = [&](std::size_t offset, std::uint64_t value, bool wide) {
         Bytes copy = b.bytes;
-        if (wide) test::putU64be(copy, offset, value);
-        else test::putU32be(copy, offset, static_cast<std::uint32_t>(value));
+        if (wide)
+            test::putU64be(copy, offset, value);
+        else
+            test::putU32be(copy, offset, static_cast<std::uint32_t>(value));
         return copy;
     };
     EXPECT_TRUE(mentions(errorOf(patched(8, 4000000000ull, true)), "extends past the end of the file"));
@@ -175,8 +178,8 @@ TEST(XarMalformed, HeapRangesPastTheEndAreRefused) {
     };
     EXPECT_TRUE(mentions(errorOf(replaced("<offset>0</offset>", "<offset>18446744073709551615</offset>")),
                          "the checksum (heap offset 18446744073709551615"));
-    EXPECT_TRUE(mentions(errorOf(replaced("<length>64</length>", "<length>9999999</length>")),
-                         "the data of example.pkg/Bom"));
+    EXPECT_TRUE(
+        mentions(errorOf(replaced("<length>64</length>", "<length>9999999</length>")), "the data of example.pkg/Bom"));
     EXPECT_TRUE(mentions(errorOf(replaced("<offset>0</offset>", "<offset>-1</offset>")), "no valid offset"));
     EXPECT_TRUE(mentions(errorOf(replaced("<checksum style=\"sha1\">", "<checksum style=\"md5\">")),
                          "names the checksum algorithm sha1"));
@@ -200,7 +203,9 @@ TEST(XarMalformed, FileContentsAreCheckedAndBounded) {
     // A compressed file whose declared size is smaller than what it inflates to.
     XarBuildOptions o;
     o.files = {{"big", Bytes(100000, 'x'), true}};
-    o.editTocAfterSigning = [](std::string& toc) { toc.replace(toc.find("<size>100000</size>"), 19, "<size>10</size>"); };
+    o.editTocAfterSigning = [](std::string& toc) {
+        toc.replace(toc.find("<size>100000</size>"), 19, "<size>10</size>");
+    };
     XarBuild lying = buildXar(o);
     auto la = parseXar(readerOf(lying.bytes));
     ASSERT_TRUE(la) << la.error();
@@ -232,8 +237,9 @@ TEST(XarMalformed, HostileTablesOfContentsAreRefused) {
 }
 
 TEST(TocXml, DecodesReferencesSectionsAndPrefixes) {
-    auto root = parseXml("<?xml version=\"1.0\"?>\n<!-- c --><ds:a xmlns:ds=\"u\" k='1 &amp; 2'>x &lt;&#65;&#x42;"
-                         "<![CDATA[<raw>&amp;]]><!-- skip --><b/> y</ds:a>\n");
+    auto root = parseXml(
+        "<?xml version=\"1.0\"?>\n<!-- c --><ds:a xmlns:ds=\"u\" k='1 &amp; 2'>x &lt;&#65;&#x42;"
+        "<![CDATA[<raw>&amp;]]><!-- skip --><b/> y</ds:a>\n");
     ASSERT_TRUE(root) << root.error();
     EXPECT_EQ(root->name, "a");
     EXPECT_EQ(root->attribute("k"), "1 & 2");

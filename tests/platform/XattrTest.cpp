@@ -1,13 +1,13 @@
 // Extended attribute reads: two getxattr calls, the "user." namespace, links and POSIX errors.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
-#include "base/ExtendedAttributes.h"
 #include "TempDir.h"
+#include "base/ExtendedAttributes.h"
 
 namespace tessarin {
 namespace {
@@ -18,10 +18,10 @@ std::string setUserAttribute(const std::string& path, const std::string& name, c
     return std::string("this file system takes no user extended attributes: ") + std::strerror(errno);
 }
 
-#define SET_OR_SKIP(path, name, value)                          \
-    do {                                                        \
-        std::string why = setUserAttribute(path, name, value);  \
-        if (!why.empty()) GTEST_SKIP() << why;                  \
+#define SET_OR_SKIP(path, name, value)                         \
+    do {                                                       \
+        std::string why = setUserAttribute(path, name, value); \
+        if (!why.empty()) GTEST_SKIP() << why;                 \
     } while (0)
 
 TEST(ExtendedAttributes, MacAttributeIsFoundUnderTheUserNamespace) {

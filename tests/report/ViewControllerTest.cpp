@@ -42,10 +42,12 @@ const QString kNoAppleSilicon = QStringLiteral("\u26A0\uFE0F this app has no sup
 const QString kPath = QStringLiteral("/items/Thing");
 
 // What the fake tools below make each check append, for an item at `path`.
-QString assessment(const QString& args) { return "spctl " + args + "\nitem: accepted\nsource=Notarized Developer ID\n"; }
+QString assessment(const QString& args) {
+    return "spctl " + args + "\nitem: accepted\nsource=Notarized Developer ID\n";
+}
 QString machOResult(const QString& p) {
-    return "\nMachO signature check:\n" + assessment("-a -vv -t install " + p) + "\ncodesign check:\ncodesign -dvvv " + p +
-           "\n\n";
+    return "\nMachO signature check:\n" + assessment("-a -vv -t install " + p) + "\ncodesign check:\ncodesign -dvvv " +
+           p + "\n\n";
 }
 QString appResult(const QString& p) {
     return "\nApp signature check:\n" + assessment("-a -vv " + p) + "\ncodesign check:\ncodesign -dvvv " + p + "\n\n";
@@ -55,8 +57,8 @@ QString packageResult(const QString& p) {
            "\npkgutil signature check:\n\u26D4\uFE0F pkgutil error 1\npkgutil --check-signature " + p + "\n\n\n";
 }
 
-const char* const kFindingBoxes[] = {"the64Intel", "the32Intel", "the32ppc", "the64ppc", "theAppleSilicon",
-                                     "inQuarantine", "isCatalyst", "is1015", "is1016"};
+const char* const kFindingBoxes[] = {"the64Intel",   "the32Intel", "the32ppc", "the64ppc", "theAppleSilicon",
+                                     "inQuarantine", "isCatalyst", "is1015",   "is1016"};
 
 class Holder : public WindowController {
 public:
@@ -66,10 +68,12 @@ public:
 
 void setFlags(Document& d, const QStringList& flags) {
     static const std::map<QString, bool Document::*> fields = {
-        {"is64Bit", &Document::is64Bit}, {"is32Bit", &Document::is32Bit},           {"isFolder", &Document::isFolder},
-        {"isMacho", &Document::isMacho}, {"isARM", &Document::isARM},               {"isApp", &Document::isApp},
-        {"isPackage", &Document::isPackage}, {"isOldPackage", &Document::isOldPackage}, {"isQuar", &Document::isQuar},
-        {"isCatalyst", &Document::isCatalyst}, {"is1015", &Document::is1015},       {"is1016", &Document::is1016}};
+        {"is64Bit", &Document::is64Bit},     {"is32Bit", &Document::is32Bit},
+        {"isFolder", &Document::isFolder},   {"isMacho", &Document::isMacho},
+        {"isARM", &Document::isARM},         {"isApp", &Document::isApp},
+        {"isPackage", &Document::isPackage}, {"isOldPackage", &Document::isOldPackage},
+        {"isQuar", &Document::isQuar},       {"isCatalyst", &Document::isCatalyst},
+        {"is1015", &Document::is1015},       {"is1016", &Document::is1016}};
     for (const QString& flag : flags) d.*fields.at(flag) = true;
 }
 
@@ -83,9 +87,12 @@ struct Window {
 
     explicit Window(int codesignDelay = 0, int pkgutilDelay = 0) {
         ToolSet tools;
-        tools.override(kSpctlPath, writeScript(dir / "spctl", "echo \"spctl $*\"; printf 'item: accepted\\nsource=Notarized Developer ID\\n' >&2"));
-        tools.override(kCodesignPath,
-                       writeScript(dir / "codesign", "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
+        tools.override(
+            kSpctlPath,
+            writeScript(dir / "spctl",
+                        "echo \"spctl $*\"; printf 'item: accepted\\nsource=Notarized Developer ID\\n' >&2"));
+        tools.override(kCodesignPath, writeScript(dir / "codesign",
+                                                  "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
         tools.override(kPkgutilPath, writeScript(dir / "pkgutil", "sleep " + std::to_string(pkgutilDelay) +
                                                                       "; echo \"pkgutil $*\"; exit 1"));
         view->setToolSet(tools);
@@ -127,29 +134,30 @@ private slots:
         QTest::addColumn<QString>("lines");
         QTest::addColumn<QStringList>("results");
         QTest::addColumn<QStringList>("boxesOn");
-        QTest::newRow("single Mach-O file") << QStringList{"isMacho", "is64Bit", "isARM"} << QList<int>{}
-                                            << kNoFlag + "This is a Mach-O file.\n" << QStringList{machOResult(kPath)}
-                                            << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
-        QTest::newRow("other single file") << QStringList{"is32Bit"} << QList<int>{}
-                                           << kNoFlag + "This is a single file.\n" << QStringList{machOResult(kPath)}
-                                           << QStringList{"the32Intel", "inQuarantine"};
-        QTest::newRow("installer package") << QStringList{"isPackage", "is64Bit"} << QList<int>{}
-                                           << kNoFlag + "This is an Installer package.\n"
-                                           << QStringList{packageResult(kPath)} << QStringList{"inQuarantine"};
+        QTest::newRow("single Mach-O file")
+            << QStringList{"isMacho", "is64Bit", "isARM"} << QList<int>{} << kNoFlag + "This is a Mach-O file.\n"
+            << QStringList{machOResult(kPath)} << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
+        QTest::newRow("other single file")
+            << QStringList{"is32Bit"} << QList<int>{} << kNoFlag + "This is a single file.\n"
+            << QStringList{machOResult(kPath)} << QStringList{"the32Intel", "inQuarantine"};
+        QTest::newRow("installer package")
+            << QStringList{"isPackage", "is64Bit"} << QList<int>{} << kNoFlag + "This is an Installer package.\n"
+            << QStringList{packageResult(kPath)} << QStringList{"inQuarantine"};
         QTest::newRow("app with both SDKs and Catalyst")
             << QStringList{"isApp", "isFolder", "is1015", "is1016", "isCatalyst"} << QList<int>{16777223, 7}
-            << kNoFlag + "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n" + kNoAppleSilicon
+            << kNoFlag + "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n" +
+                   kNoAppleSilicon
             << QStringList{appResult(kPath)}
             << QStringList{"the64Intel", "the32Intel", "inQuarantine", "isCatalyst", "is1015", "is1016"};
-        QTest::newRow("app without executable") << QStringList{"isApp", "isFolder"} << QList<int>{}
-                                                << kNoFlag + "This is an app.\n" << QStringList{appResult(kPath)}
-                                                << QStringList{"inQuarantine"};
+        QTest::newRow("app without executable")
+            << QStringList{"isApp", "isFolder"} << QList<int>{} << kNoFlag + "This is an app.\n"
+            << QStringList{appResult(kPath)} << QStringList{"inQuarantine"};
         QTest::newRow("old format package")
             << QStringList{"isOldPackage", "isFolder"} << QList<int>{}
             << kNoFlag + "This is an old format Installer package.\n" + kFolderLine
             << QStringList{packageResult(kPath), machOResult(kPath)} << QStringList{"inQuarantine"};
-        QTest::newRow("plain folder") << QStringList{"isFolder"} << QList<int>{16777223, 16777228} << kNoFlag + kFolderLine
-                                      << QStringList{machOResult(kPath)}
+        QTest::newRow("plain folder") << QStringList{"isFolder"} << QList<int>{16777223, 16777228}
+                                      << kNoFlag + kFolderLine << QStringList{machOResult(kPath)}
                                       << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
     }
     void eachKindOfItemGetsItsLinesBoxesAndChecks() {
@@ -186,13 +194,16 @@ private slots:
         QTest::newRow("Intel 64 and 32") << QList<int>{16777223, 7} << QStringList{"the64Intel", "the32Intel"} << ""
                                          << kNoAppleSilicon;
         QTest::newRow("ARM-64 only") << QList<int>{16777228} << QStringList{"theAppleSilicon"} << "" << kNo64Intel;
-        QTest::newRow("64-bit Intel and 12") << QList<int>{16777223, 12} << QStringList{"the64Intel"} << "12 "
-                                             << kNoAppleSilicon;
-        QTest::newRow("two unknown codes") << QList<int>{12, 14} << QStringList{} << "12 14 " << kNo64Intel + kNoAppleSilicon;
-        QTest::newRow("PowerPC and repeats") << QList<int>{18, 16777234, 16777228, 16777223, 18}
-                                             << QStringList{"the64Intel", "the32ppc", "the64ppc", "theAppleSilicon"} << ""
-                                             << "";
-        QTest::newRow("no executable") << QList<int>{} << QStringList{} << "" << "";
+        QTest::newRow("64-bit Intel and 12")
+            << QList<int>{16777223, 12} << QStringList{"the64Intel"} << "12 " << kNoAppleSilicon;
+        QTest::newRow("two unknown codes")
+            << QList<int>{12, 14} << QStringList{} << "12 14 " << kNo64Intel + kNoAppleSilicon;
+        QTest::newRow("PowerPC and repeats")
+            << QList<int>{18, 16777234, 16777228, 16777223, 18}
+            << QStringList{"the64Intel", "the32ppc", "the64ppc", "theAppleSilicon"} << ""
+            << "";
+        QTest::newRow("no executable") << QList<int>{} << QStringList{} << ""
+                                       << "";
     }
     void architectureCodesOfADirectory() {
         QFETCH(QList<int>, arches);
@@ -209,7 +220,12 @@ private slots:
     }
 
     void quarantineLineAndBoxFollowTheirOwnFields() {
-        struct Case { std::string quarStr; bool isQuar; QString line; bool boxOn; };
+        struct Case {
+            std::string quarStr;
+            bool isQuar;
+            QString line;
+            bool boxOn;
+        };
         const Case cases[] = {{"0083", true, "Quarantine flag found: 0083\n", false},
                               {"0081;5f3a", false, "Quarantine flag found: 0081;5f3a\n", true},
                               {"abc", true, kNoFlag, false},
@@ -243,7 +259,8 @@ private slots:
         struct NoDocument : WindowController {
             Document* document() const override { return nullptr; }
         } noDocument;
-        for (WindowController* controller : {static_cast<WindowController*>(nullptr), static_cast<WindowController*>(&noDocument)}) {
+        for (WindowController* controller :
+             {static_cast<WindowController*>(nullptr), static_cast<WindowController*>(&noDocument)}) {
             DocumentWindow window;
             auto* view = new ViewController;
             window.setCentralWidget(view);
@@ -415,7 +432,8 @@ private slots:
         QCOMPARE(w.view->composeReport().section(QLatin1Char('\n'), 1, 1),
                  "on " + QLocale::system().toString(*w.view->theDate, QLocale::LongFormat));
         w.view->theDate.reset();
-        QVERIFY(w.view->composeReport().section(QLatin1Char('\n'), 1, 1).startsWith(QStringLiteral("\u2705 When checked")));
+        QVERIFY(
+            w.view->composeReport().section(QLatin1Char('\n'), 1, 1).startsWith(QStringLiteral("\u2705 When checked")));
     }
 
     void failedWriteKeepsTheEarlierReportAndSaysSoInTheLog() {
@@ -442,7 +460,8 @@ private slots:
         QCOMPARE(tessarin::test::readFile(path), earlier);
         QVERIFY(w.log().startsWith(before));
         const QString error = w.log().mid(before.size());
-        QVERIFY(error.startsWith(QStringLiteral("The report could not be saved as \u201C") + QString::fromStdString(path)));
+        QVERIFY(
+            error.startsWith(QStringLiteral("The report could not be saved as \u201C") + QString::fromStdString(path)));
         QVERIFY(!error.endsWith(QLatin1Char('\n')) && !error.contains(QChar(0x26A0)) && !error.contains(QChar(0x26D4)));
         // The report keeps the new text, and the next one ends with the error.
         QVERIFY(w.view->saveString.endsWith(before));

@@ -1,10 +1,10 @@
 // Writes test bundles in the layouts the platform knows; see BundleBuilder.h.
 #include "BundleBuilder.h"
 
-#include <cerrno>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <stdexcept>
 
 #include "TempDir.h"
 #include "base/Unicode.h"
@@ -34,8 +34,7 @@ std::string parentOf(const std::string& path) {
 void makeLink(const std::string& target, const std::string& at) {
     makeDirectories(parentOf(at));
     ::unlink(at.c_str());
-    if (::symlink(target.c_str(), at.c_str()) != 0)
-        throw std::runtime_error("cannot make symbolic link " + at);
+    if (::symlink(target.c_str(), at.c_str()) != 0) throw std::runtime_error("cannot make symbolic link " + at);
 }
 
 const char* packageType(BundleBuilder::Kind kind) {
@@ -215,8 +214,7 @@ const std::string& BundleBuilder::build() {
     case Kind::Framework:
         makeLink(version_, path_ + "/Versions/Current");
         makeLink("Versions/Current/Resources", path_ + "/Resources");
-        if (!executableName_.empty())
-            makeLink("Versions/Current/" + executableName_, path_ + "/" + executableName_);
+        if (!executableName_.empty()) makeLink("Versions/Current/" + executableName_, path_ + "/" + executableName_);
         break;
     case Kind::Shallow: break;
     }

@@ -2,18 +2,18 @@
 // paths where it matters (layout and hashing are done here from the format's rules).
 #include "MachOSigner.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
-#include <sys/stat.h>
 
+#include "MachOBuilder.h"
+#include "TempDir.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
-#include "MachOBuilder.h"
 #include "plist/Plist.h"
-#include "TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -84,8 +84,8 @@ std::uint32_t cdLength(const SignOptions& o, std::uint8_t hashType, std::uint32_
 }
 
 Bytes buildCodeDirectory(const SignOptions& o, std::uint8_t hashType, const Bytes& image, std::uint64_t codeLimit,
-                         const std::map<std::uint32_t, Bytes>& specials, std::uint32_t nSpecial,
-                         std::uint64_t textSize, bool mainBinary, std::uint32_t flags) {
+                         const std::map<std::uint32_t, Bytes>& specials, std::uint32_t nSpecial, std::uint64_t textSize,
+                         bool mainBinary, std::uint32_t flags) {
     const std::uint32_t hs = hashTypeLength(hashType);
     const std::uint64_t page = 1ull << o.pageSizeLog2;
     const std::uint32_t nCode = static_cast<std::uint32_t>((codeLimit + page - 1) / page);
@@ -146,8 +146,7 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
     const bool is64 = magicLE == 0xfeedfacf || magicLE == 0xcffaedfe;
     auto get32 = [&](std::size_t at) {
         std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= std::uint32_t(image[at + i]) << (bigEndian ? (3 - i) * 8 : i * 8);
+        for (int i = 0; i < 4; ++i) v |= std::uint32_t(image[at + i]) << (bigEndian ? (3 - i) * 8 : i * 8);
         return v;
     };
     const std::size_t header = is64 ? 32 : 28;
@@ -237,7 +236,8 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
     std::vector<Bytes> cdhashes;
     Bytes primary;
     for (const auto& p : plans) {
-        Bytes cd = buildCodeDirectory(o, p.hashType, image, sigOffset, specials, nSpecial, textSize, filetype == 2, flags);
+        Bytes cd =
+            buildCodeDirectory(o, p.hashType, image, sigOffset, specials, nSpecial, textSize, filetype == 2, flags);
         auto full = codeSignatureDigest(p.hashType, span(cd));
         full.resize(CS_CDHASH_LEN);
         cdhashes.push_back(full);
@@ -245,7 +245,8 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
         blobs.emplace_back(p.slot, std::move(cd));
     }
     for (auto& b : others) blobs.push_back(std::move(b));
-    if (!o.linkerSigned) blobs.emplace_back(CSSLOT_SIGNATURESLOT, blob(CSMAGIC_BLOBWRAPPER, adhoc ? Bytes{} : o.cms(primary, cdhashes)));
+    if (!o.linkerSigned)
+        blobs.emplace_back(CSSLOT_SIGNATURESLOT, blob(CSMAGIC_BLOBWRAPPER, adhoc ? Bytes{} : o.cms(primary, cdhashes)));
     std::sort(blobs.begin(), blobs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
     Bytes super;
@@ -310,7 +311,8 @@ std::vector<ResourceRule> defaultRules2() {
     return {
         {".*\\.dSYM($|/)", false, false, false, 11},
         {"^(.*/)?\\.DS_Store$", true, false, false, 2000},
-        {"^(Frameworks|SharedFrameworks|PlugIns|Plug-ins|XPCServices|Helpers|MacOS|Library/(Automator|Spotlight|LoginItems))/",
+        {"^(Frameworks|SharedFrameworks|PlugIns|Plug-ins|XPCServices|Helpers|MacOS|Library/"
+         "(Automator|Spotlight|LoginItems))/",
          false, false, true, 10},
         {"^.*", false, false, false, 1},
         {"^Info\\.plist$", true, false, false, 20},
@@ -368,7 +370,8 @@ struct Layout {
 
 std::optional<Layout> layoutOf(const std::string& bundle) {
     std::error_code ec;
-    if (fs::exists(bundle + "/Contents/Info.plist", ec)) return Layout{bundle + "/Contents", bundle + "/Contents/Info.plist", true};
+    if (fs::exists(bundle + "/Contents/Info.plist", ec))
+        return Layout{bundle + "/Contents", bundle + "/Contents/Info.plist", true};
     if (fs::exists(bundle + "/Versions/Current", ec)) {
         std::string root = bundle + "/Versions/" + fs::read_symlink(bundle + "/Versions/Current", ec).string();
         return Layout{root, root + "/Resources/Info.plist", false};
@@ -411,7 +414,8 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
     const std::string root = layout->contentRoot;
     std::error_code ec;
     std::vector<std::string> paths;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
         std::string rel = it->path().lexically_relative(root).generic_string();
         if (it.depth() == 0 && (rel == "_CodeSignature" || rel == "CodeResources")) {
             it.disable_recursion_pending();

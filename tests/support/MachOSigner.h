@@ -21,12 +21,12 @@ using CmsSigner = std::function<Bytes(const Bytes& content, const std::vector<By
 
 struct SignOptions {
     std::string identifier = "com.example.tool";
-    std::string teamId;               // none when empty
-    std::uint32_t flags = 0;          // CS_* flags; CS_ADHOC is added for ad hoc signatures
-    CmsSigner cms;                    // empty: ad hoc (an empty signature wrapper, as real ad hoc code has)
-    bool sha1Primary = true;          // SHA-1 primary with a SHA-256 alternate; else SHA-256 only
+    std::string teamId;       // none when empty
+    std::uint32_t flags = 0;  // CS_* flags; CS_ADHOC is added for ad hoc signatures
+    CmsSigner cms;            // empty: ad hoc (an empty signature wrapper, as real ad hoc code has)
+    bool sha1Primary = true;  // SHA-1 primary with a SHA-256 alternate; else SHA-256 only
     std::uint32_t version = 0x20500;
-    std::uint32_t runtime = 0;        // hardened runtime version when nonzero
+    std::uint32_t runtime = 0;  // hardened runtime version when nonzero
     std::uint8_t pageSizeLog2 = 12;
     std::optional<std::string> entitlementsXml;
     std::optional<Bytes> entitlementsDer;
@@ -48,11 +48,11 @@ std::vector<ResourceRule> defaultRules();
 std::vector<ResourceRule> defaultRules2();
 
 struct BundleSignOptions {
-    SignOptions code;                     // for the main executable (identifier etc.)
+    SignOptions code;  // for the main executable (identifier etc.)
     std::vector<ResourceRule> rules = defaultRules();
     std::vector<ResourceRule> rules2 = defaultRules2();
-    bool signNested = true;               // sign nested bundles and Mach-O helpers first, inner first
-    bool version1Only = false;            // the first generation of seal: no files2 or rules2
+    bool signNested = true;     // sign nested bundles and Mach-O helpers first, inner first
+    bool version1Only = false;  // the first generation of seal: no files2 or rules2
 };
 
 // Seals a bundle in place (app: Contents/, framework: Versions/Current, else flat): signs nested

@@ -34,8 +34,7 @@ constexpr const char* kTicketBase64 =
     "HjGtOsDvAlDgR63nlb6pEA+hkKhE0q0tT4RQAguPF5TMKygcsuMhhi36bua9337yAjOffZ5ht4cOrdIBiX3SixrrdpsKAlUlAxz4"
     "ULfGd9TMxRWNHjRrvfJKAh3TWXvQ6+MRu2uJj5ox3gLFyCbbAomqveGyGUoCClkGwyDZN75QVqH0AkA3ZKSK+Z1j8DpYPVCf/lo0"
     "/EloAkx/LZhS933RUvLZ+VBrlY5AxFcdAjKDMyQKcVLskN7lslJ9Vl898FKaAiXYL/9FfhqeZNILlAFiM6JIl+C+MEYCIQC7zJ0a"
-    "WeNQ44IOuTv8A33kA40oOp997lqGNrMuS5EyQwIhANjfZz5W32jo5NauOHtAQkr21mB1kD3ztTbSSNSSU69w"
-    ;
+    "WeNQ44IOuTv8A33kA40oOp997lqGNrMuS5EyQwIhANjfZz5W32jo5NauOHtAQkr21mB1kD3ztTbSSNSSU69w";
 
 }  // namespace
 
@@ -56,7 +55,8 @@ std::vector<Bytes> realTicketCdhashes() {
     std::vector<Bytes> out;
     for (const char* hex : kHex) {
         Bytes b;
-        for (const char* p = hex; p[0] && p[1]; p += 2) b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+        for (const char* p = hex; p[0] && p[1]; p += 2)
+            b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
         out.push_back(std::move(b));
     }
     return out;

@@ -16,7 +16,7 @@ public:
     RequirementBuilder& word(std::uint32_t w);
     RequirementBuilder& data(const std::vector<std::uint8_t>& bytes);  // length, bytes, padding to four
     RequirementBuilder& data(const std::string& text);
-    RequirementBuilder& raw(const std::vector<std::uint8_t>& bytes);   // as is, no length
+    RequirementBuilder& raw(const std::vector<std::uint8_t>& bytes);  // as is, no length
 
     // Opcodes with their operands; binary ones are followed by their two operands.
     RequirementBuilder& op(ExprOp o) { return word(o); }
@@ -41,7 +41,8 @@ public:
     std::vector<std::uint8_t> requirement() const;
 
     // A requirements set of (type, requirement blob) entries.
-    static std::vector<std::uint8_t> set(const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& entries);
+    static std::vector<std::uint8_t> set(
+        const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& entries);
     // DER content bytes of a dotted OID.
     static std::vector<std::uint8_t> oid(const std::string& dotted);
     // The designated requirement Developer ID signatures carry.

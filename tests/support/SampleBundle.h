@@ -7,13 +7,13 @@
 namespace tessarin::test {
 
 struct SampleOptions {
-    std::string name = "Sample";                      // bundle is <name>.app, executable <name>
+    std::string name = "Sample";  // bundle is <name>.app, executable <name>
     std::string identifier = "com.example.sample";
     std::string shortVersion = "1.0";
     std::string sdkName = "macosx11.0";
-    bool universal = true;        // x86_64 + arm64; else x86_64 only
-    bool helper32 = true;         // Contents/Frameworks/libSampleHelper.dylib, thin i386
-    bool sign = true;             // ad hoc, where the test signer is built in
+    bool universal = true;  // x86_64 + arm64; else x86_64 only
+    bool helper32 = true;   // Contents/Frameworks/libSampleHelper.dylib, thin i386
+    bool sign = true;       // ad hoc, where the test signer is built in
 };
 
 // Writes <directory>/<name>.app (replacing nothing: the directory should be fresh) and returns its

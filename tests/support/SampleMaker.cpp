@@ -31,11 +31,9 @@ int main(int argc, char** argv) {
         const std::string app = tessarin::test::makeSampleApp(directory, options);
         std::printf("%s\n", app.c_str());
         if (options.sign && !tessarin::test::sampleSigningAvailable())
-            std::fprintf(stderr, "tessarin-make-sample: this build has no test signer; %s is unsigned.\n",
-                         app.c_str());
+            std::fprintf(stderr, "tessarin-make-sample: this build has no test signer; %s is unsigned.\n", app.c_str());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tessarin-make-sample: cannot make the sample in %s: %s.\n", directory.c_str(),
-                     e.what());
+        std::fprintf(stderr, "tessarin-make-sample: cannot make the sample in %s: %s.\n", directory.c_str(), e.what());
         return 1;
     }
     return 0;

@@ -48,7 +48,7 @@ struct CertRequest {
     std::time_t notBefore = 0, notAfter = 0;
     bool ca = false;
     std::vector<std::pair<std::string, bool>> appleMarkers;  // OID, critical
-    std::string extendedKeyUsage;                             // e.g. "critical,codeSigning"
+    std::string extendedKeyUsage;                            // e.g. "critical,codeSigning"
 };
 
 void addNameEntry(X509_NAME* name, const char* field, const std::string& value) {
@@ -124,8 +124,9 @@ TestIdentity makeIdentity(const CertRequest& r) {
 
 void addAttribute(CMS_SignerInfo* si, bool isSigned, const char* dotted, int type, const Bytes& bytes) {
     auto obj = oid(dotted);
-    int ok = isSigned ? CMS_signed_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()))
-                      : CMS_unsigned_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()));
+    int ok = isSigned
+                 ? CMS_signed_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()))
+                 : CMS_unsigned_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()));
     if (!ok) fault("cannot add attribute");
 }
 
@@ -133,7 +134,8 @@ void addAttribute(CMS_SignerInfo* si, bool isSigned, const char* dotted, int typ
 // CodeDirectory.
 std::string cdhashesPlist(const std::vector<Bytes>& cdhashes) {
     std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist "
+        "version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
     for (const auto& h : cdhashes) {
         std::string b64(4 * ((h.size() + 2) / 3) + 1, '\0');
         int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), h.data(), static_cast<int>(h.size()));
@@ -186,7 +188,8 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
     X509Ptr rootCert = parseCert(root.certificateDer);
     const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr token(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    if (!token || !CMS_add1_signer(token.get(), tsaCert.get(), tsaKey.get(), EVP_sha256(), flags)) fault("token signer");
+    if (!token || !CMS_add1_signer(token.get(), tsaCert.get(), tsaKey.get(), EVP_sha256(), flags))
+        fault("token signer");
     CMS_add1_cert(token.get(), rootCert.get());
     if (intermediate) {
         X509Ptr intermediateCert = parseCert(intermediate->certificateDer);
@@ -203,14 +206,24 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
 SigningChain::SigningChain(const std::string& rootName, const std::string& rootOrganization,
                            const std::string& rootUnit) {
     std::time_t now = std::time(nullptr);
-    root_ = makeIdentity({{rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear,
-                          now + 10 * kYear, true, {}, ""});
+    root_ = makeIdentity(
+        {{rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
     // Organization "Apple Inc." as on Apple's authorities: the leaf named "Software Signing" relies on it.
-    intermediate_ = makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
-                                  &root_, now - 10 * kYear, now + 10 * kYear, true,
-                                  {{"1.2.840.113635.100.6.2.6", false}}, ""});
-    timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"}, &root_, now - 10 * kYear,
-                                        now + 10 * kYear, false, {}, "critical,timeStamping"});
+    intermediate_ =
+        makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
+                      &root_,
+                      now - 10 * kYear,
+                      now + 10 * kYear,
+                      true,
+                      {{"1.2.840.113635.100.6.2.6", false}},
+                      ""});
+    timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"},
+                                        &root_,
+                                        now - 10 * kYear,
+                                        now + 10 * kYear,
+                                        false,
+                                        {},
+                                        "critical,timeStamping"});
     for (bool expired : {false, true}) {
         std::time_t from = expired ? now - 3 * kYear : now - kDay;
         std::time_t to = expired ? now - kYear : now + 2 * kYear;
@@ -235,15 +248,17 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
 TicketSigners makeTicketSigners(bool copyAppleNames) {
     std::time_t now = std::time(nullptr);
     TicketSigners t;
-    const Subject rootName = copyAppleNames ? Subject{"Apple Root CA - G3", "Apple Certification Authority", "Apple Inc."}
-                                            : Subject{"Tessarin Test Ticket Root CA", "Test Certification Authority", "Tessarin Test"};
-    const Subject intermediateName = copyAppleNames
-                                         ? Subject{"Apple System Integration CA 4", "Apple Certification Authority", "Apple Inc."}
-                                         : Subject{"Test System Integration CA", "Test Certification Authority", "Tessarin Test"};
+    const Subject rootName =
+        copyAppleNames ? Subject{"Apple Root CA - G3", "Apple Certification Authority", "Apple Inc."}
+                       : Subject{"Tessarin Test Ticket Root CA", "Test Certification Authority", "Tessarin Test"};
+    const Subject intermediateName =
+        copyAppleNames ? Subject{"Apple System Integration CA 4", "Apple Certification Authority", "Apple Inc."}
+                       : Subject{"Test System Integration CA", "Test Certification Authority", "Tessarin Test"};
     t.root = makeIdentity({rootName, nullptr, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
     t.intermediate = makeIdentity({intermediateName, &t.root, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
     const Subject leafName{"Software Ticket Signing", "", copyAppleNames ? "Apple Inc." : "Tessarin Test"};
-    t.leaf = makeIdentity({leafName, &t.intermediate, now - kDay, now + kYear, false, {{"1.2.840.113635.100.6.1.30", true}}, ""});
+    t.leaf = makeIdentity(
+        {leafName, &t.intermediate, now - kDay, now + kYear, false, {{"1.2.840.113635.100.6.1.30", true}}, ""});
     t.unmarkedLeaf = makeIdentity({leafName, &t.intermediate, now - kDay, now + kYear, false, {}, ""});
     return t;
 }

@@ -39,8 +39,8 @@ struct CmsOptions {
 // (EC P-256), kept under a root of its own as Apple keeps tickets apart from code signing.
 struct TicketSigners {
     TestIdentity root, intermediate;
-    TestIdentity leaf;          // "Software Ticket Signing" with 1.2.840.113635.100.6.1.30; valid a day ago to a year ahead
-    TestIdentity unmarkedLeaf;  // the same shape without that extension
+    TestIdentity leaf;  // "Software Ticket Signing" with 1.2.840.113635.100.6.1.30; valid a day ago to a year ahead
+    TestIdentity unmarkedLeaf;                                           // the same shape without that extension
     std::vector<Bytes> certificates(const TestIdentity& signer) const {  // as a ticket carries them
         return {signer.certificateDer, intermediate.certificateDer};
     }

@@ -1,12 +1,12 @@
 // Scratch directories for tests; removal does not follow symbolic links.
 #include "TempDir.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -23,8 +23,7 @@ TempDir::~TempDir() {
     // Tests make unreadable folders on purpose; give them back their permissions first.
     for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            ::chmod(it->path().c_str(), 0700);
+        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
     }
     ::chmod(path_.c_str(), 0700);
     fs::remove_all(path_, ec);

@@ -18,9 +18,9 @@ public:
     explicit TicketBuilder(const TicketSigners& signers);
 
     TicketBuilder& naming(const Bytes& digest, std::uint8_t hashType = 2);  // an entry: the digest's first 20 bytes
-    TicketBuilder& issuedAt(std::time_t when);                             // default: now
-    TicketBuilder& signedBy(const TestIdentity& leaf);                     // default: the signers' marked leaf
-    TicketBuilder& carrying(std::vector<Bytes> certificatesDer);           // default: signer leaf, intermediate
+    TicketBuilder& issuedAt(std::time_t when);                              // default: now
+    TicketBuilder& signedBy(const TestIdentity& leaf);                      // default: the signers' marked leaf
+    TicketBuilder& carrying(std::vector<Bytes> certificatesDer);            // default: signer leaf, intermediate
 
     Bytes build() const;
 

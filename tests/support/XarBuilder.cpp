@@ -57,10 +57,10 @@ Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string checksumStyle(const XarBuildOptions& o) {
     switch (o.checksumAlgorithm) {
-        case 0: return "none";
-        case 1: return "sha1";
-        case 2: return "md5";
-        default: return o.checksumName;
+    case 0: return "none";
+    case 1: return "sha1";
+    case 2: return "md5";
+    default: return o.checksumName;
     }
 }
 
@@ -83,8 +83,8 @@ struct Stored {
     std::string archivedSha1, extractedSha1;
 };
 
-void writeFiles(std::string& xml, const Node& node, const std::map<const XarBuildFile*, Stored>& stored,
-                int& nextId, const std::string& indent) {
+void writeFiles(std::string& xml, const Node& node, const std::map<const XarBuildFile*, Stored>& stored, int& nextId,
+                const std::string& indent) {
     for (const auto& c : node.children) {
         xml += indent + "<file id=\"" + std::to_string(nextId++) + "\">\n";
         xml += indent + " <name>" + c.name + "</name>\n";
@@ -117,11 +117,13 @@ std::string keyInfo(const std::vector<Bytes>& certificates) {
 }  // namespace
 
 void putU32be(Bytes& b, std::size_t offset, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+    for (int i = 0; i < 8; ++i)
+        b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (56 - 8 * i));
 }
 
 XarBuild buildXar(const XarBuildOptions& o) {
@@ -309,9 +311,9 @@ void addMarker(X509* cert, const std::string& oid) {
     ASN1_OBJECT_free(obj);
 }
 
-X509Ptr makeCertificate(EVP_PKEY* key, EVP_PKEY* issuerKey, X509* issuer, const std::string& cn,
-                        const std::string& ou, const std::string& o, bool ca, std::time_t notBefore,
-                        std::time_t notAfter, const std::string& marker, long serial) {
+X509Ptr makeCertificate(EVP_PKEY* key, EVP_PKEY* issuerKey, X509* issuer, const std::string& cn, const std::string& ou,
+                        const std::string& o, bool ca, std::time_t notBefore, std::time_t notAfter,
+                        const std::string& marker, long serial) {
     X509Ptr cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
@@ -326,7 +328,8 @@ X509Ptr makeCertificate(EVP_PKEY* key, EVP_PKEY* issuerKey, X509* issuer, const 
     X509_set_pubkey(cert.get(), key);
     X509* issuerCert = issuer ? issuer : cert.get();
     addExtension(cert.get(), issuerCert, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    addExtension(cert.get(), issuerCert, NID_key_usage, ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+    addExtension(cert.get(), issuerCert, NID_key_usage,
+                 ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
     addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
     if (issuer) addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
     if (!ca) addExtension(cert.get(), issuerCert, NID_ext_key_usage, "codeSigning");
@@ -375,7 +378,8 @@ Bytes signDigestWith(EVP_PKEY* key, const Bytes& digestBytes, const std::string&
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
     std::size_t size = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
-        (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
+        (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA &&
+         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_get_digestbyname(digestName.c_str())) != 1 ||
         EVP_PKEY_sign(ctx.get(), nullptr, &size, digestBytes.data(), digestBytes.size()) != 1)
         throw std::runtime_error("cannot sign the digest");
@@ -402,12 +406,12 @@ Bytes TestChain::signDigest(const Bytes& digestBytes, const std::string& digestN
 Bytes TestChain::signCms(const Bytes& content) const {
     std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())),
                                                  BIO_free);
-    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)>
-        extra(sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_free(s); });
+    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> extra(sk_X509_new_null(),
+                                                                     [](STACK_OF(X509) * s) { sk_X509_free(s); });
     sk_X509_push(extra.get(), state_->intermediate.get());
     sk_X509_push(extra.get(), state_->root.get());
-    CMS_ContentInfo* cms = CMS_sign(state_->leaf.get(), state_->leafKey, extra.get(), in.get(),
-                                    CMS_DETACHED | CMS_BINARY);
+    CMS_ContentInfo* cms =
+        CMS_sign(state_->leaf.get(), state_->leafKey, extra.get(), in.get(), CMS_DETACHED | CMS_BINARY);
     if (!cms) throw std::runtime_error("CMS signing failed");
     unsigned char* p = nullptr;
     int n = i2d_CMS_ContentInfo(cms, &p);

@@ -15,21 +15,21 @@ namespace tessarin::test {
 using Bytes = std::vector<std::uint8_t>;
 
 struct XarBuildFile {
-    std::string path;         // "Distribution", "example.pkg/PackageInfo": folders are made as needed
+    std::string path;  // "Distribution", "example.pkg/PackageInfo": folders are made as needed
     Bytes data;
-    bool compressed = true;   // application/x-gzip (zlib), else application/octet-stream
+    bool compressed = true;  // application/x-gzip (zlib), else application/octet-stream
 };
 
 struct XarBuildOptions {
-    std::uint32_t checksumAlgorithm = 1;   // XAR_CKSUM_*
-    std::string checksumName;              // with XAR_CKSUM_OTHER, e.g. "sha256"
+    std::uint32_t checksumAlgorithm = 1;  // XAR_CKSUM_*
+    std::string checksumName;             // with XAR_CKSUM_OTHER, e.g. "sha256"
     std::vector<XarBuildFile> files;
     // Signature over the checksum of the compressed table of contents; unsigned when empty.
     std::function<Bytes(const Bytes& checksum)> sign;
-    std::vector<Bytes> certificates;       // DER, leaf first
+    std::vector<Bytes> certificates;  // DER, leaf first
     // A CMS signature over the same checksum (<x-signature style="CMS">), with its certificates.
     std::function<Bytes(const Bytes& checksum)> signCms;
-    std::vector<Bytes> cmsCertificates;    // default: `certificates`
+    std::vector<Bytes> cmsCertificates;  // default: `certificates`
     // Changes the table after it was checksummed and signed (the heap is left as it was).
     std::function<void(std::string& toc)> editTocAfterSigning;
     std::optional<Bytes> stapledTicket;
@@ -64,12 +64,12 @@ void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
 
 // A test root, intermediate and leaf made with OpenSSL, with Apple's certificate OIDs where asked.
 struct TestChainOptions {
-    std::string leafOid = "1.2.840.113635.100.6.1.14";          // Developer ID Installer
-    std::string intermediateOid = "1.2.840.113635.100.6.2.6";   // Developer ID CA
+    std::string leafOid = "1.2.840.113635.100.6.1.14";         // Developer ID Installer
+    std::string intermediateOid = "1.2.840.113635.100.6.2.6";  // Developer ID CA
     std::string leafName = "Developer ID Installer: Example Corp (ABCDE12345)";
-    std::time_t leafNotBefore = 0;   // 0: a day ago
-    std::time_t leafNotAfter = 0;    // 0: in a year
-    int keySet = 0;                  // chains with the same key set share keys (made once per process)
+    std::time_t leafNotBefore = 0;  // 0: a day ago
+    std::time_t leafNotAfter = 0;   // 0: in a year
+    int keySet = 0;                 // chains with the same key set share keys (made once per process)
 };
 
 class TestChain {

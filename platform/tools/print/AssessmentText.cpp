@@ -1,6 +1,6 @@
 // spctl's lines: the verdict, the deciding rule, the signer and what offline assessment cannot tell.
-#include "tools/print/Printable.h"
 #include "tools/print/AssessmentText.h"
+#include "tools/print/Printable.h"
 
 #include "tools/print/CodeText.h"
 #include "tools/print/NotarizationText.h"
@@ -54,8 +54,9 @@ std::vector<std::string> notarizationNotes(const Assessment& a) {
         return {"note: notarization could not be confirmed offline (the stapled ticket was not accepted: " +
                 ticketFailureText(a.ticket.failure) + ")"};
     case NotarizationNote::TicketDoesNotNameItem:
-        return {std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
-                item + ")"};
+        return {
+            std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
+            item + ")"};
     }
     return {};
 }

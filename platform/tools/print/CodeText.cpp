@@ -1,6 +1,6 @@
 // What the codesign stand-in prints: the display lines of -d and the verdict of --verify.
-#include "tools/print/Printable.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/Printable.h"
 #include "tools/print/RequirementText.h"
 
 #include <cstdio>
@@ -16,8 +16,7 @@ namespace {
 std::string displayTime(std::time_t t) {
     std::tm tm{};
     localtime_r(&t, &tm);
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%s %d, %d at %d:%02d:%02d %s", months[tm.tm_mon % 12], tm.tm_mday,
@@ -168,8 +167,10 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
             line("Signature size=" + std::to_string(v.cms->size));
             if (verbosity >= 2)
                 for (const auto& cert : v.cms->certificates) line("Authority=" + printable(cert.commonName));
-            if (v.cms->timestampTime) line("Timestamp=" + displayTime(*v.cms->timestampTime));
-            else if (v.cms->signingTime) line("Signed Time=" + displayTime(*v.cms->signingTime));
+            if (v.cms->timestampTime)
+                line("Timestamp=" + displayTime(*v.cms->timestampTime));
+            else if (v.cms->signingTime)
+                line("Signed Time=" + displayTime(*v.cms->signingTime));
         } else {
             line("Signature=adhoc");
         }
@@ -179,9 +180,8 @@ std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
         line("TeamIdentifier=" + (v.teamId.empty() ? std::string("not set") : printable(v.teamId)));
         if (v.runtimeVersion) line("Runtime Version=" + versionText(*v.runtimeVersion));
         if (v.sealedResources)
-            line("Sealed Resources version=" + std::to_string(v.sealedResources->version) +
-                 " rules=" + std::to_string(v.sealedResources->rules) +
-                 " files=" + std::to_string(v.sealedResources->files));
+            line("Sealed Resources version=" + std::to_string(v.sealedResources->version) + " rules=" +
+                 std::to_string(v.sealedResources->rules) + " files=" + std::to_string(v.sealedResources->files));
         else
             line("Sealed Resources=none");
         // Linker-signed code carries no requirements blob at all, unlike an empty set.

@@ -1,6 +1,6 @@
 // Turns a package signature check into pkgutil's text; the checking itself lives in Package.cpp.
-#include "tools/print/Printable.h"
 #include "tools/print/PackageReport.h"
+#include "tools/print/Printable.h"
 
 #include <ctime>
 
@@ -28,8 +28,10 @@ std::string fingerprintLines(const std::string& hex) {
     std::string lines;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
         std::size_t byte = i / 2;
-        if (byte == 0 || byte == 22) lines += (byte ? "\n" : "") + std::string("           ");
-        else lines += ' ';
+        if (byte == 0 || byte == 22)
+            lines += (byte ? "\n" : "") + std::string("           ");
+        else
+            lines += ' ';
         lines += hex.substr(i, 2);
     }
     return lines + "\n";
@@ -37,14 +39,14 @@ std::string fingerprintLines(const std::string& hex) {
 
 std::string statusText(const PackageSignatureCheck& check) {
     switch (check.status) {
-        case PackageSignatureStatus::NoSignature: return "no signature";
-        case PackageSignatureStatus::Invalid: return "invalid signature (" + check.failure + ")";
-        case PackageSignatureStatus::Untrusted: return "signed by untrusted certificate";
-        case PackageSignatureStatus::Expired: return "signed by a certificate that has since expired";
-        case PackageSignatureStatus::AppleDistribution:
-            return "signed by a developer certificate issued by Apple for distribution";
-        case PackageSignatureStatus::AppleSoftware: return "signed Apple Software";
-        case PackageSignatureStatus::Trusted: return "signed by a certificate trusted by Mac OS X";
+    case PackageSignatureStatus::NoSignature: return "no signature";
+    case PackageSignatureStatus::Invalid: return "invalid signature (" + check.failure + ")";
+    case PackageSignatureStatus::Untrusted: return "signed by untrusted certificate";
+    case PackageSignatureStatus::Expired: return "signed by a certificate that has since expired";
+    case PackageSignatureStatus::AppleDistribution:
+        return "signed by a developer certificate issued by Apple for distribution";
+    case PackageSignatureStatus::AppleSoftware: return "signed Apple Software";
+    case PackageSignatureStatus::Trusted: return "signed by a certificate trusted by Mac OS X";
     }
     return "no signature";
 }
@@ -59,7 +61,8 @@ std::string packageSignatureReport(const std::string& path, const PackageSignatu
         if (check.ticket.notarized())
             text += "   Notarization: trusted by the Apple notary service\n";
         else if (!check.ticket.verified)
-            text += "   Notarization: the stapled ticket is not valid (" + ticketFailureText(check.ticket.failure) + ")\n";
+            text +=
+                "   Notarization: the stapled ticket is not valid (" + ticketFailureText(check.ticket.failure) + ")\n";
         else
             text += "   Notarization: the stapled ticket does not name this package\n";
     }
@@ -72,7 +75,9 @@ std::string packageSignatureReport(const std::string& path, const PackageSignatu
     for (std::size_t i = 0; i < check.chain.size(); ++i) {
         const CertificateInfo& c = check.chain[i];
         if (i > 0) text += "       " + std::string(72, '-') + "\n";
-        std::string name = !c.commonName.empty() ? c.commonName : !c.organization.empty() ? c.organization : "(no name)";
+        std::string name = !c.commonName.empty()     ? c.commonName
+                           : !c.organization.empty() ? c.organization
+                                                     : "(no name)";
         text += "    " + std::to_string(i + 1) + ". " + printable(name) + "\n";
         text += "       Expires: " + utcTime(c.notAfter) + "\n";
         text += "       SHA256 Fingerprint:\n";

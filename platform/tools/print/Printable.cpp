@@ -32,7 +32,8 @@ std::string printable(std::string_view text) {
         } else if (c < 0x20 || c == 0x7f) {
             std::snprintf(buf, sizeof buf, "\\x%02x", c);
             out += buf;
-        } else if (c >= 0xc2 && c <= 0xdf && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xc0) == 0x80) {
+        } else if (c >= 0xc2 && c <= 0xdf && i + 1 < text.size() &&
+                   (static_cast<unsigned char>(text[i + 1]) & 0xc0) == 0x80) {
             const std::uint32_t cp = ((c & 0x1fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3fu);
             if (disruptive(cp)) {
                 std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));

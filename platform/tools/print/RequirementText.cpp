@@ -14,9 +14,10 @@ enum SyntaxLevel { slPrimary, slAnd, slOr, slTop };
 
 bool isWordKeyword(const std::string& s) {
     static const char* const keywords[] = {
-        "guest", "host", "designated", "library", "plugin", "or", "and", "always", "true", "never", "false",
-        "identifier", "cdhash", "platform", "notarized", "legacy", "anchor", "apple", "generic", "certificate",
-        "cert", "trusted", "info", "entitlement", "exists", "absent", "leaf", "root", "timestamp",
+        "guest",  "host",   "designated", "library",     "plugin",    "or",       "and",       "always",
+        "true",   "never",  "false",      "identifier",  "cdhash",    "platform", "notarized", "legacy",
+        "anchor", "apple",  "generic",    "certificate", "cert",      "trusted",  "info",      "entitlement",
+        "exists", "absent", "leaf",       "root",        "timestamp",
     };
     for (const char* k : keywords)
         if (s == k) return true;
@@ -102,8 +103,10 @@ std::string match(const RequirementMatch& m) {
 
 void expr(std::string& out, const RequirementExpr& e, SyntaxLevel level) {
     auto operand = [&](std::size_t i, SyntaxLevel l) {
-        if (i < e.operands.size()) expr(out, e.operands[i], l);
-        else out += "/* missing */";
+        if (i < e.operands.size())
+            expr(out, e.operands[i], l);
+        else
+            out += "/* missing */";
     };
     switch (e.op) {
     case opFalse: out += "never"; return;
@@ -123,7 +126,10 @@ void expr(std::string& out, const RequirementExpr& e, SyntaxLevel level) {
         if (level < own) out += ")";
         return;
     }
-    case opNot: out += "! "; operand(0, slPrimary); return;
+    case opNot:
+        out += "! ";
+        operand(0, slPrimary);
+        return;
     case opCDHash: out += "cdhash " + hashData(e.hash); return;
     case opInfoKeyField: out += "info[" + data(e.text, true) + "]" + match(e.match); return;
     case opEntitlementField: out += "entitlement[" + data(e.text, true) + "]" + match(e.match); return;
