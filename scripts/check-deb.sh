@@ -52,10 +52,12 @@ done
 # own dependencies are their packages' business); nothing is looked for beside the build.
 declare -A owners
 for program in "$root/usr/bin/tessarin" "$root"/usr/libexec/tessarin/*; do
-  if readelf -d "$program" | grep -Eq '\((RUNPATH|RPATH)\)'; then fail "${program#"$root"} has a RUNPATH"; fi
+  # Readers take all their input: one that stops early would end the writer with SIGPIPE, which
+  # pipefail counts as a failure.
+  if readelf -d "$program" | grep -E '\((RUNPATH|RPATH)\)' >/dev/null; then fail "${program#"$root"} has a RUNPATH"; fi
   for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     if [[ -z "${owners[$library]+set}" ]]; then
-      path=$(ldconfig -p | awk -v l="$library" '$1 == l && /x86-64|x86_64/ {print $NF; exit}')
+      path=$(ldconfig -p | awk -v l="$library" '!found && $1 == l && /x86-64|x86_64/ {print $NF; found = 1}')
       [[ -n "$path" ]] || { fail "${program#"$root"}: $library is not installed here"; continue; }
       owner=$(dpkg -S "$(realpath "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null || true)
       owners[$library]=${owner%%:*}
