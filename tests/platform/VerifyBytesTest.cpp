@@ -23,10 +23,10 @@ constexpr std::int32_t kArm64 = 0x0100000c;
 ByteSpan span(const test::Bytes& b) { return asByteSpan(b); }
 
 test::Bytes signedImage(test::SignOptions options = {}, std::size_t size = 3 * 4096) {
-    test::SliceSpec spec;
-    spec.cputype = kArm64;
-    spec.is64 = true;
-    return test::signMachO(test::thinMachO(spec, size), options);
+    test::SliceSpec arm64;
+    arm64.cputype = kArm64;
+    arm64.is64 = true;
+    return test::signMachO(test::thinMachO(arm64, size), options);
 }
 
 std::vector<Problem> ofKind(const std::vector<Problem>& problems, ProblemKind kind) {
@@ -49,10 +49,10 @@ TEST(SliceBytes, DescribesASignatureWithoutAnyFile) {
 }
 
 TEST(SliceBytes, UnsignedAndNonMachOBytesAreNotSigned) {
-    test::SliceSpec spec;
-    spec.cputype = kArm64;
-    spec.is64 = true;
-    auto unsignedImage = test::thinMachO(spec);
+    test::SliceSpec arm64;
+    arm64.cputype = kArm64;
+    arm64.is64 = true;
+    auto unsignedImage = test::thinMachO(arm64);
     EXPECT_EQ(checkSlice(span(unsignedImage), {}, SigningChain::shared().anchors()).problems.at(0).kind,
               ProblemKind::NotSigned);
     test::Bytes text = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
