@@ -22,7 +22,7 @@ endfunction()
 # they never clash with other packages' pages for tools of the same names.
 set(TESSARIN_MAN_OUTPUT ${CMAKE_BINARY_DIR}/share/man/man1)
 set(TESSARIN_MAN_PAGES)
-foreach(page tessarin tessarin-lipo tessarin-codesign tessarin-spctl tessarin-pkgutil)
+foreach(page tessarin tessarin-lipo tessarin-codesign tessarin-spctl tessarin-pkgutil tessarin-stapler)
   tessarin_gzipped(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${TESSARIN_MAN_OUTPUT}/${page}.1)
   list(APPEND TESSARIN_MAN_PAGES ${TESSARIN_MAN_OUTPUT}/${page}.1.gz)
 endforeach()
@@ -52,8 +52,9 @@ set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TESSARIN_HOMEPAGE}")
-# Depends come from the binaries themselves (dpkg-shlibdeps); Qt's platform plugins for a display
-# and for --report come with libqt6gui6, which the program links.
+# Depends come from the binaries themselves (dpkg-shlibdeps): libcurl4 for the online lookup among
+# them; Qt's platform plugins for a display and for --report come with libqt6gui6, which the program
+# links. nlohmann-json is headers only and needs nothing at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The log marks its judgements with emoji, which show as empty boxes without a colour emoji font.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
@@ -67,7 +68,7 @@ app was built with, its Mac Catalyst status, bundle version and quarantine
 flag, and the signature verdicts: valid or not, notarized, App Store, Apple.
 .
 It reads Mach-O files, code signatures, notarization tickets and xar
-packages itself, through its own stand-ins for lipo, codesign, spctl and
-pkgutil in /usr/libexec/tessarin. tessarin --report prints the same report,
+packages itself, through its own stand-ins for lipo, codesign, spctl,
+pkgutil and stapler in /usr/libexec/tessarin. tessarin --report prints the same report,
 or JSON, for scripts and needs no display.")
 include(CPack)

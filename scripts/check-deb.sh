@@ -30,7 +30,7 @@ cd "$work"
 run() { env -i HOME="$work/home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
 
 # What the package must hold.
-standins=(lipo codesign spctl pkgutil)
+standins=(lipo codesign spctl pkgutil stapler)
 expected=(usr/bin/tessarin usr/share/tessarin/TessarinHelp.pdf
   usr/share/applications/tessarin.desktop usr/share/mime/packages/tessarin.xml
   usr/share/dbus-1/services/org.tessarin.Tessarin.service
@@ -88,6 +88,12 @@ for expect in '"schemaVersion":1' '"theArches":[16777223,16777228]' 'Signature=a
   'source=no usable signature' '"validSignatures":0'; do
   grep -qF -- "$expect" <<<"$json" || fail "the report of the sample lacks $expect: $json"
 done
+
+# The stapler stand-in on the sample, which has no ticket: Xcode's lines and status 65, offline.
+status=0
+out=$(run "$root/usr/libexec/tessarin/stapler" validate -v "$work/sample/Sample.app") || status=$?
+[[ $status == 65 ]] || fail "stapler validate of the sample exited with $status: $out"
+grep -qx 'Sample.app does not have a ticket stapled to it.' <<<"$out" || fail "stapler validate of the sample printed: $out"
 
 # Man pages render without a warning, and name every option that --help lists.
 options_of() { grep -oE '(^|[ ,[|])--?[a-z][a-z-]*' | grep -oE -- '--?[a-z][a-z-]*' | sort -u; }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "base/Bytes.h"
+#include "base/Hex.h"
+#include "notary/TicketConstants.h"
 
 namespace tessarin {
 
@@ -20,6 +22,12 @@ struct TicketLookup {
     Bytes ticket;        // the ticket's bytes when Found
     std::string detail;  // one sentence for the log when not Found
 };
+
+// "2/2/<first 20 bytes in lower-case hex>": the record the service files a digest's ticket under.
+inline std::string ticketRecordName(const Bytes& digest, std::uint8_t hashType) {
+    const std::size_t n = digest.size() < TICKET_HASH_LENGTH ? digest.size() : TICKET_HASH_LENGTH;
+    return "2/" + std::to_string(hashType) + "/" + hex(digest.data(), n);
+}
 
 class TicketService {
 public:

@@ -1,0 +1,67 @@
+// What a stapled ticket adds to an assessment: spctl's judgement (assessPath, in process) of a small
+// signed app with Apple's real ticket stapled and without it, interleaved, medians. The real ticket
+// is verified in full (signature, chain to Apple Root CA - G3 at its time); it names other code, which
+// costs the same comparisons as a ticket that names the app.
+//
+//   ticket-bench            prints key=value lines
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "BenchClock.h"
+#include "BundleBuilder.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "RealTicket.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+#include "verify/Assessment.h"
+#include "verify/Stapling.h"
+
+using namespace tessarin;
+using namespace tessarin::test;
+
+int main() {
+    constexpr std::int32_t kX86_64 = 0x01000007, kArm64 = 0x0100000C;
+    TempDir dir;
+    const std::string app = BundleBuilder(dir / "Example.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", fatMachO({{kX86_64, 3}, {kArm64, 0}}))
+                                .resource("a.txt", "a")
+                                .build();
+    BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    signBundle(app, o);
+    // The tests' code root, so that the assessment reaches the ticket; Apple's ticket root.
+    TrustAnchors anchors = SigningChain::shared().anchors();
+    anchors.tickets = TicketAnchors::apple();
+    const std::string ticketPath = app + "/Contents/CodeResources";
+    const Bytes ticket = realTicket();
+
+    constexpr int kRounds = 15, kRuns = 40;
+    std::vector<double> without, with, checkOnly;
+    for (int round = 0; round < kRounds; ++round) {
+        for (bool stapled : {false, true}) {
+            if (stapled) writeFile(ticketPath, ticket);
+            else std::filesystem::remove(ticketPath);
+            const double start = bench::now();
+            for (int i = 0; i < kRuns; ++i) {
+                Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+                if (!a.accepted || a.ticket.present != stapled || (stapled && !a.ticket.verified)) {
+                    std::fprintf(stderr, "ticket-bench: the assessment did not verify the ticket as expected\n");
+                    return 1;
+                }
+            }
+            (stapled ? with : without).push_back((bench::now() - start) / kRuns);
+        }
+        const double start = bench::now();
+        for (int i = 0; i < kRuns; ++i) (void)validateTicket(asByteSpan(ticket), {}, TicketAnchors::apple());
+        checkOnly.push_back((bench::now() - start) / kRuns);
+    }
+    const double a = bench::median(without), b = bench::median(with);
+    std::printf("without_ms=%.4f\nwith_ms=%.4f\nadded_ms=%.4f\nverify_ms=%.4f\nrounds=%d\nruns=%d\n", a * 1e3,
+                b * 1e3, (b - a) * 1e3, bench::median(checkOnly) * 1e3, kRounds, kRuns);
+    return 0;
+}
