@@ -34,6 +34,8 @@ DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> doc
                                               [this] { emit updatesRequested(); },
                                           });
     connect(ui_->actionSaveReport, &QAction::triggered, ui_->viewController, &ViewController::saveCommand);
+    connect(ui_->actionLookUpNotarization, &QAction::triggered, ui_->viewController,
+            &ViewController::lookUpNotarizationOnline);
     connect(ui_->actionClose, &QAction::triggered, window_.get(), &QWidget::close);
     acceptItemDrops(window_.get(), [this](const std::vector<std::string>& paths) { emit itemsDropped(paths); });
 }

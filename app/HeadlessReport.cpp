@@ -150,6 +150,7 @@ public:
                   QTextStream& err, const ToolSet& tools)
         : items_(items),
           json_(options.json),
+          online_(options.online),
           concurrency_(options.concurrency > 0 ? options.concurrency : std::max(1, QThread::idealThreadCount())),
           // Finished reports wait for a slow item before them; this bounds how many.
           window_(std::max<std::size_t>(16, 8 * static_cast<std::size_t>(concurrency_))),
@@ -230,6 +231,7 @@ private:
         window->setAttribute(Qt::WA_DontShowOnScreen);
         ViewController* view = controller->contentViewController();
         view->setToolSet(tools_);
+        view->setOnlineLookups(online_);
         connect(
             view, &ViewController::checksCompleted, this, [this, index] { checksDone(index); },
             Qt::SingleShotConnection);
@@ -308,6 +310,7 @@ private:
 
     const std::vector<std::string>& items_;
     const bool json_;
+    const bool online_;
     const int concurrency_;
     const std::size_t window_;
     QTextStream& out_;
@@ -336,7 +339,7 @@ private:
 QString helpText() {
     return QStringLiteral(
         "Usage: tessarin [ITEM...]\n"
-        "       tessarin --report [--json] ITEM...\n"
+        "       tessarin --report [--json] [--online] ITEM...\n"
         "       tessarin --help | --version\n"
         "\n"
         "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
@@ -347,6 +350,8 @@ QString helpText() {
         "  --report    inspect each ITEM off screen, wait for all of its checks and print the\n"
         "              report that Save Report would write; needs no display\n"
         "  --json      with --report: print one JSON array instead, one object per ITEM\n"
+        "  --online    with --report: also ask Apple's ticket service whether each ITEM is\n"
+        "              notarized when no ticket is stapled (offline otherwise)\n"
         "  -h, --help  print this help and exit\n"
         "  --version   print the version and exit\n"
         "  --          end of the options: an ITEM that follows may begin with '-'\n"
@@ -354,8 +359,8 @@ QString helpText() {
         "Exit status:\n"
         "  0         every item was inspected (or the help or the version was printed)\n"
         "  1         an item does not exist; the others are still reported\n"
-        "  2         the command line was wrong: an unknown option, --json without --report,\n"
-        "            or --report without an item\n"
+        "  2         the command line was wrong: an unknown option, --json or --online without\n"
+        "            --report, or --report without an item\n"
         "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
         "  141       the reader of the output went away (a closed pipe)\n"
         "\n"
@@ -376,6 +381,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 report = true;
             } else if (argument == "--json") {
                 line.json = true;
+            } else if (argument == "--online") {
+                line.online = true;
             } else if (argument == "--help" || argument == "-h") {
                 line.mode = CommandLine::Mode::Help;
                 return line;
@@ -391,9 +398,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.itemPaths.push_back(argument);
         }
     }
-    if (line.json && !report) {
+    if ((line.json || line.online) && !report) {
         line.mode = CommandLine::Mode::BadUsage;
-        line.problem = QStringLiteral("--json goes with --report");
+        line.problem = line.json ? QStringLiteral("--json goes with --report") : QStringLiteral("--online goes with --report");
     } else if (report && line.itemPaths.empty()) {
         line.mode = CommandLine::Mode::BadUsage;
         line.problem = QStringLiteral("--report needs at least one item");

@@ -24,6 +24,7 @@ struct CommandLine {
     enum class Mode { Windows, Report, Help, Version, BadUsage };
     Mode mode = Mode::Windows;
     bool json = false;
+    bool online = false;  // --online: the checks also ask Apple's ticket service
     // The items byte for byte, as main() got them: a file name need not be valid text.
     std::vector<std::string> itemPaths;
     QString problem;  // for BadUsage: what was wrong, in one sentence
@@ -31,7 +32,7 @@ struct CommandLine {
 
 // `arguments` without the program's name, all of them, as argv's bytes: Qt never sees the command
 // line, so that --help, --version and mistakes are answered before anything needs a display, and
-// no file name is decoded. Options: --report, --json (with --report only), --help, --version; "--"
+// no file name is decoded. Options: --report, --json and --online (with --report only), --help, --version; "--"
 // ends the options.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 // What --help prints: every option and the exit statuses.
@@ -47,6 +48,7 @@ inline constexpr int kExitSignalBase = 128;
 
 struct HeadlessOptions {
     bool json = false;
+    bool online = false;    // every check also asks Apple's ticket service (spctl --online)
     int concurrency = 0;    // items inspected at once; 0: one for each processor core
     bool progress = false;  // a progress line on the error stream, redrawn in place (for a terminal)
 };

@@ -50,6 +50,7 @@ int runHeadless(char* program, const CommandLine& line) {
     QTextStream err(stderr);
     tessarin::HeadlessOptions options;
     options.json = line.json;
+    options.online = line.online;
     options.progress = ::isatty(STDERR_FILENO) == 1;
     return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }

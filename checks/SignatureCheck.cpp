@@ -20,25 +20,49 @@ void assess(SignatureCheckState& state, const std::vector<std::string>& argument
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+// spctl's arguments for an item: code is assessed for execution, packages and single files for
+// installation (how a command-line tool's notarization is judged).
+std::vector<std::string> assessmentArguments(const std::string& path, bool forExecution, bool online) {
+    std::vector<std::string> arguments = {"-a", "-vv"};
+    if (online) arguments.push_back("--online");
+    if (!forExecution) arguments.insert(arguments.end(), {"-t", "install"});
+    arguments.push_back(path);
+    return arguments;
+}
+
 }  // namespace
 
-SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools) {
+SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online) {
     SignatureCheckState state;
-    assess(state, {"-a", "-vv", "-t", "install", path}, tools);
+    assess(state, assessmentArguments(path, false, online), tools);
     runInto(state, state.signatureText, kCodesignPath, {"-dvvv", path}, kCodesignErrorPrefix, tools);
     return state;
 }
 
-SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools) {
+SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools,
+                                                  bool online) {
     SignatureCheckState state;
     if (isApp) {
-        assess(state, {"-a", "-vv", path}, tools);
+        assess(state, assessmentArguments(path, true, online), tools);
         runInto(state, state.signatureText, kCodesignPath, {"-dvvv", path}, kCodesignErrorPrefix, tools);
     } else {
-        assess(state, {"-a", "-vv", "-t", "install", path}, tools);
+        assess(state, assessmentArguments(path, false, online), tools);
         runInto(state, state.signatureText, kPkgutilPath, {"--check-signature", path}, kPkgutilErrorPrefix, tools);
     }
     return state;
+}
+
+SignatureCheckState runOnlineNotarizationLookup(const std::string& path, SignatureCheckKind kind, const ToolSet& tools) {
+    SignatureCheckState state;
+    assess(state, assessmentArguments(path, kind == SignatureCheckKind::App, true), tools);
+    return state;
+}
+
+OnlineLookupVerdict onlineLookupVerdict(const SignatureCheckState& state) {
+    OnlineLookupVerdict v;
+    v.isNotarized = startsWith(state.assessmentSource, "Notarized");
+    v.text = "\nOnline notarization lookup:\n" + state.assessmentText;
+    return v;
 }
 
 SignatureVerdict signatureVerdict(const SignatureCheckState& state, SignatureCheckKind kind) {

@@ -18,11 +18,23 @@ struct SignatureCheckState {
 };
 
 // The background operation of the single Mach-O check: spctl -t install, then codesign -dvvv.
-SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools);
+// `online`: spctl also asks Apple's ticket service (--online).
+SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online = false);
 // The background operation of the app (spctl, codesign) or package (spctl -t install, pkgutil) check.
-SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools);
+SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools,
+                                                  bool online = false);
 
 enum class SignatureCheckKind { MachO, App, Package };
+
+// The background operation of "Look Up Notarization Online": spctl --online, assessing the item as
+// its signature check did. Only assessmentText and assessmentSource are set.
+SignatureCheckState runOnlineNotarizationLookup(const std::string& path, SignatureCheckKind kind, const ToolSet& tools);
+// The log text of a lookup, and whether it ticks Notarized: only spctl's own source line can.
+struct OnlineLookupVerdict {
+    bool isNotarized = false;
+    std::string text;  // heading + assessment text
+};
+OnlineLookupVerdict onlineLookupVerdict(const SignatureCheckState& state);
 
 // What the completion applies to the window, in the order it applies it.
 struct SignatureVerdict {

@@ -186,14 +186,29 @@ void ViewController::checkAppOrPackageSignature(const std::string& path, bool is
     startCheck(isApp ? SignatureCheckKind::App : SignatureCheckKind::Package, path);
 }
 
-void ViewController::startCheck(SignatureCheckKind kind, const std::string& path) {
+void ViewController::startBackground() {
     ++runningChecks_;
     busySpinner_->show();
     busySpinner_->startAnimation();
-    processingQueue.start([this, kind, path, tools = tools_] {
-        SignatureCheckState state = kind == SignatureCheckKind::MachO
-                                        ? runMachOSignatureCheck(path, tools)
-                                        : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools);
+}
+
+void ViewController::finishBackground() {
+    // The spinner is the window's: it stops with the last running check, not the first.
+    if (--runningChecks_ == 0) {
+        busySpinner_->stopAnimation();
+        busySpinner_->hide();
+        emit checksCompleted();
+    }
+}
+
+void ViewController::startCheck(SignatureCheckKind kind, const std::string& path) {
+    checkedItem_.emplace(kind, path);
+    startBackground();
+    processingQueue.start([this, kind, path, tools = tools_, online = onlineLookups_] {
+        SignatureCheckState state =
+            kind == SignatureCheckKind::MachO
+                ? runMachOSignatureCheck(path, tools, online)
+                : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools, online);
         // Queued with this object as context: dropped if the controller is gone.
         QMetaObject::invokeMethod(
             this, [this, state, kind] { completeCheck(state, kind); }, Qt::QueuedConnection);
@@ -208,12 +223,27 @@ void ViewController::completeCheck(const SignatureCheckState& state, SignatureCh
     setBox(validSignatures_, v.validSignatures);
     appendOutput(qs(v.firstPiece));
     appendOutput(qs(v.secondPiece));
-    // The spinner is the window's: it stops with the last running check, not the first.
-    if (--runningChecks_ == 0) {
-        busySpinner_->stopAnimation();
-        busySpinner_->hide();
-        emit checksCompleted();
+    finishBackground();
+}
+
+void ViewController::lookUpNotarizationOnline() {
+    if (!checkedItem_) {
+        appendOutput(QStringLiteral("\nOnline notarization lookup: there is no signed item here to look up.\n"));
+        return;
     }
+    startBackground();
+    processingQueue.start([this, item = *checkedItem_, tools = tools_] {
+        SignatureCheckState state = runOnlineNotarizationLookup(item.second, item.first, tools);
+        QMetaObject::invokeMethod(
+            this,
+            [this, state] {
+                OnlineLookupVerdict v = onlineLookupVerdict(state);
+                if (v.isNotarized) setBox(isNotarized_, true);
+                appendOutput(qs(v.text));
+                finishBackground();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 QString ViewController::composeReport() const {

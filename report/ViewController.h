@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "SignatureCheck.h"
 #include "ToolRunner.h"
@@ -99,6 +100,8 @@ private:
     Document* document() const;
     void startCheck(SignatureCheckKind kind, const std::string& path);
     void completeCheck(const SignatureCheckState& state, SignatureCheckKind kind);
+    void startBackground();
+    void finishBackground();
 
     std::unique_ptr<Ui::ViewController> ui_;
     NoTouchButtonCell* the64Intel_ = nullptr;
@@ -124,6 +127,9 @@ private:
     ToolSet tools_ = ToolSet::platform();
     QVariant representedObject_;
     int runningChecks_ = 0;
+    bool onlineLookups_ = false;
+    // The item the signature check judged, and how: what an online lookup asks about.
+    std::optional<std::pair<SignatureCheckKind, std::string>> checkedItem_;
 
 public:
     // Declared last so that it is destroyed first: its destructor waits for running checks

@@ -40,11 +40,14 @@ std::string hashName(std::uint8_t csHashType) {
     }
 }
 
+// The SHA-256 kind first: tickets name those, and the online lookup asks for them first.
 void addCodeDigests(const CodeVerdict& v, std::vector<ItemDigest>& out) {
-    for (const auto& cd : v.codeDirectories) {
-        if (cd.cdhash.size() < TICKET_HASH_LENGTH) continue;
-        out.push_back({v.architecture + " CDHash (" + hashName(cd.hashType) + ")", cd.cdhash,
-                       ticketHashTypeFor(cd.hashType)});
+    for (bool sha1 : {false, true}) {
+        for (const auto& cd : v.codeDirectories) {
+            if (cd.cdhash.size() < TICKET_HASH_LENGTH || (cd.hashType == CS_HASHTYPE_SHA1) != sha1) continue;
+            out.push_back({v.architecture + " CDHash (" + hashName(cd.hashType) + ")", cd.cdhash,
+                           ticketHashTypeFor(cd.hashType)});
+        }
     }
 }
 
@@ -149,7 +152,12 @@ OnlineTicket lookUpTicket(TicketService& service, const std::vector<ItemDigest>&
     OnlineTicket result;
     result.lookup.status = TicketLookup::Status::NotFound;
     result.lookup.detail = "the item has no code signature or checksum a ticket could name";
+    // Code signed with SHA-256 too is notarized under that digest; a SHA-1 record is asked for only
+    // when there is nothing else, which saves a round trip per slice when nothing is found.
+    const bool anySha256 = std::any_of(digests.begin(), digests.end(),
+                                       [](const ItemDigest& d) { return d.hashType != TICKET_HASH_SHA1; });
     for (const auto& d : digests) {
+        if (anySha256 && d.hashType == TICKET_HASH_SHA1) continue;
         result.digest = d;
         result.lookup = service.lookUp(d.digest, d.hashType);
         if (result.lookup.status != TicketLookup::Status::NotFound) return result;
