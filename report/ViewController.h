@@ -73,6 +73,12 @@ public:
     void scan32BitComponents(const FileURL& itemURL);
 
     void saveCommand();
+    // "Look Up Notarization Online": asks Apple's ticket service (through spctl --online) about the
+    // item the signature check judged, in the background; appends the answer to the log and ticks
+    // Notarized when a genuine ticket names the item. It never unticks.
+    void lookUpNotarizationOnline();
+    // Every signature check of this window asks Apple's ticket service too (tessarin --report --online).
+    void setOnlineLookups(bool online) { onlineLookups_ = online; }
     // Composes the report into saveString and replaces the file at `path` atomically; a failure
     // is appended to the log. Returns whether the report was written.
     bool writeReport(const QString& path);
