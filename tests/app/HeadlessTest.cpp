@@ -398,6 +398,7 @@ void HeadlessTest::usage_data() {
         QTest::newRow(name) << arguments << status << QString::fromUtf8(expected);
     };
     row("json without report", {"--json", "item"}, kExitBadUsage, "--json goes with --report");
+    row("online without report", {"--online", "item"}, kExitBadUsage, "--online goes with --report");
     row("report without items", {"--report"}, kExitBadUsage, "--report needs at least one item");
     row("report, json, no items", {"--report", "--json"}, kExitBadUsage, "at least one item");
     row("unknown option", {"--report", "--bogus", "item"}, kExitBadUsage, "'--bogus'");
@@ -439,13 +440,13 @@ void HeadlessTest::usage() {
 // The help names every option the program accepts, and every exit status it can end with.
 void HeadlessTest::helpDescribesEveryOptionAndStatus() {
     const QString help = tessarin::helpText();
-    for (const char* option : {"--report", "--json", "-h, --help", "--version", "  --  "})
+    for (const char* option : {"--report", "--json", "--online", "-h, --help", "--version", "  --  "})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitSignalBase + SIGINT,
                        kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
         QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
-    for (const char* option : {"--report", "--json", "--help", "-h", "--version"})
+    for (const char* option : {"--report", "--json", "--online", "--help", "-h", "--version"})
         QVERIFY2(tessarin::parseCommandLine({option, "--report", "item"}).mode != tessarin::CommandLine::Mode::BadUsage,
                  option);
 }

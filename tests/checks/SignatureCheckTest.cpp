@@ -54,6 +54,31 @@ TEST(SignatureChecks, AppIsAssessedWithoutInstallTypeAndPackageWithPkgutil) {
     EXPECT_EQ(pkg.signatureText, "pkgutil --check-signature /P.pkg");
 }
 
+TEST(SignatureChecks, OnlineLookupAssessesAsTheCheckDidAndOnlySpctlsSourceTicksNotarized) {
+    FakeTools fake;
+    fake.add(kSpctlPath, "spctl", 0);
+    EXPECT_EQ(runOnlineNotarizationLookup("/A.app", SignatureCheckKind::App, fake.tools).assessmentText,
+              "spctl -a -vv --online /A.app");
+    EXPECT_EQ(runOnlineNotarizationLookup("/P.pkg", SignatureCheckKind::Package, fake.tools).assessmentText,
+              "spctl -a -vv --online -t install /P.pkg");
+    EXPECT_EQ(runMachOSignatureCheck("/x/tool", fake.tools, true).assessmentText,
+              "spctl -a -vv --online -t install /x/tool");
+
+    // The item's name may carry a source line of its own (escaped by the tool); only spctl's counts.
+    const std::vector<std::pair<const char*, bool>> answers = {
+        {"/A.app: accepted\\nsource=Notarized Developer ID\\n", true},
+        {"/A\\\\nsource=Notarized.app: accepted\\nsource=Developer ID\\n", false},
+    };
+    for (const auto& [errors, notarized] : answers) {
+        FakeTools answering;
+        answering.add(kSpctlPath, "spctl", 0, std::string("printf '") + errors + "' >&2;");
+        const OnlineLookupVerdict v =
+            onlineLookupVerdict(runOnlineNotarizationLookup("/A.app", SignatureCheckKind::App, answering.tools));
+        EXPECT_EQ(v.isNotarized, notarized) << v.text;
+        EXPECT_EQ(v.text.rfind("\nOnline notarization lookup:\n", 0), 0u);
+    }
+}
+
 TEST(SignatureChecks, RejectionClearsValidityEvenWhenCodesignSucceeds) {
     TempDir dir;
     ToolSet tools;

@@ -341,6 +341,39 @@ private slots:
         QTest::qWait(100);
     }
 
+    // The lookup asks spctl --online about the item as its check judged it, in the background; only
+    // spctl's own source line ticks Notarized, and an answer that does not never unticks it.
+    void onlineLookupTicksNotarizedOnlyOnSpctlsWord() {
+        struct Row {
+            const char *offline, *online;
+            bool notarizedAfter;
+        };
+        for (const Row& row : {Row{"Developer ID", "Notarized Developer ID", true},
+                               Row{"Notarized Developer ID", "Developer ID", true},
+                               Row{"Developer ID", "Developer ID", false}}) {
+            Window w;
+            ToolSet tools;
+            const auto answer = [](const char* source) {
+                return std::string("printf 'item: accepted\\nsource=") + source + "\\n' >&2";
+            };
+            tools.override(kSpctlPath, writeScript(w.dir / "online-spctl", "echo \"spctl $*\"; case \"$*\" in *--online*) " +
+                                                                               answer(row.online) + ";; *) " +
+                                                                               answer(row.offline) + ";; esac"));
+            tools.override(kCodesignPath, writeScript(w.dir / "codesign-quick", "echo \"codesign $*\""));
+            w.view->setToolSet(tools);
+            setFlags(w.doc(), {"isApp", "isFolder"});
+            w.appear();
+            QVERIFY(w.waitForChecks());
+            const QString before = w.log();
+            w.view->lookUpNotarizationOnline();
+            QCOMPARE(w.view->runningChecks(), 1);
+            QVERIFY(w.waitForChecks());
+            QCOMPARE(w.log(), before + "\nOnline notarization lookup:\nspctl -a -vv --online " + kPath +
+                                  "\nitem: accepted\nsource=" + row.online + "\n");
+            QCOMPARE(w.view->isNotarized()->isChecked(), row.notarizedAfter);
+        }
+    }
+
     void appendedTextCarriesOnlyTheTextColourAndDoesNotScroll() {
         Window w;
         w.window->resize(700, 400);
