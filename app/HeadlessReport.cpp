@@ -28,7 +28,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentController.h"
 #include "DocumentWindow.h"
@@ -361,6 +361,7 @@ QString helpText() {
         "  1         an item does not exist; the others are still reported\n"
         "  2         the command line was wrong: an unknown option, --json or --online without\n"
         "            --report, or --report without an item\n"
+        "  3         windows were asked for where no display can be reached\n"
         "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
         "  141       the reader of the output went away (a closed pipe)\n"
         "\n"
@@ -400,7 +401,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if ((line.json || line.online) && !report) {
         line.mode = CommandLine::Mode::BadUsage;
-        line.problem = line.json ? QStringLiteral("--json goes with --report") : QStringLiteral("--online goes with --report");
+        line.problem =
+            line.json ? QStringLiteral("--json goes with --report") : QStringLiteral("--online goes with --report");
     } else if (report && line.itemPaths.empty()) {
         line.mode = CommandLine::Mode::BadUsage;
         line.problem = QStringLiteral("--report needs at least one item");
