@@ -28,12 +28,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentController.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
 #include "ViewController.h"
+#include "base/DisplayText.h"
 #include "base/FileURL.h"
 #include "bundle/TypeIdentifier.h"
 

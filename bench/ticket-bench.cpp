@@ -57,8 +57,10 @@ int main() {
     std::vector<double> without, with, checkOnly, withoutCpu, withCpu;
     for (int round = 0; round < kRounds; ++round) {
         for (bool stapled : {false, true}) {
-            if (stapled) writeFile(ticketPath, ticket);
-            else std::filesystem::remove(ticketPath);
+            if (stapled)
+                writeFile(ticketPath, ticket);
+            else
+                std::filesystem::remove(ticketPath);
             const double start = bench::now(), startCpu = cpuNow();
             for (int i = 0; i < kRuns; ++i) {
                 Assessment a = assessPath(app, AssessmentType::Execute, anchors);
@@ -76,9 +78,10 @@ int main() {
     }
     const double a = bench::median(without), b = bench::median(with);
     const double ac = bench::median(withoutCpu), bc = bench::median(withCpu);
-    std::printf("without_ms=%.4f\nwith_ms=%.4f\nadded_ms=%.4f\nwithout_cpu_ms=%.4f\nwith_cpu_ms=%.4f\n"
-                "added_cpu_ms=%.4f\nverify_cpu_ms=%.4f\nrounds=%d\nruns=%d\n",
-                a * 1e3, b * 1e3, (b - a) * 1e3, ac * 1e3, bc * 1e3, (bc - ac) * 1e3, bench::median(checkOnly) * 1e3,
-                kRounds, kRuns);
+    std::printf(
+        "without_ms=%.4f\nwith_ms=%.4f\nadded_ms=%.4f\nwithout_cpu_ms=%.4f\nwith_cpu_ms=%.4f\n"
+        "added_cpu_ms=%.4f\nverify_cpu_ms=%.4f\nrounds=%d\nruns=%d\n",
+        a * 1e3, b * 1e3, (b - a) * 1e3, ac * 1e3, bc * 1e3, (bc - ac) * 1e3, bench::median(checkOnly) * 1e3, kRounds,
+        kRuns);
     return 0;
 }

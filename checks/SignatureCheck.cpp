@@ -52,7 +52,8 @@ SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool 
     return state;
 }
 
-SignatureCheckState runOnlineNotarizationLookup(const std::string& path, SignatureCheckKind kind, const ToolSet& tools) {
+SignatureCheckState runOnlineNotarizationLookup(const std::string& path, SignatureCheckKind kind,
+                                                const ToolSet& tools) {
     SignatureCheckState state;
     assess(state, assessmentArguments(path, kind == SignatureCheckKind::App, true), tools);
     return state;

@@ -36,9 +36,12 @@ bool nestedWithin(std::string_view body, int limit) {
     bool inString = false, escaped = false;
     for (char c : body) {
         if (inString) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') inString = false;
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
         } else if (c == '"') {
             inString = true;
         } else if (c == '{' || c == '[') {
@@ -52,8 +55,7 @@ bool nestedWithin(std::string_view body, int limit) {
 
 // Only the service's own error codes are repeated; anything else it says is not echoed.
 bool isErrorCode(const std::string& s) {
-    return !s.empty() && s.size() <= 40 &&
-           s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_") == std::string::npos;
+    return !s.empty() && s.size() <= 40 && s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_") == std::string::npos;
 }
 
 struct CurlDeleter {
@@ -80,14 +82,11 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
     return n;
 }
 
-std::string seconds(long ms) {
-    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
+std::string seconds(long ms) { return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"; }
 
 std::string transferFailure(CURLcode code, const TicketServiceEndpoint& e) {
     switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return "Apple's ticket service did not answer within " + seconds(e.timeoutMs) + ".";
+    case CURLE_OPERATION_TIMEDOUT: return "Apple's ticket service did not answer within " + seconds(e.timeoutMs) + ".";
     case CURLE_COULDNT_CONNECT: return "Apple's ticket service could not be reached (the connection failed).";
     case CURLE_COULDNT_RESOLVE_HOST:
         return "Apple's ticket service could not be found (no network or no name service).";

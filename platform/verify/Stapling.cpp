@@ -154,8 +154,8 @@ OnlineTicket lookUpTicket(TicketService& service, const std::vector<ItemDigest>&
     result.lookup.detail = "the item has no code signature or checksum a ticket could name";
     // Code signed with SHA-256 too is notarized under that digest; a SHA-1 record is asked for only
     // when there is nothing else, which saves a round trip per slice when nothing is found.
-    const bool anySha256 = std::any_of(digests.begin(), digests.end(),
-                                       [](const ItemDigest& d) { return d.hashType != TICKET_HASH_SHA1; });
+    const bool anySha256 =
+        std::any_of(digests.begin(), digests.end(), [](const ItemDigest& d) { return d.hashType != TICKET_HASH_SHA1; });
     for (const auto& d : digests) {
         if (anySha256 && d.hashType == TICKET_HASH_SHA1) continue;
         result.digest = d;

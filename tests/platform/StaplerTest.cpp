@@ -68,7 +68,8 @@ std::string lookupReply(const Bytes& ticket) {
            b64 + "\"}}}]}";
 }
 
-const char* kNotFoundReply = R"({"records":[{"recordName":"2/2/x","reason":"Record not found","serverErrorCode":"NOT_FOUND"}]})";
+const char* kNotFoundReply =
+    R"({"records":[{"recordName":"2/2/x","reason":"Record not found","serverErrorCode":"NOT_FOUND"}]})";
 
 }  // namespace
 
@@ -180,30 +181,78 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
     };
     const std::string refused = LoopbackServer::refusingUrl();
     const std::vector<Row> rows = {
-        {"a genuine ticket", {200, lookupReply(genuine.build())}, "", TicketLookup::Status::Found, true,
+        {"a genuine ticket",
+         {200, lookupReply(genuine.build())},
+         "",
+         TicketLookup::Status::Found,
+         true,
          "the service holds a genuine ticket that names this item."},
-        {"a forged ticket", {200, lookupReply(forged.build())}, "", TicketLookup::Status::Found, false,
+        {"a forged ticket",
+         {200, lookupReply(forged.build())},
+         "",
+         TicketLookup::Status::Found,
+         false,
          "the service's ticket is not genuine (its certificates do not reach Apple's ticket root at the time it "
          "was issued)."},
-        {"no record", {200, kNotFoundReply}, "", TicketLookup::Status::NotFound, false,
+        {"no record",
+         {200, kNotFoundReply},
+         "",
+         TicketLookup::Status::NotFound,
+         false,
          "Apple's ticket service has no ticket for it."},
-        {"a deleted record", {200, deleted}, "", TicketLookup::Status::NotFound, false,
+        {"a deleted record",
+         {200, deleted},
+         "",
+         TicketLookup::Status::NotFound,
+         false,
          "Apple's ticket service has deleted its ticket for it (a revoked notarization)."},
-        {"malformed JSON", {200, R"({"records":[{"fields":)"}, "", TicketLookup::Status::Failed, false,
+        {"malformed JSON",
+         {200, R"({"records":[{"fields":)"},
+         "",
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service sent a reply that is not its JSON."},
-        {"deeply nested JSON", {200, std::string(100000, '[')}, "", TicketLookup::Status::Failed, false,
+        {"deeply nested JSON",
+         {200, std::string(100000, '[')},
+         "",
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service sent a reply that is not its JSON."},
-        {"a ticket that is not base64", {200, R"({"records":[{"fields":{"signedTicket":{"value":"@@"}}}]})"}, "",
-         TicketLookup::Status::Failed, false, "Apple's ticket service sent a ticket that is not base64."},
-        {"an oversized reply", {200, std::string(2u << 20, ' '), false}, "", TicketLookup::Status::Failed, false,
+        {"a ticket that is not base64",
+         {200, R"({"records":[{"fields":{"signedTicket":{"value":"@@"}}}]})"},
+         "",
+         TicketLookup::Status::Failed,
+         false,
+         "Apple's ticket service sent a ticket that is not base64."},
+        {"an oversized reply",
+         {200, std::string(2u << 20, ' '), false},
+         "",
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service sent a reply larger than 1024 KB."},
-        {"a server error", {503, "{}"}, "", TicketLookup::Status::Failed, false,
+        {"a server error",
+         {503, "{}"},
+         "",
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service answered with HTTP status 503."},
-        {"a stalled server", {200, "", true, true}, "", TicketLookup::Status::Failed, false,
+        {"a stalled server",
+         {200, "", true, true},
+         "",
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service did not answer within 300 ms."},
-        {"a refused connection", {}, refused, TicketLookup::Status::Failed, false,
+        {"a refused connection",
+         {},
+         refused,
+         TicketLookup::Status::Failed,
+         false,
          "Apple's ticket service could not be reached (the connection failed)."},
-        {"plain HTTP off the loopback address", {}, "http://192.0.2.1/lookup", TicketLookup::Status::Failed, false,
+        {"plain HTTP off the loopback address",
+         {},
+         "http://192.0.2.1/lookup",
+         TicketLookup::Status::Failed,
+         false,
          "The ticket service's address is not an HTTPS address."},
     };
     for (const auto& row : rows) {
@@ -240,8 +289,9 @@ TEST(OnlineLookup, AStapledTicketTheServiceNoLongerHoldsFails) {
     test::writeFile(app + "/Contents/CodeResources", stapled);
     for (bool held : {true, false}) {
         SCOPED_TRACE(held ? "held" : "withdrawn");
-        LoopbackServer server(
-            [&](const std::string&) { return HttpReply{200, held ? lookupReply(stapled) : kNotFoundReply}; });
+        LoopbackServer server([&](const std::string&) {
+            return HttpReply{200, held ? lookupReply(stapled) : kNotFoundReply};
+        });
         TicketServiceEndpoint endpoint;
         endpoint.url = server.url();
         TicketServiceClient client(endpoint);
@@ -282,8 +332,9 @@ TEST(StaplerTool, LinesAndStatuses) {
     const auto lines = test::lines(r.out);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[1], "Stapled ticket: issued 2018-11-04 05:03:19 UTC, naming 11 hashes");
-    EXPECT_EQ(lines[2], "Signed by: Software Ticket Signing, issued by Apple System Integration CA 4, issued by "
-                        "Apple Root CA - G3");
+    EXPECT_EQ(lines[2],
+              "Signed by: Software Ticket Signing, issued by Apple System Integration CA 4, issued by "
+              "Apple Root CA - G3");
     EXPECT_EQ(lines[3].rfind("Does not name: x86_64 CDHash (SHA-256) ", 0), 0u) << r.out;
     EXPECT_EQ(lines.back(), "The validate action failed! Error 65.");
 

@@ -348,17 +348,18 @@ private slots:
             const char *offline, *online;
             bool notarizedAfter;
         };
-        for (const Row& row : {Row{"Developer ID", "Notarized Developer ID", true},
-                               Row{"Notarized Developer ID", "Developer ID", true},
-                               Row{"Developer ID", "Developer ID", false}}) {
+        for (const Row& row :
+             {Row{"Developer ID", "Notarized Developer ID", true}, Row{"Notarized Developer ID", "Developer ID", true},
+              Row{"Developer ID", "Developer ID", false}}) {
             Window w;
             ToolSet tools;
             const auto answer = [](const char* source) {
                 return std::string("printf 'item: accepted\\nsource=") + source + "\\n' >&2";
             };
-            tools.override(kSpctlPath, writeScript(w.dir / "online-spctl", "echo \"spctl $*\"; case \"$*\" in *--online*) " +
-                                                                               answer(row.online) + ";; *) " +
-                                                                               answer(row.offline) + ";; esac"));
+            tools.override(kSpctlPath,
+                           writeScript(w.dir / "online-spctl", "echo \"spctl $*\"; case \"$*\" in *--online*) " +
+                                                                   answer(row.online) + ";; *) " + answer(row.offline) +
+                                                                   ";; esac"));
             tools.override(kCodesignPath, writeScript(w.dir / "codesign-quick", "echo \"codesign $*\""));
             w.view->setToolSet(tools);
             setFlags(w.doc(), {"isApp", "isFolder"});

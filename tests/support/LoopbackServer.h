@@ -25,8 +25,8 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    std::string url() const;                // http://127.0.0.1:PORT/lookup
-    std::vector<std::string> requests();    // the request bodies received, in order
+    std::string url() const;              // http://127.0.0.1:PORT/lookup
+    std::vector<std::string> requests();  // the request bodies received, in order
 
     // An address on the loopback port where nothing listens (bound, then closed).
     static std::string refusingUrl();

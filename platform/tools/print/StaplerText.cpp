@@ -53,8 +53,8 @@ std::string ticketAccount(const std::string& what, const TicketValidation& t, co
         out += "\n";
     }
     for (const auto& d : digests) {
-        const bool named = std::any_of(t.matched.begin(), t.matched.end(),
-                                       [&](const ItemDigest& m) { return m.digest == d.digest; });
+        const bool named =
+            std::any_of(t.matched.begin(), t.matched.end(), [&](const ItemDigest& m) { return m.digest == d.digest; });
         out += (named ? "Names: " : "Does not name: ") + digestText(d) + "\n";
     }
     if (digests.empty()) out += "The item has no digest a ticket could name.\n";
