@@ -174,8 +174,11 @@ CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAncho
     verdict.timestampTime = verifiedTimestamp(si, anchors);
     ERR_clear_error();
 
-    std::time_t at = verdict.timestampTime ? *verdict.timestampTime : std::time(nullptr);
-    verdict.chain = verifyChain(signerChainDer(cms.get(), signer), anchors, at);
+    // Judged now, for want of a proven time, a certificate that has since expired is no fault.
+    verdict.chain =
+        verdict.timestampTime
+            ? verifyChain(signerChainDer(cms.get(), signer), anchors, *verdict.timestampTime)
+            : verifyChain(signerChainDer(cms.get(), signer), anchors, std::time(nullptr), ExpiryRule::Tolerated);
     if (verdict.failure.empty() && !verdict.chain.trusted) verdict.failure = verdict.chain.failure;
     return verdict;
 }
