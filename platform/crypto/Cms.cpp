@@ -175,10 +175,9 @@ CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAncho
     ERR_clear_error();
 
     // Judged now, for want of a proven time, a certificate that has since expired is no fault.
-    verdict.chain =
-        verdict.timestampTime
-            ? verifyChain(signerChainDer(cms.get(), signer), anchors, *verdict.timestampTime)
-            : verifyChain(signerChainDer(cms.get(), signer), anchors, std::time(nullptr), ExpiryRule::Tolerated);
+    const std::vector<Bytes> chainDer = signerChainDer(cms.get(), signer);
+    verdict.chain = verdict.timestampTime ? verifyChain(chainDer, anchors, *verdict.timestampTime)
+                                          : verifyChain(chainDer, anchors, std::time(nullptr), ExpiryRule::Tolerated);
     if (verdict.failure.empty() && !verdict.chain.trusted) verdict.failure = verdict.chain.failure;
     return verdict;
 }
