@@ -26,4 +26,8 @@ struct CmsVerdict {
 // timestamp's time when a valid timestamp token is present, else now.
 CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
 
+// Verifies SignedData that carries its own content (as a purchase receipt does) against `anchors`,
+// judged now; `content` receives what it signs when the signature holds.
+CmsVerdict verifyAttachedCms(ByteSpan cmsDer, const TrustAnchors& anchors, Bytes* content = nullptr);
+
 }  // namespace tessarin
