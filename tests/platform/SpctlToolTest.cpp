@@ -232,6 +232,21 @@ TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     }
 }
 
+TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
+    TempDir dir;
+    const std::string bundle = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.Strings";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(bundle, o);
+    Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
+    EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
+}
+
 TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
