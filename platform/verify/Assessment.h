@@ -53,7 +53,9 @@ struct Assessment {
     TicketCheck ticket;         // the stapled ticket as checked, for Developer ID
     bool package = false;       // a flat package was judged, not code
     std::string decidingSlice;  // the slice whose weaker signature decided, when not the first
-    std::optional<MasReceiptInfo> receipt;  // an app's store receipt: shown, never deciding
+
+    // An app's store receipt: shown, never deciding.
+    std::optional<MasReceiptInfo> receipt;
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket

@@ -293,8 +293,8 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
     const ByteSpan blob = asByteSpan(signature.superBlob);
     const SliceContext slices = context.slices();
-    SignatureDescription d = options_.checkContents ? checkCodelessSignature(blob, slices, anchors_)
-                                                    : describeSignature(blob, anchors_);
+    SignatureDescription d =
+        options_.checkContents ? checkCodelessSignature(blob, slices, anchors_) : describeSignature(blob, anchors_);
     takeFacts(v, d.facts);
     infoPlistBound_ = d.facts.infoPlistBound;
     resourcesBound_ = d.facts.resourcesBound;

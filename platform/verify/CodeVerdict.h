@@ -134,6 +134,7 @@ struct CodeVerdict {
 
     bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature
     Bytes ticket;                // its bytes (bounded), for the assessment tool
+
     std::optional<MasReceiptInfo> receipt;  // an app's store receipt, when one is there
     bool codeless = false;                  // a bundle signed without code: the signature's parts are files
 

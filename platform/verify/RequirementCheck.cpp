@@ -43,7 +43,8 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
     DesignatedRequirementVerdict out;
     std::optional<EmbeddedSignature> sig;
     if (facts.superBlob) {
-        if (auto parsed = parseEmbeddedSignature(*facts.superBlob); parsed && parsed->primary()) sig = std::move(*parsed);
+        if (auto parsed = parseEmbeddedSignature(*facts.superBlob); parsed && parsed->primary())
+            sig = std::move(*parsed);
     } else {
         sig = signatureOf(facts.slice);
     }

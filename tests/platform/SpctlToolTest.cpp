@@ -75,9 +75,9 @@ std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) 
     o.code.cms = SigningChain::shared().signer(LeafKind::MacAppStore);
     test::signBundle(app, o);
     const std::string payload = "receipt payload";
-    test::writeFile(app + "/Contents/_MASReceipt/receipt",
-                    SigningChain::shared().signReceipt(test::Bytes(payload.begin(), payload.end()),
-                                                       !receiptByReceiptSigner));
+    test::writeFile(
+        app + "/Contents/_MASReceipt/receipt",
+        SigningChain::shared().signReceipt(test::Bytes(payload.begin(), payload.end()), !receiptByReceiptSigner));
     return app;
 }
 

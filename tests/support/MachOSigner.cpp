@@ -482,7 +482,8 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
                 std::string nexe = ni ? infoString(*ni, "CFBundleExecutable") : "";
                 std::string nexePath = nl->contentRoot + (nl->app ? "/MacOS/" : "/") + nexe;
                 PlistDict e;
-                e["cdhash"] = data(nexe.empty() ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
+                e["cdhash"] =
+                    data(nexe.empty() ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
                 e["requirement"] = PlistValue("identifier \"" + inner.code.identifier + "\"");
                 files2[rel] = PlistValue(std::move(e));
             }

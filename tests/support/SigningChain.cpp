@@ -242,22 +242,22 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
         leaves_[{LeafKind::SoftwareSigning, expired}] =
             leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
     }
-    receiptIntermediate_ = makeIdentity({{"Test Worldwide Developer Relations Certification Authority",
-                                          "Test Certification Authority", "Apple Inc."},
-                                         &root_,
-                                         now - 10 * kYear,
-                                         now + 10 * kYear,
-                                         true,
-                                         {{"1.2.840.113635.100.6.2.1", false}},
-                                         ""});
-    receiptLeaf_ = makeIdentity({{"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations",
-                                  "Apple Inc."},
-                                 &receiptIntermediate_,
-                                 now - kDay,
-                                 now + 2 * kYear,
-                                 false,
-                                 {{"1.2.840.113635.100.6.11.1", false}},
-                                 ""});
+    receiptIntermediate_ = makeIdentity(
+        {{"Test Worldwide Developer Relations Certification Authority", "Test Certification Authority", "Apple Inc."},
+         &root_,
+         now - 10 * kYear,
+         now + 10 * kYear,
+         true,
+         {{"1.2.840.113635.100.6.2.1", false}},
+         ""});
+    receiptLeaf_ = makeIdentity(
+        {{"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations", "Apple Inc."},
+         &receiptIntermediate_,
+         now - kDay,
+         now + 2 * kYear,
+         false,
+         {},
+         ""});
     tickets_ = makeTicketSigners();
 }
 
@@ -265,7 +265,8 @@ Bytes SigningChain::signReceipt(const Bytes& payload, bool byCodeLeaf) const {
     const TestIdentity& signer = byCodeLeaf ? leaf(LeafKind::MacAppStore) : receiptLeaf_;
     X509Ptr leafCert = parseCert(signer.certificateDer);
     PkeyPtr leafKey = parseKey(signer.privateKeyDer);
-    X509Ptr intermediateCert = parseCert(byCodeLeaf ? intermediate_.certificateDer : receiptIntermediate_.certificateDer);
+    X509Ptr intermediateCert =
+        parseCert(byCodeLeaf ? intermediate_.certificateDer : receiptIntermediate_.certificateDer);
     X509Ptr rootCert = parseCert(root_.certificateDer);
     const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
