@@ -27,4 +27,8 @@ struct CmsVerdict {
 // (ExpiryRule::Tolerated).
 CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
 
+// Verifies SignedData that carries its own content (as a purchase receipt does) against `anchors`,
+// judged now; `content` receives what it signs when the signature holds.
+CmsVerdict verifyAttachedCms(ByteSpan cmsDer, const TrustAnchors& anchors, Bytes* content = nullptr);
+
 }  // namespace tessarin

@@ -163,6 +163,7 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
     Assessment a = assessCodeVerdict(verdict, anchors.tickets);
+    a.receipt = verdict.receipt;
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;

@@ -3,6 +3,7 @@
 // spctl stand-in words it (tools/print/AssessmentText.h).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ struct Assessment {
     TicketCheck ticket;         // the stapled ticket as checked, for Developer ID
     bool package = false;       // a flat package was judged, not code
     std::string decidingSlice;  // the slice whose weaker signature decided, when not the first
+
+    // An app's store receipt: shown, never deciding.
+    std::optional<MasReceiptInfo> receipt;
 };
 
 // The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket

@@ -82,6 +82,15 @@ struct SliceVerdict {
     std::vector<Bytes> cdhashes;
 };
 
+// The Mac App Store's purchase receipt (Contents/_MASReceipt/receipt), which the store adds after
+// signing and the seal leaves out. Shown, never a verdict of its own: the signing leaf decides.
+struct MasReceiptInfo {
+    bool signatureValid = false;  // the PKCS #7 signature over the receipt holds
+    bool chainsToApple = false;   // ... by Apple's receipt signer, under its WWDR authority, to an anchor
+    std::string signer;           // the signing certificate's common name, when readable
+    std::string detail;           // one sentence when it does not chain
+};
+
 // Everything verifyCode learns about one item. Plain data: the tools turn it into text.
 struct CodeVerdict {
     std::string path;  // as given
@@ -126,6 +135,9 @@ struct CodeVerdict {
 
     bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature
     Bytes ticket;                // its bytes (bounded), for the assessment tool
+
+    std::optional<MasReceiptInfo> receipt;  // an app's store receipt, when one is there
+    bool codeless = false;                  // a bundle signed without code: the signature's parts are files
 
     std::vector<SliceVerdict> slices;   // every signed slice judged, the described one first
     std::vector<CodeVerdict> children;  // nested code verified on its own (deep)

@@ -19,6 +19,7 @@ enum class ProblemKind {
     CodeLimitOutOfRange,      // a CodeDirectory covers bytes the slice does not hold before its signature
     CodePageModified,         // a code page's hash differs (where: slot number)
     SpecialSlotModified,      // a blob or file bound in a special slot differs (slot: which)
+    InfoPlistModified,        // the bundle's Info.plist differs from the one its signature binds
     UnboundBlob,              // a blob is present that the CodeDirectory does not bind (slot: which)
     CmsSignatureInvalid,      // the CMS signature does not sign the primary CodeDirectory
     CdhashListMismatch,       // the CDHashes the signature lists are not the code's

@@ -41,7 +41,13 @@ std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
 
 DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate) {
     DesignatedRequirementVerdict out;
-    auto sig = signatureOf(facts.slice);
+    std::optional<EmbeddedSignature> sig;
+    if (facts.superBlob) {
+        if (auto parsed = parseEmbeddedSignature(*facts.superBlob); parsed && parsed->primary())
+            sig = std::move(*parsed);
+    } else {
+        sig = signatureOf(facts.slice);
+    }
     if (!sig || !facts.facts) {
         out.failure = "the code has no readable signature";
         return out;

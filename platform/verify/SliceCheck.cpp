@@ -176,9 +176,21 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_
         };
         if (context.inBundle)
             fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
-                     ProblemKind::SpecialSlotModified);
+                     ProblemKind::InfoPlistModified);
         fileSlot(CSSLOT_RESOURCEDIR, context.codeResources, ProblemKind::ResourcesAbsent,
                  ProblemKind::ResourceSealModified);
+    }
+}
+
+// The CMS signature's own problems, after the directories'.
+void checkCms(SignatureDescription& d) {
+    if (const auto& cms = d.facts.cms) {
+        if (!cms->signatureValid)
+            d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
+        else if (!cms->cdhashesMatch)
+            d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
+        if (!cms->chainValid)
+            d.problems.push_back(problem(cms->chainExpired ? ProblemKind::ChainExpired : ProblemKind::ChainNotValid));
     }
 }
 
@@ -248,14 +260,20 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
     if (!d.problems.empty()) return d;
     auto sig = parseEmbeddedSignature(superBlob);  // described above, so it parses
     checkDirectories(*sig, slice, at.location->offset, context, d.problems);
-    if (const auto& cms = d.facts.cms) {
-        if (!cms->signatureValid)
-            d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
-        else if (!cms->cdhashesMatch)
-            d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
-        if (!cms->chainValid)
-            d.problems.push_back(problem(cms->chainExpired ? ProblemKind::ChainExpired : ProblemKind::ChainNotValid));
-    }
+    checkCms(d);
+    return d;
+}
+
+SignatureDescription checkCodelessSignature(ByteSpan superBlob, const SliceContext& context,
+                                            const TrustAnchors& anchors) {
+    SignatureDescription d = describeSignature(superBlob, anchors);
+    if (!d.problems.empty()) return d;
+    auto sig = parseEmbeddedSignature(superBlob);
+    // With no code at all, any code limit or page hash claims bytes that are not there.
+    for (const auto& cd : sig->codeDirectories)
+        if (cd.nCodeSlots != 0) d.problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
+    checkDirectories(*sig, ByteSpan{}, 0, context, d.problems);
+    checkCms(d);
     return d;
 }
 

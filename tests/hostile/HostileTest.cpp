@@ -1153,6 +1153,34 @@ std::vector<HostileCase> cases() {
              return d + "/pipe";
          },
          {lipo(1, "is not a regular file"), install(3, "rejected"), report("Details for pipe")}},
+        // A bundle without code keeps its signature in files: each is read with a bound, never waited on.
+        {"CodelessSignaturePartIsAFifo",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Strings.bundle");
+             b.resource("a.txt", "a\n").build();
+             test::signBundle(b.path(), {});
+             const std::string part = b.contentsPath() + "/_CodeSignature/CodeRequirements";
+             ::unlink(part.c_str());
+             ::mkfifo(part.c_str(), 0644);
+             return b.path();
+         },
+         {verify(1, "invalid or unsupported format for signature"), display(1, "invalid or unsupported format")}},
+        {"CodelessDirectoryOf64Megabytes",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Strings.bundle");
+             b.resource("a.txt", "a\n").build();
+             test::signBundle(b.path(), {});
+             ::truncate((b.contentsPath() + "/_CodeSignature/CodeDirectory").c_str(), 64 << 20);
+             return b.path();
+         },
+         {verify(1, "invalid or unsupported format for signature")}},
+        {"StoreReceiptIsGarbage",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             test::writeFile(a + "/Contents/_MASReceipt/receipt", repeat("\x30\x82\xff\xff", 4096));
+             return a;
+         },
+         {verify(0, ""), assess(3, "note: Mac App Store receipt present, not signed by Apple")}},
         {"InfoPlistIsAFifo",
          [](const std::string& d) {
              std::string a = app(d);

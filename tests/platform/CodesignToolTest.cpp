@@ -164,6 +164,29 @@ TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
     EXPECT_TRUE(hasLine(r.err, "Notarization Ticket=stapled")) << r.err;
 }
 
+TEST(CodesignDisplay, CodelessBundleHasNoExecutableLine) {
+    TempDir dir;
+    const std::string bundle = dir / "Strings.bundle";
+    PlistDict d;
+    d["CFBundleIdentifier"] = PlistValue("com.example.strings");
+    d["CFBundlePackageType"] = PlistValue("BNDL");
+    test::writeFile(bundle + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(bundle + "/Contents/Resources/a.txt", std::string("a"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.strings";
+    test::signBundle(bundle, o);
+    ToolRun r = codesign({"-dvvv", bundle});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(lines(r.err).empty());
+    EXPECT_EQ(lines(r.err)[0], "Identifier=com.example.strings");
+    EXPECT_TRUE(hasLine(r.err, "Format=bundle"));
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=0+3 "), std::string::npos) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
+    r = codesign({"--verify", "--deep", "--strict", "--verbose", bundle});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, bundle + ": valid on disk\n" + bundle + ": satisfies its Designated Requirement\n");
+}
+
 TEST(CodesignDisplay, EntitlementsGoToStandardOutput) {
     TempDir dir;
     test::SignOptions o;

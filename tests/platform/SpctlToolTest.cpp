@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,6 +62,25 @@ std::string developerIdApp(const TempDir& dir) {
     o.code.teamId = SigningChain::teamId();
     o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
     test::signBundle(app, o);
+    return app;
+}
+
+// An app signed for the Mac App Store, with the store's receipt added after signing as the store adds it.
+std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) {
+    const std::string app = test::BundleBuilder(dir / "Store.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.store"))
+                                .executable("Store", test::thinMachO(kArm64, 0))
+                                .resource("a.txt", "a")
+                                .build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.store";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::MacAppStore);
+    test::signBundle(app, o);
+    const std::string payload = "receipt payload";
+    test::writeFile(
+        app + "/Contents/_MASReceipt/receipt",
+        SigningChain::shared().signReceipt(test::Bytes(payload.begin(), payload.end()), !receiptByReceiptSigner));
     return app;
 }
 
@@ -163,6 +183,71 @@ TEST(AssessmentPolicy, AppleAndAppStoreSources) {
     Assessment store = assess(signedFixture(dir, LeafKind::MacAppStore));
     EXPECT_TRUE(store.accepted);
     EXPECT_EQ(assessmentSource(store), "Mac App Store");
+}
+
+TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
+    const auto anchors = SigningChain::shared().anchors();
+    {
+        TempDir dir;
+        Assessment a = assessPath(appStoreApp(dir), AssessmentType::Execute, anchors);
+        EXPECT_TRUE(a.accepted) << assessmentReason(a);
+        EXPECT_EQ(assessmentSource(a), "Mac App Store");
+        EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
+                                                               "App Store and iTunes Store Receipt Signing"});
+    }
+    {
+        // A receipt signed by anyone else is shown as such and decides nothing.
+        TempDir dir;
+        Assessment a = assessPath(appStoreApp(dir, false), AssessmentType::Execute, anchors);
+        EXPECT_TRUE(a.accepted);
+        ASSERT_TRUE(a.receipt);
+        EXPECT_FALSE(a.receipt->chainsToApple);
+        EXPECT_TRUE(a.receipt->signatureValid);
+    }
+    {
+        // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
+        TempDir dir;
+        CodeVerdict v = verifyCode(appStoreApp(dir), {}, TrustAnchors::appleRoots());
+        ASSERT_TRUE(v.receipt);
+        EXPECT_FALSE(v.receipt->chainsToApple);
+    }
+    // Only the receipt itself, a regular file, lies outside the seal.
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> unsealed = {
+        {"extra file", [](const std::string& c) { test::writeFile(c + "/_MASReceipt/extra", std::string("x")); }},
+        {"receipt as a link",
+         [](const std::string& c) {
+             std::filesystem::rename(c + "/_MASReceipt/receipt", c + "/../../receipt");
+             std::filesystem::create_symlink("../../../receipt", c + "/_MASReceipt/receipt");
+         }},
+        {"receipt as a folder",
+         [](const std::string& c) {
+             std::filesystem::remove(c + "/_MASReceipt/receipt");
+             test::writeFile(c + "/_MASReceipt/receipt/receipt", std::string("x"));
+         }},
+    };
+    for (const auto& [name, change] : unsealed) {
+        TempDir dir;
+        const std::string app = appStoreApp(dir);
+        change(app + "/Contents");
+        Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+        EXPECT_FALSE(a.accepted) << name;
+        EXPECT_EQ(assessmentReason(a), "a sealed resource is missing or invalid") << name;
+    }
+}
+
+TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
+    TempDir dir;
+    const std::string bundle = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.Strings";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(bundle, o);
+    Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
+    EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
 }
 
 TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {

@@ -271,7 +271,38 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
         leaves_[{LeafKind::SelfSigned, expired}] = makeIdentity(
             {{"Test Self-Signed Signer", "", "Test Corp"}, nullptr, from, to, false, {}, "critical,codeSigning"});
     }
+    receiptLeaf_ = makeIdentity(
+        {{"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations", "Apple Inc."},
+         &wwdrIntermediate_,
+         now - kDay,
+         now + 2 * kYear,
+         false,
+         {},
+         ""});
     tickets_ = makeTicketSigners();
+}
+
+Bytes SigningChain::signReceipt(const Bytes& payload, bool byCodeLeaf) const {
+    const TestIdentity& signer = byCodeLeaf ? leaf(LeafKind::MacAppStore) : receiptLeaf_;
+    X509Ptr leafCert = parseCert(signer.certificateDer);
+    PkeyPtr leafKey = parseKey(signer.privateKeyDer);
+    X509Ptr intermediateCert;
+    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
+        X509Ptr candidate = parseCert(issuer->certificateDer);
+        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
+    }
+    if (!intermediateCert) fault("no issuer for the receipt signer");
+    X509Ptr rootCert = parseCert(root_.certificateDer);
+    const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    if (!cms || !CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags))
+        fault("cannot add receipt signer");
+    CMS_add1_cert(cms.get(), intermediateCert.get());
+    CMS_add1_cert(cms.get(), rootCert.get());
+    static const std::uint8_t kEmpty = 0;
+    BioPtr data(BIO_new_mem_buf(payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size())));
+    if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign receipt");
+    return cmsDer(cms.get());
 }
 
 TicketSigners makeTicketSigners(bool copyAppleNames) {

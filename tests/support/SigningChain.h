@@ -86,8 +86,15 @@ public:
     // For MachOSigner's SignOptions::cms.
     CmsSigner signer(LeafKind kind, bool expired = false, CmsOptions options = {}) const;
 
+    // A Mac App Store receipt: `payload` inside PKCS #7 SignedData by a leaf named as Apple's receipt
+    // signer, under a developer relations intermediate (1.2.840.113635.100.6.2.1) under this root.
+    // `byCodeLeaf`: signed by the Mac App Store code signing leaf instead, a signer that is not the
+    // receipt signer.
+    Bytes signReceipt(const Bytes& payload, bool byCodeLeaf = false) const;
+
 private:
     TestIdentity root_, intermediate_, wwdrIntermediate_, expiredIntermediate_, timestampAuthority_;
+    TestIdentity receiptLeaf_;
     std::map<std::pair<LeafKind, bool>, TestIdentity> leaves_;
     TicketSigners tickets_;
 };

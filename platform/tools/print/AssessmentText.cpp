@@ -67,6 +67,13 @@ std::vector<std::string> assessmentNotes(const Assessment& a) {
     std::vector<std::string> notes = notarizationNotes(a);
     if (!a.decidingSlice.empty())
         notes.push_back("note: judged by its " + printable(a.decidingSlice) + " slice, the weakest in the file");
+    if (a.receipt) {
+        if (a.receipt->chainsToApple)
+            notes.push_back("note: Mac App Store receipt present, signed by " + printable(a.receipt->signer));
+        else
+            notes.push_back("note: Mac App Store receipt present, not signed by Apple (" +
+                            printable(a.receipt->detail) + ")");
+    }
     return notes;
 }
 
