@@ -127,7 +127,8 @@ int strength(const Assessment& a) {
 
 }  // namespace
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors) {
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors,
+                             TicketService* /*service*/) {
     if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
         Assessment a = rejected(RejectionReason::CodeInvalid);
         a.codeCause = verdict.cause;
@@ -152,17 +153,18 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
     return weakest;
 }
 
-Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors) {
+Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
+                      TicketService* service) {
     if (type == AssessmentType::Install && !regularFileStartsWith(path, "xar!")) {
         // The install policy judges signed code by its signature, which is how a command-line tool's
         // notarization is checked; anything else offered for installation is no package.
         CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
         if (verdict.kind != CodeKind::MachO) return rejected(RejectionReason::NotAPackage);
-        return assessCodeVerdict(verdict, anchors.tickets);
+        return assessCodeVerdict(verdict, anchors.tickets, service);
     }
     if (type == AssessmentType::Install) return assessPackage(path, anchors);
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-    Assessment a = assessCodeVerdict(verdict, anchors.tickets);
+    Assessment a = assessCodeVerdict(verdict, anchors.tickets, service);
     if (a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;

@@ -8,6 +8,7 @@
 
 #include "crypto/Trust.h"
 #include "notary/Ticket.h"
+#include "notary/TicketService.h"
 #include "verify/CodeSignVerifier.h"
 
 namespace tessarin {
@@ -56,9 +57,13 @@ struct Assessment {
 
 // The policy applied to a code verdict made against the anchors the caller trusts; a stapled ticket
 // counts only when it verifies against `ticketAnchors` and names the CDHashes of the slice judged.
-Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors);
+// `service` (null: offline) is asked for a ticket when none stapled names the item; what it returns is
+// checked exactly like a stapled ticket.
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors,
+                             TicketService* service = nullptr);
 
 // Assesses the item at `path`: code for Execute, a flat installer package for Install.
-Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors);
+Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
+                      TicketService* service = nullptr);
 
 }  // namespace tessarin
