@@ -79,6 +79,8 @@ struct SliceVerdict {
     bool adhoc = false;
     std::optional<CmsSignatureInfo> cms;
     std::vector<Bytes> cdhashes;
+    std::vector<std::uint8_t> hashTypes;  // each CDHash's CS_HASHTYPE_*, in the same order
+    std::uint32_t flags = 0;              // the primary CodeDirectory's (hardened runtime and kin)
 };
 
 // Everything verifyCode learns about one item. Plain data: the tools turn it into text.
