@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <ctime>
 
 #include "base/Der.h"
@@ -35,8 +36,8 @@ struct AccountCreation {
 std::optional<std::time_t> generalizedTime(ByteSpan text) {
     // Only the form DER allows for whole seconds: YYYYMMDDHHMMSSZ.
     if (text.size() != 15 || static_cast<char>(text[14]) != 'Z') return std::nullopt;
-    int v[7] = {};
-    const int widths[7] = {4, 2, 2, 2, 2, 2, 0};
+    int v[6] = {};  // year, month, day, hour, minute, second
+    const int widths[6] = {4, 2, 2, 2, 2, 2};
     std::size_t at = 0;
     for (int f = 0; f < 6; ++f) {
         for (int k = 0; k < widths[f]; ++k, ++at) {
@@ -82,10 +83,8 @@ AccountCreation accountCreation(const Bytes& leafDer) {
             auto oid = readDerElement(r, extension->contentOffset());
             if (!oid || oid->tag != DER_OID || oid->end() > extension->end()) return malformed;
             auto oidBytes = r.bytes(oid->contentOffset(), oid->contentLength);
-            if (!oidBytes ||
-                !std::equal(
-                    oidBytes->begin(), oidBytes->end(), reinterpret_cast<const std::byte*>(kAccountCreationOid.data()),
-                    reinterpret_cast<const std::byte*>(kAccountCreationOid.data()) + kAccountCreationOid.size()))
+            if (!oidBytes || oidBytes->size() != kAccountCreationOid.size() ||
+                std::memcmp(oidBytes->data(), kAccountCreationOid.data(), kAccountCreationOid.size()) != 0)
                 continue;
             if (found.kind != AccountCreation::Kind::Absent) return malformed;
             found = malformed;
@@ -176,7 +175,7 @@ OnlineLookup lookUpTicket(TicketService& service, const std::vector<LookupDigest
 
 // What the Developer ID rules need from the item beyond its leaf.
 struct DeveloperIdItem {
-    const Bytes* leafDer = nullptr;
+    Bytes leafDer;  // empty reads as a malformed date: the cautious answer
     std::optional<std::time_t> secureTimestamp;
     TicketCheck stapled;
     std::vector<LookupDigest> lookupDigests;  // what an online lookup would ask for
@@ -204,7 +203,7 @@ void judgeDeveloperId(Assessment& a, AssessmentType type, const DeveloperIdItem&
         return;
     }
     a.obstacle = item.obstacle;
-    a.accepted = allowedUnnotarized(type, *item.leafDer, item.secureTimestamp);
+    a.accepted = allowedUnnotarized(type, item.leafDer, item.secureTimestamp);
     a.source = a.accepted ? AssessmentSource::DeveloperID : AssessmentSource::UnnotarizedDeveloperID;
 }
 
@@ -231,7 +230,7 @@ Assessment assessPackage(const std::string& path, AssessmentType type, const Tru
         break;
     case PackageSignatureStatus::AppleDistribution: {
         DeveloperIdItem item;
-        item.leafDer = &c.chain.front().der;
+        if (!c.chain.empty()) item.leafDer = c.chain.front().der;
         item.secureTimestamp = c.trustedTimestamp;
         item.stapled = c.ticket;
         item.itemDigests = {c.tocDigest};
@@ -286,7 +285,7 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
     case CertificateKind::DeveloperIDApplication: {
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
         DeveloperIdItem item;
-        item.leafDer = &leaf.der;
+        item.leafDer = leaf.der;
         item.secureTimestamp = cms.timestampTime;
         item.stapled = verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), slice.cdhashes, ticketAnchors)
                                              : TicketCheck{};

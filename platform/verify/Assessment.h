@@ -42,7 +42,7 @@ enum class RejectionReason {
     PackageInvalid,                  // the package could not be judged (detail says why)
 };
 
-// What the assessment could say about notarization offline.
+// What the stapled ticket said about notarization.
 enum class NotarizationNote {
     None,
     TicketNamesItem,  // a verified ticket names the item: notarized
@@ -51,8 +51,8 @@ enum class NotarizationNote {
     TicketDoesNotNameItem,  // a verified ticket names other items only
 };
 
-// Why a Developer ID item without a ticket could never have been notarized: the notary service
-// requires both.
+// Why Developer ID code without a ticket could never have been notarized: the notary service takes
+// only code signed with the hardened runtime and a secure timestamp.
 enum class NotarizationObstacle { None, NoHardenedRuntime, NoSecureTimestamp };
 
 // What asking the ticket service found, for the slice (or package) judged.
