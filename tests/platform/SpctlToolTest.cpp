@@ -424,6 +424,33 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::Failed);
     EXPECT_EQ(assessmentNotes(a).at(1), "note: the online lookup failed: the network is unreachable");
 
+    // A universal file: each slice is looked up by its own CDHashes, and only a ticket for every slice notarizes it.
+    {
+        const SigningChain& chain = SigningChain::shared();
+        test::CmsOptions cms;
+        test::SignOptions o;
+        o.identifier = "com.example.fixture";
+        o.teamId = SigningChain::teamId();
+        o.flags = 0x10000;
+        o.runtime = 0x20500;
+        o.cms = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), cms);
+        test::writeFile(dir / "fat", test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), o));
+        CodeVerdict fat = verifyCode(dir / "fat", {}, chain.anchors());
+        ASSERT_TRUE(fat.valid) << codeFailureSentence(fat);
+        ASSERT_EQ(fat.slices.size(), 2u);
+        FakeTicketService service;
+        service.answers[fat.slices[0].cdhashes.back()] =
+            found(test::TicketBuilder().naming(fat.slices[0].cdhashes.back()).build());
+        Assessment half = assessCodeVerdict(fat, AssessmentType::Install, tickets, &service);
+        EXPECT_EQ(assessmentSource(half), "Unnotarized Developer ID");
+        EXPECT_EQ(half.decidingSlice, fat.slices[1].architecture);
+        EXPECT_EQ(service.asked.size(), 4u);  // two CodeDirectories in each slice
+        service.answers[fat.slices[1].cdhashes.back()] =
+            found(test::TicketBuilder().naming(fat.slices[1].cdhashes.back()).build());
+        EXPECT_EQ(assessmentSource(assessCodeVerdict(fat, AssessmentType::Install, tickets, &service)),
+                  "Notarized Developer ID");
+    }
+
     // A stapled ticket that notarizes the code leaves nothing to ask.
     code.verdict.ticketStapled = true;
     code.verdict.ticket = test::TicketBuilder().naming(sha256).build();
