@@ -174,8 +174,10 @@ CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAncho
     verdict.timestampTime = verifiedTimestamp(si, anchors);
     ERR_clear_error();
 
-    std::time_t at = verdict.timestampTime ? *verdict.timestampTime : std::time(nullptr);
-    verdict.chain = verifyChain(signerChainDer(cms.get(), signer), anchors, at);
+    // Judged now, for want of a proven time, a certificate that has since expired is no fault.
+    const std::vector<Bytes> chainDer = signerChainDer(cms.get(), signer);
+    verdict.chain = verdict.timestampTime ? verifyChain(chainDer, anchors, *verdict.timestampTime)
+                                          : verifyChain(chainDer, anchors, std::time(nullptr), ExpiryRule::Tolerated);
     if (verdict.failure.empty() && !verdict.chain.trusted) verdict.failure = verdict.chain.failure;
     return verdict;
 }

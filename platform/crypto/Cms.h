@@ -23,7 +23,8 @@ struct CmsVerdict {
 };
 
 // Verifies a detached CMS signature over `content` against `anchors`. The chain is judged at the
-// timestamp's time when a valid timestamp token is present, else now.
+// timestamp's time when a valid timestamp token is present, else now with expiry tolerated
+// (ExpiryRule::Tolerated).
 CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
 
 }  // namespace tessarin

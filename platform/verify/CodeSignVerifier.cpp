@@ -40,7 +40,8 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::UnboundBlob:
     case ProblemKind::CmsSignatureInvalid:
     case ProblemKind::CdhashListMismatch: return CodeFailure::CodeModified;
-    case ProblemKind::ChainNotValid: return CodeFailure::UntrustedChain;
+    case ProblemKind::ChainNotValid:
+    case ProblemKind::ChainExpired: return CodeFailure::UntrustedChain;
     case ProblemKind::NestedCodeInvalid:
     case ProblemKind::NestingTooDeep: return CodeFailure::NestedCodeInvalid;
     case ProblemKind::ResourcesAbsent:

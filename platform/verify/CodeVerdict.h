@@ -61,6 +61,7 @@ struct CmsSignatureInfo {
     bool cdhashesMatch = false;                 // its signed CDHash list equals the actual CDHashes
     bool chainTrusted = false;                  // against the anchors given to the verifier
     bool chainValid = false;                    // the certificates chain to their own root, trusted or not
+    bool chainExpired = false;                  // they would, but not at the time the timestamp proves
     std::string failure;                        // one sentence when any of these is false
     std::vector<CertificateInfo> certificates;  // leaf first ("Authority=" lines)
     std::optional<std::time_t> signingTime;     // signed attribute, not proof

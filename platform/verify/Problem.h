@@ -23,6 +23,7 @@ enum class ProblemKind {
     CmsSignatureInvalid,      // the CMS signature does not sign the primary CodeDirectory
     CdhashListMismatch,       // the CDHashes the signature lists are not the code's
     ChainNotValid,            // the certificates do not chain even to their own root
+    ChainExpired,             // they do, but not at the time the signature's timestamp proves
     ResourcesAbsent,          // the seal is bound but the bundle has none
     ResourceSealModified,     // the seal file differs from what the CodeDirectory binds
     ResourceEnvelopeInvalid,  // the seal or its rules cannot be read

@@ -75,8 +75,11 @@ CmsSignatureInfo judgeCms(ByteSpan cmsDer, const CodeDirectory& primary, const s
         for (const auto& c : info.certificates) ders.push_back(c.der);
         TrustAnchors own;
         own.rootsDer.push_back(info.certificates.back().der);
-        std::time_t at = cms.timestampTime ? *cms.timestampTime : std::time(nullptr);
-        info.chainValid = verifyChain(ders, own, at).trusted;
+        // Dates count as for the anchors' verdict: at the proven time, else now with expiry tolerated.
+        info.chainValid = cms.timestampTime ? verifyChain(ders, own, *cms.timestampTime).trusted
+                                            : verifyChain(ders, own, std::time(nullptr), ExpiryRule::Tolerated).trusted;
+        if (!info.chainValid && cms.timestampTime)
+            info.chainExpired = verifyChain(ders, own, *cms.timestampTime, ExpiryRule::Tolerated).trusted;
     }
     info.signingTime = cms.signingTime;
     info.timestampTime = cms.timestampTime;
@@ -250,7 +253,8 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
             d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
         else if (!cms->cdhashesMatch)
             d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
-        if (!cms->chainValid) d.problems.push_back(problem(ProblemKind::ChainNotValid));
+        if (!cms->chainValid)
+            d.problems.push_back(problem(cms->chainExpired ? ProblemKind::ChainExpired : ProblemKind::ChainNotValid));
     }
     return d;
 }

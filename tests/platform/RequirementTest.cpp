@@ -410,13 +410,17 @@ TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
 
 namespace {
 
-// A thin arm64 tool signed by `chain`'s Developer ID leaf, with `requirements` as its set (else none).
+// A thin arm64 tool signed by `chain`'s leaf of `kind` (Developer ID by default), with `requirements`
+// as its set (else none); an expired leaf signs without a timestamp.
 std::string signedTool(const test::TempDir& dir, const std::string& name, const test::SigningChain& chain,
-                       std::optional<std::vector<std::uint8_t>> requirements) {
+                       std::optional<std::vector<std::uint8_t>> requirements,
+                       test::LeafKind kind = test::LeafKind::DeveloperIDApplication, bool expired = false) {
     test::SignOptions o;
     o.identifier = "com.example.tool";
     o.teamId = test::SigningChain::teamId();
-    o.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    test::CmsOptions cms;
+    cms.timestamp = !expired;
+    o.cms = chain.signer(kind, expired, cms);
     o.requirements = std::move(requirements);
     if (!o.requirements) o.designatedRequirement = false;
     const std::string path = dir / name;
@@ -488,4 +492,37 @@ TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerived
                   .rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0),
               0u);
     EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+}
+
+TEST(DesignatedRequirementVerification, SelfSignedAndDevelopmentCodeSatisfiesItsRequirementYetIsNotAccepted) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    struct Case {
+        test::LeafKind kind;
+        TrustAnchors anchors;  // for development code the test root stands for Apple's
+        std::string requirementStart;
+    };
+    const Case cases[] = {
+        {test::LeafKind::SelfSigned, TrustAnchors::appleRoots(),
+         "identifier \"com.example.tool\" and certificate root = H\""},
+        {test::LeafKind::AppleDevelopment, shared.anchors(),
+         "identifier \"com.example.tool\" and anchor apple generic and certificate leaf[subject.CN] = \"Apple "
+         "Development: Test Developer (TESTDEV001)\" and certificate 1[field.1.2.840.113635.100.6.2.1] /* exists */"},
+    };
+    for (const Case& c : cases) {
+        // Such certificates are short-lived and their signatures carry no timestamp: expired ones too.
+        for (bool expired : {false, true}) {
+            SCOPED_TRACE(c.requirementStart + (expired ? " (expired)" : ""));
+            const std::string tool = signedTool(dir, expired ? "old" : "new", shared, std::nullopt, c.kind, expired);
+            CodeVerdict v = verifyCode(tool, {}, c.anchors);
+            ASSERT_TRUE(v.valid) << static_cast<int>(v.cause) << (v.cms ? " " + v.cms->failure : "");
+            ASSERT_TRUE(v.designatedRequirement);
+            EXPECT_EQ(requirementText(*v.designatedRequirement).rfind(c.requirementStart, 0), 0u)
+                << requirementText(*v.designatedRequirement);
+            EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+            Assessment a = assessCodeVerdict(v, c.anchors.tickets);
+            EXPECT_FALSE(a.accepted);
+            EXPECT_EQ(a.source, AssessmentSource::NoUsableSignature);
+        }
+    }
 }

@@ -36,7 +36,9 @@ constexpr std::int32_t kArm64 = 0x0100000C;
 
 ToolRun spctl(const std::vector<std::string>& args) { return test::runStandin("spctl", args); }
 
-std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true) {
+// `timestampAt`: the time the token proves, when not the signing time.
+std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
+                          std::optional<std::time_t> timestampAt = std::nullopt) {
     test::SignOptions o;
     o.identifier = "com.example.fixture";
     o.teamId = SigningChain::teamId();
@@ -44,6 +46,7 @@ std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = fals
     o.runtime = 0x20500;
     test::CmsOptions cms;
     cms.timestamp = timestamp;
+    cms.timestampTime = timestampAt;
     if (expired) cms.signingTime = std::time(nullptr) - 2 * 365 * 24 * 3600;
     o.cms = SigningChain::shared().signer(kind, expired, cms);
     std::string path = dir / "fixture";
@@ -176,10 +179,23 @@ TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     EXPECT_EQ(assessmentSource(a), "no usable signature");
 }
 
-TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
+TEST(AssessmentPolicy, ExpiredCertificateCountsOnlyAgainstAProvenTime) {
     TempDir dir;
     EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
-    Assessment late = assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false));
+    // Without a timestamp the chain is judged now and its expiry forgiven, Apple's own code's too.
+    EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false)).accepted);
+    Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning, true, false));
+    EXPECT_TRUE(apple.accepted) << assessmentReason(apple);
+    EXPECT_EQ(assessmentSource(apple), "Apple System");
+    EXPECT_EQ(apple.origin, "Software Signing");
+    // A timestamp proving a time after the leaf expired fails the signature itself.
+    const std::string stale =
+        signedFixture(dir, LeafKind::DeveloperIDApplication, true, true, std::time(nullptr) - 365 * 24 * 3600 / 2);
+    CodeVerdict v = verifyCode(stale, {}, SigningChain::shared().anchors());
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.cause, ProblemKind::ChainExpired);
+    EXPECT_EQ(codeFailureSentence(v), "CSSMERR_TP_CERT_EXPIRED");
+    Assessment late = assess(stale);
     EXPECT_FALSE(late.accepted);
     EXPECT_EQ(assessmentSource(late), "no usable signature");
 }

@@ -49,6 +49,7 @@ struct CertRequest {
     bool ca = false;
     std::vector<std::pair<std::string, bool>> appleMarkers;  // OID, critical
     std::string extendedKeyUsage;                            // e.g. "critical,codeSigning"
+    const Bytes* privateKeyDer = nullptr;                    // none: a fresh key
 };
 
 void addNameEntry(X509_NAME* name, const char* field, const std::string& value) {
@@ -67,7 +68,7 @@ void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
 // `extensions`: OID and DER value as written, not critical.
 TestIdentity makeIdentity(const CertRequest& r, const std::vector<std::pair<std::string, Bytes>>& extensions = {}) {
     static long serial = 1;
-    PkeyPtr key(EVP_EC_gen("P-256"));
+    PkeyPtr key(r.privateKeyDer ? parseKey(*r.privateKeyDer) : PkeyPtr(EVP_EC_gen("P-256")));
     if (!key) fault("no EC key");
     X509Ptr cert(X509_new());
     X509_set_version(cert.get(), 2);
@@ -228,6 +229,24 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
                       true,
                       {{"1.2.840.113635.100.6.2.6", false}},
                       ""});
+    wwdrIntermediate_ = makeIdentity(
+        {{"Test Worldwide Developer Relations Certification Authority", "Test Certification Authority", "Apple Inc."},
+         &root_,
+         now - 10 * kYear,
+         now + 10 * kYear,
+         true,
+         {{"1.2.840.113635.100.6.2.1", false}},
+         ""});
+    CertRequest expiredIntermediate{
+        {"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
+        &root_,
+        now - 10 * kYear,
+        now - kYear,
+        true,
+        {{"1.2.840.113635.100.6.2.6", false}},
+        ""};
+    expiredIntermediate.privateKeyDer = &intermediate_.privateKeyDer;
+    expiredIntermediate_ = makeIdentity(expiredIntermediate);
     timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"},
                                         &root_,
                                         now - 10 * kYear,
@@ -252,6 +271,16 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
                    "critical,codeSigning");
         leaves_[{LeafKind::SoftwareSigning, expired}] =
             leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
+        leaves_[{LeafKind::AppleDevelopment, expired}] =
+            makeIdentity({{"Apple Development: Test Developer (TESTDEV001)", teamId(), "Test Corp"},
+                          &wwdrIntermediate_,
+                          from,
+                          to,
+                          false,
+                          {{"1.2.840.113635.100.6.1.12", true}},
+                          "critical,codeSigning"});
+        leaves_[{LeafKind::SelfSigned, expired}] = makeIdentity(
+            {{"Test Self-Signed Signer", "", "Test Corp"}, nullptr, from, to, false, {}, "critical,codeSigning"});
     }
     tickets_ = makeTicketSigners();
 }
@@ -306,15 +335,21 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
     std::time_t signingTime = options.signingTime ? options.signingTime : std::time(nullptr);
     X509Ptr leafCert = parseCert(leaf.certificateDer);
     PkeyPtr leafKey = parseKey(leaf.privateKeyDer);
-    X509Ptr intermediateCert = parseCert(intermediate_.certificateDer);
     X509Ptr rootCert = parseCert(root_.certificateDer);
+    X509Ptr intermediateCert;
+    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
+        X509Ptr candidate = parseCert(issuer->certificateDer);
+        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
+    }
 
     const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
     CMS_SignerInfo* si = cms ? CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags) : nullptr;
     if (!si) fault("cannot add signer");
-    CMS_add1_cert(cms.get(), intermediateCert.get());
-    CMS_add1_cert(cms.get(), rootCert.get());
+    if (intermediateCert) {
+        CMS_add1_cert(cms.get(), intermediateCert.get());
+        CMS_add1_cert(cms.get(), rootCert.get());
+    }
 
     std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>> when(ASN1_TIME_set(nullptr, signingTime));
     if (!when || !CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1))

@@ -19,6 +19,8 @@ enum class LeafKind {
     DeveloperIDInstaller,    // 1.2.840.113635.100.6.1.14
     MacAppStore,             // 1.2.840.113635.100.6.1.9
     SoftwareSigning,         // CN "Software Signing", as Apple's own code has
+    AppleDevelopment,        // 1.2.840.113635.100.6.1.12, under a WWDR-like intermediate (6.2.1)
+    SelfSigned,              // its own root: no intermediate, no chain's root
 };
 
 // A certificate with its private key (both DER).
@@ -70,11 +72,16 @@ public:
     const TestIdentity& root() const { return root_; }
     const TestIdentity& intermediate() const { return intermediate_; }
     const TestIdentity& timestampAuthority() const { return timestampAuthority_; }
+    const TestIdentity& wwdrIntermediate() const { return wwdrIntermediate_; }
+    // The intermediate re-issued with its name and key but dates that ended a year ago: it still
+    // issues every leaf, as an expired authority does.
+    const TestIdentity& expiredIntermediate() const { return expiredIntermediate_; }
     // Valid from a day ago for two years; expired: valid three years ago to one year ago.
     const TestIdentity& leaf(LeafKind kind, bool expired = false) const;
     static std::string teamId() { return "TESTTEAM01"; }
 
-    // A detached DER CMS SignedData over `content` signed by `leaf`, carrying intermediate and root,
+    // A detached DER CMS SignedData over `content` signed by `leaf`, carrying its issuer and the root
+    // (nothing more for a self-signed leaf),
     // signingTime, and the CDHash list (plist "cdhashes") as Apple's 1.2.840.113635.100.9.1 attribute.
     Bytes signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
                   std::time_t signingTime, bool withTimestamp) const;
@@ -89,7 +96,7 @@ public:
     TestIdentity developerIdLeaf(const std::optional<Bytes>& accountCreation) const;
 
 private:
-    TestIdentity root_, intermediate_, timestampAuthority_;
+    TestIdentity root_, intermediate_, wwdrIntermediate_, expiredIntermediate_, timestampAuthority_;
     std::map<std::pair<LeafKind, bool>, TestIdentity> leaves_;
     TicketSigners tickets_;
 };

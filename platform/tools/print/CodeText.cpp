@@ -45,6 +45,7 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::CmsSignatureInvalid:
     case ProblemKind::CdhashListMismatch: return "invalid signature (code or signature have been modified)";
     case ProblemKind::ChainNotValid: return "CSSMERR_TP_NOT_TRUSTED";
+    case ProblemKind::ChainExpired: return "CSSMERR_TP_CERT_EXPIRED";
     case ProblemKind::ResourcesAbsent: return "code has no resources but signature indicates they must be present";
     case ProblemKind::ResourceEnvelopeInvalid: return "resource envelope is obsolete or invalid";
     case ProblemKind::ResourceSealModified:
