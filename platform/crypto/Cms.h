@@ -28,7 +28,7 @@ struct CmsVerdict {
 CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
 
 // Verifies SignedData that carries its own content (as a purchase receipt does) against `anchors`,
-// judged now; `content` receives what it signs when the signature holds.
+// judged now with expiry tolerated; `content` receives what it signs when the signature holds.
 CmsVerdict verifyAttachedCms(ByteSpan cmsDer, const TrustAnchors& anchors, Bytes* content = nullptr);
 
 }  // namespace tessarin

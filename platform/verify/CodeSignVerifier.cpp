@@ -91,6 +91,12 @@ namespace {
 using detail::addProblem;
 using detail::failed;
 
+SliceVerdict sliceVerdict(const std::string& architecture, const SignatureFacts& facts) {
+    SliceVerdict s{architecture, facts.adhoc, facts.cms, facts.cdhashes, {}, facts.flags};
+    for (const auto& cd : facts.codeDirectories) s.hashTypes.push_back(cd.hashType);
+    return s;
+}
+
 constexpr std::uint64_t kMaxSmallFile = 64u << 20;  // Info.plist, CodeResources (20,000 files seal in ~6 MB), tickets
 
 // The folder a bundle's seal and signature live in: Contents, the current version, or the bundle itself.
@@ -260,15 +266,13 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     v.designatedRequirementProblem = std::move(dr.failure);
     std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
     signatureEnds[describe] = described.facts.signatureEnd;
-    v.slices.push_back(
-        SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
+    v.slices.push_back(sliceVerdict(v.architecture, described.facts));
     if (options_.checkContents && options_.architecture.empty()) {
         for (std::size_t i = 0; i < macho->slices.size(); ++i) {
             if (i == describe) continue;
             SignatureDescription d = judge(i);
             signatureEnds[i] = d.facts.signatureEnd;
-            if (d.facts.isSigned)
-                v.slices.push_back(SliceVerdict{v.architectures[i], d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+            if (d.facts.isSigned) v.slices.push_back(sliceVerdict(v.architectures[i], d.facts));
             if (d.problems.empty()) {
                 // Every slice carries its own signature, and each must satisfy its own requirement.
                 DesignatedRequirementVerdict otherDr = judgeRequirement(i, d.facts);

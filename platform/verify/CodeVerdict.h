@@ -80,6 +80,8 @@ struct SliceVerdict {
     bool adhoc = false;
     std::optional<CmsSignatureInfo> cms;
     std::vector<Bytes> cdhashes;
+    std::vector<std::uint8_t> hashTypes;  // each CDHash's CS_HASHTYPE_*, in the same order
+    std::uint32_t flags = 0;              // the primary CodeDirectory's (hardened runtime and kin)
 };
 
 // The Mac App Store's purchase receipt (Contents/_MASReceipt/receipt), which the store adds after

@@ -13,18 +13,11 @@ MasReceiptInfo checkMasReceipt(ByteSpan der, const TrustAnchors& anchors) {
     MasReceiptInfo info;
     CmsVerdict cms = verifyAttachedCms(der, anchors);
     info.signatureValid = cms.parsed && cms.signatureValid;
-    ChainVerdict chain = cms.chain;
+    const ChainVerdict& chain = cms.chain;
     if (!chain.chain.empty()) info.signer = chain.chain.front().commonName;
     if (!info.signatureValid) {
         info.detail = cms.failure;
         return info;
-    }
-    if (!chain.trusted && !chain.chain.empty()) {
-        // A receipt outlives its signer's certificate: what matters is that the chain held while it was valid.
-        std::vector<Bytes> ders;
-        for (const auto& c : chain.chain) ders.push_back(c.der);
-        ChainVerdict then = verifyChain(ders, anchors, chain.chain.front().notBefore);
-        if (then.trusted) chain = std::move(then);
     }
     if (!chain.trusted) {
         info.detail = chain.failure;

@@ -65,7 +65,8 @@ void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     X509_EXTENSION_free(ext);
 }
 
-TestIdentity makeIdentity(const CertRequest& r) {
+// `extensions`: OID and DER value as written, not critical.
+TestIdentity makeIdentity(const CertRequest& r, const std::vector<std::pair<std::string, Bytes>>& extensions = {}) {
     static long serial = 1;
     PkeyPtr key(r.privateKeyDer ? parseKey(*r.privateKeyDer) : PkeyPtr(EVP_EC_gen("P-256")));
     if (!key) fault("no EC key");
@@ -109,6 +110,16 @@ TestIdentity makeIdentity(const CertRequest& r) {
         auto obj = oid(dotted.c_str());
         X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), critical ? 1 : 0, value.get());
         if (!ext) fault("bad marker extension");
+        X509_add_ext(cert.get(), ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    for (const auto& [dotted, der] : extensions) {
+        std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
+            ASN1_OCTET_STRING_new());
+        ASN1_OCTET_STRING_set(value.get(), der.data(), static_cast<int>(der.size()));
+        auto obj = oid(dotted.c_str());
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), 0, value.get());
+        if (!ext) fault("bad extension value");
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
     }
@@ -392,6 +403,32 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
         addAttribute(si, false, "1.2.840.113549.1.9.16.2.14", V_ASN1_SEQUENCE, token);
     }
     return cmsDer(cms.get());
+}
+
+TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation) const {
+    // Valid from 2015, so that signatures timestamped around 2019 are judged inside its validity.
+    CertRequest r{{"Developer ID Application: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                  &intermediate_,
+                  1420070400,
+                  std::time(nullptr) + 2 * kYear,
+                  false,
+                  {{"1.2.840.113635.100.6.1.13", true}},
+                  "critical,codeSigning"};
+    std::vector<std::pair<std::string, Bytes>> extensions;
+    if (accountCreation) extensions.emplace_back("1.2.840.113635.100.6.1.33", *accountCreation);
+    return makeIdentity(r, extensions);
+}
+
+Bytes extensionDate(const std::string& text, std::uint8_t tag) {
+    Bytes der{tag, static_cast<std::uint8_t>(text.size())};
+    der.insert(der.end(), text.begin(), text.end());
+    return der;
+}
+
+CmsSigner SigningChain::signer(const TestIdentity& leaf, CmsOptions options) const {
+    return [this, leaf, options](const Bytes& content, const std::vector<Bytes>& cdhashes) {
+        return signCms(content, leaf, cdhashes, options);
+    };
 }
 
 CmsSigner SigningChain::signer(LeafKind kind, bool expired, CmsOptions options) const {

@@ -52,6 +52,10 @@ struct TicketSigners {
 // "Apple System Integration CA 4"), as a forger would make them.
 TicketSigners makeTicketSigners(bool copyAppleNames = false);
 
+// A date for an extension value: `text` ("20120223000000Z") under `tag`; Apple's Developer ID leaves
+// hold it in a UTF8String (0x0c), 0x18 makes it a GeneralizedTime.
+Bytes extensionDate(const std::string& text, std::uint8_t tag = 0x0c);
+
 class SigningChain {
 public:
     // Shared chains, generated once per process (EC P-256 keys). `unrelated()` has the same shape
@@ -85,6 +89,11 @@ public:
                   const CmsOptions& options) const;
     // For MachOSigner's SignOptions::cms.
     CmsSigner signer(LeafKind kind, bool expired = false, CmsOptions options = {}) const;
+    CmsSigner signer(const TestIdentity& leaf, CmsOptions options = {}) const;
+
+    // A new Developer ID Application leaf, valid from 2015 to two years ahead, whose developer account
+    // creation extension (1.2.840.113635.100.6.1.33) holds `accountCreation` as written; none: absent.
+    TestIdentity developerIdLeaf(const std::optional<Bytes>& accountCreation) const;
 
     // A Mac App Store receipt: `payload` inside PKCS #7 SignedData by a leaf named as Apple's receipt
     // signer, under a developer relations intermediate (1.2.840.113635.100.6.2.1) under this root.
