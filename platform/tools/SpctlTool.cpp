@@ -1,10 +1,13 @@
 // The spctl stand-in: assesses (-a, --assess) code, an installer package or a signed document against
-// Apple's roots, writing the real tool's lines on standard error. Offline: a missing stapled ticket is said so.
+// Apple's roots, writing the real tool's lines on standard error. Offline unless --online is given: a
+// missing stapled ticket is then said so.
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "online/TicketServiceClient.h"
 #include "tools/print/AssessmentText.h"
 #include "verify/Assessment.h"
 
@@ -16,15 +19,19 @@ struct Arguments {
     bool assess = false;
     int verbosity = 0;
     AssessmentType type = AssessmentType::Execute;
+    bool online = false;
+    std::string serviceUrl;  // tests point the lookup at a server of their own on the loopback address
     std::vector<std::string> paths;
 };
 
 // The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
 const char* usageText() {
     return "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install | -t open] [--context "
-           "context:primary-signature] path ...\n"
+           "context:primary-signature] [--online] path ...\n"
            "       spctl --help\n"
            "  -a, --assess            assess each path against Apple's roots, offline\n"
+           "  --online                also ask Apple's ticket service for a ticket when none stapled names\n"
+           "                          the item (Developer ID only)\n"
            "  -v, --verbose[=N]       also print source= (and at 2, origin=); repeatable, or level N\n"
            "  -t, --type TYPE         exec (or execute) for code, install for an Installer package,\n"
            "                          open for a document or disk image, judged by its own signature\n"
@@ -54,6 +61,11 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             endOfOptions = true;
         } else if (s == "--assess") {
             a.assess = true;
+        } else if (s == "--online") {
+            a.online = true;
+        } else if (s == "--ticket-service-url") {
+            if (i + 1 >= argc) return std::nullopt;
+            a.serviceUrl = argv[++i];
         } else if (s == "--verbose") {
             ++a.verbosity;
         } else if (s.rfind("--verbose=", 0) == 0) {
@@ -121,9 +133,15 @@ int main(int argc, char** argv) {
         std::cerr << "spctl: only assessment (-a) of one or more paths is supported\n" << usageText();
         return 2;
     }
+    std::unique_ptr<TicketServiceClient> service;
+    if (args->online) {
+        TicketServiceEndpoint endpoint;
+        if (!args->serviceUrl.empty()) endpoint.url = args->serviceUrl;
+        service = std::make_unique<TicketServiceClient>(endpoint);
+    }
     int status = 0;
     for (const auto& path : args->paths) {
-        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots());
+        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots(), service.get());
         std::cerr << assessmentText(path, a, args->verbosity);
         if (!a.accepted) status = 3;
     }

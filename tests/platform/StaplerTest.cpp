@@ -358,3 +358,50 @@ TEST(StaplerTool, LinesAndStatuses) {
     EXPECT_EQ(r.status, 65);
     EXPECT_EQ(r.out, "Processing: " + (dir / "missing") + "\nmissing does not have a ticket stapled to it.\n");
 }
+
+// spctl --online through the shipped client, on a real Developer ID tool: whatever the service
+// answers, nothing it can return without Apple's key makes the tool notarized, and offline (the
+// default) nothing is asked at all.
+TEST(StaplerTool, SpctlAsksTheServiceOnlyWhenToldAndNeverTakesItsWordAlone) {
+    const std::string tool = std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << "the fetched samples are missing";
+    const std::vector<ItemDigest> digests = digestsOf(tool);
+    ASSERT_FALSE(digests.empty());
+    TicketBuilder testSigned;
+    for (const auto& d : digests) testSigned.naming(d.digest);
+
+    struct Row {
+        const char* what;
+        std::string reply;
+        std::string note;
+    };
+    const std::vector<Row> rows = {
+        {"no record", kNotFoundReply, "note: the online lookup found no ticket for this code"},
+        {"Apple's ticket for other code", lookupReply(test::realTicket()),
+         "note: the online lookup returned a ticket that does not name this code"},
+        {"a ticket naming it under another root", lookupReply(testSigned.build()),
+         "note: the online lookup returned a ticket that was not accepted: its certificates do not reach Apple's "
+         "ticket root at the time it was issued"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        LoopbackServer server([&](const std::string&) { return HttpReply{200, row.reply}; });
+        test::ToolRun r = test::runStandin("spctl", {"-a", "-vv", "-t", "install", tool});
+        EXPECT_TRUE(server.requests().empty());
+        r = test::runStandin("spctl",
+                             {"-a", "-vv", "-t", "install", "--online", "--ticket-service-url", server.url(), tool});
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(r.err.find("source=Notarized"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\n" + row.note + "\n"), std::string::npos) << r.err;
+        const auto requests = server.requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_NE(requests[0].find(ticketRecordName(digests[0].digest, digests[0].hashType)), std::string::npos)
+            << requests[0];
+    }
+    test::ToolRun refused = test::runStandin("spctl", {"-a", "-vv", "-t", "install", "--online", "--ticket-service-url",
+                                                       LoopbackServer::refusingUrl(), tool});
+    EXPECT_NE(refused.err.find("\nnote: the online lookup failed: Apple's ticket service could not be reached (the "
+                               "connection failed).\n"),
+              std::string::npos)
+        << refused.err;
+}
