@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "base/Der.h"
 #include "base/FileRead.h"
@@ -258,10 +259,23 @@ Assessment assessPackage(const std::string& path, AssessmentType type, const Tru
     return a;
 }
 
+// The stapled ticket's signature and chain, checked once for the whole file: only what it names
+// differs from slice to slice.
+TicketCheck stapledTicketFor(const CodeVerdict& verdict, const std::optional<TicketCheck>& verified,
+                             const std::vector<Bytes>& cdhashes) {
+    if (!verdict.ticketStapled || !verified) return {};
+    TicketCheck check = *verified;
+    auto ticket = parseTicket(asByteSpan(verdict.ticket));
+    check.namesItem = ticket && std::any_of(cdhashes.begin(), cdhashes.end(),
+                                            [&](const Bytes& d) { return ticketNames(*ticket, d); });
+    return check;
+}
+
 // One slice's signature by the policy. A Mac runs the slice of its own architecture, so each must
 // stand on its own; the ticket must name this slice's code.
 Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, AssessmentType type,
-                       const TicketAnchors& ticketAnchors, TicketService* service) {
+                       const TicketAnchors& ticketAnchors, TicketService* service,
+                       const std::optional<TicketCheck>& stapled) {
     if (slice.adhoc || !slice.cms) return rejected(RejectionReason::Unsigned);
     const CmsSignatureInfo& cms = *slice.cms;
     if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(RejectionReason::SignatureInvalid, cms.failure);
@@ -287,8 +301,7 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
         DeveloperIdItem item;
         item.leafDer = leaf.der;
         item.secureTimestamp = cms.timestampTime;
-        item.stapled = verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), slice.cdhashes, ticketAnchors)
-                                             : TicketCheck{};
+        item.stapled = stapledTicketFor(verdict, stapled, slice.cdhashes);
         item.itemDigests = slice.cdhashes;
         for (std::size_t i = 0; i < slice.cdhashes.size(); ++i) {
             const std::uint8_t codeHash = i < slice.hashTypes.size() ? slice.hashTypes[i] : 0;
@@ -351,11 +364,13 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, co
     // Intact code that is not what its designated requirement names is no one's to vouch for.
     if (!verdict.adhoc && verdict.cms && !verdict.designatedRequirementSatisfied)
         return rejected(RejectionReason::RequirementNotSatisfied);
-    Assessment weakest = assessSlice(verdict, describedSlice(verdict), type, ticketAnchors, service);
+    std::optional<TicketCheck> stapled;
+    if (verdict.ticketStapled) stapled = checkTicketFor(asByteSpan(verdict.ticket), {}, ticketAnchors);
+    Assessment weakest = assessSlice(verdict, describedSlice(verdict), type, ticketAnchors, service, stapled);
     // Every slice answers; the weakest speaks for the file and says which slice it was.
     for (std::size_t i = 1; i < verdict.slices.size(); ++i) {
         const SliceVerdict& s = verdict.slices[i];
-        Assessment a = assessSlice(verdict, s, type, ticketAnchors, service);
+        Assessment a = assessSlice(verdict, s, type, ticketAnchors, service, stapled);
         if (strength(a) < strength(weakest)) {
             weakest = std::move(a);
             weakest.decidingSlice = s.architecture;

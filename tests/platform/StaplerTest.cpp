@@ -18,6 +18,7 @@
 #include "XarBuilder.h"
 #include "online/TicketServiceClient.h"
 #include "tools/print/StaplerText.h"
+#include "verify/Assessment.h"
 #include "verify/Stapling.h"
 
 using namespace tessarin;
@@ -124,6 +125,13 @@ TEST(StapledTickets, OnlyAGenuineTicketNamingOneOfTheAppsSlicesValidates) {
         EXPECT_EQ(v.stapled->verdict.failure, row.failure) << v.stapled->verdict.detail;
         EXPECT_EQ(v.stapled->matched.size(), row.matched);
     }
+
+    // The assessment is stricter: a Mac runs its own slice, so the ticket must name every one.
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+    test::writeFile(ticketPath, TicketBuilder().naming(digests.back().digest).build());
+    EXPECT_EQ(assessPath(app, AssessmentType::Execute, anchors).source, AssessmentSource::DeveloperID);
+    test::writeFile(ticketPath, genuine);
+    EXPECT_EQ(assessPath(app, AssessmentType::Execute, anchors).source, AssessmentSource::NotarizedDeveloperID);
 
     // A link in the ticket's place is stapled, and not followed: it fails instead of reading elsewhere.
     test::writeFile(dir / "elsewhere", genuine);
