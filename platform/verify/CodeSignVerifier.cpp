@@ -223,6 +223,16 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         addProblem(v, std::move(p));
     }
     if (!v.problems.empty()) return v;
+    auto satisfiesTest = [&](std::size_t i, const SignatureFacts& facts) {
+        SliceRequirementFacts r;
+        r.slice = sliceBytes(i);
+        r.facts = &facts;
+        r.infoPlist = context.infoPlist;
+        r.appleRoots = &anchors_;
+        return evaluateOnSlice(r, *options_.testRequirement).holds;
+    };
+    if (options_.testRequirement && options_.checkContents)
+        v.testRequirementSatisfied = satisfiesTest(describe, described.facts);
     DesignatedRequirementVerdict dr = judgeRequirement(describe, described.facts);
     v.requirementSet = std::move(dr.set);
     v.requirementsProblem = std::move(dr.setProblem);
@@ -248,6 +258,7 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
                     v.designatedRequirementSatisfied = false;
                     if (v.designatedRequirementProblem.empty()) v.designatedRequirementProblem = otherDr.failure;
                 }
+                if (v.testRequirementSatisfied && !satisfiesTest(i, d.facts)) v.testRequirementSatisfied = false;
             }
             for (auto& p : d.problems) {
                 p.where = v.architectures[i];
@@ -261,26 +272,38 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     return v;
 }
 
-std::optional<std::vector<Bytes>> Verifier::nestedCdhashes(const std::string& path) {
+std::optional<NestedSeal> Verifier::nestedSeal(const std::string& path, const Requirement* requirement) {
     std::string executable = path;
+    std::optional<Bytes> info;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         auto b = Bundle::open(path);
         auto exe = b ? b->executablePath() : std::nullopt;
         if (!exe) return std::nullopt;
         executable = *exe;
+        if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
     }
     auto mapped = MappedFile::open(executable);
     if (!mapped) return std::nullopt;
     auto macho = parseMachO(mapped->bytes());
     if (!macho) return std::nullopt;
-    std::vector<Bytes> all;
+    NestedSeal out;
+    out.satisfies = requirement != nullptr;
     for (const auto& slice : macho->slices) {
-        SignatureDescription d = describeSlice(mapped->bytes().subspan(slice.offset, slice.size), anchors_);
+        const ByteSpan bytes = mapped->bytes().subspan(slice.offset, slice.size);
+        SignatureDescription d = describeSlice(bytes, anchors_);
         if (!d.problems.empty()) return std::nullopt;
-        all.insert(all.end(), d.facts.cdhashes.begin(), d.facts.cdhashes.end());
+        out.cdhashes.insert(out.cdhashes.end(), d.facts.cdhashes.begin(), d.facts.cdhashes.end());
+        if (!requirement || !out.satisfies) continue;
+        // Every slice answers for itself, as each carries its own signature.
+        SliceRequirementFacts r;
+        r.slice = bytes;
+        r.facts = &d.facts;
+        if (info) r.infoPlist = asByteSpan(*info);
+        r.appleRoots = &anchors_;
+        out.satisfies = evaluateOnSlice(r, *requirement).holds;
     }
-    return all;
+    return out;
 }
 
 CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {

@@ -6,6 +6,7 @@
 
 #include "bundle/Bundle.h"
 #include "codesign/CodeSignature.h"
+#include "codesign/RequirementParser.h"
 #include "verify/SealHasher.h"
 #include "verify/Verifier.h"
 
@@ -59,8 +60,20 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             v.children.push_back(std::move(inner));
             if (!valid) return;
         }
-        auto hashes = nestedCdhashes(abs(rel));
-        if (!hashes || std::none_of(hashes->begin(), hashes->end(), [&](const auto& h) { return h == *entry.cdhash; }))
+        // A sealed requirement is part of the seal: text that does not compile fails closed.
+        std::optional<Requirement> requirement;
+        if (entry.requirement) {
+            auto compiled = parseRequirementText(*entry.requirement);
+            if (!compiled) {
+                found(ProblemKind::FileModified, rel);
+                return;
+            }
+            requirement = std::move(*compiled);
+        }
+        auto seal = nestedSeal(abs(rel), requirement ? &*requirement : nullptr);
+        if (!seal ||
+            std::none_of(seal->cdhashes.begin(), seal->cdhashes.end(), [&](const auto& h) { return h == *entry.cdhash; }) ||
+            (requirement && !seal->satisfies))
             found(ProblemKind::FileModified, rel);
     };
 
