@@ -312,6 +312,42 @@ TEST(CodesignRequirements, CodeWhoseDesignatedRequirementNamesAnotherIdentifierD
     EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n");
 }
 
+TEST(CodesignRequirements, RequirementGivenWithDashRMustHoldToo) {
+    TempDir dir;
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    const std::string failed = tool + ": test-requirement: code failed to satisfy specified code requirement(s)\n";
+    test::writeFile(dir / "holds.txt", std::string("identifier \"com.example.tool\" and ! anchor apple\n"));
+    test::writeFile(dir / "other.req", test::RequirementBuilder().ident("com.example.other").requirement());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-v", "-R=identifier \"com.example.tool\"", tool}, 0, ""},
+        {{"-vv", "-R", "=identifier com.example.tool", tool}, 0, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n"},
+        {{"-v", "-R=identifier \"com.example.other\"", tool}, 3, failed},
+        // Without its "=", the value names a file.
+        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", tool}, 2, "test-requirement: anchor apple generic: cannot read"},
+        {{"--verify", "--verbose", "--test-requirement", "=anchor apple generic", tool}, 3, failed},
+        {{"-v", "-R", dir / "holds.txt", tool}, 0, ""},
+        {{"-v", "-R", dir / "other.req", tool}, 3, failed},
+        {{"-v", "-R=identifier (", tool}, 2, "test-requirement: expected an identifier, found ( (at byte 11)\n"},
+        {{"-v", "-R", dir / "absent.txt", tool}, 2, "test-requirement: " + dir / "absent.txt" + ": cannot read"},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = codesign(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.err;
+        if (c.status == 2)  // a mistake on the command line: the sentence names it
+            EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+        else
+            EXPECT_EQ(r.err, c.err);
+    }
+}
+
 TEST(CodesignRequirements, AdHocCodeWithoutRequirementsShowsItsImplicitOne) {
     TempDir dir;
     test::SignOptions o;
