@@ -18,6 +18,8 @@
 #include "XarBuilder.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/PackageReport.h"
+#include "package/Package.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -317,6 +319,45 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     EXPECT_EQ(assessmentNotes(forOther),
               std::vector<std::string>{
                   "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
+}
+
+TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) {
+    TempDir dir;
+    const TrustAnchors codeAnchors = SigningChain::shared().anchors();
+    const std::string app = developerIdApp(dir);
+    CodeVerdict v = verifyCode(app, {}, codeAnchors);
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
+    const Bytes cdhash = v.codeDirectories.back().cdhash;
+    test::XarBuild b = signedPackage();
+    const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                       b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    const TrustAnchors packageAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()};
+
+    auto judged = [](const Assessment& a, const char* item, const std::string& name) {
+        EXPECT_TRUE(a.accepted) << name;
+        EXPECT_EQ(assessmentSource(a), "Developer ID") << name;
+        const auto notes = assessmentNotes(a);
+        ASSERT_EQ(notes.size(), 1u) << name;
+        // Each names why: the ticket was refused, or names other code.
+        const std::string refused = "note: notarization could not be confirmed offline (the stapled ticket was not accepted: ";
+        const std::string other = std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") + item + ")";
+        EXPECT_TRUE(notes[0].rfind(refused, 0) == 0 || notes[0] == other) << name << ": " << notes[0];
+        EXPECT_EQ(name == "NamingOtherCode", notes[0] == other) << name << ": " << notes[0];
+    };
+    for (const auto& forged : test::forgedTickets(cdhash)) {
+        test::writeFile(app + "/Contents/CodeResources", forged.bytes);
+        judged(assessPath(app, AssessmentType::Execute, codeAnchors), "code", forged.name);
+    }
+    for (const auto& forged : test::forgedTickets(digest)) {
+        const std::string pkg = dir / (std::string(forged.name) + ".pkg");
+        test::writeFile(pkg, test::stapleTicket(b.bytes, forged.bytes));
+        judged(assessPath(pkg, AssessmentType::Install, packageAnchors), "package", forged.name);
+        auto check = checkPackageSignature(pkg, packageAnchors, std::time(nullptr));
+        ASSERT_TRUE(check) << check.error();
+        const std::string report = packageSignatureReport(pkg, *check);
+        EXPECT_EQ(report.find("trusted by the Apple notary service"), std::string::npos) << report;
+        EXPECT_NE(report.find("   Notarization: the stapled ticket "), std::string::npos) << report;
+    }
 }
 
 TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
