@@ -123,29 +123,40 @@ TicketLayout ticketLayout(const Bytes& ticket) {
     return l;
 }
 
+const std::vector<const char*>& forgedTicketNames() {
+    static const std::vector<const char*> names = {
+        "BrokenSignature",        "ChainCopyingApplesNames", "IssuedBeforeItsSignerWasValid", "IssuedCenturiesLater",
+        "NamingOtherCode",        "EntryCountInTheBillions", "ContentPastTheEnd",             "CertificatesPastTheEnd",
+        "SignatureTruncated",     "MegabyteOfZeros",
+    };
+    return names;
+}
+
 std::vector<ForgedTicket> forgedTickets(const Bytes& digest) {
-    std::vector<ForgedTicket> out;
+    std::vector<Bytes> made;
     Bytes broken = TicketBuilder().naming(digest).build();
     broken[ticketLayout(broken).signatureOffset + 12] ^= 0x01;
-    out.push_back({"BrokenSignature", broken});
+    made.push_back(broken);
     static const TicketSigners lookalike = makeTicketSigners(true);
-    out.push_back({"ChainCopyingApplesNames", TicketBuilder(lookalike).naming(digest).build()});
-    out.push_back({"IssuedBeforeItsSignerWasValid", TicketBuilder().naming(digest).issuedAt(86400).build()});
-    out.push_back({"IssuedCenturiesLater", TicketBuilder().naming(digest).issuedAt(std::time_t{1} << 36).build()});
+    made.push_back(TicketBuilder(lookalike).naming(digest).build());
+    made.push_back(TicketBuilder().naming(digest).issuedAt(86400).build());
+    made.push_back(TicketBuilder().naming(digest).issuedAt(std::time_t{1} << 36).build());
     Bytes other = digest;
     other[0] ^= 0xff;
-    out.push_back({"NamingOtherCode", TicketBuilder().naming(other).build()});
-    out.push_back({"EntryCountInTheBillions", TicketBuilder().naming(digest).declaringEntries(0xffffffff).build()});
+    made.push_back(TicketBuilder().naming(other).build());
+    made.push_back(TicketBuilder().naming(digest).declaringEntries(0xffffffff).build());
     Bytes past = TicketBuilder().naming(digest).build();
     past[12] = past[13] = past[14] = 0xff;  // the content's length
-    out.push_back({"ContentPastTheEnd", past});
+    made.push_back(past);
     Bytes certificatesPast = TicketBuilder().naming(digest).build();
     certificatesPast[8] = certificatesPast[9] = certificatesPast[10] = certificatesPast[11] = 0xff;
-    out.push_back({"CertificatesPastTheEnd", certificatesPast});
+    made.push_back(certificatesPast);
     Bytes truncated = TicketBuilder().naming(digest).build();
     truncated.resize(truncated.size() - 20);
-    out.push_back({"SignatureTruncated", truncated});
-    out.push_back({"MegabyteOfZeros", Bytes(1u << 20, 0)});
+    made.push_back(truncated);
+    made.push_back(Bytes(1u << 20, 0));
+    std::vector<ForgedTicket> out;
+    for (std::size_t i = 0; i < made.size(); ++i) out.push_back({forgedTicketNames()[i], std::move(made[i])});
     return out;
 }
 

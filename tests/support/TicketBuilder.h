@@ -43,6 +43,8 @@ struct ForgedTicket {
     Bytes bytes;
 };
 std::vector<ForgedTicket> forgedTickets(const Bytes& digest);
+// Their names, in the same order, without making them.
+const std::vector<const char*>& forgedTicketNames();
 
 // Where a built ticket's parts lie, read back from its header.
 struct TicketLayout {
