@@ -223,16 +223,16 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         addProblem(v, std::move(p));
     }
     if (!v.problems.empty()) return v;
-    auto satisfiesTest = [&](std::size_t i, const SignatureFacts& facts) {
+    // A requirement given to test is asked of the code as it would run here: the described slice,
+    // as each slice of a universal file may carry an identifier of its own.
+    if (options_.testRequirement && options_.checkContents) {
         SliceRequirementFacts r;
-        r.slice = sliceBytes(i);
-        r.facts = &facts;
+        r.slice = sliceBytes(describe);
+        r.facts = &described.facts;
         r.infoPlist = context.infoPlist;
         r.appleRoots = &anchors_;
-        return evaluateOnSlice(r, *options_.testRequirement).holds;
-    };
-    if (options_.testRequirement && options_.checkContents)
-        v.testRequirementSatisfied = satisfiesTest(describe, described.facts);
+        v.testRequirementSatisfied = evaluateOnSlice(r, *options_.testRequirement).holds;
+    }
     DesignatedRequirementVerdict dr = judgeRequirement(describe, described.facts);
     v.requirementSet = std::move(dr.set);
     v.requirementsProblem = std::move(dr.setProblem);
@@ -258,7 +258,6 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
                     v.designatedRequirementSatisfied = false;
                     if (v.designatedRequirementProblem.empty()) v.designatedRequirementProblem = otherDr.failure;
                 }
-                if (v.testRequirementSatisfied && !satisfiesTest(i, d.facts)) v.testRequirementSatisfied = false;
             }
             for (auto& p : d.problems) {
                 p.where = v.architectures[i];
@@ -272,7 +271,8 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     return v;
 }
 
-std::optional<NestedSeal> Verifier::nestedSeal(const std::string& path, const Requirement* requirement) {
+std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path,
+                                                               const Requirement* requirement) {
     std::string executable = path;
     std::optional<Bytes> info;
     struct stat st {};
@@ -287,21 +287,22 @@ std::optional<NestedSeal> Verifier::nestedSeal(const std::string& path, const Re
     if (!mapped) return std::nullopt;
     auto macho = parseMachO(mapped->bytes());
     if (!macho) return std::nullopt;
-    NestedSeal out;
-    out.satisfies = requirement != nullptr;
+    std::vector<NestedSlice> out;
     for (const auto& slice : macho->slices) {
         const ByteSpan bytes = mapped->bytes().subspan(slice.offset, slice.size);
         SignatureDescription d = describeSlice(bytes, anchors_);
         if (!d.problems.empty()) return std::nullopt;
-        out.cdhashes.insert(out.cdhashes.end(), d.facts.cdhashes.begin(), d.facts.cdhashes.end());
-        if (!requirement || !out.satisfies) continue;
-        // Every slice answers for itself, as each carries its own signature.
-        SliceRequirementFacts r;
-        r.slice = bytes;
-        r.facts = &d.facts;
-        if (info) r.infoPlist = asByteSpan(*info);
-        r.appleRoots = &anchors_;
-        out.satisfies = evaluateOnSlice(r, *requirement).holds;
+        NestedSlice n;
+        n.cdhashes = d.facts.cdhashes;
+        if (requirement) {
+            SliceRequirementFacts r;
+            r.slice = bytes;
+            r.facts = &d.facts;
+            if (info) r.infoPlist = asByteSpan(*info);
+            r.appleRoots = &anchors_;
+            n.satisfies = evaluateOnSlice(r, *requirement).holds;
+        }
+        out.push_back(std::move(n));
     }
     return out;
 }

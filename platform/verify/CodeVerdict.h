@@ -122,7 +122,7 @@ struct CodeVerdict {
     bool designatedRequirementImplicit = false;
     bool designatedRequirementSatisfied = false;  // only meaningful after a run with checkContents
     std::string designatedRequirementProblem;     // why it could not be judged, when it could not
-    // Whether every slice verified satisfies the options' test requirement; nothing without one.
+    // Whether the described slice satisfies the options' test requirement; nothing without one.
     std::optional<bool> testRequirementSatisfied;
 
     bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature

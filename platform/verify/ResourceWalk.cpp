@@ -70,11 +70,13 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             }
             requirement = std::move(*compiled);
         }
-        auto seal = nestedSeal(abs(rel), requirement ? &*requirement : nullptr);
-        if (!seal ||
-            std::none_of(seal->cdhashes.begin(), seal->cdhashes.end(), [&](const auto& h) { return h == *entry.cdhash; }) ||
-            (requirement && !seal->satisfies))
-            found(ProblemKind::FileModified, rel);
+        // The slice the seal names by CDHash must be there, and satisfy the requirement sealed with it.
+        auto slices = nestedSlices(abs(rel), requirement ? &*requirement : nullptr);
+        const bool sealed = slices && std::any_of(slices->begin(), slices->end(), [&](const NestedSlice& s) {
+                                return (!requirement || s.satisfies) &&
+                                       std::find(s.cdhashes.begin(), s.cdhashes.end(), *entry.cdhash) != s.cdhashes.end();
+                            });
+        if (!sealed) found(ProblemKind::FileModified, rel);
     };
 
     std::error_code ec;

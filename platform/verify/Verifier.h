@@ -19,9 +19,9 @@ namespace tessarin::detail {
 inline constexpr int kMaxNestingDepth = 8;      // bundles inside bundles beyond this are refused
 inline constexpr int kMaxDirectoryDepth = 128;  // folders inside a bundle's content
 
-// Nested code as its container's seal sees it: every slice's CDHashes, and whether every slice
-// satisfies the requirement the seal gives for it.
-struct NestedSeal {
+// One slice of nested code as its container's seal sees it: its CDHashes, and whether it satisfies
+// the requirement the seal gives (the seal names one slice by CDHash; that slice must satisfy it).
+struct NestedSlice {
     std::vector<Bytes> cdhashes;
     bool satisfies = false;
 };
@@ -68,9 +68,9 @@ private:
     CodeVerdict verifyBundle(CodeVerdict v, int depth);
     void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
                         const std::set<std::string>& excluded, int depth);
-    // The CDHashes of every slice of nested code, for matching its seal, and whether it satisfies
+    // The CDHashes of every slice of nested code, for matching its seal, and whether each satisfies
     // `requirement` when there is one; nothing when it has no readable signature.
-    std::optional<NestedSeal> nestedSeal(const std::string& path, const Requirement* requirement);
+    std::optional<std::vector<NestedSlice>> nestedSlices(const std::string& path, const Requirement* requirement);
 
     const CodeVerifyOptions& options_;
     const TrustAnchors& anchors_;

@@ -261,6 +261,24 @@ TEST(CodesignRealSamples, SentryCliShowsItsDeveloperIdChain) {
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
+TEST(CodesignRealSamples, SentryCliSatisfiesItsOwnRequirementTextGivenWithDashR) {
+    const std::string path = sample("sentry_cli-darwin-3.8.0/package/bin/sentry-cli");
+    if (path.empty()) GTEST_SKIP() << "sentry-cli sample absent: run scripts/fetch-npm-samples.sh";
+    // Each slice carries an identifier of its own: each satisfies the text its own display prints.
+    for (const char* arch : {"x86_64", "arm64"}) {
+        ToolRun shown = codesign({"-d", "-r-", "-a", arch, path});
+        ASSERT_EQ(shown.out.rfind("designated => ", 0), 0u) << shown.out;
+        const std::string text = shown.out.substr(14, shown.out.size() - 15);
+        ToolRun r = codesign({"-v", "-a", arch, "-R=" + text, path});
+        EXPECT_EQ(r.status, 0) << arch << ": " << r.err;
+        // Offline nothing is notarized; another team's code is not this team's.
+        r = codesign({"-v", "-a", arch, "-R=" + text + " and notarized", path});
+        EXPECT_EQ(r.status, 3) << r.err;
+        r = codesign({"-v", "-a", arch, "-R=anchor apple generic and certificate leaf[subject.OU] = ABCDE12345", path});
+        EXPECT_EQ(r.status, 3) << r.err;
+    }
+}
+
 TEST(CodesignRealSamples, EsbuildIsLinkerSignedAdHocCode) {
     const std::string path = sample("esbuild_darwin-arm64-0.28.2/package/bin/esbuild");
     if (path.empty()) GTEST_SKIP() << "esbuild sample absent: run scripts/fetch-npm-samples.sh";
