@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"

@@ -28,7 +28,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentController.h"
 #include "DocumentWindow.h"
@@ -356,6 +356,7 @@ QString helpText() {
         "  1         an item does not exist; the others are still reported\n"
         "  2         the command line was wrong: an unknown option, --json without --report,\n"
         "            or --report without an item\n"
+        "  3         windows were asked for where no display can be reached\n"
         "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
         "  141       the reader of the output went away (a closed pipe)\n"
         "\n"

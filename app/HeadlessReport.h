@@ -42,6 +42,7 @@ QString versionText();
 inline constexpr int kExitInspected = 0;
 inline constexpr int kExitItemMissing = 1;
 inline constexpr int kExitBadUsage = 2;
+inline constexpr int kExitNoDisplay = 3;  // windows asked for where no display can be reached
 // An interrupted run exits with 128 and the signal's number: 130 for SIGINT, 143 for SIGTERM.
 inline constexpr int kExitSignalBase = 128;
 

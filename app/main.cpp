@@ -23,6 +23,17 @@ void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& 
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tessarin: %s\n", qPrintable(message));
 }
 
+// Until the windows' platform is up, Qt's fatal error (no display to connect to) would end in an
+// abort and a core dump; it ends instead with Qt's reason, a pointer to the headless report and a
+// status of its own.
+void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    if (type != QtFatalMsg) return;
+    std::fprintf(stderr, "tessarin: no window can be opened here; tessarin --report ITEM prints the report without one\n");
+    std::fflush(stderr);
+    ::_exit(tessarin::kExitNoDisplay);
+}
+
 // Help, version and mistakes, all before any QApplication exists: they need no display.
 int answerWithoutWindows(const CommandLine& line) {
     QTextStream out(stdout);
@@ -62,7 +73,9 @@ int runWindows(char* program, const CommandLine& line) {
     // Qt gets no options of its own: the command line is Tessarin's alone, checked already.
     int qtArgc = 1;
     std::vector<char*> qtArgv{program, nullptr};
+    qInstallMessageHandler(startupMessages);
     QApplication app(qtArgc, qtArgv.data());
+    qInstallMessageHandler(nullptr);
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessarin"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessarin"));

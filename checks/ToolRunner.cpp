@@ -12,7 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <optional>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "Quarantine.h"
 #include "base/Unicode.h"
 #include "bundle/Bundle.h"

@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "CpuTypeCodes.h"
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "bundle/Bundle.h"
 
 namespace tessarin {

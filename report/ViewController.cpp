@@ -14,7 +14,7 @@
 #include "AtomicFile.h"
 #include "BusySpinner.h"
 #include "CpuTypeCodes.h"
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "NoTouchButtonCell.h"

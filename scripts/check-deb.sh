@@ -78,6 +78,12 @@ grep -q '^Exit status:' <<<"$help" || fail "tessarin --help lists no exit status
 status=0
 err=$(run "$tessarin" --no-such-option 2>&1 >/dev/null) || status=$?
 [[ $status == 2 && $(wc -l <<<"$err") == 1 ]] || fail "an unknown option gave status $status and: $err"
+# Windows where there is no display: Qt's reason and status 3, not an abort. The check runs with
+# only PATH set, so no display is reachable.
+status=0
+err=$(run "$tessarin" "$work" 2>&1 >/dev/null) || status=$?
+[[ $status == 3 ]] || fail "tessarin ITEM without a display exited with $status: $err"
+grep -qF -- '--report' <<<"$err" || fail "tessarin ITEM without a display does not point to --report: $err"
 
 # A report of the sample, through the stand-ins the package installed.
 status=0

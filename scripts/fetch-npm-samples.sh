@@ -11,6 +11,8 @@ samples=(
   "@sentry/cli-darwin@3.8.0"        # universal Developer ID binary bin/sentry-cli, timestamped
   "@esbuild/darwin-arm64@0.28.2"    # arm64 binary, linker-signed
   "node-notifier@10.0.1"            # carries a macOS app bundle (terminal-notifier), unsigned in this release
+  "@deno/darwin-arm64@2.9.6"        # Developer ID tool, timestamped, by a team created in 2023 (6.1.33)
+  "@typescript/native-preview-darwin-arm64@7.0.0-dev.20260707.2"  # Developer ID tool, team created in 2012
 )
 
 if ! command -v npm >/dev/null 2>&1; then

@@ -184,7 +184,8 @@ Result<std::vector<Token>> lex(std::string_view s) {
 std::optional<std::int64_t> dateSeconds(const std::string& text) {
     constexpr std::int64_t k2001 = 978307200;
     std::size_t digitsFrom = text.size() > 1 && text[0] == '-' ? 1 : 0;
-    if (!text.empty() && text.size() <= 20 && std::all_of(text.begin() + static_cast<long>(digitsFrom), text.end(), isDigit)) {
+    if (!text.empty() && text.size() <= 20 &&
+        std::all_of(text.begin() + static_cast<long>(digitsFrom), text.end(), isDigit)) {
         if (digitsFrom == text.size()) return std::nullopt;
         try {
             return std::stoll(text);
@@ -194,9 +195,9 @@ std::optional<std::int64_t> dateSeconds(const std::string& text) {
     }
     long long year = 0;
     int month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
-    if (std::sscanf(text.c_str(), "%lld-%d-%d %d:%d:%d +0000%n", &year, &month, &day, &hour, &minute, &second, &used) != 6 ||
-        static_cast<std::size_t>(used) != text.size())
-        return std::nullopt;
+    const int fields =
+        std::sscanf(text.c_str(), "%lld-%d-%d %d:%d:%d +0000%n", &year, &month, &day, &hour, &minute, &second, &used);
+    if (fields != 6 || static_cast<std::size_t>(used) != text.size()) return std::nullopt;
     if (year < -100000 || year > 100000) return std::nullopt;
     std::tm tm{};
     tm.tm_year = static_cast<int>(year - 1900);
@@ -303,9 +304,12 @@ public:
             --i_;
             known = true;
         }
-        if (!known) return failHere("expected a requirement type (designated, host, guest, library or plugin), found " + describe(t));
+        if (!known)
+            return failHere("expected a requirement type (designated, host, guest, library or plugin), found " +
+                            describe(t));
         ++i_;
-        if (peek().kind != Tok::Arrow) return failHere("expected => after the requirement type, found " + describe(peek()));
+        if (peek().kind != Tok::Arrow)
+            return failHere("expected => after the requirement type, found " + describe(peek()));
         ++i_;
         return true;
     }
@@ -479,17 +483,17 @@ private:
             if (!seconds) return failHere("the date is not written as <YYYY-MM-DD HH:MM:SS +0000>");
             ++i_;
             m.time = *seconds;
-            m.op = op == Tok::Equal    ? matchOn
-                   : op == Tok::Less   ? matchBefore
-                   : op == Tok::Greater ? matchAfter
+            m.op = op == Tok::Equal       ? matchOn
+                   : op == Tok::Less      ? matchBefore
+                   : op == Tok::Greater   ? matchAfter
                    : op == Tok::LessEqual ? matchOnOrBefore
                                           : matchOnOrAfter;
             return true;
         }
         if (op != Tok::Equal) {
-            m.op = op == Tok::Tilde     ? matchContains
-                   : op == Tok::Less    ? matchLessThan
-                   : op == Tok::Greater ? matchGreaterThan
+            m.op = op == Tok::Tilde       ? matchContains
+                   : op == Tok::Less      ? matchLessThan
+                   : op == Tok::Greater   ? matchGreaterThan
                    : op == Tok::LessEqual ? matchLessEqual
                                           : matchGreaterEqual;
             return string(m.value, "a value");
@@ -562,7 +566,8 @@ private:
             return deeper(height, operandHeight);
         }
         if (t.kind != Tok::Word)
-            return failHere("expected a requirement (identifier, anchor, certificate, info, ...), found " + describe(t));
+            return failHere("expected a requirement (identifier, anchor, certificate, info, ...), found " +
+                            describe(t));
         if (accept("always") || accept("true")) return node(e, opTrue);
         if (accept("never") || accept("false")) return node(e, opFalse);
         if (accept("notarized")) return node(e, opNotarized);
@@ -644,7 +649,8 @@ Result<RequirementSet> parseRequirementSetText(std::string_view text) {
             return fail("the requirement set lists more than " + std::to_string(kMaxRequirementSetEntries) +
                         " requirements");
         RequirementSetEntry entry;
-        if (!parser->requirementType(entry.type) || !parser->requirement(entry.requirement)) return fail(parser->error());
+        if (!parser->requirementType(entry.type) || !parser->requirement(entry.requirement))
+            return fail(parser->error());
         if (out.find(entry.type))
             return fail("the requirement set lists type " + std::to_string(entry.type) + " twice");
         out.entries.push_back(std::move(entry));

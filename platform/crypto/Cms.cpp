@@ -174,8 +174,55 @@ CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAncho
     verdict.timestampTime = verifiedTimestamp(si, anchors);
     ERR_clear_error();
 
-    std::time_t at = verdict.timestampTime ? *verdict.timestampTime : std::time(nullptr);
-    verdict.chain = verifyChain(signerChainDer(cms.get(), signer), anchors, at);
+    // Judged now, for want of a proven time, a certificate that has since expired is no fault.
+    const std::vector<Bytes> chainDer = signerChainDer(cms.get(), signer);
+    verdict.chain = verdict.timestampTime ? verifyChain(chainDer, anchors, *verdict.timestampTime)
+                                          : verifyChain(chainDer, anchors, std::time(nullptr), ExpiryRule::Tolerated);
+    if (verdict.failure.empty() && !verdict.chain.trusted) verdict.failure = verdict.chain.failure;
+    return verdict;
+}
+
+CmsVerdict verifyAttachedCms(ByteSpan cmsDer, const TrustAnchors& anchors, Bytes* content) {
+    CmsVerdict verdict;
+    CmsPtr cms = parseCms(reinterpret_cast<const unsigned char*>(cmsDer.data()), cmsDer.size());
+    STACK_OF(CMS_SignerInfo)* signerInfos = cms ? CMS_get0_SignerInfos(cms.get()) : nullptr;
+    if (!cms || CMS_is_detached(cms.get())) {
+        ERR_clear_error();
+        verdict.failure = "the signature is not SignedData that carries its content";
+        return verdict;
+    }
+    if (!signerInfos || sk_CMS_SignerInfo_num(signerInfos) != 1) {
+        ERR_clear_error();
+        verdict.failure = "the signature does not have exactly one signer";
+        return verdict;
+    }
+    verdict.parsed = true;
+    CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signerInfos, 0);
+    CMS_set1_signers_certs(cms.get(), nullptr, 0);
+    X509* signer = nullptr;
+    CMS_SignerInfo_get0_algs(si, nullptr, &signer, nullptr, nullptr);
+    BioPtr out(BIO_new(BIO_s_mem()));
+    if (!signer) {
+        verdict.failure = "the signature does not carry its signer's certificate";
+    } else if (out && CMS_verify(cms.get(), nullptr, nullptr, nullptr, out.get(),
+                                 CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1) {
+        verdict.signatureValid = true;
+        if (content) {
+            char* data = nullptr;
+            long length = BIO_get_mem_data(out.get(), &data);
+            if (data && length > 0) {
+                const auto* begin = reinterpret_cast<const std::uint8_t*>(data);
+                content->assign(begin, begin + length);
+            }
+        }
+    } else {
+        verdict.failure = "the signature does not match the content it carries";
+    }
+    ERR_clear_error();
+    verdict.signingTime = signingTimeFrom(si);
+    // No proven time here either: a certificate that has since expired is no fault (a receipt
+    // outlives its signer's certificate), anything else is.
+    verdict.chain = verifyChain(signerChainDer(cms.get(), signer), anchors, std::time(nullptr), ExpiryRule::Tolerated);
     if (verdict.failure.empty() && !verdict.chain.trusted) verdict.failure = verdict.chain.failure;
     return verdict;
 }

@@ -23,7 +23,12 @@ struct CmsVerdict {
 };
 
 // Verifies a detached CMS signature over `content` against `anchors`. The chain is judged at the
-// timestamp's time when a valid timestamp token is present, else now.
+// timestamp's time when a valid timestamp token is present, else now with expiry tolerated
+// (ExpiryRule::Tolerated).
 CmsVerdict verifyDetachedCms(ByteSpan cmsDer, ByteSpan content, const TrustAnchors& anchors);
+
+// Verifies SignedData that carries its own content (as a purchase receipt does) against `anchors`,
+// judged now with expiry tolerated; `content` receives what it signs when the signature holds.
+CmsVerdict verifyAttachedCms(ByteSpan cmsDer, const TrustAnchors& anchors, Bytes* content = nullptr);
 
 }  // namespace tessarin

@@ -146,6 +146,33 @@ std::vector<X509*> orderFromLeaf(const std::vector<X509Ptr>& certs) {
     return ordered;
 }
 
+bool isDateError(int error) { return error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID; }
+
+// One pass of OpenSSL's verification: at `atTime`, or with no dates checked at all. The context
+// holds the outcome (its error, and the chain it built); null when it could not be set up.
+X509StoreCtxPtr verifyOnce(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted,
+                           std::optional<std::time_t> atTime) {
+    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted) != 1) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
+    // A set time (X509_V_FLAG_USE_CHECK_TIME) would win over X509_V_FLAG_NO_CHECK_TIME: one or the other.
+    if (atTime)
+        X509_VERIFY_PARAM_set_time(param, *atTime);
+    else
+        X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_NO_CHECK_TIME);
+    X509_VERIFY_PARAM_clear_flags(param, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+    X509_STORE_CTX_set_verify_cb(ctx.get(), verifyCallback);
+    if (X509_verify_cert(ctx.get()) == 1)
+        X509_STORE_CTX_set_error(ctx.get(), X509_V_OK);
+    else if (X509_STORE_CTX_get_error(ctx.get()) == X509_V_OK)
+        X509_STORE_CTX_set_error(ctx.get(), X509_V_ERR_UNSPECIFIED);
+    ERR_clear_error();
+    return ctx;
+}
+
 }  // namespace
 
 Result<CertificateInfo> describeCertificate(const Bytes& der) {
@@ -154,7 +181,8 @@ Result<CertificateInfo> describeCertificate(const Bytes& der) {
     return describe(cert.get());
 }
 
-ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors, std::time_t atTime) {
+ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors, std::time_t atTime,
+                         ExpiryRule rule) {
     ChainVerdict verdict;
     std::vector<X509Ptr> certs;
     for (const auto& der : certificatesDer) {
@@ -173,8 +201,7 @@ ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustA
 
     X509StorePtr store(X509_STORE_new());
     X509StackRefPtr untrusted(sk_X509_new_null());
-    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!store || !untrusted || !ctx) {
+    if (!store || !untrusted) {
         verdict.failure = "out of memory while checking the certificate chain";
         return verdict;
     }
@@ -183,24 +210,22 @@ ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustA
         if (root) X509_STORE_add_cert(store.get(), root.get());  // the store takes its own reference
     }
     for (std::size_t i = 1; i < certs.size(); ++i) sk_X509_push(untrusted.get(), certs[i].get());
-    if (X509_STORE_CTX_init(ctx.get(), store.get(), certs[0].get(), untrusted.get()) != 1) {
-        ERR_clear_error();
-        verdict.failure = "the certificate chain could not be checked";
-        return verdict;
-    }
-    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
-    X509_VERIFY_PARAM_set_time(param, atTime);  // also sets X509_V_FLAG_USE_CHECK_TIME
-    X509_VERIFY_PARAM_clear_flags(param, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
-    X509_STORE_CTX_set_verify_cb(ctx.get(), verifyCallback);
 
-    int ok = X509_verify_cert(ctx.get());
-    if (ok == 1) {
+    X509StoreCtxPtr ctx = verifyOnce(store.get(), certs[0].get(), untrusted.get(), atTime);
+    if (ctx && X509_STORE_CTX_get_error(ctx.get()) != X509_V_OK && rule == ExpiryRule::Tolerated &&
+        isDateError(X509_STORE_CTX_get_error(ctx.get()))) {
+        // The whole chain is checked again without dates: any other fault still fails it.
+        ctx = verifyOnce(store.get(), certs[0].get(), untrusted.get(), std::nullopt);
+        verdict.expiryTolerated = ctx && X509_STORE_CTX_get_error(ctx.get()) == X509_V_OK;
+    }
+    if (!ctx) {
+        verdict.failure = "the certificate chain could not be checked";
+    } else if (int error = X509_STORE_CTX_get_error(ctx.get()); error == X509_V_OK) {
         verdict.trusted = true;
         verdict.chain.clear();
         STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
         for (int i = 0; i < sk_X509_num(built); ++i) verdict.chain.push_back(describe(sk_X509_value(built, i)));
     } else {
-        int error = X509_STORE_CTX_get_error(ctx.get());
         int depth = X509_STORE_CTX_get_error_depth(ctx.get());
         verdict.failure = std::string("the certificate chain is not trusted: ") + X509_verify_cert_error_string(error) +
                           " (certificate " + std::to_string(depth + 1) + " of the chain)";

@@ -55,13 +55,21 @@ struct TrustAnchors {
 
 Result<CertificateInfo> describeCertificate(const Bytes& der);
 
+// How certificate validity dates count. A time a timestamp proves is held against every certificate
+// (Enforced). Code judged now, for want of such a time, is not failed for a certificate that has since
+// expired or is not yet valid (Tolerated): when that is the first fault found, the chain is judged
+// again without dates, and any other fault still fails it.
+enum class ExpiryRule { Enforced, Tolerated };
+
 // Whether `chain` (leaf first, as a signature carries it) reaches one of the anchors, with every
-// certificate valid at `atTime` (the signing time a timestamp proves, else now).
+// certificate valid at `atTime` (the signing time a timestamp proves, else now) unless `rule` excuses it.
 struct ChainVerdict {
     bool trusted = false;
+    bool expiryTolerated = false;        // trusted only because dates were not held against it
     std::string failure;                 // one sentence when not trusted
     std::vector<CertificateInfo> chain;  // leaf first, ending in the anchor when trusted
 };
-ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors, std::time_t atTime);
+ChainVerdict verifyChain(const std::vector<Bytes>& certificatesDer, const TrustAnchors& anchors, std::time_t atTime,
+                         ExpiryRule rule = ExpiryRule::Enforced);
 
 }  // namespace tessarin

@@ -26,8 +26,8 @@ struct Arguments {
     bool deep = false;
     bool strict = false;
     std::string architecture;
-    std::optional<std::string> entitlements;  // "-" or ":-": standard output
-    std::optional<std::string> requirements;  // "-": standard output
+    std::optional<std::string> entitlements;     // "-" or ":-": standard output
+    std::optional<std::string> requirements;     // "-": standard output
     std::optional<std::string> testRequirement;  // "=text", else a file holding text or a compiled requirement
     std::vector<std::string> paths;
 };

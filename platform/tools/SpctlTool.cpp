@@ -1,5 +1,5 @@
-// The spctl stand-in: assesses (-a, --assess) code or an installer package against Apple's roots,
-// writing the real tool's lines on standard error. Offline: a missing stapled ticket is said so.
+// The spctl stand-in: assesses (-a, --assess) code, an installer package or a signed document against
+// Apple's roots, writing the real tool's lines on standard error. Offline: a missing stapled ticket is said so.
 #include <iostream>
 #include <optional>
 #include <string>
@@ -21,11 +21,15 @@ struct Arguments {
 
 // The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
 const char* usageText() {
-    return "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install] path ...\n"
+    return "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install | -t open] [--context "
+           "context:primary-signature] path ...\n"
            "       spctl --help\n"
            "  -a, --assess            assess each path against Apple's roots, offline\n"
            "  -v, --verbose[=N]       also print source= (and at 2, origin=); repeatable, or level N\n"
-           "  -t, --type TYPE         exec (or execute) for code, install for an Installer package\n"
+           "  -t, --type TYPE         exec (or execute) for code, install for an Installer package,\n"
+           "                          open for a document or disk image, judged by its own signature\n"
+           "  --context context:primary-signature\n"
+           "                          judge the item's own signature (the only context supported)\n"
            "  --                      end of the options\n"
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's spctl: assessment only, no policy changes. Exit status:\n"
@@ -35,6 +39,7 @@ const char* usageText() {
 std::optional<AssessmentType> parseType(const std::string& s) {
     if (s == "exec" || s == "execute") return AssessmentType::Execute;
     if (s == "install") return AssessmentType::Install;
+    if (s == "open") return AssessmentType::Open;
     return std::nullopt;
 }
 
@@ -56,6 +61,16 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 3)
                 return std::nullopt;
             a.verbosity = std::stoi(n);
+        } else if (s == "--context" || s.rfind("--context=", 0) == 0) {
+            // Documents are assessed by their primary signature; no other context is implemented.
+            std::string value;
+            if (s == "--context") {
+                if (i + 1 >= argc) return std::nullopt;
+                value = argv[++i];
+            } else {
+                value = s.substr(10);
+            }
+            if (value != "context:primary-signature") return std::nullopt;
         } else if (s == "--type" || s.rfind("--type=", 0) == 0) {
             std::string value;
             if (s == "--type") {

@@ -1,15 +1,124 @@
-// The assessment policy: Apple's own code, the Mac App Store and Developer ID are accepted when their
-// signature is intact and reaches the anchors; anything else has no usable signature.
+// The assessment policy: Apple's own code, the Mac App Store and Developer ID are judged by Gatekeeper's
+// rules for each assessment type, tried from the highest priority down; the first that matches decides.
 #include "verify/Assessment.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <ctime>
 
+#include "base/Der.h"
 #include "base/FileRead.h"
+#include "codesign/CodeSignatureConstants.h"
 #include "package/Package.h"
 
 namespace tessarin {
 namespace {
+
+// The developer account's creation date that Apple writes into Developer ID leaves.
+constexpr std::array<std::uint8_t, 10> kAccountCreationOid = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63,
+                                                              0x64, 0x06, 0x01, 0x21};  // 1.2.840.113635.100.6.1.33
+constexpr std::uint8_t DER_BOOLEAN = 0x01, DER_OCTET_STRING = 0x04, DER_OID = 0x06, DER_UTF8_STRING = 0x0c,
+                       DER_GENERALIZED_TIME = 0x18;
+constexpr std::uint8_t DER_EXTENSIONS = 0xa3;  // [3] in the TBSCertificate
+
+// Accounts created from this day on must notarize to run.
+constexpr std::time_t kExecuteCutoff = 1554681600;  // 2019-04-08 00:00 GMT
+// "Legacy" Developer ID: an account older than this, signing with a secure timestamp before kLegacySigning.
+constexpr std::time_t kLegacyAccountCutoff = 1554595200;  // 2019-04-07 00:00 GMT
+constexpr std::time_t kLegacySigning = 1559347200;        // 2019-06-01 00:00 GMT
+
+struct AccountCreation {
+    enum class Kind { Absent, Date, Malformed } kind = Kind::Absent;
+    std::time_t when = 0;
+};
+
+std::optional<std::time_t> generalizedTime(ByteSpan text) {
+    // Only the form DER allows for whole seconds: YYYYMMDDHHMMSSZ.
+    if (text.size() != 15 || static_cast<char>(text[14]) != 'Z') return std::nullopt;
+    int v[6] = {};  // year, month, day, hour, minute, second
+    const int widths[6] = {4, 2, 2, 2, 2, 2};
+    std::size_t at = 0;
+    for (int f = 0; f < 6; ++f) {
+        for (int k = 0; k < widths[f]; ++k, ++at) {
+            const char c = static_cast<char>(text[at]);
+            if (c < '0' || c > '9') return std::nullopt;
+            v[f] = v[f] * 10 + (c - '0');
+        }
+    }
+    const int year = v[0], month = v[1], day = v[2];
+    if (month < 1 || month > 12 || day < 1 || day > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59) return std::nullopt;
+    // Days from the civil date (proleptic Gregorian), so no time zone or C library state is involved.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long days = static_cast<long long>(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return static_cast<std::time_t>(days * 86400 + v[3] * 3600 + v[4] * 60 + v[5]);
+}
+
+// Finds the account creation extension in the leaf's DER by walking Certificate, TBSCertificate and
+// its extensions. Real leaves hold the date's GeneralizedTime text in a UTF8String; a true
+// GeneralizedTime is read too. Anything else counts as Malformed, and so does the extension appearing
+// twice: the caller treats that as the newest account.
+AccountCreation accountCreation(const Bytes& leafDer) {
+    const ByteReader r(asByteSpan(leafDer));
+    AccountCreation found;
+    const AccountCreation malformed{AccountCreation::Kind::Malformed, 0};
+    auto certificate = readDerElement(r, 0);
+    if (!certificate || certificate->tag != DER_SEQUENCE) return malformed;
+    auto tbs = readDerElement(r, certificate->contentOffset());
+    if (!tbs || tbs->tag != DER_SEQUENCE || tbs->end() > certificate->end()) return malformed;
+    for (std::uint64_t at = tbs->contentOffset(); at < tbs->end();) {
+        auto field = readDerElement(r, at);
+        if (!field || field->end() > tbs->end()) return malformed;
+        at = field->end();
+        if (field->tag != DER_EXTENSIONS) continue;
+        auto list = readDerElement(r, field->contentOffset());
+        if (!list || list->tag != DER_SEQUENCE || list->end() > field->end()) return malformed;
+        for (std::uint64_t e = list->contentOffset(); e < list->end();) {
+            auto extension = readDerElement(r, e);
+            if (!extension || extension->tag != DER_SEQUENCE || extension->end() > list->end()) return malformed;
+            e = extension->end();
+            auto oid = readDerElement(r, extension->contentOffset());
+            if (!oid || oid->tag != DER_OID || oid->end() > extension->end()) return malformed;
+            auto oidBytes = r.bytes(oid->contentOffset(), oid->contentLength);
+            if (!oidBytes || oidBytes->size() != kAccountCreationOid.size() ||
+                std::memcmp(oidBytes->data(), kAccountCreationOid.data(), kAccountCreationOid.size()) != 0)
+                continue;
+            if (found.kind != AccountCreation::Kind::Absent) return malformed;
+            found = malformed;
+            auto value = readDerElement(r, oid->end());
+            if (value && value->tag == DER_BOOLEAN && value->end() <= extension->end())
+                value = readDerElement(r, value->end());
+            if (!value || value->tag != DER_OCTET_STRING || value->end() != extension->end()) continue;
+            auto time = readDerElement(r, value->contentOffset());
+            if (!time || (time->tag != DER_GENERALIZED_TIME && time->tag != DER_UTF8_STRING) ||
+                time->end() != value->end())
+                continue;
+            if (auto when = generalizedTime(*r.bytes(time->contentOffset(), time->contentLength)))
+                found = AccountCreation{AccountCreation::Kind::Date, *when};
+        }
+    }
+    return found;
+}
+
+// Signed by an account old enough, before notarization was required: the install and open rules'
+// only way past it. Offline, Apple's own list of legacy signers cannot be asked, so anything later is not.
+bool legacy(const AccountCreation& account, std::optional<std::time_t> secureTimestamp) {
+    if (account.kind == AccountCreation::Kind::Malformed) return false;
+    if (account.kind == AccountCreation::Kind::Date && account.when >= kLegacyAccountCutoff) return false;
+    return secureTimestamp && *secureTimestamp < kLegacySigning;
+}
+
+// The Developer ID rule below notarization: whether this type still allows the signature without it.
+bool allowedUnnotarized(AssessmentType type, const Bytes& leafDer, std::optional<std::time_t> secureTimestamp) {
+    const AccountCreation account = accountCreation(leafDer);
+    if (type == AssessmentType::Execute)
+        return account.kind == AccountCreation::Kind::Absent ||
+               (account.kind == AccountCreation::Kind::Date && account.when < kExecuteCutoff);
+    return legacy(account, secureTimestamp);
+}
 
 Assessment rejected(RejectionReason reason, std::string detail = {}) {
     Assessment a;
@@ -23,19 +132,79 @@ bool hasKind(const std::vector<CertificateInfo>& chain, CertificateKind kind) {
     return std::any_of(chain.begin(), chain.end(), [&](const CertificateInfo& c) { return c.kind == kind; });
 }
 
-// Developer ID is accepted either way; only a verified ticket that names the item makes it notarized.
-void acceptDeveloperId(Assessment& a, const TicketCheck& ticket) {
-    a.accepted = true;
-    a.ticket = ticket;
-    if (ticket.notarized()) {
+// A digest the ticket service can be asked about, with the record type it is filed under.
+struct LookupDigest {
+    Bytes digest;
+    std::uint8_t hashType = 0;
+};
+
+// Asks the service about each digest until a ticket that verifies and names the item comes back.
+// Otherwise the most telling answer is kept: a bad ticket, then a failure, then "not found".
+OnlineLookup lookUpTicket(TicketService& service, const std::vector<LookupDigest>& digests,
+                          const std::vector<Bytes>& itemDigests, const TicketAnchors& anchors) {
+    OnlineLookup result;
+    auto rank = [](OnlineLookup::Outcome o) {
+        switch (o) {
+        case OnlineLookup::Outcome::Forged: return 3;
+        case OnlineLookup::Outcome::Failed: return 2;
+        case OnlineLookup::Outcome::NotFound: return 1;
+        default: return 0;
+        }
+    };
+    for (const auto& d : digests) {
+        TicketLookup answer = service.lookUp(d.digest, d.hashType);
+        OnlineLookup one;
+        switch (answer.status) {
+        case TicketLookup::Status::Found:
+            one.ticket = checkTicketFor(asByteSpan(answer.ticket), itemDigests, anchors);
+            one.outcome = one.ticket.notarized() ? OnlineLookup::Outcome::Verified : OnlineLookup::Outcome::Forged;
+            break;
+        case TicketLookup::Status::NotFound: one.outcome = OnlineLookup::Outcome::NotFound; break;
+        case TicketLookup::Status::Failed:
+            one.outcome = OnlineLookup::Outcome::Failed;
+            one.detail = answer.detail;
+            break;
+        }
+        if (one.outcome == OnlineLookup::Outcome::Verified) return one;
+        if (rank(one.outcome) > rank(result.outcome)) result = std::move(one);
+    }
+    if (result.outcome == OnlineLookup::Outcome::NotMade && !digests.empty())
+        result.outcome = OnlineLookup::Outcome::NotFound;
+    return result;
+}
+
+// What the Developer ID rules need from the item beyond its leaf.
+struct DeveloperIdItem {
+    Bytes leafDer;  // empty reads as a malformed date: the cautious answer
+    std::optional<std::time_t> secureTimestamp;
+    TicketCheck stapled;
+    std::vector<LookupDigest> lookupDigests;  // what an online lookup would ask for
+    std::vector<Bytes> itemDigests;           // what a ticket must name
+    NotarizationObstacle obstacle = NotarizationObstacle::None;
+};
+
+// P5 allows notarized Developer ID; P4 allows it unnotarized where the type's rule lets it; P0 denies
+// the rest. Only a verified ticket that names the item, stapled or fetched, makes it notarized.
+void judgeDeveloperId(Assessment& a, AssessmentType type, const DeveloperIdItem& item, const TicketAnchors& anchors,
+                      TicketService* service) {
+    a.ticket = item.stapled;
+    a.notarization = item.stapled.notarized() ? NotarizationNote::TicketNamesItem
+                     : !item.stapled.present  ? NotarizationNote::NoTicket
+                     : !item.stapled.verified ? NotarizationNote::TicketNotValid
+                                              : NotarizationNote::TicketDoesNotNameItem;
+    bool notarized = item.stapled.notarized();
+    if (!notarized && service) {
+        a.lookup = lookUpTicket(*service, item.lookupDigests, item.itemDigests, anchors);
+        notarized = a.lookup.outcome == OnlineLookup::Outcome::Verified;
+    }
+    if (notarized) {
+        a.accepted = true;
         a.source = AssessmentSource::NotarizedDeveloperID;
-        a.notarization = NotarizationNote::TicketNamesItem;
         return;
     }
-    a.source = AssessmentSource::DeveloperID;
-    a.notarization = !ticket.present    ? NotarizationNote::NoTicket
-                     : !ticket.verified ? NotarizationNote::TicketNotValid
-                                        : NotarizationNote::TicketDoesNotNameItem;
+    a.obstacle = item.obstacle;
+    a.accepted = allowedUnnotarized(type, item.leafDer, item.secureTimestamp);
+    a.source = a.accepted ? AssessmentSource::DeveloperID : AssessmentSource::UnnotarizedDeveloperID;
 }
 
 // Gatekeeper validates strictly and judges nested code too.
@@ -46,7 +215,8 @@ CodeVerifyOptions assessmentOptions() {
     return options;
 }
 
-Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
+Assessment assessPackage(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
+                         TicketService* service) {
     auto check = checkPackageSignature(path, anchors, std::time(nullptr));
     if (!check) return rejected(RejectionReason::PackageInvalid, check.error());
     const PackageSignatureCheck& c = *check;
@@ -58,7 +228,18 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
         a.accepted = true;
         a.source = AssessmentSource::AppleSystem;
         break;
-    case PackageSignatureStatus::AppleDistribution: acceptDeveloperId(a, c.ticket); break;
+    case PackageSignatureStatus::AppleDistribution: {
+        DeveloperIdItem item;
+        if (!c.chain.empty()) item.leafDer = c.chain.front().der;
+        item.secureTimestamp = c.trustedTimestamp;
+        item.stapled = c.ticket;
+        item.itemDigests = {c.tocDigest};
+        // Records are filed under the checksum's own algorithm; other algorithms have none.
+        if (c.tocDigest.size() == 20) item.lookupDigests.push_back({c.tocDigest, TICKET_HASH_SHA1});
+        if (c.tocDigest.size() == 32) item.lookupDigests.push_back({c.tocDigest, TICKET_HASH_SHA256});
+        judgeDeveloperId(a, type, item, anchors.tickets, service);
+        break;
+    }
     case PackageSignatureStatus::Trusted:
         if (!c.chain.empty() && c.chain.front().kind == CertificateKind::MacAppStoreInstaller) {
             a.accepted = true;
@@ -79,10 +260,10 @@ Assessment assessPackage(const std::string& path, const TrustAnchors& anchors) {
 
 // One slice's signature by the policy. A Mac runs the slice of its own architecture, so each must
 // stand on its own; the ticket must name this slice's code.
-Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::optional<CmsSignatureInfo>& slice,
-                       const std::vector<Bytes>& cdhashes, const TicketAnchors& ticketAnchors) {
-    if (adhoc || !slice) return rejected(RejectionReason::Unsigned);
-    const CmsSignatureInfo& cms = *slice;
+Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, AssessmentType type,
+                       const TicketAnchors& ticketAnchors, TicketService* service) {
+    if (slice.adhoc || !slice.cms) return rejected(RejectionReason::Unsigned);
+    const CmsSignatureInfo& cms = *slice.cms;
     if (!cms.signatureValid || !cms.cdhashesMatch) return rejected(RejectionReason::SignatureInvalid, cms.failure);
     if (!cms.chainTrusted || cms.certificates.empty()) {
         Assessment a = rejected(RejectionReason::UntrustedRoot, cms.failure);
@@ -101,11 +282,28 @@ Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::option
         a.accepted = true;
         a.source = AssessmentSource::MacAppStore;
         return a;
-    case CertificateKind::DeveloperIDApplication:
+    case CertificateKind::DeveloperIDApplication: {
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
-        acceptDeveloperId(a, verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), cdhashes, ticketAnchors)
-                                                   : TicketCheck{});
+        DeveloperIdItem item;
+        item.leafDer = leaf.der;
+        item.secureTimestamp = cms.timestampTime;
+        item.stapled = verdict.ticketStapled ? checkTicketFor(asByteSpan(verdict.ticket), slice.cdhashes, ticketAnchors)
+                                             : TicketCheck{};
+        item.itemDigests = slice.cdhashes;
+        for (std::size_t i = 0; i < slice.cdhashes.size(); ++i) {
+            const std::uint8_t codeHash = i < slice.hashTypes.size() ? slice.hashTypes[i] : 0;
+            // SHA-1 directories are filed as SHA-1 records; the SHA-256 kinds' CDHashes as SHA-256.
+            if (codeHash == CS_HASHTYPE_SHA1) item.lookupDigests.push_back({slice.cdhashes[i], TICKET_HASH_SHA1});
+            if (codeHash == CS_HASHTYPE_SHA256 || codeHash == CS_HASHTYPE_SHA256_TRUNCATED)
+                item.lookupDigests.push_back({slice.cdhashes[i], TICKET_HASH_SHA256});
+        }
+        if (!cms.timestampTime)
+            item.obstacle = NotarizationObstacle::NoSecureTimestamp;
+        else if ((slice.flags & CS_RUNTIME) == 0)
+            item.obstacle = NotarizationObstacle::NoHardenedRuntime;
+        judgeDeveloperId(a, type, item, ticketAnchors, service);
         return a;
+    }
     default: break;
     }
     Assessment r = rejected(RejectionReason::NotForDistribution);
@@ -113,21 +311,37 @@ Assessment assessSlice(const CodeVerdict& verdict, bool adhoc, const std::option
     return r;
 }
 
-// How much an outcome vouches for: a rejection least, Apple's own code most.
+// How much an outcome vouches for: no usable signature least, then a Developer ID signature turned
+// away for want of notarization, Apple's own code most.
 int strength(const Assessment& a) {
-    if (!a.accepted) return 0;
     switch (a.source) {
-    case AssessmentSource::DeveloperID: return 1;
-    case AssessmentSource::NotarizedDeveloperID: return 2;
-    case AssessmentSource::MacAppStore: return 3;
-    case AssessmentSource::AppleSystem: return 4;
+    case AssessmentSource::UnnotarizedDeveloperID: return 1;
+    case AssessmentSource::DeveloperID: return a.accepted ? 2 : 0;
+    case AssessmentSource::NotarizedDeveloperID: return a.accepted ? 3 : 0;
+    case AssessmentSource::MacAppStore: return a.accepted ? 4 : 0;
+    case AssessmentSource::AppleSystem: return a.accepted ? 5 : 0;
     default: return 0;
     }
 }
 
+// The slice codesign describes, from the verdict's own fields: a hand-made verdict may list no slices.
+SliceVerdict describedSlice(const CodeVerdict& verdict) {
+    SliceVerdict s;
+    s.architecture = verdict.architecture;
+    s.adhoc = verdict.adhoc;
+    s.cms = verdict.cms;
+    s.flags = verdict.flags;
+    for (const auto& cd : verdict.codeDirectories) {
+        s.cdhashes.push_back(cd.cdhash);
+        s.hashTypes.push_back(cd.hashType);
+    }
+    return s;
+}
+
 }  // namespace
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors) {
+Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
+                             TicketService* service) {
     if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
         Assessment a = rejected(RejectionReason::CodeInvalid);
         a.codeCause = verdict.cause;
@@ -137,13 +351,11 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
     // Intact code that is not what its designated requirement names is no one's to vouch for.
     if (!verdict.adhoc && verdict.cms && !verdict.designatedRequirementSatisfied)
         return rejected(RejectionReason::RequirementNotSatisfied);
-    std::vector<Bytes> cdhashes;
-    for (const auto& cd : verdict.codeDirectories) cdhashes.push_back(cd.cdhash);
-    Assessment weakest = assessSlice(verdict, verdict.adhoc, verdict.cms, cdhashes, ticketAnchors);
+    Assessment weakest = assessSlice(verdict, describedSlice(verdict), type, ticketAnchors, service);
     // Every slice answers; the weakest speaks for the file and says which slice it was.
     for (std::size_t i = 1; i < verdict.slices.size(); ++i) {
         const SliceVerdict& s = verdict.slices[i];
-        Assessment a = assessSlice(verdict, s.adhoc, s.cms, s.cdhashes, ticketAnchors);
+        Assessment a = assessSlice(verdict, s, type, ticketAnchors, service);
         if (strength(a) < strength(weakest)) {
             weakest = std::move(a);
             weakest.decidingSlice = s.architecture;
@@ -152,18 +364,23 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
     return weakest;
 }
 
-Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors) {
-    if (type == AssessmentType::Install && !regularFileStartsWith(path, "xar!")) {
+Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors, TicketService* service) {
+    return assessCodeVerdict(verdict, AssessmentType::Execute, ticketAnchors, service);
+}
+
+Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
+                      TicketService* service) {
+    const bool flatPackage = regularFileStartsWith(path, "xar!");
+    if (flatPackage && type != AssessmentType::Execute) return assessPackage(path, type, anchors, service);
+    CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
+    if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO) {
         // The install policy judges signed code by its signature, which is how a command-line tool's
         // notarization is checked; anything else offered for installation is no package.
-        CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-        if (verdict.kind != CodeKind::MachO) return rejected(RejectionReason::NotAPackage);
-        return assessCodeVerdict(verdict, anchors.tickets);
+        return rejected(RejectionReason::NotAPackage);
     }
-    if (type == AssessmentType::Install) return assessPackage(path, anchors);
-    CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-    Assessment a = assessCodeVerdict(verdict, anchors.tickets);
-    if (a.accepted && verdict.kind == CodeKind::MachO) {
+    Assessment a = assessCodeVerdict(verdict, type, anchors.tickets, service);
+    a.receipt = verdict.receipt;
+    if (type == AssessmentType::Execute && a.accepted && verdict.kind == CodeKind::MachO) {
         // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
         Assessment tool;
         tool.reason = RejectionReason::NotAnApp;

@@ -37,10 +37,12 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::CodeLimitOutOfRange:
     case ProblemKind::CodePageModified:
     case ProblemKind::SpecialSlotModified:
+    case ProblemKind::InfoPlistModified:
     case ProblemKind::UnboundBlob:
     case ProblemKind::CmsSignatureInvalid:
     case ProblemKind::CdhashListMismatch: return CodeFailure::CodeModified;
-    case ProblemKind::ChainNotValid: return CodeFailure::UntrustedChain;
+    case ProblemKind::ChainNotValid:
+    case ProblemKind::ChainExpired: return CodeFailure::UntrustedChain;
     case ProblemKind::NestedCodeInvalid:
     case ProblemKind::NestingTooDeep: return CodeFailure::NestedCodeInvalid;
     case ProblemKind::ResourcesAbsent:
@@ -89,7 +91,53 @@ namespace {
 using detail::addProblem;
 using detail::failed;
 
+SliceVerdict sliceVerdict(const std::string& architecture, const SignatureFacts& facts) {
+    SliceVerdict s{architecture, facts.adhoc, facts.cms, facts.cdhashes, {}, facts.flags};
+    for (const auto& cd : facts.codeDirectories) s.hashTypes.push_back(cd.hashType);
+    return s;
+}
+
 constexpr std::uint64_t kMaxSmallFile = 64u << 20;  // Info.plist, CodeResources (20,000 files seal in ~6 MB), tickets
+
+// The folder a bundle's seal and signature live in: Contents, the current version, or the bundle itself.
+std::optional<std::string> contentRootOf(const Bundle& bundle) {
+    const fs::path root = fs::absolute(bundle.bundlePath()).lexically_normal();
+    switch (bundle.layout()) {
+    case Bundle::Layout::App: return (root / "Contents").string();
+    case Bundle::Layout::Framework: return detail::frameworkVersionFolder(root.string());
+    case Bundle::Layout::Shallow: return root.string();
+    }
+    return std::nullopt;
+}
+
+// A code-less bundle's one signature as the seal of the bundle holding it sees it: its CDHashes, and
+// whether it satisfies the requirement sealed with them.
+std::optional<std::vector<detail::NestedSlice>> codelessSlice(const Bundle& bundle,
+                                                              const std::optional<Bytes>& infoPlist,
+                                                              const Requirement* requirement,
+                                                              const TrustAnchors& anchors) {
+    const PlistDict* info = bundle.infoDictionary();
+    if (info && info->find("CFBundleExecutable") != info->end()) return std::nullopt;
+    auto root = contentRootOf(bundle);
+    if (!root) return std::nullopt;
+    detail::CodelessSignature signature = detail::readCodelessSignature(*root);
+    if (!signature.present || signature.problem != ProblemKind::None) return std::nullopt;
+    const ByteSpan blob = asByteSpan(signature.superBlob);
+    auto parsed = parseEmbeddedSignature(blob);
+    if (!parsed) return std::nullopt;
+    detail::NestedSlice out;
+    for (const auto& cd : parsed->codeDirectories) out.cdhashes.push_back(codeDirectoryHash(cd));
+    if (requirement) {
+        SignatureDescription d = describeSignature(blob, anchors);
+        SliceRequirementFacts r;
+        r.superBlob = blob;
+        r.facts = &d.facts;
+        if (infoPlist) r.infoPlist = asByteSpan(*infoPlist);
+        r.appleRoots = &anchors;
+        out.satisfies = d.problems.empty() && evaluateOnSlice(r, *requirement).holds;
+    }
+    return std::vector<detail::NestedSlice>{std::move(out)};
+}
 
 std::string hostArchitecture() {
 #if defined(__x86_64__)
@@ -242,15 +290,13 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     v.designatedRequirementProblem = std::move(dr.failure);
     std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
     signatureEnds[describe] = described.facts.signatureEnd;
-    v.slices.push_back(
-        SliceVerdict{v.architecture, described.facts.adhoc, described.facts.cms, described.facts.cdhashes});
+    v.slices.push_back(sliceVerdict(v.architecture, described.facts));
     if (options_.checkContents && options_.architecture.empty()) {
         for (std::size_t i = 0; i < macho->slices.size(); ++i) {
             if (i == describe) continue;
             SignatureDescription d = judge(i);
             signatureEnds[i] = d.facts.signatureEnd;
-            if (d.facts.isSigned)
-                v.slices.push_back(SliceVerdict{v.architectures[i], d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+            if (d.facts.isSigned) v.slices.push_back(sliceVerdict(v.architectures[i], d.facts));
             if (d.problems.empty()) {
                 // Every slice carries its own signature, and each must satisfy its own requirement.
                 DesignatedRequirementVerdict otherDr = judgeRequirement(i, d.facts);
@@ -271,6 +317,37 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     return v;
 }
 
+CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context) {
+    v.codeless = true;
+    if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
+    const ByteSpan blob = asByteSpan(signature.superBlob);
+    const SliceContext slices = context.slices();
+    SignatureDescription d =
+        options_.checkContents ? checkCodelessSignature(blob, slices, anchors_) : describeSignature(blob, anchors_);
+    takeFacts(v, d.facts);
+    infoPlistBound_ = d.facts.infoPlistBound;
+    resourcesBound_ = d.facts.resourcesBound;
+    for (auto& p : d.problems) addProblem(v, std::move(p));
+    if (!v.problems.empty()) return v;
+    SliceRequirementFacts r;
+    r.superBlob = blob;
+    r.facts = &d.facts;
+    r.allCdhashes = d.facts.cdhashes;
+    r.infoPlist = slices.infoPlist;
+    r.appleRoots = &anchors_;
+    DesignatedRequirementVerdict dr = judgeDesignatedRequirement(r, options_.checkContents);
+    v.requirementSet = std::move(dr.set);
+    v.requirementsProblem = std::move(dr.setProblem);
+    v.designatedRequirement = std::move(dr.requirement);
+    v.designatedRequirementImplicit = dr.implicit;
+    v.designatedRequirementSatisfied = dr.satisfied;
+    v.designatedRequirementProblem = std::move(dr.failure);
+    // One signature and no architecture: the assessment judges it as it would a slice.
+    v.slices.push_back(SliceVerdict{std::string(), d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+    if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
+    return v;
+}
+
 std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path,
                                                                const Requirement* requirement) {
     std::string executable = path;
@@ -278,10 +355,11 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         auto b = Bundle::open(path);
-        auto exe = b ? b->executablePath() : std::nullopt;
-        if (!exe) return std::nullopt;
-        executable = *exe;
+        if (!b) return std::nullopt;
+        auto exe = b->executablePath();
         if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
+        if (!exe) return codelessSlice(*b, info, requirement, anchors_);
+        executable = *exe;
     }
     auto mapped = MappedFile::open(executable);
     if (!mapped) return std::nullopt;
@@ -370,24 +448,39 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         }
     }
 
+    if (bundle->layout() == Bundle::Layout::App && !linkOnTheWay(contentRoot, kMasReceiptPath)) {
+        if (auto receipt = readSmallFile(contentRoot + "/" + kMasReceiptPath, kMaxMasReceipt, false))
+            v.receipt = checkMasReceipt(asByteSpan(*receipt), anchors_);
+    }
+
     auto exe = bundle->executablePath();
+    std::optional<fs::path> exeRel;
     if (!exe) {
         v.format = prefix;
-        return failed(std::move(v), ProblemKind::NotSigned);
+        // Without code, the signature's parts lie in _CodeSignature; a named executable that is not
+        // there is missing code, not a code-less bundle.
+        const bool namesExecutable = info && info->find("CFBundleExecutable") != info->end();
+        CodelessSignature codeless;
+        if (!namesExecutable) codeless = readCodelessSignature(contentRoot);
+        if (!codeless.present) return failed(std::move(v), ProblemKind::NotSigned);
+        if (options_.checkContents && (infoLinked || sealLinked))
+            v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        v = verifyCodeless(std::move(v), codeless, context);
+    } else {
+        // Named inside the content folder even when reached through a framework's top-level links.
+        std::error_code ec;
+        exeRel = fs::weakly_canonical(*exe, ec).lexically_relative(fs::weakly_canonical(contentRoot, ec));
+        const bool inside = !ec && !exeRel->empty() && exeRel->native().rfind("..", 0) != 0;
+        v.executablePath =
+            inside ? contentRoot + "/" + exeRel->generic_string() : fs::absolute(*exe).lexically_normal().string();
+        if (!inside || linkOnTheWay(contentRoot, exeRel->generic_string()))
+            return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        // A linked Info.plist or seal is read as absent; the link itself is what to report.
+        if (options_.checkContents && (infoLinked || sealLinked))
+            v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        v = verifyMachOFile(std::move(v), &context);
+        v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     }
-    // Named inside the content folder even when reached through a framework's top-level links.
-    std::error_code ec;
-    fs::path exeRel = fs::weakly_canonical(*exe, ec).lexically_relative(fs::weakly_canonical(contentRoot, ec));
-    const bool inside = !ec && !exeRel.empty() && exeRel.native().rfind("..", 0) != 0;
-    v.executablePath =
-        inside ? contentRoot + "/" + exeRel.generic_string() : fs::absolute(*exe).lexically_normal().string();
-    if (!inside || linkOnTheWay(contentRoot, exeRel.generic_string()))
-        return failed(std::move(v), ProblemKind::LinkInBundleStructure);
-    // A linked Info.plist or seal is read as absent; the link itself is what to report.
-    if (options_.checkContents && (infoLinked || sealLinked))
-        v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
-    v = verifyMachOFile(std::move(v), &context);
-    v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     if (!v.isSigned) return v;
 
     if (info && infoPlistBound_) v.infoPlistEntries = static_cast<int>(info->size());
@@ -411,7 +504,7 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     std::set<std::string> excluded;
     excluded.insert("_CodeSignature");
     if (bundle->layout() == Bundle::Layout::App) excluded.insert("CodeResources");
-    excluded.insert(exeRel.generic_string());
+    if (exeRel) excluded.insert(exeRel->generic_string());
     if (!resourcesBound_) {
         std::set<std::string> bare = excluded;
         bare.insert(infoRel);
@@ -425,7 +518,7 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         if (v.failureKind != CodeFailure::None) return v;
     }
     if (!seal) return v;
-    checkResources(v, contentRoot, *seal, excluded, depth);
+    checkResources(v, contentRoot, *seal, excluded, depth, bundle->layout() == Bundle::Layout::App);
     if (v.failureKind == CodeFailure::None) v.valid = true;
     return v;
 }

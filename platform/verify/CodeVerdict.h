@@ -61,6 +61,7 @@ struct CmsSignatureInfo {
     bool cdhashesMatch = false;                 // its signed CDHash list equals the actual CDHashes
     bool chainTrusted = false;                  // against the anchors given to the verifier
     bool chainValid = false;                    // the certificates chain to their own root, trusted or not
+    bool chainExpired = false;                  // they would, but not at the time the timestamp proves
     std::string failure;                        // one sentence when any of these is false
     std::vector<CertificateInfo> certificates;  // leaf first ("Authority=" lines)
     std::optional<std::time_t> signingTime;     // signed attribute, not proof
@@ -79,6 +80,17 @@ struct SliceVerdict {
     bool adhoc = false;
     std::optional<CmsSignatureInfo> cms;
     std::vector<Bytes> cdhashes;
+    std::vector<std::uint8_t> hashTypes;  // each CDHash's CS_HASHTYPE_*, in the same order
+    std::uint32_t flags = 0;              // the primary CodeDirectory's (hardened runtime and kin)
+};
+
+// The Mac App Store's purchase receipt (Contents/_MASReceipt/receipt), which the store adds after
+// signing and the seal leaves out. Shown, never a verdict of its own: the signing leaf decides.
+struct MasReceiptInfo {
+    bool signatureValid = false;  // the PKCS #7 signature over the receipt holds
+    bool chainsToApple = false;   // ... by Apple's receipt signer, under its WWDR authority, to an anchor
+    std::string signer;           // the signing certificate's common name, when readable
+    std::string detail;           // one sentence when it does not chain
 };
 
 // Everything verifyCode learns about one item. Plain data: the tools turn it into text.
@@ -127,6 +139,9 @@ struct CodeVerdict {
 
     bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature
     Bytes ticket;                // its bytes (bounded), for the assessment tool
+
+    std::optional<MasReceiptInfo> receipt;  // an app's store receipt, when one is there
+    bool codeless = false;                  // a bundle signed without code: the signature's parts are files
 
     std::vector<SliceVerdict> slices;   // every signed slice judged, the described one first
     std::vector<CodeVerdict> children;  // nested code verified on its own (deep)

@@ -19,10 +19,12 @@ enum class ProblemKind {
     CodeLimitOutOfRange,      // a CodeDirectory covers bytes the slice does not hold before its signature
     CodePageModified,         // a code page's hash differs (where: slot number)
     SpecialSlotModified,      // a blob or file bound in a special slot differs (slot: which)
+    InfoPlistModified,        // the bundle's Info.plist differs from the one its signature binds
     UnboundBlob,              // a blob is present that the CodeDirectory does not bind (slot: which)
     CmsSignatureInvalid,      // the CMS signature does not sign the primary CodeDirectory
     CdhashListMismatch,       // the CDHashes the signature lists are not the code's
     ChainNotValid,            // the certificates do not chain even to their own root
+    ChainExpired,             // they do, but not at the time the signature's timestamp proves
     ResourcesAbsent,          // the seal is bound but the bundle has none
     ResourceSealModified,     // the seal file differs from what the CodeDirectory binds
     ResourceEnvelopeInvalid,  // the seal or its rules cannot be read

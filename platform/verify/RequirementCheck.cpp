@@ -24,6 +24,14 @@ std::optional<EmbeddedSignature> signatureOf(ByteSpan slice) {
     return std::move(*sig);
 }
 
+// The signature the facts are about: a slice's embedded one, or code-less code's own.
+std::optional<EmbeddedSignature> signatureFor(const SliceRequirementFacts& facts) {
+    if (!facts.superBlob) return signatureOf(facts.slice);
+    auto parsed = parseEmbeddedSignature(*facts.superBlob);
+    if (!parsed || !parsed->primary()) return std::nullopt;
+    return std::move(*parsed);
+}
+
 std::optional<PlistDict> dictionaryOf(ByteSpan bytes) {
     auto value = parsePlist(bytes, kSmallPlistLimits);
     if (!value || !value->dict()) return std::nullopt;
@@ -52,7 +60,7 @@ std::vector<CertificateFields> chainFields(const std::optional<CmsSignatureInfo>
 }  // namespace
 
 RequirementResult evaluateOnSlice(const SliceRequirementFacts& facts, const Requirement& requirement) {
-    auto sig = signatureOf(facts.slice);
+    auto sig = signatureFor(facts);
     if (!sig || !facts.facts) return {false, "the code has no readable signature"};
     const CodeDirectory& primary = *sig->primary();
     const std::optional<CmsSignatureInfo>& cms = facts.facts->cms;
@@ -88,7 +96,7 @@ std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
 
 DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate) {
     DesignatedRequirementVerdict out;
-    auto sig = signatureOf(facts.slice);
+    auto sig = signatureFor(facts);
     if (!sig || !facts.facts) {
         out.failure = "the code has no readable signature";
         return out;

@@ -16,6 +16,7 @@ namespace tessarin {
 
 struct SliceRequirementFacts {
     ByteSpan slice;                         // a thin slice's bytes
+    std::optional<ByteSpan> superBlob;      // or the signature itself, for code that has no slice
     const SignatureFacts* facts = nullptr;  // as describeSlice or checkSlice found them
     // Every architecture's CDHashes, for the requirement ad hoc code is given.
     std::vector<Bytes> allCdhashes;

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace tessarin::detail {
 
 void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
-                              const std::set<std::string>& excluded, int depth) {
+                              const std::set<std::string>& excluded, int depth, bool appContent) {
     auto rules = ResourceRuleSet::compile(seal.rulesInForce());
     if (!rules) {
         v = failed(std::move(v), ProblemKind::ResourceEnvelopeInvalid);
@@ -73,8 +73,8 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         // The slice the seal names by CDHash must be there, and satisfy the requirement sealed with it.
         auto slices = nestedSlices(abs(rel), requirement ? &*requirement : nullptr);
         const bool sealed = slices && std::any_of(slices->begin(), slices->end(), [&](const NestedSlice& s) {
-                                return (!requirement || s.satisfies) &&
-                                       std::find(s.cdhashes.begin(), s.cdhashes.end(), *entry.cdhash) != s.cdhashes.end();
+                                return (!requirement || s.satisfies) && std::find(s.cdhashes.begin(), s.cdhashes.end(),
+                                                                                  *entry.cdhash) != s.cdhashes.end();
                             });
         if (!sealed) found(ProblemKind::FileModified, rel);
     };
@@ -124,6 +124,9 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             continue;
         }
         const ResourceRule* rule = rules->match(rel);
+        // The store adds its receipt to an app after signing: that one regular file, nothing else
+        // in its folder and nothing in its place, is not the seal's to judge.
+        if (!entry && appContent && type == fs::file_type::regular && rel == kMasReceiptPath) continue;
         if (!entry) {
             // The first generation of seals had no form for links; one it left out is no addition.
             if (rule && !rule->omit && (v2 || !isLink)) found(ProblemKind::FileAdded, rel);

@@ -75,8 +75,11 @@ CmsSignatureInfo judgeCms(ByteSpan cmsDer, const CodeDirectory& primary, const s
         for (const auto& c : info.certificates) ders.push_back(c.der);
         TrustAnchors own;
         own.rootsDer.push_back(info.certificates.back().der);
-        std::time_t at = cms.timestampTime ? *cms.timestampTime : std::time(nullptr);
-        info.chainValid = verifyChain(ders, own, at).trusted;
+        // Dates count as for the anchors' verdict: at the proven time, else now with expiry tolerated.
+        info.chainValid = cms.timestampTime ? verifyChain(ders, own, *cms.timestampTime).trusted
+                                            : verifyChain(ders, own, std::time(nullptr), ExpiryRule::Tolerated).trusted;
+        if (!info.chainValid && cms.timestampTime)
+            info.chainExpired = verifyChain(ders, own, *cms.timestampTime, ExpiryRule::Tolerated).trusted;
     }
     info.signingTime = cms.signingTime;
     info.timestampTime = cms.timestampTime;
@@ -173,9 +176,21 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_
         };
         if (context.inBundle)
             fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
-                     ProblemKind::SpecialSlotModified);
+                     ProblemKind::InfoPlistModified);
         fileSlot(CSSLOT_RESOURCEDIR, context.codeResources, ProblemKind::ResourcesAbsent,
                  ProblemKind::ResourceSealModified);
+    }
+}
+
+// The CMS signature's own problems, after the directories'.
+void checkCms(SignatureDescription& d) {
+    if (const auto& cms = d.facts.cms) {
+        if (!cms->signatureValid)
+            d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
+        else if (!cms->cdhashesMatch)
+            d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
+        if (!cms->chainValid)
+            d.problems.push_back(problem(cms->chainExpired ? ProblemKind::ChainExpired : ProblemKind::ChainNotValid));
     }
 }
 
@@ -245,13 +260,20 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
     if (!d.problems.empty()) return d;
     auto sig = parseEmbeddedSignature(superBlob);  // described above, so it parses
     checkDirectories(*sig, slice, at.location->offset, context, d.problems);
-    if (const auto& cms = d.facts.cms) {
-        if (!cms->signatureValid)
-            d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
-        else if (!cms->cdhashesMatch)
-            d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
-        if (!cms->chainValid) d.problems.push_back(problem(ProblemKind::ChainNotValid));
-    }
+    checkCms(d);
+    return d;
+}
+
+SignatureDescription checkCodelessSignature(ByteSpan superBlob, const SliceContext& context,
+                                            const TrustAnchors& anchors) {
+    SignatureDescription d = describeSignature(superBlob, anchors);
+    if (!d.problems.empty()) return d;
+    auto sig = parseEmbeddedSignature(superBlob);
+    // With no code at all, any code limit or page hash claims bytes that are not there.
+    for (const auto& cd : sig->codeDirectories)
+        if (cd.nCodeSlots != 0) d.problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
+    checkDirectories(*sig, ByteSpan{}, 0, context, d.problems);
+    checkCms(d);
     return d;
 }
 

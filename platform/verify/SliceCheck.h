@@ -58,4 +58,9 @@ struct SliceContext {
 // slot, and the CMS signature. Every problem is listed, in the order the checks run.
 SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, const TrustAnchors& anchors);
 
+// The same for a signature that covers no code (a code-less bundle's, assembled into a SuperBlob):
+// its directories must have no code slots, and the special slots and CMS signature are checked.
+SignatureDescription checkCodelessSignature(ByteSpan superBlob, const SliceContext& context,
+                                            const TrustAnchors& anchors);
+
 }  // namespace tessarin

@@ -53,6 +53,19 @@ bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& 
 // What lies unsealed at the top of an app (beside Contents) or a framework (beside Versions and its
 // links into the current version, and inside Versions beside Current and its version).
 std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout layout, bool embedded);
+// A code-less bundle's signature, read from the separate files in _CodeSignature.
+struct CodelessSignature {
+    bool present = false;                     // _CodeSignature/CodeDirectory is there
+    ProblemKind problem = ProblemKind::None;  // a part linked, unreadable or too large
+    Bytes superBlob;                          // the parts as one SuperBlob, when readable
+};
+CodelessSignature readCodelessSignature(const std::string& contentRoot);
+
+// Where an app keeps the store's receipt, relative to Contents; the seal leaves it out.
+inline constexpr const char* kMasReceiptPath = "_MASReceipt/receipt";
+inline constexpr std::uint64_t kMaxMasReceipt = 1u << 20;
+MasReceiptInfo checkMasReceipt(ByteSpan der, const TrustAnchors& anchors);
+
 // Records a problem; the first one recorded speaks for the item.
 void addProblem(CodeVerdict& v, Problem p);
 CodeVerdict failed(CodeVerdict v, ProblemKind kind, std::string where = {});
@@ -66,10 +79,14 @@ public:
 private:
     CodeVerdict verifyMachOFile(CodeVerdict v, const BundleContext* bundle);
     CodeVerdict verifyBundle(CodeVerdict v, int depth);
+    // A bundle without code whose _CodeSignature holds the signature's parts.
+    CodeVerdict verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context);
+    // `appContent`: an app's Contents, where the store's receipt lies outside the seal.
     void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
-                        const std::set<std::string>& excluded, int depth);
-    // The CDHashes of every slice of nested code, for matching its seal, and whether each satisfies
-    // `requirement` when there is one; nothing when it has no readable signature.
+                        const std::set<std::string>& excluded, int depth, bool appContent);
+    // The CDHashes of every slice of nested code (code-less code: its one signature), for matching
+    // its seal, and whether each satisfies `requirement` when there is one; nothing when it has no
+    // readable signature.
     std::optional<std::vector<NestedSlice>> nestedSlices(const std::string& path, const Requirement* requirement);
 
     const CodeVerifyOptions& options_;

@@ -5,10 +5,9 @@
 #include <set>
 #include <string>
 
-#include "DisplayText.h"
+#include "base/DisplayText.h"
 #include "ToolRunner.h"
 #include "base/Unicode.h"
-#include "tools/print/Printable.h"
 
 using namespace tessarin;
 
@@ -57,16 +56,6 @@ TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
     // The tools escape what they echo from the item themselves; their own lines stay lines.
     EXPECT_EQ(displayText("Executable=/a/evil\xFF.app\n\tok\\n\r\n", DisplayAs::Lines),
               "Executable=/a/evil\\xFF.app\n\tok\\n\\x0d\n");
-}
-
-TEST(DisplayText, AValidNameReadsAsTheToolsPrintIt) {
-    // The window's title and the tools' lines below it name the item alike.
-    for (const char* name : {"Sample.app", "a\\b", "x\n\r\t\x1b\x7f.app", "a\xE2\x80\xAEppa.exe",
-                             "b\xE2\x80\xA8"
-                             "c\xC2\x85"
-                             "d\xD8\x9C",
-                             "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"})
-        EXPECT_EQ(displayText(name), printable(name)) << name;
 }
 
 TEST(ToolReport, OutputBytesThatAreNotUtf8AreEscapedNotReplaced) {

@@ -89,6 +89,12 @@ TEST(SignatureVerdicts, OnlySpctlsOwnSourceLineDecides) {
     SignatureCheckState onlyCodesign;
     onlyCodesign.signatureText = "source=Notarized";
     EXPECT_FALSE(signatureVerdict(onlyCodesign, SignatureCheckKind::App).isNotarized);
+
+    // Turned away for want of notarization: the source mentions it but vouches for nothing.
+    SignatureCheckState unnotarized;
+    unnotarized.assessmentSource = assessmentSourceOf("p: rejected\nsource=Unnotarized Developer ID\n");
+    EXPECT_EQ(unnotarized.assessmentSource, "Unnotarized Developer ID");
+    EXPECT_FALSE(signatureVerdict(unnotarized, SignatureCheckKind::MachO).isNotarized);
 }
 
 TEST(SignatureVerdicts, TextEchoedFromTheItemCannotForgeASource) {

@@ -37,8 +37,8 @@
 #include "MachOSigner.h"
 #include "RequirementBuilder.h"
 #include "SigningChain.h"
-#include "TicketBuilder.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "XarBuilder.h"
 #include "codesign/CodeSignature.h"
 #include "codesign/CodeSignatureConstants.h"
@@ -839,12 +839,15 @@ std::vector<HostileCase> ticketAndRequirementCases() {
     names.reserve(2 * test::forgedTicketNames().size());
     for (std::size_t i = 0; i < test::forgedTicketNames().size(); ++i) {
         names.push_back(std::string("TicketOnApp") + test::forgedTicketNames()[i]);
-        out.push_back({names.back().c_str(), [i](const std::string& d) { return appWithForgedTicket(d, i); },
+        out.push_back({names.back().c_str(),
+                       [i](const std::string& d) { return appWithForgedTicket(d, i); },
                        {notNotarized, assess(3, "rejected"), display(0, "Notarization Ticket=stapled"),
                         reportLacks("It has been notarized")}});
         names.push_back(std::string("TicketOnPackage") + test::forgedTicketNames()[i]);
-        out.push_back({names.back().c_str(), [i](const std::string& d) { return packageWithForgedTicket(d, i); },
-                       {notTrusted, notNotarizedInstall, install(3, "rejected"), reportLacks("It has been notarized")}});
+        out.push_back(
+            {names.back().c_str(),
+             [i](const std::string& d) { return packageWithForgedTicket(d, i); },
+             {notTrusted, notNotarizedInstall, install(3, "rejected"), reportLacks("It has been notarized")}});
     }
     const std::string unsatisfied = "does not satisfy its designated Requirement";
     out.push_back({"RequirementSlotNestedDeeply",
@@ -871,9 +874,10 @@ std::vector<HostileCase> ticketAndRequirementCases() {
     out.push_back({"SealedRequirementNestedDeeply",
                    [](const std::string& d) { return appSealingNestedWith(d, repeat("! ", 32000) + "always"); },
                    {verify(1, sealedFails), verify(1, "Kit.framework")}});
-    out.push_back({"SealedRequirementOfAMegabyte",
-                   [](const std::string& d) { return appSealingNestedWith(d, "identifier \"" + repeat("a", 1u << 20)); },
-                   {verify(1, sealedFails)}});
+    out.push_back(
+        {"SealedRequirementOfAMegabyte",
+         [](const std::string& d) { return appSealingNestedWith(d, "identifier \"" + repeat("a", 1u << 20)); },
+         {verify(1, sealedFails)}});
     out.push_back({"SealedRequirementNeverCloses",
                    [](const std::string& d) { return appSealingNestedWith(d, repeat("(", 60000)); },
                    {verify(1, sealedFails)}});
@@ -1253,6 +1257,34 @@ std::vector<HostileCase> cases() {
              return d + "/pipe";
          },
          {lipo(1, "is not a regular file"), install(3, "rejected"), report("Details for pipe")}},
+        // A bundle without code keeps its signature in files: each is read with a bound, never waited on.
+        {"CodelessSignaturePartIsAFifo",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Strings.bundle");
+             b.resource("a.txt", "a\n").build();
+             test::signBundle(b.path(), {});
+             const std::string part = b.contentsPath() + "/_CodeSignature/CodeRequirements";
+             ::unlink(part.c_str());
+             ::mkfifo(part.c_str(), 0644);
+             return b.path();
+         },
+         {verify(1, "invalid or unsupported format for signature"), display(1, "invalid or unsupported format")}},
+        {"CodelessDirectoryOf64Megabytes",
+         [](const std::string& d) {
+             BundleBuilder b(d + "/Strings.bundle");
+             b.resource("a.txt", "a\n").build();
+             test::signBundle(b.path(), {});
+             ::truncate((b.contentsPath() + "/_CodeSignature/CodeDirectory").c_str(), 64 << 20);
+             return b.path();
+         },
+         {verify(1, "invalid or unsupported format for signature")}},
+        {"StoreReceiptIsGarbage",
+         [](const std::string& d) {
+             std::string a = signedApp(d);
+             test::writeFile(a + "/Contents/_MASReceipt/receipt", repeat("\x30\x82\xff\xff", 4096));
+             return a;
+         },
+         {verify(0, ""), assess(3, "note: Mac App Store receipt present, not signed by Apple")}},
         {"InfoPlistIsAFifo",
          [](const std::string& d) {
              std::string a = app(d);

@@ -97,10 +97,10 @@ TEST(CmsTimestamp, TokenSignedByACertificateThatIsNoTimestampAuthorityIsIgnored)
     CmsVerdict v = verify(cms);
     EXPECT_TRUE(v.signatureValid);
     EXPECT_FALSE(v.timestampTime);
-    EXPECT_FALSE(v.chain.trusted);
+    EXPECT_TRUE(v.chain.expiryTolerated);  // judged now, as if it had no timestamp
 }
 
-TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowAndFails) {
+TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowWithItsExpiryForgiven) {
     const auto& c = SigningChain::shared();
     std::time_t then = std::time(nullptr) - 2 * kYear;
     // The signingTime attribute claims a good time, but it proves nothing.
@@ -109,8 +109,11 @@ TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowAndFails) {
     EXPECT_TRUE(v.signatureValid);
     EXPECT_EQ(v.signingTime, then);
     EXPECT_FALSE(v.timestampTime);
-    EXPECT_FALSE(v.chain.trusted);
-    EXPECT_NE(v.failure.find("expired"), std::string::npos) << v.failure;
+    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
+    EXPECT_TRUE(v.chain.expiryTolerated);
+    EXPECT_TRUE(v.failure.empty()) << v.failure;
+    // Not under another root.
+    EXPECT_FALSE(verify(cms, kContent, SigningChain::unrelated().anchors()).chain.trusted);
 }
 
 TEST(CmsTimestamp, TokenOverOtherBytesIsIgnored) {
@@ -122,18 +125,22 @@ TEST(CmsTimestamp, TokenOverOtherBytesIsIgnored) {
     CmsVerdict v = verify(cms);
     EXPECT_TRUE(v.signatureValid);
     EXPECT_FALSE(v.timestampTime);
-    EXPECT_FALSE(v.chain.trusted);
+    EXPECT_TRUE(v.chain.expiryTolerated);
 }
 
-TEST(CmsTimestamp, TimeOutsideTheLeafsValidityStillFails) {
+TEST(CmsTimestamp, ProvenTimeOutsideTheLeafsValidityFailsWithNothingForgiven) {
     const auto& c = SigningChain::shared();
-    CmsOptions o;
-    o.signingTime = std::time(nullptr) - 2 * kYear;
-    o.timestampTime = std::time(nullptr) - 4 * kYear;  // before the expired leaf was issued
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
-    CmsVerdict v = verify(cms);
-    EXPECT_EQ(v.timestampTime, o.timestampTime);
-    EXPECT_FALSE(v.chain.trusted);
+    // Before the expired leaf was issued, and after it expired.
+    for (std::time_t at : {std::time(nullptr) - 4 * kYear, std::time(nullptr) - kYear / 2}) {
+        CmsOptions o;
+        o.signingTime = std::time(nullptr) - 2 * kYear;
+        o.timestampTime = at;
+        Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
+        CmsVerdict v = verify(cms);
+        EXPECT_EQ(v.timestampTime, o.timestampTime);
+        EXPECT_FALSE(v.chain.trusted);
+        EXPECT_FALSE(v.chain.expiryTolerated);
+    }
 }
 
 TEST(CmsAttributes, EmptyCdhashListGivesNone) {

@@ -1,16 +1,19 @@
 // Verification of signed code: intact fixtures pass, and each kind of tampering (code page, special
 // slot, CodeDirectory, CMS, sealed resource, added or removed file, nested code) is caught.
 #include "tools/print/CodeText.h"
+#include "verify/CodeItem.h"
 #include "verify/CodeSignVerifier.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
@@ -261,6 +264,7 @@ TEST(BundleVerification, FlippedByteInInfoPlistIsCaught) {
     CodeVerdict v = verify(app);
     EXPECT_FALSE(v.valid);
     EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
+    EXPECT_EQ(codeFailureSentence(v), "invalid Info.plist (plist or signature have been modified)");
 }
 
 TEST(BundleVerification, ModifiedAddedAndMissingResourcesAreEachNamed) {
@@ -587,6 +591,116 @@ TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
     CodeVerdict v = verify(levels[0], deep);
     EXPECT_FALSE(v.valid);
     EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
+}
+
+namespace {
+
+// A resource bundle with no code, signed as codesign signs one: its signature's parts as files.
+std::string makeCodelessBundle(const std::string& path, bool certificate) {
+    PlistDict d;
+    d["CFBundleIdentifier"] = PlistValue("com.example.resources");
+    d["CFBundlePackageType"] = PlistValue("BNDL");
+    test::writeFile(path + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(path + "/Contents/Resources/strings.txt", std::string("hello\n"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.resources";
+    if (certificate) {
+        o.code.teamId = test::SigningChain::teamId();
+        o.code.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+    }
+    test::signBundle(path, o);
+    return path;
+}
+
+}  // namespace
+
+TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
+    struct Case {
+        const char* name;
+        bool certificate;
+        std::function<void(const std::string&)> change;  // on the bundle, after signing
+        const char* sentence;                            // empty: valid
+    };
+    const Case cases[] = {
+        {"ad hoc", false, nullptr, ""},
+        {"certificate", true, nullptr, ""},
+        {"Info.plist altered", true, [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); },
+         "invalid Info.plist (plist or signature have been modified)"},
+        {"resource altered", false, [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
+         "a sealed resource is missing or invalid"},
+        {"resource added", true,
+         [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); },
+         "a sealed resource is missing or invalid"},
+        {"requirements altered", false,
+         [](const std::string& b) { flipByte(b + "/Contents/_CodeSignature/CodeRequirements", 42); },
+         "invalid signature (code or signature have been modified)"},
+        // The CMS lists both CDHashes; dropping the SHA-256 directory leaves the list unmatched.
+        {"alternate directory missing", true,
+         [](const std::string& b) { std::filesystem::remove(b + "/Contents/_CodeSignature/CodeRequirements-1"); },
+         "invalid signature (code or signature have been modified)"},
+        {"signature part linked", false,
+         [](const std::string& b) {
+             const std::string part = b + "/Contents/_CodeSignature/CodeRequirements";
+             std::filesystem::rename(part, b + "/elsewhere");
+             std::filesystem::create_symlink("../../elsewhere", part);
+         },
+         "the main executable or Info.plist must be a regular file (no symlinks, etc.)"},
+        {"directory missing", false,
+         [](const std::string& b) { std::filesystem::remove(b + "/Contents/_CodeSignature/CodeDirectory"); },
+         "code object is not signed at all"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string bundle = makeCodelessBundle(dir / "Strings.bundle", c.certificate);
+        if (c.change) c.change(bundle);
+        CodeVerdict v = verify(bundle);
+        EXPECT_EQ(codeFailureSentence(v), c.sentence) << c.name;
+        EXPECT_EQ(v.valid, std::string(c.sentence).empty()) << c.name;
+        if (!v.valid) continue;
+        EXPECT_TRUE(v.codeless) << c.name;
+        EXPECT_EQ(v.format, "bundle");
+        EXPECT_TRUE(v.executablePath.empty());
+        EXPECT_EQ(v.adhoc, !c.certificate);
+        EXPECT_EQ(v.cms.has_value(), c.certificate);
+        ASSERT_EQ(v.codeDirectories.size(), 2u);
+        EXPECT_EQ(v.best()->nCodeSlots, 0u);
+        EXPECT_EQ(v.best()->nSpecialSlots, 3u);
+        EXPECT_TRUE(v.designatedRequirementSatisfied) << c.name << ": " << v.designatedRequirementProblem;
+        ASSERT_EQ(v.slices.size(), 1u);
+        EXPECT_EQ(v.slices[0].cdhashes.size(), 2u);
+        EXPECT_EQ(codeItemOf(v).kind, CodeItemKind::CodelessBundle);
+    }
+}
+
+TEST(CodelessBundleVerification, NestedInAnAppTheyAreSealedByCdhashAndVerifiedDeep) {
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    makeCodelessBundle(app + "/Contents/Resources/Strings.bundle", false);
+    makeCodelessBundle(app + "/Contents/PlugIns/Empty.bundle", false);
+    test::signBundle(app, appOptions());
+    const std::string sealText = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
+    auto seal = parsePlist(ByteSpan(reinterpret_cast<const std::byte*>(sealText.data()), sealText.size()));
+    ASSERT_TRUE(seal);
+    const PlistValue* files2 = seal->find("files2");
+    ASSERT_TRUE(files2 && files2->find("Resources/Strings.bundle"));
+    EXPECT_TRUE(files2->find("Resources/Strings.bundle")->find("cdhash"));
+
+    CodeVerifyOptions deep;
+    deep.deep = true;
+    CodeVerdict v = verify(app, deep);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+    ASSERT_EQ(v.children.size(), 2u);
+    for (const auto& child : v.children) EXPECT_TRUE(child.codeless && child.valid) << child.path;
+
+    // A nested resource altered fails the nested bundle's own check, which only --deep makes.
+    const std::string nested = app + "/Contents/Resources/Strings.bundle/Contents/";
+    flipByte(nested + "Resources/strings.txt", 1);
+    EXPECT_TRUE(verify(app).valid);
+    EXPECT_EQ(verify(app, deep).failureKind, CodeFailure::NestedCodeInvalid);
+    // Its sealed (SHA-256) CodeDirectory altered no longer matches the CDHash its container sealed.
+    flipByte(nested + "_CodeSignature/CodeRequirements-1", 40);
+    EXPECT_EQ(resourceProblemLines(verify(app)),
+              std::vector<std::string>{"file modified: " + app + "/Contents/Resources/Strings.bundle"});
 }
 
 // Real signatures from published npm packages, when scripts/fetch-npm-samples.sh has cached them.

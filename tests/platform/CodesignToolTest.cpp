@@ -13,6 +13,7 @@
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "RequirementBuilder.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 #include "ToolRun.h"
 #include "codesign/CodeSignatureConstants.h"
@@ -163,6 +164,29 @@ TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
     EXPECT_TRUE(hasLine(r.err, "Notarization Ticket=stapled")) << r.err;
 }
 
+TEST(CodesignDisplay, CodelessBundleHasNoExecutableLine) {
+    TempDir dir;
+    const std::string bundle = dir / "Strings.bundle";
+    PlistDict d;
+    d["CFBundleIdentifier"] = PlistValue("com.example.strings");
+    d["CFBundlePackageType"] = PlistValue("BNDL");
+    test::writeFile(bundle + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(bundle + "/Contents/Resources/a.txt", std::string("a"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.strings";
+    test::signBundle(bundle, o);
+    ToolRun r = codesign({"-dvvv", bundle});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(lines(r.err).empty());
+    EXPECT_EQ(lines(r.err)[0], "Identifier=com.example.strings");
+    EXPECT_TRUE(hasLine(r.err, "Format=bundle"));
+    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=0+3 "), std::string::npos) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
+    r = codesign({"--verify", "--deep", "--strict", "--verbose", bundle});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, bundle + ": valid on disk\n" + bundle + ": satisfies its Designated Requirement\n");
+}
+
 TEST(CodesignDisplay, EntitlementsGoToStandardOutput) {
     TempDir dir;
     test::SignOptions o;
@@ -222,6 +246,25 @@ TEST(CodesignVerify, FailuresNameWhatFailed) {
     r = codesign({"--verify", "--verbose", dir / "plain"});
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.err, dir / "plain" + ": code object is not signed at all\n");
+}
+
+TEST(CodesignVerify, SelfSignedCodeIsValidAndSatisfiesItsRequirementEvenExpired) {
+    TempDir dir;
+    for (bool expired : {false, true}) {
+        test::SignOptions o;
+        o.designatedRequirement = false;  // the one derived from the chain: its root pinned
+        test::CmsOptions cms;
+        cms.timestamp = false;
+        o.cms = test::SigningChain::shared().signer(test::LeafKind::SelfSigned, expired, cms);
+        const std::string path = dir / (expired ? "expired" : "current");
+        test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0), o));
+        ToolRun r = codesign({"--verify", "--verbose", path});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, path + ": valid on disk\n" + path + ": satisfies its Designated Requirement\n");
+        r = codesign({"-dvvv", path});
+        EXPECT_TRUE(hasLine(r.err, "Authority=Test Self-Signed Signer")) << r.err;
+        EXPECT_EQ(lineStarting(r.err, "Timestamp="), "");
+    }
 }
 
 TEST(CodesignArguments, NoOperationIsAUsageError) {
@@ -346,10 +389,14 @@ TEST(CodesignRequirements, RequirementGivenWithDashRMustHoldToo) {
     };
     const Case cases[] = {
         {{"-v", "-R=identifier \"com.example.tool\"", tool}, 0, ""},
-        {{"-vv", "-R", "=identifier com.example.tool", tool}, 0, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n"},
+        {{"-vv", "-R", "=identifier com.example.tool", tool},
+         0,
+         tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n"},
         {{"-v", "-R=identifier \"com.example.other\"", tool}, 3, failed},
         // Without its "=", the value names a file.
-        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", tool}, 2, "test-requirement: anchor apple generic: cannot read"},
+        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", tool},
+         2,
+         "test-requirement: anchor apple generic: cannot read"},
         {{"--verify", "--verbose", "--test-requirement", "=anchor apple generic", tool}, 3, failed},
         {{"-v", "-R", dir / "holds.txt", tool}, 0, ""},
         {{"-v", "-R", dir / "other.req", tool}, 3, failed},

@@ -195,7 +195,8 @@ TEST(RequirementTextParser, AcceptsTheSpellingsCodesignAccepts) {
         {"certificate trusted", "anchor trusted"},
         {"anchor = H\"" + h + "\"", "certificate root = H\"" + h + "\""},
         {"anchor [field.1.2.3] exists", "certificate root[field.1.2.3] /* exists */"},
-        {"certificate 1[extension.1.2.840.113635.100.6.2.6]", "certificate 1[field.1.2.840.113635.100.6.2.6] /* exists */"},
+        {"certificate 1[extension.1.2.840.113635.100.6.2.6]",
+         "certificate 1[field.1.2.840.113635.100.6.2.6] /* exists */"},
         {"entitlement[\"com.apple.security.get-task-allow\"] absent",
          "entitlement[\"com.apple.security.get-task-allow\"] absent"},
         {"info[CFBundleName] = *Tool*", "info[CFBundleName] ~ Tool"},
@@ -242,10 +243,11 @@ TEST(RequirementTextParser, MalformedTextIsARefusalThatSaysWhere) {
         {"info[k] = ", "expected a value"},
         {"certificate leaf", "expected [ before a key"},
     };
-    for (const auto& [text, wanted] : cases) EXPECT_NE(textError(text).find(wanted), std::string::npos) << text << " -> " << textError(text);
+    for (const auto& [text, wanted] : cases)
+        EXPECT_NE(textError(text).find(wanted), std::string::npos) << text << " -> " << textError(text);
 
-    // A hundred thousand "!"s, "("s or left-nested "and"s stop at the depth bound; the parser never
-    // recurses that far.
+    // Thirty thousand "!"s or "("s, or 65 "and"s, stop at the depth bound; the parser never recurses
+    // that far. A hundred thousand "!"s are longer than any text read.
     EXPECT_NE(textError(std::string(30000, '!') + "always").find("nests deeper than 64 levels"), std::string::npos);
     EXPECT_NE(textError(std::string(100000, '!') + "always").find("at most 65536 are read"), std::string::npos);
     EXPECT_NE(textError(std::string(30000, '(') + "always" + std::string(30000, ')')).find("nests deeper"),
@@ -530,13 +532,17 @@ TEST(ImplicitDesignatedRequirement, IsDerivedAsCodesignDoes) {
 
 namespace {
 
-// A thin arm64 tool signed by `chain`'s Developer ID leaf, with `requirements` as its set (else none).
+// A thin arm64 tool signed by `chain`'s leaf of `kind` (Developer ID by default), with `requirements`
+// as its set (else none); an expired leaf signs without a timestamp.
 std::string signedTool(const test::TempDir& dir, const std::string& name, const test::SigningChain& chain,
-                       std::optional<std::vector<std::uint8_t>> requirements) {
+                       std::optional<std::vector<std::uint8_t>> requirements,
+                       test::LeafKind kind = test::LeafKind::DeveloperIDApplication, bool expired = false) {
     test::SignOptions o;
     o.identifier = "com.example.tool";
     o.teamId = test::SigningChain::teamId();
-    o.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    test::CmsOptions cms;
+    cms.timestamp = !expired;
+    o.cms = chain.signer(kind, expired, cms);
     o.requirements = std::move(requirements);
     if (!o.requirements) o.designatedRequirement = false;
     const std::string path = dir / name;
@@ -608,4 +614,37 @@ TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerived
                   .rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0),
               0u);
     EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+}
+
+TEST(DesignatedRequirementVerification, SelfSignedAndDevelopmentCodeSatisfiesItsRequirementYetIsNotAccepted) {
+    test::TempDir dir;
+    const auto& shared = test::SigningChain::shared();
+    struct Case {
+        test::LeafKind kind;
+        TrustAnchors anchors;  // for development code the test root stands for Apple's
+        std::string requirementStart;
+    };
+    const Case cases[] = {
+        {test::LeafKind::SelfSigned, TrustAnchors::appleRoots(),
+         "identifier \"com.example.tool\" and certificate root = H\""},
+        {test::LeafKind::AppleDevelopment, shared.anchors(),
+         "identifier \"com.example.tool\" and anchor apple generic and certificate leaf[subject.CN] = \"Apple "
+         "Development: Test Developer (TESTDEV001)\" and certificate 1[field.1.2.840.113635.100.6.2.1] /* exists */"},
+    };
+    for (const Case& c : cases) {
+        // Such certificates are short-lived and their signatures carry no timestamp: expired ones too.
+        for (bool expired : {false, true}) {
+            SCOPED_TRACE(c.requirementStart + (expired ? " (expired)" : ""));
+            const std::string tool = signedTool(dir, expired ? "old" : "new", shared, std::nullopt, c.kind, expired);
+            CodeVerdict v = verifyCode(tool, {}, c.anchors);
+            ASSERT_TRUE(v.valid) << static_cast<int>(v.cause) << (v.cms ? " " + v.cms->failure : "");
+            ASSERT_TRUE(v.designatedRequirement);
+            EXPECT_EQ(requirementText(*v.designatedRequirement).rfind(c.requirementStart, 0), 0u)
+                << requirementText(*v.designatedRequirement);
+            EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+            Assessment a = assessCodeVerdict(v, c.anchors.tickets);
+            EXPECT_FALSE(a.accepted);
+            EXPECT_EQ(a.source, AssessmentSource::NoUsableSignature);
+        }
+    }
 }

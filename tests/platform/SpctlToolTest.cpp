@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,10 +20,10 @@
 #include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
+#include "package/Package.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
 #include "tools/print/PackageReport.h"
-#include "package/Package.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -35,12 +39,17 @@ constexpr std::int32_t kArm64 = 0x0100000C;
 
 ToolRun spctl(const std::vector<std::string>& args) { return test::runStandin("spctl", args); }
 
-std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true) {
+// `timestampAt`: the time the token proves, when not the signing time.
+std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
+                          std::optional<std::time_t> timestampAt = std::nullopt) {
     test::SignOptions o;
     o.identifier = "com.example.fixture";
     o.teamId = SigningChain::teamId();
+    o.flags = 0x10000;  // CS_RUNTIME: as code meant for notarization is signed
+    o.runtime = 0x20500;
     test::CmsOptions cms;
     cms.timestamp = timestamp;
+    cms.timestampTime = timestampAt;
     if (expired) cms.signingTime = std::time(nullptr) - 2 * 365 * 24 * 3600;
     o.cms = SigningChain::shared().signer(kind, expired, cms);
     std::string path = dir / "fixture";
@@ -63,8 +72,29 @@ std::string developerIdApp(const TempDir& dir) {
     return app;
 }
 
+// An app signed for the Mac App Store, with the store's receipt added after signing as the store adds it.
+std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) {
+    const std::string app = test::BundleBuilder(dir / "Store.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.store"))
+                                .executable("Store", test::thinMachO(kArm64, 0))
+                                .resource("a.txt", "a")
+                                .build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.store";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::MacAppStore);
+    test::signBundle(app, o);
+    const std::string payload = "receipt payload";
+    test::writeFile(
+        app + "/Contents/_MASReceipt/receipt",
+        SigningChain::shared().signReceipt(test::Bytes(payload.begin(), payload.end()), !receiptByReceiptSigner));
+    return app;
+}
+
+// The execution policy over a signed file's verdict: accepted code is not turned away for being no app.
 Assessment assess(const std::string& path) {
-    return assessPath(path, AssessmentType::Install, SigningChain::shared().anchors());
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+    return assessCodeVerdict(verifyCode(path, {}, anchors), AssessmentType::Execute, anchors.tickets);
 }
 
 std::string sentryCli() {
@@ -164,6 +194,71 @@ TEST(AssessmentPolicy, AppleAndAppStoreSources) {
     EXPECT_EQ(assessmentSource(store), "Mac App Store");
 }
 
+TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
+    const auto anchors = SigningChain::shared().anchors();
+    {
+        TempDir dir;
+        Assessment a = assessPath(appStoreApp(dir), AssessmentType::Execute, anchors);
+        EXPECT_TRUE(a.accepted) << assessmentReason(a);
+        EXPECT_EQ(assessmentSource(a), "Mac App Store");
+        EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
+                                                               "App Store and iTunes Store Receipt Signing"});
+    }
+    {
+        // A receipt signed by anyone else is shown as such and decides nothing.
+        TempDir dir;
+        Assessment a = assessPath(appStoreApp(dir, false), AssessmentType::Execute, anchors);
+        EXPECT_TRUE(a.accepted);
+        ASSERT_TRUE(a.receipt);
+        EXPECT_FALSE(a.receipt->chainsToApple);
+        EXPECT_TRUE(a.receipt->signatureValid);
+    }
+    {
+        // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
+        TempDir dir;
+        CodeVerdict v = verifyCode(appStoreApp(dir), {}, TrustAnchors::appleRoots());
+        ASSERT_TRUE(v.receipt);
+        EXPECT_FALSE(v.receipt->chainsToApple);
+    }
+    // Only the receipt itself, a regular file, lies outside the seal.
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> unsealed = {
+        {"extra file", [](const std::string& c) { test::writeFile(c + "/_MASReceipt/extra", std::string("x")); }},
+        {"receipt as a link",
+         [](const std::string& c) {
+             std::filesystem::rename(c + "/_MASReceipt/receipt", c + "/../../receipt");
+             std::filesystem::create_symlink("../../../receipt", c + "/_MASReceipt/receipt");
+         }},
+        {"receipt as a folder",
+         [](const std::string& c) {
+             std::filesystem::remove(c + "/_MASReceipt/receipt");
+             test::writeFile(c + "/_MASReceipt/receipt/receipt", std::string("x"));
+         }},
+    };
+    for (const auto& [name, change] : unsealed) {
+        TempDir dir;
+        const std::string app = appStoreApp(dir);
+        change(app + "/Contents");
+        Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+        EXPECT_FALSE(a.accepted) << name;
+        EXPECT_EQ(assessmentReason(a), "a sealed resource is missing or invalid") << name;
+    }
+}
+
+TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
+    TempDir dir;
+    const std::string bundle = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.Strings";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(bundle, o);
+    Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
+    EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
+}
+
 TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     TempDir dir;
     Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
@@ -171,10 +266,23 @@ TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
     EXPECT_EQ(assessmentSource(a), "no usable signature");
 }
 
-TEST(AssessmentPolicy, ExpiredCertificateNeedsATimestamp) {
+TEST(AssessmentPolicy, ExpiredCertificateCountsOnlyAgainstAProvenTime) {
     TempDir dir;
     EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
-    Assessment late = assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false));
+    // Without a timestamp the chain is judged now and its expiry forgiven, Apple's own code's too.
+    EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false)).accepted);
+    Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning, true, false));
+    EXPECT_TRUE(apple.accepted) << assessmentReason(apple);
+    EXPECT_EQ(assessmentSource(apple), "Apple System");
+    EXPECT_EQ(apple.origin, "Software Signing");
+    // A timestamp proving a time after the leaf expired fails the signature itself.
+    const std::string stale =
+        signedFixture(dir, LeafKind::DeveloperIDApplication, true, true, std::time(nullptr) - 365 * 24 * 3600 / 2);
+    CodeVerdict v = verifyCode(stale, {}, SigningChain::shared().anchors());
+    EXPECT_FALSE(v.valid);
+    EXPECT_EQ(v.cause, ProblemKind::ChainExpired);
+    EXPECT_EQ(codeFailureSentence(v), "CSSMERR_TP_CERT_EXPIRED");
+    Assessment late = assess(stale);
     EXPECT_FALSE(late.accepted);
     EXPECT_EQ(assessmentSource(late), "no usable signature");
 }
@@ -203,9 +311,11 @@ TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
 TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy) {
     TempDir dir;
     const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
+    // Signed now, unnotarized: no longer legacy, so installation turns it away.
     Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
-    EXPECT_TRUE(install.accepted) << assessmentReason(install);
-    EXPECT_EQ(assessmentSource(install), "Developer ID");
+    EXPECT_FALSE(install.accepted);
+    EXPECT_EQ(assessmentSource(install), "Unnotarized Developer ID");
+    EXPECT_EQ(assessmentReason(install), "");
 
     Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
     EXPECT_FALSE(exec.accepted);
@@ -218,6 +328,238 @@ TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy
     EXPECT_EQ(
         assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
         "not a flat installer package");
+}
+
+namespace {
+
+constexpr std::time_t kMay2019 = 1557878400;   // 2019-05-15 00:00 GMT
+constexpr std::time_t kJune2019 = 1559347200;  // 2019-06-01 00:00 GMT: from here on, signing is not legacy
+
+// A Developer ID tool whose leaf carries `account` as its developer account creation date.
+struct DeveloperIdCode {
+    std::string path;
+    CodeVerdict verdict;
+};
+
+DeveloperIdCode developerIdCode(const TempDir& dir, const std::string& name, const std::optional<Bytes>& account,
+                                std::optional<std::time_t> timestamp, std::uint32_t runtime = 0) {
+    const SigningChain& chain = SigningChain::shared();
+    test::CmsOptions cms;
+    cms.timestamp = timestamp.has_value();
+    cms.signingTime = timestamp.value_or(0);
+    test::SignOptions o;
+    o.identifier = "com.example.fixture";
+    o.teamId = SigningChain::teamId();
+    o.runtime = runtime;
+    if (runtime) o.flags = 0x10000;  // CS_RUNTIME
+    o.cms = chain.signer(chain.developerIdLeaf(account), cms);
+    DeveloperIdCode c{dir / name, {}};
+    test::writeFile(c.path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    c.verdict = verifyCode(c.path, {}, chain.anchors());
+    return c;
+}
+
+Bytes withTrailingNull(Bytes der) {
+    der.push_back(0x05);
+    der.push_back(0x00);
+    return der;
+}
+
+// Answers lookups from a table keyed by a digest's first 20 bytes, as records are named, and records
+// what it was asked.
+class FakeTicketService : public TicketService {
+public:
+    std::map<Bytes, TicketLookup> answers;
+    std::vector<std::pair<Bytes, std::uint8_t>> asked;
+    TicketLookup lookUp(const Bytes& digest, std::uint8_t hashType) override {
+        asked.emplace_back(digest, hashType);
+        auto it = answers.find(Bytes(digest.begin(), digest.begin() + std::min<std::size_t>(20, digest.size())));
+        if (it != answers.end()) return it->second;
+        TicketLookup miss;
+        miss.status = TicketLookup::Status::NotFound;
+        return miss;
+    }
+};
+
+TicketLookup found(Bytes ticket) {
+    TicketLookup l;
+    l.status = TicketLookup::Status::Found;
+    l.ticket = std::move(ticket);
+    return l;
+}
+
+}  // namespace
+
+TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
+    const std::string notarized = "Notarized Developer ID", plain = "Developer ID", denied = "Unnotarized Developer ID";
+    const std::time_t now = std::time(nullptr);
+    const Bytes microsoft = test::extensionDate("20120223000000Z"), deno = test::extensionDate("20231030000000Z");
+    struct Row {
+        const char* what;
+        std::optional<Bytes> account;
+        std::optional<std::time_t> timestamp;
+        bool ticket;
+        std::string execute, installAndOpen;
+    };
+    const Row rows[] = {
+        {"Microsoft-style account, timestamped before June 2019", microsoft, kMay2019, false, plain, plain},
+        {"Microsoft-style account, timestamped now", microsoft, now, false, plain, denied},
+        {"Microsoft-style account, no timestamp", microsoft, std::nullopt, false, plain, denied},
+        {"older account, timestamped at the legacy cutoff", microsoft, kJune2019, false, plain, denied},
+        {"older account, timestamped a second before it", microsoft, kJune2019 - 1, false, plain, plain},
+        {"no account date, timestamped before June 2019", std::nullopt, kMay2019, false, plain, plain},
+        {"no account date, timestamped now", std::nullopt, now, false, plain, denied},
+        {"Deno-style account", deno, now, false, denied, denied},
+        {"Deno-style account, notarized", deno, now, true, notarized, notarized},
+        {"Microsoft-style account, notarized", microsoft, now, true, notarized, notarized},
+        {"account from 2019-04-06 23:59:59", test::extensionDate("20190406235959Z"), kMay2019, false, plain, plain},
+        {"account from 2019-04-07", test::extensionDate("20190407000000Z"), kMay2019, false, plain, denied},
+        {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, false, denied, denied},
+        // An unreadable date is taken as a new account, never as none.
+        {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, false, denied, denied},
+        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, false, plain, plain},
+        {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, false, denied, denied},
+        {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, false, denied, denied},
+        {"month 13", test::extensionDate("20121323000000Z"), kMay2019, false, denied, denied},
+        {"bytes after the date", withTrailingNull(microsoft), kMay2019, false, denied, denied},
+        {"empty extension value", Bytes{}, kMay2019, false, denied, denied},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), row.account, row.timestamp);
+        ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
+        ASSERT_EQ(code.verdict.cms->timestampTime.has_value(), row.timestamp.has_value());
+        if (row.ticket) {
+            test::TicketBuilder ticket;
+            for (const auto& cd : code.verdict.codeDirectories) ticket.naming(cd.cdhash);
+            code.verdict.ticketStapled = true;
+            code.verdict.ticket = ticket.build();
+        }
+        const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
+        for (AssessmentType type : {AssessmentType::Execute, AssessmentType::Install, AssessmentType::Open}) {
+            const std::string& expected = type == AssessmentType::Execute ? row.execute : row.installAndOpen;
+            Assessment a = assessCodeVerdict(code.verdict, type, tickets);
+            EXPECT_EQ(assessmentSource(a), expected) << "type " << static_cast<int>(type);
+            EXPECT_EQ(a.accepted, expected != denied) << "type " << static_cast<int>(type);
+        }
+    }
+}
+
+TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized) {
+    TempDir dir;
+    const Bytes deno = test::extensionDate("20231030000000Z");
+    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
+    const std::string unconfirmed = "note: notarization could not be confirmed offline (no stapled ticket)";
+    const std::string noLookup = "note: no online lookup was made";
+    const std::time_t now = std::time(nullptr);
+
+    auto notesFor = [&](const char* name, std::optional<std::time_t> timestamp, std::uint32_t runtime) {
+        DeveloperIdCode code = developerIdCode(dir, name, deno, timestamp, runtime);
+        Assessment a = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets);
+        EXPECT_EQ(a.source, AssessmentSource::UnnotarizedDeveloperID) << name;
+        return assessmentNotes(a);
+    };
+    EXPECT_EQ(notesFor("runtime", now, 0x20500), (std::vector<std::string>{unconfirmed, noLookup}));
+    EXPECT_EQ(
+        notesFor("no-runtime", now, 0),
+        (std::vector<std::string>{unconfirmed, noLookup,
+                                  "note: this code cannot have been notarized: it does not use the hardened runtime"}));
+    EXPECT_EQ(notesFor("no-timestamp", std::nullopt, 0x20500),
+              (std::vector<std::string>{
+                  unconfirmed, noLookup,
+                  "note: this code cannot have been notarized: its signature has no secure timestamp"}));
+}
+
+TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice) {
+    TempDir dir;
+    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
+    DeveloperIdCode code =
+        developerIdCode(dir, "tool", test::extensionDate("20231030000000Z"), std::time(nullptr), 0x20500);
+    ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
+    ASSERT_EQ(code.verdict.codeDirectories.size(), 2u);
+    const Bytes& sha1 = code.verdict.codeDirectories[0].cdhash;
+    const Bytes& sha256 = code.verdict.codeDirectories[1].cdhash;
+    auto judge = [&](FakeTicketService& service) {
+        return assessCodeVerdict(code.verdict, AssessmentType::Install, tickets, &service);
+    };
+
+    // Found and genuine: notarized, and each CDHash was asked for under its own record type.
+    FakeTicketService genuine;
+    genuine.answers[sha256] = found(test::TicketBuilder().naming(sha256).build());
+    Assessment a = judge(genuine);
+    EXPECT_TRUE(a.accepted);
+    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
+    EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::Verified);
+    EXPECT_EQ(genuine.asked, (std::vector<std::pair<Bytes, std::uint8_t>>{{sha1, 1}, {sha256, 2}}));
+    EXPECT_EQ(assessmentNotes(a),
+              std::vector<std::string>{"note: notarized by a ticket the online lookup returned (no stapled ticket)"});
+
+    // A ticket from a look-alike of Apple's ticket chain, and a genuine one for other code: neither counts.
+    FakeTicketService forged;
+    forged.answers[sha256] = found(test::TicketBuilder(test::makeTicketSigners(true)).naming(sha256).build());
+    a = judge(forged);
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(assessmentSource(a), "Unnotarized Developer ID");
+    EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::Forged);
+    EXPECT_EQ(a.lookup.ticket.failure, TicketFailure::ChainUntrusted);
+    ASSERT_EQ(assessmentNotes(a).size(), 2u);
+    EXPECT_EQ(assessmentNotes(a)[0], "note: notarization could not be confirmed (no stapled ticket)");
+    EXPECT_EQ(assessmentNotes(a)[1].rfind("note: the online lookup returned a ticket that was not accepted: ", 0), 0u);
+    FakeTicketService other;
+    other.answers[sha256] = found(test::TicketBuilder().naming(Bytes(20, 0x5a)).build());
+    a = judge(other);
+    EXPECT_EQ(assessmentSource(a), "Unnotarized Developer ID");
+    EXPECT_EQ(assessmentNotes(a).at(1), "note: the online lookup returned a ticket that does not name this code");
+
+    // No record, and no answer at all.
+    FakeTicketService empty;
+    a = judge(empty);
+    EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::NotFound);
+    EXPECT_EQ(assessmentNotes(a).at(1), "note: the online lookup found no ticket for this code");
+    FakeTicketService down;
+    TicketLookup failure;
+    failure.detail = "the network is unreachable";
+    down.answers[sha1] = failure;
+    a = judge(down);
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::Failed);
+    EXPECT_EQ(assessmentNotes(a).at(1), "note: the online lookup failed: the network is unreachable");
+
+    // A universal file: each slice is looked up by its own CDHashes, and only a ticket for every slice notarizes it.
+    {
+        const SigningChain& chain = SigningChain::shared();
+        test::CmsOptions cms;
+        test::SignOptions o;
+        o.identifier = "com.example.fixture";
+        o.teamId = SigningChain::teamId();
+        o.flags = 0x10000;
+        o.runtime = 0x20500;
+        o.cms = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), cms);
+        test::writeFile(dir / "fat", test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), o));
+        CodeVerdict fat = verifyCode(dir / "fat", {}, chain.anchors());
+        ASSERT_TRUE(fat.valid) << codeFailureSentence(fat);
+        ASSERT_EQ(fat.slices.size(), 2u);
+        FakeTicketService service;
+        service.answers[fat.slices[0].cdhashes.back()] =
+            found(test::TicketBuilder().naming(fat.slices[0].cdhashes.back()).build());
+        Assessment half = assessCodeVerdict(fat, AssessmentType::Install, tickets, &service);
+        EXPECT_EQ(assessmentSource(half), "Unnotarized Developer ID");
+        EXPECT_EQ(half.decidingSlice, fat.slices[1].architecture);
+        EXPECT_EQ(service.asked.size(), 4u);  // two CodeDirectories in each slice
+        service.answers[fat.slices[1].cdhashes.back()] =
+            found(test::TicketBuilder().naming(fat.slices[1].cdhashes.back()).build());
+        EXPECT_EQ(assessmentSource(assessCodeVerdict(fat, AssessmentType::Install, tickets, &service)),
+                  "Notarized Developer ID");
+    }
+
+    // A stapled ticket that notarizes the code leaves nothing to ask.
+    code.verdict.ticketStapled = true;
+    code.verdict.ticket = test::TicketBuilder().naming(sha256).build();
+    FakeTicketService unused;
+    EXPECT_EQ(assessmentSource(judge(unused)), "Notarized Developer ID");
+    EXPECT_TRUE(unused.asked.empty());
 }
 
 TEST(SpctlTool, AdHocAndUnsignedCodeHaveNoUsableSignature) {
@@ -248,27 +590,52 @@ TEST(SpctlTool, BadUsageExitsTwo) {
     EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);  // no -a
     EXPECT_EQ(spctl({"-a", "-t", "bogus", "/bin/true"}).status, 2);
     EXPECT_EQ(spctl({"-a", "-q", "/bin/true"}).status, 2);
+    EXPECT_EQ(spctl({"-a", "--context", "context:other", "/bin/true"}).status, 2);
+    EXPECT_EQ(spctl({"-a", "-t", "open", "--context"}).status, 2);
+    // How documents are assessed: judged (and turned away: no signature), not refused as a usage mistake.
+    EXPECT_EQ(spctl({"-a", "-t", "open", "--context", "context:primary-signature", "/bin/true"}).status, 3);
+    EXPECT_EQ(spctl({"-a", "--type=open", "--context=context:primary-signature", "/bin/true"}).status, 3);
     ToolRun r = spctl({"-a"});
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(r.err.empty());
 }
 
-TEST(SpctlTool, SentryCliIsAcceptedAsDeveloperIDWithoutClaimingNotarization) {
-    if (!std::filesystem::exists(sentryCli())) GTEST_SKIP() << "sample not fetched: " << sentryCli();
-    ToolRun r = spctl({"-a", "-vv", "-t", "install", sentryCli()});
-    EXPECT_EQ(r.status, 0) << r.err;
-    auto l = lines(r.err);
-    ASSERT_EQ(l.size(), 4u) << r.err;
-    EXPECT_EQ(l[0], sentryCli() + ": accepted");
-    EXPECT_EQ(l[1], "source=Developer ID");
-    EXPECT_EQ(l[2], "origin=Developer ID Application: GetSentry LLC (97JCY7859U)");
-    EXPECT_EQ(l[3].rfind("note: notarization could not be confirmed offline", 0), 0u);
-    for (const char* claim : {"source=Notarized", "source=Apple", "source=Mac App"})
-        EXPECT_EQ(r.err.find(claim), std::string::npos);
-    // Asked whether it may run as an app, a command-line tool is turned away; one -v: no origin line.
-    ToolRun exec = spctl({"-av", sentryCli()});
-    EXPECT_EQ(exec.status, 3);
-    EXPECT_EQ(exec.err, sentryCli() + ": rejected (the code is valid but does not seem to be an app)\n");
+// Real Developer ID tools, judged by the account creation date their leaves carry (sentry-cli
+// 2023-12-13, Deno 2023-10-30, Microsoft's tsgo 2012-02-23). None is notarized as far as can be told
+// offline: a bare tool cannot carry a stapled ticket.
+TEST(SpctlTool, RealDeveloperIDToolsAreJudgedByTheirAccountDates) {
+    const std::string samples = TESSARIN_CODESIGN_SAMPLES;
+    const std::string unnotarized = "source=Unnotarized Developer ID";
+    const std::vector<std::string> offline{"note: notarization could not be confirmed offline (no stapled ticket)",
+                                           "note: no online lookup was made"};
+    struct Sample {
+        std::string path, origin;
+        bool executionAllowsIt;  // the account predates the execution rule's cutoff
+    };
+    const Sample tools[] = {
+        {sentryCli(), "Developer ID Application: GetSentry LLC (97JCY7859U)", false},
+        {samples + "/deno_darwin-arm64-2.9.6/package/deno", "Developer ID Application: Deno Land Inc. (2H4KBF436B)",
+         false},
+        {samples + "/typescript_native-preview-darwin-arm64-7.0.0-dev.20260707.2/package/lib/tsgo",
+         "Developer ID Application: Microsoft Corporation (UBF8T346G9)", true},
+    };
+    int judged = 0;
+    for (const Sample& tool : tools) {
+        if (!std::filesystem::exists(tool.path)) continue;
+        ++judged;
+        for (const char* type : {"install", "exec", "open"}) {
+            ToolRun r = spctl({"-a", "-vv", "-t", type, tool.path});
+            EXPECT_EQ(r.status, 3) << r.err;
+            std::vector<std::string> expected{tool.path + ": rejected", unnotarized, "origin=" + tool.origin};
+            expected.insert(expected.end(), offline.begin(), offline.end());
+            // Allowed to run, a tool is still turned away for not being an app.
+            if (tool.executionAllowsIt && std::string(type) == "exec")
+                expected = {tool.path + ": rejected (the code is valid but does not seem to be an app)",
+                            "origin=" + tool.origin};
+            EXPECT_EQ(lines(r.err), expected) << type;
+        }
+    }
+    if (judged == 0) GTEST_SKIP() << "no Developer ID samples fetched under " << samples;
 }
 
 namespace {
@@ -286,23 +653,29 @@ test::XarBuild signedPackage() {
     return test::buildXar(o);
 }
 
-Assessment assessPackage(const std::string& path) {
-    return assessPath(path, AssessmentType::Install,
-                      TrustAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()});
+Assessment assessPackage(const std::string& path, AssessmentType type = AssessmentType::Install,
+                         TicketService* service = nullptr) {
+    return assessPath(path, type,
+                      TrustAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()},
+                      service);
 }
 
 }  // namespace
 
-TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
+TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
     TempDir dir;
     test::XarBuild b = signedPackage();
     test::writeFile(dir / "plain.pkg", b.bytes);
-    Assessment plain = assessPackage(dir / "plain.pkg");
-    EXPECT_TRUE(plain.accepted) << assessmentReason(plain);
-    EXPECT_EQ(assessmentSource(plain), "Developer ID");
-    EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
-    EXPECT_EQ(assessmentNotes(plain),
-              std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
+    // Signed now without a timestamp: not legacy, so both install and open rules want notarization.
+    for (AssessmentType type : {AssessmentType::Install, AssessmentType::Open}) {
+        Assessment plain = assessPackage(dir / "plain.pkg", type);
+        EXPECT_FALSE(plain.accepted);
+        EXPECT_EQ(assessmentSource(plain), "Unnotarized Developer ID");
+        EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
+        EXPECT_EQ(assessmentNotes(plain),
+                  (std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)",
+                                            "note: no online lookup was made"}));
+    }
 
     Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                  b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
@@ -315,10 +688,18 @@ TEST(PackageAssessment, DeveloperIDInstallerWithAndWithoutATicket) {
     other[0] ^= 1;
     test::writeFile(dir / "other.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(other).build()));
     Assessment forOther = assessPackage(dir / "other.pkg");
-    EXPECT_EQ(assessmentSource(forOther), "Developer ID");
-    EXPECT_EQ(assessmentNotes(forOther),
-              std::vector<std::string>{
-                  "note: notarization could not be confirmed offline (the stapled ticket does not name this package)"});
+    EXPECT_EQ(assessmentSource(forOther), "Unnotarized Developer ID");
+    EXPECT_EQ(assessmentNotes(forOther).at(0),
+              "note: notarization could not be confirmed offline (the stapled ticket does not name this package)");
+
+    // Online, the table of contents' checksum is what is asked for, under its own algorithm's record type.
+    FakeTicketService service;
+    service.answers[Bytes(digest.begin(), digest.begin() + 20)] = found(test::TicketBuilder().naming(digest).build());
+    Assessment online = assessPackage(dir / "plain.pkg", AssessmentType::Install, &service);
+    EXPECT_TRUE(online.accepted) << assessmentText("plain.pkg", online, 2);
+    EXPECT_EQ(assessmentSource(online), "Notarized Developer ID");
+    ASSERT_EQ(service.asked.size(), 1u);
+    EXPECT_EQ(service.asked[0].second, digest.size() == 20 ? 1 : 2);
 }
 
 TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) {
@@ -334,15 +715,20 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     const TrustAnchors packageAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()};
 
     auto judged = [](const Assessment& a, const char* item, const std::string& name) {
-        EXPECT_TRUE(a.accepted) << name;
-        EXPECT_EQ(assessmentSource(a), "Developer ID") << name;
-        const auto notes = assessmentNotes(a);
-        ASSERT_EQ(notes.size(), 1u) << name;
-        // Each names why: the ticket was refused, or names other code.
-        const std::string refused = "note: notarization could not be confirmed offline (the stapled ticket was not accepted: ";
-        const std::string other = std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") + item + ")";
-        EXPECT_TRUE(notes[0].rfind(refused, 0) == 0 || notes[0] == other) << name << ": " << notes[0];
-        EXPECT_EQ(name == "NamingOtherCode", notes[0] == other) << name << ": " << notes[0];
+        // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.
+        EXPECT_NE(assessmentSource(a).find("Developer ID"), std::string::npos) << name;
+        EXPECT_NE(assessmentSource(a), "Notarized Developer ID") << name;
+        // One note names why: the ticket was refused, or names other code.
+        const std::string refused =
+            "note: notarization could not be confirmed offline (the stapled ticket was not accepted: ";
+        const std::string other =
+            std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
+            item + ")";
+        std::string why;
+        for (const auto& note : assessmentNotes(a))
+            if (note.rfind(refused, 0) == 0 || note == other) why = note;
+        EXPECT_FALSE(why.empty()) << name;
+        EXPECT_EQ(name == "NamingOtherCode", why == other) << name << ": " << why;
     };
     for (const auto& forged : test::forgedTickets(cdhash)) {
         test::writeFile(app + "/Contents/CodeResources", forged.bytes);

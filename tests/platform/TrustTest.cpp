@@ -114,6 +114,40 @@ TEST(ChainVerification, IsJudgedAtTheGivenTime) {
     EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), c.anchors(), now - kYear).trusted);
 }
 
+TEST(ChainVerification, JudgedNowForWantOfATimestampOnlyExpiryIsForgiven) {
+    const auto& c = SigningChain::shared();
+    const std::time_t now = std::time(nullptr);
+    const auto tolerant = ExpiryRule::Tolerated;
+    // An expired leaf, and a current leaf under an expired authority (as Apple's own code's chain is now).
+    const std::vector<Bytes> expiredAuthority = {c.leaf(LeafKind::SoftwareSigning).certificateDer,
+                                                 c.expiredIntermediate().certificateDer, c.root().certificateDer};
+    for (const auto& chain : {chainOf(c, c.leaf(LeafKind::DeveloperIDApplication, true)), expiredAuthority}) {
+        EXPECT_FALSE(verifyChain(chain, c.anchors(), now).trusted);
+        ChainVerdict v = verifyChain(chain, c.anchors(), now, tolerant);
+        EXPECT_TRUE(v.trusted) << v.failure;
+        EXPECT_TRUE(v.expiryTolerated);
+        EXPECT_EQ(v.chain.size(), 3u);
+    }
+    EXPECT_FALSE(
+        verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), c.anchors(), now, tolerant).expiryTolerated);
+
+    // Any fault beside expiry still fails. A broken leaf signature is found only after the expired
+    // authority above it, so the second look must find it.
+    Bytes broken = c.leaf(LeafKind::SoftwareSigning).certificateDer;
+    broken[broken.size() - 2] ^= 0x01;  // inside the signature value
+    const std::vector<Bytes> brokenUnderExpired = {broken, c.expiredIntermediate().certificateDer,
+                                                   c.root().certificateDer};
+    ASSERT_NE(verifyChain(brokenUnderExpired, c.anchors(), now).failure.find("expired"), std::string::npos);
+    EXPECT_FALSE(verifyChain(brokenUnderExpired, c.anchors(), now, tolerant).trusted);
+    const auto expiredLeaf = chainOf(c, c.leaf(LeafKind::DeveloperIDApplication, true));
+    EXPECT_FALSE(verifyChain(expiredLeaf, SigningChain::unrelated().anchors(), now, tolerant).trusted);
+    EXPECT_FALSE(verifyChain(expiredLeaf, TrustAnchors::appleRoots(), now, tolerant).trusted);
+    const auto& u = SigningChain::unrelated();
+    EXPECT_FALSE(verifyChain({expiredLeaf[0], u.intermediate().certificateDer, u.root().certificateDer}, u.anchors(),
+                             now, tolerant)
+                     .trusted);
+}
+
 TEST(ChainVerification, MissingIntermediateOrNoCertificatesFail) {
     const auto& c = SigningChain::shared();
     EXPECT_FALSE(verifyChain({c.leaf(LeafKind::MacAppStore).certificateDer, c.root().certificateDer}, c.anchors(),

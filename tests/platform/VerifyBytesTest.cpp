@@ -98,7 +98,7 @@ TEST(SliceBytes, BundleSlotsAreJudgedOnTheBytesTheCallerHandsOver) {
     altered.infoPlist = span(other);
     auto problems = checkSlice(span(image), altered, anchors).problems;
     ASSERT_FALSE(problems.empty());
-    EXPECT_EQ(problems[0].kind, ProblemKind::SpecialSlotModified);
+    EXPECT_EQ(problems[0].kind, ProblemKind::InfoPlistModified);
     EXPECT_EQ(problems[0].slot, CSSLOT_INFOSLOT);
 
     SliceContext noSeal = bundle;

@@ -392,6 +392,41 @@ std::string sealedRequirement(const BundleSignOptions& options, const std::strin
 
 void signBundleAt(const std::string& bundlePath, const BundleSignOptions& options, int depth);
 
+// Signs a bundle without code as codesign does: the signature's parts are files in _CodeSignature,
+// and the alternate SHA-256 CodeDirectory goes into "CodeRequirements-1".
+void signCodeless(const std::string& contentRoot, const SignOptions& o, const Bytes& info, const std::string& seal) {
+    const bool adhoc = !o.cms;
+    const std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0);
+    const Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
+    std::map<std::uint32_t, Bytes> specials{
+        {CSSLOT_INFOSLOT, info}, {CSSLOT_REQUIREMENTS, req}, {CSSLOT_RESOURCEDIR, Bytes(seal.begin(), seal.end())}};
+    std::vector<std::uint8_t> types{CS_HASHTYPE_SHA256};
+    if (o.sha1Primary) types.insert(types.begin(), CS_HASHTYPE_SHA1);
+    std::vector<Bytes> directories, cdhashes;
+    for (std::uint8_t type : types) {
+        directories.push_back(buildCodeDirectory(o, type, Bytes{}, 0, specials, CSSLOT_RESOURCEDIR, 0, false, flags));
+        auto h = codeSignatureDigest(type, span(directories.back()));
+        h.resize(CS_CDHASH_LEN);
+        cdhashes.push_back(h);
+    }
+    const std::string dir = contentRoot + "/_CodeSignature/";
+    writeFile(dir + "CodeDirectory", directories[0]);
+    if (directories.size() > 1) writeFile(dir + "CodeRequirements-1", directories[1]);
+    writeFile(dir + "CodeRequirements", req);
+    writeFile(dir + "CodeSignature", adhoc ? Bytes{} : o.cms(directories[0], cdhashes));
+}
+
+// The CDHash a container seals for a bundle without code: its strongest (last) CodeDirectory's.
+Bytes codelessSealCdhash(const std::string& contentRoot) {
+    const std::string dir = contentRoot + "/_CodeSignature/";
+    const bool alternate = fs::exists(dir + "CodeRequirements-1");
+    Bytes cd = fileBytes(dir + (alternate ? "CodeRequirements-1" : "CodeDirectory"));
+    auto parsed = parseCodeDirectory(span(cd), 0);
+    if (!parsed) throw std::invalid_argument("no code-less signature in " + contentRoot);
+    auto h = codeDirectoryHash(*parsed);
+    return Bytes(h.begin(), h.end());
+}
+
 void signNestedFile(const std::string& path, const SignOptions& base) {
     SignOptions o = base;
     o.identifier = fs::path(path).filename().string();
@@ -430,7 +465,14 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
         const ResourceRule* r2 = rules2->match(rel);
         if (it->is_directory() && !it->is_symlink()) {
             // Only a folder with an extension can be nested code ("Resources" holds an Info.plist too).
-            if (r2 && r2->nested && it->path().has_extension() && layoutOf(it->path().string())) {
+            // A bundle without code is sealed as nested code wherever it lies.
+            auto nestedLayout = it->path().has_extension() ? layoutOf(it->path().string()) : std::nullopt;
+            bool codeless = false;
+            if (nestedLayout) {
+                auto ni = parsePlist(span(fileBytes(nestedLayout->infoPlist)));
+                codeless = ni && infoString(*ni, "CFBundleExecutable").empty();
+            }
+            if (r2 && !r2->omit && (r2->nested || codeless) && nestedLayout) {
                 it.disable_recursion_pending();
                 BundleSignOptions inner = options;
                 std::string nestedInfo = layoutOf(it->path().string())->infoPlist;
@@ -445,7 +487,8 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
                 std::string nexe = ni ? infoString(*ni, "CFBundleExecutable") : "";
                 std::string nexePath = nl->contentRoot + (nl->app ? "/MacOS/" : "/") + nexe;
                 PlistDict e;
-                e["cdhash"] = data(sealCdhash(fileBytes(nexePath)));
+                e["cdhash"] =
+                    data(nexe.empty() ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
                 e["requirement"] = PlistValue(sealedRequirement(options, rel, inner.code.identifier));
                 files2[rel] = PlistValue(std::move(e));
             }
@@ -499,7 +542,10 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
     std::string xml = toXmlPlist(PlistValue(std::move(seal)));
     writeFile(root + "/_CodeSignature/CodeResources", xml);
 
-    if (exeRel.empty()) return;
+    if (exeRel.empty()) {
+        signCodeless(root, options.code, infoBytes, xml);
+        return;
+    }
     SignOptions code = options.code;
     code.infoPlist = infoBytes;
     code.codeResources = Bytes(xml.begin(), xml.end());

@@ -61,7 +61,9 @@ struct BundleSignOptions {
 
 // Seals a bundle in place (app: Contents/, framework: Versions/Current, else flat): signs nested
 // code, writes _CodeSignature/CodeResources with files/files2/rules/rules2 and signs the main
-// executable with its Info.plist and CodeResources slots bound. Throws on an unusable bundle.
+// executable with its Info.plist and CodeResources slots bound. A bundle without an executable gets
+// the signature's parts as files (CodeDirectory, CodeRequirements, CodeRequirements-1 for the SHA-256
+// alternate, CodeSignature) and is sealed in its container by CDHash. Throws on an unusable bundle.
 void signBundle(const std::string& bundlePath, const BundleSignOptions& options);
 
 // The CDHash a container seals for nested code: the strongest CodeDirectory's, of the first slice.

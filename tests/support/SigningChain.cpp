@@ -49,6 +49,7 @@ struct CertRequest {
     bool ca = false;
     std::vector<std::pair<std::string, bool>> appleMarkers;  // OID, critical
     std::string extendedKeyUsage;                            // e.g. "critical,codeSigning"
+    const Bytes* privateKeyDer = nullptr;                    // none: a fresh key
 };
 
 void addNameEntry(X509_NAME* name, const char* field, const std::string& value) {
@@ -64,9 +65,10 @@ void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     X509_EXTENSION_free(ext);
 }
 
-TestIdentity makeIdentity(const CertRequest& r) {
+// `extensions`: OID and DER value as written, not critical.
+TestIdentity makeIdentity(const CertRequest& r, const std::vector<std::pair<std::string, Bytes>>& extensions = {}) {
     static long serial = 1;
-    PkeyPtr key(EVP_EC_gen("P-256"));
+    PkeyPtr key(r.privateKeyDer ? parseKey(*r.privateKeyDer) : PkeyPtr(EVP_EC_gen("P-256")));
     if (!key) fault("no EC key");
     X509Ptr cert(X509_new());
     X509_set_version(cert.get(), 2);
@@ -108,6 +110,16 @@ TestIdentity makeIdentity(const CertRequest& r) {
         auto obj = oid(dotted.c_str());
         X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), critical ? 1 : 0, value.get());
         if (!ext) fault("bad marker extension");
+        X509_add_ext(cert.get(), ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    for (const auto& [dotted, der] : extensions) {
+        std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
+            ASN1_OCTET_STRING_new());
+        ASN1_OCTET_STRING_set(value.get(), der.data(), static_cast<int>(der.size()));
+        auto obj = oid(dotted.c_str());
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), 0, value.get());
+        if (!ext) fault("bad extension value");
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
     }
@@ -217,6 +229,24 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
                       true,
                       {{"1.2.840.113635.100.6.2.6", false}},
                       ""});
+    wwdrIntermediate_ = makeIdentity(
+        {{"Test Worldwide Developer Relations Certification Authority", "Test Certification Authority", "Apple Inc."},
+         &root_,
+         now - 10 * kYear,
+         now + 10 * kYear,
+         true,
+         {{"1.2.840.113635.100.6.2.1", false}},
+         ""});
+    CertRequest expiredIntermediate{
+        {"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
+        &root_,
+        now - 10 * kYear,
+        now - kYear,
+        true,
+        {{"1.2.840.113635.100.6.2.6", false}},
+        ""};
+    expiredIntermediate.privateKeyDer = &intermediate_.privateKeyDer;
+    expiredIntermediate_ = makeIdentity(expiredIntermediate);
     timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"},
                                         &root_,
                                         now - 10 * kYear,
@@ -241,8 +271,49 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
                    "critical,codeSigning");
         leaves_[{LeafKind::SoftwareSigning, expired}] =
             leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
+        leaves_[{LeafKind::AppleDevelopment, expired}] =
+            makeIdentity({{"Apple Development: Test Developer (TESTDEV001)", teamId(), "Test Corp"},
+                          &wwdrIntermediate_,
+                          from,
+                          to,
+                          false,
+                          {{"1.2.840.113635.100.6.1.12", true}},
+                          "critical,codeSigning"});
+        leaves_[{LeafKind::SelfSigned, expired}] = makeIdentity(
+            {{"Test Self-Signed Signer", "", "Test Corp"}, nullptr, from, to, false, {}, "critical,codeSigning"});
     }
+    receiptLeaf_ = makeIdentity(
+        {{"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations", "Apple Inc."},
+         &wwdrIntermediate_,
+         now - kDay,
+         now + 2 * kYear,
+         false,
+         {},
+         ""});
     tickets_ = makeTicketSigners();
+}
+
+Bytes SigningChain::signReceipt(const Bytes& payload, bool byCodeLeaf) const {
+    const TestIdentity& signer = byCodeLeaf ? leaf(LeafKind::MacAppStore) : receiptLeaf_;
+    X509Ptr leafCert = parseCert(signer.certificateDer);
+    PkeyPtr leafKey = parseKey(signer.privateKeyDer);
+    X509Ptr intermediateCert;
+    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
+        X509Ptr candidate = parseCert(issuer->certificateDer);
+        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
+    }
+    if (!intermediateCert) fault("no issuer for the receipt signer");
+    X509Ptr rootCert = parseCert(root_.certificateDer);
+    const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    if (!cms || !CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags))
+        fault("cannot add receipt signer");
+    CMS_add1_cert(cms.get(), intermediateCert.get());
+    CMS_add1_cert(cms.get(), rootCert.get());
+    static const std::uint8_t kEmpty = 0;
+    BioPtr data(BIO_new_mem_buf(payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size())));
+    if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign receipt");
+    return cmsDer(cms.get());
 }
 
 TicketSigners makeTicketSigners(bool copyAppleNames) {
@@ -295,15 +366,21 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
     std::time_t signingTime = options.signingTime ? options.signingTime : std::time(nullptr);
     X509Ptr leafCert = parseCert(leaf.certificateDer);
     PkeyPtr leafKey = parseKey(leaf.privateKeyDer);
-    X509Ptr intermediateCert = parseCert(intermediate_.certificateDer);
     X509Ptr rootCert = parseCert(root_.certificateDer);
+    X509Ptr intermediateCert;
+    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
+        X509Ptr candidate = parseCert(issuer->certificateDer);
+        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
+    }
 
     const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
     CMS_SignerInfo* si = cms ? CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags) : nullptr;
     if (!si) fault("cannot add signer");
-    CMS_add1_cert(cms.get(), intermediateCert.get());
-    CMS_add1_cert(cms.get(), rootCert.get());
+    if (intermediateCert) {
+        CMS_add1_cert(cms.get(), intermediateCert.get());
+        CMS_add1_cert(cms.get(), rootCert.get());
+    }
 
     std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>> when(ASN1_TIME_set(nullptr, signingTime));
     if (!when || !CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1))
@@ -326,6 +403,32 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
         addAttribute(si, false, "1.2.840.113549.1.9.16.2.14", V_ASN1_SEQUENCE, token);
     }
     return cmsDer(cms.get());
+}
+
+TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation) const {
+    // Valid from 2015, so that signatures timestamped around 2019 are judged inside its validity.
+    CertRequest r{{"Developer ID Application: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                  &intermediate_,
+                  1420070400,
+                  std::time(nullptr) + 2 * kYear,
+                  false,
+                  {{"1.2.840.113635.100.6.1.13", true}},
+                  "critical,codeSigning"};
+    std::vector<std::pair<std::string, Bytes>> extensions;
+    if (accountCreation) extensions.emplace_back("1.2.840.113635.100.6.1.33", *accountCreation);
+    return makeIdentity(r, extensions);
+}
+
+Bytes extensionDate(const std::string& text, std::uint8_t tag) {
+    Bytes der{tag, static_cast<std::uint8_t>(text.size())};
+    der.insert(der.end(), text.begin(), text.end());
+    return der;
+}
+
+CmsSigner SigningChain::signer(const TestIdentity& leaf, CmsOptions options) const {
+    return [this, leaf, options](const Bytes& content, const std::vector<Bytes>& cdhashes) {
+        return signCms(content, leaf, cdhashes, options);
+    };
 }
 
 CmsSigner SigningChain::signer(LeafKind kind, bool expired, CmsOptions options) const {

@@ -19,6 +19,8 @@ enum class LeafKind {
     DeveloperIDInstaller,    // 1.2.840.113635.100.6.1.14
     MacAppStore,             // 1.2.840.113635.100.6.1.9
     SoftwareSigning,         // CN "Software Signing", as Apple's own code has
+    AppleDevelopment,        // 1.2.840.113635.100.6.1.12, under a WWDR-like intermediate (6.2.1)
+    SelfSigned,              // its own root: no intermediate, no chain's root
 };
 
 // A certificate with its private key (both DER).
@@ -50,6 +52,10 @@ struct TicketSigners {
 // "Apple System Integration CA 4"), as a forger would make them.
 TicketSigners makeTicketSigners(bool copyAppleNames = false);
 
+// A date for an extension value: `text` ("20120223000000Z") under `tag`; Apple's Developer ID leaves
+// hold it in a UTF8String (0x0c), 0x18 makes it a GeneralizedTime.
+Bytes extensionDate(const std::string& text, std::uint8_t tag = 0x0c);
+
 class SigningChain {
 public:
     // Shared chains, generated once per process (EC P-256 keys). `unrelated()` has the same shape
@@ -66,11 +72,16 @@ public:
     const TestIdentity& root() const { return root_; }
     const TestIdentity& intermediate() const { return intermediate_; }
     const TestIdentity& timestampAuthority() const { return timestampAuthority_; }
+    const TestIdentity& wwdrIntermediate() const { return wwdrIntermediate_; }
+    // The intermediate re-issued with its name and key but dates that ended a year ago: it still
+    // issues every leaf, as an expired authority does.
+    const TestIdentity& expiredIntermediate() const { return expiredIntermediate_; }
     // Valid from a day ago for two years; expired: valid three years ago to one year ago.
     const TestIdentity& leaf(LeafKind kind, bool expired = false) const;
     static std::string teamId() { return "TESTTEAM01"; }
 
-    // A detached DER CMS SignedData over `content` signed by `leaf`, carrying intermediate and root,
+    // A detached DER CMS SignedData over `content` signed by `leaf`, carrying its issuer and the root
+    // (nothing more for a self-signed leaf),
     // signingTime, and the CDHash list (plist "cdhashes") as Apple's 1.2.840.113635.100.9.1 attribute.
     Bytes signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
                   std::time_t signingTime, bool withTimestamp) const;
@@ -78,9 +89,21 @@ public:
                   const CmsOptions& options) const;
     // For MachOSigner's SignOptions::cms.
     CmsSigner signer(LeafKind kind, bool expired = false, CmsOptions options = {}) const;
+    CmsSigner signer(const TestIdentity& leaf, CmsOptions options = {}) const;
+
+    // A new Developer ID Application leaf, valid from 2015 to two years ahead, whose developer account
+    // creation extension (1.2.840.113635.100.6.1.33) holds `accountCreation` as written; none: absent.
+    TestIdentity developerIdLeaf(const std::optional<Bytes>& accountCreation) const;
+
+    // A Mac App Store receipt: `payload` inside PKCS #7 SignedData by a leaf named as Apple's receipt
+    // signer, under a developer relations intermediate (1.2.840.113635.100.6.2.1) under this root.
+    // `byCodeLeaf`: signed by the Mac App Store code signing leaf instead, a signer that is not the
+    // receipt signer.
+    Bytes signReceipt(const Bytes& payload, bool byCodeLeaf = false) const;
 
 private:
-    TestIdentity root_, intermediate_, timestampAuthority_;
+    TestIdentity root_, intermediate_, wwdrIntermediate_, expiredIntermediate_, timestampAuthority_;
+    TestIdentity receiptLeaf_;
     std::map<std::pair<LeafKind, bool>, TestIdentity> leaves_;
     TicketSigners tickets_;
 };

@@ -125,9 +125,10 @@ TicketLayout ticketLayout(const Bytes& ticket) {
 
 const std::vector<const char*>& forgedTicketNames() {
     static const std::vector<const char*> names = {
-        "BrokenSignature",        "ChainCopyingApplesNames", "IssuedBeforeItsSignerWasValid", "IssuedCenturiesLater",
-        "NamingOtherCode",        "EntryCountInTheBillions", "ContentPastTheEnd",             "CertificatesPastTheEnd",
-        "SignatureTruncated",     "MegabyteOfZeros",
+        "BrokenSignature",      "ChainCopyingApplesNames", "IssuedBeforeItsSignerWasValid",
+        "IssuedCenturiesLater", "NamingOtherCode",         "EntryCountInTheBillions",
+        "ContentPastTheEnd",    "CertificatesPastTheEnd",  "SignatureTruncated",
+        "MegabyteOfZeros",
     };
     return names;
 }

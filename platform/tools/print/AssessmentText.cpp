@@ -1,4 +1,5 @@
-// spctl's lines: the verdict, the deciding rule, the signer and what offline assessment cannot tell.
+// spctl's lines: the verdict, the deciding rule, the signer and what the assessment could not tell
+// about notarization, offline or online.
 #include "tools/print/AssessmentText.h"
 #include "tools/print/Printable.h"
 
@@ -15,6 +16,7 @@ std::string assessmentSource(const Assessment& a) {
     case AssessmentSource::MacAppStore: return "Mac App Store";
     case AssessmentSource::DeveloperID: return "Developer ID";
     case AssessmentSource::NotarizedDeveloperID: return "Notarized Developer ID";
+    case AssessmentSource::UnnotarizedDeveloperID: return "Unnotarized Developer ID";
     }
     return "";
 }
@@ -44,21 +46,54 @@ std::string assessmentReason(const Assessment& a) {
 
 namespace {
 
-std::vector<std::string> notarizationNotes(const Assessment& a) {
-    const char* item = a.package ? "package" : "code";
+std::string stapledTicketClause(const Assessment& a, const char* item) {
     switch (a.notarization) {
-    case NotarizationNote::None:
-    case NotarizationNote::TicketNamesItem: return {};
-    case NotarizationNote::NoTicket: return {"note: notarization could not be confirmed offline (no stapled ticket)"};
+    case NotarizationNote::NoTicket: return "no stapled ticket";
     case NotarizationNote::TicketNotValid:
-        return {"note: notarization could not be confirmed offline (the stapled ticket was not accepted: " +
-                ticketFailureText(a.ticket.failure) + ")"};
-    case NotarizationNote::TicketDoesNotNameItem:
-        return {
-            std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
-            item + ")"};
+        return "the stapled ticket was not accepted: " + ticketFailureText(a.ticket.failure);
+    case NotarizationNote::TicketDoesNotNameItem: return std::string("the stapled ticket does not name this ") + item;
+    default: return "";
     }
-    return {};
+}
+
+std::vector<std::string> notarizationNotes(const Assessment& a) {
+    const std::string item = a.package ? "package" : "code";
+    if (a.lookup.outcome == OnlineLookup::Outcome::Verified)
+        return {"note: notarized by a ticket the online lookup returned (" + stapledTicketClause(a, item.c_str()) +
+                ")"};
+    if (a.notarization == NotarizationNote::None || a.notarization == NotarizationNote::TicketNamesItem) return {};
+    const bool online = a.lookup.outcome != OnlineLookup::Outcome::NotMade;
+    std::vector<std::string> notes{std::string("note: notarization could not be confirmed") +
+                                   (online ? "" : " offline") + " (" + stapledTicketClause(a, item.c_str()) + ")"};
+    switch (a.lookup.outcome) {
+    case OnlineLookup::Outcome::NotMade:
+        if (!a.accepted) notes.push_back("note: no online lookup was made");
+        break;
+    case OnlineLookup::Outcome::Verified: break;
+    case OnlineLookup::Outcome::NotFound:
+        notes.push_back("note: the online lookup found no ticket for this " + item);
+        break;
+    case OnlineLookup::Outcome::Failed:
+        notes.push_back("note: the online lookup failed" +
+                        (a.lookup.detail.empty() ? std::string() : ": " + printable(a.lookup.detail)));
+        break;
+    case OnlineLookup::Outcome::Forged:
+        notes.push_back(a.lookup.ticket.verified
+                            ? "note: the online lookup returned a ticket that does not name this " + item
+                            : "note: the online lookup returned a ticket that was not accepted: " +
+                                  ticketFailureText(a.lookup.ticket.failure));
+        break;
+    }
+    switch (a.obstacle) {
+    case NotarizationObstacle::None: break;
+    case NotarizationObstacle::NoHardenedRuntime:
+        notes.push_back("note: this code cannot have been notarized: it does not use the hardened runtime");
+        break;
+    case NotarizationObstacle::NoSecureTimestamp:
+        notes.push_back("note: this code cannot have been notarized: its signature has no secure timestamp");
+        break;
+    }
+    return notes;
 }
 
 }  // namespace
@@ -67,6 +102,13 @@ std::vector<std::string> assessmentNotes(const Assessment& a) {
     std::vector<std::string> notes = notarizationNotes(a);
     if (!a.decidingSlice.empty())
         notes.push_back("note: judged by its " + printable(a.decidingSlice) + " slice, the weakest in the file");
+    if (a.receipt) {
+        if (a.receipt->chainsToApple)
+            notes.push_back("note: Mac App Store receipt present, signed by " + printable(a.receipt->signer));
+        else
+            notes.push_back("note: Mac App Store receipt present, not signed by Apple (" +
+                            printable(a.receipt->detail) + ")");
+    }
     return notes;
 }
 

@@ -45,6 +45,7 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::CmsSignatureInvalid:
     case ProblemKind::CdhashListMismatch: return "invalid signature (code or signature have been modified)";
     case ProblemKind::ChainNotValid: return "CSSMERR_TP_NOT_TRUSTED";
+    case ProblemKind::ChainExpired: return "CSSMERR_TP_CERT_EXPIRED";
     case ProblemKind::ResourcesAbsent: return "code has no resources but signature indicates they must be present";
     case ProblemKind::ResourceEnvelopeInvalid: return "resource envelope is obsolete or invalid";
     case ProblemKind::ResourceSealModified:
@@ -57,6 +58,7 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::FoldersTooDeep: return "bundle folders are nested too deeply";
     case ProblemKind::ResourceUnreadable: return "a sealed resource could not be read";
     case ProblemKind::ResourcesNotSealed: return "resources are present but not sealed by signature";
+    case ProblemKind::InfoPlistModified:
     case ProblemKind::InfoPlistNotBound: return "invalid Info.plist (plist or signature have been modified)";
     case ProblemKind::UnsealedBundleRoot: return "unsealed contents present in the bundle root";
     case ProblemKind::UnsealedFrameworkRoot:
@@ -137,7 +139,7 @@ std::string hashTypeName(std::uint8_t hashType) {
 std::string codesignDisplayText(const CodeVerdict& v, int verbosity) {
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
-    line("Executable=" + printable(v.executablePath));
+    if (!v.executablePath.empty()) line("Executable=" + printable(v.executablePath));  // none without code
     const CodeDirectoryInfo& best = *v.best();
     if (verbosity >= 1) {
         line("Identifier=" + printable(v.identifier));

@@ -5,12 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/DisplayText.h"
+
 namespace tessarin {
 
-// Control characters become escapes ("\n", "\r", "\t", "\x1b"); so do the C1 controls, the Unicode
-// line and paragraph separators and the bidirectional overrides and isolates ("\u2028"). A backslash
-// is doubled, so an escape in the output always means one was made. Other bytes pass unchanged,
-// including bytes that are not UTF-8.
-std::string printable(std::string_view text);
+// A name as the tools print it: one line, escaped as displayText() escapes names (controls, C1
+// controls, line separators and bidirectional controls; a doubled backslash; bytes that are not
+// UTF-8 as "\xFF"), the same text the application shows for it.
+inline std::string printable(std::string_view text) { return displayText(text, DisplayAs::Name); }
 
 }  // namespace tessarin

@@ -1,7 +1,6 @@
-// The one escape for item bytes that the application shows as text. Names are escaped as the
-// stand-in tools print them (their printable(), which the layers keep out of reach here), so that a
-// name reads the same in a window's title as in the tools' lines below it.
-#include "DisplayText.h"
+// The one escape for item bytes shown as text, by the application and by the stand-in tools alike, so
+// that a name reads the same in a window's title as in the tools' lines below it.
+#include "base/DisplayText.h"
 
 #include <cstddef>
 #include <cstdio>
