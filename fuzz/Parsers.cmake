@@ -17,3 +17,7 @@ tessarin_fuzz_target(fuzz_coderesources FuzzCodeResources.cpp coderesources
 # Compiled code requirements: the reader, the printer and the evaluator together.
 tessarin_fuzz_target(fuzz_requirement FuzzRequirement.cpp requirement
                      GENERATOR RequirementCorpus.cpp ${_support}/RequirementBuilder.cpp)
+# Requirement text, as -R takes it and resource seals carry it for nested code: parsed, printed back
+# and parsed again.
+tessarin_fuzz_target(fuzz_requirement_text FuzzRequirementText.cpp requirement_text
+                     GENERATOR RequirementTextCorpus.cpp)

@@ -85,6 +85,8 @@ struct RequirementMatch {
     MatchOperation op = matchExists;
     std::string value;      // the compared string (bytes as stored), for the string operations
     std::int64_t time = 0;  // seconds since 2001-01-01, for the date operations
+
+    bool operator==(const RequirementMatch&) const = default;
 };
 
 // One node. Which members matter depends on `op`:
@@ -108,11 +110,14 @@ struct RequirementExpr {
     RequirementMatch match;
 
     bool isGeneric() const { return (rawOp & (opGenericFalse | opGenericSkip)) != 0 && op > opLegacyDevID; }
+    bool operator==(const RequirementExpr&) const = default;
 };
 
 struct Requirement {
     std::uint32_t kind = kSecExpressionForm;
     RequirementExpr expression;
+
+    bool operator==(const Requirement&) const = default;
 };
 
 struct RequirementSetEntry {

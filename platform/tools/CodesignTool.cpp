@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/FileRead.h"
+#include "codesign/RequirementParser.h"
 #include "tools/print/CodeText.h"
 #include "tools/print/Printable.h"
 #include "verify/CodeSignVerifier.h"
@@ -24,15 +26,16 @@ struct Arguments {
     bool deep = false;
     bool strict = false;
     std::string architecture;
-    std::optional<std::string> entitlements;  // "-" or ":-": standard output
-    std::optional<std::string> requirements;  // "-": standard output
+    std::optional<std::string> entitlements;     // "-" or ":-": standard output
+    std::optional<std::string> requirements;     // "-": standard output
+    std::optional<std::string> testRequirement;  // "=text", else a file holding text or a compiled requirement
     std::vector<std::string> paths;
 };
 
 // The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
 const char* usageText() {
     return "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
-           "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] path ...\n"
+           "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] [-R REQ] path ...\n"
            "       codesign --help\n"
            "  -d, --display           describe the signature, on standard error; more -v, more lines\n"
            "  -v, --verify            verify the signature (a lone -v); further -v add verbosity\n"
@@ -43,6 +46,9 @@ const char* usageText() {
            "  -a, --arch, --architecture NAME\n"
            "                          judge only this architecture of a universal file\n"
            "  --entitlements PATH     with -d: write the entitlements to PATH; - or :- is standard output\n"
+           "  -R REQ, -R=TEXT, --test-requirement REQ\n"
+           "                          with -v: the code must also satisfy REQ (=TEXT: requirement text; else a\n"
+           "                          file holding text or a compiled requirement); exit 3 when it does not\n"
            "  -r PATH, -r-, --requirements PATH\n"
            "                          with -d: write the requirement set in text form to PATH; - is standard output\n"
            "  --xml, --check-notarization\n"
@@ -51,7 +57,7 @@ const char* usageText() {
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's codesign: display and verification only, never signing.\n"
            "Exit status: 0 when every path passed, 1 when one did not, 2 for a mistake on the command line,\n"
-           "3 when intact code does not satisfy its designated requirement.\n";
+           "3 when intact code does not satisfy its designated requirement or the one -R gives.\n";
 }
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
@@ -90,20 +96,27 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             auto v = value();
             if (!v) return std::nullopt;
             a.entitlements = *v;
+        } else if (s == "--test-requirement") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            a.testRequirement = *v;
+        } else if (s.rfind("--test-requirement=", 0) == 0) {
+            a.testRequirement = s.substr(19);
         } else if (s == "--requirements") {
             auto v = value();
             if (!v) return std::nullopt;
             a.requirements = *v;
         } else if (s.size() > 1 && s[0] == '-' && s[1] != '-') {
             for (std::size_t k = 1; k < s.size(); ++k) {
-                if (s[k] == 'r') {  // "-r-": the rest of the word, else the next one, names the destination
+                // "-r-", "-R=text": the rest of the word, else the next one, is the option's value.
+                if (s[k] == 'r' || s[k] == 'R') {
                     std::string rest = s.substr(k + 1);
                     if (rest.empty()) {
                         auto v = value();
                         if (!v) return std::nullopt;
                         rest = *v;
                     }
-                    a.requirements = rest;
+                    (s[k] == 'r' ? a.requirements : a.testRequirement) = rest;
                     break;
                 }
                 switch (s[k]) {
@@ -173,8 +186,20 @@ int display(const Arguments& args, const std::string& path) {
     return status;
 }
 
-int verify(const Arguments& args, const std::string& path) {
+// The -R argument compiled: "=text" is the requirement itself, anything else a file holding its text
+// or a compiled requirement blob.
+Result<Requirement> testRequirement(const std::string& argument) {
+    if (!argument.empty() && argument[0] == '=') return parseRequirementText(std::string_view(argument).substr(1));
+    auto bytes = readSmallFile(argument, kMaxRequirementTextLength);
+    if (!bytes) return fail(printable(argument) + ": cannot read the requirement");
+    if (bytes->size() >= 4 && (*bytes)[0] == 0xfa && (*bytes)[1] == 0xde && (*bytes)[2] == 0x0c && (*bytes)[3] == 0x00)
+        return parseRequirement(asByteSpan(*bytes));
+    return parseRequirementText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+}
+
+int verify(const Arguments& args, const std::optional<Requirement>& requirement, const std::string& path) {
     CodeVerifyOptions options;
+    options.testRequirement = requirement;
     options.deep = args.deep;
     options.strict = args.strict;
     options.architecture = args.architecture;
@@ -192,9 +217,18 @@ int main(int argc, char** argv) {
         std::cerr << usageText();
         return 2;
     }
+    std::optional<Requirement> requirement;
+    if (args->verify && args->testRequirement) {
+        auto compiled = testRequirement(*args->testRequirement);
+        if (!compiled) {
+            std::cerr << "test-requirement: " << printable(compiled.error()) << "\n";
+            return 2;
+        }
+        requirement = std::move(*compiled);
+    }
     int status = 0;
     for (const auto& path : args->paths) {
-        int s = args->verify ? verify(*args, path) : display(*args, path);
+        int s = args->verify ? verify(*args, requirement, path) : display(*args, path);
         if (s != 0) status = s;
     }
     return status;

@@ -110,19 +110,33 @@ std::optional<std::string> contentRootOf(const Bundle& bundle) {
     return std::nullopt;
 }
 
-// The CDHashes of a code-less bundle's signature, for matching the seal of the bundle holding it.
-std::optional<std::vector<Bytes>> codelessCdhashes(const Bundle& bundle) {
+// A code-less bundle's one signature as the seal of the bundle holding it sees it: its CDHashes, and
+// whether it satisfies the requirement sealed with them.
+std::optional<std::vector<detail::NestedSlice>> codelessSlice(const Bundle& bundle,
+                                                              const std::optional<Bytes>& infoPlist,
+                                                              const Requirement* requirement,
+                                                              const TrustAnchors& anchors) {
     const PlistDict* info = bundle.infoDictionary();
     if (info && info->find("CFBundleExecutable") != info->end()) return std::nullopt;
     auto root = contentRootOf(bundle);
     if (!root) return std::nullopt;
     detail::CodelessSignature signature = detail::readCodelessSignature(*root);
     if (!signature.present || signature.problem != ProblemKind::None) return std::nullopt;
-    auto parsed = parseEmbeddedSignature(asByteSpan(signature.superBlob));
+    const ByteSpan blob = asByteSpan(signature.superBlob);
+    auto parsed = parseEmbeddedSignature(blob);
     if (!parsed) return std::nullopt;
-    std::vector<Bytes> all;
-    for (const auto& cd : parsed->codeDirectories) all.push_back(codeDirectoryHash(cd));
-    return all;
+    detail::NestedSlice out;
+    for (const auto& cd : parsed->codeDirectories) out.cdhashes.push_back(codeDirectoryHash(cd));
+    if (requirement) {
+        SignatureDescription d = describeSignature(blob, anchors);
+        SliceRequirementFacts r;
+        r.superBlob = blob;
+        r.facts = &d.facts;
+        if (infoPlist) r.infoPlist = asByteSpan(*infoPlist);
+        r.appleRoots = &anchors;
+        out.satisfies = d.problems.empty() && evaluateOnSlice(r, *requirement).holds;
+    }
+    return std::vector<detail::NestedSlice>{std::move(out)};
 }
 
 std::string hostArchitecture() {
@@ -257,6 +271,16 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         addProblem(v, std::move(p));
     }
     if (!v.problems.empty()) return v;
+    // A requirement given to test is asked of the code as it would run here: the described slice,
+    // as each slice of a universal file may carry an identifier of its own.
+    if (options_.testRequirement && options_.checkContents) {
+        SliceRequirementFacts r;
+        r.slice = sliceBytes(describe);
+        r.facts = &described.facts;
+        r.infoPlist = context.infoPlist;
+        r.appleRoots = &anchors_;
+        v.testRequirementSatisfied = evaluateOnSlice(r, *options_.testRequirement).holds;
+    }
     DesignatedRequirementVerdict dr = judgeRequirement(describe, described.facts);
     v.requirementSet = std::move(dr.set);
     v.requirementsProblem = std::move(dr.setProblem);
@@ -324,27 +348,41 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     return v;
 }
 
-std::optional<std::vector<Bytes>> Verifier::nestedCdhashes(const std::string& path) {
+std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path,
+                                                               const Requirement* requirement) {
     std::string executable = path;
+    std::optional<Bytes> info;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         auto b = Bundle::open(path);
         if (!b) return std::nullopt;
         auto exe = b->executablePath();
-        if (!exe) return codelessCdhashes(*b);
+        if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
+        if (!exe) return codelessSlice(*b, info, requirement, anchors_);
         executable = *exe;
     }
     auto mapped = MappedFile::open(executable);
     if (!mapped) return std::nullopt;
     auto macho = parseMachO(mapped->bytes());
     if (!macho) return std::nullopt;
-    std::vector<Bytes> all;
+    std::vector<NestedSlice> out;
     for (const auto& slice : macho->slices) {
-        SignatureDescription d = describeSlice(mapped->bytes().subspan(slice.offset, slice.size), anchors_);
+        const ByteSpan bytes = mapped->bytes().subspan(slice.offset, slice.size);
+        SignatureDescription d = describeSlice(bytes, anchors_);
         if (!d.problems.empty()) return std::nullopt;
-        all.insert(all.end(), d.facts.cdhashes.begin(), d.facts.cdhashes.end());
+        NestedSlice n;
+        n.cdhashes = d.facts.cdhashes;
+        if (requirement) {
+            SliceRequirementFacts r;
+            r.slice = bytes;
+            r.facts = &d.facts;
+            if (info) r.infoPlist = asByteSpan(*info);
+            r.appleRoots = &anchors_;
+            n.satisfies = evaluateOnSlice(r, *requirement).holds;
+        }
+        out.push_back(std::move(n));
     }
-    return all;
+    return out;
 }
 
 CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {

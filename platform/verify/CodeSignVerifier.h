@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codesign/Requirement.h"
 #include "crypto/Trust.h"
 #include "verify/CodeVerdict.h"
 
@@ -29,6 +30,8 @@ struct CodeVerifyOptions {
     // Sealed files are hashed on up to this many threads when a bundle holds many (0: the machine's
     // cores, at most 4).
     unsigned threads = 0;
+    // A requirement the code must also satisfy (codesign -R); its verdict is testRequirementSatisfied.
+    std::optional<Requirement> testRequirement;
 };
 
 // Judges the code at `path` (a Mach-O file, thin or universal, or a bundle directory). Never throws;

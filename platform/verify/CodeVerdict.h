@@ -134,6 +134,8 @@ struct CodeVerdict {
     bool designatedRequirementImplicit = false;
     bool designatedRequirementSatisfied = false;  // only meaningful after a run with checkContents
     std::string designatedRequirementProblem;     // why it could not be judged, when it could not
+    // Whether the described slice satisfies the options' test requirement; nothing without one.
+    std::optional<bool> testRequirementSatisfied;
 
     bool ticketStapled = false;  // Contents/CodeResources beside _CodeSignature
     Bytes ticket;                // its bytes (bounded), for the assessment tool

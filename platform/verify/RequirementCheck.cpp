@@ -24,13 +24,68 @@ std::optional<EmbeddedSignature> signatureOf(ByteSpan slice) {
     return std::move(*sig);
 }
 
+// The signature the facts are about: a slice's embedded one, or code-less code's own.
+std::optional<EmbeddedSignature> signatureFor(const SliceRequirementFacts& facts) {
+    if (!facts.superBlob) return signatureOf(facts.slice);
+    auto parsed = parseEmbeddedSignature(*facts.superBlob);
+    if (!parsed || !parsed->primary()) return std::nullopt;
+    return std::move(*parsed);
+}
+
 std::optional<PlistDict> dictionaryOf(ByteSpan bytes) {
     auto value = parsePlist(bytes, kSmallPlistLimits);
     if (!value || !value->dict()) return std::nullopt;
     return *value->dict();
 }
 
+bool bound(const CodeDirectory& cd, std::uint32_t slot, ByteSpan bytes) {
+    if (slot > cd.nSpecialSlots) return false;
+    const ByteSpan expected = cd.specialSlot(slot);
+    const Bytes digest = codeSignatureDigest(cd.hashType, bytes);
+    return !expected.empty() && expected.size() == digest.size() &&
+           std::equal(expected.begin(), expected.end(), reinterpret_cast<const std::byte*>(digest.data()));
+}
+
+std::vector<CertificateFields> chainFields(const std::optional<CmsSignatureInfo>& cms) {
+    std::vector<CertificateFields> chain;
+    if (!cms) return chain;
+    for (const auto& cert : cms->certificates) {
+        auto fields = certificateFields(cert.der);
+        if (!fields) break;  // the chain is judged up to what can be read
+        chain.push_back(std::move(*fields));
+    }
+    return chain;
+}
+
 }  // namespace
+
+RequirementResult evaluateOnSlice(const SliceRequirementFacts& facts, const Requirement& requirement) {
+    auto sig = signatureFor(facts);
+    if (!sig || !facts.facts) return {false, "the code has no readable signature"};
+    const CodeDirectory& primary = *sig->primary();
+    const std::optional<CmsSignatureInfo>& cms = facts.facts->cms;
+    RequirementContext context;
+    context.identifier = primary.identifier;
+    context.teamId = primary.teamId;
+    context.platform = primary.platform;
+    for (const auto& cd : sig->codeDirectories) {
+        context.cdhashes.push_back(codeDirectoryHash(cd));
+        context.cdhashes.push_back(codeDirectoryHashFull(cd));
+    }
+    context.chain = chainFields(cms);
+    context.chainValid =
+        cms && cms->signatureValid && cms->chainValid && context.chain.size() == cms->certificates.size();
+    if (facts.appleRoots) context.appleRootsDer = facts.appleRoots->rootsDer;
+    // An Info.plist or entitlements blob the directory does not bind is anyone's to write: it
+    // answers no requirement. Nested code is only described, not checked, so the binding is
+    // checked here.
+    if (facts.infoPlist && bound(primary, CSSLOT_INFOSLOT, *facts.infoPlist))
+        context.info = dictionaryOf(*facts.infoPlist);
+    if (sig->entitlements && bound(primary, CSSLOT_ENTITLEMENTS, *sig->entitlements))
+        if (auto payload = sig->entitlementsPayload()) context.entitlements = dictionaryOf(*payload);
+    context.notarized = facts.notarized;
+    return tessarin::evaluate(requirement, context);
+}
 
 std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
     std::vector<Bytes> out;
@@ -41,13 +96,7 @@ std::vector<Bytes> sliceCdhashes(ByteSpan slice) {
 
 DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFacts& facts, bool evaluate) {
     DesignatedRequirementVerdict out;
-    std::optional<EmbeddedSignature> sig;
-    if (facts.superBlob) {
-        if (auto parsed = parseEmbeddedSignature(*facts.superBlob); parsed && parsed->primary())
-            sig = std::move(*parsed);
-    } else {
-        sig = signatureOf(facts.slice);
-    }
+    auto sig = signatureFor(facts);
     if (!sig || !facts.facts) {
         out.failure = "the code has no readable signature";
         return out;
@@ -62,16 +111,9 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
         else
             out.setProblem = set.error();
     }
-    std::vector<CertificateFields> chain;
-    if (cms) {
-        for (const auto& cert : cms->certificates) {
-            auto fields = certificateFields(cert.der);
-            if (!fields) break;  // the chain is judged up to what can be read
-            chain.push_back(std::move(*fields));
-        }
-    }
     const std::vector<Bytes> noRoots;
     const std::vector<Bytes>& appleRoots = facts.appleRoots ? facts.appleRoots->rootsDer : noRoots;
+    std::vector<CertificateFields> chain = chainFields(cms);
 
     if (!out.setProblem.empty()) {
         out.failure = "the requirements set is malformed: " + out.setProblem;
@@ -94,22 +136,7 @@ DesignatedRequirementVerdict judgeDesignatedRequirement(const SliceRequirementFa
     }
     if (!evaluate || !out.requirement) return out;
 
-    RequirementContext context;
-    context.identifier = primary.identifier;
-    context.teamId = primary.teamId;
-    context.platform = primary.platform;
-    for (const auto& cd : sig->codeDirectories) {
-        context.cdhashes.push_back(codeDirectoryHash(cd));
-        context.cdhashes.push_back(codeDirectoryHashFull(cd));
-    }
-    context.chainValid = cms && cms->signatureValid && cms->chainValid && chain.size() == cms->certificates.size();
-    context.chain = std::move(chain);
-    context.appleRootsDer = appleRoots;
-    // An Info.plist the directory does not bind is anyone's to write: it answers no requirement.
-    if (facts.facts->infoPlistBound && facts.infoPlist) context.info = dictionaryOf(*facts.infoPlist);
-    if (auto payload = sig->entitlementsPayload()) context.entitlements = dictionaryOf(*payload);
-    context.notarized = facts.notarized;
-    auto result = tessarin::evaluate(*out.requirement, context);
+    auto result = evaluateOnSlice(facts, *out.requirement);
     out.satisfied = result.holds;
     if (!result.error.empty()) out.failure = result.error;
     return out;

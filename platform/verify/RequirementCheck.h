@@ -8,6 +8,7 @@
 
 #include "base/Bytes.h"
 #include "codesign/Requirement.h"
+#include "codesign/RequirementEvaluator.h"
 #include "crypto/Trust.h"
 #include "verify/SliceCheck.h"
 
@@ -35,6 +36,10 @@ struct DesignatedRequirementVerdict {
     bool satisfied = false;
     std::string failure;  // why it could not be judged (malformed, not derivable)
 };
+
+// Evaluates any requirement against the slice: its own identifier and CDHashes, its chain as the
+// facts judged it, the Info.plist when the facts say the directory binds it, its entitlements.
+RequirementResult evaluateOnSlice(const SliceRequirementFacts& facts, const Requirement& requirement);
 
 // Reads the set and picks or derives the designated requirement; evaluates it when `evaluate`
 // (the chain must then have been judged: its validity is taken from the facts).

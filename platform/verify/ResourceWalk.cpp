@@ -6,6 +6,7 @@
 
 #include "bundle/Bundle.h"
 #include "codesign/CodeSignature.h"
+#include "codesign/RequirementParser.h"
 #include "verify/SealHasher.h"
 #include "verify/Verifier.h"
 
@@ -59,9 +60,23 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             v.children.push_back(std::move(inner));
             if (!valid) return;
         }
-        auto hashes = nestedCdhashes(abs(rel));
-        if (!hashes || std::none_of(hashes->begin(), hashes->end(), [&](const auto& h) { return h == *entry.cdhash; }))
-            found(ProblemKind::FileModified, rel);
+        // A sealed requirement is part of the seal: text that does not compile fails closed.
+        std::optional<Requirement> requirement;
+        if (entry.requirement) {
+            auto compiled = parseRequirementText(*entry.requirement);
+            if (!compiled) {
+                found(ProblemKind::FileModified, rel);
+                return;
+            }
+            requirement = std::move(*compiled);
+        }
+        // The slice the seal names by CDHash must be there, and satisfy the requirement sealed with it.
+        auto slices = nestedSlices(abs(rel), requirement ? &*requirement : nullptr);
+        const bool sealed = slices && std::any_of(slices->begin(), slices->end(), [&](const NestedSlice& s) {
+                                return (!requirement || s.satisfies) && std::find(s.cdhashes.begin(), s.cdhashes.end(),
+                                                                                  *entry.cdhash) != s.cdhashes.end();
+                            });
+        if (!sealed) found(ProblemKind::FileModified, rel);
     };
 
     std::error_code ec;

@@ -9,6 +9,7 @@
 #include "base/Bytes.h"
 #include "bundle/Bundle.h"
 #include "codesign/CodeResources.h"
+#include "codesign/Requirement.h"
 #include "crypto/Trust.h"
 #include "verify/CodeSignVerifier.h"
 #include "verify/SliceCheck.h"
@@ -17,6 +18,13 @@ namespace tessarin::detail {
 
 inline constexpr int kMaxNestingDepth = 8;      // bundles inside bundles beyond this are refused
 inline constexpr int kMaxDirectoryDepth = 128;  // folders inside a bundle's content
+
+// One slice of nested code as its container's seal sees it: its CDHashes, and whether it satisfies
+// the requirement the seal gives (the seal names one slice by CDHash; that slice must satisfy it).
+struct NestedSlice {
+    std::vector<Bytes> cdhashes;
+    bool satisfies = false;
+};
 
 // What a bundle contributes to checking its main executable's special slots.
 struct BundleContext {
@@ -76,8 +84,10 @@ private:
     // `appContent`: an app's Contents, where the store's receipt lies outside the seal.
     void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
                         const std::set<std::string>& excluded, int depth, bool appContent);
-    // The CDHashes of every slice of nested code, for matching its seal; a problem when it has none.
-    std::optional<std::vector<Bytes>> nestedCdhashes(const std::string& path);
+    // The CDHashes of every slice of nested code (code-less code: its one signature), for matching
+    // its seal, and whether each satisfies `requirement` when there is one; nothing when it has no
+    // readable signature.
+    std::optional<std::vector<NestedSlice>> nestedSlices(const std::string& path, const Requirement* requirement);
 
     const CodeVerifyOptions& options_;
     const TrustAnchors& anchors_;

@@ -35,8 +35,10 @@
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "RequirementBuilder.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "XarBuilder.h"
 #include "codesign/CodeSignature.h"
 #include "codesign/CodeSignatureConstants.h"
@@ -780,13 +782,115 @@ std::string file(const std::string& dir, const std::string& name, const Bytes& b
     return dir + "/" + name;
 }
 
+// A Developer ID-signed app (under the test chain) with the `index`th forged ticket naming its code
+// stapled as Contents/CodeResources.
+std::string appWithForgedTicket(const std::string& d, std::size_t index) {
+    BundleBuilder b(d + "/Hostile.app");
+    b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64)).build();
+    test::BundleSignOptions o;
+    o.code = adhoc();
+    o.code.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+    test::signBundle(b.path(), o);
+    const std::string exe = test::readFile(b.executablePath());
+    const Bytes cdhash = test::sealCdhash(Bytes(exe.begin(), exe.end()));
+    writeBytes(b.path() + "/Contents/CodeResources", test::forgedTickets(cdhash)[index].bytes);
+    return b.path();
+}
+
+// A flat package signed under a test chain with the `index`th forged ticket naming it stapled after it.
+std::string packageWithForgedTicket(const std::string& d, std::size_t index) {
+    static test::TestChain chain;
+    test::XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    o.sign = [](const Bytes& checksum) { return chain.signDigest(checksum); };
+    o.certificates = chain.certificates();
+    test::XarBuild b = test::buildXar(o);
+    const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                       b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    return file(d, "Hostile.pkg", test::stapleTicket(b.bytes, test::forgedTickets(digest)[index].bytes));
+}
+
+// Signed code whose requirements slot holds `requirement` as its designated requirement.
+std::string codeWithRequirement(const std::string& d, const Bytes& requirement) {
+    test::SignOptions o = adhoc();
+    o.requirements = test::RequirementBuilder::set({{3, requirement}});
+    return file(d, "tool", test::signMachO(thin(kArm64), o));
+}
+
+// An app whose nested framework is sealed with `requirement` as its requirement text.
+std::string appSealingNestedWith(const std::string& d, const std::string& requirement) {
+    BundleBuilder b(d + "/Hostile.app");
+    b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64)).build();
+    BundleBuilder f = b.nested("Contents/Frameworks/Kit.framework", BundleBuilder::Kind::Framework);
+    f.executable("Kit", thin(kX86_64)).build();
+    test::BundleSignOptions o;
+    o.code = adhoc();
+    o.nestedRequirements["Frameworks/Kit.framework"] = requirement;
+    test::signBundle(b.path(), o);
+    return b.path();
+}
+
+std::vector<HostileCase> ticketAndRequirementCases() {
+    std::vector<HostileCase> out;
+    const Expect notNotarized{Command::Spctl, kNonzero, "Notarized", true};
+    const Expect notNotarizedInstall{Command::SpctlInstall, kNonzero, "Notarized", true};
+    const Expect notTrusted{Command::Pkgutil, kNonzero, "trusted by the Apple notary service", true};
+    static std::vector<std::string> names;  // the cases hold their names by pointer
+    names.reserve(2 * test::forgedTicketNames().size());
+    for (std::size_t i = 0; i < test::forgedTicketNames().size(); ++i) {
+        names.push_back(std::string("TicketOnApp") + test::forgedTicketNames()[i]);
+        out.push_back({names.back().c_str(),
+                       [i](const std::string& d) { return appWithForgedTicket(d, i); },
+                       {notNotarized, assess(3, "rejected"), display(0, "Notarization Ticket=stapled"),
+                        reportLacks("It has been notarized")}});
+        names.push_back(std::string("TicketOnPackage") + test::forgedTicketNames()[i]);
+        out.push_back(
+            {names.back().c_str(),
+             [i](const std::string& d) { return packageWithForgedTicket(d, i); },
+             {notTrusted, notNotarizedInstall, install(3, "rejected"), reportLacks("It has been notarized")}});
+    }
+    const std::string unsatisfied = "does not satisfy its designated Requirement";
+    out.push_back({"RequirementSlotNestedDeeply",
+                   [](const std::string& d) {
+                       test::RequirementBuilder deep;
+                       for (int i = 0; i < 100000; ++i) deep.op(opNot);
+                       return codeWithRequirement(d, deep.op(opTrue).requirement());
+                   },
+                   {verify(3, unsatisfied), display(0, "Internal requirements count=1")}});
+    out.push_back({"RequirementSlotLyingStringLength",
+                   [](const std::string& d) {
+                       return codeWithRequirement(
+                           d, test::RequirementBuilder().word(opIdent).word(0xfffffff0).requirement());
+                   },
+                   {verify(3, unsatisfied)}});
+    out.push_back({"RequirementSlotLyingOwnLength",
+                   [](const std::string& d) {
+                       Bytes r = test::RequirementBuilder().ident("com.example.tool").requirement();
+                       putBe32(r, 4, 0x7ffffff0);
+                       return codeWithRequirement(d, r);
+                   },
+                   {verify(1, "invalid or unsupported format for signature")}});
+    const std::string sealedFails = "file modified: ";
+    out.push_back({"SealedRequirementNestedDeeply",
+                   [](const std::string& d) { return appSealingNestedWith(d, repeat("! ", 32000) + "always"); },
+                   {verify(1, sealedFails), verify(1, "Kit.framework")}});
+    out.push_back(
+        {"SealedRequirementOfAMegabyte",
+         [](const std::string& d) { return appSealingNestedWith(d, "identifier \"" + repeat("a", 1u << 20)); },
+         {verify(1, sealedFails)}});
+    out.push_back({"SealedRequirementNeverCloses",
+                   [](const std::string& d) { return appSealingNestedWith(d, repeat("(", 60000)); },
+                   {verify(1, sealedFails)}});
+    return out;
+}
+
 std::vector<HostileCase> cases() {
     const std::string unsignedCode = "code object is not signed at all";
     const std::string badFormat = "invalid or unsupported format for signature";
     const std::string codeModified = "invalid signature (code or signature have been modified)";
     const std::string notPackage = "is not an Installer package";
     const std::string singleFile = "This is a single file.";
-    return {
+    std::vector<HostileCase> all = {
         // Mach-O headers that are cut short or lie about their commands.
         {"MachOTruncatedHeader",
          [](const std::string& d) {
@@ -1282,6 +1386,8 @@ std::vector<HostileCase> cases() {
          },
          {pkgutil(1, notPackage), report("Details for Hostile.pkg")}},
     };
+    for (auto& c : ticketAndRequirementCases()) all.push_back(std::move(c));
+    return all;
 }
 
 }  // namespace

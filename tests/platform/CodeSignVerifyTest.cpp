@@ -459,6 +459,61 @@ TEST(NestedCodeVerification, ResignedNestedCodeNoLongerMatchesItsSeal) {
     EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
+TEST(NestedCodeVerification, NestedCodeMustSatisfyTheRequirementItsSealGives) {
+    const std::string kit = "Frameworks/Kit.framework";
+    struct Case {
+        std::string where;  // the nested item the requirement is sealed for
+        std::string requirement;
+        bool valid;
+    };
+    const Case cases[] = {
+        {kit, "identifier \"com.example.Kit\"", true},
+        {kit, "identifier \"com.example.Kit\" and ! anchor apple generic", true},
+        {kit, "info[CFBundlePackageType] = FMWK and info[CFBundleIdentifier] = \"com.example.Kit\"", true},
+        {kit, "identifier \"com.example.Other\"", false},
+        {kit, "identifier \"com.example.Kit\" and anchor apple generic and certificate leaf[subject.OU] = ABCDE12345",
+         false},
+        {kit, "identifier \"com.example.Kit\" and", false},  // text that does not compile fails closed
+        {kit, std::string(30000, '!') + "always", false},
+        {kit, std::string(100000, '!') + "always", false},
+        {"MacOS/helper", "identifier helper", true},
+        {"MacOS/helper", "cdhash H\"" + std::string(40, '0') + "\"", false},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string app = makeApp(dir);
+        makeFramework(app + "/Contents/" + kit, "Kit");
+        test::writeFile(app + "/Contents/MacOS/helper", test::thinMachO(kX86_64, 3));
+        auto options = appOptions();
+        options.nestedRequirements[c.where] = c.requirement;
+        test::signBundle(app, options);
+        for (bool deep : {false, true}) {
+            CodeVerifyOptions o;
+            o.deep = deep;
+            CodeVerdict v = verify(app, o);
+            EXPECT_EQ(v.valid, c.valid) << c.requirement.substr(0, 100) << (deep ? " (deep)" : "");
+            if (c.valid) continue;
+            EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid");
+            ASSERT_EQ(resourceProblemLines(v).size(), 1u);
+            EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/" + c.where);
+        }
+    }
+
+    // An Info.plist changed after signing leaves the nested CDHash alone but answers no requirement.
+    TempDir dir;
+    const std::string app = makeApp(dir);
+    makeFramework(app + "/Contents/" + kit, "Kit");
+    auto options = appOptions();
+    options.nestedRequirements[kit] = "info[CFBundlePackageType] = FMWK";
+    test::signBundle(app, options);
+    ASSERT_TRUE(verify(app).valid);
+    const std::string plist = app + "/Contents/" + kit + "/Versions/A/Resources/Info.plist";
+    std::string text = test::readFile(plist);
+    text.replace(text.find("com.example.Kit"), 15, "com.example.Kix");
+    test::writeFile(plist, text);
+    EXPECT_FALSE(verify(app).valid);
+}
+
 TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundles) {
     TempDir dir;
     const std::string app = makeApp(dir);
@@ -526,7 +581,10 @@ TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
     // Seal inner first, so that every container records its child's final CDHash.
     test::BundleSignOptions o;
     o.signNested = false;
-    for (auto it = levels.rbegin(); it != levels.rend(); ++it) test::signBundle(*it, o);
+    for (std::size_t i = levels.size(); i-- > 0;) {
+        o.code.identifier = "com.example.level" + std::to_string(i);  // what the container's seal requires
+        test::signBundle(levels[i], o);
+    }
     EXPECT_TRUE(verify(levels[0]).valid);
     CodeVerifyOptions deep;
     deep.deep = true;

@@ -304,6 +304,24 @@ TEST(CodesignRealSamples, SentryCliShowsItsDeveloperIdChain) {
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
+TEST(CodesignRealSamples, SentryCliSatisfiesItsOwnRequirementTextGivenWithDashR) {
+    const std::string path = sample("sentry_cli-darwin-3.8.0/package/bin/sentry-cli");
+    if (path.empty()) GTEST_SKIP() << "sentry-cli sample absent: run scripts/fetch-npm-samples.sh";
+    // Each slice carries an identifier of its own: each satisfies the text its own display prints.
+    for (const char* arch : {"x86_64", "arm64"}) {
+        ToolRun shown = codesign({"-d", "-r-", "-a", arch, path});
+        ASSERT_EQ(shown.out.rfind("designated => ", 0), 0u) << shown.out;
+        const std::string text = shown.out.substr(14, shown.out.size() - 15);
+        ToolRun r = codesign({"-v", "-a", arch, "-R=" + text, path});
+        EXPECT_EQ(r.status, 0) << arch << ": " << r.err;
+        // Offline nothing is notarized; another team's code is not this team's.
+        r = codesign({"-v", "-a", arch, "-R=" + text + " and notarized", path});
+        EXPECT_EQ(r.status, 3) << r.err;
+        r = codesign({"-v", "-a", arch, "-R=anchor apple generic and certificate leaf[subject.OU] = ABCDE12345", path});
+        EXPECT_EQ(r.status, 3) << r.err;
+    }
+}
+
 TEST(CodesignRealSamples, EsbuildIsLinkerSignedAdHocCode) {
     const std::string path = sample("esbuild_darwin-arm64-0.28.2/package/bin/esbuild");
     if (path.empty()) GTEST_SKIP() << "esbuild sample absent: run scripts/fetch-npm-samples.sh";
@@ -353,6 +371,46 @@ TEST(CodesignRequirements, CodeWhoseDesignatedRequirementNamesAnotherIdentifierD
     r = codesign({"-vv", tool});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n");
+}
+
+TEST(CodesignRequirements, RequirementGivenWithDashRMustHoldToo) {
+    TempDir dir;
+    test::SignOptions o;
+    o.identifier = "com.example.tool";
+    const std::string tool = dir / "tool";
+    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
+    const std::string failed = tool + ": test-requirement: code failed to satisfy specified code requirement(s)\n";
+    test::writeFile(dir / "holds.txt", std::string("identifier \"com.example.tool\" and ! anchor apple\n"));
+    test::writeFile(dir / "other.req", test::RequirementBuilder().ident("com.example.other").requirement());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-v", "-R=identifier \"com.example.tool\"", tool}, 0, ""},
+        {{"-vv", "-R", "=identifier com.example.tool", tool},
+         0,
+         tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n"},
+        {{"-v", "-R=identifier \"com.example.other\"", tool}, 3, failed},
+        // Without its "=", the value names a file.
+        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", tool},
+         2,
+         "test-requirement: anchor apple generic: cannot read"},
+        {{"--verify", "--verbose", "--test-requirement", "=anchor apple generic", tool}, 3, failed},
+        {{"-v", "-R", dir / "holds.txt", tool}, 0, ""},
+        {{"-v", "-R", dir / "other.req", tool}, 3, failed},
+        {{"-v", "-R=identifier (", tool}, 2, "test-requirement: expected an identifier, found ( (at byte 11)\n"},
+        {{"-v", "-R", dir / "absent.txt", tool}, 2, "test-requirement: " + dir / "absent.txt" + ": cannot read"},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = codesign(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.err;
+        if (c.status == 2)  // a mistake on the command line: the sentence names it
+            EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+        else
+            EXPECT_EQ(r.err, c.err);
+    }
 }
 
 TEST(CodesignRequirements, AdHocCodeWithoutRequirementsShowsItsImplicitOne) {

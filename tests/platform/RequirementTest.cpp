@@ -17,6 +17,7 @@
 #include "codesign/DesignatedRequirement.h"
 #include "codesign/Requirement.h"
 #include "codesign/RequirementEvaluator.h"
+#include "codesign/RequirementParser.h"
 #include "crypto/CertificateFields.h"
 #include "crypto/Trust.h"
 #include "tools/print/RequirementText.h"
@@ -36,6 +37,17 @@ std::string textOf(const RequirementBuilder& b) {
     auto req = parseRequirement(span(blob));
     if (!req) return "error: " + req.error();
     return requirementText(*req);
+}
+
+// Text through the parser and the printer again; a parse error comes back as "error: ...".
+std::string reprinted(const std::string& text) {
+    auto req = parseRequirementText(text);
+    return req ? requirementText(*req) : "error: " + req.error();
+}
+
+std::string textError(const std::string& text) {
+    auto req = parseRequirementText(text);
+    return req ? std::string() : req.error();
 }
 
 std::string errorOf(const std::vector<std::uint8_t>& blob) {
@@ -62,9 +74,12 @@ TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
     struct Case {
         RequirementBuilder b;
         std::string text;
+        bool sameTree = true;  // the text compiles back to the very tree it was printed from
     };
     std::vector<Case> cases;
-    auto add = [&](RequirementBuilder b, std::string text) { cases.push_back({std::move(b), std::move(text)}); };
+    auto add = [&](RequirementBuilder b, std::string text, bool sameTree = true) {
+        cases.push_back({std::move(b), std::move(text), sameTree});
+    };
     add(RequirementBuilder().op(opFalse), "never");
     add(RequirementBuilder().op(opTrue), "always");
     add(RequirementBuilder().ident("com.example.app"), "identifier \"com.example.app\"");
@@ -75,8 +90,9 @@ TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
     add(RequirementBuilder().anchorHash(kAnchorCertificate, h20), "certificate root = H\"" + ab + "\"");
     // Words after a complete expression are not part of it.
     add(RequirementBuilder().anchorHash(2, h20).op(opTrue).word(0), "certificate 2 = H\"" + ab + "\"");
+    // The legacy key-value opcode prints as the key-field form it compiles to today.
     add(RequirementBuilder().word(opInfoKeyValue).data("CFBundleVersion").data("1.0"),
-        "info[CFBundleVersion] = \"1.0\"");
+        "info[CFBundleVersion] = \"1.0\"", false);
     add(RequirementBuilder().cdhash({0x01, 0x02, 0xfe}), "cdhash H\"0102fe\"");
     add(RequirementBuilder().op(opNot).ident("a"), "! identifier a");
     add(RequirementBuilder().infoKey("CFBundleShortVersionString").matchWith(matchGreaterEqual, "2.1"),
@@ -110,17 +126,28 @@ TEST(RequirementText, EveryOpcodePrintsAsCodesignWritesIt) {
     add(RequirementBuilder().op(opNotarized), "notarized");
     add(RequirementBuilder().op(opLegacyDevID), "legacy");
     add(RequirementBuilder().word(opGenericFalse | 0x1234).word(5).raw({1, 2, 3, 4, 5, 0, 0, 0}),
-        "false /* opcode 4660 */");
+        "false /* opcode 4660 */", false);
     // "and" binds tighter than "or": parentheses only where the tree differs from that reading.
     add(RequirementBuilder().op(opAnd).op(opOr).op(opTrue).op(opFalse).op(opNotarized),
         "(always or never) and notarized");
     add(RequirementBuilder().op(opOr).op(opAnd).op(opTrue).op(opFalse).op(opNotarized),
         "always and never or notarized");
+    // A chain nested to the left prints as one nested to the right, the shape the text compiles to.
     add(RequirementBuilder().op(opOr).op(opOr).cdhash({1}).cdhash({2}).cdhash({3}),
-        "cdhash H\"01\" or cdhash H\"02\" or cdhash H\"03\"");
+        "cdhash H\"01\" or cdhash H\"02\" or cdhash H\"03\"", false);
     add(RequirementBuilder().op(opNot).op(opAnd).op(opTrue).op(opNotarized), "! (always and notarized)");
     add(RequirementBuilder::developerId("com.example.app", "ABCDE12345"), kDevIdText);
-    for (const auto& c : cases) EXPECT_EQ(textOf(c.b), c.text);
+    for (const auto& c : cases) {
+        EXPECT_EQ(textOf(c.b), c.text);
+        auto compiled = parseRequirementText(c.text);
+        ASSERT_TRUE(compiled) << c.text << ": " << compiled.error();
+        if (c.sameTree) {
+            EXPECT_EQ(*compiled, parsed(c.b)) << c.text;
+            EXPECT_EQ(requirementText(*compiled), c.text);
+        } else {
+            EXPECT_EQ(reprinted(requirementText(*compiled)), requirementText(*compiled));
+        }
+    }
 }
 
 TEST(RequirementText, StringsAreQuotedUnlessPlainWordsAndNeverBreakALine) {
@@ -136,6 +163,16 @@ TEST(RequirementText, StringsAreQuotedUnlessPlainWordsAndNeverBreakALine) {
     EXPECT_EQ(ident("caf\xc3\xa9"), "identifier 0x636166c3a9");
     EXPECT_EQ(textOf(RequirementBuilder().infoKey("a\tb").matchWith(matchEqual, "\x1b[2J")),
               "info[0x610962] = 0x1b5b324a");
+    // Keys that are not plain words stay quoted, so the text compiles back to the same key.
+    EXPECT_EQ(textOf(RequirementBuilder().infoKey(".hidden").matchWith(matchExists)), "info[\".hidden\"] /* exists */");
+    for (const std::string s : {"Tool", "com.example.app", "9BNSXJN65R", "anchor", "", "say \"hi\" \\ bye", "a\nb",
+                                "caf\xc3\xa9", "H", "0x12", ".hidden", "a..b"}) {
+        auto text = textOf(RequirementBuilder().infoKey(s).matchWith(matchEqual, s));
+        auto back = parseRequirementText(text);
+        ASSERT_TRUE(back) << text << ": " << back.error();
+        EXPECT_EQ(back->expression.text, s) << text;
+        EXPECT_EQ(back->expression.match.value, s) << text;
+    }
 
     RequirementSet set;
     set.entries.push_back({kSecHostRequirementType, parsed(RequirementBuilder().ident("h\nx"))});
@@ -144,6 +181,91 @@ TEST(RequirementText, StringsAreQuotedUnlessPlainWordsAndNeverBreakALine) {
     set.entries.push_back({77, parsed(RequirementBuilder().op(opFalse))});
     EXPECT_EQ(requirementSetText(set),
               "host => identifier 0x680a78\ndesignated => always\ninvalid => never\n/*unknown type*/ 77 => never\n");
+    auto back = parseRequirementSetText(requirementSetText(set));
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(requirementSetText(*back), requirementSetText(set));
+}
+
+TEST(RequirementTextParser, AcceptsTheSpellingsCodesignAccepts) {
+    const std::string h(40, 'a');
+    const std::pair<std::string, std::string> cases[] = {
+        {"anchor generic apple", "anchor apple generic"},
+        {"cert leaf[subject.CN] == \"x y\"", "certificate leaf[subject.CN] = \"x y\""},
+        {"identifier = com.example.app;;", "identifier \"com.example.app\""},
+        {"certificate trusted", "anchor trusted"},
+        {"anchor = H\"" + h + "\"", "certificate root = H\"" + h + "\""},
+        {"anchor [field.1.2.3] exists", "certificate root[field.1.2.3] /* exists */"},
+        {"certificate 1[extension.1.2.840.113635.100.6.2.6]",
+         "certificate 1[field.1.2.840.113635.100.6.2.6] /* exists */"},
+        {"entitlement[\"com.apple.security.get-task-allow\"] absent",
+         "entitlement[\"com.apple.security.get-task-allow\"] absent"},
+        {"info[CFBundleName] = *Tool*", "info[CFBundleName] ~ Tool"},
+        {"# a comment\nalways // another\n/* and a block */ or\tnever", "always or never"},
+        {"cdhash = H\"" + h + "\" or platform 2", "cdhash H\"" + h + "\" or platform = 2"},
+        {"((always)) and (never or notarized)", "always and (never or notarized)"},
+        {"! ! legacy", "! ! legacy"},
+        {"certificate 1[timestamp.1.2.3] >= <2024-02-29 12:00:00 +0000>",
+         "certificate 1[timestamp.1.2.3] >= <2024-02-29 12:00:00 +0000>"},
+        {"info[A] = 0x414243", "info[A] = ABC"},
+    };
+    for (const auto& [text, canonical] : cases) EXPECT_EQ(reprinted(text), canonical) << text;
+
+    // "and" binds tighter than "or", and chains nest to the right as codesign's own requirements do.
+    auto req = parseRequirementText("always or never and notarized or legacy");
+    ASSERT_TRUE(req) << req.error();
+    const RequirementExpr& top = req->expression;
+    ASSERT_EQ(top.op, opOr);
+    EXPECT_EQ(top.operands[0].op, opTrue);
+    ASSERT_EQ(top.operands[1].op, opOr);
+    EXPECT_EQ(top.operands[1].operands[0].op, opAnd);
+    EXPECT_EQ(top.operands[1].operands[1].op, opLegacyDevID);
+}
+
+TEST(RequirementTextParser, MalformedTextIsARefusalThatSaysWhere) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "empty"},
+        {"   /* only a comment */", "empty"},
+        {"identifier", "expected an identifier, found the end of the text (at byte 10)"},
+        {"identifier \"com.x", "never closed (at byte 11)"},
+        {"always /* and", "comment is never closed (at byte 7)"},
+        {"anchor apple and", "found the end of the text (at byte 16)"},
+        {"cdhash H\"abc\"", "even number of hexadecimal digits"},
+        {"cdhash 0x" + std::string(40, 'a'), "expected a hash"},
+        {"(always", "expected ) or an operator, found the end of the text (at byte 7)"},
+        {"always)", "unexpected ) after the requirement (at byte 6)"},
+        {"always never", "unexpected \"never\" after the requirement (at byte 7)"},
+        {"identifier and", "expected an identifier, found \"and\""},
+        {"certificate 99999999999[subject.CN]", "too large"},
+        {"certificate leaf[field.1.99.3]", "no well-formed OID"},
+        {"certificate leaf[field.1.2.3] = <2024-02-30 00:00:00 +0000>", "<YYYY-MM-DD HH:MM:SS +0000>"},
+        {"always ? never", "'?'"},
+        {"identifier \x01", "byte 1"},
+        {"info[k] = ", "expected a value"},
+        {"certificate leaf", "expected [ before a key"},
+    };
+    for (const auto& [text, wanted] : cases)
+        EXPECT_NE(textError(text).find(wanted), std::string::npos) << text << " -> " << textError(text);
+
+    // Thirty thousand "!"s or "("s, or 65 "and"s, stop at the depth bound; the parser never recurses
+    // that far. A hundred thousand "!"s are longer than any text read.
+    EXPECT_NE(textError(std::string(30000, '!') + "always").find("nests deeper than 64 levels"), std::string::npos);
+    EXPECT_NE(textError(std::string(100000, '!') + "always").find("at most 65536 are read"), std::string::npos);
+    EXPECT_NE(textError(std::string(30000, '(') + "always" + std::string(30000, ')')).find("nests deeper"),
+              std::string::npos);
+    std::string chain = "always";
+    for (int i = 0; i < 64; ++i) chain += " and always";
+    EXPECT_NE(textError(chain).find("nests deeper than 64 levels"), std::string::npos);
+    // Shallow but broad: a balanced tree of "or"s twelve levels deep holds too many terms.
+    std::function<std::string(int)> broad = [&](int l) -> std::string {
+        return l == 0 ? "always" : "(" + broad(l - 1) + " or " + broad(l - 1) + ")";
+    };
+    EXPECT_EQ(textError(broad(8)), "");
+    EXPECT_NE(textError(broad(12)).find("more than 4096 terms"), std::string::npos);
+
+    auto twice = parseRequirementSetText("designated => always host => never designated => never");
+    ASSERT_FALSE(twice);
+    EXPECT_NE(twice.error().find("type 3 twice"), std::string::npos);
+    EXPECT_FALSE(parseRequirementSetText("designated always"));
 }
 
 TEST(RequirementSetReader, ReadsEveryEntryByType) {

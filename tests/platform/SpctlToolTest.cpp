@@ -20,8 +20,10 @@
 #include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
+#include "package/Package.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/PackageReport.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -698,6 +700,50 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
     EXPECT_EQ(assessmentSource(online), "Notarized Developer ID");
     ASSERT_EQ(service.asked.size(), 1u);
     EXPECT_EQ(service.asked[0].second, digest.size() == 20 ? 1 : 2);
+}
+
+TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) {
+    TempDir dir;
+    const TrustAnchors codeAnchors = SigningChain::shared().anchors();
+    const std::string app = developerIdApp(dir);
+    CodeVerdict v = verifyCode(app, {}, codeAnchors);
+    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
+    const Bytes cdhash = v.codeDirectories.back().cdhash;
+    test::XarBuild b = signedPackage();
+    const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                       b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    const TrustAnchors packageAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()};
+
+    auto judged = [](const Assessment& a, const char* item, const std::string& name) {
+        // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.
+        EXPECT_NE(assessmentSource(a).find("Developer ID"), std::string::npos) << name;
+        EXPECT_NE(assessmentSource(a), "Notarized Developer ID") << name;
+        // One note names why: the ticket was refused, or names other code.
+        const std::string refused =
+            "note: notarization could not be confirmed offline (the stapled ticket was not accepted: ";
+        const std::string other =
+            std::string("note: notarization could not be confirmed offline (the stapled ticket does not name this ") +
+            item + ")";
+        std::string why;
+        for (const auto& note : assessmentNotes(a))
+            if (note.rfind(refused, 0) == 0 || note == other) why = note;
+        EXPECT_FALSE(why.empty()) << name;
+        EXPECT_EQ(name == "NamingOtherCode", why == other) << name << ": " << why;
+    };
+    for (const auto& forged : test::forgedTickets(cdhash)) {
+        test::writeFile(app + "/Contents/CodeResources", forged.bytes);
+        judged(assessPath(app, AssessmentType::Execute, codeAnchors), "code", forged.name);
+    }
+    for (const auto& forged : test::forgedTickets(digest)) {
+        const std::string pkg = dir / (std::string(forged.name) + ".pkg");
+        test::writeFile(pkg, test::stapleTicket(b.bytes, forged.bytes));
+        judged(assessPath(pkg, AssessmentType::Install, packageAnchors), "package", forged.name);
+        auto check = checkPackageSignature(pkg, packageAnchors, std::time(nullptr));
+        ASSERT_TRUE(check) << check.error();
+        const std::string report = packageSignatureReport(pkg, *check);
+        EXPECT_EQ(report.find("trusted by the Apple notary service"), std::string::npos) << report;
+        EXPECT_NE(report.find("   Notarization: the stapled ticket "), std::string::npos) << report;
+    }
 }
 
 TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {

@@ -385,6 +385,11 @@ std::string infoString(const PlistValue& info, const char* key) {
     return v && v->string() ? *v->string() : std::string();
 }
 
+std::string sealedRequirement(const BundleSignOptions& options, const std::string& rel, const std::string& identifier) {
+    auto it = options.nestedRequirements.find(rel);
+    return it != options.nestedRequirements.end() ? it->second : "identifier \"" + identifier + "\"";
+}
+
 void signBundleAt(const std::string& bundlePath, const BundleSignOptions& options, int depth);
 
 // Signs a bundle without code as codesign does: the signature's parts are files in _CodeSignature,
@@ -484,7 +489,7 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
                 PlistDict e;
                 e["cdhash"] =
                     data(nexe.empty() ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
-                e["requirement"] = PlistValue("identifier \"" + inner.code.identifier + "\"");
+                e["requirement"] = PlistValue(sealedRequirement(options, rel, inner.code.identifier));
                 files2[rel] = PlistValue(std::move(e));
             }
             continue;
@@ -503,7 +508,7 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
             } else if (r2->nested && isMachOFile(abs)) {
                 if (options.signNested) signNestedFile(abs, options.code);
                 e["cdhash"] = data(sealCdhash(fileBytes(abs)));
-                e["requirement"] = PlistValue("identifier \"" + fs::path(abs).filename().string() + "\"");
+                e["requirement"] = PlistValue(sealedRequirement(options, rel, fs::path(abs).filename().string()));
             } else {
                 Bytes b = fileBytes(abs);
                 e["hash"] = data(codeSignatureDigest(CS_HASHTYPE_SHA1, span(b)));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,6 +54,9 @@ struct BundleSignOptions {
     std::vector<ResourceRule> rules2 = defaultRules2();
     bool signNested = true;     // sign nested bundles and Mach-O helpers first, inner first
     bool version1Only = false;  // the first generation of seal: no files2 or rules2
+    // The requirement text sealed for nested code, by path relative to the content folder; others
+    // get `identifier "<its identifier>"`.
+    std::map<std::string, std::string> nestedRequirements;
 };
 
 // Seals a bundle in place (app: Contents/, framework: Versions/Current, else flat): signs nested

@@ -72,6 +72,11 @@ TicketBuilder& TicketBuilder::signedBy(const TestIdentity& leaf) {
     return *this;
 }
 
+TicketBuilder& TicketBuilder::declaringEntries(std::uint32_t count) {
+    declaredEntries_ = count;
+    return *this;
+}
+
 TicketBuilder& TicketBuilder::carrying(std::vector<Bytes> certificatesDer) {
     certificates_ = std::move(certificatesDer);
     return *this;
@@ -90,7 +95,7 @@ Bytes TicketBuilder::build() const {
     Bytes content = {'g', '8', 't', 'k'};
     putLe(content, 2, 2);
     putLe(content, 20, 2);
-    putLe(content, entries_.size(), 4);
+    putLe(content, declaredEntries_ ? *declaredEntries_ : entries_.size(), 4);
     putLe(content, 0, 4);
     putLe(content, static_cast<std::uint64_t>(issued_), 8);
     for (const auto& [type, hash] : entries_) {
@@ -116,6 +121,44 @@ TicketLayout ticketLayout(const Bytes& ticket) {
     l.contentLength = le32(ticket, 12);
     l.signatureOffset = l.contentOffset + l.contentLength;
     return l;
+}
+
+const std::vector<const char*>& forgedTicketNames() {
+    static const std::vector<const char*> names = {
+        "BrokenSignature",      "ChainCopyingApplesNames", "IssuedBeforeItsSignerWasValid",
+        "IssuedCenturiesLater", "NamingOtherCode",         "EntryCountInTheBillions",
+        "ContentPastTheEnd",    "CertificatesPastTheEnd",  "SignatureTruncated",
+        "MegabyteOfZeros",
+    };
+    return names;
+}
+
+std::vector<ForgedTicket> forgedTickets(const Bytes& digest) {
+    std::vector<Bytes> made;
+    Bytes broken = TicketBuilder().naming(digest).build();
+    broken[ticketLayout(broken).signatureOffset + 12] ^= 0x01;
+    made.push_back(broken);
+    static const TicketSigners lookalike = makeTicketSigners(true);
+    made.push_back(TicketBuilder(lookalike).naming(digest).build());
+    made.push_back(TicketBuilder().naming(digest).issuedAt(86400).build());
+    made.push_back(TicketBuilder().naming(digest).issuedAt(std::time_t{1} << 36).build());
+    Bytes other = digest;
+    other[0] ^= 0xff;
+    made.push_back(TicketBuilder().naming(other).build());
+    made.push_back(TicketBuilder().naming(digest).declaringEntries(0xffffffff).build());
+    Bytes past = TicketBuilder().naming(digest).build();
+    past[12] = past[13] = past[14] = 0xff;  // the content's length
+    made.push_back(past);
+    Bytes certificatesPast = TicketBuilder().naming(digest).build();
+    certificatesPast[8] = certificatesPast[9] = certificatesPast[10] = certificatesPast[11] = 0xff;
+    made.push_back(certificatesPast);
+    Bytes truncated = TicketBuilder().naming(digest).build();
+    truncated.resize(truncated.size() - 20);
+    made.push_back(truncated);
+    made.push_back(Bytes(1u << 20, 0));
+    std::vector<ForgedTicket> out;
+    for (std::size_t i = 0; i < made.size(); ++i) out.push_back({forgedTicketNames()[i], std::move(made[i])});
+    return out;
 }
 
 }  // namespace tessarin::test

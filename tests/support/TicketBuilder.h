@@ -21,6 +21,7 @@ public:
     TicketBuilder& issuedAt(std::time_t when);                              // default: now
     TicketBuilder& signedBy(const TestIdentity& leaf);                      // default: the signers' marked leaf
     TicketBuilder& carrying(std::vector<Bytes> certificatesDer);            // default: signer leaf, intermediate
+    TicketBuilder& declaringEntries(std::uint32_t count);                   // the count written, whatever follows
 
     Bytes build() const;
 
@@ -30,7 +31,20 @@ private:
     std::time_t issued_;
     std::optional<TestIdentity> signer_;
     std::optional<std::vector<Bytes>> certificates_;
+    std::optional<std::uint32_t> declaredEntries_;
 };
+
+// What an attacker may staple in place of a genuine ticket naming `digest`: a broken signature, a
+// chain that copies Apple's names under a root of its own, an issue time outside the signer's
+// validity, a genuine ticket for other code, a signed count in the billions, lengths past the end,
+// a ticket cut short, a megabyte of zeros.
+struct ForgedTicket {
+    const char* name;
+    Bytes bytes;
+};
+std::vector<ForgedTicket> forgedTickets(const Bytes& digest);
+// Their names, in the same order, without making them.
+const std::vector<const char*>& forgedTicketNames();
 
 // Where a built ticket's parts lie, read back from its header.
 struct TicketLayout {

@@ -200,6 +200,10 @@ std::string codesignVerifyText(const std::string& path, const CodeVerdict& v, in
         for (const auto& line : resourceProblemLines(v)) out += line + "\n";
         return out;
     }
+    // A requirement given on the command line fails the verification itself, before any judgement
+    // of the designated one.
+    if (v.testRequirementSatisfied == false)
+        return printable(path) + ": test-requirement: code failed to satisfy specified code requirement(s)\n";
     const std::string intact = verbosity >= 1 ? printable(path) + ": valid on disk\n" : std::string();
     if (!v.designatedRequirementSatisfied)
         return intact + printable(path) + ": does not satisfy its designated Requirement\n";
@@ -209,6 +213,7 @@ std::string codesignVerifyText(const std::string& path, const CodeVerdict& v, in
 
 int codesignVerifyStatus(const CodeVerdict& v) {
     if (!v.valid) return 1;
+    if (v.testRequirementSatisfied == false) return 3;
     return v.designatedRequirementSatisfied ? 0 : 3;
 }
 

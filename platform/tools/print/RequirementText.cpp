@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/Hex.h"
+#include "codesign/RequirementParser.h"
 
 namespace tessarin {
 
@@ -12,38 +13,26 @@ namespace {
 
 enum SyntaxLevel { slPrimary, slAnd, slOr, slTop };
 
-bool isWordKeyword(const std::string& s) {
-    static const char* const keywords[] = {
-        "guest",  "host",   "designated", "library",     "plugin",    "or",       "and",       "always",
-        "true",   "never",  "false",      "identifier",  "cdhash",    "platform", "notarized", "legacy",
-        "anchor", "apple",  "generic",    "certificate", "cert",      "trusted",  "info",      "entitlement",
-        "exists", "absent", "leaf",       "root",        "timestamp",
-    };
-    for (const char* k : keywords)
-        if (s == k) return true;
-    return false;
-}
-
 bool isAsciiAlnum(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
 // A string as the requirement language writes it: bare when it is a plain word (letters and digits,
-// dots too in keys, not starting with a digit, no keyword), quoted when printable, else hexadecimal.
+// dots too in keys, starting with a letter, no keyword), quoted when printable, else hexadecimal.
 // Control characters count as unprintable, so a line break in an identifier comes out as hex.
 std::string data(const std::string& s, bool dotOk) {
     enum { simple, printable, binary } mode = s.empty() ? printable : simple;
     for (std::size_t i = 0; i < s.size() && mode != binary; ++i) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (isAsciiAlnum(c) || (c == '.' && dotOk)) {
-            if (i == 0 && c >= '0' && c <= '9') mode = printable;
+            if (i == 0 && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) mode = printable;
         } else if (c >= 0x20 && c < 0x7f) {
             if (mode == simple) mode = printable;
         } else {
             mode = binary;
         }
     }
-    if (mode == simple && isWordKeyword(s)) mode = printable;
+    if (mode == simple && isRequirementKeyword(s)) mode = printable;
     if (mode == simple) return s;
     if (mode == binary) return "0x" + hex(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
     std::string out = "\"";
