@@ -139,7 +139,8 @@ XarBuild buildXar(const XarBuildOptions& o) {
     const std::vector<Bytes>& cmsCerts = o.cmsCertificates.empty() ? o.certificates : o.cmsCertificates;
 
     // ECDSA and timestamped signatures vary in length: sign again until one fits the size announced.
-    for (int attempt = 0; attempt < 64; ++attempt) {
+    // With two such signatures a try fits about one time in eight, so give it room to.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
         XarBuild b;
         std::uint64_t dataStart = checksumSize + signatureSize + cmsSize;
         std::map<const XarBuildFile*, Stored> stored;
