@@ -6,12 +6,11 @@
 #include <string>
 
 #include "codesign/CodeResources.h"
+#include "Require.h"
+
+using tessarin::fuzz::require;
 
 namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
 void matchAll(const std::vector<tessarin::ResourceRule>& rules, const tessarin::CodeResources& seal) {
     auto compiled = tessarin::ResourceRuleSet::compile(rules);
     if (!compiled) {

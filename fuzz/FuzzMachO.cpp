@@ -4,13 +4,9 @@
 #include <span>
 
 #include "macho/MachO.h"
+#include "Require.h"
 
-namespace {
-// A broken promise of the reader, which the fuzzer reports as a crash.
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-}  // namespace
+using tessarin::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto bytes = std::as_bytes(std::span(data, size));

@@ -5,12 +5,9 @@
 #include <span>
 
 #include "plist/Plist.h"
+#include "Require.h"
 
-namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-}  // namespace
+using tessarin::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto parsed = tessarin::parsePlist(std::as_bytes(std::span(data, size)));

@@ -7,12 +7,9 @@
 
 #include "Quarantine.h"
 #include "base/Unicode.h"
+#include "Require.h"
 
-namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-}  // namespace
+using tessarin::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<unsigned char> value(data, data + size);

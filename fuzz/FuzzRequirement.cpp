@@ -8,12 +8,11 @@
 #include "codesign/Requirement.h"
 #include "codesign/RequirementEvaluator.h"
 #include "tools/print/RequirementText.h"
+#include "Require.h"
+
+using tessarin::fuzz::require;
 
 namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
 const tessarin::RequirementContext& context() {
     static const tessarin::RequirementContext c = [] {
         tessarin::RequirementContext c;

@@ -7,12 +7,11 @@
 #include "codesign/RequirementEvaluator.h"
 #include "codesign/RequirementParser.h"
 #include "tools/print/RequirementText.h"
+#include "Require.h"
+
+using tessarin::fuzz::require;
 
 namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
 void roundTrip(const tessarin::Requirement& req) {
     const std::string text = tessarin::requirementText(req);
     require(text.find('\n') == std::string::npos);

@@ -6,12 +6,9 @@
 #include <string_view>
 
 #include "plist/StringsFile.h"
+#include "Require.h"
 
-namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-}  // namespace
+using tessarin::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto table = tessarin::parseStringsFile(std::as_bytes(std::span(data, size)));

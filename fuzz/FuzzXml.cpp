@@ -6,12 +6,11 @@
 
 #include "package/XarConstants.h"
 #include "plist/XmlTree.h"
+#include "Require.h"
+
+using tessarin::fuzz::require;
 
 namespace {
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
 // Every element the reader returns lies within the limits it was given.
 void check(const tessarin::XmlElement& e, std::uint32_t depth, std::uint64_t& elements) {
     require(depth <= tessarin::kXarMaxTocDepth);
