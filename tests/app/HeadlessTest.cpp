@@ -30,10 +30,12 @@
 #include "MachOBuilder.h"
 #include "SampleBundle.h"
 #include "TempDir.h"
+#include "ToolRun.h"
 #include "ViewController.h"
 #include "XarBuilder.h"
 
 using namespace tessarin;
+using tessarin::test::endsSoon;
 using tessarin::test::TempDir;
 using tessarin::test::writeFile;
 using tessarin::test::writeScript;
@@ -122,20 +124,6 @@ QSet<QString> documentedMembers(const QString& schema, const QString& heading, b
     for (const auto& m : (tables ? row : word).globalMatch(section)) names.insert(m.captured(1));
     if (!tables) names.remove(heading.section(QLatin1Char('`'), 1, 1));  // the heading's own name
     return names;
-}
-
-bool processRunning(qint64 pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    const auto close = line.rfind(')');
-    return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
-}
-
-// SIGKILL is delivered at once, but a process is only gone once the kernel has torn it down.
-bool endsSoon(qint64 pid) {
-    for (int i = 0; i < 500 && processRunning(pid); ++i) QThread::msleep(10);
-    return !processRunning(pid);
 }
 
 QStringList linesOf(const QString& path) {

@@ -12,10 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "TempDir.h"
+#include "ToolRun.h"
 
 using namespace tessarin;
+using tessarin::test::endsSoon;
 using tessarin::test::TempDir;
 using tessarin::test::writeScript;
 
@@ -32,21 +35,6 @@ std::vector<pid_t> pidsIn(const std::string& file) {
     std::ifstream in(file);
     for (pid_t pid; in >> pid;) pids.push_back(pid);
     return pids;
-}
-
-// A zombie has ended; only its parent (or init) has yet to reap it.
-bool processRunning(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    const auto close = line.rfind(')');
-    return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
-}
-
-// SIGKILL is delivered at once, but a process is only gone once the kernel has torn it down.
-bool endsSoon(pid_t pid) {
-    for (int i = 0; i < 500 && processRunning(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return !processRunning(pid);
 }
 
 }  // namespace
@@ -173,19 +161,17 @@ TEST(ToolRunner, FallsBackToTheStandInBesideTheProgram) {
     EXPECT_EQ(none.resolve("/bin/sh"), "/bin/sh");
 }
 
-TEST(ToolReport, FailureWithNothingPrintedIsPrefixStatusAndNewline) {
-    ToolRun run{1, "", ""};
-    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "\u26D4\uFE0F spctl error 1\n");
-}
-
-TEST(ToolReport, SuccessJoinsBothStreamsWithNothingBetween) {
-    ToolRun run{0, "A", "B"};
-    EXPECT_EQ(toolReport(kCodesignErrorPrefix, run), "AB");
-}
-
-TEST(ToolReport, FailureShowsEachNonEmptyStreamOnItsOwnLine) {
-    ToolRun run{3, "", "PATH: rejected"};
-    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "\u26D4\uFE0F spctl error 3\nPATH: rejected\n");
-    ToolRun both{-2, "out", "err"};
-    EXPECT_EQ(toolReport(kPkgutilErrorPrefix, both), "\u26D4\uFE0F pkgutil error -2\nout\nerr\n");
+TEST(ToolReport, SuccessJoinsTheStreamsAndFailureShowsStatusThenEachNonEmptyStreamOnItsOwnLine) {
+    const std::tuple<const char*, ToolRun, std::string> cases[] = {
+        {kCodesignErrorPrefix, {0, "A", "B"}, "AB"},
+        {kSpctlErrorPrefix, {1, "", ""}, "\u26D4\uFE0F spctl error 1\n"},
+        {kSpctlErrorPrefix, {3, "", "PATH: rejected"}, "\u26D4\uFE0F spctl error 3\nPATH: rejected\n"},
+        {kPkgutilErrorPrefix, {-2, "out", "err"}, "\u26D4\uFE0F pkgutil error -2\nout\nerr\n"},
+        // Bytes that are not UTF-8 are escaped, not replaced.
+        {kSpctlErrorPrefix, {0, "/a/evil\xFF.app: accepted\n", "source=Developer ID\n"},
+         "/a/evil\\xFF.app: accepted\nsource=Developer ID\n"},
+        {kSpctlErrorPrefix, {3, "", "/a/evil\xFF.app: rejected"},
+         "\u26D4\uFE0F spctl error 3\n/a/evil\\xFF.app: rejected\n"},
+    };
+    for (const auto& [prefix, run, report] : cases) EXPECT_EQ(toolReport(prefix, run), report) << run.status;
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "TempDir.h"
@@ -47,6 +48,18 @@ std::vector<std::string> lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string l; std::getline(in, l);) out.push_back(l);
     return out;
+}
+
+bool processRunning(long pid) {
+    std::string line;
+    if (!std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line)) return false;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
+}
+
+bool endsSoon(long pid) {
+    for (int i = 0; i < 500 && processRunning(pid); ++i) ::usleep(10000);
+    return !processRunning(pid);
 }
 
 }  // namespace tessarin::test
