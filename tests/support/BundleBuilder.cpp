@@ -97,11 +97,6 @@ BundleBuilder& BundleBuilder::info(const std::string& key, PlistValue value) {
     return *this;
 }
 
-BundleBuilder& BundleBuilder::withoutInfo(const std::string& key) {
-    info_.erase(key);
-    return *this;
-}
-
 BundleBuilder& BundleBuilder::infoFormat(InfoFormat format) {
     infoFormat_ = format;
     return *this;
@@ -110,12 +105,6 @@ BundleBuilder& BundleBuilder::infoFormat(InfoFormat format) {
 BundleBuilder& BundleBuilder::rawInfoPlist(std::string bytes) {
     rawInfo_ = std::move(bytes);
     useRawInfo_ = true;
-    writeInfo_ = true;
-    return *this;
-}
-
-BundleBuilder& BundleBuilder::noInfoPlist() {
-    writeInfo_ = false;
     return *this;
 }
 
@@ -156,11 +145,6 @@ BundleBuilder& BundleBuilder::symlink(const std::string& relative, const std::st
     return *this;
 }
 
-BundleBuilder& BundleBuilder::frameworkVersion(const std::string& name) {
-    version_ = name;
-    return *this;
-}
-
 std::string BundleBuilder::contentsPath() const {
     switch (kind_) {
     case Kind::App:
@@ -195,15 +179,12 @@ const std::string& BundleBuilder::build() {
     makeDirectories(path_);
     if (kind_ == Kind::App || kind_ == Kind::OldPackage) makeDirectories(contentsPath());
     if (kind_ != Kind::Shallow) makeDirectories(resourcesPath());
-    if (writeInfo_) {
-        if (useRawInfo_) {
-            writeFile(infoPlistPath(), rawInfo_);
-        } else if (infoFormat_ == InfoFormat::Xml) {
-            writeFile(infoPlistPath(), toXmlPlist(PlistValue(info_)));
-        } else {
-            writeFile(infoPlistPath(), toBinaryPlist(PlistValue(info_)));
-        }
-    }
+    if (useRawInfo_)
+        writeFile(infoPlistPath(), rawInfo_);
+    else if (infoFormat_ == InfoFormat::Xml)
+        writeFile(infoPlistPath(), toXmlPlist(PlistValue(info_)));
+    else
+        writeFile(infoPlistPath(), toBinaryPlist(PlistValue(info_)));
     switch (kind_) {
     case Kind::App: writeFile(contentsPath() + "/PkgInfo", "APPL????"); break;
     case Kind::OldPackage:

@@ -39,12 +39,9 @@ public:
     explicit BundleBuilder(std::string path, Kind kind = Kind::App);
 
     BundleBuilder& info(const std::string& key, PlistValue value);
-    BundleBuilder& withoutInfo(const std::string& key);
     BundleBuilder& infoFormat(InfoFormat format);
     // Info.plist bytes written as they are (for broken or hostile information).
     BundleBuilder& rawInfoPlist(std::string bytes);
-    // No Info.plist at all.
-    BundleBuilder& noInfoPlist();
     // The main executable: written in its layout's place and named in CFBundleExecutable.
     BundleBuilder& executable(const std::string& name, std::vector<std::uint8_t> bytes);
     BundleBuilder& localized(const std::string& language, const StringsEntries& entries,
@@ -56,8 +53,6 @@ public:
     BundleBuilder& resource(const std::string& relative, std::string_view bytes);
     // A symbolic link at `relative` (to the bundle folder) pointing at `target`, as given.
     BundleBuilder& symlink(const std::string& relative, const std::string& target);
-    // The framework's version folder name (default "A").
-    BundleBuilder& frameworkVersion(const std::string& name);
 
     // Writes everything; returns the bundle's path. May be called again after further changes.
     const std::string& build();
@@ -80,7 +75,6 @@ private:
     Kind kind_;
     PlistDict info_;
     InfoFormat infoFormat_ = InfoFormat::Xml;
-    bool writeInfo_ = true;
     std::string rawInfo_;
     bool useRawInfo_ = false;
     std::string executableName_;

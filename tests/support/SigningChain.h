@@ -72,7 +72,6 @@ public:
     const TestIdentity& root() const { return root_; }
     const TestIdentity& intermediate() const { return intermediate_; }
     const TestIdentity& timestampAuthority() const { return timestampAuthority_; }
-    const TestIdentity& wwdrIntermediate() const { return wwdrIntermediate_; }
     // The intermediate re-issued with its name and key but dates that ended a year ago: it still
     // issues every leaf, as an expired authority does.
     const TestIdentity& expiredIntermediate() const { return expiredIntermediate_; }
