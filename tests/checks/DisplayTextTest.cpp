@@ -6,7 +6,6 @@
 #include <string>
 
 #include "base/DisplayText.h"
-#include "ToolRunner.h"
 #include "base/Unicode.h"
 
 using namespace tessarin;
@@ -56,11 +55,4 @@ TEST(DisplayText, ANameIsOneLineButAToolsOutputKeepsItsLines) {
     // The tools escape what they echo from the item themselves; their own lines stay lines.
     EXPECT_EQ(displayText("Executable=/a/evil\xFF.app\n\tok\\n\r\n", DisplayAs::Lines),
               "Executable=/a/evil\\xFF.app\n\tok\\n\\x0d\n");
-}
-
-TEST(ToolReport, OutputBytesThatAreNotUtf8AreEscapedNotReplaced) {
-    ToolRun run{0, "/a/evil\xFF.app: accepted\n", "source=Developer ID\n"};
-    EXPECT_EQ(toolReport(kSpctlErrorPrefix, run), "/a/evil\\xFF.app: accepted\nsource=Developer ID\n");
-    ToolRun failed{3, "", "/a/evil\xFF.app: rejected"};
-    EXPECT_EQ(toolReport(kSpctlErrorPrefix, failed), "\u26D4\uFE0F spctl error 3\n/a/evil\\xFF.app: rejected\n");
 }
