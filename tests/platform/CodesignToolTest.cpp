@@ -248,25 +248,6 @@ TEST(CodesignVerify, FailuresNameWhatFailed) {
     EXPECT_EQ(r.err, dir / "plain" + ": code object is not signed at all\n");
 }
 
-TEST(CodesignVerify, SelfSignedCodeIsValidAndSatisfiesItsRequirementEvenExpired) {
-    TempDir dir;
-    for (bool expired : {false, true}) {
-        test::SignOptions o;
-        o.designatedRequirement = false;  // the one derived from the chain: its root pinned
-        test::CmsOptions cms;
-        cms.timestamp = false;
-        o.cms = test::SigningChain::shared().signer(test::LeafKind::SelfSigned, expired, cms);
-        const std::string path = dir / (expired ? "expired" : "current");
-        test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0), o));
-        ToolRun r = codesign({"--verify", "--verbose", path});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, path + ": valid on disk\n" + path + ": satisfies its Designated Requirement\n");
-        r = codesign({"-dvvv", path});
-        EXPECT_TRUE(hasLine(r.err, "Authority=Test Self-Signed Signer")) << r.err;
-        EXPECT_EQ(lineStarting(r.err, "Timestamp="), "");
-    }
-}
-
 TEST(CodesignArguments, NoOperationIsAUsageError) {
     ToolRun r = codesign({"/bin/true"});
     EXPECT_NE(r.status, 0);

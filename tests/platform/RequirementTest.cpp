@@ -592,30 +592,6 @@ TEST(DesignatedRequirementVerification, DeveloperIdCodeSatisfiesItsRequirementOn
     EXPECT_EQ(a.reason, RejectionReason::RequirementNotSatisfied);
 }
 
-TEST(DesignatedRequirementVerification, SignedCodeWithoutOneIsJudgedByTheDerivedRequirement) {
-    test::TempDir dir;
-    const auto& shared = test::SigningChain::shared();
-    const std::string tool = signedTool(dir, "tool", shared, std::nullopt);
-    CodeVerifyOptions options;
-    CodeVerdict v = verifyCode(tool, options, shared.anchors());
-    ASSERT_TRUE(v.valid) << static_cast<int>(v.cause);
-    ASSERT_TRUE(v.designatedRequirement);
-    EXPECT_TRUE(v.designatedRequirementImplicit);
-    EXPECT_EQ(requirementText(*v.designatedRequirement),
-              "identifier \"com.example.tool\" and anchor apple generic and certificate "
-              "1[field.1.2.840.113635.100.6.2.6] /* exists */ and certificate leaf[field.1.2.840.113635.100.6.1.13] "
-              "/* exists */ and certificate leaf[subject.OU] = TESTTEAM01");
-    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
-
-    // Under roots that are not its own, the leaf itself is pinned, and that still holds.
-    v = verifyCode(tool, options, TrustAnchors::appleRoots());
-    ASSERT_TRUE(v.designatedRequirement);
-    EXPECT_EQ(requirementText(*v.designatedRequirement)
-                  .rfind("identifier \"com.example.tool\" and certificate leaf = H\"", 0),
-              0u);
-    EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
-}
-
 TEST(DesignatedRequirementVerification, SelfSignedAndDevelopmentCodeSatisfiesItsRequirementYetIsNotAccepted) {
     test::TempDir dir;
     const auto& shared = test::SigningChain::shared();
@@ -639,6 +615,7 @@ TEST(DesignatedRequirementVerification, SelfSignedAndDevelopmentCodeSatisfiesIts
             CodeVerdict v = verifyCode(tool, {}, c.anchors);
             ASSERT_TRUE(v.valid) << static_cast<int>(v.cause) << (v.cms ? " " + v.cms->failure : "");
             ASSERT_TRUE(v.designatedRequirement);
+            EXPECT_TRUE(v.designatedRequirementImplicit);
             EXPECT_EQ(requirementText(*v.designatedRequirement).rfind(c.requirementStart, 0), 0u)
                 << requirementText(*v.designatedRequirement);
             EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
