@@ -143,128 +143,73 @@ TEST(MachOFat, ThirtyEntriesAreStillAFatFile) {
 
 // --- malformed files -------------------------------------------------------------------------------
 
-TEST(MachOMalformed, NotMachO) {
-    EXPECT_NE(rejection({}).find("not a Mach-O file"), std::string::npos);
-    EXPECT_NE(rejection({0xfe, 0xed, 0xfa}).find("not a Mach-O file"), std::string::npos);
-    Bytes text = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
-    EXPECT_NE(rejection(text).find("not a Mach-O file"), std::string::npos);
-    // A fat magic in little-endian order is no fat header.
+// Each malformed file is refused with a sentence naming what is wrong; counts and offsets are
+// checked against the file's size before anything is sized by them, and 64-bit sums never wrap.
+TEST(MachOMalformed, EachFlawIsRefusedWithItsSentence) {
+    auto with = [](Bytes b, std::initializer_list<std::pair<std::size_t, std::uint32_t>> words) {
+        for (auto [at, value] : words) putU32(b, at, value, true);
+        return b;
+    };
+    auto cut = [](Bytes b, std::size_t size) {
+        b.resize(size);
+        return b;
+    };
     Bytes swapped = twoSliceFat();
-    putU32(swapped, 0, FAT_MAGIC, false);
-    EXPECT_NE(rejection(swapped).find("not a Mach-O file"), std::string::npos);
-}
-
-TEST(MachOMalformed, JavaClassFileIsNotMachO) {
+    putU32(swapped, 0, FAT_MAGIC, false);  // a fat magic in little-endian order is no fat header
     // cafebabe, minor version 0, major version 52 (Java 8): read as a fat count, 52.
     Bytes classFile = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x34, 0x00, 0x1d, 0x0a, 0x00, 0x06, 0x00, 0x0f};
     classFile.resize(400, 0);
-    EXPECT_NE(rejection(classFile).find("not a Mach-O file"), std::string::npos);
-    Bytes withFittingTable(8 + 20 * 31 + 4096, 0);
-    putU32(withFittingTable, 0, FAT_MAGIC, true);
-    putU32(withFittingTable, 4, 31, true);
-    EXPECT_NE(rejection(withFittingTable).find("Java class file"), std::string::npos);
-}
-
-TEST(MachOMalformed, TruncatedHeaders) {
-    Bytes thin64 = test::thinMachO(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL);
-    thin64.resize(31);
-    EXPECT_NE(rejection(thin64).find("mach header extends past the end of the file"), std::string::npos);
-    Bytes thin32 = test::thinMachO(CPU_TYPE_I386, CPU_SUBTYPE_I386_ALL);
-    thin32.resize(27);
-    EXPECT_NE(rejection(thin32).find("mach header extends past the end of the file"), std::string::npos);
-
-    Bytes fatMagicOnly = {0xca, 0xfe, 0xba, 0xbf, 0x00, 0x00};
-    EXPECT_NE(rejection(fatMagicOnly).find("fat header extends past the end of the file"), std::string::npos);
-
-    Bytes fat = twoSliceFat();
-    fat.resize(8 + 20 + 10);
-    EXPECT_NE(rejection(fat).find("fat_arch structs would extend past the end of the file"), std::string::npos);
-    Bytes fat64 = twoSliceFat(true);
-    fat64.resize(8 + 32 + 10);
-    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"), std::string::npos);
-}
-
-TEST(MachOMalformed, FatCountsThatTheFileCannotHold) {
-    // Counts in the billions must be refused from the file's size, before anything is sized by them.
-    Bytes fat64 = twoSliceFat(true);
-    putU32(fat64, 4, 0xfffffff0u, true);
-    EXPECT_NE(rejection(fat64).find("fat_arch_64 structs would extend past the end of the file"), std::string::npos);
-    Bytes fat = twoSliceFat();
-    putU32(fat, 4, 0xfffffff0u, true);
-    EXPECT_NE(rejection(fat).find("not a Mach-O file"), std::string::npos);
-    Bytes empty = twoSliceFat();
-    putU32(empty, 4, 0, true);
-    EXPECT_NE(rejection(empty).find("contains zero architecture types"), std::string::npos);
-}
-
-TEST(MachOMalformed, SlicesPastTheEnd) {
-    Bytes b = twoSliceFat();
-    b.resize(b.size() - 1);
-    EXPECT_EQ(rejection(b),
-              "truncated or malformed fat file (offset plus size of slice 1 extends past the end of the file)");
-
-    // 64-bit offsets near 2^64 must not wrap around when the size is added.
     Bytes wrap = twoSliceFat(true);
     putU64(wrap, fat64Entry(0) + 8, 0xfffffffffffff000ull, true);
     putU64(wrap, fat64Entry(0) + 16, 0x2000, true);
-    EXPECT_NE(rejection(wrap).find("offset plus size of slice 0 extends past the end of the file"), std::string::npos);
     Bytes huge = twoSliceFat(true);
     putU64(huge, fat64Entry(1) + 16, ~0ull, true);
-    EXPECT_NE(rejection(huge).find("slice 1 extends past the end"), std::string::npos);
-}
-
-TEST(MachOMalformed, OverlappingSlices) {
-    Bytes b = twoSliceFat();
-    putU32(b, fatEntry(1) + 8, 4096 + 2048, true);  // second slice starts inside the first
-    putU32(b, fatEntry(1) + 16, 11, true);
-    EXPECT_NE(rejection(b).find("slice 0 and slice 1 overlap"), std::string::npos);
-
     // A slice inside a later-listed, longer one, found although the entries are not in file order.
-    Bytes nested = test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}, {CPU_TYPE_I386, 3}});
-    putU32(nested, fatEntry(1) + 8, 4096, true);
-    putU32(nested, fatEntry(1) + 12, 3 * 4096, true);
-    putU32(nested, fatEntry(0) + 8, 8192, true);
-    putU32(nested, fatEntry(0) + 12, 64, true);
-    EXPECT_NE(rejection(nested).find("overlap"), std::string::npos);
+    Bytes nested = with(test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}, {CPU_TYPE_I386, 3}}),
+                        {{fatEntry(1) + 8, 4096}, {fatEntry(1) + 12, 3 * 4096}, {fatEntry(0) + 8, 8192},
+                         {fatEntry(0) + 12, 64}});
+    Bytes shortSlice = cut(test::thinMachO(CPU_TYPE_X86_64, 3), 20);
 
-    Bytes header = twoSliceFat();
-    putU32(header, fatEntry(0) + 8, 0, true);
-    putU32(header, fatEntry(0) + 16, 0, true);
-    EXPECT_NE(rejection(header).find("slice 0 at offset 0 overlaps the fat header"), std::string::npos);
-}
-
-TEST(MachOMalformed, AlignmentOutOfRange) {
-    Bytes big = twoSliceFat();
-    putU32(big, fatEntry(0) + 16, 16, true);
-    EXPECT_NE(rejection(big).find("align (2^16) too large for slice 0 (maximum 2^15)"), std::string::npos);
-    Bytes shifted = twoSliceFat();
-    putU32(shifted, fatEntry(1) + 16, 13, true);  // 8192 is 2^13-aligned ...
-    putU32(shifted, fatEntry(0) + 16, 13, true);  // ... 4096 is not
-    EXPECT_NE(rejection(shifted).find("offset 4096 of slice 0 is not aligned on its alignment (2^13)"),
-              std::string::npos);
-    // 2^63 alignment in a fat_arch_64 file would shift past the word.
-    Bytes wide = twoSliceFat(true);
-    putU32(wide, fat64Entry(0) + 24, 63, true);
-    EXPECT_NE(rejection(wide).find("too large"), std::string::npos);
-}
-
-TEST(MachOMalformed, TwoSlicesOfTheSameArchitecture) {
-    Bytes b = test::fatMachO({{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
-                              {CPU_TYPE_X86_64, 3},
-                              {CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI}});
-    EXPECT_NE(rejection(b).find("slice 0 and slice 2 are of the same architecture (arm64e)"), std::string::npos);
-}
-
-TEST(MachOMalformed, SliceWhoseHeaderIsCutShortOrDisagrees) {
-    Bytes shortSlice = test::thinMachO(CPU_TYPE_X86_64, 3);
-    shortSlice.resize(20);
-    Bytes b =
-        test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0), shortSlice}, {{CPU_TYPE_ARM64, 0}, {CPU_TYPE_X86_64, 3}});
-    EXPECT_NE(rejection(b).find("the mach header of slice 1 extends past the end of the slice"), std::string::npos);
-
-    Bytes wrongType = test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}});
-    EXPECT_NE(rejection(wrongType).find("slice 0 holds cputype 16777228 but its fat entry says 16777223"),
-              std::string::npos);
+    const std::pair<Bytes, std::string> cases[] = {
+        {{}, "not a Mach-O file"},
+        {{0xfe, 0xed, 0xfa}, "not a Mach-O file"},
+        {{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}, "not a Mach-O file"},
+        {swapped, "not a Mach-O file"},
+        {classFile, "not a Mach-O file"},
+        {with(Bytes(8 + 20 * 31 + 4096, 0), {{0, FAT_MAGIC}, {4, 31}}), "Java class file"},
+        {cut(test::thinMachO(CPU_TYPE_X86_64, 3), 31), "mach header extends past the end of the file"},
+        {cut(test::thinMachO(CPU_TYPE_I386, 3), 27), "mach header extends past the end of the file"},
+        {{0xca, 0xfe, 0xba, 0xbf, 0x00, 0x00}, "fat header extends past the end of the file"},
+        {cut(twoSliceFat(), 8 + 20 + 10), "fat_arch structs would extend past the end of the file"},
+        {cut(twoSliceFat(true), 8 + 32 + 10), "fat_arch_64 structs would extend past the end of the file"},
+        {with(twoSliceFat(true), {{4, 0xfffffff0u}}), "fat_arch_64 structs would extend past the end of the file"},
+        {with(twoSliceFat(), {{4, 0xfffffff0u}}), "not a Mach-O file"},
+        {with(twoSliceFat(), {{4, 0}}), "contains zero architecture types"},
+        {cut(twoSliceFat(), twoSliceFat().size() - 1),
+         "truncated or malformed fat file (offset plus size of slice 1 extends past the end of the file)"},
+        {wrap, "offset plus size of slice 0 extends past the end of the file"},
+        {huge, "slice 1 extends past the end"},
+        {with(twoSliceFat(), {{fatEntry(1) + 8, 4096 + 2048}, {fatEntry(1) + 16, 11}}), "slice 0 and slice 1 overlap"},
+        {nested, "overlap"},
+        {with(twoSliceFat(), {{fatEntry(0) + 8, 0}, {fatEntry(0) + 16, 0}}),
+         "slice 0 at offset 0 overlaps the fat header"},
+        {with(twoSliceFat(), {{fatEntry(0) + 16, 16}}), "align (2^16) too large for slice 0 (maximum 2^15)"},
+        // 8192 is 2^13-aligned, 4096 is not.
+        {with(twoSliceFat(), {{fatEntry(1) + 16, 13}, {fatEntry(0) + 16, 13}}),
+         "offset 4096 of slice 0 is not aligned on its alignment (2^13)"},
+        // 2^63 alignment in a fat_arch_64 file would shift past the word.
+        {with(twoSliceFat(true), {{fat64Entry(0) + 24, 63}}), "too large"},
+        {test::fatMachO({{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+                         {CPU_TYPE_X86_64, 3},
+                         {CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI}}),
+         "slice 0 and slice 2 are of the same architecture (arm64e)"},
+        {test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0), shortSlice}, {{CPU_TYPE_ARM64, 0}, {CPU_TYPE_X86_64, 3}}),
+         "the mach header of slice 1 extends past the end of the slice"},
+        {test::fatMachO({test::thinMachO(CPU_TYPE_ARM64, 0)}, {{CPU_TYPE_X86_64, 3}}),
+         "slice 0 holds cputype 16777228 but its fat entry says 16777223"},
+    };
+    int i = 0;
+    for (const auto& [bytes, message] : cases) EXPECT_NE(rejection(bytes).find(message), std::string::npos) << i++;
 }
 
 // --- load commands ---------------------------------------------------------------------------------
