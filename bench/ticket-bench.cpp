@@ -1,7 +1,8 @@
-// What a stapled ticket adds to an assessment: spctl's judgement (assessPath, in process) of a small
-// signed app with Apple's real ticket stapled and without it, interleaved, medians. The real ticket
-// is verified in full (signature, chain to Apple Root CA - G3 at its time); it names other code, which
-// costs the same comparisons as a ticket that names the app.
+// What a stapled ticket and a store receipt add to an assessment: spctl's judgement (assessPath, in
+// process) of a small signed app with Apple's real ticket stapled and a receipt in _MASReceipt, and
+// without both, interleaved, medians. The real ticket is verified in full (signature, chain to Apple
+// Root CA - G3 at its time); it names other code, which costs the same comparisons as a ticket that
+// names the app. The receipt's signature and chain are checked in full too.
 //
 //   ticket-bench            prints key=value lines
 #include <time.h>
@@ -52,20 +53,27 @@ int main() {
     anchors.tickets = TicketAnchors::apple();
     const std::string ticketPath = app + "/Contents/CodeResources";
     const Bytes ticket = realTicket();
+    const std::string receiptPath = app + "/Contents/_MASReceipt/receipt";
+    const std::string payload(2048, 'r');  // a receipt's usual few kilobytes
+    const Bytes receipt = SigningChain::shared().signReceipt(Bytes(payload.begin(), payload.end()));
 
     constexpr int kRounds = 15, kRuns = 40;
     std::vector<double> without, with, checkOnly, withoutCpu, withCpu;
     for (int round = 0; round < kRounds; ++round) {
         for (bool stapled : {false, true}) {
-            if (stapled)
+            if (stapled) {
                 writeFile(ticketPath, ticket);
-            else
+                writeFile(receiptPath, receipt);
+            } else {
                 std::filesystem::remove(ticketPath);
+                std::filesystem::remove_all(app + "/Contents/_MASReceipt");
+            }
             const double start = bench::now(), startCpu = cpuNow();
             for (int i = 0; i < kRuns; ++i) {
                 Assessment a = assessPath(app, AssessmentType::Execute, anchors);
-                if (!a.accepted || a.ticket.present != stapled || (stapled && !a.ticket.verified)) {
-                    std::fprintf(stderr, "ticket-bench: the assessment did not verify the ticket as expected\n");
+                if (!a.accepted || a.ticket.present != stapled || (stapled && !a.ticket.verified) ||
+                    a.receipt.has_value() != stapled || (stapled && !a.receipt->chainsToApple)) {
+                    std::fprintf(stderr, "ticket-bench: the assessment did not check the ticket and receipt as expected\n");
                     return 1;
                 }
             }

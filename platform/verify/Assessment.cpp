@@ -167,7 +167,11 @@ OnlineLookup lookUpTicket(TicketService& service, const std::vector<LookupDigest
             break;
         }
         if (one.outcome == OnlineLookup::Outcome::Verified) return one;
+        const bool failed = one.outcome == OnlineLookup::Outcome::Failed;
         if (rank(one.outcome) > rank(result.outcome)) result = std::move(one);
+        // A service that cannot be reached now will not be reached for the next digest either: one
+        // wait of the lookup's time limit is all an assessment spends on it.
+        if (failed) break;
     }
     if (result.outcome == OnlineLookup::Outcome::NotMade && !digests.empty())
         result.outcome = OnlineLookup::Outcome::NotFound;

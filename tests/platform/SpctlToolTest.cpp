@@ -515,6 +515,7 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.lookup.outcome, OnlineLookup::Outcome::Failed);
     EXPECT_EQ(assessmentNotes(a).at(1), "note: the online lookup failed: the network is unreachable");
+    EXPECT_EQ(down.asked.size(), 1u);  // a service that failed once is not waited for again
 
     // A universal file: each slice is looked up by its own CDHashes, and only a ticket for every slice notarizes it.
     {
