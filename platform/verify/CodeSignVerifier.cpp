@@ -343,7 +343,7 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     v.designatedRequirementSatisfied = dr.satisfied;
     v.designatedRequirementProblem = std::move(dr.failure);
     // One signature and no architecture: the assessment judges it as it would a slice.
-    v.slices.push_back(SliceVerdict{std::string(), d.facts.adhoc, d.facts.cms, d.facts.cdhashes});
+    v.slices.push_back(sliceVerdict(std::string(), d.facts));
     if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
     return v;
 }
