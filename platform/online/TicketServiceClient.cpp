@@ -180,4 +180,11 @@ TicketLookup TicketServiceClient::lookUp(const Bytes& digest, std::uint8_t hashT
     return parseTicketLookupReply(reply.body);
 }
 
+std::unique_ptr<TicketService> ticketServiceFor(bool online, const std::string& testUrl) {
+    if (!online) return nullptr;
+    TicketServiceEndpoint endpoint;
+    if (!testUrl.empty()) endpoint.url = testUrl;
+    return std::make_unique<TicketServiceClient>(endpoint);
+}
+
 }  // namespace tessarin

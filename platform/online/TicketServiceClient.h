@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,10 @@ public:
 private:
     TicketServiceEndpoint endpoint_;
 };
+
+// The tools' service for --online: none when offline (nullptr), Apple's by default, or the endpoint a
+// test names with the tools' hidden option (empty: Apple's).
+std::unique_ptr<TicketService> ticketServiceFor(bool online, const std::string& testUrl);
 
 // Reads the service's reply for one record: the base64 ticket, a NOT_FOUND or deleted record, or a
 // Failed lookup with one sentence.

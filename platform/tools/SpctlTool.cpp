@@ -133,12 +133,7 @@ int main(int argc, char** argv) {
         std::cerr << "spctl: only assessment (-a) of one or more paths is supported\n" << usageText();
         return 2;
     }
-    std::unique_ptr<TicketServiceClient> service;
-    if (args->online) {
-        TicketServiceEndpoint endpoint;
-        if (!args->serviceUrl.empty()) endpoint.url = args->serviceUrl;
-        service = std::make_unique<TicketServiceClient>(endpoint);
-    }
+    const std::unique_ptr<TicketService> service = ticketServiceFor(args->online, args->serviceUrl);
     int status = 0;
     for (const auto& path : args->paths) {
         Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots(), service.get());

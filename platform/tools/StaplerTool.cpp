@@ -76,12 +76,7 @@ int main(int argc, char** argv) {
         std::cerr << "stapler: only validate with one path is supported\n" << usageText();
         return kExitUsage;
     }
-    std::unique_ptr<TicketServiceClient> service;
-    if (args->online) {
-        TicketServiceEndpoint endpoint;
-        if (!args->serviceUrl.empty()) endpoint.url = args->serviceUrl;
-        service = std::make_unique<TicketServiceClient>(endpoint);
-    }
+    const std::unique_ptr<TicketService> service = ticketServiceFor(args->online, args->serviceUrl);
     StaplerValidation v = validateStapledItem(args->path, TrustAnchors::appleRoots().tickets, service.get());
     std::cout << staplerValidateText(args->path, v, args->verbose) << std::flush;
     return v.succeeded() ? 0 : kExitFailure;

@@ -22,9 +22,10 @@ namespace {
 
 constexpr std::time_t kDay = 24 * 60 * 60;
 
-Bytes digestOf(std::uint8_t seed, std::size_t size = 32) {
+// A made-up digest, different for each n.
+Bytes madeUpDigest(std::uint8_t n, std::size_t size = 32) {
     Bytes d(size);
-    for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<std::uint8_t>(seed * 31 + i * 7 + 1);
+    for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<std::uint8_t>(n * 31 + i * 7 + 1);
     return d;
 }
 
@@ -86,13 +87,13 @@ TEST(RealTicket, VerifiesAtItsOwnTimestampAndNamesItsElevenCdhashes) {
         full.resize(32, 0xee);
         EXPECT_TRUE(ticketNames(*t, full));
     }
-    EXPECT_FALSE(ticketNames(*t, digestOf(9)));
+    EXPECT_FALSE(ticketNames(*t, madeUpDigest(9)));
     EXPECT_FALSE(ticketNames(*t, Bytes(cdhashes[0].begin(), cdhashes[0].begin() + 19)));  // too short to name
 
-    TicketCheck named = checkTicketFor(asByteSpan(blob), {digestOf(1), cdhashes[5]}, TicketAnchors::apple());
+    TicketCheck named = checkTicketFor(asByteSpan(blob), {madeUpDigest(1), cdhashes[5]}, TicketAnchors::apple());
     EXPECT_TRUE(named.notarized());
     EXPECT_EQ(named.issued, test::kRealTicketIssued);
-    TicketCheck other = checkTicketFor(asByteSpan(blob), {digestOf(1)}, TicketAnchors::apple());
+    TicketCheck other = checkTicketFor(asByteSpan(blob), {madeUpDigest(1)}, TicketAnchors::apple());
     EXPECT_TRUE(other.verified);
     EXPECT_FALSE(other.namesItem);
     EXPECT_FALSE(other.notarized());
@@ -119,7 +120,7 @@ TEST(RealTicket, AnyFlippedByteFailsParsingOrVerification) {
 
 TEST(ForgedTickets, EachFailsItsOwnStep) {
     const auto& signers = SigningChain::shared().ticketSigners();
-    const Bytes digest = digestOf(1);
+    const Bytes digest = madeUpDigest(1);
     const Bytes good = TicketBuilder().naming(digest).build();
     ASSERT_EQ(failureOf(good, testAnchors()), TicketFailure::None);
 
@@ -157,7 +158,7 @@ TEST(ForgedTickets, EachFailsItsOwnStep) {
 
 TEST(ForgedTickets, ARootThatCopiesApplesNamesIsNotApples) {
     const test::TicketSigners fake = test::makeTicketSigners(true);
-    const Bytes digest = digestOf(2);
+    const Bytes digest = madeUpDigest(2);
     const Bytes carried = TicketBuilder(fake).naming(digest).build();
     // Well made: under its own root it verifies, so only the anchor check can turn it away.
     ASSERT_EQ(failureOf(carried, fake.anchors()), TicketFailure::None);
@@ -175,7 +176,7 @@ TEST(ForgedTickets, ARootThatCopiesApplesNamesIsNotApples) {
 }
 
 TEST(ForgedTickets, ABlobThatOnlyHoldsTheMagicAndTheDigestProvesNothing) {
-    const Bytes digest = digestOf(3);
+    const Bytes digest = madeUpDigest(3);
     Bytes blob = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
     blob.insert(blob.end(), digest.begin(), digest.begin() + 20);
     ASSERT_EQ(blob.size(), 32u);
@@ -187,7 +188,7 @@ TEST(ForgedTickets, ABlobThatOnlyHoldsTheMagicAndTheDigestProvesNothing) {
 }
 
 TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
-    const Bytes good = TicketBuilder().naming(digestOf(1)).naming(digestOf(2)).build();
+    const Bytes good = TicketBuilder().naming(madeUpDigest(1)).naming(madeUpDigest(2)).build();
     const auto layout = test::ticketLayout(good);
     auto parseError = [](const Bytes& b) {
         auto t = parseTicket(asByteSpan(b));
@@ -223,23 +224,23 @@ TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
 
     // Framed as DER but no certificate: the reader passes it, verification calls it malformed.
     const Bytes notACertificate =
-        TicketBuilder().naming(digestOf(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
+        TicketBuilder().naming(madeUpDigest(1)).carrying({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}).build();
     EXPECT_EQ(parseError(notACertificate), "");
     EXPECT_EQ(failureOf(notACertificate, testAnchors()), TicketFailure::Malformed);
 
     const Bytes zeros(1 << 20, 0);
     EXPECT_EQ(parseError(zeros), "the ticket does not begin with \"s8ch\"");
-    EXPECT_FALSE(checkTicketFor(asByteSpan(zeros), {digestOf(1)}, testAnchors()).notarized());
+    EXPECT_FALSE(checkTicketFor(asByteSpan(zeros), {madeUpDigest(1)}, testAnchors()).notarized());
 }
 
 TEST(MalformedTickets, NothingStapledIsNoTicket) {
-    TicketCheck c = checkTicketFor({}, {digestOf(1)}, testAnchors());
+    TicketCheck c = checkTicketFor({}, {madeUpDigest(1)}, testAnchors());
     EXPECT_FALSE(c.present);
     EXPECT_FALSE(c.notarized());
 }
 
 TEST(TestSignedTickets, VerifyUnderTheTestAnchorsOnly) {
-    const Bytes a = digestOf(1), b = digestOf(2, 20), elsewhere = digestOf(3);
+    const Bytes a = madeUpDigest(1), b = madeUpDigest(2, 20), elsewhere = madeUpDigest(3);
     const std::time_t issued = std::time(nullptr) - 3600;
     const Bytes blob = TicketBuilder().naming(a).naming(b, 1).issuedAt(issued).build();
 
