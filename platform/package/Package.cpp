@@ -99,31 +99,38 @@ Result<PackageSignatureCheck> checkFlatPackageSignature(const ByteReader& bytes,
     auto signature = xarHeapBytes(bytes, archive, main->range);
     if (!signature) return invalid(check, signature.error());
 
+    // The certificate that made the signature is the leaf whose chain is judged and named: the list
+    // in the table of contents is the builder's word, and may only supply its issuers.
     std::optional<std::time_t> timestamp;
+    std::vector<Bytes> carried;
     if (archive.signature) {
         if (main->style != "RSA") return invalid(check, "the signature's style " + main->style + " is not known");
         if (!signatureMatches(main->certificates.front(), *signature, *digest, archive.checksumStyle))
             return invalid(check, "the signature does not match the checksum of the table of contents");
-        // A CMS signature beside it counts only for its timestamp, and only when it verifies and
-        // names the same signer.
-        if (archive.cmsSignature && !archive.cmsSignature->certificates.empty() &&
-            archive.cmsSignature->certificates.front() == main->certificates.front()) {
+        carried = main->certificates;
+        // A CMS signature beside it counts only for its timestamp, and only when it verifies and was
+        // made by the same certificate.
+        if (archive.cmsSignature) {
             if (auto cms = xarHeapBytes(bytes, archive, archive.cmsSignature->range)) {
-                CmsVerdict v = verifyDetachedCms(asByteSpan(*cms), asByteSpan(*digest), anchors);
-                if (v.signatureValid && v.timestampTime) timestamp = v.timestampTime;
+                CmsVerdict v = verifyDetachedCms(asByteSpan(*cms), asByteSpan(*digest), anchors,
+                                                 archive.cmsSignature->certificates);
+                if (v.signatureValid && v.timestampTime && v.signerCertificate == main->certificates.front())
+                    timestamp = v.timestampTime;
             }
         }
     } else {
-        CmsVerdict v = verifyDetachedCms(asByteSpan(*signature), asByteSpan(*digest), anchors);
+        CmsVerdict v = verifyDetachedCms(asByteSpan(*signature), asByteSpan(*digest), anchors, main->certificates);
         if (!v.signatureValid)
             return invalid(check, v.failure.empty()
                                       ? "the CMS signature does not match the checksum of the table of contents"
                                       : v.failure);
+        if (v.signerCertificate != main->certificates.front())
+            return invalid(check, "the certificate the package names as its signer did not make its signature");
         timestamp = v.timestampTime;
+        carried = v.signerChain;
     }
     check.trustedTimestamp = timestamp;
 
-    const std::vector<Bytes>& carried = main->certificates;
     ChainVerdict chain = verifyChain(carried, anchors, timestamp.value_or(now));
     if (chain.trusted && !chain.chain.empty()) {
         check.chain = chain.chain;

@@ -35,6 +35,7 @@
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "RealChain.h"
 #include "RequirementBuilder.h"
 #include "SigningChain.h"
 #include "TempDir.h"
@@ -810,6 +811,24 @@ std::string packageWithForgedTicket(const std::string& d, std::size_t index) {
     return file(d, "Hostile.pkg", test::stapleTicket(b.bytes, test::forgedTickets(digest)[index].bytes));
 }
 
+// A flat package whose CMS signature is made by a throw-away self-signed key while its table of
+// contents lists `listed` as the signer's chain (by default a genuine Developer ID chain, copied out of
+// a real binary where the sample is here).
+std::string packageSignedByAnotherKey(const std::string& d, std::vector<Bytes> listed = {}) {
+    const auto& chain = test::SigningChain::shared();
+    if (listed.empty()) listed = test::realDeveloperIdChain();
+    if (listed.empty()) listed = {chain.leaf(test::LeafKind::DeveloperIDInstaller).certificateDer};
+    test::CmsOptions plain;
+    plain.timestamp = false;
+    test::XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    o.signCms = [&](const Bytes& checksum) {
+        return chain.signCms(checksum, chain.leaf(test::LeafKind::SelfSigned), {}, plain);
+    };
+    o.certificates = listed;
+    return file(d, "Hostile.pkg", test::buildXar(o).bytes);
+}
+
 // Signed code whose requirements slot holds `requirement` as its designated requirement.
 std::string codeWithRequirement(const std::string& d, const Bytes& requirement) {
     test::SignOptions o = adhoc();
@@ -1190,6 +1209,20 @@ std::vector<HostileCase> cases() {
                  xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
          },
          {pkgutil(1, "Status: no signature")}},
+        {"PackageListingAChainItsKeyDidNotMake",
+         [](const std::string& d) { return packageSignedByAnotherKey(d); },
+         {pkgutil(1, "did not make its signature"), install(3, "rejected"),
+          {Command::Pkgutil, 1, "Certificate Chain", true}, {Command::SpctlInstall, 3, "origin=", true},
+          reportLacks("Developer ID")}},
+        {"PackageListingItsOwnKeyBeforeAppleIssuers",
+         [](const std::string& d) {
+             std::vector<Bytes> listed = test::realDeveloperIdChain();
+             const Bytes own = test::SigningChain::shared().leaf(test::LeafKind::SelfSigned).certificateDer;
+             if (!listed.empty()) listed.front() = own;
+             return packageSignedByAnotherKey(d, listed.empty() ? std::vector<Bytes>{own} : listed);
+         },
+         {pkgutil(1, "Status: signed by untrusted certificate"), install(3, "rejected"),
+          {Command::SpctlInstall, 3, "origin=", true}}},
         {"XarTruncated",
          [](const std::string& d) {
              test::XarBuildOptions o;

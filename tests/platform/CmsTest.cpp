@@ -1,6 +1,11 @@
 // Detached CMS verification: signature over content, the time a timestamp proves for the chain, and
 // Apple's signed CDHash list.
 #include <gtest/gtest.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <memory>
 
 #include "SigningChain.h"
 #include "crypto/Cms.h"
@@ -150,4 +155,52 @@ TEST(CmsAttributes, EmptyCdhashListGivesNone) {
     EXPECT_TRUE(v.signatureValid);
     EXPECT_TRUE(v.signedCdhashes.empty());
     EXPECT_EQ(v.chain.chain.front().kind, CertificateKind::AppleSoftwareSigning);
+}
+
+TEST(CmsSignature, IsCheckedOverItsAttributesAsEncoded) {
+    const auto& c = SigningChain::shared();
+    CmsOptions o;
+    o.timestamp = false;
+    o.attributeValuesOutOfOrder = true;
+    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, o);
+    {  // The fixture is what it claims: a check over a DER re-encoding of the attributes fails it.
+        const unsigned char* p = cms.data();
+        std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
+            d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.size())), CMS_ContentInfo_free);
+        BIO* content = BIO_new_mem_buf(kContent.data(), static_cast<int>(kContent.size()));
+        EXPECT_NE(CMS_verify(parsed.get(), nullptr, nullptr, content, nullptr,
+                             CMS_BINARY | CMS_DETACHED | CMS_NO_SIGNER_CERT_VERIFY),
+                  1);
+        BIO_free(content);
+        ERR_clear_error();
+    }
+    CmsVerdict v = verify(cms);
+    EXPECT_TRUE(v.signatureValid) << v.failure;
+    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
+    EXPECT_EQ(v.signedCdhashes, kCdhashes);
+
+    Bytes other = kContent;
+    other.back() ^= 1;
+    EXPECT_FALSE(verify(cms, other).signatureValid);
+    // One bit of a hash inside CDHashes2 (its SHA-256 value, now written first).
+    Bytes tampered = cms;
+    const Bytes mark(32, 0xa5);
+    auto at = std::search(tampered.begin(), tampered.end(), mark.begin(), mark.end());
+    ASSERT_NE(at, tampered.end());
+    *at ^= 1;
+    EXPECT_FALSE(verify(tampered).signatureValid);
+}
+
+TEST(CmsSignature, CertificatesOfferedBesideItNeverMakeAnotherSigner) {
+    const auto& c = SigningChain::shared();
+    const auto& leaf = c.leaf(LeafKind::SelfSigned);
+    Bytes cms = c.signCms(kContent, leaf, {}, 0, false);
+    const std::vector<Bytes> listed = {c.leaf(LeafKind::SoftwareSigning).certificateDer,
+                                       c.intermediate().certificateDer, c.root().certificateDer};
+    CmsVerdict v = verifyDetachedCms(view(cms), view(kContent), c.anchors(), listed);
+    EXPECT_TRUE(v.signatureValid) << v.failure;
+    EXPECT_EQ(v.signerCertificate, leaf.certificateDer);
+    EXPECT_FALSE(v.chain.trusted);
+    ASSERT_FALSE(v.chain.chain.empty());
+    EXPECT_NE(v.chain.chain.front().kind, CertificateKind::AppleSoftwareSigning);
 }

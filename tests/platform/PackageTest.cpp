@@ -208,6 +208,73 @@ TEST(PackageSignature, TimestampedCmsSignatureVouchesForTheSigningTime) {
     EXPECT_EQ(check(buildXar(o).bytes, chain.anchors()).status, PackageSignatureStatus::Expired);
 }
 
+TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
+    // A CMS-only package: what signed is judged and named, whatever the table of contents lists.
+    const test::SigningChain& chain = test::SigningChain::shared();
+    const test::TestIdentity& throwaway = chain.leaf(test::LeafKind::SelfSigned);
+    const test::TestIdentity& installer = chain.leaf(test::LeafKind::DeveloperIDInstaller);
+    const test::TestIdentity& apple = chain.leaf(test::LeafKind::SoftwareSigning);
+    const Bytes intermediate = chain.intermediate().certificateDer, root = chain.root().certificateDer;
+    // Under a fixed clock inside every test certificate's validity.
+    const std::time_t now = std::time(nullptr) - 3600;
+    test::CmsOptions plain;
+    plain.timestamp = false;
+    struct Case {
+        const char* name;
+        const test::TestIdentity* signer;
+        std::vector<Bytes> listed;
+        PackageSignatureStatus status;
+        const char* failure;
+    };
+    const char* notTheSigner = "the certificate the package names as its signer did not make its signature";
+    const Case cases[] = {
+        {"a Developer ID chain listed for a throw-away key",
+         &throwaway,
+         {installer.certificateDer, intermediate, root},
+         PackageSignatureStatus::Invalid,
+         notTheSigner},
+        {"Apple's chain listed for a throw-away key",
+         &throwaway,
+         {apple.certificateDer, intermediate, root},
+         PackageSignatureStatus::Invalid,
+         notTheSigner},
+        {"the throw-away key listed with Apple's issuers",
+         &throwaway,
+         {throwaway.certificateDer, intermediate, root},
+         PackageSignatureStatus::Untrusted,
+         ""},
+        {"genuine Developer ID Installer",
+         &installer,
+         {installer.certificateDer, intermediate, root},
+         PackageSignatureStatus::AppleDistribution,
+         ""},
+        {"genuine Apple Software Signing",
+         &apple,
+         {apple.certificateDer, intermediate, root},
+         PackageSignatureStatus::AppleSoftware,
+         ""},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        XarBuildOptions o;
+        o.files = test::sampleProductFiles();
+        o.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum, *k.signer, {}, plain); };
+        o.certificates = k.listed;
+        auto c = checkFlatPackageSignature(readerOf(buildXar(o).bytes), chain.anchors(), now);
+        ASSERT_TRUE(c) << c.error();
+        EXPECT_EQ(c->status, k.status) << c->failure;
+        if (*k.failure) EXPECT_EQ(c->failure, k.failure);
+        if (k.status == PackageSignatureStatus::Untrusted) {
+            ASSERT_FALSE(c->chain.empty());
+            EXPECT_EQ(c->chain.front().der, throwaway.certificateDer);
+        }
+        if (isTrustedPackageStatus(k.status)) {
+            ASSERT_FALSE(c->chain.empty());
+            EXPECT_EQ(c->chain.front().der, k.signer->certificateDer);
+        }
+    }
+}
+
 TEST(PackageSignature, OnlyAGenuineStapledTicketThatNamesThePackageNotarizesIt) {
     const TestChain& chain = developerIdChain();
     XarBuild unstapled = buildXar(signedWith(chain));

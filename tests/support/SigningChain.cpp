@@ -6,6 +6,9 @@
 
 #include <openssl/err.h>
 
+#include <algorithm>
+
+#include "base/Der.h"
 #include "crypto/CertificateDer.h"
 #include "crypto/OpenSslHandles.h"
 
@@ -140,6 +143,71 @@ void addAttribute(CMS_SignerInfo* si, bool isSigned, const char* dotted, int typ
                  ? CMS_signed_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()))
                  : CMS_unsigned_add1_attr_by_OBJ(si, obj.get(), type, bytes.data(), static_cast<int>(bytes.size()));
     if (!ok) fault("cannot add attribute");
+}
+
+// Apple's CDHashes2 values, SEQUENCE { digest algorithm, hash }: SHA-1's first, as DER sorts them.
+const Bytes kSha1HashValue = [] {
+    Bytes v{0x30, 0x1d, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x04, 0x14};
+    v.resize(v.size() + 20, 0x5a);
+    return v;
+}();
+const Bytes kSha256HashValue = [] {
+    Bytes v{0x30, 0x2d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x04, 0x20};
+    v.resize(v.size() + 32, 0xa5);
+    return v;
+}();
+
+void addCdhashes2(CMS_SignerInfo* si) {
+    auto obj = oid("1.2.840.113635.100.9.2");
+    X509_ATTRIBUTE* attribute = X509_ATTRIBUTE_create_by_OBJ(nullptr, obj.get(), V_ASN1_SEQUENCE,
+                                                             kSha256HashValue.data(), int(kSha256HashValue.size()));
+    if (!attribute ||
+        !X509_ATTRIBUTE_set1_data(attribute, V_ASN1_SEQUENCE, kSha1HashValue.data(), int(kSha1HashValue.size())) ||
+        !CMS_signed_add1_attr(si, attribute)) {
+        X509_ATTRIBUTE_free(attribute);
+        fault("cannot add CDHashes2");
+    }
+    X509_ATTRIBUTE_free(attribute);
+}
+
+// Rewrites the CDHashes2 values of a signature OpenSSL wrote in DER order into the order given, and
+// signs the attributes again exactly as they now stand.
+Bytes withCdhashes2OutOfOrder(Bytes der, EVP_PKEY* key) {
+    Bytes sorted = kSha1HashValue, unsorted = kSha256HashValue;
+    sorted.insert(sorted.end(), kSha256HashValue.begin(), kSha256HashValue.end());
+    unsorted.insert(unsorted.end(), kSha1HashValue.begin(), kSha1HashValue.end());
+    auto at = std::search(der.begin(), der.end(), sorted.begin(), sorted.end());
+    if (at == der.end()) fault("CDHashes2 values not found");
+    std::copy(unsorted.begin(), unsorted.end(), at);
+
+    const ByteReader r(asByteSpan(der));
+    auto signerInfo = [&]() -> std::optional<std::vector<DerElement>> {
+        auto ci = readBerElement(r, 0);
+        auto outer = ci ? readBerChildren(r, *ci, 2) : std::nullopt;
+        auto sd = outer ? readBerChildren(r, (*outer)[1], 1) : std::nullopt;
+        auto fields = sd ? readBerChildren(r, sd->front(), 6) : std::nullopt;
+        auto infos = fields ? readBerChildren(r, fields->back(), 1) : std::nullopt;
+        return infos ? readBerChildren(r, infos->front(), 7) : std::nullopt;
+    }();
+    if (!signerInfo || signerInfo->size() < 6 || (*signerInfo)[3].tag != 0xA0) fault("no signed attributes");
+    const DerElement attributes = (*signerInfo)[3], signature = (*signerInfo)[5];
+    Bytes toSign(der.begin() + long(attributes.offset), der.begin() + long(attributes.end()));
+    toSign[0] = 0x31;
+    // ECDSA signatures vary in length; sign until one fits the room the old one left.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+        std::size_t length = 0;
+        if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+            EVP_DigestSign(ctx.get(), nullptr, &length, toSign.data(), toSign.size()) != 1)
+            fault("cannot sign attributes");
+        Bytes value(length);
+        if (EVP_DigestSign(ctx.get(), value.data(), &length, toSign.data(), toSign.size()) != 1)
+            fault("cannot sign attributes");
+        if (length != signature.contentLength) continue;
+        std::copy(value.begin(), value.begin() + long(length), der.begin() + long(signature.contentOffset()));
+        return der;
+    }
+    fault("no signature of the right length");
 }
 
 // The plist Apple's signers write: a dictionary whose "cdhashes" array holds one data item per
@@ -387,10 +455,12 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
         fault("cannot add signing time");
     std::string xml = cdhashesPlist(cdhashes);
     addAttribute(si, true, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, Bytes(xml.begin(), xml.end()));
+    if (options.attributeValuesOutOfOrder) addCdhashes2(si);
 
     static const std::uint8_t kEmpty = 0;
     BioPtr data(BIO_new_mem_buf(content.empty() ? &kEmpty : content.data(), static_cast<int>(content.size())));
     if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign CMS");
+    if (options.attributeValuesOutOfOrder) return withCdhashes2OutOfOrder(cmsDer(cms.get()), leafKey.get());
 
     if (options.timestamp) {
         ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);

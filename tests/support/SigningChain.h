@@ -35,6 +35,9 @@ struct CmsOptions {
     std::optional<std::time_t> timestampTime;  // the token's time; default: signingTime
     bool timestampWrongImprint = false;        // the token hashes other bytes than the signature
     bool timestampByLeaf = false;              // the token is signed by the signing leaf, not the authority
+    // Adds Apple's CDHashes2 attribute with its two values written out of DER order and signed as
+    // written, as Apple's codesign of 2019 did. Without a timestamp.
+    bool attributeValuesOutOfOrder = false;
 };
 
 // A notarization ticket signer's chain: root, "System Integration"-style intermediate and leaves
