@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "SigningChain.h"
+#include "base/Der.h"
 #include "crypto/Cms.h"
 
 using namespace tessarin;
@@ -203,4 +204,30 @@ TEST(CmsSignature, CertificatesOfferedBesideItNeverMakeAnotherSigner) {
     EXPECT_FALSE(v.chain.trusted);
     ASSERT_FALSE(v.chain.chain.empty());
     EXPECT_NE(v.chain.chain.front().kind, CertificateKind::AppleSoftwareSigning);
+}
+
+TEST(CmsSignature, OuterLayersOfIndefiniteLengthAreRead) {
+    // Older signers wrote ContentInfo, its [0] and SignedData with BER's indefinite lengths.
+    const auto& c = SigningChain::shared();
+    Bytes der = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, 0, false);
+    const ByteReader r(view(der));
+    auto contentInfo = readDerElement(r, 0);
+    ASSERT_TRUE(contentInfo);
+    auto type = readDerElement(r, contentInfo->contentOffset());
+    ASSERT_TRUE(type);
+    auto wrapper = readDerElement(r, type->end());
+    ASSERT_TRUE(wrapper);
+    auto signedData = readDerElement(r, wrapper->contentOffset());
+    ASSERT_TRUE(signedData);
+    Bytes ber{0x30, 0x80};
+    ber.insert(ber.end(), der.begin() + long(type->offset), der.begin() + long(type->end()));
+    ber.insert(ber.end(), {0xA0, 0x80, 0x30, 0x80});
+    ber.insert(ber.end(), der.begin() + long(signedData->contentOffset()), der.begin() + long(signedData->end()));
+    ber.insert(ber.end(), 6, 0x00);
+    CmsVerdict v = verify(ber);
+    EXPECT_TRUE(v.signatureValid) << v.failure;
+    EXPECT_EQ(v.signedCdhashes, kCdhashes);
+    // Without its end-of-contents octets it is no signature at all.
+    ber.resize(ber.size() - 2);
+    EXPECT_FALSE(verify(ber).signatureValid);
 }
