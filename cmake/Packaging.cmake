@@ -4,7 +4,7 @@
 # Dates in generated files follow SOURCE_DATE_EPOCH when it is set, so that a rebuild is the same.
 string(TIMESTAMP TESSARIN_MAN_DATE "%B %Y" UTC)
 string(TIMESTAMP TESSARIN_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-set(TESSARIN_MAINTAINER "Tessarin maintainers <maintainers@tessarin.example>")
+set(TESSARIN_MAINTAINER "Tessarin maintainers <maintainers@tessarin.org>")
 set(TESSARIN_HOMEPAGE "https://tessarin.example/marrowly-tessarin/")
 
 # Debian wants man pages and changelogs gzipped at maximum compression, without a name or a time.
