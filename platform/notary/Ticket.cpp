@@ -126,13 +126,19 @@ Result<Ticket> parseTicket(ByteSpan blob) {
     t.certificatesDer = std::move(*certificates);
     if (auto content = readContent(*r.sub(contentOffset, *contentLength), t); !content) return fail(content.error());
 
+    // The signature's own DER length says where it ends: Apple pads it with zero bytes (two after a
+    // 70-byte signature in a 2019 ticket). Anything else after it is no part of a ticket.
     const std::uint64_t signatureOffset = contentOffset + *contentLength;
-    ByteReader signature = *r.sub(signatureOffset, r.size() - signatureOffset);
-    auto sequence = readDerElement(signature, 0);
-    if (!sequence || sequence->tag != DER_SEQUENCE || sequence->end() != signature.size())
-        return fail("the " + n(signature.size()) + " bytes after the ticket's content are not one DER signature");
+    ByteReader rest = *r.sub(signatureOffset, r.size() - signatureOffset);
+    auto sequence = readDerElement(rest, 0);
+    if (!sequence || sequence->tag != DER_SEQUENCE)
+        return fail("the " + n(rest.size()) + " bytes after the ticket's content do not begin with a DER signature");
+    const ByteSpan padding = rest.all().subspan(sequence->end());
+    if (std::any_of(padding.begin(), padding.end(), [](std::byte b) { return b != std::byte{0}; }))
+        return fail("the " + n(padding.size()) + " bytes after the ticket's " + n(sequence->end()) +
+                    "-byte signature are not zero padding");
     t.signedBytes = *r.bytes(0, signatureOffset);
-    t.signature = signature.all();
+    t.signature = *rest.bytes(0, sequence->end());
     return t;
 }
 

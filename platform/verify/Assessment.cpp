@@ -10,6 +10,7 @@
 
 #include "base/Der.h"
 #include "base/FileRead.h"
+#include "bundle/Bundle.h"
 #include "codesign/CodeSignatureConstants.h"
 #include "package/Package.h"
 
@@ -28,6 +29,9 @@ constexpr std::time_t kExecuteCutoff = 1554681600;  // 2019-04-08 00:00 GMT
 // "Legacy" Developer ID: an account older than this, signing with a secure timestamp before kLegacySigning.
 constexpr std::time_t kLegacyAccountCutoff = 1554595200;  // 2019-04-07 00:00 GMT
 constexpr std::time_t kLegacySigning = 1559347200;        // 2019-06-01 00:00 GMT
+// Until this day the notary service still took code without the hardened runtime: only code signed
+// (by its secure timestamp) from then on cannot have been notarized without it.
+constexpr std::time_t kHardenedRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
 
 struct AccountCreation {
     enum class Kind { Absent, Date, Malformed } kind = Kind::Absent;
@@ -207,7 +211,10 @@ void judgeDeveloperId(Assessment& a, AssessmentType type, const DeveloperIdItem&
         a.source = AssessmentSource::NotarizedDeveloperID;
         return;
     }
-    a.obstacle = item.obstacle;
+    // A genuine ticket at hand, even one for other items, shows Apple notarized the upload it came
+    // from: no note may then say the code could not have been.
+    const bool genuineTicket = item.stapled.verified || a.lookup.ticket.verified;
+    a.obstacle = genuineTicket ? NotarizationObstacle::None : item.obstacle;
     a.accepted = allowedUnnotarized(type, item.leafDer, item.secureTimestamp);
     a.source = a.accepted ? AssessmentSource::DeveloperID : AssessmentSource::UnnotarizedDeveloperID;
 }
@@ -314,9 +321,8 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
             if (codeHash == CS_HASHTYPE_SHA256 || codeHash == CS_HASHTYPE_SHA256_TRUNCATED)
                 item.lookupDigests.push_back({slice.cdhashes[i], TICKET_HASH_SHA256});
         }
-        if (!cms.timestampTime)
-            item.obstacle = NotarizationObstacle::NoSecureTimestamp;
-        else if ((slice.flags & CS_RUNTIME) == 0)
+        // Only a proven signing date can rule notarization out: the secure timestamp, not the claimed time.
+        if (cms.timestampTime && *cms.timestampTime >= kHardenedRuntimeRequired && (slice.flags & CS_RUNTIME) == 0)
             item.obstacle = NotarizationObstacle::NoHardenedRuntime;
         judgeDeveloperId(a, type, item, ticketAnchors, service);
         return a;
@@ -355,19 +361,60 @@ SliceVerdict describedSlice(const CodeVerdict& verdict) {
     return s;
 }
 
-}  // namespace
+// The validation errors after which Apple's evaluateCode still consults the rule list: a rule that
+// turns the code away speaks first, and only code the rules would allow is refused with the error
+// itself. Every other failure ends the assessment with the code's own error.
+bool rulesConsultedDespite(ProblemKind cause) {
+    switch (cause) {
+    case ProblemKind::ObsoleteEnvelope:       // errSecCSWeakResourceEnvelope
+    case ProblemKind::LinkInBundleStructure:  // errSecCSRegularFile
+    case ProblemKind::StrayBytes:             // errSecCSBadMainExecutable
+    case ProblemKind::BadFrameworkVersion:    // errSecCSBadFrameworkVersion
+    case ProblemKind::UnsealedBundleRoot:     // errSecCSUnsealedAppRoot
+    case ProblemKind::UnsealedFrameworkRoot:  // errSecCSUnsealedFrameworkRoot
+    case ProblemKind::SymlinkOutside:         // errSecCSInvalidSymlink
+        return true;
+    default: return false;
+    }
+}
 
-Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
-                             TicketService* service) {
+// Apple's BundleDiskRep calls a bundle app-like when its Info.plist says CFBundlePackageType APPL, it
+// has a main executable and it is not versioned like a framework; no single file is (DiskRep).
+bool appLike(const CodeVerdict& verdict) {
+    if (verdict.kind != CodeKind::AppBundle || verdict.codeless || verdict.executablePath.empty()) return false;
+    auto bundle = Bundle::open(verdict.path);
+    if (!bundle || bundle->layout() == Bundle::Layout::Framework) return false;
+    const PlistDict* info = bundle->infoDictionary();
+    if (!info) return false;
+    auto type = info->find("CFBundlePackageType");
+    return type != info->end() && type->second.string() && *type->second.string() == "APPL";
+}
+
+// Apple's PolicyEngine::evaluateCode over a verdict made with its flags (strict, every architecture,
+// nested code): validation, in which execution also asks for an app (kSecCSRestrictToAppLike); then
+// Gatekeeper's rule list, highest priority first, notarization being part of its rules. What
+// validation found that the rules are consulted over is held until they have spoken.
+Assessment evaluateCode(const CodeVerdict& verdict, AssessmentType type, bool restrictToAppLike,
+                        const TicketAnchors& ticketAnchors, TicketService* service) {
+    RejectionReason held = RejectionReason::None;
     if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
-        Assessment a = rejected(RejectionReason::CodeInvalid);
-        a.codeCause = verdict.cause;
-        return a;
+        if (verdict.kind == CodeKind::Missing || !rulesConsultedDespite(verdict.cause)) {
+            Assessment a = rejected(RejectionReason::CodeInvalid);
+            a.codeCause = verdict.cause;
+            return a;
+        }
+        held = RejectionReason::CodeInvalid;
     }
     if (!verdict.isSigned) return rejected(RejectionReason::Unsigned);
+    // Strict validation asks for an app after the bundle's own structure and before the main
+    // executable's (BundleDiskRep::strictValidate, MachORep::strictValidate).
+    if (restrictToAppLike && (held == RejectionReason::None || verdict.cause == ProblemKind::StrayBytes) &&
+        !appLike(verdict))
+        held = RejectionReason::NotAnApp;
     // Intact code that is not what its designated requirement names is no one's to vouch for.
     if (!verdict.adhoc && verdict.cms && !verdict.designatedRequirementSatisfied)
         return rejected(RejectionReason::RequirementNotSatisfied);
+
     std::optional<TicketCheck> stapled;
     if (verdict.ticketStapled) stapled = checkTicketFor(asByteSpan(verdict.ticket), {}, ticketAnchors);
     Assessment weakest = assessSlice(verdict, describedSlice(verdict), type, ticketAnchors, service, stapled);
@@ -380,7 +427,20 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, co
             weakest.decidingSlice = s.architecture;
         }
     }
-    return weakest;
+    if (held == RejectionReason::None || !weakest.accepted) return weakest;
+    // Allowed by the rules, refused for what validation found: no rule is named, only the signer.
+    Assessment refused;
+    refused.reason = held;
+    if (held == RejectionReason::CodeInvalid) refused.codeCause = verdict.cause;
+    refused.origin = weakest.origin;
+    return refused;
+}
+
+}  // namespace
+
+Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
+                             TicketService* service) {
+    return evaluateCode(verdict, type, false, ticketAnchors, service);
 }
 
 Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors, TicketService* service) {
@@ -397,15 +457,9 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
         // notarization is checked; anything else offered for installation is no package.
         return rejected(RejectionReason::NotAPackage);
     }
-    Assessment a = assessCodeVerdict(verdict, type, anchors.tickets, service);
+    // Execution is for apps: a tool, a plug-in or a framework is turned away once the rules allow it.
+    Assessment a = evaluateCode(verdict, type, type == AssessmentType::Execute, anchors.tickets, service);
     a.receipt = verdict.receipt;
-    if (type == AssessmentType::Execute && a.accepted && verdict.kind == CodeKind::MachO) {
-        // Execution is granted to apps; a bare tool with a good signature is turned away for what it is.
-        Assessment tool;
-        tool.reason = RejectionReason::NotAnApp;
-        tool.origin = a.origin;
-        return tool;
-    }
     return a;
 }
 

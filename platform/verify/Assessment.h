@@ -52,9 +52,10 @@ enum class NotarizationNote {
     TicketDoesNotNameItem,  // a verified ticket names other items only
 };
 
-// Why Developer ID code without a ticket could never have been notarized: the notary service takes
-// only code signed with the hardened runtime and a secure timestamp.
-enum class NotarizationObstacle { None, NoHardenedRuntime, NoSecureTimestamp };
+// Why Developer ID code without a ticket could never have been notarized: since 2020-02-03 the notary
+// service takes only code signed with the hardened runtime. Said only when a secure timestamp dates
+// the signing from then on, and never beside a ticket that verifies.
+enum class NotarizationObstacle { None, NoHardenedRuntime };
 
 // What asking the ticket service found, for the slice (or package) judged.
 struct OnlineLookup {
@@ -88,18 +89,22 @@ struct Assessment {
     std::optional<MasReceiptInfo> receipt;
 };
 
-// The policy of `type` applied to a code verdict made against the anchors the caller trusts; a stapled
-// ticket counts only when it verifies against `ticketAnchors` and names the CDHashes of the slice
-// judged. `service` (null: offline) is asked for a ticket when none stapled names the item; what it
-// returns is checked exactly like a stapled ticket.
+// The policy of `type` applied to a code verdict made against the anchors the caller trusts, in
+// Apple's order: the verdict's validation, then Gatekeeper's rule list with notarization among its
+// rules. A few strict-validation errors (Apple's evaluateCode lists them) let the rules speak first.
+// A stapled ticket counts only when it verifies against `ticketAnchors` and names the CDHashes of the
+// slice judged. `service` (null: offline) is asked for a ticket when none stapled names the item;
+// what it returns is checked exactly like a stapled ticket. Whether the code is an app is the item's
+// to say: assessPath asks it for execution.
 Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
                              TicketService* service = nullptr);
 // The execution policy.
 Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors,
                              TicketService* service = nullptr);
 
-// Assesses the item at `path`: code for Execute; a flat installer package (or a bare tool) for
-// Install; for Open, whichever signature the item carries, a package's or code's.
+// Assesses the item at `path`: code for Execute, which must also be an app (an APPL bundle with a
+// main executable) or be refused once the rules allow it; a flat installer package (or a bare tool)
+// for Install; for Open, whichever signature the item carries, a package's or code's.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
                       TicketService* service = nullptr);
 

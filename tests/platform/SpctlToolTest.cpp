@@ -240,9 +240,11 @@ TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
     o.code.teamId = SigningChain::teamId();
     o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
     test::signBundle(bundle, o);
+    // The rules allow it; execution still wants an app, which a bundle without code is not.
     Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Developer ID");
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(assessmentReason(a), "the code is valid but does not seem to be an app");
+    EXPECT_FALSE(a.origin.empty());
     test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
     EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
 }
@@ -436,29 +438,172 @@ TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
     }
 }
 
+// Until 2020-02-03 the notary service took code without the hardened runtime, so only a secure
+// timestamp from then on rules notarization out; an unproven date, or a genuine ticket, says nothing.
 TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized) {
     TempDir dir;
     const Bytes deno = test::extensionDate("20231030000000Z");
     const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
     const std::string unconfirmed = "note: notarization could not be confirmed offline (no stapled ticket)";
+    const std::string otherCode =
+        "note: notarization could not be confirmed offline (the stapled ticket does not name this code)";
     const std::string noLookup = "note: no online lookup was made";
+    const std::string noRuntime = "note: this code cannot have been notarized: it does not use the hardened runtime";
+    constexpr std::time_t kRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
     const std::time_t now = std::time(nullptr);
-
-    auto notesFor = [&](const char* name, std::optional<std::time_t> timestamp, std::uint32_t runtime) {
-        DeveloperIdCode code = developerIdCode(dir, name, deno, timestamp, runtime);
-        Assessment a = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets);
-        EXPECT_EQ(a.source, AssessmentSource::UnnotarizedDeveloperID) << name;
-        return assessmentNotes(a);
+    enum class Ticket { None, ForOtherCode, NamingIt };
+    struct Row {
+        const char* what;
+        std::optional<std::time_t> timestamp;
+        std::uint32_t runtime;
+        Ticket ticket;
+        std::vector<std::string> notes;
     };
-    EXPECT_EQ(notesFor("runtime", now, 0x20500), (std::vector<std::string>{unconfirmed, noLookup}));
-    EXPECT_EQ(
-        notesFor("no-runtime", now, 0),
-        (std::vector<std::string>{unconfirmed, noLookup,
-                                  "note: this code cannot have been notarized: it does not use the hardened runtime"}));
-    EXPECT_EQ(notesFor("no-timestamp", std::nullopt, 0x20500),
-              (std::vector<std::string>{
-                  unconfirmed, noLookup,
-                  "note: this code cannot have been notarized: its signature has no secure timestamp"}));
+    const std::vector<Row> rows = {
+        {"runtime, timestamped now", now, 0x20500, Ticket::None, {unconfirmed, noLookup}},
+        {"no runtime, timestamped now", now, 0, Ticket::None, {unconfirmed, noLookup, noRuntime}},
+        {"no runtime, timestamped on 2020-02-03",
+         kRuntimeRequired,
+         0,
+         Ticket::None,
+         {unconfirmed, noLookup, noRuntime}},
+        {"no runtime, timestamped a second before", kRuntimeRequired - 1, 0, Ticket::None, {unconfirmed, noLookup}},
+        {"no runtime, timestamped in May 2019", kMay2019, 0, Ticket::None, {unconfirmed, noLookup}},
+        {"no runtime, no timestamp", std::nullopt, 0, Ticket::None, {unconfirmed, noLookup}},
+        {"no runtime, timestamped now, a genuine ticket for other code",
+         now,
+         0,
+         Ticket::ForOtherCode,
+         {otherCode, noLookup}},
+        {"no runtime, timestamped in May 2019, notarized", kMay2019, 0, Ticket::NamingIt, {}},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), deno, row.timestamp, row.runtime);
+        ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
+        if (row.ticket != Ticket::None) {
+            Bytes named = code.verdict.codeDirectories.back().cdhash;
+            if (row.ticket == Ticket::ForOtherCode) named[0] ^= 0xff;
+            code.verdict.ticketStapled = true;
+            code.verdict.ticket = test::TicketBuilder().naming(named).build();
+        }
+        Assessment a = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets);
+        EXPECT_EQ(a.source, row.ticket == Ticket::NamingIt ? AssessmentSource::NotarizedDeveloperID
+                                                           : AssessmentSource::UnnotarizedDeveloperID);
+        EXPECT_EQ(assessmentNotes(a), row.notes);
+    }
+
+    // A genuine ticket the online lookup returned, even for other code, silences the note too.
+    DeveloperIdCode code = developerIdCode(dir, "looked-up", deno, now, 0);
+    FakeTicketService service;
+    Bytes other = code.verdict.codeDirectories.back().cdhash;
+    other[0] ^= 0xff;
+    for (const auto& cd : code.verdict.codeDirectories)
+        service.answers[Bytes(cd.cdhash.begin(), cd.cdhash.begin() + 20)] =
+            found(test::TicketBuilder().naming(other).build());
+    Assessment online = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets, &service);
+    EXPECT_EQ(online.lookup.outcome, OnlineLookup::Outcome::Forged);
+    for (const auto& note : assessmentNotes(online)) EXPECT_NE(note, noRuntime);
+}
+
+namespace {
+
+// A bundle of `kind` and package type signed by a Developer ID leaf with `account` as its creation
+// date, sealed with files2/rules2 unless `version1Seal`.
+std::string developerIdBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
+                              const std::string& packageType, const std::optional<Bytes>& account,
+                              bool version1Seal = false) {
+    const std::string stem = name.substr(0, name.find('.'));
+    const std::string path = test::BundleBuilder(dir / name, kind)
+                                 .info("CFBundlePackageType", PlistValue(packageType))
+                                 .executable(stem, test::thinMachO(kArm64, 0))
+                                 .resource("a.txt", "a")
+                                 .build();
+    const SigningChain& chain = SigningChain::shared();
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example." + stem;
+    o.code.teamId = SigningChain::teamId();
+    o.code.flags = 0x10000;  // CS_RUNTIME
+    o.code.runtime = 0x20500;
+    o.code.cms = chain.signer(chain.developerIdLeaf(account), test::CmsOptions{});
+    o.version1Only = version1Seal;
+    test::signBundle(path, o);
+    return path;
+}
+
+}  // namespace
+
+// Apple's order (PolicyEngine::evaluateCode): validation first, in which execution asks for an app;
+// then the rule list, notarization among its rules. A rule that turns the code away speaks before
+// the app check and before the strict-validation errors the rules are consulted over; code the rules
+// allow is refused for them, naming only its signer. Anything else failing validation ends it there.
+TEST(AssessmentPolicy, ValidationAppLikenessRulesAndNotarizationInApplesOrder) {
+    using Kind = test::BundleBuilder::Kind;
+    TempDir dir;
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+    const std::optional<Bytes> oldTeam;  // no creation date: the execution rule allows it unnotarized
+    const std::optional<Bytes> newTeam = test::extensionDate("20231030000000Z");
+    const std::time_t now = std::time(nullptr);
+    const std::string notAnApp = "the code is valid but does not seem to be an app";
+
+    const std::string oldTool = developerIdCode(dir, "old-tool", oldTeam, now, 0x20500).path;
+    const DeveloperIdCode newTool = developerIdCode(dir, "new-tool", newTeam, now, 0x20500);
+    std::string bytes = test::readFile(newTool.path);
+    bytes[200] ^= 0x01;  // inside the code's first page
+    test::writeFile(dir / "modified-tool", bytes);
+    FakeTicketService notary;  // knows the new tool's CDHashes
+    test::TicketBuilder ticket;
+    for (const auto& cd : newTool.verdict.codeDirectories) ticket.naming(cd.cdhash);
+    for (const auto& cd : newTool.verdict.codeDirectories)
+        notary.answers[Bytes(cd.cdhash.begin(), cd.cdhash.begin() + 20)] = found(ticket.build());
+
+    const std::string oldApp = developerIdBundle(dir, "Old.app", Kind::App, "APPL", oldTeam);
+    const std::string newApp = developerIdBundle(dir, "New.app", Kind::App, "APPL", newTeam);
+    const std::string plugIn = developerIdBundle(dir, "PlugIn.bundle", Kind::App, "BNDL", oldTeam);
+    const std::string framework = developerIdBundle(dir, "Kit.framework", Kind::Framework, "FMWK", oldTeam);
+    const std::string oldLoose = developerIdBundle(dir, "OldLoose.app", Kind::App, "APPL", oldTeam);
+    const std::string newLoose = developerIdBundle(dir, "NewLoose.app", Kind::App, "APPL", newTeam);
+    const std::string looseInPlugIn = developerIdBundle(dir, "LoosePlugIn.bundle", Kind::App, "BNDL", oldTeam);
+    for (const std::string& bundle : {oldLoose, newLoose, looseInPlugIn})
+        test::writeFile(bundle + "/stray.txt", "beside Contents");  // unsealed in the bundle root
+    const std::string oldV1 = developerIdBundle(dir, "OldV1.app", Kind::App, "APPL", oldTeam, true);
+    const std::string newV1 = developerIdBundle(dir, "NewV1.app", Kind::App, "APPL", newTeam, true);
+
+    struct Row {
+        const char* what;
+        std::string path;
+        TicketService* service;
+        bool accepted;
+        std::string reason, source;
+    };
+    const std::string unsealed = "unsealed contents present in the bundle root";
+    const std::string v1 = "resource envelope is obsolete (version 1 signature)";
+    const Row rows[] = {
+        {"a tool the rules allow", oldTool, nullptr, false, notAnApp, ""},
+        {"a new team's tool, notarized", newTool.path, &notary, false, notAnApp, ""},
+        {"a new team's tool, not notarized", newTool.path, nullptr, false, "", "Unnotarized Developer ID"},
+        {"a modified tool", dir / "modified-tool", &notary, false,
+         "invalid signature (code or signature have been modified)", "no usable signature"},
+        {"an app", oldApp, nullptr, true, "", "Developer ID"},
+        {"a new team's app", newApp, nullptr, false, "", "Unnotarized Developer ID"},
+        {"a plug-in", plugIn, nullptr, false, notAnApp, ""},
+        {"a framework", framework, nullptr, false, notAnApp, ""},
+        {"an app with loose files in its root", oldLoose, nullptr, false, unsealed, ""},
+        {"a new team's app with loose files in its root", newLoose, nullptr, false, "", "Unnotarized Developer ID"},
+        {"a plug-in with loose files in its root", looseInPlugIn, nullptr, false, unsealed, ""},
+        {"an app with a version 1 seal", oldV1, nullptr, false, v1, ""},
+        {"a new team's app with a version 1 seal", newV1, nullptr, false, "", "Unnotarized Developer ID"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Assessment a = assessPath(row.path, AssessmentType::Execute, anchors, row.service);
+        EXPECT_EQ(a.accepted, row.accepted);
+        EXPECT_EQ(assessmentReason(a), row.reason);
+        EXPECT_EQ(assessmentSource(a), row.source);
+        // The signer is named whenever the rules were consulted.
+        EXPECT_EQ(a.origin.empty(), row.source == "no usable signature") << a.origin;
+    }
 }
 
 TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice) {

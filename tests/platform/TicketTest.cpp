@@ -218,9 +218,6 @@ TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
     // Every truncation, down to nothing, is refused by the reader (no signature, or a cut one).
     for (std::size_t size = 0; size < good.size(); ++size)
         EXPECT_FALSE(parseError(Bytes(good.begin(), good.begin() + static_cast<long>(size))).empty()) << size;
-    Bytes trailing = good;
-    trailing.push_back(0);
-    EXPECT_FALSE(parseError(trailing).empty());
 
     // Framed as DER but no certificate: the reader passes it, verification calls it malformed.
     const Bytes notACertificate =
@@ -231,6 +228,49 @@ TEST(MalformedTickets, HostileCountsAndLengthsFailBeforeAnyAllocation) {
     const Bytes zeros(1 << 20, 0);
     EXPECT_EQ(parseError(zeros), "the ticket does not begin with \"s8ch\"");
     EXPECT_FALSE(checkTicketFor(asByteSpan(zeros), {madeUpDigest(1)}, testAnchors()).notarized());
+}
+
+// Apple pads a ticket's signature with zero bytes; its DER length, not the blob's end, says where it
+// ends. Zeros after it are accepted, anything else is not, and the padding is never signed.
+TEST(TicketPadding, TheSignaturesOwnLengthSaysWhereItEnds) {
+    const Bytes digest = madeUpDigest(4);
+    const Bytes built = TicketBuilder().naming(digest).build();
+    const Bytes apple = test::realTicket();
+    const Bytes appleCode = test::realTicketCdhashes()[0];
+    Bytes lastByteZeroed = built;  // the signature's own last byte, which no padding may stand in for
+    lastByteZeroed.back() = 0;
+    struct Row {
+        const char* what;
+        const Bytes& ticket;
+        Bytes tail;
+        TicketFailure failure;
+    };
+    const Row rows[] = {
+        {"unpadded", built, {}, TicketFailure::None},
+        {"two zero bytes, as a 2019 ticket has", built, {0, 0}, TicketFailure::None},
+        {"one zero byte", built, {0}, TicketFailure::None},
+        {"Apple's ticket with two zero bytes", apple, {0, 0}, TicketFailure::None},
+        {"a nonzero byte", built, {1}, TicketFailure::Malformed},
+        {"zeros, then a nonzero byte", built, {0, 0, 0x80}, TicketFailure::Malformed},
+        {"a second signature", built, {0x30, 0x03, 0x02, 0x01, 0x01}, TicketFailure::Malformed},
+        {"Apple's ticket, then a nonzero byte", apple, {0, 0xff}, TicketFailure::Malformed},
+        {"the signature's last byte zeroed", lastByteZeroed, {}, TicketFailure::SignatureInvalid},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes blob = row.ticket;
+        blob.insert(blob.end(), row.tail.begin(), row.tail.end());
+        const bool apples = &row.ticket == &apple;
+        TicketCheck c = checkTicketFor(asByteSpan(blob), {apples ? appleCode : digest},
+                                       apples ? TicketAnchors::apple() : testAnchors());
+        EXPECT_EQ(c.failure, row.failure) << c.detail;
+        EXPECT_EQ(c.notarized(), row.failure == TicketFailure::None);
+        if (auto t = parseTicket(asByteSpan(blob))) {
+            // What is signed and the signature end where the DER says, whatever follows.
+            EXPECT_EQ(t->signedBytes.size(), test::ticketLayout(blob).signatureOffset);
+            EXPECT_EQ(t->signedBytes.size() + t->signature.size(), row.ticket.size());
+        }
+    }
 }
 
 TEST(MalformedTickets, NothingStapledIsNoTicket) {

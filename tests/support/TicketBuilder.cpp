@@ -128,7 +128,7 @@ const std::vector<const char*>& forgedTicketNames() {
         "BrokenSignature",      "ChainCopyingApplesNames", "IssuedBeforeItsSignerWasValid",
         "IssuedCenturiesLater", "NamingOtherCode",         "EntryCountInTheBillions",
         "ContentPastTheEnd",    "CertificatesPastTheEnd",  "SignatureTruncated",
-        "MegabyteOfZeros",
+        "BytesAfterThePadding", "MegabyteOfZeros",
     };
     return names;
 }
@@ -155,6 +155,9 @@ std::vector<ForgedTicket> forgedTickets(const Bytes& digest) {
     Bytes truncated = TicketBuilder().naming(digest).build();
     truncated.resize(truncated.size() - 20);
     made.push_back(truncated);
+    Bytes trailing = TicketBuilder().naming(digest).build();
+    trailing.insert(trailing.end(), {0, 0, 'x'});  // Apple's zero padding, then something else
+    made.push_back(trailing);
     made.push_back(Bytes(1u << 20, 0));
     std::vector<ForgedTicket> out;
     for (std::size_t i = 0; i < made.size(); ++i) out.push_back({forgedTicketNames()[i], std::move(made[i])});

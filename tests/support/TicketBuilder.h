@@ -37,7 +37,7 @@ private:
 // What an attacker may staple in place of a genuine ticket naming `digest`: a broken signature, a
 // chain that copies Apple's names under a root of its own, an issue time outside the signer's
 // validity, a genuine ticket for other code, a signed count in the billions, lengths past the end,
-// a ticket cut short, a megabyte of zeros.
+// a ticket cut short, bytes after the signature's zero padding, a megabyte of zeros.
 struct ForgedTicket {
     const char* name;
     Bytes bytes;

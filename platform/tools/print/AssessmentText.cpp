@@ -89,9 +89,6 @@ std::vector<std::string> notarizationNotes(const Assessment& a) {
     case NotarizationObstacle::NoHardenedRuntime:
         notes.push_back("note: this code cannot have been notarized: it does not use the hardened runtime");
         break;
-    case NotarizationObstacle::NoSecureTimestamp:
-        notes.push_back("note: this code cannot have been notarized: its signature has no secure timestamp");
-        break;
     }
     return notes;
 }
