@@ -54,8 +54,8 @@ struct SliceContext {
     std::optional<ByteSpan> codeResources;
 };
 
-// Describes the slice and checks every CodeDirectory against it: each code page, each special
-// slot, and the CMS signature. Every problem is listed, in the order the checks run.
+// Describes the slice and checks every CodeDirectory against it: each special slot, each code page,
+// the resource seal's slot, and the CMS signature. Every problem is listed, in the order the checks run.
 SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, const TrustAnchors& anchors);
 
 // The same for a signature kept apart from its code, as a SuperBlob assembled from a bundle's
