@@ -110,17 +110,13 @@ std::optional<std::string> contentRootOf(const Bundle& bundle) {
     return std::nullopt;
 }
 
-// A code-less bundle's one signature as the seal of the bundle holding it sees it: its CDHashes, and
+// A signature kept in _CodeSignature as the seal of the bundle holding it sees it: its CDHashes, and
 // whether it satisfies the requirement sealed with them.
-std::optional<std::vector<detail::NestedSlice>> codelessSlice(const Bundle& bundle,
-                                                              const std::optional<Bytes>& infoPlist,
-                                                              const Requirement* requirement,
-                                                              const TrustAnchors& anchors) {
-    const PlistDict* info = bundle.infoDictionary();
-    if (info && info->find("CFBundleExecutable") != info->end()) return std::nullopt;
-    auto root = contentRootOf(bundle);
-    if (!root) return std::nullopt;
-    detail::CodelessSignature signature = detail::readCodelessSignature(*root);
+std::optional<std::vector<detail::NestedSlice>> signatureFilesSlice(const std::string& contentRoot,
+                                                                    const std::optional<Bytes>& infoPlist,
+                                                                    const Requirement* requirement,
+                                                                    const TrustAnchors& anchors) {
+    detail::CodelessSignature signature = detail::readCodelessSignature(contentRoot);
     if (!signature.present || signature.problem != ProblemKind::None) return std::nullopt;
     const ByteSpan blob = asByteSpan(signature.superBlob);
     auto parsed = parseEmbeddedSignature(blob);
@@ -137,6 +133,18 @@ std::optional<std::vector<detail::NestedSlice>> codelessSlice(const Bundle& bund
         out.satisfies = d.problems.empty() && evaluateOnSlice(r, *requirement).holds;
     }
     return std::vector<detail::NestedSlice>{std::move(out)};
+}
+
+// A code-less bundle's one signature, so seen.
+std::optional<std::vector<detail::NestedSlice>> codelessSlice(const Bundle& bundle,
+                                                              const std::optional<Bytes>& infoPlist,
+                                                              const Requirement* requirement,
+                                                              const TrustAnchors& anchors) {
+    const PlistDict* info = bundle.infoDictionary();
+    if (info && info->find("CFBundleExecutable") != info->end()) return std::nullopt;
+    auto root = contentRootOf(bundle);
+    if (!root) return std::nullopt;
+    return signatureFilesSlice(*root, infoPlist, requirement, anchors);
 }
 
 std::string hostArchitecture() {
@@ -242,19 +250,37 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
 
     const SliceContext context = bundle ? bundle->slices() : SliceContext{};
     auto sliceBytes = [&](std::size_t i) { return file.subspan(macho->slices[i].offset, macho->slices[i].size); };
+    // A bundle's executable without a signature of its own takes it from the files in _CodeSignature,
+    // as Apple's BundleDiskRep::component does. Only the slice described does: Apple judges each other
+    // slice of a universal file as a Mach-O of its own (SecStaticCode::handleOtherArchitectures).
+    CodelessSignature files;
+    std::optional<ByteSpan> separate;
+    if (bundle && !bundle->contentRoot.empty() && !carriesSignature(sliceBytes(describe))) {
+        files = readCodelessSignature(bundle->contentRoot);
+        if (files.present && files.problem != ProblemKind::None) return failed(std::move(v), files.problem);
+        if (files.present) separate = asByteSpan(files.superBlob);
+    }
     auto judge = [&](std::size_t i) {
+        if (separate && i == describe)
+            return options_.checkContents ? checkSeparateSignature(sliceBytes(i), *separate, context, anchors_)
+                                          : describeSignature(*separate, anchors_);
         return options_.checkContents ? checkSlice(sliceBytes(i), context, anchors_)
                                       : describeSlice(sliceBytes(i), anchors_);
     };
     // Ad hoc code's designated requirement names the CDHashes of every architecture.
     std::vector<Bytes> everyCdhash;
     for (std::size_t i = 0; i < macho->slices.size(); ++i) {
-        auto hashes = sliceCdhashes(sliceBytes(i));
+        std::vector<Bytes> hashes;
+        if (!separate || i != describe)
+            hashes = sliceCdhashes(sliceBytes(i));
+        else if (auto sig = parseEmbeddedSignature(*separate))
+            for (const auto& cd : sig->codeDirectories) hashes.push_back(codeDirectoryHash(cd));
         everyCdhash.insert(everyCdhash.end(), hashes.begin(), hashes.end());
     }
     auto judgeRequirement = [&](std::size_t i, const SignatureFacts& facts) {
         SliceRequirementFacts r;
         r.slice = sliceBytes(i);
+        if (i == describe) r.superBlob = separate;
         r.facts = &facts;
         r.allCdhashes = everyCdhash;
         r.infoPlist = context.infoPlist;
@@ -276,6 +302,7 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     if (options_.testRequirement && options_.checkContents) {
         SliceRequirementFacts r;
         r.slice = sliceBytes(describe);
+        r.superBlob = separate;
         r.facts = &described.facts;
         r.infoPlist = context.infoPlist;
         r.appleRoots = &anchors_;
@@ -322,8 +349,10 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
     const ByteSpan blob = asByteSpan(signature.superBlob);
     const SliceContext slices = context.slices();
-    SignatureDescription d =
-        options_.checkContents ? checkCodelessSignature(blob, slices, anchors_) : describeSignature(blob, anchors_);
+    // The Info.plist stands in for the code: Apple's BundleDiskRep takes it as the main executable.
+    const ByteSpan code = slices.infoPlist.value_or(ByteSpan{});
+    SignatureDescription d = options_.checkContents ? checkSeparateSignature(code, blob, slices, anchors_)
+                                                    : describeSignature(blob, anchors_);
     takeFacts(v, d.facts);
     infoPlistBound_ = d.facts.infoPlistBound;
     resourcesBound_ = d.facts.resourcesBound;
@@ -352,6 +381,7 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
                                                                const Requirement* requirement) {
     std::string executable = path;
     std::optional<Bytes> info;
+    std::optional<std::string> contentRoot;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         auto b = Bundle::open(path);
@@ -360,11 +390,17 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
         if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
         if (!exe) return codelessSlice(*b, info, requirement, anchors_);
         executable = *exe;
+        contentRoot = contentRootOf(*b);
     }
     auto mapped = MappedFile::open(executable);
     if (!mapped) return std::nullopt;
     auto macho = parseMachO(mapped->bytes());
     if (!macho) return std::nullopt;
+    // An executable with no signature of its own is sealed by the one in its bundle's _CodeSignature.
+    if (contentRoot && std::none_of(macho->slices.begin(), macho->slices.end(), [&](const MachOSlice& s) {
+            return carriesSignature(mapped->bytes().subspan(s.offset, s.size));
+        }))
+        return signatureFilesSlice(*contentRoot, info, requirement, anchors_);
     std::vector<NestedSlice> out;
     for (const auto& slice : macho->slices) {
         const ByteSpan bytes = mapped->bytes().subspan(slice.offset, slice.size);
@@ -456,7 +492,9 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
     auto exe = bundle->executablePath();
     std::optional<fs::path> exeRel;
     if (!exe) {
-        v.format = prefix;
+        // Apple names code-less bundles by what they are, not by their package type.
+        const bool installerPackage = info && info->find("IFMajorVersion") != info->end();
+        v.format = installerPackage ? "installer package bundle" : "bundle";
         // Without code, the signature's parts lie in _CodeSignature; a named executable that is not
         // there is missing code, not a code-less bundle.
         const bool namesExecutable = info && info->find("CFBundleExecutable") != info->end();
@@ -478,6 +516,7 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         // A linked Info.plist or seal is read as absent; the link itself is what to report.
         if (options_.checkContents && (infoLinked || sealLinked))
             v = failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        context.contentRoot = contentRoot;
         v = verifyMachOFile(std::move(v), &context);
         v.format = prefix + (v.format.empty() ? "" : " with " + v.format);
     }

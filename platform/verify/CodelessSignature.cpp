@@ -1,5 +1,7 @@
-// A code-less bundle's signature: its parts are separate files in _CodeSignature, read with a bound
-// each and put together as the SuperBlob a Mach-O file would carry, so one parser judges both.
+// A signature kept as separate files in a bundle's _CodeSignature: a code-less bundle's (whose code is
+// its Info.plist), or one whose executable carries no signature of its own (old kernel extensions and
+// plug-ins). Each part is read with a bound and put together as the SuperBlob a Mach-O file would
+// carry, so one parser judges both.
 #include <sys/stat.h>
 
 #include "base/FileRead.h"
@@ -9,7 +11,9 @@
 namespace tessarin::detail {
 namespace {
 
-// A code-less CodeDirectory holds special slots only; requirements and CMS are a few kilobytes.
+// A directory over a whole executable holds one hash per page (16 MB covers 2 GB in SHA-256); the
+// other parts are a few kilobytes.
+constexpr std::uint64_t kMaxDirectory = 16u << 20;
 constexpr std::uint64_t kMaxPart = 1u << 20;
 
 struct Part {
@@ -18,14 +22,25 @@ struct Part {
     bool required;
 };
 
-// Where codesign writes each part. The alternate CodeDirectory's file is named after the
-// requirements, as codesign names it.
+// The file codesign writes for each slot, in slot order. The alternate CodeDirectories' files are
+// named after the requirements, as codesign names them.
 constexpr Part kParts[] = {
     {"CodeDirectory", CSSLOT_CODEDIRECTORY, true},
     {"CodeRequirements", CSSLOT_REQUIREMENTS, false},
+    {"CodeEntitlements", CSSLOT_ENTITLEMENTS, false},
+    {"CodeEntitlementDER", CSSLOT_DER_ENTITLEMENTS, false},
     {"CodeRequirements-1", CSSLOT_ALTERNATE_CODEDIRECTORIES, false},
+    {"CodeRequirements-2", CSSLOT_ALTERNATE_CODEDIRECTORIES + 1, false},
+    {"CodeRequirements-3", CSSLOT_ALTERNATE_CODEDIRECTORIES + 2, false},
+    {"CodeRequirements-4", CSSLOT_ALTERNATE_CODEDIRECTORIES + 3, false},
+    {"CodeRequirements-5", CSSLOT_ALTERNATE_CODEDIRECTORIES + 4, false},
     {"CodeSignature", CSSLOT_SIGNATURESLOT, false},
 };
+
+bool isDirectory(std::uint32_t slot) {
+    return slot == CSSLOT_CODEDIRECTORY ||
+           (slot >= CSSLOT_ALTERNATE_CODEDIRECTORIES && slot < CSSLOT_ALTERNATE_CODEDIRECTORY_LIMIT);
+}
 
 void append32(Bytes& b, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -55,7 +70,7 @@ CodelessSignature readCodelessSignature(const std::string& contentRoot) {
             out.problem = ProblemKind::LinkInBundleStructure;
             return out;
         }
-        auto bytes = readSmallFile(path, kMaxPart, false);
+        auto bytes = readSmallFile(path, isDirectory(part.slot) ? kMaxDirectory : kMaxPart, false);
         if (!bytes) {
             out.problem = ProblemKind::SignatureMalformed;
             return out;

@@ -115,10 +115,12 @@ Located locate(ByteSpan slice) {
     return {**location, std::nullopt};
 }
 
-// Checks every CodeDirectory of `sig` against the slice. The signature covers none of the code itself,
-// so one missed directory would let a page be swapped.
-void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_t sigOffset,
-                      const SliceContext& context, std::vector<Problem>& problems) {
+// Checks every CodeDirectory of `sig` against `code`, whose first `codeEnd` bytes the directories may
+// cover. The signature covers none of the code itself, so one missed directory would let a page be
+// swapped. Apple's order: the special slots the signature carries or the bundle binds, then the code,
+// then the resource seal.
+void checkDirectories(const EmbeddedSignature& sig, ByteSpan code, std::uint64_t codeEnd, const SliceContext& context,
+                      std::vector<Problem>& problems) {
     std::map<std::pair<std::uint8_t, std::uint32_t>, Bytes> fileDigests;
     auto fileDigest = [&](std::uint8_t type, std::uint32_t which, ByteSpan bytes) -> const Bytes& {
         auto key = std::make_pair(type, which);
@@ -127,23 +129,6 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_
         return it->second;
     };
     for (const auto& cd : sig.codeDirectories) {
-        const std::uint64_t limit = cd.codeLimit();
-        if (limit > sigOffset || limit > slice.size()) {
-            problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
-        } else {
-            const std::uint64_t page = cd.pageSize() ? cd.pageSize() : limit;
-            for (std::uint32_t i = 0; i < cd.nCodeSlots; ++i) {
-                const std::uint64_t start = std::uint64_t(i) * page;
-                const std::uint64_t end = std::min(start + page, limit);
-                if (start > end) {
-                    problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
-                    break;
-                }
-                Bytes digest = codeSignatureDigest(cd.hashType, slice.subspan(start, end - start));
-                if (!equalBytes(cd.codeSlot(i), digest))
-                    problems.push_back(problem(ProblemKind::CodePageModified, i, toBytes(cd.codeSlot(i)), digest));
-            }
-        }
         auto blobSlot = [&](std::uint32_t k, const std::optional<ByteSpan>& blob) {
             const bool bound = k <= cd.nSpecialSlots && !allZero(cd.specialSlot(k));
             if (!blob) {
@@ -177,6 +162,26 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan slice, std::uint64_
         if (context.inBundle)
             fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
                      ProblemKind::InfoPlistModified);
+
+        const std::uint64_t limit = cd.codeLimit();
+        if (limit > codeEnd || limit > code.size()) {
+            problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
+        } else {
+            // Page size 0: one hash over all the code up to the limit.
+            const std::uint64_t page = cd.pageSize() ? cd.pageSize() : limit;
+            for (std::uint32_t i = 0; i < cd.nCodeSlots; ++i) {
+                const std::uint64_t start = std::uint64_t(i) * page;
+                const std::uint64_t end = std::min(start + page, limit);
+                if (start > end) {
+                    problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
+                    break;
+                }
+                Bytes digest = codeSignatureDigest(cd.hashType, code.subspan(start, end - start));
+                if (!equalBytes(cd.codeSlot(i), digest))
+                    problems.push_back(problem(ProblemKind::CodePageModified, i, toBytes(cd.codeSlot(i)), digest));
+            }
+        }
+
         fileSlot(CSSLOT_RESOURCEDIR, context.codeResources, ProblemKind::ResourcesAbsent,
                  ProblemKind::ResourceSealModified);
     }
@@ -264,17 +269,21 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
     return d;
 }
 
-SignatureDescription checkCodelessSignature(ByteSpan superBlob, const SliceContext& context,
+SignatureDescription checkSeparateSignature(ByteSpan code, ByteSpan superBlob, const SliceContext& context,
                                             const TrustAnchors& anchors) {
     SignatureDescription d = describeSignature(superBlob, anchors);
     if (!d.problems.empty()) return d;
-    auto sig = parseEmbeddedSignature(superBlob);
-    // With no code at all, any code limit or page hash claims bytes that are not there.
-    for (const auto& cd : sig->codeDirectories)
-        if (cd.nCodeSlots != 0) d.problems.push_back(problem(ProblemKind::CodeLimitOutOfRange, cd.slot));
-    checkDirectories(*sig, ByteSpan{}, 0, context, d.problems);
+    auto sig = parseEmbeddedSignature(superBlob);  // described above, so it parses
+    // What follows the code limit is signed by nothing; strict validation counts it as stray.
+    d.facts.signatureEnd = std::min<std::uint64_t>(sig->primary()->codeLimit(), code.size());
+    checkDirectories(*sig, code, code.size(), context, d.problems);
     checkCms(d);
     return d;
+}
+
+bool carriesSignature(ByteSpan slice) {
+    Located at = locate(slice);
+    return at.location || !at.problem || at.problem->kind != ProblemKind::NotSigned;
 }
 
 }  // namespace tessarin

@@ -54,13 +54,16 @@ struct SliceContext {
     std::optional<ByteSpan> codeResources;
 };
 
-// Describes the slice and checks every CodeDirectory against it: each code page, each special
-// slot, and the CMS signature. Every problem is listed, in the order the checks run.
+// Describes the slice and checks every CodeDirectory against it: each special slot, each code page,
+// the resource seal's slot, and the CMS signature. Every problem is listed, in the order the checks run.
 SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, const TrustAnchors& anchors);
 
-// The same for a signature that covers no code (a code-less bundle's, assembled into a SuperBlob):
-// its directories must have no code slots, and the special slots and CMS signature are checked.
-SignatureDescription checkCodelessSignature(ByteSpan superBlob, const SliceContext& context,
+// The same for a signature kept apart from its code, as a SuperBlob assembled from a bundle's
+// _CodeSignature: `code` is the bundle's executable slice, or its Info.plist when it has no executable.
+SignatureDescription checkSeparateSignature(ByteSpan code, ByteSpan superBlob, const SliceContext& context,
                                             const TrustAnchors& anchors);
+
+// Whether a thin slice has a signature of its own (a code signature load command, readable or not).
+bool carriesSignature(ByteSpan slice);
 
 }  // namespace tessarin

@@ -28,6 +28,7 @@ struct NestedSlice {
 
 // What a bundle contributes to checking its main executable's special slots.
 struct BundleContext {
+    std::string contentRoot;  // where _CodeSignature lies, for an executable without its own signature
     std::optional<Bytes> infoPlist;
     std::optional<Bytes> codeResources;
 
@@ -53,7 +54,8 @@ bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& 
 // What lies unsealed at the top of an app (beside Contents) or a framework (beside Versions and its
 // links into the current version, and inside Versions beside Current and its version).
 std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout layout, bool embedded);
-// A code-less bundle's signature, read from the separate files in _CodeSignature.
+// A signature read from the separate files in _CodeSignature: a code-less bundle's, or one for an
+// executable that carries none of its own.
 struct CodelessSignature {
     bool present = false;                     // _CodeSignature/CodeDirectory is there
     ProblemKind problem = ProblemKind::None;  // a part linked, unreadable or too large

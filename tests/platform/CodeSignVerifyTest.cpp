@@ -27,6 +27,7 @@ namespace {
 
 constexpr std::int32_t kArm64 = 0x0100000C;
 constexpr std::int32_t kX86_64 = 0x01000007;
+constexpr std::int32_t kI386 = 7;
 
 const TrustAnchors& noAnchors() {
     static TrustAnchors none;
@@ -612,63 +613,134 @@ std::string makeCodelessBundle(const std::string& path, bool certificate) {
     return path;
 }
 
+// A kernel extension as Apple signed them up to OS X 10.8: the executable unsigned, the signature's
+// parts in _CodeSignature, one hash over the whole executable, the first generation of seal.
+std::string makeDetachedKext(const std::string& path, bool certificate) {
+    PlistDict d;
+    d["CFBundleExecutable"] = PlistValue("Driver");
+    d["CFBundleIdentifier"] = PlistValue("com.example.driver");
+    d["CFBundlePackageType"] = PlistValue("KEXT");
+    test::writeFile(path + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+    test::writeFile(path + "/Contents/MacOS/Driver", test::thinMachO(kX86_64, 3));
+    test::writeFile(path + "/Contents/Resources/strings.txt", std::string("hello\n"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.driver";
+    o.code.version = 0x20100;
+    o.code.pageSizeLog2 = 0;
+    if (certificate) o.code.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+    o.version1Only = true;
+    o.separateSignature = true;
+    test::signBundle(path, o);
+    return path;
+}
+
 }  // namespace
 
+// Signatures kept as files in _CodeSignature: a code-less bundle's, whose code is its Info.plist, and a
+// detached one over an executable that carries none of its own.
 TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
     struct Case {
         const char* name;
+        bool executable;  // a detached signature over Contents/MacOS/Driver; else a code-less bundle
         bool certificate;
+        bool strict;
         std::function<void(const std::string&)> change;  // on the bundle, after signing
         const char* sentence;                            // empty: valid
     };
+    const std::string sig = "/Contents/_CodeSignature/";
     const Case cases[] = {
-        {"ad hoc", false, nullptr, ""},
-        {"certificate", true, nullptr, ""},
-        {"Info.plist altered", true, [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); },
+        {"ad hoc", false, false, false, nullptr, ""},
+        {"certificate", false, true, true, nullptr, ""},
+        // The special slot is checked before the code slot that hashes the same file.
+        {"Info.plist altered", false, true, false,
+         [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); },
          "invalid Info.plist (plist or signature have been modified)"},
-        {"resource altered", false, [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
+        {"Info.plist grown", false, false, false,
+         [](const std::string& b) {
+             test::writeFile(b + "/Contents/Info.plist", test::readFile(b + "/Contents/Info.plist") + " ");
+         },
+         "invalid Info.plist (plist or signature have been modified)"},
+        {"code slot altered", false, false, false,
+         [&](const std::string& b) {
+             flipByte(b + sig + "CodeDirectory", test::readFile(b + sig + "CodeDirectory").size() - 1);
+         },
+         "invalid signature (code or signature have been modified)"},
+        {"resource altered", false, false, false,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
          "a sealed resource is missing or invalid"},
-        {"resource added", true,
+        {"resource added", false, true, false,
          [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); },
          "a sealed resource is missing or invalid"},
-        {"requirements altered", false,
-         [](const std::string& b) { flipByte(b + "/Contents/_CodeSignature/CodeRequirements", 42); },
+        {"requirements altered", false, false, false,
+         [&](const std::string& b) { flipByte(b + sig + "CodeRequirements", 42); },
          "invalid signature (code or signature have been modified)"},
         // The CMS lists both CDHashes; dropping the SHA-256 directory leaves the list unmatched.
-        {"alternate directory missing", true,
-         [](const std::string& b) { std::filesystem::remove(b + "/Contents/_CodeSignature/CodeRequirements-1"); },
+        {"alternate directory missing", false, true, false,
+         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeRequirements-1"); },
          "invalid signature (code or signature have been modified)"},
-        {"signature part linked", false,
-         [](const std::string& b) {
-             const std::string part = b + "/Contents/_CodeSignature/CodeRequirements";
+        {"signature part linked", false, false, false,
+         [&](const std::string& b) {
+             const std::string part = b + sig + "CodeRequirements";
              std::filesystem::rename(part, b + "/elsewhere");
              std::filesystem::create_symlink("../../elsewhere", part);
          },
          "the main executable or Info.plist must be a regular file (no symlinks, etc.)"},
-        {"directory missing", false,
-         [](const std::string& b) { std::filesystem::remove(b + "/Contents/_CodeSignature/CodeDirectory"); },
+        {"directory missing", false, false, false,
+         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeDirectory"); },
+         "code object is not signed at all"},
+
+        {"detached, ad hoc", true, false, false, nullptr, ""},
+        {"detached, certificate", true, true, false, nullptr, ""},
+        {"detached, strict", true, true, true, nullptr, "resource envelope is obsolete (version 1 signature)"},
+        {"detached, executable altered", true, true, false,
+         [](const std::string& b) { flipByte(b + "/Contents/MacOS/Driver", 40); },
+         "invalid signature (code or signature have been modified)"},
+        {"detached, resource altered", true, false, false,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
+         "a sealed resource is missing or invalid"},
+        // The files sign the slice described; any other slice is judged as a Mach-O of its own.
+        {"detached, universal with an unsigned slice", true, false, false,
+         [](const std::string& b) {
+             const std::string exe = b + "/Contents/MacOS/Driver";
+             const std::string signedSlice = test::readFile(exe);
+             test::writeFile(exe,
+                             test::fatMachO({Bytes(signedSlice.begin(), signedSlice.end()), test::thinMachO(kI386, 3)},
+                                            {{kX86_64, 3}, {kI386, 3}}));
+         },
+         "code object is not signed at all"},
+        {"detached, directory missing", true, false, false,
+         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeDirectory"); },
          "code object is not signed at all"},
     };
     for (const Case& c : cases) {
         TempDir dir;
-        const std::string bundle = makeCodelessBundle(dir / "Strings.bundle", c.certificate);
+        const std::string bundle = c.executable ? makeDetachedKext(dir / "Driver.kext", c.certificate)
+                                                : makeCodelessBundle(dir / "Strings.bundle", c.certificate);
         if (c.change) c.change(bundle);
-        CodeVerdict v = verify(bundle);
+        CodeVerifyOptions o;
+        o.strict = c.strict;
+        CodeVerdict v = verify(bundle, o);
         EXPECT_EQ(codeFailureSentence(v), c.sentence) << c.name;
         EXPECT_EQ(v.valid, std::string(c.sentence).empty()) << c.name;
+        if (!v.isSigned || v.architectures.size() > 1) continue;  // the universal row: its sentence
+        EXPECT_EQ(v.codeless, !c.executable) << c.name;
+        EXPECT_EQ(v.format, c.executable ? "bundle with Mach-O thin (x86_64)" : "bundle") << c.name;
+        EXPECT_EQ(v.executablePath.empty(), !c.executable) << c.name;
+        EXPECT_EQ(v.adhoc, !c.certificate) << c.name;
+        EXPECT_EQ(v.cms.has_value(), c.certificate) << c.name;
+        ASSERT_FALSE(v.codeDirectories.empty()) << c.name;
+        // One hash over the whole of the code: the executable, or the Info.plist standing in for it.
+        EXPECT_EQ(v.best()->nCodeSlots, 1u) << c.name;
+        EXPECT_EQ(v.best()->pageSize, 0u) << c.name;
+        EXPECT_EQ(v.best()->nSpecialSlots, 3u) << c.name;
         if (!v.valid) continue;
-        EXPECT_TRUE(v.codeless) << c.name;
-        EXPECT_EQ(v.format, "bundle");
-        EXPECT_TRUE(v.executablePath.empty());
-        EXPECT_EQ(v.adhoc, !c.certificate);
-        EXPECT_EQ(v.cms.has_value(), c.certificate);
-        ASSERT_EQ(v.codeDirectories.size(), 2u);
-        EXPECT_EQ(v.best()->nCodeSlots, 0u);
-        EXPECT_EQ(v.best()->nSpecialSlots, 3u);
+        EXPECT_EQ(v.codeDirectories.size(), 2u) << c.name;
+        const std::string code = bundle + (c.executable ? "/Contents/MacOS/Driver" : "/Contents/Info.plist");
+        EXPECT_EQ(v.best()->codeLimit, test::readFile(code).size()) << c.name;
         EXPECT_TRUE(v.designatedRequirementSatisfied) << c.name << ": " << v.designatedRequirementProblem;
         ASSERT_EQ(v.slices.size(), 1u);
         EXPECT_EQ(v.slices[0].cdhashes.size(), 2u);
-        EXPECT_EQ(codeItemOf(v).kind, CodeItemKind::CodelessBundle);
+        EXPECT_EQ(codeItemOf(v).kind, c.executable ? CodeItemKind::OtherBundle : CodeItemKind::CodelessBundle);
     }
 }
 
@@ -677,7 +749,10 @@ TEST(CodelessBundleVerification, NestedInAnAppTheyAreSealedByCdhashAndVerifiedDe
     const std::string app = makeApp(dir);
     makeCodelessBundle(app + "/Contents/Resources/Strings.bundle", false);
     makeCodelessBundle(app + "/Contents/PlugIns/Empty.bundle", false);
-    test::signBundle(app, appOptions());
+    makeDetachedKext(app + "/Contents/PlugIns/Driver.kext", false);
+    test::BundleSignOptions o = appOptions();
+    o.signNested = false;  // each keeps the signature it was given
+    test::signBundle(app, o);
     const std::string sealText = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
     auto seal = parsePlist(ByteSpan(reinterpret_cast<const std::byte*>(sealText.data()), sealText.size()));
     ASSERT_TRUE(seal);
@@ -689,8 +764,11 @@ TEST(CodelessBundleVerification, NestedInAnAppTheyAreSealedByCdhashAndVerifiedDe
     deep.deep = true;
     CodeVerdict v = verify(app, deep);
     EXPECT_TRUE(v.valid) << codeFailureSentence(v);
-    ASSERT_EQ(v.children.size(), 2u);
-    for (const auto& child : v.children) EXPECT_TRUE(child.codeless && child.valid) << child.path;
+    ASSERT_EQ(v.children.size(), 3u);
+    for (const auto& child : v.children) {
+        EXPECT_TRUE(child.valid) << child.path << ": " << codeFailureSentence(child);
+        EXPECT_EQ(child.codeless, child.executablePath.empty()) << child.path;
+    }
 
     // A nested resource altered fails the nested bundle's own check, which only --deep makes.
     const std::string nested = app + "/Contents/Resources/Strings.bundle/Contents/";

@@ -164,27 +164,60 @@ TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
     EXPECT_TRUE(hasLine(r.err, "Notarization Ticket=stapled")) << r.err;
 }
 
-TEST(CodesignDisplay, CodelessBundleHasNoExecutableLine) {
-    TempDir dir;
-    const std::string bundle = dir / "Strings.bundle";
-    PlistDict d;
-    d["CFBundleIdentifier"] = PlistValue("com.example.strings");
-    d["CFBundlePackageType"] = PlistValue("BNDL");
-    test::writeFile(bundle + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-    test::writeFile(bundle + "/Contents/Resources/a.txt", std::string("a"));
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example.strings";
-    test::signBundle(bundle, o);
-    ToolRun r = codesign({"-dvvv", bundle});
-    EXPECT_EQ(r.status, 0) << r.err;
-    ASSERT_FALSE(lines(r.err).empty());
-    EXPECT_EQ(lines(r.err)[0], "Identifier=com.example.strings");
-    EXPECT_TRUE(hasLine(r.err, "Format=bundle"));
-    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=0+3 "), std::string::npos) << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
-    r = codesign({"--verify", "--deep", "--strict", "--verbose", bundle});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, bundle + ": valid on disk\n" + bundle + ": satisfies its Designated Requirement\n");
+// Signatures kept as files in _CodeSignature: code-less bundles, whose Info.plist is hashed as their
+// code, and an executable without a signature of its own, as old kernel extensions were signed.
+TEST(CodesignDisplay, SignaturesKeptInFilesShowWhatTheyCover) {
+    struct Case {
+        const char* name;
+        const char* executable;  // none: a code-less bundle
+        const char* extraKey;    // in its Info.plist
+        const char* format;
+        const char* strictSentence;  // empty: valid under --strict too
+    };
+    const Case cases[] = {
+        {"Strings.bundle", nullptr, "CFBundleName", "bundle", ""},
+        {"Payload.pkg", nullptr, "IFMajorVersion", "installer package bundle", ""},
+        {"Driver.kext", "Driver", "CFBundleName", "bundle with Mach-O thin (x86_64)",
+         "resource envelope is obsolete (version 1 signature)"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string bundle = dir / c.name;
+        PlistDict d;
+        d["CFBundleIdentifier"] = PlistValue("com.example.strings");
+        d["CFBundlePackageType"] = PlistValue("BNDL");
+        d[c.extraKey] = PlistValue("1");
+        if (c.executable) d["CFBundleExecutable"] = PlistValue(c.executable);
+        test::writeFile(bundle + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+        test::writeFile(bundle + "/Contents/Resources/a.txt", std::string("a"));
+        test::BundleSignOptions o;
+        o.code.identifier = "com.example.strings";
+        if (c.executable) {
+            test::writeFile(bundle + "/Contents/MacOS/" + c.executable, test::thinMachO(kX86_64, 3));
+            o.code.pageSizeLog2 = 0;
+            o.version1Only = true;
+            o.separateSignature = true;
+        }
+        test::signBundle(bundle, o);
+        ToolRun r = codesign({"-dvvv", bundle});
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_FALSE(lines(r.err).empty());
+        if (c.executable)
+            EXPECT_EQ(lines(r.err)[0], "Executable=" + bundle + "/Contents/MacOS/" + c.executable) << c.name;
+        else
+            EXPECT_EQ(lines(r.err)[0], "Identifier=com.example.strings") << c.name;
+        EXPECT_TRUE(hasLine(r.err, std::string("Format=") + c.format)) << r.err;
+        EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=1+3 location=embedded"), std::string::npos)
+            << r.err;
+        EXPECT_TRUE(hasLine(r.err, "Page size=none")) << r.err;
+        EXPECT_TRUE(hasLine(r.err, "Signature=adhoc")) << r.err;
+        r = codesign({"--verify", "--deep", "--verbose", bundle});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, bundle + ": valid on disk\n" + bundle + ": satisfies its Designated Requirement\n");
+        r = codesign({"--verify", "--strict", bundle});
+        EXPECT_EQ(r.status, std::string(c.strictSentence).empty() ? 0 : 1) << c.name;
+        EXPECT_EQ(r.err, std::string(c.strictSentence).empty() ? "" : bundle + ": " + c.strictSentence + "\n");
+    }
 }
 
 TEST(CodesignDisplay, EntitlementsGoToStandardOutput) {

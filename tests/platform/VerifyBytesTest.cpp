@@ -60,21 +60,30 @@ TEST(SliceBytes, UnsignedAndNonMachOBytesAreNotSigned) {
 }
 
 TEST(SliceBytes, ListsEveryModifiedPageOfEveryDirectoryWithBothDigests) {
-    test::Bytes image = signedImage();
-    ASSERT_TRUE(checkSlice(span(image), {}, SigningChain::shared().anchors()).problems.empty());
-    image[100] ^= 1;           // page 0
-    image[2 * 4096 + 5] ^= 1;  // page 2
-    SignatureDescription d = checkSlice(span(image), {}, SigningChain::shared().anchors());
-    auto pages = ofKind(d.problems, ProblemKind::CodePageModified);
-    ASSERT_EQ(pages.size(), 4u);  // two pages in each of two directories
-    EXPECT_EQ(pages[0].slot, 0u);
-    EXPECT_EQ(pages[1].slot, 2u);
-    for (const Problem& p : pages) {
-        EXPECT_FALSE(p.expected.empty());
-        EXPECT_EQ(p.expected.size(), p.actual.size());
-        EXPECT_NE(p.expected, p.actual);
+    struct Case {
+        std::uint8_t pageSizeLog2;
+        std::vector<std::uint32_t> slots;  // the pages reported in each directory
+    };
+    // Page size 0 is one hash over everything up to the code limit, so both changes fall in page 0.
+    const Case cases[] = {{12, {0, 2}}, {0, {0}}};
+    for (const Case& c : cases) {
+        test::SignOptions o;
+        o.pageSizeLog2 = c.pageSizeLog2;
+        test::Bytes image = signedImage(o);
+        ASSERT_TRUE(checkSlice(span(image), {}, SigningChain::shared().anchors()).problems.empty());
+        image[100] ^= 1;
+        image[2 * 4096 + 5] ^= 1;
+        SignatureDescription d = checkSlice(span(image), {}, SigningChain::shared().anchors());
+        auto pages = ofKind(d.problems, ProblemKind::CodePageModified);
+        ASSERT_EQ(pages.size(), 2 * c.slots.size());  // in each of two directories
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            EXPECT_EQ(pages[i].slot, c.slots[i % c.slots.size()]);
+            EXPECT_FALSE(pages[i].expected.empty());
+            EXPECT_EQ(pages[i].expected.size(), pages[i].actual.size());
+            EXPECT_NE(pages[i].expected, pages[i].actual);
+        }
+        EXPECT_EQ(d.problems.front().kind, ProblemKind::CodePageModified);
     }
-    EXPECT_EQ(d.problems.front().kind, ProblemKind::CodePageModified);
 }
 
 TEST(SliceBytes, BundleSlotsAreJudgedOnTheBytesTheCallerHandsOver) {

@@ -87,7 +87,8 @@ Bytes buildCodeDirectory(const SignOptions& o, std::uint8_t hashType, const Byte
                          const std::map<std::uint32_t, Bytes>& specials, std::uint32_t nSpecial, std::uint64_t textSize,
                          bool mainBinary, std::uint32_t flags) {
     const std::uint32_t hs = hashTypeLength(hashType);
-    const std::uint64_t page = 1ull << o.pageSizeLog2;
+    // Page size 0: one hash over all the code.
+    const std::uint64_t page = o.pageSizeLog2 ? 1ull << o.pageSizeLog2 : std::max<std::uint64_t>(codeLimit, 1);
     const std::uint32_t nCode = static_cast<std::uint32_t>((codeLimit + page - 1) / page);
     Bytes cd(cdHeaderSize(o.version), 0);
     const std::uint32_t identOffset = static_cast<std::uint32_t>(cd.size());
@@ -194,7 +195,7 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
     }
 
     // The signature's size is part of page 0 (in the load commands), so it is reserved first.
-    const std::uint64_t page = 1ull << o.pageSizeLog2;
+    const std::uint64_t page = o.pageSizeLog2 ? 1ull << o.pageSizeLog2 : std::max<std::uint64_t>(sigOffset, 1);
     const std::uint32_t nCode = static_cast<std::uint32_t>((sigOffset + page - 1) / page);
     std::size_t count = plans.size() + others.size() + (o.linkerSigned ? 0 : 1);
     std::uint64_t reserve = 12 + 8 * count;
@@ -392,9 +393,11 @@ std::string sealedRequirement(const BundleSignOptions& options, const std::strin
 
 void signBundleAt(const std::string& bundlePath, const BundleSignOptions& options, int depth);
 
-// Signs a bundle without code as codesign does: the signature's parts are files in _CodeSignature,
-// and the alternate SHA-256 CodeDirectory goes into "CodeRequirements-1".
-void signCodeless(const std::string& contentRoot, const SignOptions& o, const Bytes& info, const std::string& seal) {
+// Writes a signature's parts as files in _CodeSignature, as codesign does for a bundle without code
+// (whose code is then its Info.plist, hashed whole) or whose executable carries no signature of its
+// own; the alternate SHA-256 CodeDirectory goes into "CodeRequirements-1".
+void signSeparately(const std::string& contentRoot, SignOptions o, const Bytes& code, const Bytes& info,
+                    const std::string& seal) {
     const bool adhoc = !o.cms;
     const std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0);
     const Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
@@ -404,7 +407,8 @@ void signCodeless(const std::string& contentRoot, const SignOptions& o, const By
     if (o.sha1Primary) types.insert(types.begin(), CS_HASHTYPE_SHA1);
     std::vector<Bytes> directories, cdhashes;
     for (std::uint8_t type : types) {
-        directories.push_back(buildCodeDirectory(o, type, Bytes{}, 0, specials, CSSLOT_RESOURCEDIR, 0, false, flags));
+        directories.push_back(
+            buildCodeDirectory(o, type, code, code.size(), specials, CSSLOT_RESOURCEDIR, 0, false, flags));
         auto h = codeSignatureDigest(type, span(directories.back()));
         h.resize(CS_CDHASH_LEN);
         cdhashes.push_back(h);
@@ -416,7 +420,7 @@ void signCodeless(const std::string& contentRoot, const SignOptions& o, const By
     writeFile(dir + "CodeSignature", adhoc ? Bytes{} : o.cms(directories[0], cdhashes));
 }
 
-// The CDHash a container seals for a bundle without code: its strongest (last) CodeDirectory's.
+// The CDHash a container seals for a bundle signed with files: its strongest (last) CodeDirectory's.
 Bytes codelessSealCdhash(const std::string& contentRoot) {
     const std::string dir = contentRoot + "/_CodeSignature/";
     const bool alternate = fs::exists(dir + "CodeRequirements-1");
@@ -487,8 +491,9 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
                 std::string nexe = ni ? infoString(*ni, "CFBundleExecutable") : "";
                 std::string nexePath = nl->contentRoot + (nl->app ? "/MacOS/" : "/") + nexe;
                 PlistDict e;
-                e["cdhash"] =
-                    data(nexe.empty() ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
+                // A bundle signed with files in _CodeSignature is sealed by the signature they hold.
+                const bool files = fs::exists(nl->contentRoot + "/_CodeSignature/CodeDirectory");
+                e["cdhash"] = data(files ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
                 e["requirement"] = PlistValue(sealedRequirement(options, rel, inner.code.identifier));
                 files2[rel] = PlistValue(std::move(e));
             }
@@ -543,14 +548,19 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
     writeFile(root + "/_CodeSignature/CodeResources", xml);
 
     if (exeRel.empty()) {
-        signCodeless(root, options.code, infoBytes, xml);
+        SignOptions code = options.code;
+        code.pageSizeLog2 = 0;
+        signSeparately(root, code, infoBytes, infoBytes, xml);
         return;
     }
     SignOptions code = options.code;
     code.infoPlist = infoBytes;
     code.codeResources = Bytes(xml.begin(), xml.end());
     const std::string exePath = root + "/" + exeRel;
-    writeFile(exePath, signMachOFile(fileBytes(exePath), code));
+    if (options.separateSignature)
+        signSeparately(root, options.code, fileBytes(exePath), infoBytes, xml);
+    else
+        writeFile(exePath, signMachOFile(fileBytes(exePath), code));
     ::chmod(exePath.c_str(), 0755);
 }
 

@@ -54,6 +54,9 @@ struct BundleSignOptions {
     std::vector<ResourceRule> rules2 = defaultRules2();
     bool signNested = true;     // sign nested bundles and Mach-O helpers first, inner first
     bool version1Only = false;  // the first generation of seal: no files2 or rules2
+    // The executable left unsigned and its signature's parts written to _CodeSignature, as old
+    // kernel extensions were signed (the code's page size as `code` gives it; 0 hashes it whole).
+    bool separateSignature = false;
     // The requirement text sealed for nested code, by path relative to the content folder; others
     // get `identifier "<its identifier>"`.
     std::map<std::string, std::string> nestedRequirements;
@@ -63,7 +66,8 @@ struct BundleSignOptions {
 // code, writes _CodeSignature/CodeResources with files/files2/rules/rules2 and signs the main
 // executable with its Info.plist and CodeResources slots bound. A bundle without an executable gets
 // the signature's parts as files (CodeDirectory, CodeRequirements, CodeRequirements-1 for the SHA-256
-// alternate, CodeSignature) and is sealed in its container by CDHash. Throws on an unusable bundle.
+// alternate, CodeSignature), its one code slot hashing the whole Info.plist, and is sealed in its
+// container by CDHash. Throws on an unusable bundle.
 void signBundle(const std::string& bundlePath, const BundleSignOptions& options);
 
 // The CDHash a container seals for nested code: the strongest CodeDirectory's, of the first slice.
