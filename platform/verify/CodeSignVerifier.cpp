@@ -44,6 +44,7 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::ChainNotValid:
     case ProblemKind::ChainExpired: return CodeFailure::UntrustedChain;
     case ProblemKind::NestedCodeInvalid:
+    case ProblemKind::NestedCodeModified:
     case ProblemKind::NestingTooDeep: return CodeFailure::NestedCodeInvalid;
     case ProblemKind::ResourcesAbsent:
     case ProblemKind::ResourceSealModified:
@@ -59,7 +60,8 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::UnsealedFrameworkRoot:
     case ProblemKind::BadFrameworkVersion:
     case ProblemKind::LinkInBundleStructure:
-    case ProblemKind::ObsoleteEnvelope: return CodeFailure::ResourcesModified;
+    case ProblemKind::ObsoleteEnvelope:
+    case ProblemKind::WeakResourceRules: return CodeFailure::ResourcesModified;
     case ProblemKind::InfoPlistNotBound:
     case ProblemKind::StrayBytes: return CodeFailure::CodeModified;
     }
@@ -104,7 +106,7 @@ std::optional<std::string> contentRootOf(const Bundle& bundle) {
     const fs::path root = fs::absolute(bundle.bundlePath()).lexically_normal();
     switch (bundle.layout()) {
     case Bundle::Layout::App: return (root / "Contents").string();
-    case Bundle::Layout::Framework: return detail::frameworkVersionFolder(root.string());
+    case Bundle::Layout::Framework: return detail::frameworkVersionFolder(root.string(), bundle.frameworkVersion());
     case Bundle::Layout::Shallow: return root.string();
     }
     return std::nullopt;
@@ -348,13 +350,13 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     return v;
 }
 
-std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path,
-                                                               const Requirement* requirement) {
+std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path, const Requirement* requirement,
+                                                               const std::string& version) {
     std::string executable = path;
     std::optional<Bytes> info;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        auto b = Bundle::open(path);
+        auto b = version == "Current" ? Bundle::open(path) : Bundle::openFrameworkVersion(path, version);
         if (!b) return std::nullopt;
         auto exe = b->executablePath();
         if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
@@ -385,8 +387,35 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
     return out;
 }
 
-CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
-    auto bundle = Bundle::open(v.path);
+bool Verifier::otherVersionsHold(const std::string& framework, const Requirement& requirement, int depth) {
+    std::error_code ec;
+    const fs::path versions = fs::path(framework) / "Versions";
+    const fs::path current = fs::weakly_canonical(versions / "Current", ec);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(versions, ec)) {
+        std::error_code tec;
+        const std::string name = entry.path().filename().string();
+        if (name == "Current" || !entry.is_directory(tec) || entry.is_symlink(tec)) continue;
+        if (fs::weakly_canonical(entry.path(), tec) == current) continue;
+        names.push_back(name);
+    }
+    if (ec) return false;
+    for (const auto& name : names) {
+        if (options_.deep) {
+            CodeVerdict version;
+            version.path = framework;
+            version = verifyBundle(std::move(version), depth + 1, name);
+            if (!version.valid) return false;
+        }
+        auto slices = nestedSlices(framework, &requirement, name);
+        if (!slices || !std::all_of(slices->begin(), slices->end(), [](const NestedSlice& s) { return s.satisfies; }))
+            return false;
+    }
+    return true;
+}
+
+CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth, const std::string& version) {
+    auto bundle = version == "Current" ? Bundle::open(v.path) : Bundle::openFrameworkVersion(v.path, version);
     if (!bundle) {
         v.kind = CodeKind::UnrecognizedDirectory;
         return failed(std::move(v), ProblemKind::BundleUnrecognized);
@@ -422,9 +451,9 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         break;
     case Bundle::Layout::Framework: {
         // The seal lives in the version Current names; problems are reported under that version.
-        auto version = frameworkVersionFolder(root.string());
-        if (!version) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
-        contentRoot = *version;
+        auto folder = frameworkVersionFolder(root.string(), bundle->frameworkVersion());
+        if (!folder) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        contentRoot = *folder;
         infoRel = "Resources/Info.plist";
         break;
     }
@@ -513,7 +542,12 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         return v;
     }
     if (options_.strict) {
-        for (auto& p : unsealedTopLevel(root.string(), bundle->layout(), depth > 0)) addProblem(v, std::move(p));
+        // Another version of a framework is judged as a bundle of its own, without the framework's root.
+        if (version == "Current")
+            for (auto& p : unsealedTopLevel(root.string(), bundle->layout(), depth > 0)) addProblem(v, std::move(p));
+        // Weak rules are refused before any file is looked at, and before a first-generation seal is.
+        if (seal && hasWeakResourceRules(*seal, bundle->layout()))
+            addProblem(v, Problem{ProblemKind::WeakResourceRules, {}, 0, {}, {}, {}});
         if (seal && !seal->hasVersion2) addProblem(v, Problem{ProblemKind::ObsoleteEnvelope, {}, 0, {}, {}, {}});
         if (v.failureKind != CodeFailure::None) return v;
     }
