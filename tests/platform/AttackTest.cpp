@@ -10,6 +10,7 @@
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "macho/MachO.h"
 #include "plist/Plist.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
@@ -265,12 +266,15 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
              test::writeFile(app + "/Contents/MacOS/helper", developerIdTool(kX86_64, "helper"));
          },
          true, ""},
-        {"helper given an ad hoc slice", asIs,
+        {"helper's signed x86_64 slice kept beside an ad hoc arm64 one", asIs,
          [&](const std::string& app) {
-             test::writeFile(app + "/Contents/MacOS/helper",
-                             test::fatMachO({developerIdTool(kX86_64, "helper"),
-                                             test::signMachO(test::thinMachO(kArm64, 0), adhoc)},
-                                            {{kX86_64, 3}, {kArm64, 0}}));
+             const std::string helper = app + "/Contents/MacOS/helper";
+             const std::string bytes = test::readFile(helper);
+             const ByteSpan file(reinterpret_cast<const std::byte*>(bytes.data()), bytes.size());
+             const MachOSlice x86 = parseMachO(file)->slices.at(0);
+             const Bytes signedSlice(bytes.begin() + x86.offset, bytes.begin() + x86.offset + x86.size);
+             test::writeFile(helper, test::fatMachO({signedSlice, test::signMachO(test::thinMachO(kArm64, 0), adhoc)},
+                                                    {{kX86_64, 3}, {kArm64, 0}}));
          },
          false, "nested code is modified or invalid"},
         {"plug-ins folder omitted from the seal",
