@@ -390,6 +390,7 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
 bool Verifier::otherVersionsHold(const std::string& framework, const Requirement& requirement, int depth) {
     std::error_code ec;
     const fs::path versions = fs::path(framework) / "Versions";
+    if (!fs::is_directory(versions, ec)) return true;  // a framework without versions has no others
     const fs::path current = fs::weakly_canonical(versions / "Current", ec);
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(versions, ec)) {
@@ -526,6 +527,12 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth, const std::string& 
         }
     }
     if (!options_.checkContents || v.failureKind != CodeFailure::None) return v;
+    // Beside a Contents folder the platform reads a framework through its top-level links, with its
+    // resources at its top, where no seal lies: its code may pass, its resources cannot.
+    std::error_code cec;
+    if (bundle->layout() == Bundle::Layout::Framework && version == "Current" &&
+        fs::symlink_status(root / "Contents", cec).type() != fs::file_type::not_found)
+        return failed(std::move(v), ProblemKind::ResourcesAbsent);
 
     // The bundle is judged whole: code signed for something else (a command-line tool dropped into
     // Contents/MacOS) seals none of what lies beside it and binds no Info.plist.

@@ -114,7 +114,7 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         auto sealedIt = sealed.find(rel);
         const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
         if (type == fs::file_type::directory) {
-            // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
+            // A sealed directory is nested code (sealed by requirement); an unsealed bundle where a nested
             // rule applies is code added after signing. Only folders with an extension count as
             // bundles here: "Resources" of a framework holds an Info.plist too.
             const ResourceRule* rule = rules->match(rel);

@@ -309,6 +309,11 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
              flipCodeByte(fw + "/Versions/A/Kit");
          },
          false, "invalid signature (code or signature have been modified)"},
+        {"framework's intact copy in Contents beside its intact version", asIs,
+         [&](const std::string& app) {
+             fs::copy(app + kit + "/Versions/A", app + kit + "/Contents", fs::copy_options::recursive);
+         },
+         false, "code has no resources but signature indicates they must be present"},
         {"framework with a second valid version", addSignedVersionB, [](const std::string&) {}, true, ""},
         {"framework with a modified second version", addSignedVersionB,
          [&](const std::string& app) { flipCodeByte(app + kit + "/Versions/B/Kit"); }, true,
