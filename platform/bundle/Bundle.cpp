@@ -92,11 +92,16 @@ std::optional<Bundle> Bundle::open(const std::string& directoryPath) {
     b.path_ = FileURL{directoryPath, true}.path();
     if (!isDirectory(b.path_)) return std::nullopt;
     const std::string& root = b.path_;
-    if (isDirectory(root + "/Contents") &&
+    const bool framework =
+        exists(root + "/Versions/Current") && (isRegularFile(root + "/Resources/Info.plist") ||
+                                               isRegularFile(root + "/Versions/Current/Resources/Info.plist"));
+    // A .framework is its current version even beside a Contents folder: the platform looks for a
+    // framework's Resources before Contents, so a copy in Contents/ is never what runs.
+    const bool frameworkFirst = framework && root.size() > 10 && root.compare(root.size() - 10, 10, ".framework") == 0;
+    if (!frameworkFirst && isDirectory(root + "/Contents") &&
         (isRegularFile(root + "/Contents/Info.plist") || isDirectory(root + "/Contents/MacOS"))) {
         b.layout_ = Layout::App;
-    } else if (exists(root + "/Versions/Current") && (isRegularFile(root + "/Resources/Info.plist") ||
-                                                      isRegularFile(root + "/Versions/Current/Resources/Info.plist"))) {
+    } else if (framework) {
         b.layout_ = Layout::Framework;
     } else if (isRegularFile(root + "/Info.plist")) {
         b.layout_ = Layout::Shallow;
@@ -108,12 +113,29 @@ std::optional<Bundle> Bundle::open(const std::string& directoryPath) {
     return b;
 }
 
+std::optional<Bundle> Bundle::openFrameworkVersion(const std::string& frameworkPath, const std::string& version) {
+    if (version.empty() || version == "." || version == ".." || version.find('/') != std::string::npos)
+        return std::nullopt;
+    Bundle b;
+    b.path_ = FileURL{frameworkPath, true}.path();
+    b.layout_ = Layout::Framework;
+    b.version_ = version;
+    if (!isRegularFile(b.infoPlistPath())) return std::nullopt;
+    auto info = readPlistFile(b.infoPlistPath(), kSmallPlistLimits);
+    if (info && info->dict()) b.info_ = std::move(info.value());
+    return b;
+}
+
 std::string Bundle::infoPlistPath() const {
     switch (layout_) {
     case Layout::App: return path_ + "/Contents/Info.plist";
-    case Layout::Framework:
-        if (isRegularFile(path_ + "/Resources/Info.plist")) return path_ + "/Resources/Info.plist";
-        return path_ + "/Versions/Current/Resources/Info.plist";
+    case Layout::Framework: {
+        // The version's own Info.plist, as the platform reads the version; the top-level link only
+        // where the version has none.
+        const std::string inVersion = path_ + "/Versions/" + version_ + "/Resources/Info.plist";
+        if (version_ != "Current" || isRegularFile(inVersion)) return inVersion;
+        return path_ + "/Resources/Info.plist";
+    }
     case Layout::Shallow: break;
     }
     return path_ + "/Info.plist";
@@ -123,8 +145,8 @@ std::string Bundle::resourcesPath() const {
     switch (layout_) {
     case Layout::App: return path_ + "/Contents/Resources";
     case Layout::Framework:
-        if (isDirectory(path_ + "/Resources")) return path_ + "/Resources";
-        return path_ + "/Versions/Current/Resources";
+        if (version_ == "Current" && isDirectory(path_ + "/Resources")) return path_ + "/Resources";
+        return path_ + "/Versions/" + version_ + "/Resources";
     case Layout::Shallow: break;
     }
     return path_;
@@ -141,7 +163,7 @@ std::optional<std::string> Bundle::executablePath() const {
     std::string path;
     switch (layout_) {
     case Layout::App: path = path_ + "/Contents/MacOS/" + *name; break;
-    case Layout::Framework: path = path_ + "/Versions/Current/" + *name; break;
+    case Layout::Framework: path = path_ + "/Versions/" + version_ + "/" + *name; break;
     case Layout::Shallow: path = path_ + "/" + *name; break;
     }
     if (!isRegularFile(path)) return std::nullopt;

@@ -14,6 +14,10 @@ class Bundle {
 public:
     // A bundle for the directory, or nothing when it has no bundle structure (see Bundle.cpp).
     static std::optional<Bundle> open(const std::string& directoryPath);
+    // One version of a framework read as a bundle of its own (Versions/<version>: its Resources/Info.plist
+    // and executable), as a framework's other versions are validated; nothing when that version is no
+    // plain folder holding an Info.plist.
+    static std::optional<Bundle> openFrameworkVersion(const std::string& frameworkPath, const std::string& version);
 
     const std::string& bundlePath() const { return path_; }
     // The Info.plist as a dictionary, or null when there is none or it does not parse as one.
@@ -36,6 +40,8 @@ public:
 
     enum class Layout { App, Framework, Shallow };  // Contents/, Versions/Current/Resources, flat
     Layout layout() const { return layout_; }
+    // The folder under Versions/ a framework is read from: "Current" unless opened as another version.
+    const std::string& frameworkVersion() const { return version_; }
     std::string infoPlistPath() const;
     std::string resourcesPath() const;
 
@@ -46,6 +52,7 @@ public:
 private:
     std::string path_;
     Layout layout_ = Layout::App;
+    std::string version_ = "Current";
     std::optional<PlistValue> info_;
 };
 

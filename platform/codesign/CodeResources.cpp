@@ -54,7 +54,8 @@ Result<std::vector<ResourceRule>> readRules(const PlistValue* node, const char* 
         ResourceRule rule;
         rule.pattern = pattern;
         if (const bool* b = value.boolean()) {
-            if (!*b) continue;  // a rule switched off
+            rule.bare = *b;
+            rule.omit = !*b;  // false leaves the paths it matches out of the seal
         } else if (const PlistDict* d = value.dict()) {
             auto flag = [&](const char* name) {
                 auto it = d->find(name);
@@ -94,7 +95,7 @@ Result<std::map<std::string, SealedResource>> readFiles(const PlistValue* node, 
             if (auto* o = value.find("optional"); o && o->boolean()) r.optional = *o->boolean();
             if (auto* s = value.find("symlink"); s && s->string()) r.symlink = *s->string();
             if (auto* q = value.find("requirement"); q && q->string()) r.requirement = *q->string();
-            if (!r.hash && !r.hash2 && !r.cdhash && !r.symlink)
+            if (!r.hash && !r.hash2 && !r.cdhash && !r.symlink && !r.requirement)
                 return fail("CodeResources entry \"" + path + "\" in \"" + key + "\" seals nothing");
         } else {
             return fail("CodeResources entry \"" + path + "\" in \"" + key + "\" is malformed");

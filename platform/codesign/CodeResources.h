@@ -21,6 +21,7 @@ struct ResourceRule {
     bool optional = false;
     bool nested = false;
     std::int64_t weight = 1;
+    bool bare = false;  // given as plain true rather than as a dictionary
 };
 
 struct SealedResource {

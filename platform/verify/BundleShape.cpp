@@ -40,13 +40,34 @@ bool linkOnTheWay(const std::string& base, const std::string& relative) {
     return false;
 }
 
-std::optional<std::string> frameworkVersionFolder(const std::string& root) {
+std::optional<std::string> frameworkVersionFolder(const std::string& root, const std::string& version) {
     const fs::path versions = fs::path(root) / "Versions";
     if (isLink(versions) || !isDirectory(versions)) return std::nullopt;
+    if (version != "Current") {
+        if (!plainName(version) || isLink(versions / version) || !isDirectory(versions / version)) return std::nullopt;
+        return (versions / version).string();
+    }
     std::error_code ec;
     const fs::path target = fs::read_symlink(versions / "Current", ec);
     if (ec || !plainName(target) || !isDirectory(versions / target)) return std::nullopt;
     return (versions / target).string();
+}
+
+bool hasWeakResourceRules(const CodeResources& seal, Bundle::Layout layout) {
+    // The omissions every bundle may make; anything else left out of the seal rides along unjudged.
+    const std::string resources = layout == Bundle::Layout::Shallow ? "" : "Resources/";
+    const std::set<std::string> allowed = {"^(.*/)?\\.DS_Store$", "^Info\\.plist$", "^PkgInfo$",
+                                           "^" + resources + ".*\\.lproj/locversion.plist$"};
+    const std::string catchAll = seal.hasVersion2 ? "^.*" : "^Resources/";
+    bool coversAll = false;
+    for (const auto& rule : seal.rulesInForce()) {
+        if (rule.pattern == catchAll && rule.bare) {
+            coversAll = true;
+            continue;
+        }
+        if (rule.omit && !allowed.count(rule.pattern)) return true;
+    }
+    return !coversAll;
 }
 
 bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& allowed) {
@@ -84,24 +105,37 @@ std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout la
     }
     if (layout != Bundle::Layout::Framework) return problems;
     const ProblemKind unsealed = embedded ? ProblemKind::UnsealedFrameworkRoot : ProblemKind::UnsealedBundleRoot;
-    for (const auto& entry : fs::directory_iterator(top, ec)) {
-        const fs::path name = entry.path().filename();
-        if (name == "Versions" && isDirectory(entry.path())) continue;
-        // Only links into the current version may sit beside Versions/.
+    std::error_code cec;
+    const std::string current = fs::read_symlink(top / "Versions" / "Current", cec).string();
+    // A top-level link may only name its namesake in the current version: "Kit" -> Versions/Current/Kit.
+    auto namesake = [&](const fs::path& link, const std::string& name) {
         std::error_code lec;
-        const fs::path target = fs::read_symlink(entry.path(), lec);
-        const std::string t = target.generic_string();
-        if (!lec && (t == "Versions/Current" || t.rfind("Versions/Current/", 0) == 0) &&
-            t.find("/..") == std::string::npos)
+        std::string t = fs::read_symlink(link, lec).string();
+        if (lec) return false;
+        if (t.rfind("./", 0) == 0) t.erase(0, 2);
+        return t == "Versions/Current/" + name ||
+               (!cec && plainName(current) && t == "Versions/" + current + "/" + name);
+    };
+    auto plainFile = [](const fs::path& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0111);
+    };
+    for (const auto& entry : fs::directory_iterator(top, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "Versions" && isDirectory(entry.path())) continue;
+        if (isLink(entry.path()) ? namesake(entry.path(), name)
+                                 : (name == ".DS_Store" || name == "module.map") && plainFile(entry.path()))
             continue;
         add(unsealed, entry.path());
     }
-    std::error_code cec;
-    const fs::path current = fs::read_symlink(top / "Versions" / "Current", cec);
+    // Versions/ holds Current (a link to a version beside it) and versions; the versions other than
+    // the current one are judged where the framework is nested code.
     for (const auto& entry : fs::directory_iterator(top / "Versions", ec)) {
-        const fs::path name = entry.path().filename();
-        if (name == "Current" || (!cec && name == current)) continue;
-        add(ProblemKind::BadFrameworkVersion, entry.path());
+        const std::string name = entry.path().filename().string();
+        if (name == "Current" ? isLink(entry.path()) && !cec && plainName(current)
+                              : isDirectory(entry.path()) || (name == ".DS_Store" && plainFile(entry.path())))
+            continue;
+        add(unsealed, entry.path());
     }
     return problems;
 }

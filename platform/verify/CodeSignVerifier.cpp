@@ -44,6 +44,7 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::ChainNotValid:
     case ProblemKind::ChainExpired: return CodeFailure::UntrustedChain;
     case ProblemKind::NestedCodeInvalid:
+    case ProblemKind::NestedCodeModified:
     case ProblemKind::NestingTooDeep: return CodeFailure::NestedCodeInvalid;
     case ProblemKind::ResourcesAbsent:
     case ProblemKind::ResourceSealModified:
@@ -59,7 +60,8 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::UnsealedFrameworkRoot:
     case ProblemKind::BadFrameworkVersion:
     case ProblemKind::LinkInBundleStructure:
-    case ProblemKind::ObsoleteEnvelope: return CodeFailure::ResourcesModified;
+    case ProblemKind::ObsoleteEnvelope:
+    case ProblemKind::WeakResourceRules: return CodeFailure::ResourcesModified;
     case ProblemKind::InfoPlistNotBound:
     case ProblemKind::StrayBytes: return CodeFailure::CodeModified;
     }
@@ -104,7 +106,7 @@ std::optional<std::string> contentRootOf(const Bundle& bundle) {
     const fs::path root = fs::absolute(bundle.bundlePath()).lexically_normal();
     switch (bundle.layout()) {
     case Bundle::Layout::App: return (root / "Contents").string();
-    case Bundle::Layout::Framework: return detail::frameworkVersionFolder(root.string());
+    case Bundle::Layout::Framework: return detail::frameworkVersionFolder(root.string(), bundle.frameworkVersion());
     case Bundle::Layout::Shallow: return root.string();
     }
     return std::nullopt;
@@ -377,14 +379,14 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     return v;
 }
 
-std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path,
-                                                               const Requirement* requirement) {
+std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string& path, const Requirement* requirement,
+                                                               const std::string& version) {
     std::string executable = path;
     std::optional<Bytes> info;
     std::optional<std::string> contentRoot;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        auto b = Bundle::open(path);
+        auto b = version == "Current" ? Bundle::open(path) : Bundle::openFrameworkVersion(path, version);
         if (!b) return std::nullopt;
         auto exe = b->executablePath();
         if (requirement) info = readSmallFile(b->infoPlistPath(), kMaxSmallFile, false);
@@ -421,8 +423,36 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
     return out;
 }
 
-CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
-    auto bundle = Bundle::open(v.path);
+bool Verifier::otherVersionsHold(const std::string& framework, const Requirement& requirement, int depth) {
+    std::error_code ec;
+    const fs::path versions = fs::path(framework) / "Versions";
+    if (!fs::is_directory(versions, ec)) return true;  // a framework without versions has no others
+    const fs::path current = fs::weakly_canonical(versions / "Current", ec);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(versions, ec)) {
+        std::error_code tec;
+        const std::string name = entry.path().filename().string();
+        if (name == "Current" || !entry.is_directory(tec) || entry.is_symlink(tec)) continue;
+        if (fs::weakly_canonical(entry.path(), tec) == current) continue;
+        names.push_back(name);
+    }
+    if (ec) return false;
+    for (const auto& name : names) {
+        if (options_.deep) {
+            CodeVerdict version;
+            version.path = framework;
+            version = verifyBundle(std::move(version), depth + 1, name);
+            if (!version.valid) return false;
+        }
+        auto slices = nestedSlices(framework, &requirement, name);
+        if (!slices || !std::all_of(slices->begin(), slices->end(), [](const NestedSlice& s) { return s.satisfies; }))
+            return false;
+    }
+    return true;
+}
+
+CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth, const std::string& version) {
+    auto bundle = version == "Current" ? Bundle::open(v.path) : Bundle::openFrameworkVersion(v.path, version);
     if (!bundle) {
         v.kind = CodeKind::UnrecognizedDirectory;
         return failed(std::move(v), ProblemKind::BundleUnrecognized);
@@ -458,9 +488,9 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         break;
     case Bundle::Layout::Framework: {
         // The seal lives in the version Current names; problems are reported under that version.
-        auto version = frameworkVersionFolder(root.string());
-        if (!version) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
-        contentRoot = *version;
+        auto folder = frameworkVersionFolder(root.string(), bundle->frameworkVersion());
+        if (!folder) return failed(std::move(v), ProblemKind::LinkInBundleStructure);
+        contentRoot = *folder;
         infoRel = "Resources/Info.plist";
         break;
     }
@@ -536,6 +566,12 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         }
     }
     if (!options_.checkContents || v.failureKind != CodeFailure::None) return v;
+    // Beside a Contents folder the platform reads a framework through its top-level links, with its
+    // resources at its top, where no seal lies: its code may pass, its resources cannot.
+    std::error_code cec;
+    if (bundle->layout() == Bundle::Layout::Framework && version == "Current" &&
+        fs::symlink_status(root / "Contents", cec).type() != fs::file_type::not_found)
+        return failed(std::move(v), ProblemKind::ResourcesAbsent);
 
     // The bundle is judged whole: code signed for something else (a command-line tool dropped into
     // Contents/MacOS) seals none of what lies beside it and binds no Info.plist.
@@ -552,7 +588,12 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth) {
         return v;
     }
     if (options_.strict) {
-        for (auto& p : unsealedTopLevel(root.string(), bundle->layout(), depth > 0)) addProblem(v, std::move(p));
+        // Another version of a framework is judged as a bundle of its own, without the framework's root.
+        if (version == "Current")
+            for (auto& p : unsealedTopLevel(root.string(), bundle->layout(), depth > 0)) addProblem(v, std::move(p));
+        // Weak rules are refused before any file is looked at, and before a first-generation seal is.
+        if (seal && hasWeakResourceRules(*seal, bundle->layout()))
+            addProblem(v, Problem{ProblemKind::WeakResourceRules, {}, 0, {}, {}, {}});
         if (seal && !seal->hasVersion2) addProblem(v, Problem{ProblemKind::ObsoleteEnvelope, {}, 0, {}, {}, {}});
         if (v.failureKind != CodeFailure::None) return v;
     }

@@ -18,8 +18,8 @@ struct CodeVerifyOptions {
     // Display only: parse, compute CDHashes and judge the CMS signature, but hash no code pages and
     // no sealed resources (what `codesign -d` needs; cheap even for large bundles).
     bool checkContents = true;
-    // Nested code in a bundle is verified recursively by its own signature. Without it, nested code
-    // is still checked against the CDHash its container sealed.
+    // Nested code in a bundle is verified recursively by its own signature. Without it, nested code's
+    // signature is still read and every slice checked against the requirement its container sealed.
     bool deep = false;
     // Also check the weaker digest where a seal gives two (SHA-1 beside SHA-256), in the same pass
     // over the bytes; and refuse symbolic links that point out of the bundle.

@@ -26,7 +26,7 @@ enum class CodeFailure {
     Malformed,            // the signature's own structure is broken
     CodeModified,         // a page, a special slot, the CodeDirectory or the CMS does not match
     ResourcesModified,    // "a sealed resource is missing or invalid" (+ resourceProblems)
-    NestedCodeInvalid,    // nested code fails its own signature or its sealed CDHash
+    NestedCodeInvalid,    // nested code fails its own signature or its sealed requirement
     UntrustedChain,       // intact, but the certificates do not even chain to their own root
 };
 // Verification, like the real tool's, accepts an intact signature whose certificates chain validly to

@@ -33,6 +33,7 @@ enum class ProblemKind {
     FileMissing,
     SymlinkOutside,         // a sealed link leads out of the bundle (strict)
     NestedCodeInvalid,      // where: the nested code; nested: its own problems
+    NestedCodeModified,     // a slice of nested code fails the requirement its container sealed
     NestingTooDeep,         // bundles inside bundles beyond what is followed
     FoldersTooDeep,         // folders inside a bundle beyond what is walked
     ResourceUnreadable,     // the bundle's folders could not be read
@@ -40,9 +41,10 @@ enum class ProblemKind {
     InfoPlistNotBound,      // the bundle has an Info.plist its executable's signature does not bind
     UnsealedBundleRoot,     // something beside Contents/ (strict)
     UnsealedFrameworkRoot,  // something at a nested framework's top level that is not its links (strict)
-    BadFrameworkVersion,    // a framework's Versions/ holds more than Current and its version (strict)
+    BadFrameworkVersion,    // another version of a nested framework is not valid code that satisfies its seal (strict)
     LinkInBundleStructure,  // Contents, Info.plist, the seal or the executable is a symbolic link
     ObsoleteEnvelope,       // a version 1 seal without files2/rules2 (strict)
+    WeakResourceRules,      // the seal's rules leave out more than the bundle may (strict)
     StrayBytes,             // bytes no slice or signature accounts for (strict)
 };
 

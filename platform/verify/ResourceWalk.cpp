@@ -42,41 +42,49 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         problems.emplace_back(rel, std::move(p));
     };
 
-    auto checkNested = [&](const std::string& rel, const SealedResource& entry) {
+    // Thrown, not collected: the nested item's own failure speaks for the bundle.
+    auto nestedFailed = [&](const std::string& rel, ProblemKind cause, std::vector<Problem> nested) {
+        Problem p;
+        p.kind = ProblemKind::NestedCodeInvalid;
+        p.where = abs(rel);
+        p.nested = std::move(nested);
+        problems.emplace_back(rel, std::move(p));
+        if (!nestedFailure || rel < *nestedFailure) {
+            nestedFailure = rel;
+            nestedCause = cause;
+        }
+    };
+
+    // Nested code is an entry with a requirement; it is validated with this check's own options and
+    // every slice must satisfy the sealed requirement. The CDHash sealed beside it is not compared:
+    // a rebuild the requirement still accepts (the same team's) is the same code to its container.
+    auto checkNested = [&](const std::string& rel, const SealedResource& entry, bool folder) {
+        // A sealed requirement is part of the seal: text that does not compile fails closed.
+        auto requirement = parseRequirementText(*entry.requirement);
+        if (!requirement) {
+            found(ProblemKind::FileModified, rel);
+            return;
+        }
         if (options_.deep) {
             CodeVerdict inner = verify(abs(rel), depth + 1);
             const bool valid = inner.valid;
-            if (!valid) {
-                Problem p;
-                p.kind = ProblemKind::NestedCodeInvalid;
-                p.where = abs(rel);
-                p.nested = inner.problems;
-                problems.emplace_back(rel, std::move(p));
-                if (!nestedFailure || rel < *nestedFailure) {
-                    nestedFailure = rel;
-                    nestedCause = inner.cause;
-                }
-            }
+            if (!valid) nestedFailed(rel, inner.cause, inner.problems);
             v.children.push_back(std::move(inner));
             if (!valid) return;
         }
-        // A sealed requirement is part of the seal: text that does not compile fails closed.
-        std::optional<Requirement> requirement;
-        if (entry.requirement) {
-            auto compiled = parseRequirementText(*entry.requirement);
-            if (!compiled) {
-                found(ProblemKind::FileModified, rel);
-                return;
-            }
-            requirement = std::move(*compiled);
+        auto slices = nestedSlices(abs(rel), &*requirement);
+        if (!slices) {
+            found(ProblemKind::FileModified, rel);
+            return;
         }
-        // The slice the seal names by CDHash must be there, and satisfy the requirement sealed with it.
-        auto slices = nestedSlices(abs(rel), requirement ? &*requirement : nullptr);
-        const bool sealed = slices && std::any_of(slices->begin(), slices->end(), [&](const NestedSlice& s) {
-                                return (!requirement || s.satisfies) && std::find(s.cdhashes.begin(), s.cdhashes.end(),
-                                                                                  *entry.cdhash) != s.cdhashes.end();
-                            });
-        if (!sealed) found(ProblemKind::FileModified, rel);
+        if (!std::all_of(slices->begin(), slices->end(), [](const NestedSlice& s) { return s.satisfies; })) {
+            found(ProblemKind::NestedCodeModified, rel);
+            return;
+        }
+        // A framework's other versions must be valid code its container's requirement accepts too.
+        const bool framework = rel.size() > 10 && rel.compare(rel.size() - 10, 10, ".framework") == 0;
+        if (options_.strict && folder && framework && !otherVersionsHold(abs(rel), *requirement, depth))
+            nestedFailed(rel, ProblemKind::BadFrameworkVersion, {});
     };
 
     std::error_code ec;
@@ -106,15 +114,15 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         auto sealedIt = sealed.find(rel);
         const SealedResource* entry = sealedIt == sealed.end() ? nullptr : &sealedIt->second;
         if (type == fs::file_type::directory) {
-            // A sealed directory is nested code (sealed by CDHash); an unsealed bundle where a nested
+            // A sealed directory is nested code (sealed by requirement); an unsealed bundle where a nested
             // rule applies is code added after signing. Only folders with an extension count as
             // bundles here: "Resources" of a framework holds an Info.plist too.
             const ResourceRule* rule = rules->match(rel);
             if (entry) {
                 it.disable_recursion_pending();
                 seen.insert(entry);
-                if (entry->cdhash)
-                    checkNested(rel, *entry);
+                if (entry->requirement)
+                    checkNested(rel, *entry, true);
                 else
                     found(ProblemKind::FileModified, rel);
             } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
@@ -158,8 +166,8 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             found(ProblemKind::FileModified, rel);
             continue;
         }
-        if (entry->cdhash) {
-            checkNested(rel, *entry);
+        if (entry->requirement) {
+            checkNested(rel, *entry, false);
             continue;
         }
         HashJob job{rel, entry, false, false, false};
@@ -182,13 +190,9 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
     for (const HashJob& job : hasher.finish())
         if (job.bad) found(ProblemKind::FileModified, job.relative);
 
-    for (const auto& [rel, entry] : sealed) {
-        if (seen.count(&entry) || entry.optional) continue;
-        // An optional rule (localizations) makes its files optional even where the entry does not say so.
-        const ResourceRule* rule = rules->match(rel);
-        if (rule && rule->optional) continue;
-        found(ProblemKind::FileMissing, rel);
-    }
+    // Only the entry itself can make a sealed file optional; the rule that matches its path cannot.
+    for (const auto& [rel, entry] : sealed)
+        if (!seen.count(&entry) && !entry.optional) found(ProblemKind::FileMissing, rel);
 
     if (problems.empty()) return;
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -19,8 +19,8 @@ namespace tessarin::detail {
 inline constexpr int kMaxNestingDepth = 8;      // bundles inside bundles beyond this are refused
 inline constexpr int kMaxDirectoryDepth = 128;  // folders inside a bundle's content
 
-// One slice of nested code as its container's seal sees it: its CDHashes, and whether it satisfies
-// the requirement the seal gives (the seal names one slice by CDHash; that slice must satisfy it).
+// One slice of nested code as its container's seal sees it: whether it satisfies the requirement the
+// seal gives (every slice must), and its CDHashes, a fact only.
 struct NestedSlice {
     std::vector<Bytes> cdhashes;
     bool satisfies = false;
@@ -46,13 +46,16 @@ CodeFailure failureOf(ProblemKind kind);
 // Whether a symbolic link, or a step out with "..", lies on the way from `base` to `relative`.
 bool linkOnTheWay(const std::string& base, const std::string& relative);
 // The folder a framework's Versions/Current names, when Versions is a real folder and Current a link
-// to a plain name beside it.
-std::optional<std::string> frameworkVersionFolder(const std::string& root);
+// to a plain name beside it; or, for another version, Versions/<version> when it is a real folder.
+std::optional<std::string> frameworkVersionFolder(const std::string& root, const std::string& version = "Current");
+// Whether a seal's rules are too weak for strict validation: the catch-all rule is not plainly true,
+// or a rule omits more than a bundle of this layout may leave out.
+bool hasWeakResourceRules(const CodeResources& seal, Bundle::Layout layout);
 // Whether the content holds any file or link other than the `allowed` relative paths (folders among
 // them are not entered).
 bool holdsMoreThan(const std::string& contentRoot, const std::set<std::string>& allowed);
-// What lies unsealed at the top of an app (beside Contents) or a framework (beside Versions and its
-// links into the current version, and inside Versions beside Current and its version).
+// What lies unsealed at the top of an app (beside Contents) or a framework (beside Versions and the
+// links to their namesakes in the current version, and inside Versions beside Current and versions).
 std::vector<Problem> unsealedTopLevel(const std::string& root, Bundle::Layout layout, bool embedded);
 // A signature read from the separate files in _CodeSignature: a code-less bundle's, or one for an
 // executable that carries none of its own.
@@ -80,7 +83,8 @@ public:
 
 private:
     CodeVerdict verifyMachOFile(CodeVerdict v, const BundleContext* bundle);
-    CodeVerdict verifyBundle(CodeVerdict v, int depth);
+    // `version`: the framework version to verify when not the current one (as its own bundle).
+    CodeVerdict verifyBundle(CodeVerdict v, int depth, const std::string& version = "Current");
     // A bundle without code whose _CodeSignature holds the signature's parts.
     CodeVerdict verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context);
     // `appContent`: an app's Contents, where the store's receipt lies outside the seal.
@@ -89,7 +93,11 @@ private:
     // The CDHashes of every slice of nested code (code-less code: its one signature), for matching
     // its seal, and whether each satisfies `requirement` when there is one; nothing when it has no
     // readable signature.
-    std::optional<std::vector<NestedSlice>> nestedSlices(const std::string& path, const Requirement* requirement);
+    std::optional<std::vector<NestedSlice>> nestedSlices(const std::string& path, const Requirement* requirement,
+                                                         const std::string& version = "Current");
+    // Whether every version of a nested framework besides the current one is valid code (judged as
+    // deeply as the framework itself) whose every slice satisfies the framework's sealed requirement.
+    bool otherVersionsHold(const std::string& framework, const Requirement& requirement, int depth);
 
     const CodeVerifyOptions& options_;
     const TrustAnchors& anchors_;

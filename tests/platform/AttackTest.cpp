@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "macho/MachO.h"
 #include "plist/Plist.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/CodeText.h"
@@ -181,6 +183,156 @@ TEST(Attacks, VersionOneSealIsObsoleteUnderStrictValidation) {
     o.version1Only = true;
     test::signBundle(app, o);
     expectRefused(app, "resource envelope is obsolete (version 1 signature)", true);
+}
+
+// An app whose nested code is sealed as codesign seals it, by the requirement its signer's identity
+// gives: a universal helper tool and a framework with a header folder linked at its top.
+std::string appWithNestedCode(const TempDir& dir,
+                              const std::function<void(const std::string&, test::BundleSignOptions&)>& shape) {
+    const std::string app = dir / "Nested.app";
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/MacOS/helper", test::fatMachO({{kX86_64, 3}, {kArm64, 0}}));
+    test::writeFile(app + "/Contents/Resources/en.lproj/Main.strings", std::string("\"a\" = \"b\";\n"));
+    fs::create_symlink("Main.strings", app + "/Contents/Resources/en.lproj/Alias.strings");
+    const std::string kit = app + "/Contents/Frameworks/Kit.framework";
+    for (const char* version : {"A"}) {
+        PlistDict d;
+        d["CFBundleExecutable"] = PlistValue("Kit");
+        d["CFBundleIdentifier"] = PlistValue("com.example.Kit");
+        d["CFBundlePackageType"] = PlistValue("FMWK");
+        test::writeFile(kit + "/Versions/" + version + "/Resources/Info.plist", toXmlPlist(PlistValue(std::move(d))));
+        test::writeFile(kit + "/Versions/" + version + "/Kit", test::thinMachO(kX86_64, 3));
+        test::writeFile(kit + "/Versions/" + version + "/Headers/Kit.h", std::string("int kit(void);\n"));
+    }
+    fs::create_symlink("A", kit + "/Versions/Current");
+    for (const char* name : {"Kit", "Resources", "Headers"})
+        fs::create_symlink(std::string("Versions/Current/") + name, kit + "/" + name);
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    o.code.teamId = SigningChain::teamId();
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    const std::string team =
+        " and anchor apple generic and certificate leaf[subject.OU] = \"" + SigningChain::teamId() + "\"";
+    o.nestedRequirements["MacOS/helper"] = "identifier helper" + team;
+    o.nestedRequirements["Frameworks/Kit.framework"] = "identifier \"com.example.Kit\"" + team;
+    shape(app, o);
+    test::signBundle(app, o);
+    return app;
+}
+
+void pointCurrentAt(const std::string& framework, const std::string& version) {
+    fs::remove(framework + "/Versions/Current");
+    fs::create_symlink(version, framework + "/Versions/Current");
+}
+
+// A complete second version B of the app's framework, signed while Current named it.
+void addSignedVersionB(const std::string& app, test::BundleSignOptions& o) {
+    const std::string kit = app + "/Contents/Frameworks/Kit.framework";
+    fs::copy(kit + "/Versions/A", kit + "/Versions/B", fs::copy_options::recursive);
+    pointCurrentAt(kit, "B");
+    test::BundleSignOptions b = o;
+    b.code.identifier = "com.example.Kit";
+    test::signBundle(kit, b);
+    pointCurrentAt(kit, "A");
+}
+
+void flipCodeByte(const std::string& path) {
+    std::string bytes = test::readFile(path);
+    bytes.at(3000) = static_cast<char>(bytes[3000] ^ 0x5a);
+    test::writeFile(path, bytes);
+}
+
+TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
+    using Shape = std::function<void(const std::string&, test::BundleSignOptions&)>;
+    const Shape asIs = [](const std::string&, test::BundleSignOptions&) {};
+    const Shape allOptional = [](const std::string&, test::BundleSignOptions& o) {
+        for (auto& rule : o.rules2) rule.optional = !rule.omit;
+    };
+    test::SignOptions adhoc;
+    adhoc.identifier = "helper";
+    struct Case {
+        const char* name;
+        Shape shape;                                     // the seal, made before signing
+        std::function<void(const std::string&)> change;  // what is done to the signed app
+        bool strict;
+        std::string sentence;  // codesign --verify --deep's; empty: valid, and accepted
+    };
+    const std::string kit = "/Contents/Frameworks/Kit.framework";
+    const Case cases[] = {
+        {"genuine", asIs, [](const std::string&) {}, true, ""},
+        {"helper rebuilt by the same team", asIs,
+         [](const std::string& app) {
+             test::writeFile(app + "/Contents/MacOS/helper", developerIdTool(kX86_64, "helper"));
+         },
+         true, ""},
+        {"helper's signed x86_64 slice kept beside an ad hoc arm64 one", asIs,
+         [&](const std::string& app) {
+             const std::string helper = app + "/Contents/MacOS/helper";
+             const std::string bytes = test::readFile(helper);
+             const ByteSpan file(reinterpret_cast<const std::byte*>(bytes.data()), bytes.size());
+             const MachOSlice x86 = parseMachO(file)->slices.at(0);
+             const Bytes signedSlice(bytes.begin() + x86.offset, bytes.begin() + x86.offset + x86.size);
+             test::writeFile(helper, test::fatMachO({signedSlice, test::signMachO(test::thinMachO(kArm64, 0), adhoc)},
+                                                    {{kX86_64, 3}, {kArm64, 0}}));
+         },
+         false, "nested code is modified or invalid"},
+        {"plug-ins folder omitted from the seal",
+         [](const std::string&, test::BundleSignOptions& o) {
+             o.rules2.push_back({"^Resources/plugins/", true, false, false, 2000});
+         },
+         [](const std::string& app) {
+             test::writeFile(app + "/Contents/Resources/plugins/run.sh", std::string("#!/bin/sh\n"));
+         },
+         true, "resource envelope is obsolete (custom omit rules)"},
+        {"every rule optional", allOptional, [](const std::string&) {}, true,
+         "resource envelope is obsolete (custom omit rules)"},
+        {"every rule optional, nested code removed", allOptional,
+         [](const std::string& app) { fs::remove(app + "/Contents/MacOS/helper"); }, false,
+         "a sealed resource is missing or invalid"},
+        {"sealed link in an optional folder removed", asIs,
+         [](const std::string& app) { fs::remove(app + "/Contents/Resources/en.lproj/Alias.strings"); }, false,
+         "a sealed resource is missing or invalid"},
+        {"framework's top-level link retargeted", asIs,
+         [&](const std::string& app) {
+             fs::remove(app + kit + "/Headers");
+             fs::create_symlink("Versions/Current/Resources", app + kit + "/Headers");
+         },
+         true, "unsealed contents present in the root directory of an embedded framework"},
+        {"framework's intact copy in Contents beside its patched version", asIs,
+         [&](const std::string& app) {
+             const std::string fw = app + kit;
+             fs::copy(fw + "/Versions/A", fw + "/Contents", fs::copy_options::recursive);
+             fs::create_directories(fw + "/Contents/MacOS");
+             fs::rename(fw + "/Contents/Kit", fw + "/Contents/MacOS/Kit");
+             fs::copy_file(fw + "/Contents/Resources/Info.plist", fw + "/Contents/Info.plist");
+             flipCodeByte(fw + "/Versions/A/Kit");
+         },
+         false, "invalid signature (code or signature have been modified)"},
+        {"framework's intact copy in Contents beside its intact version", asIs,
+         [&](const std::string& app) {
+             fs::copy(app + kit + "/Versions/A", app + kit + "/Contents", fs::copy_options::recursive);
+         },
+         false, "code has no resources but signature indicates they must be present"},
+        {"framework with a second valid version", addSignedVersionB, [](const std::string&) {}, true, ""},
+        {"framework with a modified second version", addSignedVersionB,
+         [&](const std::string& app) { flipCodeByte(app + kit + "/Versions/B/Kit"); }, true,
+         "embedded framework contains modified or invalid version"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string app = appWithNestedCode(dir, c.shape);
+        c.change(app);
+        if (!c.sentence.empty()) {
+            expectRefused(app, c.sentence, c.strict);
+            continue;
+        }
+        CodeVerdict v = check(app, c.strict);
+        EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+        Assessment a = assessPath(app, AssessmentType::Execute, anchors());
+        EXPECT_TRUE(a.accepted) << assessmentText(app, a, 2);
+    }
 }
 
 }  // namespace

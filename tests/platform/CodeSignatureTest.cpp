@@ -370,7 +370,7 @@ TEST(CodeResourcesFile, ReadsBothGenerationsOfSeal) {
   <key>Frameworks/F.framework</key><dict><key>cdhash</key><data>AAECAwQFBgcICQoLDA0ODxAREhM=</data><key>requirement</key><string>identifier "f"</string></dict>
 </dict>
 <key>rules</key><dict><key>^Resources/</key><true/></dict>
-<key>rules2</key><dict><key>^.*</key><true/><key>^Info\.plist$</key><dict><key>omit</key><true/><key>weight</key><real>20</real></dict></dict>
+<key>rules2</key><dict><key>^.*</key><true/><key>^Extras/</key><false/><key>^Info\.plist$</key><dict><key>omit</key><true/><key>weight</key><real>20</real></dict></dict>
 </dict></plist>)";
     auto cr = parseCodeResources({reinterpret_cast<const std::byte*>(xml.data()), xml.size()});
     ASSERT_TRUE(cr.ok()) << cr.error();
@@ -380,10 +380,13 @@ TEST(CodeResourcesFile, ReadsBothGenerationsOfSeal) {
     EXPECT_EQ(cr->files.at("Resources/a.txt").hash->size(), 20u);
     EXPECT_EQ(*cr->files2.at("Resources/link").symlink, "a.txt");
     EXPECT_TRUE(cr->files2.at("Frameworks/F.framework").cdhash);
-    ASSERT_EQ(cr->rules2.size(), 2u);
-    EXPECT_EQ(cr->rulesInForce().size(), 2u);
-    EXPECT_EQ(cr->rules2[1].weight, 20);
-    EXPECT_TRUE(cr->rules2[1].omit);
+    ASSERT_EQ(cr->rules2.size(), 3u);
+    EXPECT_EQ(cr->rulesInForce().size(), 3u);
+    EXPECT_TRUE(cr->rules2[0].bare);
+    // A rule set to false omits what it matches, as an omit rule does.
+    EXPECT_TRUE(cr->rules2[1].omit && !cr->rules2[1].bare);
+    EXPECT_EQ(cr->rules2[2].weight, 20);
+    EXPECT_TRUE(cr->rules2[2].omit && !cr->rules2[2].bare);
 }
 
 TEST(CodeResourcesFile, EntriesThatSealNothingAreRefused) {

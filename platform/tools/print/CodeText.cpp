@@ -54,6 +54,7 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::FileMissing:
     case ProblemKind::SymlinkOutside:
     case ProblemKind::NestedCodeInvalid: return "a sealed resource is missing or invalid";
+    case ProblemKind::NestedCodeModified: return "nested code is modified or invalid";
     case ProblemKind::NestingTooDeep: return "nested code is too deeply nested";
     case ProblemKind::FoldersTooDeep: return "bundle folders are nested too deeply";
     case ProblemKind::ResourceUnreadable: return "a sealed resource could not be read";
@@ -67,6 +68,7 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::LinkInBundleStructure:
         return "the main executable or Info.plist must be a regular file (no symlinks, etc.)";
     case ProblemKind::ObsoleteEnvelope: return "resource envelope is obsolete (version 1 signature)";
+    case ProblemKind::WeakResourceRules: return "resource envelope is obsolete (custom omit rules)";
     case ProblemKind::StrayBytes: return "main executable failed strict validation";
     }
     return "";
@@ -81,7 +83,8 @@ void appendResourceLines(const std::vector<Problem>& problems, std::vector<std::
     for (const Problem& p : problems) {
         switch (p.kind) {
         case ProblemKind::FileAdded: lines.push_back("file added: " + printable(p.where)); break;
-        case ProblemKind::FileModified: lines.push_back("file modified: " + printable(p.where)); break;
+        case ProblemKind::FileModified:
+        case ProblemKind::NestedCodeModified: lines.push_back("file modified: " + printable(p.where)); break;
         case ProblemKind::FileMissing: lines.push_back("file missing: " + printable(p.where)); break;
         case ProblemKind::SymlinkOutside:
             lines.push_back("invalid destination for symbolic link in bundle: " + printable(p.where));
