@@ -423,6 +423,8 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
     return out;
 }
 
+constexpr std::size_t kMaxOtherVersions = 64;
+
 bool Verifier::otherVersionsHold(const std::string& framework, const Requirement& requirement, int depth) {
     std::error_code ec;
     const fs::path versions = fs::path(framework) / "Versions";
@@ -434,6 +436,9 @@ bool Verifier::otherVersionsHold(const std::string& framework, const Requirement
         const std::string name = entry.path().filename().string();
         if (name == "Current" || !entry.is_directory(tec) || entry.is_symlink(tec)) continue;
         if (fs::weakly_canonical(entry.path(), tec) == current) continue;
+        // Real frameworks keep a version or two beside the current one; a folder of thousands is
+        // refused rather than verified one by one.
+        if (names.size() == kMaxOtherVersions) return false;
         names.push_back(name);
     }
     if (ec) return false;
