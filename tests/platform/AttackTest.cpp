@@ -10,6 +10,7 @@
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
 #include "tools/print/AssessmentText.h"
@@ -57,14 +58,14 @@ std::string infoPlist(const std::string& executable) {
 }
 
 // A Developer ID app sealed by the test chain.
-std::string signedApp(const TempDir& dir, const std::string& name = "Example.app") {
+std::string signedApp(const TempDir& dir, const std::string& name = "Example.app", test::CmsOptions cms = {}) {
     const std::string app = dir / name;
     test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
     test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
     test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication, false, cms);
     test::signBundle(app, o);
     return app;
 }
@@ -87,6 +88,19 @@ TEST(Attacks, GenuineAppStaysValidAndAccepted) {
     Assessment a = assessPath(app, AssessmentType::Execute, anchors());
     EXPECT_TRUE(a.accepted) << assessmentText(app, a, 2);
     EXPECT_EQ(a.source, AssessmentSource::DeveloperID);
+
+    // As codesign signed in 2019: signed attribute values out of DER order, a ticket stapled.
+    test::CmsOptions of2019;
+    of2019.timestamp = false;
+    of2019.attributeValuesOutOfOrder = true;
+    const std::string old = signedApp(dir, "Old.app", of2019);
+    const std::string exe = test::readFile(old + "/Contents/MacOS/Example");
+    test::writeFile(old + "/Contents/CodeResources",
+                    test::TicketBuilder().naming(test::sealCdhash(Bytes(exe.begin(), exe.end()))).build());
+    v = check(old, true);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+    a = assessPath(old, AssessmentType::Execute, anchors());
+    EXPECT_EQ(a.source, AssessmentSource::NotarizedDeveloperID) << assessmentText(old, a, 2);
 }
 
 TEST(Attacks, ToolDroppedIntoAnAppDoesNotVouchForTheRest) {
