@@ -1,206 +1,66 @@
-// UTF-8 / UTF-16 handling and extended grapheme cluster segmentation after Unicode's text
-// segmentation rules (GB3 to GB13), with property tables covering the scripts and emoji in use.
+// UTF-8 / UTF-16 handling and user-perceived characters, on ICU: its UTF-8 macros decode, and its
+// character break iterator segments extended grapheme clusters with Unicode's own data.
 #include "base/Unicode.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
+#include <memory>
+
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
 
 namespace tessarin {
 
 namespace {
 
-struct Range {
-    char32_t first;
-    char32_t last;
-};
+const std::uint8_t* bytesOf(std::string_view s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-// Grapheme_Extend (nonspacing and enclosing marks, ZWNJ, variation selectors, emoji modifiers,
-// tags) for the common scripts.
-constexpr Range kExtend[] = {
-    {0x0300, 0x036F},   {0x0483, 0x0489},   {0x0591, 0x05BD},   {0x05BF, 0x05BF},   {0x05C1, 0x05C2},
-    {0x05C4, 0x05C5},   {0x05C7, 0x05C7},   {0x0610, 0x061A},   {0x064B, 0x065F},   {0x0670, 0x0670},
-    {0x06D6, 0x06DC},   {0x06DF, 0x06E4},   {0x06E7, 0x06E8},   {0x06EA, 0x06ED},   {0x0711, 0x0711},
-    {0x0730, 0x074A},   {0x07A6, 0x07B0},   {0x07EB, 0x07F3},   {0x07FD, 0x07FD},   {0x0816, 0x0819},
-    {0x081B, 0x0823},   {0x0825, 0x0827},   {0x0829, 0x082D},   {0x0859, 0x085B},   {0x0898, 0x089F},
-    {0x08CA, 0x08E1},   {0x08E3, 0x0902},   {0x093A, 0x093A},   {0x093C, 0x093C},   {0x0941, 0x0948},
-    {0x094D, 0x094D},   {0x0951, 0x0957},   {0x0962, 0x0963},   {0x0981, 0x0981},   {0x09BC, 0x09BC},
-    {0x09BE, 0x09BE},   {0x09C1, 0x09C4},   {0x09CD, 0x09CD},   {0x09D7, 0x09D7},   {0x09E2, 0x09E3},
-    {0x09FE, 0x09FE},   {0x0A01, 0x0A02},   {0x0A3C, 0x0A3C},   {0x0A41, 0x0A42},   {0x0A47, 0x0A48},
-    {0x0A4B, 0x0A4D},   {0x0A51, 0x0A51},   {0x0A70, 0x0A71},   {0x0A75, 0x0A75},   {0x0A81, 0x0A82},
-    {0x0ABC, 0x0ABC},   {0x0AC1, 0x0AC5},   {0x0AC7, 0x0AC8},   {0x0ACD, 0x0ACD},   {0x0AE2, 0x0AE3},
-    {0x0AFA, 0x0AFF},   {0x0B01, 0x0B01},   {0x0B3C, 0x0B3C},   {0x0B3E, 0x0B3F},   {0x0B41, 0x0B44},
-    {0x0B4D, 0x0B4D},   {0x0B55, 0x0B57},   {0x0B62, 0x0B63},   {0x0B82, 0x0B82},   {0x0BBE, 0x0BBE},
-    {0x0BC0, 0x0BC0},   {0x0BCD, 0x0BCD},   {0x0BD7, 0x0BD7},   {0x0C00, 0x0C00},   {0x0C04, 0x0C04},
-    {0x0C3C, 0x0C3C},   {0x0C3E, 0x0C40},   {0x0C46, 0x0C48},   {0x0C4A, 0x0C4D},   {0x0C55, 0x0C56},
-    {0x0C62, 0x0C63},   {0x0C81, 0x0C81},   {0x0CBC, 0x0CBC},   {0x0CBF, 0x0CBF},   {0x0CC2, 0x0CC2},
-    {0x0CC6, 0x0CC6},   {0x0CCC, 0x0CCD},   {0x0CD5, 0x0CD6},   {0x0CE2, 0x0CE3},   {0x0D00, 0x0D01},
-    {0x0D3B, 0x0D3C},   {0x0D3E, 0x0D3E},   {0x0D41, 0x0D44},   {0x0D4D, 0x0D4D},   {0x0D57, 0x0D57},
-    {0x0D62, 0x0D63},   {0x0D81, 0x0D81},   {0x0DCA, 0x0DCA},   {0x0DCF, 0x0DCF},   {0x0DD2, 0x0DD4},
-    {0x0DD6, 0x0DD6},   {0x0DDF, 0x0DDF},   {0x0E31, 0x0E31},   {0x0E34, 0x0E3A},   {0x0E47, 0x0E4E},
-    {0x0EB1, 0x0EB1},   {0x0EB4, 0x0EBC},   {0x0EC8, 0x0ECE},   {0x0F18, 0x0F19},   {0x0F35, 0x0F35},
-    {0x0F37, 0x0F37},   {0x0F39, 0x0F39},   {0x0F71, 0x0F7E},   {0x0F80, 0x0F84},   {0x0F86, 0x0F87},
-    {0x0F8D, 0x0F97},   {0x0F99, 0x0FBC},   {0x0FC6, 0x0FC6},   {0x102D, 0x1030},   {0x1032, 0x1037},
-    {0x1039, 0x103A},   {0x103D, 0x103E},   {0x1058, 0x1059},   {0x105E, 0x1060},   {0x1071, 0x1074},
-    {0x1082, 0x1082},   {0x1085, 0x1086},   {0x108D, 0x108D},   {0x109D, 0x109D},   {0x135D, 0x135F},
-    {0x1712, 0x1714},   {0x1732, 0x1733},   {0x1752, 0x1753},   {0x1772, 0x1773},   {0x17B4, 0x17B5},
-    {0x17B7, 0x17BD},   {0x17C6, 0x17C6},   {0x17C9, 0x17D3},   {0x17DD, 0x17DD},   {0x180B, 0x180D},
-    {0x180F, 0x180F},   {0x1885, 0x1886},   {0x18A9, 0x18A9},   {0x1920, 0x1922},   {0x1927, 0x1928},
-    {0x1932, 0x1932},   {0x1939, 0x193B},   {0x1A17, 0x1A18},   {0x1A1B, 0x1A1B},   {0x1A56, 0x1A56},
-    {0x1A58, 0x1A5E},   {0x1A60, 0x1A60},   {0x1A62, 0x1A62},   {0x1A65, 0x1A6C},   {0x1A73, 0x1A7C},
-    {0x1A7F, 0x1A7F},   {0x1AB0, 0x1ACE},   {0x1B00, 0x1B03},   {0x1B34, 0x1B3A},   {0x1B3C, 0x1B3C},
-    {0x1B42, 0x1B42},   {0x1B6B, 0x1B73},   {0x1B80, 0x1B81},   {0x1BA2, 0x1BA5},   {0x1BA8, 0x1BA9},
-    {0x1BAB, 0x1BAD},   {0x1BE6, 0x1BE6},   {0x1BE8, 0x1BE9},   {0x1BED, 0x1BED},   {0x1BEF, 0x1BF1},
-    {0x1C2C, 0x1C33},   {0x1C36, 0x1C37},   {0x1CD0, 0x1CD2},   {0x1CD4, 0x1CE0},   {0x1CE2, 0x1CE8},
-    {0x1CED, 0x1CED},   {0x1CF4, 0x1CF4},   {0x1CF8, 0x1CF9},   {0x1DC0, 0x1DFF},   {0x200C, 0x200C},
-    {0x20D0, 0x20F0},   {0x2CEF, 0x2CF1},   {0x2D7F, 0x2D7F},   {0x2DE0, 0x2DFF},   {0x302A, 0x302F},
-    {0x3099, 0x309A},   {0xA66F, 0xA672},   {0xA674, 0xA67D},   {0xA69E, 0xA69F},   {0xA6F0, 0xA6F1},
-    {0xA802, 0xA802},   {0xA806, 0xA806},   {0xA80B, 0xA80B},   {0xA825, 0xA826},   {0xA82C, 0xA82C},
-    {0xA8C4, 0xA8C5},   {0xA8E0, 0xA8F1},   {0xA8FF, 0xA8FF},   {0xA926, 0xA92D},   {0xA947, 0xA951},
-    {0xA980, 0xA982},   {0xA9B3, 0xA9B3},   {0xA9B6, 0xA9B9},   {0xA9BC, 0xA9BD},   {0xA9E5, 0xA9E5},
-    {0xAA29, 0xAA2E},   {0xAA31, 0xAA32},   {0xAA35, 0xAA36},   {0xAA43, 0xAA43},   {0xAA4C, 0xAA4C},
-    {0xAA7C, 0xAA7C},   {0xAAB0, 0xAAB0},   {0xAAB2, 0xAAB4},   {0xAAB7, 0xAAB8},   {0xAABE, 0xAABF},
-    {0xAAC1, 0xAAC1},   {0xAAEC, 0xAAED},   {0xAAF6, 0xAAF6},   {0xABE5, 0xABE5},   {0xABE8, 0xABE8},
-    {0xABED, 0xABED},   {0xFB1E, 0xFB1E},   {0xFE00, 0xFE0F},   {0xFE20, 0xFE2F},   {0xFF9E, 0xFF9F},
-    {0x101FD, 0x101FD}, {0x102E0, 0x102E0}, {0x10376, 0x1037A}, {0x10A01, 0x10A03}, {0x10A05, 0x10A06},
-    {0x10A0C, 0x10A0F}, {0x10A38, 0x10A3A}, {0x10A3F, 0x10A3F}, {0x10AE5, 0x10AE6}, {0x10D24, 0x10D27},
-    {0x10EAB, 0x10EAC}, {0x10F46, 0x10F50}, {0x11001, 0x11001}, {0x11038, 0x11046}, {0x1107F, 0x11081},
-    {0x110B3, 0x110B6}, {0x110B9, 0x110BA}, {0x11100, 0x11102}, {0x11127, 0x1112B}, {0x1112D, 0x11134},
-    {0x11173, 0x11173}, {0x11180, 0x11181}, {0x111B6, 0x111BE}, {0x1D165, 0x1D165}, {0x1D167, 0x1D169},
-    {0x1D16E, 0x1D172}, {0x1D17B, 0x1D182}, {0x1D185, 0x1D18B}, {0x1D1AA, 0x1D1AD}, {0x1D242, 0x1D244},
-    {0x1E000, 0x1E02A}, {0x1E8D0, 0x1E8D6}, {0x1E944, 0x1E94A}, {0x1F3FB, 0x1F3FF}, {0xE0020, 0xE007F},
-    {0xE0100, 0xE01EF},
+struct BreakIteratorCloser {
+    void operator()(UBreakIterator* b) const { ubrk_close(b); }
 };
-
-// Spacing combining marks that do not break before them (GB9a).
-constexpr Range kSpacingMark[] = {
-    {0x0903, 0x0903},   {0x093B, 0x093B},   {0x093E, 0x0940},   {0x0949, 0x094C},   {0x094E, 0x094F},
-    {0x0982, 0x0983},   {0x09BF, 0x09C0},   {0x09C7, 0x09C8},   {0x09CB, 0x09CC},   {0x0A03, 0x0A03},
-    {0x0A3E, 0x0A40},   {0x0A83, 0x0A83},   {0x0ABE, 0x0AC0},   {0x0AC9, 0x0AC9},   {0x0ACB, 0x0ACC},
-    {0x0B02, 0x0B03},   {0x0B40, 0x0B40},   {0x0B47, 0x0B48},   {0x0B4B, 0x0B4C},   {0x0BBF, 0x0BBF},
-    {0x0BC1, 0x0BC2},   {0x0BC6, 0x0BC8},   {0x0BCA, 0x0BCC},   {0x0C01, 0x0C03},   {0x0C41, 0x0C44},
-    {0x0C82, 0x0C83},   {0x0CBE, 0x0CBE},   {0x0CC0, 0x0CC1},   {0x0CC3, 0x0CC4},   {0x0CC7, 0x0CC8},
-    {0x0CCA, 0x0CCB},   {0x0D02, 0x0D03},   {0x0D3F, 0x0D40},   {0x0D46, 0x0D48},   {0x0D4A, 0x0D4C},
-    {0x0D82, 0x0D83},   {0x0DD0, 0x0DD1},   {0x0DD8, 0x0DDE},   {0x0DF2, 0x0DF3},   {0x0E33, 0x0E33},
-    {0x0EB3, 0x0EB3},   {0x0F3E, 0x0F3F},   {0x0F7F, 0x0F7F},   {0x1031, 0x1031},   {0x103B, 0x103C},
-    {0x1056, 0x1057},   {0x1084, 0x1084},   {0x1715, 0x1715},   {0x1734, 0x1734},   {0x17B6, 0x17B6},
-    {0x17BE, 0x17C5},   {0x17C7, 0x17C8},   {0x1923, 0x1926},   {0x1929, 0x192B},   {0x1930, 0x1931},
-    {0x1933, 0x1938},   {0x1A19, 0x1A1A},   {0x1A55, 0x1A55},   {0x1A57, 0x1A57},   {0x1A6D, 0x1A72},
-    {0x1B04, 0x1B04},   {0x1B3B, 0x1B3B},   {0x1B3D, 0x1B41},   {0x1B43, 0x1B44},   {0x1B82, 0x1B82},
-    {0x1BA1, 0x1BA1},   {0x1BA6, 0x1BA7},   {0x1BAA, 0x1BAA},   {0x1BE7, 0x1BE7},   {0x1BEA, 0x1BEC},
-    {0x1BEE, 0x1BEE},   {0x1BF2, 0x1BF3},   {0x1C24, 0x1C2B},   {0x1C34, 0x1C35},   {0x1CE1, 0x1CE1},
-    {0x1CF7, 0x1CF7},   {0xA823, 0xA824},   {0xA827, 0xA827},   {0xA880, 0xA881},   {0xA8B4, 0xA8C3},
-    {0xA952, 0xA953},   {0xA983, 0xA983},   {0xA9B4, 0xA9B5},   {0xA9BA, 0xA9BB},   {0xA9BE, 0xA9C0},
-    {0xAA2F, 0xAA30},   {0xAA33, 0xAA34},   {0xAA4D, 0xAA4D},   {0xAAEB, 0xAAEB},   {0xAAEE, 0xAAEF},
-    {0xAAF5, 0xAAF5},   {0xABE3, 0xABE4},   {0xABE6, 0xABE7},   {0xABE9, 0xABEA},   {0xABEC, 0xABEC},
-    {0x11000, 0x11000}, {0x11002, 0x11002}, {0x11082, 0x11082}, {0x110B0, 0x110B2}, {0x110B7, 0x110B8},
-    {0x1112C, 0x1112C}, {0x11145, 0x11146}, {0x11182, 0x11182}, {0x111B3, 0x111B5}, {0x111BF, 0x111C0},
-    {0x1D166, 0x1D166}, {0x1D16D, 0x1D16D},
+struct TextCloser {
+    void operator()(UText* t) const { utext_close(t); }
 };
+using BreakIteratorPtr = std::unique_ptr<UBreakIterator, BreakIteratorCloser>;
 
-// Characters that join the one after them (GB9b).
-constexpr Range kPrepend[] = {
-    {0x0600, 0x0605}, {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},
-    {0x0D4E, 0x0D4E}, {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x111C2, 0x111C3},
-};
-
-// Format and other invisible controls that break on both sides (GB4, GB5).
-constexpr Range kControl[] = {
-    {0x0000, 0x0009},   {0x000B, 0x000C},   {0x000E, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},
-    {0x061C, 0x061C},   {0x180E, 0x180E},   {0x200B, 0x200B},   {0x200E, 0x200F},   {0x2028, 0x202E},
-    {0x2060, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF0, 0xFFFB},   {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
-    {0x1D173, 0x1D17A}, {0xE0000, 0xE001F}, {0xE0080, 0xE00FF}, {0xE01F0, 0xE0FFF},
-};
-
-// Extended_Pictographic, for emoji ZWJ sequences (GB11).
-constexpr Range kPictographic[] = {
-    {0x00A9, 0x00A9},   {0x00AE, 0x00AE},   {0x203C, 0x203C},   {0x2049, 0x2049},   {0x2122, 0x2122},
-    {0x2139, 0x2139},   {0x2194, 0x2199},   {0x21A9, 0x21AA},   {0x231A, 0x231B},   {0x2328, 0x2328},
-    {0x2388, 0x2388},   {0x23CF, 0x23CF},   {0x23E9, 0x23F3},   {0x23F8, 0x23FA},   {0x24C2, 0x24C2},
-    {0x25AA, 0x25AB},   {0x25B6, 0x25B6},   {0x25C0, 0x25C0},   {0x25FB, 0x25FE},   {0x2600, 0x2605},
-    {0x2607, 0x2612},   {0x2614, 0x2685},   {0x2690, 0x2705},   {0x2708, 0x2712},   {0x2714, 0x2714},
-    {0x2716, 0x2716},   {0x271D, 0x271D},   {0x2721, 0x2721},   {0x2728, 0x2728},   {0x2733, 0x2734},
-    {0x2744, 0x2744},   {0x2747, 0x2747},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
-    {0x2757, 0x2757},   {0x2763, 0x2767},   {0x2795, 0x2797},   {0x27A1, 0x27A1},   {0x27B0, 0x27B0},
-    {0x27BF, 0x27BF},   {0x2934, 0x2935},   {0x2B05, 0x2B07},   {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},
-    {0x2B55, 0x2B55},   {0x3030, 0x3030},   {0x303D, 0x303D},   {0x3297, 0x3297},   {0x3299, 0x3299},
-    {0x1F000, 0x1F0FF}, {0x1F10D, 0x1F10F}, {0x1F12F, 0x1F12F}, {0x1F16C, 0x1F171}, {0x1F17E, 0x1F17F},
-    {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F1AD, 0x1F1E5}, {0x1F201, 0x1F20F}, {0x1F21A, 0x1F21A},
-    {0x1F22F, 0x1F22F}, {0x1F232, 0x1F23A}, {0x1F23C, 0x1F23F}, {0x1F249, 0x1F3FA}, {0x1F400, 0x1F53D},
-    {0x1F546, 0x1F64F}, {0x1F680, 0x1F6FF}, {0x1F774, 0x1F77F}, {0x1F7D5, 0x1F7FF}, {0x1F80C, 0x1F80F},
-    {0x1F848, 0x1F84F}, {0x1F85A, 0x1F85F}, {0x1F888, 0x1F88F}, {0x1F8AE, 0x1F8FF}, {0x1F90C, 0x1F93A},
-    {0x1F93C, 0x1F945}, {0x1F947, 0x1FAFF}, {0x1FC00, 0x1FFFD},
-};
-
-template <std::size_t N>
-bool inRanges(const Range (&table)[N], char32_t c) {
-    auto it =
-        std::upper_bound(std::begin(table), std::end(table), c, [](char32_t v, const Range& r) { return v < r.first; });
-    return it != std::begin(table) && c <= std::prev(it)->last;
+// Opening an iterator loads the rules; one is opened per process and each caller works on a clone,
+// so threads never share an iterator's position.
+BreakIteratorPtr characterBreaks() {
+    static const BreakIteratorPtr prototype = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        BreakIteratorPtr b(ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status));
+        if (U_FAILURE(status)) b.reset();
+        return b;
+    }();
+    if (!prototype) return nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    BreakIteratorPtr clone(ubrk_clone(prototype.get(), &status));
+    if (U_FAILURE(status)) clone.reset();
+    return clone;
 }
 
-enum class Break { Other, CR, LF, Control, Extend, ZWJ, RegionalIndicator, Prepend, SpacingMark, L, V, T, LV, LVT };
-
-Break breakProperty(char32_t c) {
-    if (c < 0x7F && c >= 0x20) return Break::Other;  // the common case first
-    if (c == 0x0D) return Break::CR;
-    if (c == 0x0A) return Break::LF;
-    if (c == 0x200D) return Break::ZWJ;
-    if (c >= 0x1F1E6 && c <= 0x1F1FF) return Break::RegionalIndicator;
-    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0xA960 && c <= 0xA97C)) return Break::L;
-    if ((c >= 0x1160 && c <= 0x11A7) || (c >= 0xD7B0 && c <= 0xD7C6)) return Break::V;
-    if ((c >= 0x11A8 && c <= 0x11FF) || (c >= 0xD7CB && c <= 0xD7FB)) return Break::T;
-    if (c >= 0xAC00 && c <= 0xD7A3) return (c - 0xAC00) % 28 == 0 ? Break::LV : Break::LVT;
-    if (inRanges(kControl, c)) return Break::Control;
-    if (inRanges(kExtend, c)) return Break::Extend;
-    if (inRanges(kSpacingMark, c)) return Break::SpacingMark;
-    if (inRanges(kPrepend, c)) return Break::Prepend;
-    return Break::Other;
-}
-
-// Decodes one scalar at `i`; ill-formed input yields U+FFFD and a length of one byte.
-char32_t decodeAt(std::string_view s, std::size_t i, std::size_t& length) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b0 = byte(i);
-    length = 1;
-    if (b0 < 0x80) return b0;
-    std::size_t n;
-    char32_t c;
-    char32_t min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        n = 2;
-        c = b0 & 0x1F;
-        min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        n = 3;
-        c = b0 & 0x0F;
-        min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        n = 4;
-        c = b0 & 0x07;
-        min = 0x10000;
-    } else
-        return 0xFFFD;
-    if (s.size() - i < n) return 0xFFFD;
-    for (std::size_t k = 1; k < n; ++k) {
-        unsigned char b = byte(i + k);
-        if ((b & 0xC0) != 0x80) return 0xFFFD;
-        c = (c << 6) | (b & 0x3F);
+// Where each scalar begins: what is left when ICU's break data cannot be had, so that callers still
+// get boundaries in order, never a failure.
+std::vector<std::size_t> scalarBoundaries(std::string_view utf8) {
+    std::vector<std::size_t> bounds;
+    for (std::size_t i = 0; i < utf8.size();) {
+        bounds.push_back(i);
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytesOf(utf8), i, utf8.size(), c);
     }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
-    length = n;
-    return c;
+    bounds.push_back(utf8.size());
+    return bounds;
 }
 
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
+    // U8_NEXT refuses overlong forms, surrogates and anything past U+10FFFF with a negative value.
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t length;
-        char32_t c = decodeAt(bytes, i, length);
-        // A well-formed U+FFFD takes three bytes, so a one-byte one marks ill-formed input.
-        if (c == 0xFFFD && length == 1) return false;
-        i += length;
+        UChar32 c;
+        U8_NEXT(bytesOf(bytes), i, bytes.size(), c);
+        if (c < 0) return false;
     }
     return true;
 }
@@ -209,30 +69,19 @@ std::vector<char32_t> unicodeScalars(std::string_view utf8) {
     std::vector<char32_t> out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
-        std::size_t length;
-        out.push_back(decodeAt(utf8, i, length));
-        i += length;
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytesOf(utf8), i, utf8.size(), c);
+        out.push_back(static_cast<char32_t>(c));
     }
     return out;
 }
 
 void appendUtf8(std::string& out, char32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    if (c > 0x10FFFF || U_IS_SURROGATE(c)) c = 0xFFFD;
+    std::uint8_t buffer[U8_MAX_LENGTH];
+    std::size_t length = 0;
+    U8_APPEND_UNSAFE(buffer, length, c);
+    out.append(reinterpret_cast<const char*>(buffer), length);
 }
 
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
@@ -246,75 +95,32 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     };
     for (std::size_t k = 0; k < units; ++k) {
         char16_t u = unit(k);
-        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
+        if (U16_IS_LEAD(u) && k + 1 < units) {
             char16_t low = unit(k + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(low) - 0xDC00));
+            if (U16_IS_TRAIL(low)) {
+                appendUtf8(out, static_cast<char32_t>(U16_GET_SUPPLEMENTARY(u, low)));
                 ++k;
                 continue;
             }
         }
-        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t(0xFFFD) : char32_t(u));
+        appendUtf8(out, U16_IS_SURROGATE(u) ? char32_t(0xFFFD) : char32_t(u));
     }
     if (bytes.size() % 2) appendUtf8(out, 0xFFFD);
     return out;
 }
 
 std::vector<std::size_t> graphemeClusterBoundaries(std::string_view utf8) {
+    if (utf8.empty()) return {0};
+    BreakIteratorPtr breaks = characterBreaks();
+    UErrorCode status = U_ZERO_ERROR;
+    // UTF-8 text is read in place; ICU's offsets are then byte offsets into it.
+    std::unique_ptr<UText, TextCloser> text(
+        utext_openUTF8(nullptr, utf8.data(), static_cast<std::int64_t>(utf8.size()), &status));
+    if (breaks && U_SUCCESS(status)) ubrk_setUText(breaks.get(), text.get(), &status);
+    if (!breaks || U_FAILURE(status)) return scalarBoundaries(utf8);
     std::vector<std::size_t> bounds;
-    if (utf8.empty()) {
-        bounds.push_back(0);
-        return bounds;
-    }
-    Break previous = Break::Other;
-    bool pictographicRun = false;  // Extended_Pictographic Extend* so far (GB11)
-    bool zwjAfterPictographic = false;
-    std::size_t regionalIndicators = 0;  // run length of regional indicators before this one
-    for (std::size_t i = 0; i < utf8.size();) {
-        std::size_t length;
-        char32_t c = decodeAt(utf8, i, length);
-        Break current = breakProperty(c);
-        bool pictographic = inRanges(kPictographic, c);
-        bool boundary;
-        if (i == 0)
-            boundary = true;
-        else if (previous == Break::CR && current == Break::LF)
-            boundary = false;  // GB3
-        else if (previous == Break::CR || previous == Break::LF || previous == Break::Control)
-            boundary = true;  // GB4
-        else if (current == Break::CR || current == Break::LF || current == Break::Control)
-            boundary = true;  // GB5
-        else if (previous == Break::L &&
-                 (current == Break::L || current == Break::V || current == Break::LV || current == Break::LVT))
-            boundary = false;  // GB6
-        else if ((previous == Break::LV || previous == Break::V) && (current == Break::V || current == Break::T))
-            boundary = false;  // GB7
-        else if ((previous == Break::LVT || previous == Break::T) && current == Break::T)
-            boundary = false;  // GB8
-        else if (current == Break::Extend || current == Break::ZWJ)
-            boundary = false;  // GB9
-        else if (current == Break::SpacingMark)
-            boundary = false;  // GB9a
-        else if (previous == Break::Prepend)
-            boundary = false;  // GB9b
-        else if (zwjAfterPictographic && pictographic)
-            boundary = false;  // GB11
-        else if (previous == Break::RegionalIndicator && current == Break::RegionalIndicator)
-            boundary = regionalIndicators % 2 == 0;  // GB12, GB13
-        else
-            boundary = true;  // GB999
-        if (boundary) bounds.push_back(i);
-
-        zwjAfterPictographic = pictographicRun && current == Break::ZWJ;
-        if (pictographic)
-            pictographicRun = true;
-        else if (current != Break::Extend)
-            pictographicRun = false;
-        regionalIndicators = current == Break::RegionalIndicator ? regionalIndicators + 1 : 0;
-        previous = current;
-        i += length;
-    }
-    bounds.push_back(utf8.size());
+    for (std::int32_t at = ubrk_first(breaks.get()); at != UBRK_DONE; at = ubrk_next(breaks.get()))
+        bounds.push_back(static_cast<std::size_t>(at));
     return bounds;
 }
 

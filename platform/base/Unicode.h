@@ -13,8 +13,8 @@ namespace tessarin {
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view bytes);
 
-// The Unicode scalars of well-formed UTF-8 text (call isValidUtf8 first; ill-formed bytes become
-// U+FFFD one byte at a time).
+// The Unicode scalars of well-formed UTF-8 text (call isValidUtf8 first; each maximal ill-formed
+// part becomes one U+FFFD).
 std::vector<char32_t> unicodeScalars(std::string_view utf8);
 
 // UTF-16 code units (in the given byte order) as UTF-8; a lone surrogate becomes U+FFFD.
@@ -23,7 +23,8 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 void appendUtf8(std::string& out, char32_t scalar);
 
 // Byte offsets in `utf8` at which user-perceived characters begin, plus the text's size at the end,
-// so that character i spans [result[i], result[i + 1]).
+// so that character i spans [result[i], result[i + 1]). Unicode's extended grapheme clusters, as
+// ICU's character break iterator finds them.
 std::vector<std::size_t> graphemeClusterBoundaries(std::string_view utf8);
 
 // The number of user-perceived characters.

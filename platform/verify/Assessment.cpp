@@ -3,26 +3,17 @@
 #include "verify/Assessment.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <ctime>
 #include <optional>
 
-#include "base/Der.h"
 #include "base/FileRead.h"
 #include "bundle/Bundle.h"
 #include "codesign/CodeSignatureConstants.h"
+#include "crypto/AccountCreation.h"
 #include "package/Package.h"
 
 namespace tessarin {
 namespace {
-
-// The developer account's creation date that Apple writes into Developer ID leaves.
-constexpr std::array<std::uint8_t, 10> kAccountCreationOid = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63,
-                                                              0x64, 0x06, 0x01, 0x21};  // 1.2.840.113635.100.6.1.33
-constexpr std::uint8_t DER_BOOLEAN = 0x01, DER_OCTET_STRING = 0x04, DER_OID = 0x06, DER_UTF8_STRING = 0x0c,
-                       DER_GENERALIZED_TIME = 0x18;
-constexpr std::uint8_t DER_EXTENSIONS = 0xa3;  // [3] in the TBSCertificate
 
 // Accounts created from this day on must notarize to run.
 constexpr std::time_t kExecuteCutoff = 1554681600;  // 2019-04-08 00:00 GMT
@@ -33,96 +24,22 @@ constexpr std::time_t kLegacySigning = 1559347200;        // 2019-06-01 00:00 GM
 // (by its secure timestamp) from then on cannot have been notarized without it.
 constexpr std::time_t kHardenedRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
 
-struct AccountCreation {
-    enum class Kind { Absent, Date, Malformed } kind = Kind::Absent;
-    std::time_t when = 0;
-};
-
-std::optional<std::time_t> generalizedTime(ByteSpan text) {
-    // Only the form DER allows for whole seconds: YYYYMMDDHHMMSSZ.
-    if (text.size() != 15 || static_cast<char>(text[14]) != 'Z') return std::nullopt;
-    int v[6] = {};  // year, month, day, hour, minute, second
-    const int widths[6] = {4, 2, 2, 2, 2, 2};
-    std::size_t at = 0;
-    for (int f = 0; f < 6; ++f) {
-        for (int k = 0; k < widths[f]; ++k, ++at) {
-            const char c = static_cast<char>(text[at]);
-            if (c < '0' || c > '9') return std::nullopt;
-            v[f] = v[f] * 10 + (c - '0');
-        }
-    }
-    const int year = v[0], month = v[1], day = v[2];
-    if (month < 1 || month > 12 || day < 1 || day > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59) return std::nullopt;
-    // Days from the civil date (proleptic Gregorian), so no time zone or C library state is involved.
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = y / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const long long days = static_cast<long long>(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return static_cast<std::time_t>(days * 86400 + v[3] * 3600 + v[4] * 60 + v[5]);
-}
-
-// Finds the account creation extension in the leaf's DER by walking Certificate, TBSCertificate and
-// its extensions. Real leaves hold the date's GeneralizedTime text in a UTF8String; a true
-// GeneralizedTime is read too. Anything else counts as Malformed, and so does the extension appearing
-// twice: the caller treats that as the newest account.
-AccountCreation accountCreation(const Bytes& leafDer) {
-    const ByteReader r(asByteSpan(leafDer));
-    AccountCreation found;
-    const AccountCreation malformed{AccountCreation::Kind::Malformed, 0};
-    auto certificate = readDerElement(r, 0);
-    if (!certificate || certificate->tag != DER_SEQUENCE) return malformed;
-    auto tbs = readDerElement(r, certificate->contentOffset());
-    if (!tbs || tbs->tag != DER_SEQUENCE || tbs->end() > certificate->end()) return malformed;
-    for (std::uint64_t at = tbs->contentOffset(); at < tbs->end();) {
-        auto field = readDerElement(r, at);
-        if (!field || field->end() > tbs->end()) return malformed;
-        at = field->end();
-        if (field->tag != DER_EXTENSIONS) continue;
-        auto list = readDerElement(r, field->contentOffset());
-        if (!list || list->tag != DER_SEQUENCE || list->end() > field->end()) return malformed;
-        for (std::uint64_t e = list->contentOffset(); e < list->end();) {
-            auto extension = readDerElement(r, e);
-            if (!extension || extension->tag != DER_SEQUENCE || extension->end() > list->end()) return malformed;
-            e = extension->end();
-            auto oid = readDerElement(r, extension->contentOffset());
-            if (!oid || oid->tag != DER_OID || oid->end() > extension->end()) return malformed;
-            auto oidBytes = r.bytes(oid->contentOffset(), oid->contentLength);
-            if (!oidBytes || oidBytes->size() != kAccountCreationOid.size() ||
-                std::memcmp(oidBytes->data(), kAccountCreationOid.data(), kAccountCreationOid.size()) != 0)
-                continue;
-            if (found.kind != AccountCreation::Kind::Absent) return malformed;
-            found = malformed;
-            auto value = readDerElement(r, oid->end());
-            if (value && value->tag == DER_BOOLEAN && value->end() <= extension->end())
-                value = readDerElement(r, value->end());
-            if (!value || value->tag != DER_OCTET_STRING || value->end() != extension->end()) continue;
-            auto time = readDerElement(r, value->contentOffset());
-            if (!time || (time->tag != DER_GENERALIZED_TIME && time->tag != DER_UTF8_STRING) ||
-                time->end() != value->end())
-                continue;
-            if (auto when = generalizedTime(*r.bytes(time->contentOffset(), time->contentLength)))
-                found = AccountCreation{AccountCreation::Kind::Date, *when};
-        }
-    }
-    return found;
-}
+// When the developer account was made, by the leaf's extension: none named, a date, or an error for
+// an unreadable or repeated one, which the rules take as the newest account.
+using AccountCreated = Result<std::optional<std::time_t>>;
 
 // Signed by an account old enough, before notarization was required: the install and open rules'
 // only way past it. Offline, Apple's own list of legacy signers cannot be asked, so anything later is not.
-bool legacy(const AccountCreation& account, std::optional<std::time_t> secureTimestamp) {
-    if (account.kind == AccountCreation::Kind::Malformed) return false;
-    if (account.kind == AccountCreation::Kind::Date && account.when >= kLegacyAccountCutoff) return false;
+bool legacy(const AccountCreated& created, std::optional<std::time_t> secureTimestamp) {
+    if (!created || (*created && **created >= kLegacyAccountCutoff)) return false;
     return secureTimestamp && *secureTimestamp < kLegacySigning;
 }
 
 // The Developer ID rule below notarization: whether this type still allows the signature without it.
-bool allowedUnnotarized(AssessmentType type, const Bytes& leafDer, std::optional<std::time_t> secureTimestamp) {
-    const AccountCreation account = accountCreation(leafDer);
-    if (type == AssessmentType::Execute)
-        return account.kind == AccountCreation::Kind::Absent ||
-               (account.kind == AccountCreation::Kind::Date && account.when < kExecuteCutoff);
-    return legacy(account, secureTimestamp);
+bool allowedUnnotarized(AssessmentType type, const AccountCreated& created,
+                        std::optional<std::time_t> secureTimestamp) {
+    if (type == AssessmentType::Execute) return created && (!*created || **created < kExecuteCutoff);
+    return legacy(created, secureTimestamp);
 }
 
 Assessment rejected(RejectionReason reason, std::string detail = {}) {
@@ -184,7 +101,7 @@ OnlineLookup lookUpTicket(TicketService& service, const std::vector<LookupDigest
 
 // What the Developer ID rules need from the item beyond its leaf.
 struct DeveloperIdItem {
-    Bytes leafDer;  // empty reads as a malformed date: the cautious answer
+    AccountCreated accountCreated = fail("no leaf certificate");  // the cautious answer
     std::optional<std::time_t> secureTimestamp;
     TicketCheck stapled;
     std::vector<LookupDigest> lookupDigests;  // what an online lookup would ask for
@@ -215,7 +132,7 @@ void judgeDeveloperId(Assessment& a, AssessmentType type, const DeveloperIdItem&
     // from: no note may then say the code could not have been.
     const bool genuineTicket = item.stapled.verified || a.lookup.ticket.verified;
     a.obstacle = genuineTicket ? NotarizationObstacle::None : item.obstacle;
-    a.accepted = allowedUnnotarized(type, item.leafDer, item.secureTimestamp);
+    a.accepted = allowedUnnotarized(type, item.accountCreated, item.secureTimestamp);
     a.source = a.accepted ? AssessmentSource::DeveloperID : AssessmentSource::UnnotarizedDeveloperID;
 }
 
@@ -242,7 +159,7 @@ Assessment assessPackage(const std::string& path, AssessmentType type, const Tru
         break;
     case PackageSignatureStatus::AppleDistribution: {
         DeveloperIdItem item;
-        if (!c.chain.empty()) item.leafDer = c.chain.front().der;
+        if (!c.chain.empty()) item.accountCreated = developerAccountCreation(c.chain.front().der);
         item.secureTimestamp = c.trustedTimestamp;
         item.stapled = c.ticket;
         item.itemDigests = {c.tocDigest};
@@ -310,7 +227,7 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
     case CertificateKind::DeveloperIDApplication: {
         if (!hasKind(cms.certificates, CertificateKind::DeveloperIDIntermediate)) break;
         DeveloperIdItem item;
-        item.leafDer = leaf.der;
+        item.accountCreated = developerAccountCreation(leaf.der);
         item.secureTimestamp = cms.timestampTime;
         item.stapled = stapledTicketFor(verdict, stapled, slice.cdhashes);
         item.itemDigests = slice.cdhashes;

@@ -412,6 +412,7 @@ TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
         {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, false, denied, denied},
         {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, false, denied, denied},
         {"month 13", test::extensionDate("20121323000000Z"), kMay2019, false, denied, denied},
+        {"30 February", test::extensionDate("20120230000000Z"), kMay2019, false, denied, denied},
         {"bytes after the date", withTrailingNull(microsoft), kMay2019, false, denied, denied},
         {"empty extension value", Bytes{}, kMay2019, false, denied, denied},
     };

@@ -35,6 +35,12 @@ TEST(GraphemeClusters, CombiningMarksJoinTheirBase) {
     EXPECT_EQ(graphemeClusterCount("\u0915\u093F"), 1u);    // Devanagari ki (spacing mark)
     EXPECT_EQ(graphemeClusterCount("\u0301"), 1u);          // a lone mark is a character
     EXPECT_EQ(firstGraphemeClusters("a\u0308b\u0308cd", 2), "a\u0308b\u0308");
+    // Marks and conjuncts of scripts a hand-made property table once missed.
+    EXPECT_EQ(graphemeClusterCount("\u0915\u094D\u0937\u093F"), 1u);  // Devanagari kssi: virama conjunct
+    EXPECT_EQ(graphemeClusterCount("\U00011315\U0001133E"), 1u);      // Grantha ka + vowel sign aa
+    EXPECT_EQ(graphemeClusterCount("\u0C95\u0CF3"), 1u);              // Kannada mark new in Unicode 15
+    EXPECT_EQ(graphemeClusterCount("\U00016F00\U00016F51"), 1u);      // Miao vowel sign
+    EXPECT_EQ(graphemeClusterCount("\U00011D46\U00011D0C"), 1u);      // Masaram Gondi repha prepends
 }
 
 TEST(GraphemeClusters, EmojiSequencesAreSingleCharacters) {
@@ -44,6 +50,8 @@ TEST(GraphemeClusters, EmojiSequencesAreSingleCharacters) {
     EXPECT_EQ(graphemeClusterCount("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2u);    // two flags
     EXPECT_EQ(graphemeClusterCount("\U0001F1E9\U0001F1EA\U0001F1EB"), 2u);              // flag + lone indicator
     EXPECT_EQ(graphemeClusterCount("a\u200D\U0001F600"), 2u);  // ZWJ joins only after a pictograph
+    EXPECT_EQ(graphemeClusterCount("\U0001F3F4\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F"),
+              1u);  // a subdivision flag: black flag and tags
 }
 
 TEST(GraphemeClusters, HangulAndLineEnds) {
