@@ -43,11 +43,10 @@ Result<std::optional<std::time_t>> readAccountCreation(const X509* leaf) {
     const unsigned char* end = p + ASN1_STRING_length(data);
     AsnTypePtr value(d2i_ASN1_TYPE(nullptr, &p, end - p));
     if (!value || p != end) return fail("the account creation date is not one DER value");
-    const int type = ASN1_TYPE_get(value.get());
-    if (type != V_ASN1_UTF8STRING && type != V_ASN1_GENERALIZEDTIME)
-        return fail("the account creation date is neither a UTF8String nor a GeneralizedTime");
-    // Both members of the union are ASN1_STRINGs holding the date's text.
-    auto when = generalizedTime(type == V_ASN1_UTF8STRING ? value->value.utf8string : value->value.generalizedtime);
+    // Apple's leaves, and Apple's reader of them, hold the date as GeneralizedTime text in a
+    // UTF8String; Apple refuses any other tag, so a date in another form counts as unreadable.
+    if (ASN1_TYPE_get(value.get()) != V_ASN1_UTF8STRING) return fail("the account creation date is not a UTF8String");
+    auto when = generalizedTime(value->value.utf8string);
     if (!when) return fail("the account creation date is not a GeneralizedTime of the form YYYYMMDDHHMMSSZ");
     return std::optional<std::time_t>(*when);
 }

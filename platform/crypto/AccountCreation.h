@@ -11,8 +11,8 @@
 namespace tessarin {
 
 // The date when the leaf carries the extension once, holding a GeneralizedTime in RFC 5280's form
-// (YYYYMMDDHHMMSSZ) either as the text of a UTF8String, as real leaves have it, or as a
-// GeneralizedTime; nothing when the leaf has no such extension. An error when the leaf is not one
+// (YYYYMMDDHHMMSSZ) as the text of a UTF8String, as real leaves have it and as Apple reads it;
+// nothing when the leaf has no such extension. An error when the leaf is not one
 // certificate, the extension appears twice or its value is anything else: the policy takes that as
 // the newest account, never as none.
 Result<std::optional<std::time_t>> developerAccountCreation(const Bytes& leafDer);

@@ -408,7 +408,8 @@ TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
         {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, false, denied, denied},
         // An unreadable date is taken as a new account, never as none.
         {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, false, denied, denied},
-        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, false, plain, plain},
+        // Apple reads the date only from a UTF8String ("extension value wrong tag" otherwise).
+        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, false, denied, denied},
         {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, false, denied, denied},
         {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, false, denied, denied},
         {"month 13", test::extensionDate("20121323000000Z"), kMay2019, false, denied, denied},
