@@ -256,6 +256,13 @@ void addFindings(ComponentTree& tree) {
     visit(top, visit);
 }
 
+// Children in path order, whatever order the folders listed them in.
+void sortChildren(CodeItem& item) {
+    std::sort(item.children.begin(), item.children.end(),
+              [](const CodeItem& a, const CodeItem& b) { return a.relativePath < b.relativePath; });
+    for (auto& c : item.children) sortChildren(c);
+}
+
 }  // namespace
 
 CodeVerifyOptions componentTreeOptions() {
@@ -279,6 +286,7 @@ ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchor
         builder.enrich(tree.root.children[i], verdict.children[i]);
     std::error_code ec;
     if (fs::is_directory(tree.root.path, ec)) walk(tree, builder, limits);
+    sortChildren(tree.root);
     addFindings(tree);
     return tree;
 }

@@ -290,6 +290,18 @@ std::string treeFindingLine(const TreeFinding& f) {
     return where;
 }
 
+const char* treeFindingToken(TreeFindingKind kind) {
+    switch (kind) {
+    case TreeFindingKind::OtherTeam: return "other-team";
+    case TreeFindingKind::UnsignedInDeveloperId: return "unsigned-inside";
+    case TreeFindingKind::AdHocInDeveloperId: return "adhoc-inside";
+    case TreeFindingKind::NoHardenedRuntime: return "no-hardened-runtime";
+    case TreeFindingKind::WeakeningEntitlement: return "weakening-entitlement";
+    case TreeFindingKind::ThirtyTwoBitOnly: return "32bit-only";
+    }
+    return "";
+}
+
 std::string componentTreeText(const ComponentTree& tree) {
     std::string out;
     itemText(tree.root, 0, out);
@@ -308,7 +320,10 @@ std::string componentTreeJson(const ComponentTree& tree) {
     j["walkTruncated"] = tree.walkTruncated;
     nlohmann::json findings = nlohmann::json::array();
     for (const auto& f : tree.findings)
-        findings.push_back({{"path", printable(f.relativePath)}, {"finding", treeFindingLine(f)}});
+        findings.push_back({{"kind", treeFindingToken(f.kind)},
+                            {"path", printable(f.relativePath)},
+                            {"detail", printable(f.detail)},
+                            {"finding", treeFindingLine(f)}});
     j["findings"] = std::move(findings);
     return j.dump(2) + "\n";
 }

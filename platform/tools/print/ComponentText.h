@@ -20,6 +20,8 @@ std::string platformName(std::uint32_t platform);
 std::string osVersionText(std::uint32_t version);
 // How notarization stands, with how it was established.
 std::string notarizationWords(NotarizationStatus status);
+// A finding's kind as one stable word for machines ("other-team", "no-hardened-runtime", ...).
+const char* treeFindingToken(TreeFindingKind kind);
 // One line for a finding across the tree, naming the item.
 std::string treeFindingLine(const TreeFinding& finding);
 
