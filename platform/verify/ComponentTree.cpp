@@ -165,8 +165,7 @@ void attach(CodeItem& node, CodeItem found, const std::string& foundPath) {
 }
 
 void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limits) {
-    const std::string top = tree.root.path;
-    const std::string rootPath = normal(top);
+    const std::string rootPath = normal(tree.root.path);
     std::unordered_set<std::string> known, frameworks;
     collectKnown(tree.root, known, frameworks);
     std::vector<std::pair<std::string, CodeItem>> found;  // (normal path, item), in walk order
@@ -203,7 +202,7 @@ void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limi
             }
             // A bundle no verification reached (its container unsigned, or it was added unsealed).
             if (!known.count(path) && codeBundleExtension(it->path().extension().string()) && Bundle::open(path)) {
-                CodeItem item = builder.itemOf(verifyCode(path, componentTreeOptions(), builder.anchors), top);
+                CodeItem item = builder.itemOf(verifyCode(path, componentTreeOptions(), builder.anchors), rootPath);
                 collectKnown(item, known, frameworks);
                 found.emplace_back(path, std::move(item));
             }
@@ -215,7 +214,7 @@ void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limi
         options.deep = false;
         CodeVerdict v = verifyCode(path, options, builder.anchors);
         if (v.kind != CodeKind::MachO) continue;  // a Java class shares the fat magic
-        CodeItem item = builder.itemOf(std::move(v), top);
+        CodeItem item = builder.itemOf(std::move(v), rootPath);
         item.kind = CodeItemKind::LooseMachO;
         found.emplace_back(path, std::move(item));
     }
