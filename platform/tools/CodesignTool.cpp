@@ -224,7 +224,8 @@ int verify(const Arguments& args, const std::optional<Requirement>& requirement,
 }
 
 bool allValid(const CodeItem& item) {
-    if (item.kind != CodeItemKind::Link && !item.valid) return false;
+    // A folder that is no bundle is not code itself: only what it holds is judged.
+    if (item.kind != CodeItemKind::Link && item.kind != CodeItemKind::NotCode && !item.valid) return false;
     for (const auto& c : item.children)
         if (!allValid(c)) return false;
     return true;

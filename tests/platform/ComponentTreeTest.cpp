@@ -97,6 +97,14 @@ const std::string& mixedApp() {
         nested("Contents/PlugIns/Share.appex", Kind::App, developerId(SigningChain::teamId(), false));
         BundleBuilder login =
             nested("Contents/Library/LoginItems/Helper.app", Kind::App, developerId(SigningChain::teamId(), true));
+        // Signed the old way: the executable carries nothing, _CodeSignature holds the signature.
+        BundleBuilder legacy = app.nested("Contents/PlugIns/Legacy.bundle", Kind::App);
+        legacy.executable("Legacy", test::thinMachO(kArm64, 0)).build();
+        test::BundleSignOptions separate;
+        separate.code = developerId(SigningChain::teamId(), true);
+        separate.code.identifier = "com.example.Legacy";
+        separate.separateSignature = true;
+        test::signBundle(legacy.path(), separate);
         test::SignOptions main = developerId(SigningChain::teamId(), true);
         main.entitlementsXml = toXmlPlist(PlistValue(PlistDict{{"com.apple.security.cs.allow-jit", PlistValue(true)}}));
         test::BundleSignOptions o;
@@ -134,6 +142,7 @@ TEST(ComponentTree, EachItemShowsItsKindSignerTeamEntitlementsAndNotarization) {
         {"Contents/XPCServices/Fetch.xpc", C::XpcService, "ad hoc", "", N::NotApplicable, "com.apple.security.get-task-allow"},
         // Without the runtime, yet beside a genuine ticket: the assessment will not say it could not be notarized.
         {"Contents/PlugIns/Share.appex", C::PlugIn, devId, "TESTTEAM01", N::NotEstablished, ""},
+        {"Contents/PlugIns/Legacy.bundle", C::DetachedSignature, devId, "TESTTEAM01", N::NotEstablished, ""},
         {"Contents/Library/LoginItems/Helper.app", C::LoginItem, devId, "TESTTEAM01", N::ContainerTicket, ""},
         {"Contents/Resources/old.bin", C::LooseMachO, "unsigned", "", N::NotApplicable, ""},
         {"Contents/Resources/Shared", C::Link, "", "", N::NotApplicable, ""},
