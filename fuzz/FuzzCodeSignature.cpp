@@ -1,10 +1,12 @@
-// libFuzzer entry: hostile SuperBlobs, CodeDirectories and resource seals must parse or fail cleanly.
+// libFuzzer entry: hostile SuperBlobs, CodeDirectories, DER entitlements and resource seals must
+// parse or fail cleanly.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "codesign/CodeResources.h"
 #include "codesign/CodeSignature.h"
+#include "codesign/DerEntitlements.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
@@ -18,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     (void)tessarin::parseCodeDirectory(bytes, 0);
+    (void)tessarin::decodeDerEntitlements(bytes);
     if (size < 1u << 16) {
         auto seal = tessarin::parseCodeResources(bytes);
         if (seal) {

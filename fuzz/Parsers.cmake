@@ -11,6 +11,10 @@ tessarin_fuzz_target(fuzz_cms FuzzCms.cpp cms GENERATOR CmsCorpus.cpp ${_support
 tessarin_fuzz_target(fuzz_quarantine FuzzQuarantine.cpp quarantine GENERATOR QuarantineCorpus.cpp)
 target_sources(fuzz_quarantine PRIVATE ${PROJECT_SOURCE_DIR}/inspect/Quarantine.cpp)
 target_include_directories(fuzz_quarantine PRIVATE ${PROJECT_SOURCE_DIR}/inspect)
+# The whole value decoded, from the same starting inputs.
+tessarin_fuzz_target(fuzz_quarantine_record FuzzQuarantineRecord.cpp quarantine GENERATOR QuarantineCorpus.cpp)
+target_sources(fuzz_quarantine_record PRIVATE ${PROJECT_SOURCE_DIR}/inspect/Quarantine.cpp)
+target_include_directories(fuzz_quarantine_record PRIVATE ${PROJECT_SOURCE_DIR}/inspect)
 tessarin_fuzz_target(fuzz_coderesources FuzzCodeResources.cpp coderesources
                      GENERATOR CodeResourcesCorpus.cpp ${_support}/BundleBuilder.cpp ${_support}/MachOSigner.cpp
                                ${_support}/MachOBuilder.cpp ${_support}/TempDir.cpp)

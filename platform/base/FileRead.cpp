@@ -46,14 +46,19 @@ std::optional<Bytes> readSmallFile(const std::string& path, std::uint64_t maxSiz
     return bytes;
 }
 
-bool regularFileStartsWith(const std::string& path, const std::string& magic) {
+std::string regularFileHead(const std::string& path, std::size_t size, bool followLinks) {
     struct stat st {};
-    int fd = openRegular(path, true, st);
-    if (fd < 0) return false;
-    std::string head(magic.size(), '\0');
-    const bool read = ::read(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size());
+    int fd = openRegular(path, followLinks, st);
+    if (fd < 0) return {};
+    std::string head(size, '\0');
+    const ssize_t got = ::read(fd, head.data(), head.size());
     ::close(fd);
-    return read && head == magic;
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return head;
+}
+
+bool regularFileStartsWith(const std::string& path, const std::string& magic) {
+    return regularFileHead(path, magic.size()) == magic;
 }
 
 }  // namespace tessarin

@@ -14,6 +14,8 @@ namespace tessarin {
 // followed only when `followLinks` is set.
 std::optional<Bytes> readSmallFile(const std::string& path, std::uint64_t maxSize, bool followLinks = true);
 
+// Up to `size` bytes from the start of a regular file; empty when it is none or cannot be read.
+std::string regularFileHead(const std::string& path, std::size_t size, bool followLinks = true);
 // Whether the file is a regular file whose first bytes are `magic`.
 bool regularFileStartsWith(const std::string& path, const std::string& magic);
 

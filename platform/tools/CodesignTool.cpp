@@ -1,5 +1,6 @@
 // The codesign stand-in: displays (-d) and verifies (-v, --verify) embedded code signatures, writing
-// the real tool's lines on standard error.
+// the real tool's lines on standard error; lists an item's components (--components) for callers
+// that keep hostile binaries out of their own process.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include "base/FileRead.h"
 #include "codesign/RequirementParser.h"
 #include "tools/print/CodeText.h"
+#include "tools/print/ComponentText.h"
 #include "tools/print/Printable.h"
 #include "verify/CodeSignVerifier.h"
 
@@ -22,6 +24,8 @@ namespace {
 struct Arguments {
     bool display = false;
     bool verify = false;
+    bool components = false;      // --components: the component tree as text
+    bool componentsJson = false;  // --components-json: the same as JSON
     int verbosity = 0;
     bool deep = false;
     bool strict = false;
@@ -36,6 +40,7 @@ struct Arguments {
 const char* usageText() {
     return "Usage: codesign -d [-v...] [--arch NAME] [--entitlements -] [-r-] path ...\n"
            "       codesign -v [--deep] [--strict] [--verbose[=N]] [--arch NAME] [-R REQ] path ...\n"
+           "       codesign --components[-json] path ...\n"
            "       codesign --help\n"
            "  -d, --display           describe the signature, on standard error; more -v, more lines\n"
            "  -v, --verify            verify the signature (a lone -v); further -v add verbosity\n"
@@ -51,13 +56,18 @@ const char* usageText() {
            "                          file holding text or a compiled requirement); exit 3 when it does not\n"
            "  -r PATH, -r-, --requirements PATH\n"
            "                          with -d: write the requirement set in text form to PATH; - is standard output\n"
+           "  --components            list everything inside the item, on standard output: each nested\n"
+           "                          code item, loose Mach-O file and link with its kind, signer, team,\n"
+           "                          architectures, flags, entitlements, notarization and problems\n"
+           "  --components-json       the same as one JSON document per path\n"
            "  --xml, --check-notarization\n"
            "                          accepted and ignored\n"
            "  --                      end of the options\n"
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's codesign: display and verification only, never signing.\n"
            "Exit status: 0 when every path passed, 1 when one did not, 2 for a mistake on the command line,\n"
-           "3 when intact code does not satisfy its designated requirement or the one -R gives.\n";
+           "3 when intact code does not satisfy its designated requirement or the one -R gives. With\n"
+           "--components, 1 when any component is unsigned or invalid.\n";
 }
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
@@ -73,7 +83,11 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             for (++i; i < argc; ++i) a.paths.push_back(argv[i]);
             break;
         }
-        if (s == "--display")
+        if (s == "--components")
+            a.components = true;
+        else if (s == "--components-json")
+            a.componentsJson = true;
+        else if (s == "--display")
             a.display = true;
         else if (s == "--verify")
             a.verify = true;
@@ -137,7 +151,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
         --vees;
     }
     a.verbosity += vees;
-    if ((!a.display && !a.verify) || a.paths.empty()) return std::nullopt;
+    const int modes = int(a.display || a.verify) + int(a.components) + int(a.componentsJson);
+    if (modes != 1 || a.paths.empty()) return std::nullopt;
     return a;
 }
 
@@ -208,6 +223,26 @@ int verify(const Arguments& args, const std::optional<Requirement>& requirement,
     return codesignVerifyStatus(v);
 }
 
+bool allValid(const CodeItem& item) {
+    // A folder that is no bundle is not code itself: only what it holds is judged.
+    if (item.kind != CodeItemKind::Link && item.kind != CodeItemKind::NotCode && !item.valid) return false;
+    for (const auto& c : item.children)
+        if (!allValid(c)) return false;
+    return true;
+}
+
+// The tree is built here, in the stand-in's own process, so that a caller never parses the item's
+// binaries in its own.
+int components(const Arguments& args, const std::string& path) {
+    ComponentTree tree = componentTreeOf(path, TrustAnchors::appleRoots());
+    if (tree.root.cause == ProblemKind::NoSuchFile) {
+        std::cerr << printable(path) << ": No such file or directory\n";
+        return 1;
+    }
+    std::cout << (args.componentsJson ? componentTreeJson(tree) : componentTreeText(tree)) << std::flush;
+    return allValid(tree.root) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -228,7 +263,9 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     for (const auto& path : args->paths) {
-        int s = args->verify ? verify(*args, requirement, path) : display(*args, path);
+        int s = args->components || args->componentsJson ? components(*args, path)
+                : args->verify                           ? verify(*args, requirement, path)
+                                                         : display(*args, path);
         if (s != 0) status = s;
     }
     return status;

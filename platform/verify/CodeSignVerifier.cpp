@@ -195,6 +195,7 @@ void takeFacts(CodeVerdict& v, const SignatureFacts& f) {
     v.requirementsSize = f.requirementsSize;
     v.hasEntitlements = f.hasEntitlements;
     v.entitlementsXml = f.entitlementsXml;
+    v.entitlementsDer = f.entitlementsDer;
     if (f.ticket && !v.ticketStapled) {
         v.ticketStapled = true;
         v.ticket = *f.ticket;

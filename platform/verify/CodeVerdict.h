@@ -123,6 +123,7 @@ struct CodeVerdict {
     std::uint32_t requirementsSize = 0;  // of the requirements blob, 0 when absent
     std::string entitlementsXml;         // the XML entitlements blob's plist, as stored
     bool hasEntitlements = false;
+    Bytes entitlementsDer;  // the DER entitlements blob's payload, as stored; empty when absent
 
     // The requirements set as read (nothing when absent or malformed: requirementsProblem says why),
     // the designated requirement in force (the set's, else the one codesign derives) and whether it

@@ -234,6 +234,7 @@ SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& a
         f.hasEntitlements = true;
         f.entitlementsXml.assign(reinterpret_cast<const char*>(payload->data()), payload->size());
     }
+    if (sig->entitlementsDer) f.entitlementsDer = toBytes(sig->entitlementsDer->subspan(8));
     if (sig->ticket) f.ticket = toBytes(sig->ticket->subspan(0, std::min(sig->ticket->size(), kMaxTicket)));
     // The CMS signature is judged for display too: its certificates and times are what is shown.
     if (!f.adhoc) f.cms = judgeCms(*sig->cms, primary, f.cdhashes, anchors);

@@ -30,6 +30,7 @@ struct SignatureFacts {
     std::uint32_t requirementsSize = 0;
     bool hasEntitlements = false;
     std::string entitlementsXml;
+    Bytes entitlementsDer;  // the DER entitlements blob's payload, empty when absent
     std::optional<Bytes> ticket;  // a ticket kept in the signature itself
     std::optional<CmsSignatureInfo> cms;
 };

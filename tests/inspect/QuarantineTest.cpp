@@ -63,6 +63,35 @@ TEST(QuarantineFlags, ThirdScalarNotThirdCharacter) {
     EXPECT_FALSE(quarantineFlagIsSet("0a\u03018"));
 }
 
+TEST(QuarantineRecord, ValuesAreDecodedOrSaidToBeMalformed) {
+    struct Row {
+        const char* value;
+        const char* text;  // quarantineText, whole
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"0083;5e1c0000;Safari;5B3C2F1A-0D4E-4C8B-9A71-2E5F6B7C8D9E",
+         "Quarantine flags=0083 (downloaded, sandboxed, unknown 0x0080)\nQuarantined=2020-01-13 05:28:32 UTC\n"
+         "Agent=Safari\nEvent=5B3C2F1A-0D4E-4C8B-9A71-2E5F6B7C8D9E\n"},
+        {"00c1;607842eb;Brave;",
+         "Quarantine flags=00c1 (downloaded, user approved, unknown 0x0080)\nQuarantined=2021-04-15 13:43:07 UTC\n"
+         "Agent=Brave\n"},
+        // An agent may hold a semicolon; the last field is still the event.
+        {"0004;0;A;B;", "Quarantine flags=0004 (hard)\nQuarantined=1970-01-01 00:00:00 UTC\nAgent=A;B\n"},
+        {"0000;ffffffffffffffff;;", "Quarantine flags=0000\nQuarantined=0xffffffffffffffff seconds after 1970\nAgent=not named\n"},
+        {"0083;5e1c", "Quarantine attribute malformed (fewer than three fields): 0083;5e1c\n"},
+        {"zz83;5e1c0000;x;", "Quarantine attribute malformed (the flags are not hexadecimal): zz83;5e1c0000;x;\n"},
+        {"0083;;x;", "Quarantine attribute malformed (the time is not hexadecimal): 0083;;x;\n"},
+        {"0083;5e1c0000;x;not-a-uuid\n", "Quarantine attribute malformed (the event identifier is not a UUID): 0083;5e1c0000;x;not-a-uuid\\n\n"},
+    };
+    // clang-format on
+    for (const Row& r : rows) {
+        const QuarantineRecord record = decodeQuarantine(r.value);
+        EXPECT_EQ(quarantineText(record), r.text) << r.value;
+        EXPECT_EQ(record.raw, r.value);
+    }
+}
+
 class QuarantineAttribute : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -83,6 +112,10 @@ TEST_F(QuarantineAttribute, FileWithAndWithoutTheAttribute) {
     EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "downloaded")), "0083");
     EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "local")), "");
     EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "missing")), "");
+    auto record = quarantineRecord(fileURLForPath(dir_ / "downloaded"));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->agent, "Safari");
+    EXPECT_FALSE(quarantineRecord(fileURLForPath(dir_ / "local")));
 }
 
 TEST_F(QuarantineAttribute, DirectoryWithTrailingSlashAndLinkToIt) {

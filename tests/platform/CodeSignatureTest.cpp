@@ -12,6 +12,7 @@
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "codesign/CodeResources.h"
+#include "codesign/DerEntitlements.h"
 #include "macho/MachO.h"
 
 using namespace tessarin;
@@ -395,4 +396,44 @@ TEST(CodeResourcesFile, EntriesThatSealNothingAreRefused) {
     auto cr = parseCodeResources({reinterpret_cast<const std::byte*>(xml.data()), xml.size()});
     ASSERT_FALSE(cr.ok());
     EXPECT_NE(cr.error().find("\"x\""), std::string::npos);
+}
+
+TEST(DerEntitlements, ValuesAreDecodedAndMalformedFormsSayWhere) {
+    auto der = [](std::uint8_t tag, const std::vector<Bytes>& parts) {
+        Bytes out{tag, 0};
+        for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+        out[1] = static_cast<std::uint8_t>(out.size() - 2);
+        return out;
+    };
+    auto str = [&](const std::string& t) { return der(0x0c, {Bytes(t.begin(), t.end())}); };
+    auto entry = [&](const std::string& k, const Bytes& v) { return der(0x30, {str(k), v}); };
+    auto doc = [&](const std::vector<Bytes>& entries) { return der(0x70, {{0x02, 0x01, 0x01}, der(0xb0, entries)}); };
+    auto decode = [](const Bytes& b) { return decodeDerEntitlements(std::as_bytes(std::span(b))); };
+
+    // {"a": (1, "x"), "b": {"c": false}, "n": -2}
+    auto v = decode(doc({entry("a", der(0x30, {{0x02, 0x01, 0x01}, str("x")})),
+                         entry("b", der(0xb0, {entry("c", {0x01, 0x01, 0x00})})), entry("n", {0x02, 0x01, 0xfe})}));
+    ASSERT_TRUE(v) << v.error();
+    EXPECT_EQ(*v->find("a")->array()->at(0).integer(), 1);
+    EXPECT_EQ(*v->find("a")->array()->at(1).string(), "x");
+    EXPECT_FALSE(*v->find("b")->find("c")->boolean());
+    EXPECT_EQ(*v->find("n")->integer(), -2);
+    EXPECT_TRUE(decode({0x70, 0x03, 0x02, 0x01, 0x01})->dict()->empty());  // a version and nothing else
+
+    Bytes deep = {0x30, 0x00};
+    for (int i = 0; i < 40; ++i) deep = der(0x30, {deep});
+    const std::pair<Bytes, const char*> bad[] = {
+        {{0x71, 0x03, 0x02, 0x01, 0x01}, "no entitlements element"},
+        {{0x70, 0x05, 0x02, 0x01, 0x01}, "no entitlements element"},  // runs past the blob
+        {{0x70, 0x06, 0x02, 0x01, 0x01, 0x30, 0x01, 0x00}, "no dictionary after the version"},
+        {doc({{0x04, 0x01, 0x00}}), "no key-value sequence"},
+        {doc({entry("k", {0x05, 0x00})}), "tag 0x5 is no entitlement value"},
+        {doc({entry("k", {0x01, 0x02, 0xff, 0xff})}), "a boolean is not one byte"},
+        {doc({entry("k", deep)}), "nested too deeply"},
+    };
+    for (const auto& [bytes, why] : bad) {
+        auto r = decode(bytes);
+        ASSERT_FALSE(r) << why;
+        EXPECT_NE(r.error().find(why), std::string::npos) << r.error();
+    }
 }

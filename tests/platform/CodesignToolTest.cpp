@@ -281,6 +281,32 @@ TEST(CodesignVerify, FailuresNameWhatFailed) {
     EXPECT_EQ(r.err, dir / "plain" + ": code object is not signed at all\n");
 }
 
+TEST(CodesignComponents, TreeAsTextOrJsonWithTheStatusOfItsWorstComponent) {
+    TempDir dir;
+    const std::string app = makeSignedApp(dir);
+    test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // what standard output starts with
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--components", app}, 0, app + ": app, ad hoc\n  Identifier=com.example.app\n", ""},
+        {{"--components-json", app}, 0, "{\n  \"componentsVersion\": 1,\n", ""},
+        {{"--components", dir / "plain"}, 1, dir / "plain" + ": Mach-O, unsigned\n", ""},
+        {{"--components", dir / "missing"}, 1, "", dir / "missing" + ": No such file or directory\n"},
+        {{"--components", "-d", app}, 2, "", "Usage"},
+    };
+    for (const Row& r : rows) {
+        ToolRun run = codesign(r.args);
+        SCOPED_TRACE(r.args.front() + " " + r.args.back());
+        EXPECT_EQ(run.status, r.status);
+        EXPECT_EQ(run.out.substr(0, r.out.size()), r.out);
+        EXPECT_EQ(run.err.substr(0, r.err.size()), r.err);
+    }
+}
+
 TEST(CodesignArguments, NoOperationIsAUsageError) {
     ToolRun r = codesign({"/bin/true"});
     EXPECT_NE(r.status, 0);
