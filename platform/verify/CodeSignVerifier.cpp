@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <filesystem>
+#include <future>
 #include <set>
 
 #include "base/FileRead.h"
@@ -17,6 +18,13 @@
 namespace fs = std::filesystem;
 
 namespace tessarin {
+
+namespace {
+
+// A seal this large (some 3,000 files) takes longer to parse than a thread takes to start.
+constexpr std::size_t kSealParsedAside = 1u << 20;
+
+}  // namespace
 
 namespace detail {
 
@@ -153,6 +161,17 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth, const std::string& 
     if (!infoLinked) context.infoPlist = readSmallFile(infoPath, kMaxSmallFile, false);
     if (!sealLinked)
         context.codeResources = readSmallFile(contentRoot + "/_CodeSignature/CodeResources", kMaxSmallFile, false);
+    // A large seal is parsed on a thread of its own while the code is checked, which needs only its
+    // bytes; a small one when it is wanted. (The future is declared after the bytes it reads, so it
+    // is waited for before they go, whatever way this function returns.)
+    std::future<Result<CodeResources>> sealParsed;
+    if (context.codeResources) {
+        const auto policy = context.codeResources->size() >= kSealParsedAside
+                                ? std::launch::async | std::launch::deferred
+                                : std::launch::deferred;
+        sealParsed =
+            std::async(policy, [bytes = asByteSpan(*context.codeResources)] { return parseCodeResources(bytes); });
+    }
     if (bundle->layout() == Bundle::Layout::App && !linkOnTheWay(contentRoot, "CodeResources")) {
         if (auto ticket = readSmallFile(contentRoot + "/CodeResources", kMaxSmallFile, false)) {
             v.ticketStapled = true;
@@ -201,8 +220,8 @@ CodeVerdict Verifier::verifyBundle(CodeVerdict v, int depth, const std::string& 
     if (info && infoPlistBound_) v.infoPlistEntries = static_cast<int>(info->size());
 
     std::optional<CodeResources> seal;
-    if (context.codeResources) {
-        auto parsed = parseCodeResources(asByteSpan(*context.codeResources));
+    if (sealParsed.valid()) {
+        auto parsed = sealParsed.get();
         if (parsed) {
             seal = std::move(*parsed);
             v.sealedResources = SealedResourcesInfo{seal->version(), static_cast<int>(seal->rulesInForce().size()),
