@@ -192,8 +192,10 @@ private:
     bool text(const Tag& tag, std::string& out) {
         if (tag.empty) return true;
         for (;;) {
-            const auto at = s_.find_first_of("<&", i_);
-            if (at == std::string_view::npos) return error("unclosed <" + std::string(tag.name) + ">");
+            // A plain loop: find_first_of looks each character up in the set with a call of its own.
+            std::size_t at = i_;
+            while (at < s_.size() && s_[at] != '<' && s_[at] != '&') ++at;
+            if (at == s_.size()) return error("unclosed <" + std::string(tag.name) + ">");
             out.append(s_.substr(i_, at - i_));
             i_ = at;
             if (s_[i_] == '&') {
