@@ -100,7 +100,7 @@ Result<std::map<std::string, SealedResource>> readFiles(const PlistValue* node, 
         } else {
             return fail("CodeResources entry \"" + path + "\" in \"" + key + "\" is malformed");
         }
-        files.emplace(path, std::move(r));
+        files.emplace_hint(files.end(), path, std::move(r));  // the plist's keys come in order
     }
     return files;
 }

@@ -133,9 +133,13 @@ private:
         return skipped || error(skipped.error());
     }
 
+    static bool endsName(char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>' || c == '=' || c == '<';
+    }
+
     std::string_view name() {
         const std::size_t start = i_;
-        while (i_ < s_.size() && std::string_view(" \t\r\n/>=<").find(s_[i_]) == std::string_view::npos) ++i_;
+        while (i_ < s_.size() && !endsName(s_[i_])) ++i_;
         return s_.substr(start, i_ - start);
     }
 
@@ -188,8 +192,10 @@ private:
     bool text(const Tag& tag, std::string& out) {
         if (tag.empty) return true;
         for (;;) {
-            const auto at = s_.find_first_of("<&", i_);
-            if (at == std::string_view::npos) return error("unclosed <" + std::string(tag.name) + ">");
+            // A plain loop: find_first_of looks each character up in the set with a call of its own.
+            std::size_t at = i_;
+            while (at < s_.size() && s_[at] != '<' && s_[at] != '&') ++at;
+            if (at == s_.size()) return error("unclosed <" + std::string(tag.name) + ">");
             out.append(s_.substr(i_, at - i_));
             i_ = at;
             if (s_[i_] == '&') {
@@ -232,8 +238,9 @@ private:
                     Tag valueTag;
                     PlistValue value;
                     if (!startTag(valueTag) || !element(valueTag, value, depth + 1)) return false;
-                    // A repeated key keeps its last value.
-                    dict.insert_or_assign(std::move(key), std::move(value));
+                    // A repeated key keeps its last value. Keys mostly come in order (a seal's
+                    // always do), so the end is tried first.
+                    dict.insert_or_assign(dict.end(), std::move(key), std::move(value));
                 }
                 if (!endTag("dict")) return false;
             }

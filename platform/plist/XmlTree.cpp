@@ -1,6 +1,8 @@
 // A recursive-descent XML reader, strict about structure and bounded in depth and size.
 #include "plist/XmlTree.h"
 
+#include <array>
+
 #include "base/Bytes.h"
 #include "base/Unicode.h"
 
@@ -265,6 +267,28 @@ Status skipXmlMisc(std::string_view s, std::size_t& pos, bool prolog) {
     }
 }
 
+namespace {
+
+// Each byte's base64 value; a seal holds tens of thousands of digests, so a lookup beats a chain of
+// comparisons.
+constexpr std::int8_t kSpace = -1, kPad = -2, kInvalid = -3;
+constexpr std::array<std::int8_t, 256> kBase64 = [] {
+    std::array<std::int8_t, 256> t{};
+    t.fill(kInvalid);
+    for (int i = 0; i < 26; ++i) {
+        t['A' + i] = static_cast<std::int8_t>(i);
+        t['a' + i] = static_cast<std::int8_t>(26 + i);
+    }
+    for (int i = 0; i < 10; ++i) t['0' + i] = static_cast<std::int8_t>(52 + i);
+    t['+'] = 62;
+    t['/'] = 63;
+    t['='] = kPad;
+    for (unsigned char c : {' ', '\t', '\n', '\r'}) t[c] = kSpace;
+    return t;
+}();
+
+}  // namespace
+
 std::optional<Bytes> decodeXmlBase64(std::string_view text, bool strict) {
     Bytes out;
     out.reserve(text.size() / 4 * 3);
@@ -272,25 +296,13 @@ std::optional<Bytes> decodeXmlBase64(std::string_view text, bool strict) {
     int bits = 0;
     bool padded = false;
     for (char c : text) {
-        if (isSpace(c)) continue;
-        if (c == '=') {
+        const int v = kBase64[static_cast<unsigned char>(c)];
+        if (v == kSpace) continue;
+        if (v == kPad) {
             padded = true;
             continue;
         }
-        if (padded) return std::nullopt;
-        int v;
-        if (c >= 'A' && c <= 'Z')
-            v = c - 'A';
-        else if (c >= 'a' && c <= 'z')
-            v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9')
-            v = c - '0' + 52;
-        else if (c == '+')
-            v = 62;
-        else if (c == '/')
-            v = 63;
-        else
-            return std::nullopt;
+        if (padded || v == kInvalid) return std::nullopt;
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
         if (bits >= 8) {

@@ -13,6 +13,29 @@
 namespace fs = std::filesystem;
 
 namespace tessarin::detail {
+namespace {
+
+// An entry's own type (a link is a link), from the directory listing where it gives one: no stat
+// per entry, only where the file system leaves the type out.
+fs::file_type listedType(const fs::directory_entry& entry, std::error_code& ec) {
+    if (entry.is_symlink(ec)) return fs::file_type::symlink;
+    if (ec) return fs::file_type::none;
+    // Not a link, so these read the listed type without following anything.
+    if (entry.is_regular_file(ec)) return fs::file_type::regular;
+    if (entry.is_directory(ec)) return fs::file_type::directory;
+    return entry.symlink_status(ec).type();
+}
+
+// The entry's path below the root. The listing names entries as the root, a slash and names it read,
+// so cutting the root off gives what a path-by-path comparison would, without splitting either path.
+std::string relativeTo(const std::string& root, const fs::path& entry) {
+    const std::string& full = entry.native();
+    if (full.size() > root.size() + 1 && full.compare(0, root.size(), root) == 0 && full[root.size()] == '/')
+        return full.substr(root.size() + 1);
+    return entry.lexically_relative(root).generic_string();
+}
+
+}  // namespace
 
 void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
                               const std::set<std::string>& excluded, int depth, bool appContent) {
@@ -96,7 +119,7 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
     for (; it != end; it.increment(ec)) {
         if (ec) break;
         const fs::path& p = it->path();
-        std::string rel = p.lexically_relative(contentRoot).generic_string();
+        std::string rel = relativeTo(contentRoot, p);
         if (it.depth() == 0 && excluded.count(rel)) {
             if (it->is_directory(ec) && !it->is_symlink(ec)) it.disable_recursion_pending();
             continue;
@@ -106,9 +129,8 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             v = failed(std::move(v), ProblemKind::FoldersTooDeep);
             return;
         }
-        // The type the directory listing gave, where it gives one: no stat per entry.
         std::error_code sec;
-        const fs::file_type type = it->symlink_status(sec).type();
+        const fs::file_type type = listedType(*it, sec);
         if (sec || type == fs::file_type::not_found) continue;
         const bool isLink = type == fs::file_type::symlink;
         auto sealedIt = sealed.find(rel);
@@ -117,7 +139,6 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             // A sealed directory is nested code (sealed by requirement); an unsealed bundle where a nested
             // rule applies is code added after signing. Only folders with an extension count as
             // bundles here: "Resources" of a framework holds an Info.plist too.
-            const ResourceRule* rule = rules->match(rel);
             if (entry) {
                 it.disable_recursion_pending();
                 seen.insert(entry);
@@ -125,18 +146,21 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
                     checkNested(rel, *entry, true);
                 else
                     found(ProblemKind::FileModified, rel);
-            } else if (v2 && rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
+            } else if (const ResourceRule* rule = v2 ? rules->match(rel) : nullptr;
+                       rule && rule->nested && !rule->omit && p.has_extension() && Bundle::open(p.string())) {
                 it.disable_recursion_pending();
                 found(ProblemKind::FileAdded, rel);
             }
             continue;
         }
-        const ResourceRule* rule = rules->match(rel);
         // The store adds its receipt to an app after signing: that one regular file, nothing else
         // in its folder and nothing in its place, is not the seal's to judge.
         if (!entry && appContent && type == fs::file_type::regular && rel == kMasReceiptPath) continue;
         if (!entry) {
+            // Only a path the seal does not name needs its rule: matching every path was the walk's
+            // largest cost.
             // The first generation of seals had no form for links; one it left out is no addition.
+            const ResourceRule* rule = rules->match(rel);
             if (rule && !rule->omit && (v2 || !isLink)) found(ProblemKind::FileAdded, rel);
             continue;
         }

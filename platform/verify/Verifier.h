@@ -1,6 +1,8 @@
-// The verifier's inner workings, shared by its file and bundle half and its walk over sealed resources.
+// The verifier's inner workings, shared by its bundle, code and nested-code halves and its walk over
+// sealed resources.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +20,8 @@ namespace tessarin::detail {
 
 inline constexpr int kMaxNestingDepth = 8;      // bundles inside bundles beyond this are refused
 inline constexpr int kMaxDirectoryDepth = 128;  // folders inside a bundle's content
+// Info.plist, CodeResources (20,000 files seal in ~6 MB), tickets
+inline constexpr std::uint64_t kMaxSmallFile = 64u << 20;
 
 // One slice of nested code as its container's seal sees it: whether it satisfies the requirement the
 // seal gives (every slice must), and its CDHashes, a fact only.
