@@ -53,6 +53,15 @@ bool hasStrayBytes(ByteSpan file, const MachOFile& macho, const std::vector<std:
     return at != file.size();
 }
 
+void takeRequirementVerdict(CodeVerdict& v, DesignatedRequirementVerdict dr) {
+    v.requirementSet = std::move(dr.set);
+    v.requirementsProblem = std::move(dr.setProblem);
+    v.designatedRequirement = std::move(dr.requirement);
+    v.designatedRequirementImplicit = dr.implicit;
+    v.designatedRequirementSatisfied = dr.satisfied;
+    v.designatedRequirementProblem = std::move(dr.failure);
+}
+
 void takeFacts(CodeVerdict& v, const SignatureFacts& f) {
     v.isSigned = f.isSigned;
     if (!f.isSigned) return;
@@ -165,12 +174,7 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
         v.testRequirementSatisfied = evaluateOnSlice(r, *options_.testRequirement).holds;
     }
     DesignatedRequirementVerdict dr = judgeRequirement(describe, described.facts);
-    v.requirementSet = std::move(dr.set);
-    v.requirementsProblem = std::move(dr.setProblem);
-    v.designatedRequirement = std::move(dr.requirement);
-    v.designatedRequirementImplicit = dr.implicit;
-    v.designatedRequirementSatisfied = dr.satisfied;
-    v.designatedRequirementProblem = std::move(dr.failure);
+    takeRequirementVerdict(v, std::move(dr));
     std::vector<std::uint64_t> signatureEnds(macho->slices.size(), 0);
     signatureEnds[describe] = described.facts.signatureEnd;
     v.slices.push_back(sliceVerdict(v.architecture, described.facts));
@@ -221,12 +225,7 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     r.infoPlist = slices.infoPlist;
     r.appleRoots = &anchors_;
     DesignatedRequirementVerdict dr = judgeDesignatedRequirement(r, options_.checkContents);
-    v.requirementSet = std::move(dr.set);
-    v.requirementsProblem = std::move(dr.setProblem);
-    v.designatedRequirement = std::move(dr.requirement);
-    v.designatedRequirementImplicit = dr.implicit;
-    v.designatedRequirementSatisfied = dr.satisfied;
-    v.designatedRequirementProblem = std::move(dr.failure);
+    takeRequirementVerdict(v, std::move(dr));
     // One signature and no architecture: the assessment judges it as it would a slice.
     v.slices.push_back(sliceVerdict(std::string(), d.facts));
     if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
