@@ -1,0 +1,63 @@
+// The item's component tree as the codesign stand-in lists it (--components-json), read back into
+// a plain value: the app learns about every part of an item without parsing a binary itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ToolRunner.h"
+
+namespace tessarin {
+
+struct ComponentSlice {
+    std::string architecture;  // "x86_64", "arm64", ...
+    bool is64 = false;
+    std::string platform;  // empty when the slice names none
+};
+
+// One code item of the tree, with the members the headless views and the release gate use.
+struct Component {
+    std::string path;       // as the tool shows it (escaped); the outermost item's is the item's own
+    std::string kind;       // "app", "framework", "link", ...
+    std::string signer;     // in words: "Developer ID Application: Name (TEAM)", "ad hoc", "unsigned", ...
+    std::string signature;  // "unsigned", "ad hoc", "linker-signed", "certificate"; empty for a link
+    bool valid = false;
+    std::string teamIdentifier;
+    std::uint32_t flags = 0;  // CodeDirectory flags
+    std::string flagNames;
+    std::string notarization;  // with how it was established; empty when unsigned
+    std::vector<ComponentSlice> architectures;
+    std::vector<std::string> weakeningEntitlements;
+    std::vector<std::string> problems;
+    std::vector<Component> components;
+
+    // Whether it holds code that runs (not a link, nor a bundle without code).
+    bool holdsCode() const;
+};
+
+struct ComponentFinding {
+    std::string kind;  // a stable word: "other-team", "no-hardened-runtime", "32bit-only", ...
+    std::string path;  // empty for the outermost item
+    std::string detail;
+    std::string finding;  // the sentence
+};
+
+struct ComponentsResult {
+    std::string problem;  // empty when the tree was read; else one sentence naming the item
+    Component item;
+    std::vector<ComponentFinding> findings;
+    bool walkTruncated = false;
+    std::string json;  // the document as the tool printed it, once it has been read without fault
+
+    bool ok() const { return problem.empty(); }
+};
+
+inline constexpr std::uint32_t kCodeDirectoryRuntimeFlag = 0x10000;  // CS_RUNTIME
+
+// Reads a --components-json document; `itemName` names the item in a problem's sentence.
+ComponentsResult parseComponentsJson(const std::string& text, const std::string& itemName);
+// Runs `codesign --components-json path` and reads what it printed.
+ComponentsResult runComponentsCheck(const std::string& path, const ToolSet& tools = ToolSet::platform());
+
+}  // namespace tessarin
