@@ -32,6 +32,7 @@
 #include "DocumentController.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
+#include "HeadlessItem.h"
 #include "ViewController.h"
 #include "base/DisplayText.h"
 #include "base/FileURL.h"
@@ -119,6 +120,7 @@ struct Classified {
     QString title;
     std::string absolutePath;
     std::unique_ptr<Document> document;
+    ComponentsResult components;
 };
 
 std::string withoutTrailingSlashes(std::string path) {
@@ -127,7 +129,7 @@ std::string withoutTrailingSlashes(std::string path) {
 }
 
 // The item's classification, off the main thread: the record is plain data until its window exists.
-void classify(const std::string& item, const ToolSet& tools, Classified& out) {
+void classify(const std::string& item, const ToolSet& tools, bool components, Classified& out) {
     namespace fs = std::filesystem;
     const std::string cleaned = withoutTrailingSlashes(fs::path(item).lexically_normal().string());
     std::error_code ec;
@@ -142,6 +144,7 @@ void classify(const std::string& item, const ToolSet& tools, Classified& out) {
     out.document->setFileURL(url);
     out.title = displayNameForPath(cleaned);
     out.absolutePath = absolute;
+    if (components) out.components = runComponentsCheck(absolute, tools);
 }
 
 class HeadlessBatch : public QObject {
@@ -149,8 +152,7 @@ public:
     HeadlessBatch(const std::vector<std::string>& items, const HeadlessOptions& options, QTextStream& out,
                   QTextStream& err, const ToolSet& tools)
         : items_(items),
-          json_(options.json),
-          online_(options.online),
+          options_(options),
           concurrency_(options.concurrency > 0 ? options.concurrency : std::max(1, QThread::idealThreadCount())),
           // Finished reports wait for a slow item before them; this bounds how many.
           window_(std::max<std::size_t>(16, 8 * static_cast<std::size_t>(concurrency_))),
@@ -170,7 +172,7 @@ public:
     }
 
     int run() {
-        if (json_) write(QStringLiteral("[\n"));
+        if (options_.json) write(QStringLiteral("[\n"));
         startMore();
         if (!finished()) loop_.exec();
         progress_.clear();
@@ -194,6 +196,8 @@ private:
         bool missing = false;
         QString result;                                  // the report, or the JSON object's line
         DocumentWindowController* controller = nullptr;  // a child of the batch while it runs
+        ComponentsResult components;
+        QStringList shortfalls;
     };
 
     bool cancelled() const { return cancellation_->cancelled(); }
@@ -207,7 +211,7 @@ private:
             pending_.emplace_back();
             auto classified = std::make_shared<Classified>();
             classifiers_.start([this, index, classified, item = items_[index], tools = tools_] {
-                classify(item, tools, *classified);
+                classify(item, tools, needsComponents(options_), *classified);
                 QMetaObject::invokeMethod(
                     this, [this, index, classified] { openWindow(index, *classified); }, Qt::QueuedConnection);
             });
@@ -224,6 +228,7 @@ private:
         }
         auto* controller = new DocumentWindowController(std::move(classified.document), classified.absolutePath, this);
         slot(index).controller = controller;
+        slot(index).components = std::move(classified.components);
         DocumentWindow* window = controller->window();
         window->setWindowTitle(classified.title);
         // Visible as far as the widgets know, so that the view appears and runs its flow, but with
@@ -231,7 +236,7 @@ private:
         window->setAttribute(Qt::WA_DontShowOnScreen);
         ViewController* view = controller->contentViewController();
         view->setToolSet(tools_);
-        view->setOnlineLookups(online_);
+        view->setOnlineLookups(options_.online);
         connect(
             view, &ViewController::checksCompleted, this, [this, index] { checksDone(index); },
             Qt::SingleShotConnection);
@@ -246,13 +251,12 @@ private:
         // A check cut short by the interrupt has a tool's kill in its log, not a verdict.
         if (cancelled()) return;
         DocumentWindowController* controller = slot(index).controller;
-        const QString result =
-            json_ ? QString::fromUtf8(QJsonDocument(reportJsonObject(*controller)).toJson(QJsonDocument::Compact))
-                  : controller->contentViewController()->composeReport();
+        HeadlessItemOutput output = headlessItemOutput(*controller, slot(index).components, options_, items_[index]);
         slot(index).controller = nullptr;
+        slot(index).shortfalls = std::move(output.shortfalls);
         // Not at once: the completion that brought us here is still running in the view.
         controller->deleteLater();
-        itemDone(index, result);
+        itemDone(index, output.printed);
     }
 
     void itemDone(std::size_t index, const QString& result) {
@@ -278,7 +282,7 @@ private:
                 err_ << "tessarin: cannot open " << displayPathText(item) << ": No such file or folder.\n";
                 err_.flush();
                 status_ = kExitItemMissing;
-            } else if (json_) {
+            } else if (options_.json) {
                 write((reportsPrinted_ > 0 ? QStringLiteral(",\n") : QString()) + s.result);
                 ++reportsPrinted_;
             } else {
@@ -290,7 +294,7 @@ private:
             pending_.pop_front();
             ++printed_;
         }
-        if (json_ && printed_ == items_.size() && !cancelled())
+        if (options_.json && printed_ == items_.size() && !cancelled())
             write(reportsPrinted_ > 0 ? QStringLiteral("\n]\n") : QStringLiteral("]\n"));
     }
 
@@ -309,8 +313,7 @@ private:
     }
 
     const std::vector<std::string>& items_;
-    const bool json_;
-    const bool online_;
+    const HeadlessOptions options_;
     const int concurrency_;
     const std::size_t window_;
     QTextStream& out_;
@@ -333,84 +336,6 @@ private:
 };
 
 }  // namespace
-
-// ---- Command line ---------------------------------------------------------------------------
-
-QString helpText() {
-    return QStringLiteral(
-        "Usage: tessarin [ITEM...]\n"
-        "       tessarin --report [--json] [--online] ITEM...\n"
-        "       tessarin --help | --version\n"
-        "\n"
-        "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
-        "application bundle, a folder or an Installer package. Without --report each ITEM opens in\n"
-        "a window of its own; with none, the start window opens.\n"
-        "\n"
-        "Options:\n"
-        "  --report    inspect each ITEM off screen, wait for all of its checks and print the\n"
-        "              report that Save Report would write; needs no display\n"
-        "  --json      with --report: print one JSON array instead, one object per ITEM\n"
-        "  --online    with --report: also ask Apple's ticket service whether each ITEM is\n"
-        "              notarized when no ticket is stapled (offline otherwise)\n"
-        "  -h, --help  print this help and exit\n"
-        "  --version   print the version and exit\n"
-        "  --          end of the options: an ITEM that follows may begin with '-'\n"
-        "\n"
-        "Exit status:\n"
-        "  0         every item was inspected (or the help or the version was printed)\n"
-        "  1         an item does not exist; the others are still reported\n"
-        "  2         the command line was wrong: an unknown option, --json or --online without\n"
-        "            --report, or --report without an item\n"
-        "  3         windows were asked for where no display can be reached\n"
-        "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
-        "  141       the reader of the output went away (a closed pipe)\n"
-        "\n"
-        "The manual: Help > Tessarin Help, or man tessarin.\n");
-}
-
-QString versionText() { return QStringLiteral("tessarin " TESSARIN_VERSION "\n"); }
-
-CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-    CommandLine line;
-    bool report = false;
-    bool optionsEnded = false;
-    for (const std::string& argument : arguments) {
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            if (argument == "--report") {
-                report = true;
-            } else if (argument == "--json") {
-                line.json = true;
-            } else if (argument == "--online") {
-                line.online = true;
-            } else if (argument == "--help" || argument == "-h") {
-                line.mode = CommandLine::Mode::Help;
-                return line;
-            } else if (argument == "--version") {
-                line.mode = CommandLine::Mode::Version;
-                return line;
-            } else {
-                line.mode = CommandLine::Mode::BadUsage;
-                line.problem = QStringLiteral("unknown option '%1'").arg(displayPathText(argument));
-                return line;
-            }
-        } else {
-            line.itemPaths.push_back(argument);
-        }
-    }
-    if ((line.json || line.online) && !report) {
-        line.mode = CommandLine::Mode::BadUsage;
-        line.problem =
-            line.json ? QStringLiteral("--json goes with --report") : QStringLiteral("--online goes with --report");
-    } else if (report && line.itemPaths.empty()) {
-        line.mode = CommandLine::Mode::BadUsage;
-        line.problem = QStringLiteral("--report needs at least one item");
-    } else {
-        line.mode = report ? CommandLine::Mode::Report : CommandLine::Mode::Windows;
-    }
-    return line;
-}
 
 // ---- JSON -----------------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "ToolRunner.h"
 
 class QTextStream;
@@ -20,38 +21,12 @@ namespace tessarin {
 
 class DocumentWindowController;
 
-struct CommandLine {
-    enum class Mode { Windows, Report, Help, Version, BadUsage };
-    Mode mode = Mode::Windows;
-    bool json = false;
-    bool online = false;  // --online: the checks also ask Apple's ticket service
-    // The items byte for byte, as main() got them: a file name need not be valid text.
-    std::vector<std::string> itemPaths;
-    QString problem;  // for BadUsage: what was wrong, in one sentence
-};
-
-// `arguments` without the program's name, all of them, as argv's bytes: Qt never sees the command
-// line, so that --help, --version and mistakes are answered before anything needs a display, and
-// no file name is decoded. Options: --report, --json and --online (with --report only), --help, --version; "--"
-// ends the options.
-CommandLine parseCommandLine(const std::vector<std::string>& arguments);
-// What --help prints: every option and the exit statuses.
-QString helpText();
-// What --version prints: the program's name and the project's version.
-QString versionText();
-
-inline constexpr int kExitInspected = 0;
-inline constexpr int kExitItemMissing = 1;
-inline constexpr int kExitBadUsage = 2;
-inline constexpr int kExitNoDisplay = 3;  // windows asked for where no display can be reached
-// An interrupted run exits with 128 and the signal's number: 130 for SIGINT, 143 for SIGTERM.
-inline constexpr int kExitSignalBase = 128;
-
 struct HeadlessOptions {
     bool json = false;
-    bool online = false;    // every check also asks Apple's ticket service (spctl --online)
-    int concurrency = 0;    // items inspected at once; 0: one for each processor core
-    bool progress = false;  // a progress line on the error stream, redrawn in place (for a terminal)
+    bool online = false;      // every check also asks Apple's ticket service (spctl --online)
+    bool components = false;  // each text report is followed by the item's component tree
+    int concurrency = 0;      // items inspected at once; 0: one for each processor core
+    bool progress = false;    // a progress line on the error stream, redrawn in place (for a terminal)
 };
 
 // SIGINT and SIGTERM, turned into a call of the handler on a thread of its own: the signal

@@ -29,7 +29,8 @@ void headlessMessages(QtMsgType type, const QMessageLogContext&, const QString& 
 void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     std::fprintf(stderr, "%s\n", qPrintable(message));
     if (type != QtFatalMsg) return;
-    std::fprintf(stderr, "tessarin: no window can be opened here; tessarin --report ITEM prints the report without one\n");
+    std::fprintf(stderr,
+                 "tessarin: no window can be opened here; tessarin --report ITEM prints the report without one\n");
     std::fflush(stderr);
     ::_exit(tessarin::kExitNoDisplay);
 }
@@ -62,6 +63,7 @@ int runHeadless(char* program, const CommandLine& line) {
     tessarin::HeadlessOptions options;
     options.json = line.json;
     options.online = line.online;
+    options.components = line.components;
     options.progress = ::isatty(STDERR_FILENO) == 1;
     return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }

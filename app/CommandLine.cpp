@@ -1,0 +1,95 @@
+// The command line, read without Qt: options are matched as bytes and item names are kept as given.
+#include "CommandLine.h"
+
+#include "DocumentController.h"
+
+namespace tessarin {
+
+QString helpText() {
+    return QStringLiteral(
+        "Usage: tessarin [ITEM...]\n"
+        "       tessarin --report [--json] [--online] [--components] ITEM...\n"
+        "       tessarin --help | --version\n"
+        "\n"
+        "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
+        "application bundle, a folder or an Installer package. Without --report each ITEM opens in\n"
+        "a window of its own; with none, the start window opens.\n"
+        "\n"
+        "Options:\n"
+        "  --report    inspect each ITEM off screen, wait for all of its checks and print the\n"
+        "              report that Save Report would write; needs no display\n"
+        "  --json      with --report: print one JSON array instead, one object per ITEM\n"
+        "  --online    with --report: also ask Apple's ticket service whether each ITEM is\n"
+        "              notarized when no ticket is stapled (offline otherwise)\n"
+        "  --components\n"
+        "              with --report: follow each report with everything inside the ITEM, each\n"
+        "              part with its kind, signer, team, runtime, notarization and problems\n"
+        "  -h, --help  print this help and exit\n"
+        "  --version   print the version and exit\n"
+        "  --          end of the options: an ITEM that follows may begin with '-'\n"
+        "\n"
+        "Exit status:\n"
+        "  0         every item was inspected (or the help or the version was printed)\n"
+        "  1         an item does not exist; the others are still reported\n"
+        "  2         the command line was wrong: an unknown option, --json, --online or\n"
+        "            --components without --report, or --report without an item\n"
+        "  3         windows were asked for where no display can be reached\n"
+        "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
+        "  141       the reader of the output went away (a closed pipe)\n"
+        "\n"
+        "The manual: Help > Tessarin Help, or man tessarin.\n");
+}
+
+QString versionText() { return QStringLiteral("tessarin " TESSARIN_VERSION "\n"); }
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    bool report = false;
+    bool optionsEnded = false;
+    QString reportOnly;  // the first option that needs --report
+    auto needsReport = [&reportOnly](const char* option) {
+        if (reportOnly.isEmpty()) reportOnly = QLatin1String(option);
+    };
+    for (const std::string& argument : arguments) {
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            if (argument == "--report") {
+                report = true;
+            } else if (argument == "--json") {
+                line.json = true;
+                needsReport("--json");
+            } else if (argument == "--online") {
+                line.online = true;
+                needsReport("--online");
+            } else if (argument == "--components") {
+                line.components = true;
+                needsReport("--components");
+            } else if (argument == "--help" || argument == "-h") {
+                line.mode = CommandLine::Mode::Help;
+                return line;
+            } else if (argument == "--version") {
+                line.mode = CommandLine::Mode::Version;
+                return line;
+            } else {
+                line.mode = CommandLine::Mode::BadUsage;
+                line.problem = QStringLiteral("unknown option '%1'").arg(displayPathText(argument));
+                return line;
+            }
+        } else {
+            line.itemPaths.push_back(argument);
+        }
+    }
+    if (!reportOnly.isEmpty() && !report) {
+        line.mode = CommandLine::Mode::BadUsage;
+        line.problem = QStringLiteral("%1 goes with --report").arg(reportOnly);
+    } else if (report && line.itemPaths.empty()) {
+        line.mode = CommandLine::Mode::BadUsage;
+        line.problem = QStringLiteral("--report needs at least one item");
+    } else {
+        line.mode = report ? CommandLine::Mode::Report : CommandLine::Mode::Windows;
+    }
+    return line;
+}
+
+}  // namespace tessarin

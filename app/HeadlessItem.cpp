@@ -1,0 +1,30 @@
+// One finished item of a headless run, from its window's verdicts and its component list.
+#include "HeadlessItem.h"
+
+#include <QJsonDocument>
+
+#include "ComponentsView.h"
+#include "DocumentWindowController.h"
+#include "ViewController.h"
+
+namespace tessarin {
+
+bool needsComponents(const HeadlessOptions& options) { return options.components && !options.json; }
+
+HeadlessItemOutput headlessItemOutput(const DocumentWindowController& controller, const ComponentsResult& components,
+                                      const HeadlessOptions& options, const std::string&) {
+    HeadlessItemOutput output;
+    if (options.json) {
+        output.printed = QString::fromUtf8(QJsonDocument(reportJsonObject(controller)).toJson(QJsonDocument::Compact));
+    } else {
+        output.printed = controller.contentViewController()->composeReport();
+        if (options.components) {
+            // One blank line before the tree, as between the report's own sections.
+            if (!output.printed.endsWith(QStringLiteral("\n\n"))) output.printed += QLatin1Char('\n');
+            output.printed += componentsText(components);
+        }
+    }
+    return output;
+}
+
+}  // namespace tessarin
