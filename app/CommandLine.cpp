@@ -8,7 +8,7 @@ namespace tessarin {
 QString helpText() {
     return QStringLiteral(
         "Usage: tessarin [ITEM...]\n"
-        "       tessarin --report [--json] [--online] [--components] ITEM...\n"
+        "       tessarin --report [--json[=VERSION]] [--online] [--components] ITEM...\n"
         "       tessarin --help | --version\n"
         "\n"
         "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
@@ -18,7 +18,10 @@ QString helpText() {
         "Options:\n"
         "  --report    inspect each ITEM off screen, wait for all of its checks and print the\n"
         "              report that Save Report would write; needs no display\n"
-        "  --json      with --report: print one JSON array instead, one object per ITEM\n"
+        "  --json, --json=VERSION\n"
+        "              with --report: print one JSON array instead, one object per ITEM, in\n"
+        "              schema version 1, or VERSION (1 or 2: 2 adds the item's structured\n"
+        "              findings and its component tree; see the manual)\n"
         "  --online    with --report: also ask Apple's ticket service whether each ITEM is\n"
         "              notarized when no ticket is stapled (offline otherwise)\n"
         "  --components\n"
@@ -56,9 +59,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
             if (argument == "--report") {
                 report = true;
-            } else if (argument == "--json") {
+            } else if (argument == "--json" || argument.rfind("--json=", 0) == 0) {
                 line.json = true;
                 needsReport("--json");
+                if (argument == "--json=1" || argument == "--json=2") {
+                    line.jsonVersion = argument.back() - '0';
+                } else if (argument != "--json") {
+                    line.mode = CommandLine::Mode::BadUsage;
+                    line.problem = QStringLiteral("'%1' asks for an unknown JSON schema version (1 and 2 are known)")
+                                       .arg(displayPathText(argument));
+                    return line;
+                }
             } else if (argument == "--online") {
                 line.online = true;
                 needsReport("--online");

@@ -13,6 +13,7 @@ struct CommandLine {
     enum class Mode { Windows, Report, Help, Version, BadUsage };
     Mode mode = Mode::Windows;
     bool json = false;
+    int jsonVersion = 1;      // --json=N: the JSON schema version asked for
     bool online = false;      // --online: the checks also ask Apple's ticket service
     bool components = false;  // --components: each report is followed by its component tree
     // The items byte for byte, as main() got them: a file name need not be valid text.

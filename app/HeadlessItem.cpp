@@ -5,17 +5,22 @@
 
 #include "ComponentsView.h"
 #include "DocumentWindowController.h"
+#include "ReportJsonV2.h"
 #include "ViewController.h"
 
 namespace tessarin {
 
-bool needsComponents(const HeadlessOptions& options) { return options.components && !options.json; }
+bool needsComponents(const HeadlessOptions& options) {
+    return options.json ? options.jsonVersion >= 2 : options.components;
+}
 
 HeadlessItemOutput headlessItemOutput(const DocumentWindowController& controller, const ComponentsResult& components,
                                       const HeadlessOptions& options, const std::string&) {
     HeadlessItemOutput output;
     if (options.json) {
-        output.printed = QString::fromUtf8(QJsonDocument(reportJsonObject(controller)).toJson(QJsonDocument::Compact));
+        const QJsonObject object =
+            options.jsonVersion >= 2 ? reportJsonObjectV2(controller, components) : reportJsonObject(controller);
+        output.printed = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
     } else {
         output.printed = controller.contentViewController()->composeReport();
         if (options.components) {

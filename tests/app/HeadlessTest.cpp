@@ -217,6 +217,32 @@ void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
         QVERIFY(
             object.value(QStringLiteral("report")).toString().endsWith(object.value(QStringLiteral("log")).toString()));
     }
+    // Version 2: every version 1 member, byte for byte in the same order, and the documented additions.
+    options.jsonVersion = 2;
+    const Captured v2 = runInProcess({items.fat, items.appSlow, items.package, items.folder}, options, fakeTools(dir));
+    QCOMPARE(v2.status, kExitInspected);
+    const QSet<QString> added = documentedMembers(schema, QStringLiteral("## Members added in version 2"), true);
+    QCOMPARE(added.size(), 8);
+    const QJsonArray array2 = QJsonDocument::fromJson(v2.out.toUtf8()).array();
+    const QStringList lines1 = batch.out.split(QLatin1Char('\n'));
+    static const QRegularExpression date(QStringLiteral("on \\w+day, [^\\\\]*\\\\n"));
+    for (qsizetype i = 0; i < array2.size(); ++i) {
+        QJsonObject object = array2[i].toObject();
+        const QStringList keys = object.keys();
+        QCOMPARE(QSet<QString>(keys.begin(), keys.end()), members + added);
+        QCOMPARE(object.value(QStringLiteral("schemaVersion")).toInt(), 2);
+        for (const QString& name : added) object.remove(name);
+        object.insert(QStringLiteral("schemaVersion"), 1);
+        QString line1 = lines1[i + 1];
+        if (line1.endsWith(QLatin1Char(','))) line1.chop(1);
+        QCOMPARE(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)).replace(date, QString()),
+                 line1.replace(date, QString()));
+    }
+    QCOMPARE(array2[1].toObject().value(QStringLiteral("kind")).toString(), QStringLiteral("app"));
+    // The fake codesign prints no component list: the tree says so in one sentence.
+    QVERIFY(array2[1][QStringLiteral("components")][QStringLiteral("problem")].toString().startsWith(
+        QStringLiteral("The component list of ")));
+
     const QJsonObject app = array[1].toObject();
     QCOMPARE(app.value(QStringLiteral("theArches")).toArray(), (QJsonArray{kX86_64, kArm64}));
     QCOMPARE(app.value(QStringLiteral("isApp")).toBool(), true);
@@ -387,6 +413,8 @@ void HeadlessTest::usage_data() {
     };
     row("json without report", {"--json", "item"}, kExitBadUsage, "--json goes with --report");
     row("online without report", {"--online", "item"}, kExitBadUsage, "--online goes with --report");
+    row("components without report", {"--components", "item"}, kExitBadUsage, "--components goes with --report");
+    row("unknown JSON version", {"--report", "--json=3", "item"}, kExitBadUsage, "'--json=3' asks for an unknown");
     row("report without items", {"--report"}, kExitBadUsage, "--report needs at least one item");
     row("report, json, no items", {"--report", "--json"}, kExitBadUsage, "at least one item");
     row("unknown option", {"--report", "--bogus", "item"}, kExitBadUsage, "'--bogus'");
@@ -428,13 +456,15 @@ void HeadlessTest::usage() {
 // The help names every option the program accepts, and every exit status it can end with.
 void HeadlessTest::helpDescribesEveryOptionAndStatus() {
     const QString help = tessarin::helpText();
-    for (const char* option : {"--report", "--json", "--online", "-h, --help", "--version", "  --  "})
+    for (const char* option :
+         {"--report", "--json", "--json=VERSION", "--online", "--components", "-h, --help", "--version", "  --  "})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitSignalBase + SIGINT,
                        kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
         QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
-    for (const char* option : {"--report", "--json", "--online", "--help", "-h", "--version"})
+    for (const char* option :
+         {"--report", "--json", "--json=2", "--online", "--components", "--help", "-h", "--version"})
         QVERIFY2(tessarin::parseCommandLine({option, "--report", "item"}).mode != tessarin::CommandLine::Mode::BadUsage,
                  option);
 }
