@@ -8,7 +8,8 @@ namespace tessarin {
 QString helpText() {
     return QStringLiteral(
         "Usage: tessarin [ITEM...]\n"
-        "       tessarin --report [--json[=VERSION]] [--online] [--components] ITEM...\n"
+        "       tessarin --report [--json[=VERSION]] [--online] [--components]\n"
+        "                [--require WORD[,WORD...]] ITEM...\n"
         "       tessarin --help | --version\n"
         "\n"
         "Tells what kind of code a macOS item holds and how it is signed: a Mach-O file, an\n"
@@ -27,6 +28,13 @@ QString helpText() {
         "  --components\n"
         "              with --report: follow each report with everything inside the ITEM, each\n"
         "              part with its kind, signer, team, runtime, notarization and problems\n"
+        "  --require WORD[,WORD...]\n"
+        "              with --report: a release gate. Each ITEM and everything inside it must\n"
+        "              meet every WORD; each shortfall is named on standard error (item,\n"
+        "              component, word) and the exit status is 4. The words: valid (the\n"
+        "              report's signature verdict, and every component's signature), notarized,\n"
+        "              hardened-runtime, no-32bit, no-adhoc, no-unsigned, team=TEAMID (all code\n"
+        "              signed by that team), no-weakening-entitlements. May be repeated.\n"
         "  -h, --help  print this help and exit\n"
         "  --version   print the version and exit\n"
         "  --          end of the options: an ITEM that follows may begin with '-'\n"
@@ -34,9 +42,11 @@ QString helpText() {
         "Exit status:\n"
         "  0         every item was inspected (or the help or the version was printed)\n"
         "  1         an item does not exist; the others are still reported\n"
-        "  2         the command line was wrong: an unknown option, --json, --online or\n"
-        "            --components without --report, or --report without an item\n"
+        "  2         the command line was wrong: an unknown option or --require word, an\n"
+        "            option of --report's without it, or --report without an item\n"
         "  3         windows were asked for where no display can be reached\n"
+        "  4         with --require: an item or a component fell short of a WORD, or an\n"
+        "            item does not exist\n"
         "  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM\n"
         "  141       the reader of the output went away (a closed pipe)\n"
         "\n"
@@ -53,7 +63,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     auto needsReport = [&reportOnly](const char* option) {
         if (reportOnly.isEmpty()) reportOnly = QLatin1String(option);
     };
-    for (const std::string& argument : arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (!optionsEnded && argument == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
@@ -76,6 +87,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             } else if (argument == "--components") {
                 line.components = true;
                 needsReport("--components");
+            } else if (argument == "--require" || argument.rfind("--require=", 0) == 0) {
+                needsReport("--require");
+                const bool attached = argument != "--require";
+                std::string problem;
+                if (!attached && i + 1 == arguments.size())
+                    problem = "--require needs a list of words";
+                else
+                    problem = addRequirements(line.gate, attached ? argument.substr(10) : arguments[++i]);
+                if (!problem.empty()) {
+                    line.mode = CommandLine::Mode::BadUsage;
+                    line.problem = displayPathText(problem);
+                    return line;
+                }
             } else if (argument == "--help" || argument == "-h") {
                 line.mode = CommandLine::Mode::Help;
                 return line;

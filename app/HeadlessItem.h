@@ -1,5 +1,5 @@
 // What the headless run prints for one item whose checks are done: its report or JSON object, with
-// the component tree where asked for.
+// the component tree where asked for, and where it falls short of the release gate.
 #pragma once
 
 #include <QString>

@@ -177,7 +177,7 @@ public:
         if (!finished()) loop_.exec();
         progress_.clear();
         if (const int signal = interruptSignal_.load()) return kExitSignalBase + signal;
-        return status_;
+        return gateFailed_ ? kExitRequirementsUnmet : status_;
     }
 
     // From any thread: ends every running tool at once and the run as soon as the main thread
@@ -282,6 +282,7 @@ private:
                 err_ << "tessarin: cannot open " << displayPathText(item) << ": No such file or folder.\n";
                 err_.flush();
                 status_ = kExitItemMissing;
+                gateFailed_ = gateFailed_ || !options_.gate.empty();
             } else if (options_.json) {
                 write((reportsPrinted_ > 0 ? QStringLiteral(",\n") : QString()) + s.result);
                 ++reportsPrinted_;
@@ -291,6 +292,10 @@ private:
                 lastEndedWithNewline_ = s.result.endsWith(QLatin1Char('\n'));
                 ++reportsPrinted_;
             }
+            if (!s.shortfalls.isEmpty()) progress_.clear();
+            for (const QString& line : s.shortfalls) err_ << "tessarin: " << line << '\n';
+            err_.flush();
+            gateFailed_ = gateFailed_ || !s.shortfalls.isEmpty();
             pending_.pop_front();
             ++printed_;
         }
@@ -333,6 +338,7 @@ private:
     int reportsPrinted_ = 0;
     bool lastEndedWithNewline_ = true;
     int status_ = kExitInspected;
+    bool gateFailed_ = false;
 };
 
 }  // namespace

@@ -25,6 +25,7 @@ struct HeadlessOptions {
     bool json = false;
     int jsonVersion = 1;      // with json: 1 (what --json prints) or 2 (--json=2, docs/json-schema.md)
     bool online = false;      // every check also asks Apple's ticket service (spctl --online)
+    ReleaseGate gate;         // --require: shortfalls go to the error stream
     bool components = false;  // each text report is followed by the item's component tree
     int concurrency = 0;      // items inspected at once; 0: one for each processor core
     bool progress = false;    // a progress line on the error stream, redrawn in place (for a terminal)

@@ -65,6 +65,7 @@ int runHeadless(char* program, const CommandLine& line) {
     options.online = line.online;
     options.components = line.components;
     options.jsonVersion = line.jsonVersion;
+    options.gate = line.gate;
     options.progress = ::isatty(STDERR_FILENO) == 1;
     return tessarin::runHeadlessReport(line.itemPaths, options, out, err, tessarin::ToolSet::platform(), &interrupts);
 }

@@ -142,6 +142,8 @@ private slots:
     void textReportsAreWhatSaveWritesInArgumentOrder();
     void jsonObjectsCarryExactlyTheDocumentedMembers();
     void namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict();
+    void releaseGateNamesEachShortfall_data();
+    void releaseGateNamesEachShortfall();
     void interruptEndsToolsAndLeavesTheArrayOpen_data();
     void interruptEndsToolsAndLeavesTheArrayOpen();
     void progressLineOnlyOnATerminal();
@@ -323,6 +325,66 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     QCOMPARE(fromProgram.value(QStringLiteral("bundleVer")).toString(), QStringLiteral("6.6"));
 }
 
+// A Developer ID app (team T1, runtime) holding an ad hoc framework without the runtime and an XPC
+// service of another team with a weakening entitlement, as the fake codesign lists it.
+const char* const kGateTree = R"j({"componentsVersion": 1, "walkTruncated": false, "findings": [
+  {"kind": "adhoc-inside", "path": "Contents/Frameworks/A.framework", "detail": "", "finding": "ad hoc inside"},
+  {"kind": "no-hardened-runtime", "path": "Contents/Frameworks/A.framework", "detail": "", "finding": "no runtime"},
+  {"kind": "other-team", "path": "Contents/XPCServices/S.xpc", "detail": "T2", "finding": "another team"},
+  {"kind": "weakening-entitlement", "path": "Contents/XPCServices/S.xpc", "detail": "allow-jit", "finding": "jit"}],
+ "item": {"path": "/A.app", "kind": "app", "signature": "certificate", "valid": true, "teamIdentifier": "T1",
+  "flags": 65536, "components": [
+   {"path": "Contents/Frameworks/A.framework", "kind": "framework", "signature": "ad hoc", "valid": true},
+   {"path": "Contents/XPCServices/S.xpc", "kind": "XPC service", "signature": "certificate", "valid": false,
+    "teamIdentifier": "T2", "flags": 65536, "problems": ["a sealed resource is missing or invalid"]}]}})j";
+
+void HeadlessTest::releaseGateNamesEachShortfall_data() {
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("shortfalls");  // after "tessarin: ITEM: ", in order
+    const auto row = [](const char* words, int status, const QStringList& shortfalls) {
+        QTest::newRow(words) << QString::fromLatin1(words) << status << shortfalls;
+    };
+    row("no-32bit", kExitInspected, {});
+    row("no-unsigned,no-32bit", kExitInspected, {});
+    row("no-adhoc", kExitRequirementsUnmet,
+        {"Contents/Frameworks/A.framework: does not meet no-adhoc: it is signed ad hoc"});
+    row("team=T1", kExitRequirementsUnmet,
+        {"Contents/Frameworks/A.framework: does not meet team=T1: it names no team",
+         "Contents/XPCServices/S.xpc: does not meet team=T1: its team is T2"});
+    row("hardened-runtime,no-weakening-entitlements", kExitRequirementsUnmet,
+        {"Contents/Frameworks/A.framework: does not meet hardened-runtime: no runtime",
+         "Contents/XPCServices/S.xpc: does not meet no-weakening-entitlements: jit"});
+    // The fake tools reject the item as a whole; the invalid service is named beside it.
+    row("valid,notarized", kExitRequirementsUnmet,
+        {"does not meet valid: its signature check did not pass",
+         "Contents/XPCServices/S.xpc: does not meet valid: a sealed resource is missing or invalid",
+         "does not meet notarized: it is not notarized"});
+}
+
+void HeadlessTest::releaseGateNamesEachShortfall() {
+    QFETCH(QString, words);
+    QFETCH(int, status);
+    QFETCH(QStringList, shortfalls);
+    TempDir dir;
+    const Items items(dir);
+    ToolSet tools = fakeTools(dir);
+    writeFile(dir / "tree.json", kGateTree);
+    tools.override(kCodesignPath,
+                   writeScript(dir / "fake/codesign-tree",
+                               "case \"$1\" in --components-json) cat '" + dir / "tree.json" + "';; *) exit 1;; esac"));
+    HeadlessOptions options;
+    QVERIFY(addRequirements(options.gate, words.toStdString()).empty());
+    const Captured run = runInProcess({items.fat}, options, tools);
+    QCOMPARE(run.status, status);
+    QStringList expected;
+    for (const QString& s : shortfalls)
+        expected << QStringLiteral("tessarin: %1: %2").arg(QString::fromStdString(items.fat), s);
+    QCOMPARE(run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    // A missing item fails the gate too.
+    if (status == kExitInspected) QCOMPARE(runInProcess({dir / "gone"}, options, tools).status, kExitRequirementsUnmet);
+}
+
 void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen_data() {
     QTest::addColumn<int>("signal");
     QTest::addColumn<int>("status");
@@ -414,6 +476,10 @@ void HeadlessTest::usage_data() {
     row("json without report", {"--json", "item"}, kExitBadUsage, "--json goes with --report");
     row("online without report", {"--online", "item"}, kExitBadUsage, "--online goes with --report");
     row("components without report", {"--components", "item"}, kExitBadUsage, "--components goes with --report");
+    row("unknown require word", {"--report", "--require", "valid,bogus", "item"}, kExitBadUsage,
+        "unknown --require word 'bogus'");
+    row("require without words", {"--report", "--require"}, kExitBadUsage, "--require needs a list of words");
+    row("empty require word", {"--report", "--require=valid,", "item"}, kExitBadUsage, "an empty word");
     row("unknown JSON version", {"--report", "--json=3", "item"}, kExitBadUsage, "'--json=3' asks for an unknown");
     row("report without items", {"--report"}, kExitBadUsage, "--report needs at least one item");
     row("report, json, no items", {"--report", "--json"}, kExitBadUsage, "at least one item");
@@ -456,11 +522,11 @@ void HeadlessTest::usage() {
 // The help names every option the program accepts, and every exit status it can end with.
 void HeadlessTest::helpDescribesEveryOptionAndStatus() {
     const QString help = tessarin::helpText();
-    for (const char* option :
-         {"--report", "--json", "--json=VERSION", "--online", "--components", "-h, --help", "--version", "  --  "})
+    for (const char* option : {"--report", "--json", "--json=VERSION", "--online", "--components", "--require WORD",
+                               "-h, --help", "--version", "  --  "})
         QVERIFY2(help.contains(QLatin1String(option)), option);
-    for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitSignalBase + SIGINT,
-                       kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
+    for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitRequirementsUnmet,
+                       kExitSignalBase + SIGINT, kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
         QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
     for (const char* option :
