@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/DisplayText.h"
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "DocumentWindowController.h"
 #include "ItemDrops.h"
 #include "ViewController.h"
-#include "base/DisplayText.h"
 #include "bundle/TypeIdentifier.h"
 
 namespace tessarin {
