@@ -57,7 +57,8 @@ private:
 // window and ViewController exactly as the application shows it, and streams their reports to
 // `out` in the order given. Needs a QApplication; returns kExitInspected, kExitItemMissing when an
 // item did not exist (the others are still reported), or 128 and the signal's number when
-// `interrupts` saw one. `tools` is for tests; the application passes the platform's.
+// `interrupts` saw one; with a release gate, kExitRequirementsUnmet when an item fell short or was
+// missing. `tools` is for tests; the application passes the platform's.
 int runHeadlessReport(const std::vector<std::string>& items, const HeadlessOptions& options, QTextStream& out,
                       QTextStream& err, const ToolSet& tools = ToolSet::platform(),
                       InterruptWatch* interrupts = nullptr);

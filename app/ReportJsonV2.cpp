@@ -104,9 +104,11 @@ QJsonObject reportJsonObjectV2(const DocumentWindowController& controller, const
     item.insert(QStringLiteral("signature"), signature);
 
     QJsonObject notarization{{QStringLiteral("notarized"), boxChecked(view, "isNotarized")}};
-    notarization.insert(QStringLiteral("established"), root.contains(QStringLiteral("notarization"))
-                                                           ? root.value(QStringLiteral("notarization"))
-                                                           : QJsonValue(QStringLiteral("not applicable")));
+    notarization.insert(
+        QStringLiteral("established"),
+        root.contains(QStringLiteral("notarization"))
+            ? root.value(QStringLiteral("notarization"))
+            : QJsonValue(components.ok() ? QStringLiteral("not applicable") : QStringLiteral("unknown")));
     item.insert(QStringLiteral("notarization"), notarization);
 
     QJsonObject tree2 = tree;
