@@ -53,8 +53,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TESSARIN_HOMEPAGE}")
 # Depends come from the binaries themselves (dpkg-shlibdeps): libcurl4 for the online lookup and
-# libicu72 for text segmentation among them; Qt's platform plugins for a display and for --report come with libqt6gui6, which the program
-# links. nlohmann-json is headers only and needs nothing at run time.
+# libicu72 for text segmentation among them; Qt's platform plugins for a display and for --report
+# come with libqt6gui6, which the program links. nlohmann-json is headers only and needs nothing at
+# run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The log marks its judgements with emoji, which show as empty boxes without a colour emoji font.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
@@ -69,6 +70,6 @@ flag, and the signature verdicts: valid or not, notarized, App Store, Apple.
 .
 It reads Mach-O files, code signatures, notarization tickets and xar
 packages itself, through its own stand-ins for lipo, codesign, spctl,
-pkgutil and stapler in /usr/libexec/tessarin. tessarin --report prints the same report,
-or JSON, for scripts and needs no display.")
+pkgutil and stapler in /usr/libexec/tessarin. tessarin --report prints
+the same report, or JSON, for scripts and needs no display.")
 include(CPack)
