@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include "ComponentDetails.h"
+
 namespace tessarin {
 
 namespace {
@@ -12,10 +14,16 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 
 // The report's marks: fine, worth a look, and wrong.
 QString mark(const Component& c) {
-    if (!c.holdsCode()) return QStringLiteral("   ");
-    if (!c.valid || c.signature == "unsigned") return QStringLiteral("\u26D4\uFE0F ");
-    if (c.signature != "certificate" || !c.weakeningEntitlements.empty()) return QStringLiteral("\u26A0\uFE0F ");
-    return QStringLiteral("\u2705 ");
+    switch (componentBadge(c)) {
+    case ComponentBadge::Link:
+    case ComponentBadge::NoCode: return QStringLiteral("   ");
+    case ComponentBadge::Unsigned:
+    case ComponentBadge::Invalid: return QStringLiteral("\u26D4\uFE0F ");
+    case ComponentBadge::Untrusted:
+    case ComponentBadge::AdHoc: return QStringLiteral("\u26A0\uFE0F ");
+    case ComponentBadge::Signed: break;
+    }
+    return c.weakeningEntitlements.empty() ? QStringLiteral("\u2705 ") : QStringLiteral("\u26A0\uFE0F ");
 }
 
 void componentLines(const Component& c, int depth, QString& out) {

@@ -6,9 +6,12 @@
 #include <QEvent>
 
 #include "ApplicationMenu.h"
+#include "ComponentsPanel.h"
 #include "Document.h"
+#include "DocumentController.h"
 #include "DocumentWindow.h"
 #include "ItemDrops.h"
+#include "Quarantine.h"
 #include "ViewController.h"
 #include "ui_DocumentWindowController.h"
 
@@ -38,6 +41,19 @@ DocumentWindowController::DocumentWindowController(std::unique_ptr<Document> doc
             &ViewController::lookUpNotarizationOnline);
     connect(ui_->actionClose, &QAction::triggered, window_.get(), &QWidget::close);
     acceptItemDrops(window_.get(), [this](const std::vector<std::string>& paths) { emit itemsDropped(paths); });
+
+    ui_->menuView->addAction(ui_->componentsDock->toggleViewAction());
+    window_->resizeDocks({ui_->componentsDock}, {540}, Qt::Horizontal);
+    ComponentsPanel* panel = ui_->componentsPanel;
+    if (document_) {
+        const Document& d = *document_;
+        panel->showPending(displayNameForPath(canonicalPath_), QString::fromStdString(documentKind(d)),
+                           quarantineRecord(d.fileURL()));
+    }
+    ViewController* view = ui_->viewController;
+    connect(view, &ViewController::componentsListed, panel, [panel, view] {
+        if (view->components()) panel->showComponents(view->components());
+    });
 }
 
 DocumentWindowController::~DocumentWindowController() {

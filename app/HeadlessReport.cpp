@@ -120,7 +120,6 @@ struct Classified {
     QString title;
     std::string absolutePath;
     std::unique_ptr<Document> document;
-    ComponentsResult components;
 };
 
 std::string withoutTrailingSlashes(std::string path) {
@@ -129,7 +128,7 @@ std::string withoutTrailingSlashes(std::string path) {
 }
 
 // The item's classification, off the main thread: the record is plain data until its window exists.
-void classify(const std::string& item, const ToolSet& tools, bool components, Classified& out) {
+void classify(const std::string& item, const ToolSet& tools, Classified& out) {
     namespace fs = std::filesystem;
     const std::string cleaned = withoutTrailingSlashes(fs::path(item).lexically_normal().string());
     std::error_code ec;
@@ -144,7 +143,6 @@ void classify(const std::string& item, const ToolSet& tools, bool components, Cl
     out.document->setFileURL(url);
     out.title = displayNameForPath(cleaned);
     out.absolutePath = absolute;
-    if (components) out.components = runComponentsCheck(absolute, tools);
 }
 
 class HeadlessBatch : public QObject {
@@ -211,7 +209,7 @@ private:
             pending_.emplace_back();
             auto classified = std::make_shared<Classified>();
             classifiers_.start([this, index, classified, item = items_[index], tools = tools_] {
-                classify(item, tools, needsComponents(options_), *classified);
+                classify(item, tools, *classified);
                 QMetaObject::invokeMethod(
                     this, [this, index, classified] { openWindow(index, *classified); }, Qt::QueuedConnection);
             });
@@ -228,7 +226,6 @@ private:
         }
         auto* controller = new DocumentWindowController(std::move(classified.document), classified.absolutePath, this);
         slot(index).controller = controller;
-        slot(index).components = std::move(classified.components);
         DocumentWindow* window = controller->window();
         window->setWindowTitle(classified.title);
         // Visible as far as the widgets know, so that the view appears and runs its flow, but with
@@ -237,6 +234,8 @@ private:
         ViewController* view = controller->contentViewController();
         view->setToolSet(tools_);
         view->setOnlineLookups(options_.online);
+        // Listed by the signature check itself, from the verification it makes anyway.
+        view->setListsComponents(needsComponents(options_));
         connect(
             view, &ViewController::checksCompleted, this, [this, index] { checksDone(index); },
             Qt::SingleShotConnection);
@@ -251,6 +250,11 @@ private:
         // A check cut short by the interrupt has a tool's kill in its log, not a verdict.
         if (cancelled()) return;
         DocumentWindowController* controller = slot(index).controller;
+        if (const auto& listed = controller->contentViewController()->components())
+            slot(index).components = *listed;
+        else if (needsComponents(options_))
+            slot(index).components.problem =
+                "No check listed the components of " + displayPathText(items_[index]).toStdString() + ".";
         HeadlessItemOutput output = headlessItemOutput(*controller, slot(index).components, options_, items_[index]);
         slot(index).controller = nullptr;
         slot(index).shortfalls = std::move(output.shortfalls);

@@ -26,15 +26,6 @@ bool boxChecked(const ViewController& view, const char* name) {
     return box && box->isChecked();
 }
 
-QString itemKind(const Document& d) {
-    if (d.isOldPackage) return QStringLiteral("bundle package");
-    if (d.isPackage) return QStringLiteral("package");
-    if (d.isApp) return QStringLiteral("app");
-    if (d.isFolder) return QStringLiteral("folder");
-    if (d.isMacho) return QStringLiteral("Mach-O");
-    return QStringLiteral("other");
-}
-
 QJsonValue quarantineJson(const Document& d) {
     const std::optional<QuarantineRecord> record = quarantineRecord(d.fileURL());
     if (!record) return QJsonValue::Null;
@@ -80,7 +71,7 @@ QJsonObject reportJsonObjectV2(const DocumentWindowController& controller, const
     const ViewController& view = *controller.contentViewController();
     QJsonObject item = reportJsonObject(controller);
     item.insert(QStringLiteral("schemaVersion"), kJsonSchemaLatest);
-    item.insert(QStringLiteral("kind"), itemKind(d));
+    item.insert(QStringLiteral("kind"), QString::fromStdString(documentKind(d)));
     item.insert(QStringLiteral("quarantine"), quarantineJson(d));
     item.insert(QStringLiteral("gatekeeper"), gatekeeperJson(view.outputText()));
 

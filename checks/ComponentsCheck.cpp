@@ -47,6 +47,39 @@ std::vector<std::string> texts(const json& object, const char* name) {
     return out;
 }
 
+// Entitlements one per line, their values indented under them: what a reader scans for.
+void appendEntitlementValue(std::string& out, const json& value, int indent, int depth) {
+    if (depth > kMaxDepth) throw Malformed("its entitlements are nested deeper than any plist reader allows");
+    const std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
+    if (value.is_object()) {
+        for (const auto& [key, member] : value.items()) {
+            out += pad + key;
+            if (member.is_object() || member.is_array()) {
+                out += ":\n";
+                appendEntitlementValue(out, member, indent + 1, depth + 1);
+            } else {
+                out += " = ";
+                appendEntitlementValue(out, member, 0, depth + 1);
+            }
+        }
+    } else if (value.is_array()) {
+        for (const json& e : value) {
+            if (e.is_object() || e.is_array()) {
+                out += pad + "-\n";
+                appendEntitlementValue(out, e, indent + 1, depth + 1);
+            } else {
+                out += pad + "- ";
+                appendEntitlementValue(out, e, 0, depth + 1);
+            }
+        }
+    } else {
+        out += (value.is_string() ? value.get<std::string>()
+                : value.is_null() ? "(data or date)"
+                                  : value.dump()) +
+               "\n";
+    }
+}
+
 Component readComponent(const json& j, int depth) {
     if (depth > kMaxDepth) throw Malformed("its tree is deeper than any walk makes");
     if (!j.is_object()) throw Malformed("a component is not an object");
@@ -59,6 +92,10 @@ Component readComponent(const json& j, int depth) {
         if (!j["valid"].is_boolean()) throw Malformed("\"valid\" is not true or false");
         c.valid = j["valid"].get<bool>();
     }
+    if (j.contains("trusted")) {
+        if (!j["trusted"].is_boolean()) throw Malformed("\"trusted\" is not true or false");
+        c.trusted = j["trusted"].get<bool>();
+    }
     c.teamIdentifier = text(j, "teamIdentifier");
     if (j.contains("flags")) {
         if (!j["flags"].is_number_unsigned() || j["flags"].get<std::uint64_t>() > 0xffffffffu)
@@ -67,6 +104,19 @@ Component readComponent(const json& j, int depth) {
     }
     c.flagNames = text(j, "flagNames");
     c.notarization = text(j, "notarization");
+    c.target = text(j, "target");
+    c.identifier = text(j, "identifier");
+    c.bundleIdentifier = text(j, "bundleIdentifier");
+    c.bundleShortVersion = text(j, "bundleShortVersion");
+    c.bundleVersion = text(j, "bundleVersion");
+    if (j.contains("chain")) c.chain = texts(j, "chain");
+    c.timestamp = text(j, "timestamp");
+    c.signingTime = text(j, "signingTime");
+    if (j.contains("entitlements")) {
+        if (!j["entitlements"].is_object()) throw Malformed("\"entitlements\" is not an object");
+        appendEntitlementValue(c.entitlements, j["entitlements"], 0, depth);
+    }
+    c.entitlementsProblem = text(j, "entitlementsProblem");
     if (j.contains("architectures"))
         for (const json& s : array(j, "architectures")) {
             ComponentSlice slice;
@@ -75,6 +125,8 @@ Component readComponent(const json& j, int depth) {
             if (!is64.is_boolean()) throw Malformed("\"64bit\" is not true or false");
             slice.is64 = is64.get<bool>();
             slice.platform = text(s, "platform");
+            slice.minimumOS = text(s, "minimumOS");
+            slice.sdk = text(s, "sdk");
             c.architectures.push_back(std::move(slice));
         }
     if (j.contains("weakeningEntitlements")) c.weakeningEntitlements = texts(j, "weakeningEntitlements");
@@ -116,15 +168,14 @@ ComponentsResult parseComponentsJson(const std::string& text, const std::string&
     return result;
 }
 
-ComponentsResult runComponentsCheck(const std::string& path, const ToolSet& tools) {
-    const ToolRun run = runTool(kCodesignPath, {"--components-json", path}, true, tools);
-    // Status 1 only says some component is unsigned or invalid; the document still follows.
+ComponentsResult componentsFromRun(const ToolRun& run, const std::string& path, const char* tool) {
+    // A nonzero status only says something is unsigned, invalid or rejected; the document still follows.
     if (run.output.empty()) {
         ComponentsResult result;
         std::string why = run.errors;
         while (!why.empty() && (why.back() == '\n' || why.back() == '.')) why.pop_back();
         why = displayText(why);
-        result.problem = "codesign listed no components of " + displayText(path) +
+        result.problem = std::string(tool) + " listed no components of " + displayText(path) +
                          (why.empty() ? std::string(".") : " (" + why + ").");
         return result;
     }

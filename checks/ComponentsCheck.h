@@ -1,5 +1,5 @@
-// The item's component tree as the codesign stand-in lists it (--components-json), read back into
-// a plain value: the app learns about every part of an item without parsing a binary itself.
+// The item's component tree as our spctl (or codesign) lists it with --components-json, read back
+// into a plain value: the app learns about every part of an item without parsing a binary itself.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,9 @@ namespace tessarin {
 struct ComponentSlice {
     std::string architecture;  // "x86_64", "arm64", ...
     bool is64 = false;
-    std::string platform;  // empty when the slice names none
+    std::string platform;   // empty when the slice names none
+    std::string minimumOS;  // "11.0"; empty with the platform
+    std::string sdk;        // empty when the slice names none
 };
 
 // One code item of the tree, with the members the headless views and the release gate use.
@@ -23,10 +25,21 @@ struct Component {
     std::string signer;     // in words: "Developer ID Application: Name (TEAM)", "ad hoc", "unsigned", ...
     std::string signature;  // "unsigned", "ad hoc", "linker-signed", "certificate"; empty for a link
     bool valid = false;
+    bool trusted = false;  // signed with a certificate whose chain ends at one of Apple's roots
     std::string teamIdentifier;
     std::uint32_t flags = 0;  // CodeDirectory flags
     std::string flagNames;
     std::string notarization;  // with how it was established; empty when unsigned
+    std::string target;        // a link's, as written
+    std::string identifier;    // the signature's
+    std::string bundleIdentifier;
+    std::string bundleShortVersion;
+    std::string bundleVersion;
+    std::vector<std::string> chain;  // common names, leaf first
+    std::string timestamp;           // the secure timestamp, UTC; empty when none
+    std::string signingTime;         // the signer's own claim, UTC; empty when none
+    std::string entitlements;        // as indented text; empty when none
+    std::string entitlementsProblem;
     std::vector<ComponentSlice> architectures;
     std::vector<std::string> weakeningEntitlements;
     std::vector<std::string> problems;
@@ -57,7 +70,7 @@ inline constexpr std::uint32_t kCodeDirectoryRuntimeFlag = 0x10000;  // CS_RUNTI
 
 // Reads a --components-json document; `itemName` names the item in a problem's sentence.
 ComponentsResult parseComponentsJson(const std::string& text, const std::string& itemName);
-// Runs `codesign --components-json path` and reads what it printed.
-ComponentsResult runComponentsCheck(const std::string& path, const ToolSet& tools = ToolSet::platform());
+// Reads what a tool run printed with --components-json for `path` (`tool` names it in a problem).
+ComponentsResult componentsFromRun(const ToolRun& run, const std::string& path, const char* tool);
 
 }  // namespace tessarin

@@ -2,7 +2,9 @@
 #include "SignatureCheck.h"
 
 #include <system_error>
+
 #include <thread>
+#include "base/DisplayText.h"
 
 namespace tessarin {
 
@@ -16,16 +18,37 @@ ToolRun runInto(SignatureCheckState& state, std::string& text, const char* launc
     return run;
 }
 
-void assess(SignatureCheckState& state, const std::vector<std::string>& arguments, const ToolSet& tools) {
+void assess(SignatureCheckState& state, const std::vector<std::string>& arguments, const ToolSet& tools,
+            bool components = false) {
+    if (components && tools.isStandIn(kSpctlPath)) {
+        // Our spctl prints the tree on standard output, where Apple's prints nothing; the log shows
+        // the assessment exactly as without it.
+        std::vector<std::string> withTree = arguments;
+        withTree.insert(withTree.begin(), "--components-json");
+        ToolRun run = runTool(kSpctlPath, withTree, true, tools);
+        state.components = componentsFromRun(run, arguments.back(), "spctl");
+        run.output.clear();
+        if (run.status != 0) state.signaturesValid = false;
+        state.assessmentText = toolReport(kSpctlErrorPrefix, run);
+        state.assessmentSource = assessmentSourceOf(run.errors);
+        return;
+    }
     ToolRun run = runInto(state, state.assessmentText, kSpctlPath, arguments, kSpctlErrorPrefix, tools);
     state.assessmentSource = assessmentSourceOf(run.errors);
+    if (components) {
+        // Another spctl's verification cannot be shared, and a second pass would hash everything again.
+        state.components.emplace();
+        state.components->problem = "The component list of " + displayText(arguments.back()) +
+                                    " cannot be made: the spctl that ran is not Tessarin's own.";
+    }
 }
 
 // The assessment and the second tool (codesign -dvvv or pkgutil) run side by side: the second only
 // reads what the first hashes, so on a second core it adds next to nothing to the check. Each writes
 // its own state; validity is the conjunction of both, so the order they finish in does not matter.
 void assessBeside(SignatureCheckState& state, const std::vector<std::string>& assessment, const char* launchPath,
-                  const std::vector<std::string>& arguments, const char* prefix, const ToolSet& tools) {
+                  const std::vector<std::string>& arguments, const char* prefix, const ToolSet& tools,
+                  bool components) {
     SignatureCheckState second;
     std::thread beside;
     try {
@@ -33,7 +56,7 @@ void assessBeside(SignatureCheckState& state, const std::vector<std::string>& as
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    assess(state, assessment, tools);
+    assess(state, assessment, tools, components);
     if (beside.joinable())
         beside.join();
     else
@@ -56,22 +79,23 @@ std::vector<std::string> assessmentArguments(const std::string& path, bool forEx
 
 }  // namespace
 
-SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online) {
+SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online,
+                                           bool components) {
     SignatureCheckState state;
     assessBeside(state, assessmentArguments(path, false, online), kCodesignPath, {"-dvvv", path}, kCodesignErrorPrefix,
-                 tools);
+                 tools, components);
     return state;
 }
 
 SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools,
-                                                  bool online) {
+                                                  bool online, bool components) {
     SignatureCheckState state;
     if (isApp)
         assessBeside(state, assessmentArguments(path, true, online), kCodesignPath, {"-dvvv", path},
-                     kCodesignErrorPrefix, tools);
+                     kCodesignErrorPrefix, tools, components);
     else
         assessBeside(state, assessmentArguments(path, false, online), kPkgutilPath, {"--check-signature", path},
-                     kPkgutilErrorPrefix, tools);
+                     kPkgutilErrorPrefix, tools, components);
     return state;
 }
 

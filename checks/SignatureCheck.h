@@ -1,8 +1,10 @@
 // The two signature checks as plain work: the background runs, and the verdicts their completion shows.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "ComponentsCheck.h"
 #include "ToolRunner.h"
 
 namespace tessarin {
@@ -15,14 +17,18 @@ struct SignatureCheckState {
     std::string assessmentSource;
     std::string signatureText;
     bool signaturesValid = true;
+    // Asked for with `components`: the item's tree, from the assessment's own verification (so
+    // nothing is hashed twice); a problem when the spctl that ran is not our stand-in.
+    std::optional<ComponentsResult> components;
 };
 
 // The background operation of the single Mach-O check: spctl -t install, then codesign -dvvv.
-// `online`: spctl also asks Apple's ticket service (--online).
-SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online = false);
+// `online`: spctl also asks Apple's ticket service (--online); `components`: the item's tree too.
+SignatureCheckState runMachOSignatureCheck(const std::string& path, const ToolSet& tools, bool online = false,
+                                           bool components = false);
 // The background operation of the app (spctl, codesign) or package (spctl -t install, pkgutil) check.
 SignatureCheckState runAppOrPackageSignatureCheck(const std::string& path, bool isApp, const ToolSet& tools,
-                                                  bool online = false);
+                                                  bool online = false, bool components = false);
 
 enum class SignatureCheckKind { MachO, App, Package };
 

@@ -152,13 +152,18 @@ const ToolSet& ToolSet::platform() {
 }
 
 std::string ToolSet::resolve(const std::string& launchPath) const {
-    if (auto it = overrides_.find(launchPath); it != overrides_.end()) return it->second;
+    if (auto it = overrides_.find(launchPath); it != overrides_.end()) return it->second.executable;
     if (::access(launchPath.c_str(), X_OK) == 0) return launchPath;
     // Our stand-in of the same name: libexec/tessarin/ beside the program's bin/.
     std::string name = std::filesystem::path(launchPath).filename().string();
     std::string dir = programDirectory();
     if (dir.empty()) return launchPath;
     return (std::filesystem::path(dir).parent_path() / "libexec" / "tessarin" / name).string();
+}
+
+bool ToolSet::isStandIn(const std::string& launchPath) const {
+    if (auto it = overrides_.find(launchPath); it != overrides_.end()) return it->second.standIn;
+    return resolve(launchPath) != launchPath;
 }
 
 ToolRun runTool(const std::string& launchPath, const std::vector<std::string>& arguments, bool captureErrors,

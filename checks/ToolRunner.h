@@ -55,8 +55,13 @@ class ToolSet {
 public:
     static const ToolSet& platform();
     ToolSet() = default;
-    void override(const std::string& launchPath, const std::string& executable) { overrides_[launchPath] = executable; }
+    // `standIn`: the executable speaks our stand-in's own options beside Apple's.
+    void override(const std::string& launchPath, const std::string& executable, bool standIn = false) {
+        overrides_[launchPath] = {executable, standIn};
+    }
     std::string resolve(const std::string& launchPath) const;
+    // Whether `launchPath` starts our stand-in rather than the platform's tool (or a test's fake).
+    bool isStandIn(const std::string& launchPath) const;
 
     // Runs through this set may be ended by `cancellation`; each tool then gets a process group
     // of its own, so that what it starts ends with it.
@@ -64,7 +69,11 @@ public:
     const std::shared_ptr<ToolCancellation>& cancellation() const { return cancellation_; }
 
 private:
-    std::map<std::string, std::string> overrides_;
+    struct Override {
+        std::string executable;
+        bool standIn = false;
+    };
+    std::map<std::string, Override> overrides_;
     std::shared_ptr<ToolCancellation> cancellation_;
 };
 

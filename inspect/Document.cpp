@@ -4,8 +4,8 @@
 #include <charconv>
 #include <optional>
 
-#include "base/DisplayText.h"
 #include "Quarantine.h"
+#include "base/DisplayText.h"
 #include "base/Unicode.h"
 #include "bundle/Bundle.h"
 #include "bundle/TypeIdentifier.h"
@@ -91,6 +91,15 @@ void Document::listArchitectures(const std::string& path, const ToolSet& tools) 
         isARM = true;
         isMacho = true;
     }
+}
+
+std::string documentKind(const Document& d) {
+    if (d.isOldPackage) return "bundle package";
+    if (d.isPackage) return "package";
+    if (d.isApp) return "app";
+    if (d.isFolder) return "folder";
+    if (d.isMacho) return "Mach-O";
+    return "other";
 }
 
 }  // namespace tessarin

@@ -44,4 +44,8 @@ private:
     FileURL fileURL_;
 };
 
+// The item's kind in one word, as JSON and the Components panel name it: "app", "package",
+// "bundle package", "folder", "Mach-O" or "other".
+std::string documentKind(const Document& document);
+
 }  // namespace tessarin

@@ -80,6 +80,7 @@ void ViewController::viewDidAppear() {
     // Checks of an earlier appearance that still run keep the spinner turning.
     if (runningChecks_ == 0) busySpinner_->hide();
     saveString.clear();
+    componentsAsked_ = false;
 
     if (Document* doc = document()) {
         const Document& d = *doc;
@@ -204,18 +205,22 @@ void ViewController::finishBackground() {
 void ViewController::startCheck(SignatureCheckKind kind, const std::string& path) {
     checkedItem_.emplace(kind, path);
     startBackground();
-    processingQueue.start([this, kind, path, tools = tools_, online = onlineLookups_] {
+    // The tree comes from the assessment's own verification, so listing it costs no second pass.
+    const bool components = listsComponents_ && !componentsAsked_;
+    componentsAsked_ = componentsAsked_ || components;
+    processingQueue.start([this, kind, path, tools = tools_, online = onlineLookups_, components] {
         SignatureCheckState state =
             kind == SignatureCheckKind::MachO
-                ? runMachOSignatureCheck(path, tools, online)
-                : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools, online);
+                ? runMachOSignatureCheck(path, tools, online, components)
+                : runAppOrPackageSignatureCheck(path, kind == SignatureCheckKind::App, tools, online, components);
         // Queued with this object as context: dropped if the controller is gone.
         QMetaObject::invokeMethod(
-            this, [this, state, kind] { completeCheck(state, kind); }, Qt::QueuedConnection);
+            this, [this, state = std::move(state), kind]() mutable { completeCheck(state, kind); },
+            Qt::QueuedConnection);
     });
 }
 
-void ViewController::completeCheck(const SignatureCheckState& state, SignatureCheckKind kind) {
+void ViewController::completeCheck(SignatureCheckState& state, SignatureCheckKind kind) {
     SignatureVerdict v = signatureVerdict(state, kind);
     setBox(isNotarized_, v.isNotarized);
     setBox(isApple_, v.isApple);
@@ -223,6 +228,10 @@ void ViewController::completeCheck(const SignatureCheckState& state, SignatureCh
     setBox(validSignatures_, v.validSignatures);
     appendOutput(qs(v.firstPiece));
     appendOutput(qs(v.secondPiece));
+    if (state.components) {
+        components_ = std::make_shared<const ComponentsResult>(std::move(*state.components));
+        emit componentsListed();
+    }
     finishBackground();
 }
 

@@ -79,6 +79,10 @@ public:
     void lookUpNotarizationOnline();
     // Every signature check of this window asks Apple's ticket service too (tessarin --report --online).
     void setOnlineLookups(bool online) { onlineLookups_ = online; }
+    // The first signature check of each appearance also lists the item's components (the default).
+    void setListsComponents(bool lists) { listsComponents_ = lists; }
+    // The item's component tree once a check has listed it (shared, never copied: it may be large).
+    const std::shared_ptr<const ComponentsResult>& components() const { return components_; }
     // Composes the report into saveString and replaces the file at `path` atomically; a failure
     // is appended to the log. Returns whether the report was written.
     bool writeReport(const QString& path);
@@ -98,6 +102,8 @@ public:
 signals:
     // The last running check of this window has completed.
     void checksCompleted();
+    // A check has listed the item's components (components() holds them); before checksCompleted.
+    void componentsListed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -105,7 +111,7 @@ protected:
 private:
     Document* document() const;
     void startCheck(SignatureCheckKind kind, const std::string& path);
-    void completeCheck(const SignatureCheckState& state, SignatureCheckKind kind);
+    void completeCheck(SignatureCheckState& state, SignatureCheckKind kind);
     void startBackground();
     void finishBackground();
 
@@ -134,6 +140,9 @@ private:
     QVariant representedObject_;
     int runningChecks_ = 0;
     bool onlineLookups_ = false;
+    bool listsComponents_ = true;
+    bool componentsAsked_ = false;  // in this appearance
+    std::shared_ptr<const ComponentsResult> components_;
     // The item the signature check judged, and how: what an online lookup asks about.
     std::optional<std::pair<SignatureCheckKind, std::string>> checkedItem_;
 

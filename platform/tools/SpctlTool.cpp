@@ -9,7 +9,9 @@
 
 #include "online/TicketServiceClient.h"
 #include "tools/print/AssessmentText.h"
+#include "tools/print/ComponentText.h"
 #include "verify/Assessment.h"
+#include "verify/ComponentTree.h"
 
 using namespace tessarin;
 
@@ -20,14 +22,15 @@ struct Arguments {
     int verbosity = 0;
     AssessmentType type = AssessmentType::Execute;
     bool online = false;
-    std::string serviceUrl;  // tests point the lookup at a server of their own on the loopback address
+    bool componentsJson = false;  // ours: the item's component tree from the same verification
+    std::string serviceUrl;       // tests point the lookup at a server of their own on the loopback address
     std::vector<std::string> paths;
 };
 
 // The whole usage, for --help and after a mistake: what this stand-in implements of the real options.
 const char* usageText() {
     return "Usage: spctl -a [-v...] [--verbose=N] [-t exec | -t install | -t open] [--context "
-           "context:primary-signature] [--online] path ...\n"
+           "context:primary-signature] [--online] [--components-json] path ...\n"
            "       spctl --help\n"
            "  -a, --assess            assess each path against Apple's roots, offline\n"
            "  --online                also ask Apple's ticket service for a ticket when none stapled names\n"
@@ -37,6 +40,8 @@ const char* usageText() {
            "                          open for a document or disk image, judged by its own signature\n"
            "  --context context:primary-signature\n"
            "                          judge the item's own signature (the only context supported)\n"
+           "  --components-json       also print each item's component tree on standard output, as\n"
+           "                          codesign --components-json does, from the same verification\n"
            "  --                      end of the options\n"
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's spctl: assessment only, no policy changes. Exit status:\n"
@@ -63,6 +68,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             a.assess = true;
         } else if (s == "--online") {
             a.online = true;
+        } else if (s == "--components-json") {
+            a.componentsJson = true;
         } else if (s == "--ticket-service-url") {
             if (i + 1 >= argc) return std::nullopt;
             a.serviceUrl = argv[++i];
@@ -136,8 +143,11 @@ int main(int argc, char** argv) {
     const std::unique_ptr<TicketService> service = ticketServiceFor(args->online, args->serviceUrl);
     int status = 0;
     for (const auto& path : args->paths) {
-        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots(), service.get());
+        ComponentTree tree;
+        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots(), service.get(),
+                                  args->componentsJson ? &tree : nullptr);
         std::cerr << assessmentText(path, a, args->verbosity);
+        if (args->componentsJson) std::cout << componentTreeJson(tree) << std::flush;
         if (!a.accepted) status = 3;
     }
     return status;

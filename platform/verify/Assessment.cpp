@@ -11,6 +11,7 @@
 #include "codesign/CodeSignatureConstants.h"
 #include "crypto/AccountCreation.h"
 #include "package/Package.h"
+#include "verify/ComponentTree.h"
 
 namespace tessarin {
 namespace {
@@ -364,19 +365,26 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
     return assessCodeVerdict(verdict, AssessmentType::Execute, ticketAnchors, service);
 }
 
-Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
-                      TicketService* service) {
+Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors, TicketService* service,
+                      ComponentTree* tree) {
     const bool flatPackage = regularFileStartsWith(path, "xar!");
-    if (flatPackage && type != AssessmentType::Execute) return assessPackage(path, type, anchors, service);
+    if (flatPackage && type != AssessmentType::Execute) {
+        if (tree) *tree = componentTreeOf(path, anchors, service);
+        return assessPackage(path, type, anchors, service);
+    }
+    // The tree's verification is the assessment's (componentTreeOptions() asks what Gatekeeper asks),
+    // so one pass over the item serves both.
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
     if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO) {
         // The install policy judges signed code by its signature, which is how a command-line tool's
         // notarization is checked; anything else offered for installation is no package.
+        if (tree) *tree = buildComponentTree(std::move(verdict), anchors, service);
         return rejected(RejectionReason::NotAPackage);
     }
     // Execution is for apps: a tool, a plug-in or a framework is turned away once the rules allow it.
     Assessment a = evaluateCode(verdict, type, type == AssessmentType::Execute, anchors.tickets, service);
     a.receipt = verdict.receipt;
+    if (tree) *tree = buildComponentTree(std::move(verdict), anchors, service);
     return a;
 }
 

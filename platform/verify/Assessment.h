@@ -14,6 +14,8 @@
 
 namespace tessarin {
 
+struct ComponentTree;
+
 // Each type has its own rules: Open is how documents and disk images are judged by their own signature.
 enum class AssessmentType { Execute, Install, Open };
 
@@ -104,8 +106,9 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
 
 // Assesses the item at `path`: code for Execute, which must also be an app (an APPL bundle with a
 // main executable) or be refused once the rules allow it; a flat installer package (or a bare tool)
-// for Install; for Open, whichever signature the item carries, a package's or code's.
+// for Install; for Open, whichever signature the item carries, a package's or code's. With `tree`,
+// the item's component tree is built from the same verification, so nothing is hashed twice.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
-                      TicketService* service = nullptr);
+                      TicketService* service = nullptr, ComponentTree* tree = nullptr);
 
 }  // namespace tessarin

@@ -370,9 +370,12 @@ void HeadlessTest::releaseGateNamesEachShortfall() {
     const Items items(dir);
     ToolSet tools = fakeTools(dir);
     writeFile(dir / "tree.json", kGateTree);
-    tools.override(kCodesignPath,
-                   writeScript(dir / "fake/codesign-tree",
-                               "case \"$1\" in --components-json) cat '" + dir / "tree.json" + "';; *) exit 1;; esac"));
+    // Speaks our spctl's option: the tree on standard output, the assessment on standard error.
+    tools.override(
+        kSpctlPath,
+        writeScript(dir / "fake/spctl-tree",
+                    "echo \"spctl $*\" >&2; case \"$1\" in --components-json) cat '" + dir / "tree.json" + "';; esac"),
+        true);
     HeadlessOptions options;
     QVERIFY(addRequirements(options.gate, words.toStdString()).empty());
     const Captured run = runInProcess({items.fat}, options, tools);

@@ -2,9 +2,9 @@
 // anything else one sentence naming the item.
 #include "ComponentsCheck.h"
 
-#include <gtest/gtest.h>
+#include "ComponentDetails.h"
 
-#include "TempDir.h"
+#include <gtest/gtest.h>
 
 using namespace tessarin;
 
@@ -13,9 +13,14 @@ namespace {
 const char* const kGood = R"j({"componentsVersion": 1, "walkTruncated": false,
   "findings": [{"kind": "adhoc-inside", "path": "Contents/Frameworks/A.framework", "detail": "", "finding": "f"}],
   "item": {"path": "/x/A.app", "kind": "app", "signer": "Developer ID Application: A (T1)", "signature": "certificate",
-    "valid": true, "teamIdentifier": "T1", "flags": 65536, "flagNames": "runtime", "notarization": "n",
-    "architectures": [{"architecture": "arm64", "64bit": true, "platform": "macOS"}],
-    "weakeningEntitlements": [], "problems": [],
+    "valid": true, "trusted": true, "teamIdentifier": "T1", "flags": 65536, "flagNames": "runtime", "notarization": "n",
+    "identifier": "com.a", "bundleIdentifier": "com.a", "bundleShortVersion": "2.0", "bundleVersion": "20",
+    "chain": ["Developer ID Application: A (T1)", "Developer ID Certification Authority", "Apple Root CA"],
+    "timestamp": "2024-05-01T10:00:00Z",
+    "entitlements": {"com.apple.security.cs.allow-jit": true, "com.apple.security.application-groups": ["g1", "g2"],
+      "x.nested": {"k": 3}},
+    "architectures": [{"architecture": "arm64", "64bit": true, "platform": "macOS", "minimumOS": "11.0", "sdk": "14.2"}],
+    "weakeningEntitlements": ["com.apple.security.cs.allow-jit"], "problems": [],
     "components": [{"path": "Contents/Frameworks/A.framework", "kind": "framework", "signer": "ad hoc",
       "signature": "ad hoc", "valid": true, "architectures": [], "components": []}]}})j";
 
@@ -43,6 +48,9 @@ TEST(ComponentsCheck, GoodDocumentsAreReadAndAnythingElseIsOneSentence) {
         {"a component not an object", without(kGood, "\"components\": []", "\"components\": [7]"),
          "a component is not an object"},
         {"problems not text", without(kGood, "\"problems\": []", "\"problems\": [1]"), "holds something other"},
+        {"trusted as text", without(kGood, "\"trusted\": true", "\"trusted\": \"yes\""), "\"trusted\" is not true"},
+        {"entitlements not a dictionary", without(kGood, "\"entitlements\": {", "\"entitlements\": 5, \"x\": {"),
+         "\"entitlements\" is not an object"},
         {"too deep",
          std::string(R"({"componentsVersion": 1, "findings": [], "walkTruncated": false, "item": )") +
              [] {
@@ -76,11 +84,57 @@ TEST(ComponentsCheck, GoodDocumentsAreReadAndAnythingElseIsOneSentence) {
     }
 }
 
+TEST(ComponentDetails, BadgesAndDetailsSayWhatTheListSays) {
+    const ComponentsResult result = parseComponentsJson(kGood, "/x/A.app");
+    ASSERT_TRUE(result.ok()) << result.problem;
+    const Component& app = result.item;
+    EXPECT_EQ(componentsSummary(result), "2 code items: 1 signed, 1 ad hoc; 1 finding");
+
+    struct BadgeRow {
+        const char* name;
+        void (*change)(Component&);
+        ComponentBadge badge;
+    };
+    const BadgeRow badges[] = {
+        {"trusted certificate", [](Component&) {}, ComponentBadge::Signed},
+        {"another root", [](Component& c) { c.trusted = false; }, ComponentBadge::Untrusted},
+        {"broken", [](Component& c) { c.valid = false; }, ComponentBadge::Invalid},
+        {"ad hoc", [](Component& c) { c.signature = "linker-signed"; }, ComponentBadge::AdHoc},
+        {"unsigned",
+         [](Component& c) {
+             c.signature = "unsigned";
+             c.valid = false;
+         },
+         ComponentBadge::Unsigned},
+        {"link", [](Component& c) { c.kind = "link"; }, ComponentBadge::Link},
+        {"no code", [](Component& c) { c.kind = "bundle without code"; }, ComponentBadge::NoCode},
+    };
+    for (const BadgeRow& row : badges) {
+        SCOPED_TRACE(row.name);
+        Component c = app;
+        row.change(c);
+        EXPECT_EQ(componentBadge(c), row.badge);
+    }
+
+    const std::string details = componentDetailsText(app);
+    for (const char* expected : {
+             "/x/A.app\nKind: app\nSigner: Developer ID Application: A (T1)\nIdentifier: com.a\n",
+             "Bundle: com.a 2.0 (20)\nTeam: T1\n",
+             "Chain:\n  Developer ID Application: A (T1)\n    \u2514 Developer ID Certification Authority\n"
+             "      \u2514 Apple Root CA\n",
+             "Signed: 2024-05-01T10:00:00Z (secure timestamp)\nFlags: runtime (0x10000)\nHardened runtime: yes\n",
+             "Architecture: arm64: macOS 11.0 or later, SDK 14.2\n",
+             "Entitlements:\n  com.apple.security.application-groups:\n    - g1\n    - g2\n"
+             "  com.apple.security.cs.allow-jit = true   \u26A0\uFE0F weakens the hardened runtime\n"
+             "  x.nested:\n    k = 3\n",
+         })
+        EXPECT_NE(details.find(expected), std::string::npos) << expected << "\n---\n" << details;
+    EXPECT_EQ(runtimeWords(app), "runtime");
+    EXPECT_EQ(runtimeWords(app.components[0]), "no runtime");
+}
+
 TEST(ComponentsCheck, AToolThatPrintsNothingIsNamedWithItsReason) {
-    test::TempDir dir;
-    ToolSet tools;
-    tools.override(kCodesignPath,
-                   test::writeScript(dir / "codesign", "echo '/x/A.app: No such file or directory' >&2; exit 1"));
-    const ComponentsResult result = runComponentsCheck("/x/A.app", tools);
-    EXPECT_EQ(result.problem, "codesign listed no components of /x/A.app (/x/A.app: No such file or directory).");
+    const ToolRun run{1, "", "/x/A.app: No such file or directory\n"};
+    EXPECT_EQ(componentsFromRun(run, "/x/A.app", "spctl").problem,
+              "spctl listed no components of /x/A.app (/x/A.app: No such file or directory).");
 }

@@ -39,6 +39,12 @@ TEST(SignatureChecks, MachOCheckAssessesForInstallThenDisplaysTheSignature) {
     EXPECT_EQ(state.assessmentText, "spctl -a -vv -t install /x/tool");
     EXPECT_EQ(state.signatureText, "codesign -dvvv /x/tool");
     EXPECT_TRUE(state.signaturesValid);
+    // An spctl that is not ours is never handed our options, and nothing else lists the tree.
+    state = runMachOSignatureCheck("/x/tool", fake.tools, false, true);
+    EXPECT_EQ(state.assessmentText, "spctl -a -vv -t install /x/tool");
+    ASSERT_TRUE(state.components);
+    EXPECT_EQ(state.components->problem,
+              "The component list of /x/tool cannot be made: the spctl that ran is not Tessarin's own.");
 }
 
 TEST(SignatureChecks, AppIsAssessedWithoutInstallTypeAndPackageWithPkgutil) {
@@ -184,6 +190,14 @@ TEST(SignatureVerdicts, ForgedLinesInAPathNeverReachTheCheckBoxes) {
     tessarin::test::writeFile(tool, tessarin::test::signMachO(tessarin::test::thinMachO(0x01000007, 3), o));
 
     auto state = runMachOSignatureCheck(tool, ToolSet{});
+    // The tree rides along on the same assessment without changing a byte of what the log shows.
+    const SignatureCheckState withTree = runMachOSignatureCheck(tool, ToolSet{}, false, true);
+    EXPECT_EQ(withTree.assessmentText, state.assessmentText);
+    EXPECT_EQ(withTree.assessmentSource, state.assessmentSource);
+    ASSERT_TRUE(withTree.components && withTree.components->ok()) << withTree.components->problem;
+    EXPECT_EQ(withTree.components->item.kind, "Mach-O");
+    EXPECT_FALSE(withTree.components->item.trusted);
+    EXPECT_FALSE(state.components);
     EXPECT_FALSE(state.signaturesValid);
     EXPECT_EQ(state.assessmentSource, "no usable signature");
     EXPECT_EQ(state.assessmentText.find("\nsource=Notarized"), std::string::npos) << state.assessmentText;

@@ -176,6 +176,7 @@ nlohmann::json itemJson(const CodeItem& item) {
         nlohmann::json chain = nlohmann::json::array();
         for (const auto& c : item.chain) chain.push_back(printable(c.commonName));
         j["chain"] = std::move(chain);
+        if (item.signature == SignatureKind::Certificate) j["trusted"] = item.chainTrusted;
         if (item.timestamp) j["timestamp"] = utcTime(*item.timestamp);
         if (item.signingTime) j["signingTime"] = utcTime(*item.signingTime);
         j["notarization"] = notarizationWords(item.notarization);

@@ -1,0 +1,108 @@
+// The Components panel: the item's row while it is checked, then the listed tree with a name and
+// badge a row, the columns, the selected component's details (the item's with its quarantine and
+// the findings), and a list that could not be read.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTreeView>
+#include <QtTest>
+
+#include "ComponentsModel.h"
+#include "ComponentsPanel.h"
+
+using namespace tessarin;
+
+namespace {
+
+const char* const kTree = R"j({"componentsVersion": 1, "walkTruncated": false,
+  "findings": [{"kind": "weakening-entitlement", "path": "Contents/PlugIns/P.appex", "detail": "", "finding": "P weakens"}],
+  "item": {"path": "/x/A.app", "kind": "app", "signer": "Developer ID Application: A (T1)", "signature": "certificate",
+    "valid": true, "trusted": true, "teamIdentifier": "T1", "flags": 65536, "notarization": "stapled ticket",
+    "architectures": [], "weakeningEntitlements": [], "problems": [],
+    "components": [
+      {"path": "Contents/Frameworks/F.framework", "kind": "framework", "signer": "invalid: file modified",
+       "signature": "certificate", "valid": false, "trusted": true, "flags": 0, "architectures": [],
+       "problems": ["file modified: F"], "components": [
+         {"path": "Contents/Frameworks/F.framework/Versions/A/XPCServices/S.xpc", "kind": "XPC service",
+          "signer": "ad hoc", "signature": "ad hoc", "valid": true, "flags": 2, "architectures": []}]},
+      {"path": "Contents/PlugIns/P.appex", "kind": "plug-in (.appex)", "signer": "Developer ID Application: A (T1)",
+       "signature": "certificate", "valid": true, "trusted": true, "flags": 65536, "architectures": [],
+       "weakeningEntitlements": ["com.apple.security.cs.allow-jit"]},
+      {"path": "Contents/Resources/lib", "kind": "link", "target": "../Frameworks"}]}})j";
+
+QString cell(const ComponentsModel& m, const QModelIndex& parent, int row, int column, int role = Qt::DisplayRole) {
+    return m.index(row, column, parent).data(role).toString();
+}
+
+}  // namespace
+
+class ComponentsPanelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theItemShowsAtOnceThenItsTree() {
+        ComponentsPanel panel;
+        QuarantineRecord quarantine = decodeQuarantine("0083;5f3a1b2c;Safari;A1B2C3D4-0000-0000-0000-000000000000");
+        panel.showPending(QStringLiteral("A.app"), QStringLiteral("app"), quarantine);
+        const ComponentsModel& m = *panel.model();
+        QCOMPARE(m.rowCount(), 1);
+        QCOMPARE(m.rowCount(m.index(0, 0)), 0);
+        QCOMPARE(cell(m, {}, 0, ComponentsModel::NameColumn), QStringLiteral("A.app"));
+        QVERIFY(panel.detailsView()->toPlainText().contains(QStringLiteral("being checked")));
+        QVERIFY(panel.detailsView()->toPlainText().contains(QStringLiteral("Agent=Safari")));
+
+        panel.showComponents(std::make_shared<const ComponentsResult>(parseComponentsJson(kTree, "/x/A.app")));
+        QCOMPARE(panel.summaryLabel()->text(),
+                 QStringLiteral("4 code items: 2 signed, 1 ad hoc, 1 invalid; 1 finding"));
+        const QModelIndex app = m.index(0, 0);
+        QCOMPARE(m.rowCount(app), 3);
+        struct Row {
+            int row;
+            const char* name;
+            const char* kind;
+            const char* signer;
+            const char* runtime;
+        };
+        const Row rows[] = {
+            {0, "F.framework", "framework", "invalid: file modified", "no runtime"},
+            {1, "P.appex", "plug-in (.appex)", "Developer ID Application: A (T1)", "runtime, weakened"},
+            {2, "lib", "link", "\u2192 ../Frameworks", ""},
+        };
+        for (const Row& r : rows) {
+            QCOMPARE(cell(m, app, r.row, ComponentsModel::NameColumn), QString::fromUtf8(r.name));
+            QCOMPARE(cell(m, app, r.row, ComponentsModel::KindColumn), QString::fromUtf8(r.kind));
+            QCOMPARE(cell(m, app, r.row, ComponentsModel::SignerColumn), QString::fromUtf8(r.signer));
+            QCOMPARE(cell(m, app, r.row, ComponentsModel::RuntimeColumn), QString::fromUtf8(r.runtime));
+            QVERIFY(!m.index(r.row, 0, app).data(Qt::DecorationRole).value<QIcon>().isNull());
+        }
+        // Each badge says what it means, and the nested XPC service sits under its framework.
+        QVERIFY(cell(m, app, 0, 0, Qt::ToolTipRole).contains(QStringLiteral("invalid signature")));
+        QVERIFY(cell(m, app, 1, 0, Qt::ToolTipRole).contains(QStringLiteral("see its details")));
+        QCOMPARE(cell(m, m.index(0, 0, app), 0, ComponentsModel::NameColumn), QStringLiteral("S.xpc"));
+        QVERIFY(cell(m, m.index(0, 0, app), 0, 0, Qt::ToolTipRole).contains(QStringLiteral("ad hoc")));
+
+        // The item's own details: its facts, its quarantine decoded, what was found across the tree.
+        const QString item = panel.detailsView()->toPlainText();
+        QVERIFY2(item.startsWith(QStringLiteral("A.app\nKind: app\nSigner: Developer ID Application: A (T1)\n")),
+                 qPrintable(item));
+        QVERIFY(item.contains(QStringLiteral("Quarantine:\n  Quarantine flags=0083")));
+        QVERIFY(item.contains(QStringLiteral("Across the components:\n  \u26A0\uFE0F P weakens\n")));
+        panel.treeView()->setCurrentIndex(m.index(0, 0, app));
+        QVERIFY(
+            panel.detailsView()->toPlainText().contains(QStringLiteral("Problems:\n  \u26D4\uFE0F file modified: F")));
+    }
+
+    void aListThatCouldNotBeReadSaysWhy() {
+        ComponentsPanel panel;
+        panel.showPending(QStringLiteral("A.app"), QStringLiteral("app"), std::nullopt);
+        panel.showComponents(std::make_shared<const ComponentsResult>(parseComponentsJson("spctl: oops", "/x/A.app")));
+        QCOMPARE(panel.model()->rowCount(), 0);
+        QCOMPARE(panel.summaryLabel()->text(), QStringLiteral("The component list of /x/A.app is not a JSON object."));
+        QCOMPARE(panel.detailsView()->toPlainText(), panel.summaryLabel()->text());
+    }
+};
+
+int runComponentsPanelTest(int argc, char** argv) {
+    ComponentsPanelTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "ComponentsPanelTest.moc"
