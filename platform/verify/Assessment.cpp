@@ -313,7 +313,8 @@ bool appLike(const CodeVerdict& verdict) {
 // Gatekeeper's rule list, highest priority first, notarization being part of its rules. What
 // validation found that the rules are consulted over is held until they have spoken.
 Assessment evaluateCode(const CodeVerdict& verdict, AssessmentType type, bool restrictToAppLike,
-                        const TicketAnchors& ticketAnchors, TicketService* service) {
+                        const TicketAnchors& ticketAnchors, TicketService* service,
+                        const TicketCheck* stapledCheck = nullptr) {
     RejectionReason held = RejectionReason::None;
     if (verdict.kind == CodeKind::Missing || (verdict.isSigned && !verdict.valid)) {
         if (verdict.kind == CodeKind::Missing || !rulesConsultedDespite(verdict.cause)) {
@@ -334,7 +335,8 @@ Assessment evaluateCode(const CodeVerdict& verdict, AssessmentType type, bool re
         return rejected(RejectionReason::RequirementNotSatisfied);
 
     std::optional<TicketCheck> stapled;
-    if (verdict.ticketStapled) stapled = checkTicketFor(asByteSpan(verdict.ticket), {}, ticketAnchors);
+    if (verdict.ticketStapled)
+        stapled = stapledCheck ? *stapledCheck : checkTicketFor(asByteSpan(verdict.ticket), {}, ticketAnchors);
     Assessment weakest = assessSlice(verdict, describedSlice(verdict), type, ticketAnchors, service, stapled);
     // Every slice answers; the weakest speaks for the file and says which slice it was.
     for (std::size_t i = 1; i < verdict.slices.size(); ++i) {
@@ -357,8 +359,8 @@ Assessment evaluateCode(const CodeVerdict& verdict, AssessmentType type, bool re
 }  // namespace
 
 Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
-                             TicketService* service) {
-    return evaluateCode(verdict, type, false, ticketAnchors, service);
+                             TicketService* service, const TicketCheck* stapledCheck) {
+    return evaluateCode(verdict, type, false, ticketAnchors, service, stapledCheck);
 }
 
 Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors, TicketService* service) {

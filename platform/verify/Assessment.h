@@ -97,9 +97,10 @@ struct Assessment {
 // A stapled ticket counts only when it verifies against `ticketAnchors` and names the CDHashes of the
 // slice judged. `service` (null: offline) is asked for a ticket when none stapled names the item;
 // what it returns is checked exactly like a stapled ticket. Whether the code is an app is the item's
-// to say: assessPath asks it for execution.
+// to say: assessPath asks it for execution. `stapledCheck`: what checkTicketFor(verdict.ticket, {},
+// ticketAnchors) gave, when the caller has already checked those very bytes.
 Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
-                             TicketService* service = nullptr);
+                             TicketService* service = nullptr, const TicketCheck* stapledCheck = nullptr);
 // The execution policy.
 Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ticketAnchors,
                              TicketService* service = nullptr);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <unordered_set>
 
 #include "base/FileRead.h"
@@ -84,7 +85,8 @@ NotarizationStatus notarizationOf(const Assessment& a, bool containerTicket) {
 struct Builder {
     const TrustAnchors& anchors;
     TicketService* service;
-    const Bytes* rootTicket = nullptr;  // the outermost item's stapled ticket, which names nested code too
+    const Bytes* rootTicket = nullptr;           // the outermost item's stapled ticket, which names nested code too
+    std::optional<TicketCheck> rootTicketCheck;  // its signature and chain, checked once for every borrower
 
     // The item's signer and notarization by the assessment's own rules, the verdict judged without its
     // children (they are judged on their own); nested code without a ticket of its own is looked up in
@@ -97,7 +99,10 @@ struct Builder {
             v.ticketStapled = true;
             v.ticket = *rootTicket;
         }
-        Assessment a = assessCodeVerdict(v, AssessmentType::Execute, anchors.tickets, service);
+        if (borrowed && !rootTicketCheck)
+            rootTicketCheck = checkTicketFor(asByteSpan(*rootTicket), {}, anchors.tickets);
+        Assessment a = assessCodeVerdict(v, AssessmentType::Execute, anchors.tickets, service,
+                                         borrowed ? &*rootTicketCheck : nullptr);
         if (borrowed) {
             v.ticketStapled = false;
             v.ticket.clear();
