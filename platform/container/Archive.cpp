@@ -269,7 +269,7 @@ bool Expander::withinLimits(std::uint64_t total, const std::string& raw) {
                  at + "the content would exceed " + amount(budget_) + ", the most expanded from one archive.");
         return false;
     }
-    if (total > limits_.ratioFloor && archiveSize_ > 0 && total / limits_.maxRatio > archiveSize_) {
+    if (total > limits_.ratioFloor && limits_.maxRatio > 0 && total / limits_.maxRatio > archiveSize_) {
         stop(ExpansionStop::Ratio, at + "the content grew past " + std::to_string(limits_.maxRatio) +
                                        " times the archive's size, as a zip bomb does.");
         return false;
@@ -485,9 +485,8 @@ void Expander::entry(archive_entry* e) {
         record(std::move(entry));
     } else {
         writeFile(e, raw, name, parent->fd);
-        if (!out_.complete()) return;
     }
-    takeArchiveAttributes(e, path);
+    if (out_.complete() && index_.count(path)) takeArchiveAttributes(e, path);
 }
 
 Fd Expander::openEntry(const ArchiveEntry& entry) {

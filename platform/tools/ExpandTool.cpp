@@ -1,6 +1,9 @@
-// tessarin-expand ARCHIVE: expands a zip or tar archive into a private temporary folder, lists what
-// it holds (type, mode, size, name, link target, extended attributes) and every refusal, then
-// removes the folder. A proof of the container library for people and scripts; not installed.
+// tessarin-expand ARCHIVE [-- COMMAND...]: expands a zip or tar archive into a private temporary
+// folder, lists what it holds (type, mode, size, name, link target, extended attributes) and every
+// refusal, runs COMMAND inside the folder if given, then removes the folder. A proof of the
+// container library for people and scripts; not installed.
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -31,8 +34,8 @@ char typeLetter(EntryKind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tessarin-expand ARCHIVE\n");
+    if (argc < 2 || (argc > 2 && (argc < 4 || std::string(argv[2]) != "--"))) {
+        std::fprintf(stderr, "usage: tessarin-expand ARCHIVE [-- COMMAND...]\n");
         return 2;
     }
     std::signal(SIGINT, removeAndReraise);
@@ -62,5 +65,17 @@ int main(int argc, char** argv) {
     for (const auto& r : expansion->refusals) std::printf("refused: %s\n", r.reason.c_str());
     std::printf("%llu bytes in %zu entries%s%s\n", static_cast<unsigned long long>(expansion->bytes),
                 expansion->entries.size(), expansion->complete() ? "" : "; ", expansion->stopSentence.c_str());
+    if (argc > 3) {
+        std::fflush(stdout);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(folder->path().c_str()) == 0) ::execvp(argv[3], argv + 3);
+            std::perror("tessarin-expand");
+            ::_exit(127);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) < 0) return 1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
     return expansion->complete() && expansion->refusals.empty() ? 0 : 3;
 }
