@@ -182,6 +182,9 @@ private:
     void readAppleDouble(archive_entry* e, const std::string& raw, const std::string& subject);
     void takeArchiveAttributes(archive_entry* e, const std::string& path);
     void attachAttributes();
+    // Gives a file or folder its own mode now when that leaves the owner free to finish writing it
+    // (contents, attributes, entries under it); else after everything else.
+    void settleMode(int fd, const ArchiveEntry& entry);
     void applyModes();
     Fd openEntry(const ArchiveEntry& entry);
 
@@ -196,6 +199,9 @@ private:
     std::uint64_t entryCount_ = 0;
     std::uint64_t attributeBytes_ = 0;
     std::unordered_map<std::string, std::size_t> index_;
+    std::vector<std::string> deferredModes_;
+    std::string cachedPath_;
+    Fd cached_;
     std::vector<std::pair<std::string, std::vector<ExtendedAttribute>>> pending_;  // subject path, attributes
 };
 
@@ -209,6 +215,9 @@ void Expander::record(ArchiveEntry entry) {
 
 std::optional<Fd> Expander::openFolder(const std::vector<std::string>& parts, std::size_t count, Walk walk,
                                        const std::string* raw) {
+    // Folders are never removed or replaced during expansion, so the last one found stays right.
+    const std::string key = joined(parts, count);
+    if (count > 0 && key == cachedPath_) return Fd(::fcntl(cached_.fd, F_DUPFD_CLOEXEC, 0));
     Fd current(::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0));
     for (std::size_t i = 0; i < count; ++i) {
         const char* part = parts[i].c_str();
@@ -223,6 +232,7 @@ std::optional<Fd> Expander::openFolder(const std::vector<std::string>& parts, st
                 record(std::move(implied));
             }
             next = Fd(::openat(current.fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (next) ::fchmod(next.fd, kImpliedFolderMode);
         }
         if (!next) {
             const int err = errno;
@@ -239,6 +249,10 @@ std::optional<Fd> Expander::openFolder(const std::vector<std::string>& parts, st
             return std::nullopt;
         }
         current = std::move(next);
+    }
+    if (count > 0) {
+        cachedPath_ = key;
+        cached_ = Fd(::fcntl(current.fd, F_DUPFD_CLOEXEC, 0));
     }
     return current;
 }
@@ -346,6 +360,7 @@ void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitNa
     entry.kind = EntryKind::File;
     entry.mode = archive_entry_perm(e) & kPermissionBits;
     entry.size = end;
+    settleMode(file.fd, entry);
     record(std::move(entry));
 }
 
@@ -466,6 +481,8 @@ void Expander::entry(archive_entry* e) {
             }
         }
         entry.kind = EntryKind::Folder;
+        if (Fd fd{::openat(parent->fd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)})
+            settleMode(fd.fd, entry);
         record(std::move(entry));
     } else if (type == AE_IFLNK) {
         const char* target = archive_entry_symlink(e);
@@ -525,19 +542,28 @@ void Expander::attachAttributes() {
     }
 }
 
-// Files keep 0600 and folders 0700 while the expansion writes; their own modes come last, files
-// first and then folders deepest first, so that no mode shuts out a later step.
+void Expander::settleMode(int fd, const ArchiveEntry& entry) {
+    const mode_t needed = entry.kind == EntryKind::Folder ? S_IRWXU : S_IRUSR | S_IWUSR;
+    if ((entry.mode & needed) == needed)
+        ::fchmod(fd, entry.mode);
+    else
+        deferredModes_.push_back(entry.path);
+}
+
+// Modes that shut the owner out come last: files first, then folders deepest first, so that no
+// mode blocks a later step.
 void Expander::applyModes() {
     std::vector<const ArchiveEntry*> order;
-    for (const auto& e : out_.entries)
-        if (e.kind == EntryKind::File || e.kind == EntryKind::Folder) order.push_back(&e);
+    for (const auto& path : deferredModes_)
+        if (auto it = index_.find(path); it != index_.end()) order.push_back(&out_.entries[it->second]);
     auto depth = [](const ArchiveEntry* e) { return std::count(e->path.begin(), e->path.end(), '/'); };
     std::stable_sort(order.begin(), order.end(), [&](const ArchiveEntry* x, const ArchiveEntry* y) {
-        if ((x->kind == EntryKind::Folder) != (y->kind == EntryKind::Folder)) return x->kind == EntryKind::File;
+        if ((x->kind == EntryKind::Folder) != (y->kind == EntryKind::Folder)) return x->kind != EntryKind::Folder;
         return depth(x) > depth(y);
     });
     for (const ArchiveEntry* e : order)
-        if (Fd fd = openEntry(*e)) ::fchmod(fd.fd, e->mode);
+        if (e->kind == EntryKind::File || e->kind == EntryKind::Folder)
+            if (Fd fd = openEntry(*e)) ::fchmod(fd.fd, e->mode);
 }
 
 Result<Expansion> Expander::run() {

@@ -68,6 +68,9 @@ TEST(ArchiveExpansion, SignedAppKeepsItsVerdictModesLinksAndQuarantine) {
         auto withAttributes = items;
         withAttributes.push_back({"__MACOSX/._Example.app", ArchiveItem::File, companion});
         withAttributes.push_back({"Example.app/Contents/._Info.plist", ArchiveItem::File, companion});
+        // Modes that shut the owner out are kept too, once everything under them is written.
+        withAttributes.push_back({"locked/f", ArchiveItem::File, "x", 0400});
+        withAttributes.push_back({"locked", ArchiveItem::Folder, "", 0500});
         auto folder = PrivateFolder::create();
         ASSERT_TRUE(folder) << folder.error();
         const bool takesAttributes = ::setxattr(folder->path().c_str(), "user.probe", "1", 1, 0) == 0;
@@ -82,6 +85,8 @@ TEST(ArchiveExpansion, SignedAppKeepsItsVerdictModesLinksAndQuarantine) {
         EXPECT_EQ(copy.identifier, original.identifier);
         EXPECT_EQ(modeOf(out + "/Contents/MacOS/Example"), modeOf(app.executablePath()));
         EXPECT_EQ(fs::read_symlink(out + "/Contents/Resources/alias.txt"), "data.txt");
+        EXPECT_EQ(modeOf(folder->path() + "/locked/f"), 0400u);
+        EXPECT_EQ(modeOf(folder->path() + "/locked"), 0500u);
         EXPECT_FALSE(fs::exists(folder->path() + "/__MACOSX"));
         EXPECT_FALSE(fs::exists(out + "/Contents/._Info.plist"));
         for (const char* path : {"Example.app", "Example.app/Contents/Info.plist"}) {
