@@ -294,7 +294,7 @@ bool Expander::withinLimits(std::uint64_t total, const std::string& raw) {
 void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitName& name, int parent) {
     const std::string& leaf = name.parts.back();
     if (!clearName(parent, leaf, raw)) return;
-    const std::uint64_t declared = archive_entry_size_is_set(e) ? static_cast<std::uint64_t>(archive_entry_size(e)) : 0;
+    const std::uint64_t declared = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
     if (!withinLimits(out_.bytes + declared, raw)) return;
     Fd file(::openat(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!file) {
@@ -428,7 +428,7 @@ void Expander::entry(archive_entry* e) {
 
     if (name.parts[0] == "__MACOSX" && type == AE_IFDIR) return;  // holds only AppleDouble files
     if (auto subject = appleDoubleSubject(path);
-        subject && type == AE_IFREG && !hardlink && archive_entry_size_is_set(e) &&
+        subject && type == AE_IFREG && !hardlink && archive_entry_size_is_set(e) && archive_entry_size(e) >= 0 &&
         archive_entry_size(e) <= static_cast<la_int64_t>(kMaxAppleDoubleSize)) {
         readAppleDouble(e, raw, *subject);
         return;
