@@ -52,8 +52,8 @@ set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TESSARIN_HOMEPAGE}")
-# Depends come from the binaries themselves (dpkg-shlibdeps): libcurl4 for the online lookup and
-# libicu72 for text segmentation among them; Qt's platform plugins for a display and for --report
+# Depends come from the binaries themselves (dpkg-shlibdeps): libcurl4 for the online lookup,
+# libarchive13 for zip and tar archives and libicu72 for text segmentation among them; Qt's platform plugins for a display and for --report
 # come with libqt6gui6, which the program links. nlohmann-json is headers only and needs nothing at
 # run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

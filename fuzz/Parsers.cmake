@@ -25,3 +25,6 @@ tessarin_fuzz_target(fuzz_requirement FuzzRequirement.cpp requirement
 # and parsed again.
 tessarin_fuzz_target(fuzz_requirement_text FuzzRequirementText.cpp requirement_text
                      GENERATOR RequirementTextCorpus.cpp)
+# AppleDouble companions from archives made on a Mac.
+tessarin_fuzz_target(fuzz_appledouble FuzzAppleDouble.cpp appledouble
+                     GENERATOR AppleDoubleCorpus.cpp ${_support}/ArchiveBuilder.cpp ${_support}/TempDir.cpp)

@@ -2,7 +2,8 @@
 # Fails when an include in platform/ points up or across the layers, or when an include of a platform
 # header is not qualified by its folder. The layers, lowest first:
 #   base <- plist, macho <- crypto <- notary <- codesign, bundle, package <- verify <- tools/print <- tools
-# and beside them online (the ticket service over the network, above notary), which only the tools use.
+# and beside them online (the ticket service over the network, above notary), which only the tools use,
+# and container (archives expanded into a private folder), which needs only base.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,9 +17,10 @@ declare -A allowed=(
   [bundle]="base plist macho"
   [package]="base plist crypto notary"
   [online]="base plist crypto notary"
+  [container]="base"
   [verify]="base plist macho crypto notary codesign bundle package"
   [tools/print]="base plist macho crypto notary codesign bundle package verify"
-  [tools]="base plist macho crypto notary online codesign bundle package verify tools/print"
+  [tools]="base plist macho crypto notary online codesign bundle package container verify tools/print"
 )
 
 status=0
