@@ -159,9 +159,13 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan code, std::uint64_t
             if (!equalBytes(cd.specialSlot(k), digest))
                 problems.push_back(problem(differs, k, toBytes(cd.specialSlot(k)), digest));
         };
-        if (context.inBundle)
+        // A disk image has no Info.plist: a directory that binds one names what is not there.
+        if (context.inBundle || context.repSpecific)
             fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
                      ProblemKind::InfoPlistModified);
+        if (context.repSpecific)
+            fileSlot(CSSLOT_REP_SPECIFIC, context.repSpecific, ProblemKind::SpecialSlotModified,
+                     ProblemKind::SpecialSlotModified);
 
         const std::uint64_t limit = cd.codeLimit();
         if (limit > codeEnd || limit > code.size()) {
