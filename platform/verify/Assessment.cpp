@@ -369,9 +369,10 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
     const bool flatPackage = regularFileStartsWith(path, "xar!");
     if (flatPackage && type != AssessmentType::Execute) return assessPackage(path, type, anchors, service);
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-    if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO) {
-        // The install policy judges signed code by its signature, which is how a command-line tool's
-        // notarization is checked; anything else offered for installation is no package.
+    if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO && verdict.kind != CodeKind::DiskImage) {
+        // The install policy judges signed code by its signature (PolicyEngine::evaluateInstall falls
+        // back to evaluateCode), which is how a command-line tool's or a disk image's notarization is
+        // checked; anything else offered for installation is no package.
         return rejected(RejectionReason::NotAPackage);
     }
     // Execution is for apps: a tool, a plug-in or a framework is turned away once the rules allow it.

@@ -205,6 +205,8 @@ TEST(DiskImageTools, AnswerForASignedImageAsApplesToolsDo) {
     EXPECT_EQ(spctl(unstapled).rfind(unstapled + ": rejected\nsource=Unnotarized Developer ID\norigin=" + origin, 0),
               0u);
     EXPECT_EQ(spctl(bare), bare + ": rejected\nsource=no usable signature\n");
+    // Not a flat package: installation judges the image by its code signature.
+    EXPECT_EQ(assessPath(notarized, AssessmentType::Install, anchors).source, AssessmentSource::NotarizedDeveloperID);
 
     const TicketAnchors tickets = SigningChain::shared().ticketSigners().anchors();
     const StaplerValidation stapled = validateStapledItem(notarized, tickets);

@@ -77,7 +77,8 @@ Parts partsOf(const Bytes& image) {
     const std::uint64_t offset = get64(p.trailer, UDIF_OFF_CODESIGN_OFFSET);
     const std::size_t end = offset ? static_cast<std::size_t>(offset) : at;
     p.code.assign(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(end));
-    p.signature.assign(image.begin() + static_cast<std::ptrdiff_t>(end), image.begin() + static_cast<std::ptrdiff_t>(at));
+    p.signature.assign(image.begin() + static_cast<std::ptrdiff_t>(end),
+                       image.begin() + static_cast<std::ptrdiff_t>(at));
     return p;
 }
 
@@ -147,7 +148,8 @@ Bytes stapleDiskImage(const Bytes& image, const Bytes& ticket) {
     std::vector<std::pair<std::uint32_t, Bytes>> blobs;
     for (const auto& e : sig->index)
         if (e.type != CSSLOT_TICKETSLOT)
-            blobs.emplace_back(e.type, Bytes(p.signature.begin() + e.offset, p.signature.begin() + e.offset + e.length));
+            blobs.emplace_back(e.type,
+                               Bytes(p.signature.begin() + e.offset, p.signature.begin() + e.offset + e.length));
     blobs.emplace_back(CSSLOT_TICKETSLOT, wrapperBlob(ticket));
     p.signature = assembleSuperBlob(std::move(blobs));
     return assemble(std::move(p));
