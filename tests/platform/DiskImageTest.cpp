@@ -12,6 +12,7 @@
 #include "TempDir.h"
 #include "TicketBuilder.h"
 #include "ToolRun.h"
+#include "codesign/CodeSignature.h"
 #include "diskimage/Udif.h"
 #include "diskimage/UdifConstants.h"
 #include "tools/print/AssessmentText.h"
@@ -69,6 +70,19 @@ std::uint64_t signatureOffset(const Bytes& image) {
     std::uint64_t n = 0;
     for (int i = 0; i < 8; ++i) n = n << 8 | image.at(trailerAt(image) + UDIF_OFF_CODESIGN_OFFSET + i);
     return n;
+}
+
+// An ad hoc image whose directory holds zeros where the trailer's hash belongs (no CMS notices).
+Bytes trailerHashBlanked() {
+    Bytes image = test::signDiskImage(test::buildDiskImage(disk()), test::SignOptions{});
+    const std::uint64_t at = signatureOffset(image);
+    auto sig = parseEmbeddedSignature(asByteSpan(image).subspan(at, trailerAt(image) - at));
+    const CodeDirectory& cd = *sig->primary();
+    const std::size_t slot = static_cast<std::size_t>(cd.blob.data() - asByteSpan(image).data()) + cd.hashOffset -
+                             CSSLOT_REP_SPECIFIC * cd.hashSize;
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(slot),
+              image.begin() + static_cast<std::ptrdiff_t>(slot + cd.hashSize), 0);
+    return image;
 }
 
 }  // namespace
@@ -148,6 +162,7 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         {"plist changed after signing", flipped(image, signatureAt - 20), false, ProblemKind::CodePageModified},
         {"trailer changed after signing", flipped(image, t(image) + UDIF_OFF_SECTOR_COUNT + 7), false,
          ProblemKind::SpecialSlotModified},
+        {"trailer's hash blanked", trailerHashBlanked(), false, ProblemKind::SpecialSlotModified},
         {"unsigned", test::buildDiskImage(disk()), false, ProblemKind::NotSigned},
         {"signature length misstated", with64(image, UDIF_OFF_CODESIGN_LENGTH, 64), false,
          ProblemKind::DiskImageMalformed},
