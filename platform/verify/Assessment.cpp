@@ -239,7 +239,9 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
                 item.lookupDigests.push_back({slice.cdhashes[i], TICKET_HASH_SHA256});
         }
         // Only a proven signing date can rule notarization out: the secure timestamp, not the claimed time.
-        if (cms.timestampTime && *cms.timestampTime >= kHardenedRuntimeRequired && (slice.flags & CS_RUNTIME) == 0)
+        // The runtime is asked of code that runs; a disk image is notarized without it.
+        if (cms.timestampTime && *cms.timestampTime >= kHardenedRuntimeRequired && (slice.flags & CS_RUNTIME) == 0 &&
+            verdict.kind != CodeKind::DiskImage)
             item.obstacle = NotarizationObstacle::NoHardenedRuntime;
         judgeDeveloperId(a, type, item, ticketAnchors, service);
         return a;
