@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when an include in platform/ points up or across the layers, or when an include of a platform
 # header is not qualified by its folder. The layers, lowest first:
-#   base <- plist, macho <- crypto <- notary <- codesign, bundle, package <- verify <- tools/print <- tools
+#   base <- plist, macho <- crypto <- notary <- codesign, bundle, package, diskimage <- verify <- tools/print
+#   <- tools
 # and beside them online (the ticket service over the network, above notary), which only the tools use,
 # and container (archives expanded into a private folder), which needs only base.
 set -euo pipefail
@@ -16,11 +17,12 @@ declare -A allowed=(
   [codesign]="base plist macho crypto notary"
   [bundle]="base plist macho"
   [package]="base plist crypto notary"
+  [diskimage]="base plist"
   [online]="base plist crypto notary"
   [container]="base"
-  [verify]="base plist macho crypto notary codesign bundle package"
-  [tools/print]="base plist macho crypto notary codesign bundle package verify"
-  [tools]="base plist macho crypto notary online codesign bundle package container verify tools/print"
+  [verify]="base plist macho crypto notary codesign bundle package diskimage"
+  [tools/print]="base plist macho crypto notary codesign bundle package diskimage verify"
+  [tools]="base plist macho crypto notary online codesign bundle package container diskimage verify tools/print"
 )
 
 status=0

@@ -306,7 +306,9 @@ Result<EmbeddedSignature> parseEmbeddedSignature(ByteSpan superBlob) {
             if (auto s = expectMagic(CSMAGIC_BLOBWRAPPER, "signature"); !s) return fail(s.error());
             sig.cms = blob.subspan(8);
         } else if (e.type == CSSLOT_TICKETSLOT) {
-            sig.ticket = blob;
+            // Stapled after signing, wrapped as the CMS signature is (EmbeddedSignatureBlob::component).
+            if (auto s = expectMagic(CSMAGIC_BLOBWRAPPER, "ticket"); !s) return fail(s.error());
+            sig.ticket = blob.subspan(8);
         }
         // Other slots (identification, application-specific) are kept in the index only.
     }

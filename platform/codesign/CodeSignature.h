@@ -76,7 +76,7 @@ struct EmbeddedSignature {
     std::optional<ByteSpan> entitlements;     // whole blob (-5)
     std::optional<ByteSpan> entitlementsDer;  // whole blob (-7)
     std::optional<ByteSpan> cms;              // DER inside the wrapper; empty span for ad hoc wrappers
-    std::optional<ByteSpan> ticket;           // slot CSSLOT_TICKETSLOT, when present
+    std::optional<ByteSpan> ticket;           // inside the wrapper in slot CSSLOT_TICKETSLOT, when present
 
     const CodeDirectory* primary() const { return codeDirectories.empty() ? nullptr : &codeDirectories.front(); }
     // The XML payload of the entitlements blob (after its 8-byte header).

@@ -22,6 +22,7 @@ inline constexpr std::uint32_t CSSLOT_REQUIREMENTS = 2;
 inline constexpr std::uint32_t CSSLOT_RESOURCEDIR = 3;
 inline constexpr std::uint32_t CSSLOT_APPLICATION = 4;
 inline constexpr std::uint32_t CSSLOT_ENTITLEMENTS = 5;
+inline constexpr std::uint32_t CSSLOT_REP_SPECIFIC = 6;  // what the code's form binds: a disk image's trailer
 inline constexpr std::uint32_t CSSLOT_DER_ENTITLEMENTS = 7;
 inline constexpr std::uint32_t CSSLOT_ALTERNATE_CODEDIRECTORIES = 0x1000;
 inline constexpr std::uint32_t CSSLOT_ALTERNATE_CODEDIRECTORY_MAX = 5;

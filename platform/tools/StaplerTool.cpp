@@ -1,5 +1,6 @@
-// The stapler stand-in: validates (validate) the notarization ticket stapled to an app or a flat
-// package, writing Xcode's stapler lines on standard output. Offline unless --online is given.
+// The stapler stand-in: validates (validate) the notarization ticket stapled to an app, a flat
+// package or a disk image, writing Xcode's stapler lines on standard output. Offline unless --online
+// is given.
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -26,8 +27,9 @@ struct Arguments {
 const char* usageText() {
     return "Usage: stapler validate [-v] [--online] path\n"
            "       stapler --help\n"
-           "  validate                check the notarization ticket stapled to an app (any bundle) or\n"
-           "                          a flat Installer package against the item and Apple's ticket root\n"
+           "  validate                check the notarization ticket stapled to an app (any bundle), a\n"
+           "                          flat Installer package or a disk image against the item and\n"
+           "                          Apple's ticket root\n"
            "  -v, --verbose           also print what was verified: the ticket's signer chain, when\n"
            "                          Apple issued it, how many hashes it names and which of the item's\n"
            "                          hashes it names\n"

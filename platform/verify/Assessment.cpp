@@ -240,7 +240,9 @@ Assessment assessSlice(const CodeVerdict& verdict, const SliceVerdict& slice, As
                 item.lookupDigests.push_back({slice.cdhashes[i], TICKET_HASH_SHA256});
         }
         // Only a proven signing date can rule notarization out: the secure timestamp, not the claimed time.
-        if (cms.timestampTime && *cms.timestampTime >= kHardenedRuntimeRequired && (slice.flags & CS_RUNTIME) == 0)
+        // The runtime is asked of code that runs; a disk image is notarized without it.
+        if (cms.timestampTime && *cms.timestampTime >= kHardenedRuntimeRequired && (slice.flags & CS_RUNTIME) == 0 &&
+            verdict.kind != CodeKind::DiskImage)
             item.obstacle = NotarizationObstacle::NoHardenedRuntime;
         judgeDeveloperId(a, type, item, ticketAnchors, service);
         return a;
@@ -377,9 +379,10 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
     // The tree's verification is the assessment's (componentTreeOptions() asks what Gatekeeper asks),
     // so one pass over the item serves both.
     CodeVerdict verdict = verifyCode(path, assessmentOptions(), anchors);
-    if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO) {
-        // The install policy judges signed code by its signature, which is how a command-line tool's
-        // notarization is checked; anything else offered for installation is no package.
+    if (type == AssessmentType::Install && verdict.kind != CodeKind::MachO && verdict.kind != CodeKind::DiskImage) {
+        // The install policy judges signed code by its signature (PolicyEngine::evaluateInstall falls
+        // back to evaluateCode), which is how a command-line tool's or a disk image's notarization is
+        // checked; anything else offered for installation is no package.
         if (tree) *tree = buildComponentTree(std::move(verdict), anchors, service);
         return rejected(RejectionReason::NotAPackage);
     }

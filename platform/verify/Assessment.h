@@ -106,9 +106,10 @@ Assessment assessCodeVerdict(const CodeVerdict& verdict, const TicketAnchors& ti
                              TicketService* service = nullptr);
 
 // Assesses the item at `path`: code for Execute, which must also be an app (an APPL bundle with a
-// main executable) or be refused once the rules allow it; a flat installer package (or a bare tool)
-// for Install; for Open, whichever signature the item carries, a package's or code's. With `tree`,
-// the item's component tree is built from the same verification, so nothing is hashed twice.
+// main executable) or be refused once the rules allow it; a flat installer package (or a bare tool
+// or a disk image, by its code signature) for Install; for Open, whichever signature the item
+// carries, a package's or code's. With `tree`, the item's component tree is built from the same
+// verification, so nothing is hashed twice.
 Assessment assessPath(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
                       TicketService* service = nullptr, ComponentTree* tree = nullptr);
 

@@ -53,6 +53,7 @@ CodeItemKind kindOf(const CodeVerdict& v, const std::string& relative) {
             return ext == ".appex" || ext == ".plugin" ? CodeItemKind::PlugIn : CodeItemKind::OtherBundle;
         }
         return nestedBundleKind(relative, ext);
+    case CodeKind::DiskImage: return CodeItemKind::DiskImage;
     case CodeKind::Missing:
     case CodeKind::NotCode:
     case CodeKind::UnrecognizedDirectory: return CodeItemKind::NotCode;

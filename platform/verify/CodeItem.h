@@ -35,6 +35,7 @@ enum class CodeItemKind {
     DetachedSignature,  // a bundle whose executable is signed by the files in _CodeSignature
     LooseMachO,         // Mach-O the seal treats as a plain file, or that no seal covers
     Link,               // a symbolic link, never followed
+    DiskImage,          // a .dmg judged by its own signature
 };
 enum class SignatureKind { Unsigned, AdHoc, LinkerSigned, Certificate };
 

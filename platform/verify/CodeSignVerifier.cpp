@@ -66,6 +66,8 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::WeakResourceRules: return CodeFailure::ResourcesModified;
     case ProblemKind::InfoPlistNotBound:
     case ProblemKind::StrayBytes: return CodeFailure::CodeModified;
+    case ProblemKind::DiskImageMalformed:
+    case ProblemKind::DiskImageUnsupported: return CodeFailure::DiskImageMalformed;
     }
     return CodeFailure::CodeModified;
 }

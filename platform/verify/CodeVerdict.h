@@ -15,7 +15,7 @@
 
 namespace tessarin {
 
-enum class CodeKind { Missing, NotCode, MachO, AppBundle, FrameworkBundle, Bundle, UnrecognizedDirectory };
+enum class CodeKind { Missing, NotCode, MachO, AppBundle, FrameworkBundle, Bundle, UnrecognizedDirectory, DiskImage };
 
 enum class CodeFailure {
     None,
@@ -28,6 +28,7 @@ enum class CodeFailure {
     ResourcesModified,    // "a sealed resource is missing or invalid" (+ resourceProblems)
     NestedCodeInvalid,    // nested code fails its own signature or its sealed requirement
     UntrustedChain,       // intact, but the certificates do not even chain to their own root
+    DiskImageMalformed,   // "disk image format unrecognized, invalid, or unsuitable"
 };
 // Verification, like the real tool's, accepts an intact signature whose certificates chain validly to
 // a root of their own; whether that root is one of the anchors is CmsSignatureInfo::chainTrusted,

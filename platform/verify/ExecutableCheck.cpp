@@ -5,6 +5,7 @@
 
 #include "base/MappedFile.h"
 #include "codesign/CodeSignature.h"
+#include "diskimage/Udif.h"
 #include "macho/MachO.h"
 #include "verify/RequirementCheck.h"
 #include "verify/SliceCheck.h"
@@ -53,6 +54,8 @@ bool hasStrayBytes(ByteSpan file, const MachOFile& macho, const std::vector<std:
     return at != file.size();
 }
 
+}  // namespace
+
 void takeRequirementVerdict(CodeVerdict& v, DesignatedRequirementVerdict dr) {
     v.requirementSet = std::move(dr.set);
     v.requirementsProblem = std::move(dr.setProblem);
@@ -84,14 +87,16 @@ void takeFacts(CodeVerdict& v, const SignatureFacts& f) {
     v.cms = f.cms;
 }
 
-}  // namespace
-
 CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle) {
     auto mapped = MappedFile::open(v.executablePath);
     if (!mapped) return failed(std::move(v), ProblemKind::NotSigned);
     ByteSpan file = mapped->bytes();
     auto macho = parseMachO(file);
-    // Anything that is not Mach-O (a flat package, a script, a document) carries no embedded signature.
+    // A file given on its own that is no Mach-O may be a disk image, which Apple tries next
+    // (DiskRep::bestGuess: MachORep, then DiskImageRep, then EncDiskImageRep).
+    const DiskImageKind image = macho || bundle ? DiskImageKind::NotDiskImage : diskImageKind(file);
+    if (image == DiskImageKind::Udif || image == DiskImageKind::Encrypted) return verifyDiskImage(std::move(v), file);
+    // Anything else that is not Mach-O (a flat package, a script, a document) carries no embedded signature.
     if (!macho || macho->slices.empty()) return failed(std::move(v), ProblemKind::NotSigned);
     if (v.kind == CodeKind::NotCode) v.kind = CodeKind::MachO;
     std::string names;

@@ -46,6 +46,8 @@ enum class ProblemKind {
     ObsoleteEnvelope,       // a version 1 seal without files2/rules2 (strict)
     WeakResourceRules,      // the seal's rules leave out more than the bundle may (strict)
     StrayBytes,             // bytes no slice or signature accounts for (strict)
+    DiskImageMalformed,     // a disk image whose signature does not fill the room before its trailer
+    DiskImageUnsupported,   // an encrypted disk image: its signature is not read here (where: why)
 };
 
 struct Problem {

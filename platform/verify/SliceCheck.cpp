@@ -159,9 +159,18 @@ void checkDirectories(const EmbeddedSignature& sig, ByteSpan code, std::uint64_t
             if (!equalBytes(cd.specialSlot(k), digest))
                 problems.push_back(problem(differs, k, toBytes(cd.specialSlot(k)), digest));
         };
-        if (context.inBundle)
+        // A disk image has no Info.plist: a directory that binds one names what is not there.
+        if (context.inBundle || context.repSpecific)
             fileSlot(CSSLOT_INFOSLOT, context.infoPlist, ProblemKind::SpecialSlotModified,
                      ProblemKind::InfoPlistModified);
+        // The trailer is always there to compare, so a directory that reaches slot -6 binds it even
+        // with a zero hash there (SecStaticCode::validateComponent compares whatever the form supplies).
+        if (context.repSpecific && CSSLOT_REP_SPECIFIC <= cd.nSpecialSlots) {
+            const Bytes& digest = fileDigest(cd.hashType, CSSLOT_REP_SPECIFIC, *context.repSpecific);
+            if (!equalBytes(cd.specialSlot(CSSLOT_REP_SPECIFIC), digest))
+                problems.push_back(problem(ProblemKind::SpecialSlotModified, CSSLOT_REP_SPECIFIC,
+                                           toBytes(cd.specialSlot(CSSLOT_REP_SPECIFIC)), digest));
+        }
 
         const std::uint64_t limit = cd.codeLimit();
         if (limit > codeEnd || limit > code.size()) {

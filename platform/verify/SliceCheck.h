@@ -53,6 +53,8 @@ struct SliceContext {
     bool inBundle = false;
     std::optional<ByteSpan> infoPlist;
     std::optional<ByteSpan> codeResources;
+    // What a disk image binds in its own special slot: its trailer as signed (CSSLOT_REP_SPECIFIC).
+    std::optional<ByteSpan> repSpecific;
 };
 
 // Describes the slice and checks every CodeDirectory against it: each special slot, each code page,

@@ -9,6 +9,7 @@
 #include "base/FileRead.h"
 #include "base/MappedFile.h"
 #include "codesign/CodeSignatureConstants.h"
+#include "diskimage/Udif.h"
 #include "notary/TicketConstants.h"
 #include "package/Xar.h"
 #include "package/XarConstants.h"
@@ -45,8 +46,9 @@ void addCodeDigests(const CodeVerdict& v, std::vector<ItemDigest>& out) {
     for (bool sha1 : {false, true}) {
         for (const auto& cd : v.codeDirectories) {
             if (cd.cdhash.size() < TICKET_HASH_LENGTH || (cd.hashType == CS_HASHTYPE_SHA1) != sha1) continue;
-            out.push_back({v.architecture + " CDHash (" + hashName(cd.hashType) + ")", cd.cdhash,
-                           ticketHashTypeFor(cd.hashType)});
+            out.push_back(
+                {(v.architecture.empty() ? "" : v.architecture + " ") + "CDHash (" + hashName(cd.hashType) + ")",
+                 cd.cdhash, ticketHashTypeFor(cd.hashType)});
         }
     }
 }
@@ -103,6 +105,30 @@ void readFlatPackage(const std::string& path, StapledItem& item) {
     }
 }
 
+bool isDiskImage(const std::string& path) {
+    if (isDirectory(path, true)) return false;
+    auto file = MappedFile::open(path);
+    return file && findUdifTrailer(file->bytes());
+}
+
+// A disk image keeps its ticket in its own signature's ticket slot, beside the CodeDirectory that
+// names the image's CDHash (DiskImageRep::copyStapledTicket).
+void readDiskImage(const std::string& path, StapledItem& item) {
+    CodeVerifyOptions options;
+    options.checkContents = false;
+    const TrustAnchors none;
+    const CodeVerdict v = verifyCode(path, options, none);
+    if (!v.isSigned) {
+        item.problem = "the disk image is not signed, so no ticket can name it";
+        return;
+    }
+    if (v.ticketStapled) {
+        item.stapled = true;
+        item.ticket = v.ticket;
+    }
+    addCodeDigests(v, item.digests);
+}
+
 }  // namespace
 
 std::uint8_t ticketHashTypeFor(std::uint8_t codeDirectoryHashType) {
@@ -125,6 +151,11 @@ StapledItem readStapledItem(const std::string& path) {
     if (regularFileStartsWith(path, "xar!")) {
         item.kind = StapleKind::FlatPackage;
         readFlatPackage(path, item);
+        return item;
+    }
+    if (isDiskImage(path)) {
+        item.kind = StapleKind::DiskImage;
+        readDiskImage(path, item);
         return item;
     }
     // Nowhere to staple, but a signed Mach-O's CDHashes can still be looked up.

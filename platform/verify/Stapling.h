@@ -21,7 +21,7 @@ struct ItemDigest {
     std::uint8_t hashType = 2;  // TICKET_HASH_*: the online record's type
 };
 
-enum class StapleKind { Bundle, FlatPackage, Other };
+enum class StapleKind { Bundle, FlatPackage, DiskImage, Other };
 
 struct StapledItem {
     StapleKind kind = StapleKind::Other;
@@ -31,7 +31,8 @@ struct StapledItem {
     std::string problem;  // why the item itself could not be read, one sentence; empty when it could
 };
 
-// Reads where a ticket would be stapled to the item at `path` and the digests a ticket must name.
+// Reads where a ticket would be stapled to the item at `path` and the digests a ticket must name: a
+// bundle's Contents/CodeResources, the trailers after a flat package, a disk image's signature.
 // A bare Mach-O or any other file has nowhere to keep one (a signed Mach-O's CDHashes are still read).
 StapledItem readStapledItem(const std::string& path);
 

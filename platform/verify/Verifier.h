@@ -14,6 +14,7 @@
 #include "codesign/Requirement.h"
 #include "crypto/Trust.h"
 #include "verify/CodeSignVerifier.h"
+#include "verify/RequirementCheck.h"
 #include "verify/SliceCheck.h"
 
 namespace tessarin::detail {
@@ -75,6 +76,10 @@ inline constexpr const char* kMasReceiptPath = "_MASReceipt/receipt";
 inline constexpr std::uint64_t kMaxMasReceipt = 1u << 20;
 MasReceiptInfo checkMasReceipt(ByteSpan der, const TrustAnchors& anchors);
 
+// What a signature's description and its designated requirement's judgement add to a verdict.
+void takeFacts(CodeVerdict& v, const SignatureFacts& facts);
+void takeRequirementVerdict(CodeVerdict& v, DesignatedRequirementVerdict dr);
+
 // Records a problem; the first one recorded speaks for the item.
 void addProblem(CodeVerdict& v, Problem p);
 CodeVerdict failed(CodeVerdict v, ProblemKind kind, std::string where = {});
@@ -87,6 +92,8 @@ public:
 
 private:
     CodeVerdict verifyMachOFile(CodeVerdict v, const BundleContext* bundle);
+    // A disk image's own signature, kept before its UDIF trailer (DiskImageCheck.cpp).
+    CodeVerdict verifyDiskImage(CodeVerdict v, ByteSpan file);
     // `version`: the framework version to verify when not the current one (as its own bundle).
     CodeVerdict verifyBundle(CodeVerdict v, int depth, const std::string& version = "Current");
     // A bundle without code whose _CodeSignature holds the signature's parts.

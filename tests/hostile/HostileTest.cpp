@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "BundleBuilder.h"
+#include "DiskImageBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "RealChain.h"
@@ -43,6 +44,7 @@
 #include "XarBuilder.h"
 #include "codesign/CodeSignature.h"
 #include "codesign/CodeSignatureConstants.h"
+#include "diskimage/UdifConstants.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
 
@@ -778,6 +780,17 @@ std::size_t codeSignatureCommand(const Bytes& file) {
     throw std::runtime_error("no LC_CODE_SIGNATURE");
 }
 
+// A disk image signed ad hoc, its trailer's `field` (when nonzero) overwritten with `value`.
+Bytes diskImage(std::uint64_t lastChunkBias = 0, std::uint32_t field = 0, std::uint64_t value = 0) {
+    test::DiskImageOptions o;
+    o.content.assign(20000, 0x42);
+    o.zlib = true;
+    o.lastChunkBias = lastChunkBias;
+    Bytes image = test::signDiskImage(test::buildDiskImage(o), adhoc());
+    if (field) test::putU64(image, image.size() - UDIF_TRAILER_SIZE + field, value, true);
+    return image;
+}
+
 std::string file(const std::string& dir, const std::string& name, const Bytes& bytes) {
     writeBytes(dir + "/" + name, bytes);
     return dir + "/" + name;
@@ -940,6 +953,22 @@ std::vector<HostileCase> cases() {
              return file(d, "tool", s.bytes);
          },
          {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat)}},
+
+        // Disk images whose trailer or block table lies, or that are encrypted.
+        {"DiskImageSignatureLengthLies",
+         [](const std::string& d) { return file(d, "x.dmg", diskImage(0, UDIF_OFF_CODESIGN_LENGTH, ~0ull - 255)); },
+         {display(1, "disk image format unrecognized, invalid, or unsuitable"), assess(3, "rejected")}},
+        // Code signing reads no block table: the signer's own lying table is still what was signed.
+        {"DiskImageChunkPastTheEnd",
+         [](const std::string& d) { return file(d, "x.dmg", diskImage(1u << 30)); },
+         {display(0, "Format=disk image"), verify(0, "")}},
+        {"DiskImageEncrypted",
+         [](const std::string& d) {
+             Bytes b{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a', 0, 0, 0, 2};
+             b.resize(1u << 20, 0xee);
+             return file(d, "x.dmg", b);
+         },
+         {display(1, "encrypted disk images are not verified here"), install(3, "rejected")}},
 
         // Attacks on the verdicts: text that looks like a verdict, code that vouches for what it does not
         // seal, links out of the item, bytes riding along.

@@ -1,2 +1,2 @@
-# CodeSign fixture builders: a test-only signer for Mach-O images and bundles.
-target_sources(tessarin_testsupport PRIVATE MachOSigner.cpp RequirementBuilder.cpp)
+# CodeSign fixture builders: a test-only signer for Mach-O images, bundles and disk images.
+target_sources(tessarin_testsupport PRIVATE MachOSigner.cpp RequirementBuilder.cpp DiskImageBuilder.cpp)

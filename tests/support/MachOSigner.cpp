@@ -140,6 +140,48 @@ std::uint64_t align(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a *
 
 }  // namespace
 
+Bytes assembleSuperBlob(std::vector<std::pair<std::uint32_t, Bytes>> blobs) {
+    std::sort(blobs.begin(), blobs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    Bytes super;
+    append32(super, CSMAGIC_EMBEDDED_SIGNATURE);
+    append32(super, 0);
+    append32(super, static_cast<std::uint32_t>(blobs.size()));
+    std::uint32_t offset = static_cast<std::uint32_t>(12 + 8 * blobs.size());
+    for (const auto& b : blobs) {
+        append32(super, b.first);
+        append32(super, offset);
+        offset += static_cast<std::uint32_t>(b.second.size());
+    }
+    for (const auto& b : blobs) super.insert(super.end(), b.second.begin(), b.second.end());
+    be32(super, 4, static_cast<std::uint32_t>(super.size()));
+    return super;
+}
+
+Bytes wrapperBlob(const Bytes& payload) { return blob(CSMAGIC_BLOBWRAPPER, payload); }
+
+Bytes signatureOver(const Bytes& code, std::uint64_t codeLimit, std::map<std::uint32_t, Bytes> specials,
+                    const SignOptions& o) {
+    const bool adhoc = !o.cms;
+    const std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0);
+    const Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
+    specials[CSSLOT_REQUIREMENTS] = req;
+    const std::uint32_t nSpecial = specials.rbegin()->first;
+    std::vector<std::uint8_t> types{CS_HASHTYPE_SHA256};
+    if (o.sha1Primary) types.insert(types.begin(), CS_HASHTYPE_SHA1);
+    std::vector<std::pair<std::uint32_t, Bytes>> blobs{{CSSLOT_REQUIREMENTS, req}};
+    std::vector<Bytes> cdhashes;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        Bytes cd = buildCodeDirectory(o, types[i], code, codeLimit, specials, nSpecial, 0, false, flags);
+        auto h = codeSignatureDigest(types[i], span(cd));
+        h.resize(CS_CDHASH_LEN);
+        cdhashes.push_back(h);
+        blobs.emplace_back(i == 0 ? CSSLOT_CODEDIRECTORY : CSSLOT_ALTERNATE_CODEDIRECTORIES + std::uint32_t(i - 1),
+                           std::move(cd));
+    }
+    blobs.emplace_back(CSSLOT_SIGNATURESLOT, wrapperBlob(adhoc ? Bytes{} : o.cms(blobs[1].second, cdhashes)));
+    return assembleSuperBlob(std::move(blobs));
+}
+
 Bytes signMachO(Bytes image, const SignOptions& o) {
     if (image.size() < 32) throw std::invalid_argument("image too small to sign");
     const std::uint32_t magicLE = image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24;
@@ -250,18 +292,7 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
         blobs.emplace_back(CSSLOT_SIGNATURESLOT, blob(CSMAGIC_BLOBWRAPPER, adhoc ? Bytes{} : o.cms(primary, cdhashes)));
     std::sort(blobs.begin(), blobs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
-    Bytes super;
-    append32(super, CSMAGIC_EMBEDDED_SIGNATURE);
-    append32(super, 0);
-    append32(super, static_cast<std::uint32_t>(blobs.size()));
-    std::uint32_t offset = static_cast<std::uint32_t>(12 + 8 * blobs.size());
-    for (const auto& b : blobs) {
-        append32(super, b.first);
-        append32(super, offset);
-        offset += static_cast<std::uint32_t>(b.second.size());
-    }
-    for (const auto& b : blobs) super.insert(super.end(), b.second.begin(), b.second.end());
-    be32(super, 4, static_cast<std::uint32_t>(super.size()));
+    Bytes super = assembleSuperBlob(std::move(blobs));
     if (super.size() > reserve) throw std::runtime_error("signature larger than its reserved space");
     super.resize(reserve, 0);
     image.insert(image.end(), super.begin(), super.end());

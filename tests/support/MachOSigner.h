@@ -44,6 +44,16 @@ Bytes signMachO(Bytes image, const SignOptions& options);
 // Signs every slice of a thin or fat file (fat: rebuilt with the same slice order and types).
 Bytes signMachOFile(const Bytes& file, const SignOptions& options);
 
+// A SuperBlob of the blobs given (slot, blob), in slot order.
+Bytes assembleSuperBlob(std::vector<std::pair<std::uint32_t, Bytes>> blobs);
+// A blob wrapper (0xfade0b01) around bytes: how the CMS signature and a stapled ticket are kept.
+Bytes wrapperBlob(const Bytes& payload);
+// A SuperBlob for code that keeps its signature apart from any Mach-O (a disk image): CodeDirectories
+// hashing code[0, codeLimit) with the options' page size (0: one hash over it all), binding `specials`
+// (slot -> bytes) beside the requirements set, then the CMS signature or an empty ad hoc wrapper.
+Bytes signatureOver(const Bytes& code, std::uint64_t codeLimit, std::map<std::uint32_t, Bytes> specials,
+                    const SignOptions& options);
+
 // The rule sets a signer writes by default ("rules" and "rules2").
 std::vector<ResourceRule> defaultRules();
 std::vector<ResourceRule> defaultRules2();

@@ -70,6 +70,8 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::ObsoleteEnvelope: return "resource envelope is obsolete (version 1 signature)";
     case ProblemKind::WeakResourceRules: return "resource envelope is obsolete (custom omit rules)";
     case ProblemKind::StrayBytes: return "main executable failed strict validation";
+    case ProblemKind::DiskImageMalformed: return "disk image format unrecognized, invalid, or unsuitable";
+    case ProblemKind::DiskImageUnsupported: return "encrypted disk images are not verified here";
     }
     return "";
 }

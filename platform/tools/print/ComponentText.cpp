@@ -234,6 +234,7 @@ std::string componentKindName(const CodeItem& item) {
     case CodeItemKind::DetachedSignature: return "bundle with a detached signature";
     case CodeItemKind::LooseMachO: return "loose Mach-O";
     case CodeItemKind::Link: return "link";
+    case CodeItemKind::DiskImage: return "disk image";
     }
     return "";
 }

@@ -1,0 +1,252 @@
+// Disk images: the UDIF reader on whole, lying and unreadable images; an image's own signature
+// verified as Apple's DiskImageRep defines it; and what codesign, spctl and stapler answer for one.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DiskImageBuilder.h"
+#include "MachOBuilder.h"
+#include "SigningChain.h"
+#include "TempDir.h"
+#include "TicketBuilder.h"
+#include "ToolRun.h"
+#include "codesign/CodeSignature.h"
+#include "diskimage/Udif.h"
+#include "diskimage/UdifConstants.h"
+#include "tools/print/AssessmentText.h"
+#include "tools/print/CodeText.h"
+#include "tools/print/StaplerText.h"
+#include "verify/Assessment.h"
+#include "verify/CodeSignVerifier.h"
+#include "verify/Stapling.h"
+
+using namespace tessarin;
+using tessarin::test::LeafKind;
+using tessarin::test::SigningChain;
+using tessarin::test::TempDir;
+
+namespace {
+
+test::DiskImageOptions disk(bool zlib = false) {
+    test::DiskImageOptions o;
+    o.content.resize(5000);
+    for (std::size_t i = 0; i < o.content.size(); ++i) o.content[i] = static_cast<std::uint8_t>(i * 7);
+    o.zlib = zlib;
+    return o;
+}
+
+test::SignOptions developerId() {
+    test::SignOptions o;
+    o.identifier = "Example-1.0";
+    o.teamId = SigningChain::teamId();
+    o.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    return o;
+}
+
+Bytes signedImage() { return test::signDiskImage(test::buildDiskImage(disk(true)), developerId()); }
+
+Bytes notarizedImage() {
+    const Bytes image = signedImage();
+    return test::stapleDiskImage(image, test::TicketBuilder().naming(test::diskImageCdhash(image)).build());
+}
+
+std::size_t trailerAt(const Bytes& image) { return image.size() - UDIF_TRAILER_SIZE; }
+
+Bytes with64(Bytes image, std::uint32_t field, std::uint64_t value) {
+    test::putU64(image, trailerAt(image) + field, value, true);
+    return image;
+}
+
+Bytes flipped(Bytes image, std::size_t at) {
+    image.at(at) ^= 0x01;
+    return image;
+}
+
+ByteSpan span(const Bytes& b) { return asByteSpan(b); }
+
+std::uint64_t signatureOffset(const Bytes& image) {
+    std::uint64_t n = 0;
+    for (int i = 0; i < 8; ++i) n = n << 8 | image.at(trailerAt(image) + UDIF_OFF_CODESIGN_OFFSET + i);
+    return n;
+}
+
+// An ad hoc image whose directory holds zeros where the trailer's hash belongs (no CMS notices).
+Bytes trailerHashBlanked() {
+    Bytes image = test::signDiskImage(test::buildDiskImage(disk()), test::SignOptions{});
+    const std::uint64_t at = signatureOffset(image);
+    auto sig = parseEmbeddedSignature(asByteSpan(image).subspan(at, trailerAt(image) - at));
+    const CodeDirectory& cd = *sig->primary();
+    const std::size_t slot = static_cast<std::size_t>(cd.blob.data() - asByteSpan(image).data()) + cd.hashOffset -
+                             CSSLOT_REP_SPECIFIC * cd.hashSize;
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(slot),
+              image.begin() + static_cast<std::ptrdiff_t>(slot + cd.hashSize), 0);
+    return image;
+}
+
+}  // namespace
+
+TEST(DiskImageReader, ReadsTheTrailerAndChunkTablesAndRefusesWhatLiesOrCannotBeRead) {
+    Bytes encryptedV1(4096, 0);
+    const char tail[] = "cdsaencr";
+    std::copy(tail, tail + 8, encryptedV1.end() - 8);
+    Bytes version3 = test::buildDiskImage(disk());
+    test::putU32(version3, trailerAt(version3) + UDIF_OFF_VERSION, 3, true);
+    const Bytes image = signedImage();
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        DiskImageKind kind;
+        const char* error;  // empty: reads, with chunks of `chunkType`
+        std::uint32_t chunkType = BLKX_CHUNK_RAW;
+    };
+    const std::vector<Row> rows{
+        {"raw chunks", test::buildDiskImage(disk()), DiskImageKind::Udif, ""},
+        {"zlib chunks, signed", image, DiskImageKind::Udif, "", BLKX_CHUNK_ZLIB},
+        {"plist past the trailer", with64(image, UDIF_OFF_XML_OFFSET, image.size()), DiskImageKind::Udif,
+         "XML property list (offset"},
+        {"signature past the end", with64(image, UDIF_OFF_CODESIGN_LENGTH, image.size()), DiskImageKind::Udif,
+         "code signature (offset"},
+        {"data fork wraps", with64(image, UDIF_OFF_DATA_FORK_OFFSET, ~0ull - 4), DiskImageKind::Udif, "data fork"},
+        {"chunk past the data fork", test::buildDiskImage([] {
+             auto o = disk();
+             o.lastChunkBias = 1;
+             return o;
+         }()),
+         DiskImageKind::Udif, "chunk 1 (offset plus length) extends past the end of the data fork"},
+        {"encrypted (version 2)", Bytes{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a', 0, 0, 0, 2}, DiskImageKind::Encrypted,
+         "the disk image is encrypted: its contents cannot be read without its passphrase"},
+        {"encrypted (version 1)", encryptedV1, DiskImageKind::Encrypted, "encrypted"},
+        {"sparse", Bytes{'s', 'p', 'r', 's', 0, 0, 0, 3}, DiskImageKind::Sparse, "sparse image"},
+        {"truncated", Bytes(image.begin(), image.end() - 100), DiskImageKind::NotDiskImage, "not a disk image"},
+        {"trailer version 3", version3, DiskImageKind::NotDiskImage, "version 3 is not the supported version 4"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(diskImageKind(span(row.bytes)), row.kind);
+        auto parsed = parseUdif(span(row.bytes));
+        if (*row.error) {
+            ASSERT_FALSE(parsed);
+            EXPECT_NE(parsed.error().find(row.error), std::string::npos) << parsed.error();
+            continue;
+        }
+        ASSERT_TRUE(parsed) << parsed.error();
+        ASSERT_EQ(parsed->tables.size(), 1u);
+        const auto& chunks = parsed->tables[0].chunks;
+        ASSERT_EQ(chunks.size(), 3u);  // 10 sectors in chunks of 8, then the terminator
+        EXPECT_EQ(chunks[0].type, row.chunkType);
+        EXPECT_EQ(chunks[1].sectorNumber, 8u);
+        EXPECT_EQ(chunks[2].type, BLKX_CHUNK_TERMINATOR);
+        EXPECT_EQ(parsed->trailer.sectorCount, 10u);
+    }
+}
+
+TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefinesIt) {
+    const Bytes image = signedImage();
+    const auto& t = trailerAt;
+    const std::uint64_t signatureAt = signatureOffset(image);
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        bool valid;
+        ProblemKind cause;
+    };
+    Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
+    encrypted.resize(2048, 0);
+    const std::vector<Row> rows{
+        {"Developer ID", image, true, ProblemKind::None},
+        {"ad hoc", test::signDiskImage(test::buildDiskImage(disk()), test::SignOptions{}), true, ProblemKind::None},
+        {"notarized: the ticket lies outside what is signed", notarizedImage(), true, ProblemKind::None},
+        {"data changed after signing", flipped(image, 10), false, ProblemKind::CodePageModified},
+        {"plist changed after signing", flipped(image, signatureAt - 20), false, ProblemKind::CodePageModified},
+        {"trailer changed after signing", flipped(image, t(image) + UDIF_OFF_SECTOR_COUNT + 7), false,
+         ProblemKind::SpecialSlotModified},
+        {"trailer's hash blanked", trailerHashBlanked(), false, ProblemKind::SpecialSlotModified},
+        {"unsigned", test::buildDiskImage(disk()), false, ProblemKind::NotSigned},
+        {"signature length misstated", with64(image, UDIF_OFF_CODESIGN_LENGTH, 64), false,
+         ProblemKind::DiskImageMalformed},
+        // Apple reads no blob there, so the image counts as unsigned (BlobCore::readBlob).
+        {"signature offset past the end", with64(image, UDIF_OFF_CODESIGN_OFFSET, image.size() + 4096), false,
+         ProblemKind::NotSigned},
+        {"truncated", Bytes(image.begin(), image.end() - 100), false, ProblemKind::NotSigned},
+        {"encrypted", encrypted, false, ProblemKind::DiskImageUnsupported},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir / "image.dmg";
+        test::writeFile(path, row.bytes);
+        CodeVerifyOptions options;
+        options.strict = true;
+        const CodeVerdict v = verifyCode(path, options, SigningChain::shared().anchors());
+        EXPECT_EQ(v.valid, row.valid);
+        EXPECT_EQ(v.cause, row.cause);
+        if (row.valid) {
+            EXPECT_EQ(v.format, "disk image");
+            ASSERT_NE(v.best(), nullptr);
+            EXPECT_EQ(v.best()->pageSize, 0u);
+            EXPECT_EQ(v.best()->nCodeSlots, 1u);
+            EXPECT_EQ(v.best()->nSpecialSlots, 6u);
+            EXPECT_EQ(v.best()->codeLimit, signatureOffset(row.bytes));
+            EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
+        }
+    }
+}
+
+TEST(DiskImageTools, AnswerForASignedImageAsApplesToolsDo) {
+    TempDir dir;
+    const std::string notarized = dir / "Example.dmg", unstapled = dir / "Unstapled.dmg", bare = dir / "Bare.dmg";
+    test::writeFile(notarized, notarizedImage());
+    test::writeFile(unstapled, signedImage());
+    test::writeFile(bare, test::buildDiskImage(disk()));
+    const TrustAnchors anchors = SigningChain::shared().anchors();
+
+    const CodeVerdict v = verifyCode(notarized, {}, anchors);
+    const std::string shown = codesignDisplayText(v, 3);
+    for (const char* line : {"Format=disk image\n", " flags=0x0(none) hashes=1+6 location=embedded\n",
+                             "Hash type=sha256 size=32\n", "Page size=none\n", "Notarization Ticket=stapled\n",
+                             "Info.plist=not bound\n", "TeamIdentifier=TESTTEAM01\n", "Sealed Resources=none\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << line << "\n" << shown;
+    EXPECT_EQ(shown.rfind("Executable=", 0), 0u);
+    EXPECT_EQ(codesignVerifyText(notarized, v, 1),
+              notarized + ": valid on disk\n" + notarized + ": satisfies its Designated Requirement\n");
+
+    const std::string origin = v.cms->certificates.front().commonName;
+    auto spctl = [&](const std::string& path) {
+        return assessmentText(path, assessPath(path, AssessmentType::Open, anchors), 2);
+    };
+    EXPECT_EQ(spctl(notarized), notarized + ": accepted\nsource=Notarized Developer ID\norigin=" + origin + "\n");
+    // A disk image needs no hardened runtime to be notarized: no note may say it could not have been.
+    EXPECT_EQ(spctl(unstapled), unstapled + ": rejected\nsource=Unnotarized Developer ID\norigin=" + origin +
+                                    "\nnote: notarization could not be confirmed offline (no stapled ticket)\n"
+                                    "note: no online lookup was made\n");
+    EXPECT_EQ(spctl(bare), bare + ": rejected\nsource=no usable signature\n");
+    // Not a flat package: installation judges the image by its code signature.
+    EXPECT_EQ(assessPath(notarized, AssessmentType::Install, anchors).source, AssessmentSource::NotarizedDeveloperID);
+
+    const TicketAnchors tickets = SigningChain::shared().ticketSigners().anchors();
+    const StaplerValidation stapled = validateStapledItem(notarized, tickets);
+    EXPECT_EQ(stapled.item.kind, StapleKind::DiskImage);
+    EXPECT_EQ(staplerValidateText(notarized, stapled, false),
+              "Processing: " + notarized + "\nThe validate action worked!\n");
+    EXPECT_EQ(staplerValidateText(unstapled, validateStapledItem(unstapled, tickets), false),
+              "Processing: " + unstapled + "\nUnstapled.dmg does not have a ticket stapled to it.\n");
+
+    // The shipped stand-ins, which trust only Apple's roots.
+    const auto display = test::runStandin("codesign", {"-dvvv", notarized});
+    EXPECT_EQ(display.status, 0);
+    EXPECT_NE(display.err.find("Format=disk image\n"), std::string::npos) << display.err;
+    const auto verify = test::runStandin("codesign", {"--verify", "-v", notarized});
+    EXPECT_EQ(verify.err, notarized + ": valid on disk\n" + notarized + ": satisfies its Designated Requirement\n");
+    const auto unsignedDisplay = test::runStandin("codesign", {"-dvvv", bare});
+    EXPECT_EQ(unsignedDisplay.status, 1);
+    EXPECT_EQ(unsignedDisplay.err, bare + ": code object is not signed at all\n");
+    const auto assessed =
+        test::runStandin("spctl", {"-a", "-t", "open", "--context", "context:primary-signature", "-vv", bare});
+    EXPECT_EQ(assessed.status, 3);
+    EXPECT_EQ(assessed.err, bare + ": rejected\nsource=no usable signature\n");
+    const auto staple = test::runStandin("stapler", {"validate", bare});
+    EXPECT_EQ(staple.status, 65);
+    EXPECT_NE(staple.out.find("Bare.dmg does not have a ticket stapled to it.\n"), std::string::npos) << staple.out;
+}
