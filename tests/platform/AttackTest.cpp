@@ -336,6 +336,7 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
     };
     test::SignOptions adhoc;
     adhoc.identifier = "helper";
+    adhoc.teamId = SigningChain::teamId();  // the same team in every slice: only the requirement tells them apart
     struct Case {
         const char* name;
         Shape shape;                                     // the seal, made before signing
