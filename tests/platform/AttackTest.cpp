@@ -162,6 +162,7 @@ TEST(Attacks, CodeNamesItsCertificatesTeamInEverySlice) {
     const Row rows[] = {
         {"developer-id-naming-another-team", thin(kX86_64, devId, "OTHERTEAM2"), wrong},
         {"developer-id-naming-its-team", thin(kX86_64, devId, "TESTTEAM01"), ""},
+        {"developer-id-naming-no-utf8-team", thin(kX86_64, devId, "TEAM\xff"), "a Team Identifier string is invalid"},
         {"development-naming-another-team", thin(kX86_64, chain.signer(LeafKind::AppleDevelopment), "OTHERTEAM2"),
          wrong},
         // Apple's store leaf is no developer's, nor is a chain under another root: no unit is compared.
