@@ -42,7 +42,10 @@ CodeFailure failureOf(ProblemKind kind) {
     case ProblemKind::InfoPlistModified:
     case ProblemKind::UnboundBlob:
     case ProblemKind::CmsSignatureInvalid:
-    case ProblemKind::CdhashListMismatch: return CodeFailure::CodeModified;
+    case ProblemKind::CdhashListMismatch:
+    case ProblemKind::TeamIdentifierWrong:
+    case ProblemKind::TeamIdentifierInvalid:
+    case ProblemKind::SliceTeamsDiffer: return CodeFailure::CodeModified;
     case ProblemKind::ChainNotValid:
     case ProblemKind::ChainExpired: return CodeFailure::UntrustedChain;
     case ProblemKind::NestedCodeInvalid:

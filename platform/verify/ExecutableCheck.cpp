@@ -189,6 +189,14 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
             SignatureDescription d = judge(i);
             signatureEnds[i] = d.facts.signatureEnd;
             if (d.facts.isSigned) v.slices.push_back(sliceVerdict(v.architectures[i], d.facts));
+            // Every slice must name the described one's team, or none when it names none, before
+            // the slice itself is validated (Apple's handleOtherArchitectures).
+            if (d.facts.isSigned && !sameTeam(d.facts, described.facts)) {
+                Problem p;
+                p.kind = ProblemKind::SliceTeamsDiffer;
+                p.where = v.architectures[i];
+                addProblem(v, std::move(p));
+            }
             if (d.problems.empty()) {
                 // Every slice carries its own signature, and each must satisfy its own requirement.
                 DesignatedRequirementVerdict otherDr = judgeRequirement(i, d.facts);

@@ -43,8 +43,9 @@ std::optional<std::vector<NestedSlice>> signatureFilesSlice(const std::string& c
     if (!parsed) return std::nullopt;
     NestedSlice out;
     for (const auto& cd : parsed->codeDirectories) out.cdhashes.push_back(codeDirectoryHash(cd));
+    SignatureDescription d = describeSignature(blob, anchors);
+    out.failure = d.facts.teamProblem;
     if (requirement) {
-        SignatureDescription d = describeSignature(blob, anchors);
         SliceRequirementFacts r;
         r.superBlob = blob;
         r.facts = &d.facts;
@@ -92,12 +93,19 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
         }))
         return signatureFilesSlice(*contentRoot, info, requirement, anchors_);
     std::vector<NestedSlice> out;
+    std::optional<SignatureFacts> first;
     for (const auto& slice : macho->slices) {
         const ByteSpan bytes = mapped->bytes().subspan(slice.offset, slice.size);
         SignatureDescription d = describeSlice(bytes, anchors_);
         if (!d.problems.empty()) return std::nullopt;
         NestedSlice n;
         n.cdhashes = d.facts.cdhashes;
+        n.failure = d.facts.teamProblem;
+        // Every slice names the same team, or none names one.
+        if (!first)
+            first = d.facts;
+        else if (n.failure == ProblemKind::None && !sameTeam(*first, d.facts))
+            n.failure = ProblemKind::SliceTeamsDiffer;
         if (requirement) {
             SliceRequirementFacts r;
             r.slice = bytes;
@@ -138,7 +146,8 @@ bool Verifier::otherVersionsHold(const std::string& framework, const Requirement
             if (!version.valid) return false;
         }
         auto slices = nestedSlices(framework, &requirement, name);
-        if (!slices || !std::all_of(slices->begin(), slices->end(), [](const NestedSlice& s) { return s.satisfies; }))
+        if (!slices || !std::all_of(slices->begin(), slices->end(),
+                                    [](const NestedSlice& s) { return s.satisfies && s.failure == ProblemKind::None; }))
             return false;
     }
     return true;

@@ -25,6 +25,9 @@ enum class ProblemKind {
     CdhashListMismatch,       // the CDHashes the signature lists are not the code's
     ChainNotValid,            // the certificates do not chain even to their own root
     ChainExpired,             // they do, but not at the time the signature's timestamp proves
+    TeamIdentifierWrong,      // an Apple developer leaf's organizational unit is not the directory's team
+    TeamIdentifierInvalid,    // the directory's team, to be compared with such a leaf, is not UTF-8
+    SliceTeamsDiffer,         // a slice of a universal file names another team than the one described
     ResourcesAbsent,          // the seal is bound but the bundle has none
     ResourceSealModified,     // the seal file differs from what the CodeDirectory binds
     ResourceEnvelopeInvalid,  // the seal or its rules cannot be read

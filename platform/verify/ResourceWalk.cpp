@@ -100,6 +100,14 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
             found(ProblemKind::FileModified, rel);
             return;
         }
+        // The nested signature is checked before its requirement is asked; its failure is its own.
+        for (const NestedSlice& s : *slices) {
+            if (s.failure == ProblemKind::None) continue;
+            Problem own;
+            own.kind = s.failure;
+            nestedFailed(rel, s.failure, {own});
+            return;
+        }
         if (!std::all_of(slices->begin(), slices->end(), [](const NestedSlice& s) { return s.satisfies; })) {
             found(ProblemKind::NestedCodeModified, rel);
             return;

@@ -6,7 +6,10 @@
 #include <ctime>
 #include <map>
 
+#include "base/Unicode.h"
+#include "codesign/AppleDeveloperChain.h"
 #include "codesign/CodeSignature.h"
+#include "crypto/CertificateFields.h"
 #include "crypto/Cms.h"
 #include "macho/MachO.h"
 
@@ -98,6 +101,25 @@ CmsSignatureInfo judgeCms(ByteSpan cmsDer, const CodeDirectory& primary, const s
         info.failure = "the CDHashes the signature lists do not match the code directories";
     if (info.failure.empty() && !info.chainTrusted) info.failure = cms.chain.failure;
     return info;
+}
+
+// Apple's verifySignature, once the CMS signature holds: a leaf Apple issued to a developer names its
+// team in its first organizational unit, and code it signs must name the same team. Without this, a
+// genuine certificate of one team would vouch for code that claims another's.
+ProblemKind teamProblemOf(const CmsSignatureInfo& cms, const SignatureFacts& f, const TrustAnchors& anchors) {
+    if (!f.teamIdSet || !cms.signatureValid || !cms.cdhashesMatch || cms.certificates.empty()) return ProblemKind::None;
+    std::vector<CertificateFields> chain;
+    for (const auto& cert : cms.certificates) {
+        auto fields = certificateFields(cert.der);
+        if (!fields) return ProblemKind::None;  // a chain not read whole is no developer chain
+        chain.push_back(std::move(*fields));
+    }
+    // The check comes before the chain's dates are judged: an expired chain is still asked.
+    if (!isAppleDeveloperChain(chain, cms.chainValid || cms.chainExpired, anchors.rootsDer)) return ProblemKind::None;
+    const std::string* unit = chain.front().subjectValue("OU");
+    if (!unit) return ProblemKind::None;
+    if (!isValidUtf8(f.teamId)) return ProblemKind::TeamIdentifierInvalid;
+    return *unit == f.teamId ? ProblemKind::None : ProblemKind::TeamIdentifierWrong;
 }
 
 // The signature's place inside a thin slice; a problem when there is none or it is broken.
@@ -203,6 +225,8 @@ void checkCms(SignatureDescription& d) {
             d.problems.push_back(problem(ProblemKind::CmsSignatureInvalid));
         else if (!cms->cdhashesMatch)
             d.problems.push_back(problem(ProblemKind::CdhashListMismatch));
+        else if (d.facts.teamProblem != ProblemKind::None)
+            d.problems.push_back(problem(d.facts.teamProblem));
         if (!cms->chainValid)
             d.problems.push_back(problem(cms->chainExpired ? ProblemKind::ChainExpired : ProblemKind::ChainNotValid));
     }
@@ -234,7 +258,10 @@ SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& a
     f.infoPlistBound = primary.nSpecialSlots >= CSSLOT_INFOSLOT && !allZero(primary.specialSlot(CSSLOT_INFOSLOT));
     f.resourcesBound = primary.nSpecialSlots >= CSSLOT_RESOURCEDIR && !allZero(primary.specialSlot(CSSLOT_RESOURCEDIR));
     f.identifier = primary.identifier;
-    f.teamId = primary.teamId;
+    // Apple reads the team from the directory it prefers, the strongest, and checks that one.
+    const CodeDirectory& best = sig->codeDirectories[f.bestCodeDirectory];
+    f.teamId = best.teamId;
+    f.teamIdSet = best.teamOffset.value_or(0) != 0;
     f.flags = primary.flags;
     f.runtimeVersion = f.codeDirectories[f.bestCodeDirectory].runtimeVersion;
     f.requirementsCount = sig->requirementsCount;
@@ -246,7 +273,10 @@ SignatureDescription describeSignature(ByteSpan superBlob, const TrustAnchors& a
     if (sig->entitlementsDer) f.entitlementsDer = toBytes(sig->entitlementsDer->subspan(8));
     if (sig->ticket) f.ticket = toBytes(sig->ticket->subspan(0, std::min(sig->ticket->size(), kMaxTicket)));
     // The CMS signature is judged for display too: its certificates and times are what is shown.
-    if (!f.adhoc) f.cms = judgeCms(*sig->cms, primary, f.cdhashes, anchors);
+    if (!f.adhoc) {
+        f.cms = judgeCms(*sig->cms, primary, f.cdhashes, anchors);
+        f.teamProblem = teamProblemOf(*f.cms, f, anchors);
+    }
     return d;
 }
 
@@ -289,6 +319,10 @@ SignatureDescription checkSeparateSignature(ByteSpan code, ByteSpan superBlob, c
     checkDirectories(*sig, code, code.size(), context, d.problems);
     checkCms(d);
     return d;
+}
+
+bool sameTeam(const SignatureFacts& a, const SignatureFacts& b) {
+    return a.teamIdSet == b.teamIdSet && (!a.teamIdSet || a.teamId == b.teamId);
 }
 
 bool carriesSignature(ByteSpan slice) {

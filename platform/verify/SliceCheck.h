@@ -20,7 +20,11 @@ struct SignatureFacts {
     std::size_t bestCodeDirectory = 0;               // the strongest hash, the one displayed
     std::vector<Bytes> cdhashes;                     // each directory's CDHash, in slot order
     std::string identifier;
-    std::string teamId;
+    std::string teamId;      // the displayed directory's, as Apple's teamID() reads it
+    bool teamIdSet = false;  // that directory names a team at all (even an empty one)
+    // What the signer's certificate says of the team: TeamIdentifierWrong or TeamIdentifierInvalid
+    // when an Apple developer leaf names another, else None.
+    ProblemKind teamProblem = ProblemKind::None;
     std::uint32_t flags = 0;
     std::optional<std::uint32_t> runtimeVersion;
     bool infoPlistBound = false;     // the primary directory binds an Info.plist
@@ -30,7 +34,7 @@ struct SignatureFacts {
     std::uint32_t requirementsSize = 0;
     bool hasEntitlements = false;
     std::string entitlementsXml;
-    Bytes entitlementsDer;  // the DER entitlements blob's payload, empty when absent
+    Bytes entitlementsDer;        // the DER entitlements blob's payload, empty when absent
     std::optional<Bytes> ticket;  // a ticket kept in the signature itself
     std::optional<CmsSignatureInfo> cms;
 };
@@ -65,6 +69,9 @@ SignatureDescription checkSlice(ByteSpan slice, const SliceContext& context, con
 // _CodeSignature: `code` is the bundle's executable slice, or its Info.plist when it has no executable.
 SignatureDescription checkSeparateSignature(ByteSpan code, ByteSpan superBlob, const SliceContext& context,
                                             const TrustAnchors& anchors);
+
+// Whether two slices' signatures name the same team, or both none (a universal file's slices must).
+bool sameTeam(const SignatureFacts& a, const SignatureFacts& b);
 
 // Whether a thin slice has a signature of its own (a code signature load command, readable or not).
 bool carriesSignature(ByteSpan slice);

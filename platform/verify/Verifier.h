@@ -29,6 +29,9 @@ inline constexpr std::uint64_t kMaxSmallFile = 64u << 20;
 struct NestedSlice {
     std::vector<Bytes> cdhashes;
     bool satisfies = false;
+    // What checking the slice's signature fails with before any requirement is asked: its
+    // certificate's team (TeamIdentifierWrong, TeamIdentifierInvalid) or another slice's (SliceTeamsDiffer).
+    ProblemKind failure = ProblemKind::None;
 };
 
 // What a bundle contributes to checking its main executable's special slots.

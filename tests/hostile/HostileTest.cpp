@@ -1059,6 +1059,16 @@ std::vector<HostileCase> cases() {
              return file(d, "tool", b);
          },
          {lipo(1, "extends past the end of the file")}},
+        {"FatSlicesOfTwoTeams",
+         [](const std::string& d) {
+             test::SignOptions a = adhoc(), b = adhoc();
+             a.teamId = "TEAMAAAAAA";
+             b.teamId = "TEAMBBBBBB";
+             return file(d, "tool",
+                         test::fatMachO({test::signMachO(thin(kX86_64), a), test::signMachO(thin(kArm64), b)},
+                                        {{kX86_64, 3}, {kArm64, 0}}));
+         },
+         {verify(1, codeModified), install(3, "rejected")}},
 
         // SuperBlobs and CodeDirectories.
         {"SuperBlobRefersToItself",

@@ -136,6 +136,78 @@ TEST(Attacks, UniversalFileIsJudgedByItsWeakestSlice) {
     EXPECT_NE(assessmentText(tool, a, 1).find("arm64"), std::string::npos);
 }
 
+// A leaf Apple issues to a developer vouches only for code that names its team, and the slices of a
+// universal file name one team or none: the team shown and trusted is then the signer's.
+TEST(Attacks, CodeNamesItsCertificatesTeamInEverySlice) {
+    const SigningChain& chain = SigningChain::shared();
+    const test::CmsSigner devId = chain.signer(LeafKind::DeveloperIDApplication);
+    const test::CmsSigner otherTeam = chain.signer(chain.developerIdLeaf(std::nullopt, "OTHERTEAM2"));
+    const test::CmsSigner adhoc;
+    auto thin = [](std::int32_t cputype, const test::CmsSigner& cms, const std::string& team) {
+        test::SignOptions o;
+        o.cms = cms;
+        o.teamId = team;
+        return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
+    };
+    auto fat = [](Bytes x86, Bytes arm) {
+        return test::fatMachO({std::move(x86), std::move(arm)}, {{kX86_64, 3}, {kArm64, 0}});
+    };
+    const std::string wrong = "a Team Identifier is wrong or inappropriate";
+    const std::string modified = "invalid signature (code or signature have been modified)";
+    struct Row {
+        const char* name;
+        Bytes file;
+        std::string refusal;  // empty: valid
+    };
+    const Row rows[] = {
+        {"developer-id-naming-another-team", thin(kX86_64, devId, "OTHERTEAM2"), wrong},
+        {"developer-id-naming-its-team", thin(kX86_64, devId, "TESTTEAM01"), ""},
+        {"developer-id-naming-no-utf8-team", thin(kX86_64, devId, "TEAM\xff"), "a Team Identifier string is invalid"},
+        {"development-naming-another-team", thin(kX86_64, chain.signer(LeafKind::AppleDevelopment), "OTHERTEAM2"),
+         wrong},
+        // Apple's store leaf is no developer's, nor is a chain under another root: no unit is compared.
+        {"app-store-leaf", thin(kX86_64, chain.signer(LeafKind::MacAppStore), "OTHERTEAM2"), ""},
+        {"unrelated-root",
+         thin(kX86_64, SigningChain::unrelated().signer(LeafKind::DeveloperIDApplication), "OTHERTEAM2"), ""},
+        {"ad-hoc-naming-a-team", thin(kX86_64, adhoc, "OTHERTEAM2"), ""},
+        {"slices-of-two-teams", fat(thin(kX86_64, devId, "TESTTEAM01"), thin(kArm64, otherTeam, "OTHERTEAM2")),
+         modified},
+        {"slice-naming-no-team", fat(thin(kX86_64, adhoc, "TESTTEAM01"), thin(kArm64, adhoc, "")), modified},
+        {"slices-of-one-team", fat(thin(kX86_64, devId, "TESTTEAM01"), thin(kArm64, devId, "TESTTEAM01")), ""},
+    };
+    TempDir dir;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string path = dir / r.name;
+        test::writeFile(path, r.file);
+        if (!r.refusal.empty()) {
+            expectRefused(path, r.refusal);
+            continue;
+        }
+        CodeVerdict v = check(path);
+        EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+    }
+    // Nested code is checked so before its sealed requirement is asked, deep or not.
+    const std::string app = dir / "Nested.app";
+    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
+    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
+    test::writeFile(app + "/Contents/MacOS/helper", thin(kX86_64, devId, "OTHERTEAM2"));
+    test::BundleSignOptions o;
+    o.code.identifier = "com.example.app";
+    o.code.cms = devId;
+    o.code.teamId = "TESTTEAM01";
+    o.signNested = false;
+    o.nestedRequirements["MacOS/helper"] = "anchor apple generic";
+    test::signBundle(app, o);
+    for (bool deep : {false, true}) {
+        CodeVerifyOptions options;
+        options.deep = deep;
+        CodeVerdict v = verifyCode(app, options, anchors());
+        EXPECT_FALSE(v.valid) << deep;
+        EXPECT_EQ(codeFailureSentence(v), wrong) << deep;
+    }
+}
+
 TEST(Attacks, ContentsBesideContentsFailStrictValidationAndAssessment) {
     TempDir dir;
     const std::string app = signedApp(dir);
@@ -265,6 +337,7 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
     };
     test::SignOptions adhoc;
     adhoc.identifier = "helper";
+    adhoc.teamId = SigningChain::teamId();  // the same team in every slice: only the requirement tells them apart
     struct Case {
         const char* name;
         Shape shape;                                     // the seal, made before signing

@@ -15,6 +15,7 @@
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
+#include "codesign/AppleDeveloperChain.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
@@ -821,6 +822,10 @@ TEST(RealSamples, DeveloperIdSentryCliVerifiesAgainstAppleRoots) {
     EXPECT_EQ(v.cms->certificates[2].commonName, "Apple Root CA");
 
     EXPECT_TRUE(v.cms->chainTrusted);
+    // A chain Apple issues to developers: the team the code names was held against the leaf's.
+    std::vector<CertificateFields> chain;
+    for (const auto& c : v.cms->certificates) chain.push_back(*certificateFields(c.der));
+    EXPECT_TRUE(isAppleDeveloperChain(chain, true, TrustAnchors::appleRoots().rootsDer));
 
     // Judged without Apple's root the signature is still intact and chains to its own root: valid,
     // and reported as not trusted.

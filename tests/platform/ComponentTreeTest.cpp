@@ -44,7 +44,10 @@ test::Bytes derGetTaskAllow() {
 
 test::SignOptions developerId(const std::string& team, bool runtime) {
     test::SignOptions o;
-    o.cms = SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
+    // Each team signs with its own certificate: a leaf vouches only for its own team.
+    static const test::TestIdentity otherTeam = SigningChain::shared().developerIdLeaf(std::nullopt, "OTHERTEAM2");
+    o.cms = team == SigningChain::teamId() ? SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication)
+                                           : SigningChain::shared().signer(otherTeam);
     o.teamId = team;
     if (runtime) o.flags = CS_RUNTIME;
     return o;

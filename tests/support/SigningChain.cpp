@@ -475,9 +475,9 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
     return cmsDer(cms.get());
 }
 
-TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation) const {
+TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation, const std::string& team) const {
     // Valid from 2015, so that signatures timestamped around 2019 are judged inside its validity.
-    CertRequest r{{"Developer ID Application: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+    CertRequest r{{"Developer ID Application: Test Corp (" + team + ")", team, "Test Corp"},
                   &intermediate_,
                   1420070400,
                   std::time(nullptr) + 2 * kYear,

@@ -95,7 +95,8 @@ public:
 
     // A new Developer ID Application leaf, valid from 2015 to two years ahead, whose developer account
     // creation extension (1.2.840.113635.100.6.1.33) holds `accountCreation` as written; none: absent.
-    TestIdentity developerIdLeaf(const std::optional<Bytes>& accountCreation) const;
+    // Its unit names `team`.
+    TestIdentity developerIdLeaf(const std::optional<Bytes>& accountCreation, const std::string& team = teamId()) const;
 
     // A Mac App Store receipt: `payload` inside PKCS #7 SignedData by a leaf named as Apple's receipt
     // signer, under a developer relations intermediate (1.2.840.113635.100.6.2.1) under this root.

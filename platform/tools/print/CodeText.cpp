@@ -43,7 +43,10 @@ std::string codeFailureSentence(const CodeVerdict& v) {
     case ProblemKind::SpecialSlotModified:
     case ProblemKind::UnboundBlob:
     case ProblemKind::CmsSignatureInvalid:
-    case ProblemKind::CdhashListMismatch: return "invalid signature (code or signature have been modified)";
+    case ProblemKind::CdhashListMismatch:
+    case ProblemKind::SliceTeamsDiffer: return "invalid signature (code or signature have been modified)";
+    case ProblemKind::TeamIdentifierWrong: return "a Team Identifier is wrong or inappropriate";
+    case ProblemKind::TeamIdentifierInvalid: return "a Team Identifier string is invalid";
     case ProblemKind::ChainNotValid: return "CSSMERR_TP_NOT_TRUSTED";
     case ProblemKind::ChainExpired: return "CSSMERR_TP_CERT_EXPIRED";
     case ProblemKind::ResourcesAbsent: return "code has no resources but signature indicates they must be present";
