@@ -297,6 +297,22 @@ Bytes sealCdhash(const Bytes& file) {
     return Bytes(h.begin(), h.end());
 }
 
+std::size_t signatureOffset(const Bytes& file) {
+    auto parsed = parseMachO(span(file));
+    if (!parsed || parsed->slices.empty()) throw std::invalid_argument("not a Mach-O file");
+    auto loc = findCodeSignature(span(file), parsed->slices[0]);
+    if (!loc || !*loc) throw std::invalid_argument("not signed");
+    return parsed->slices[0].offset + (*loc)->offset;
+}
+
+std::size_t blobOffset(const Bytes& file, std::uint32_t slot) {
+    const std::size_t base = signatureOffset(file);
+    const std::uint32_t count = getU32(file, base + 8, true);
+    for (std::uint32_t i = 0; i < count && base + 20 + 8 * i <= file.size(); ++i)
+        if (getU32(file, base + 12 + 8 * i, true) == slot) return base + getU32(file, base + 16 + 8 * i, true);
+    throw std::invalid_argument("no blob in slot " + std::to_string(slot));
+}
+
 std::vector<ResourceRule> defaultRules() {
     return {
         {"^.*", false, false, false, 1},
