@@ -800,12 +800,7 @@ std::string appWithForgedTicket(const std::string& d, std::size_t index) {
 
 // A flat package signed under a test chain with the `index`th forged ticket naming it stapled after it.
 std::string packageWithForgedTicket(const std::string& d, std::size_t index) {
-    static test::TestChain chain;
-    test::XarBuildOptions o;
-    o.files = test::sampleProductFiles();
-    o.sign = [](const Bytes& checksum) { return chain.signDigest(checksum); };
-    o.certificates = chain.certificates();
-    test::XarBuild b = test::buildXar(o);
+    test::XarBuild b = test::buildXar(test::signedProduct(test::SigningChain::shared()));
     const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                        b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
     return file(d, "Hostile.pkg", test::stapleTicket(b.bytes, test::forgedTickets(digest)[index].bytes));

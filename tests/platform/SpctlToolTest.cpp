@@ -754,24 +754,11 @@ TEST(SpctlTool, RealDeveloperIDToolsAreJudgedByTheirAccountDates) {
 
 namespace {
 
-const test::TestChain& installerChain() {
-    static test::TestChain chain;
-    return chain;
-}
-
-test::XarBuild signedPackage() {
-    test::XarBuildOptions o;
-    o.files = test::sampleProductFiles();
-    o.sign = [](const Bytes& checksum) { return installerChain().signDigest(checksum); };
-    o.certificates = installerChain().certificates();
-    return test::buildXar(o);
-}
+test::XarBuild signedPackage() { return test::buildXar(test::signedProduct(SigningChain::shared())); }
 
 Assessment assessPackage(const std::string& path, AssessmentType type = AssessmentType::Install,
                          TicketService* service = nullptr) {
-    return assessPath(path, type,
-                      TrustAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()},
-                      service);
+    return assessPath(path, type, SigningChain::shared().anchors(), service);
 }
 
 }  // namespace
@@ -785,7 +772,7 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
         Assessment plain = assessPackage(dir / "plain.pkg", type);
         EXPECT_FALSE(plain.accepted);
         EXPECT_EQ(assessmentSource(plain), "Unnotarized Developer ID");
-        EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
+        EXPECT_EQ(plain.origin, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
         EXPECT_EQ(assessmentNotes(plain),
                   (std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)",
                                             "note: no online lookup was made"}));
@@ -826,7 +813,7 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     test::XarBuild b = signedPackage();
     const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                        b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
-    const TrustAnchors packageAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()};
+    const TrustAnchors packageAnchors = SigningChain::shared().anchors();
 
     auto judged = [](const Assessment& a, const char* item, const std::string& name) {
         // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.

@@ -334,6 +334,9 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
         leaves_[{LeafKind::DeveloperIDInstaller, expired}] =
             leafOf({"Developer ID Installer: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
                    {{"1.2.840.113635.100.6.1.14", true}}, "");
+        leaves_[{LeafKind::MacAppStoreInstaller, expired}] =
+            leafOf({"3rd Party Mac Developer Installer: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                   {{"1.2.840.113635.100.6.1.10", true}}, "");
         leaves_[{LeafKind::MacAppStore, expired}] =
             leafOf({"Apple Mac OS Application Signing", teamId(), "Apple Inc."}, {{"1.2.840.113635.100.6.1.9", true}},
                    "critical,codeSigning");
