@@ -74,32 +74,15 @@ const Named kAppleNames[] = {
 const std::set<std::string> kLlvmOnlySpellings = {"armv5e", "thumbv7m", "thumbv7em"};
 
 // Pairs no lipo has a name for, and named pairs with capability bits set.
+// clang-format off
 const std::pair<std::int32_t, std::int32_t> kUnnamedPairs[] = {
-    {CPU_TYPE_I386, 0},
-    {CPU_TYPE_I386, 7},
-    {CPU_TYPE_X86_64, 4},
-    {CPU_TYPE_X86_64, static_cast<std::int32_t>(0x80000003)},
-    {CPU_TYPE_X86_64, static_cast<std::int32_t>(0x80000008)},
-    {CPU_TYPE_ARM, 3},
-    {CPU_TYPE_ARM, 13},
-    {CPU_TYPE_ARM, 17},
-    {CPU_TYPE_ARM, static_cast<std::int32_t>(0x01000009)},
-    {CPU_TYPE_ARM64, 3},
-    {CPU_TYPE_ARM64, static_cast<std::int32_t>(0x80000002)},
-    {CPU_TYPE_ARM64, static_cast<std::int32_t>(0xc1000002)},
-    {CPU_TYPE_ARM64, static_cast<std::int32_t>(0x80000003)},
-    {CPU_TYPE_ARM64_32, 0},
-    {CPU_TYPE_POWERPC, 2},
-    {CPU_TYPE_POWERPC64, 1},
-    {CPU_TYPE_VAX, 0},
-    {CPU_TYPE_MC98000, 0},
-    {16, 0},
-    {99, 3},
-    {CPU_TYPE_ANY, 0},
-    {CPU_TYPE_ANY, 3},
-    {0x01000000, 0},
-    {0x0100000e, 0},
-};
+    {CPU_TYPE_I386, 0}, {CPU_TYPE_I386, 7}, {CPU_TYPE_X86_64, 4}, {CPU_TYPE_X86_64, std::int32_t(0x80000003)},
+    {CPU_TYPE_X86_64, std::int32_t(0x80000008)}, {CPU_TYPE_ARM, 3}, {CPU_TYPE_ARM, 13}, {CPU_TYPE_ARM, 17},
+    {CPU_TYPE_ARM, std::int32_t(0x01000009)}, {CPU_TYPE_ARM64, 3}, {CPU_TYPE_ARM64, std::int32_t(0x80000002)},
+    {CPU_TYPE_ARM64, std::int32_t(0xc1000002)}, {CPU_TYPE_ARM64, std::int32_t(0x80000003)}, {CPU_TYPE_ARM64_32, 0},
+    {CPU_TYPE_POWERPC, 2}, {CPU_TYPE_POWERPC64, 1}, {CPU_TYPE_VAX, 0}, {CPU_TYPE_MC98000, 0}, {16, 0}, {99, 3},
+    {CPU_TYPE_ANY, 0}, {CPU_TYPE_ANY, 3}, {0x01000000, 0}, {0x0100000e, 0}};
+// clang-format on
 
 std::string writeTemp(const test::TempDir& dir, const std::string& name, const Bytes& bytes) {
     const std::string path = dir / name;
@@ -162,26 +145,13 @@ TEST(LipoArchs, FatFilesListSlicesInFileOrder) {
     REQUIRE_LLVM_LIPO();
     test::TempDir dir;
     // All pairs llvm-lipo names as lipo does, plus unnamed ones, in one file of each entry size.
+    // clang-format off
     std::vector<std::pair<std::int32_t, std::int32_t>> types = {
-        {CPU_TYPE_ARM64, 2},
-        {CPU_TYPE_X86_64, 3},
-        {CPU_TYPE_X86_64, 8},
-        {CPU_TYPE_I386, 3},
-        {CPU_TYPE_ARM64, 0},
-        {CPU_TYPE_ARM64_32, 1},
-        {CPU_TYPE_ARM, 9},
-        {CPU_TYPE_ARM, 11},
-        {CPU_TYPE_ARM, 12},
-        {CPU_TYPE_ARM, 6},
-        {CPU_TYPE_ARM, 5},
-        {CPU_TYPE_ARM, 8},
-        {CPU_TYPE_ARM, 14},
-        {CPU_TYPE_POWERPC, 0},
-        {CPU_TYPE_POWERPC64, 0},
-        {CPU_TYPE_ARM, 3},
-        {99, 7},
-        {CPU_TYPE_ANY, 0},
-    };
+        {CPU_TYPE_ARM64, 2}, {CPU_TYPE_X86_64, 3}, {CPU_TYPE_X86_64, 8}, {CPU_TYPE_I386, 3}, {CPU_TYPE_ARM64, 0},
+        {CPU_TYPE_ARM64_32, 1}, {CPU_TYPE_ARM, 9}, {CPU_TYPE_ARM, 11}, {CPU_TYPE_ARM, 12}, {CPU_TYPE_ARM, 6},
+        {CPU_TYPE_ARM, 5}, {CPU_TYPE_ARM, 8}, {CPU_TYPE_ARM, 14}, {CPU_TYPE_POWERPC, 0}, {CPU_TYPE_POWERPC64, 0},
+        {CPU_TYPE_ARM, 3}, {99, 7}, {CPU_TYPE_ANY, 0}};
+    // clang-format on
     for (bool fat64 : {false, true}) {
         SCOPED_TRACE(fat64 ? "fat_arch_64" : "fat_arch");
         const std::string path = writeTemp(dir, "fat", test::fatMachO(types, fat64));
