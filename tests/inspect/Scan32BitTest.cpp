@@ -255,30 +255,10 @@ void makeDeepChain(const std::string& root, int depth) {
     ::close(fd);
 }
 
-// Takes the chain apart from the top by moving each level up, so no path grows long.
-void removeDeepChain(const std::string& root) {
-    std::string top = root + "/d";
-    for (int i = 0;; ++i) {
-        std::string next = root + "/level" + std::to_string(i);
-        if (::rename((top + "/d").c_str(), next.c_str()) != 0) break;
-        ::rmdir(top.c_str());
-        top = next;
-    }
-    ::unlink((top + "/lib32").c_str());
-    ::rmdir(top.c_str());
-}
-
-// Removes the chain before TempDir, whose removal works by full paths, sees it.
-struct DeepChain {
-    std::string root;
-    ~DeepChain() { removeDeepChain(root); }
-};
-
 TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
     test::TempDir dir;
     const int depth = 5000;
-    DeepChain chain{dir / "Root"};
-    makeDeepChain(chain.root, depth);
+    makeDeepChain(dir / "Root", depth);
     rlimit saved{};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     rlimit tight = saved;
@@ -294,8 +274,7 @@ TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
 
 TEST(Scan32Bit, SiblingsAfterADeepBranchAreStillFound) {
     test::TempDir dir;
-    DeepChain chain{dir / "Root/deep"};
-    makeDeepChain(chain.root, 300);  // deeper than the open-descriptor window
+    makeDeepChain(dir / "Root/deep", 300);  // deeper than the open-descriptor window
     test::writeFile(dir / "Root/zz-after", thin32());
     test::writeFile(dir / "Root/deep/yy-beside", thin32());
     auto r = scan(dir / "Root");
