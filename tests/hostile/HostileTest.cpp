@@ -85,29 +85,22 @@ struct SpawnResult {
     double seconds = 0;
 };
 
+// Moves exactly `size` bytes through `io` (::read or ::write), again where a signal cut it short.
+template <typename Char, typename Io>
+bool transferAll(Io io, int fd, Char* p, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = io(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 bool writeAll(int fd, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return transferAll(::write, fd, static_cast<const char*>(data), size);
 }
-
-bool readAll(int fd, void* data, std::size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool readAll(int fd, void* data, std::size_t size) { return transferAll(::read, fd, static_cast<char*>(data), size); }
 
 // Requests are NUL-separated words: cwd, stdout file, stderr file, uid (or -1), argv...; the
 // whole request is preceded by its length.
@@ -376,11 +369,6 @@ std::string differences(const TreeState& before, const TreeState& after) {
 
 // ---- Item builders ----------------------------------------------------------------------------
 
-std::span<const std::byte> span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
-
-void writeBytes(const std::string& path, const Bytes& b) { test::writeFile(path, b); }
-void writeText(const std::string& path, const std::string& s) { test::writeFile(path, s); }
-
 Bytes thin(std::int32_t cputype) { return test::thinMachO(cputype, cputype == kArm64 ? 0 : 3); }
 
 test::SignOptions adhoc() {
@@ -398,23 +386,14 @@ struct Signed {
 Signed signedThin(const test::SignOptions& options = adhoc()) {
     Signed s;
     s.bytes = test::signMachO(thin(kArm64), options);
-    auto macho = parseMachO(span(s.bytes));
-    auto location = findCodeSignature(span(s.bytes), macho->slices[0]);
-    s.superBlob = static_cast<std::size_t>((*location)->offset);
+    s.superBlob = test::signatureOffset(s.bytes);
     return s;
 }
 
 std::uint32_t be32(const Bytes& b, std::size_t at) { return test::getU32(b, at, true); }
 void putBe32(Bytes& b, std::size_t at, std::uint32_t v) { test::putU32(b, at, v, true); }
 
-// The offset (from the file's start) of the blob in the given slot.
-std::size_t blobOffset(const Signed& s, std::uint32_t slot) {
-    const std::uint32_t count = be32(s.bytes, s.superBlob + 8);
-    for (std::uint32_t i = 0; i < count; ++i)
-        if (be32(s.bytes, s.superBlob + 12 + 8 * i) == slot)
-            return s.superBlob + be32(s.bytes, s.superBlob + 16 + 8 * i);
-    throw std::runtime_error("no such slot");
-}
+std::size_t blobOffset(const Signed& s, std::uint32_t slot) { return test::blobOffset(s.bytes, slot); }
 
 std::string app(const std::string& dir, const std::string& name = "Hostile.app") {
     BundleBuilder b(dir + "/" + name);
@@ -524,7 +503,7 @@ void folderChain(const std::string& at, int depth) {
     if (::chdir(at.c_str()) != 0) throw std::runtime_error("cannot enter " + at);
     for (int i = 0; i < depth; ++i)
         if (::mkdir("d", 0755) != 0 || ::chdir("d") != 0) throw std::runtime_error("cannot make the folder chain");
-    writeText("bottom", "the bottom\n");
+    test::writeFile("bottom", "the bottom\n");
     if (::fchdir(here) != 0) throw std::runtime_error("cannot return");
     ::close(here);
 }
@@ -545,7 +524,7 @@ void makeSocket(const std::string& path) {
 }
 
 void sparseFile(const std::string& path, const Bytes& head, off_t size) {
-    writeBytes(path, head);
+    test::writeFile(path, head);
     if (::truncate(path.c_str(), size) != 0) throw std::runtime_error("cannot extend " + path);
 }
 
@@ -626,7 +605,7 @@ long baselineKb(Command c) {
     auto it = cache.find(c);
     if (it != cache.end()) return it->second;
     test::TempDir dir;
-    writeText(dir / "plain", "plain");
+    test::writeFile(dir / "plain", "plain");
     long kb = runChild(commandLine(c, dir / "plain"), dir.path(), dir.path()).maxRssKb;
     cache[c] = kb;
     return kb;
@@ -720,15 +699,15 @@ Bytes withCms(const Bytes& der) {
 }
 
 std::size_t codeSignatureCommand(const Bytes& file) {
-    auto macho = parseMachO(span(file));
-    auto commands = parseLoadCommands(span(file), macho->slices[0]);
+    auto macho = parseMachO(asByteSpan(file));
+    auto commands = parseLoadCommands(asByteSpan(file), macho->slices[0]);
     for (const auto& c : *commands)
         if (c.cmd == LC_CODE_SIGNATURE) return c.offset;
     throw std::runtime_error("no LC_CODE_SIGNATURE");
 }
 
 std::string file(const std::string& dir, const std::string& name, const Bytes& bytes) {
-    writeBytes(dir + "/" + name, bytes);
+    test::writeFile(dir + "/" + name, bytes);
     return dir + "/" + name;
 }
 
@@ -743,7 +722,7 @@ std::string appWithForgedTicket(const std::string& d, std::size_t index) {
     test::signBundle(b.path(), o);
     const std::string exe = test::readFile(b.executablePath());
     const Bytes cdhash = test::sealCdhash(Bytes(exe.begin(), exe.end()));
-    writeBytes(b.path() + "/Contents/CodeResources", test::forgedTickets(cdhash)[index].bytes);
+    test::writeFile(b.path() + "/Contents/CodeResources", test::forgedTickets(cdhash)[index].bytes);
     return b.path();
 }
 
@@ -924,7 +903,7 @@ std::vector<HostileCase> cases() {
         {"FileBesideContents",
          [](const std::string& d) {
              const std::string app = signedApp(d);
-             writeText(app + "/payload.sh", "#!/bin/sh\n");
+             test::writeFile(app + "/payload.sh", "#!/bin/sh\n");
              return app;
          },
          {verify(1, "unsealed contents present in the bundle root"), assess(3, "rejected")}},
@@ -1075,7 +1054,7 @@ std::vector<HostileCase> cases() {
                          "</key><dict><key>hash2</key><data>AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=</data></dict>";
              seal += "</dict></dict></plist>";
              std::string a = signedApp(d);
-             writeText(a + "/Contents/_CodeSignature/CodeResources", seal);
+             test::writeFile(a + "/Contents/_CodeSignature/CodeResources", seal);
              return a;
          },
          {display(0, "Sealed Resources version=2 rules=0 files=127990"),
@@ -1319,7 +1298,7 @@ std::vector<HostileCase> cases() {
          {display(1, unsignedCode), report("--help")}},
         {"ItemNamedLikeAnOption",
          [](const std::string& d) {
-             writeBytes(d + "/-archs", thin(kX86_64));
+             test::writeFile(d + "/-archs", thin(kX86_64));
              return std::string("-archs");
          },
          {{Command::Report, 2, "unknown option '-archs'"}}},
