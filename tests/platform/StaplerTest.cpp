@@ -53,17 +53,7 @@ std::vector<ItemDigest> digestsOf(const std::string& path) { return readStapledI
 TicketAnchors testTicketAnchors() { return SigningChain::shared().ticketSigners().anchors(); }
 
 std::string lookupReply(const Bytes& ticket) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string b64;
-    for (std::size_t i = 0; i < ticket.size(); i += 3) {
-        std::uint32_t v = ticket[i] << 16;
-        if (i + 1 < ticket.size()) v |= ticket[i + 1] << 8;
-        if (i + 2 < ticket.size()) v |= ticket[i + 2];
-        b64 += kAlphabet[(v >> 18) & 63];
-        b64 += kAlphabet[(v >> 12) & 63];
-        b64 += i + 1 < ticket.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        b64 += i + 2 < ticket.size() ? kAlphabet[v & 63] : '=';
-    }
+    const std::string b64 = test::base64(ticket);
     return R"({"records":[{"recordName":"2/2/x","recordType":"DeveloperIDTicket","deleted":false,)"
            R"("fields":{"signedTicket":{"type":"BYTES","value":")" +
            b64 + "\"}}}]}";

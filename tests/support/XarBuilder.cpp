@@ -41,13 +41,6 @@ std::string hex(const Bytes& b) {
     return s;
 }
 
-std::string base64(const Bytes& b) {
-    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
-}
-
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string checksumStyle(const XarBuildOptions& o) {
@@ -119,6 +112,13 @@ void putU32be(Bytes& b, std::size_t offset, std::uint32_t v) {
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v) {
     for (int i = 0; i < 8; ++i)
         b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+}
+
+std::string base64(const Bytes& b) {
+    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
 }
 
 XarBuild buildXar(const XarBuildOptions& o) {

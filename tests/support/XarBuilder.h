@@ -60,6 +60,7 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket);
 // signs its checksum.
 Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digest, const std::string& digestName = "sha1");
 
+std::string base64(const Bytes& b);
 void putU32be(Bytes& b, std::size_t offset, std::uint32_t v);
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
 
