@@ -590,71 +590,63 @@ TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
         bool executable;  // a detached signature over Contents/MacOS/Driver; else a code-less bundle
         bool certificate;
         bool strict;
+        std::string sentence;                            // empty: valid
         std::function<void(const std::string&)> change;  // on the bundle, after signing
-        const char* sentence;                            // empty: valid
     };
     const std::string sig = "/Contents/_CodeSignature/";
+    const std::string infoModified = "invalid Info.plist (plist or signature have been modified)";
+    const std::string notSigned = "code object is not signed at all";
     const Case cases[] = {
-        {"ad hoc", false, false, false, nullptr, ""},
-        {"certificate", false, true, true, nullptr, ""},
+        {"ad hoc", false, false, false, "", nullptr},
+        {"certificate", false, true, true, "", nullptr},
         // The special slot is checked before the code slot that hashes the same file.
-        {"Info.plist altered", false, true, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); },
-         "invalid Info.plist (plist or signature have been modified)"},
-        {"Info.plist grown", false, false, false,
+        {"Info.plist altered", false, true, false, infoModified,
+         [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); }},
+        {"Info.plist grown", false, false, false, infoModified,
          [](const std::string& b) {
              test::writeFile(b + "/Contents/Info.plist", test::readFile(b + "/Contents/Info.plist") + " ");
-         },
-         "invalid Info.plist (plist or signature have been modified)"},
-        {"code slot altered", false, false, false,
+         }},
+        {"code slot altered", false, false, false, kModified,
          [&](const std::string& b) {
              flipByte(b + sig + "CodeDirectory", test::readFile(b + sig + "CodeDirectory").size() - 1);
-         },
-         "invalid signature (code or signature have been modified)"},
-        {"resource altered", false, false, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
-         "a sealed resource is missing or invalid"},
-        {"resource added", false, true, false,
-         [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); },
-         "a sealed resource is missing or invalid"},
-        {"requirements altered", false, false, false,
-         [&](const std::string& b) { flipByte(b + sig + "CodeRequirements", 42); },
-         "invalid signature (code or signature have been modified)"},
+         }},
+        {"resource altered", false, false, false, kSealBroken,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); }},
+        {"resource added", false, true, false, kSealBroken,
+         [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); }},
+        {"requirements altered", false, false, false, kModified,
+         [&](const std::string& b) { flipByte(b + sig + "CodeRequirements", 42); }},
         // The CMS lists both CDHashes; dropping the SHA-256 directory leaves the list unmatched.
-        {"alternate directory missing", false, true, false,
-         [&](const std::string& b) { fs::remove(b + sig + "CodeRequirements-1"); },
-         "invalid signature (code or signature have been modified)"},
+        {"alternate directory missing", false, true, false, kModified,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeRequirements-1"); }},
         {"signature part linked", false, false, false,
+         "the main executable or Info.plist must be a regular file (no symlinks, etc.)",
          [&](const std::string& b) {
              const std::string part = b + sig + "CodeRequirements";
              fs::rename(part, b + "/elsewhere");
              fs::create_symlink("../../elsewhere", part);
-         },
-         "the main executable or Info.plist must be a regular file (no symlinks, etc.)"},
-        {"directory missing", false, false, false, [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); },
-         "code object is not signed at all"},
+         }},
+        {"directory missing", false, false, false, notSigned,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); }},
 
-        {"detached, ad hoc", true, false, false, nullptr, ""},
-        {"detached, certificate", true, true, false, nullptr, ""},
-        {"detached, strict", true, true, true, nullptr, "resource envelope is obsolete (version 1 signature)"},
-        {"detached, executable altered", true, true, false,
-         [](const std::string& b) { flipByte(b + "/Contents/MacOS/Driver", 40); },
-         "invalid signature (code or signature have been modified)"},
-        {"detached, resource altered", true, false, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
-         "a sealed resource is missing or invalid"},
+        {"detached, ad hoc", true, false, false, "", nullptr},
+        {"detached, certificate", true, true, false, "", nullptr},
+        {"detached, strict", true, true, true, "resource envelope is obsolete (version 1 signature)", nullptr},
+        {"detached, executable altered", true, true, false, kModified,
+         [](const std::string& b) { flipByte(b + "/Contents/MacOS/Driver", 40); }},
+        {"detached, resource altered", true, false, false, kSealBroken,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); }},
         // The files sign the slice described; any other slice is judged as a Mach-O of its own.
-        {"detached, universal with an unsigned slice", true, false, false,
+        {"detached, universal with an unsigned slice", true, false, false, notSigned,
          [](const std::string& b) {
              const std::string exe = b + "/Contents/MacOS/Driver";
              const std::string signedSlice = test::readFile(exe);
              test::writeFile(exe,
                              test::fatMachO({Bytes(signedSlice.begin(), signedSlice.end()), test::thinMachO(kI386, 3)},
                                             {{kX86_64, 3}, {kI386, 3}}));
-         },
-         "code object is not signed at all"},
-        {"detached, directory missing", true, false, false,
-         [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); }, "code object is not signed at all"},
+         }},
+        {"detached, directory missing", true, false, false, notSigned,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); }},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -665,7 +657,7 @@ TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
         o.strict = c.strict;
         CodeVerdict v = verify(bundle, o);
         EXPECT_EQ(codeFailureSentence(v), c.sentence) << c.name;
-        EXPECT_EQ(v.valid, std::string(c.sentence).empty()) << c.name;
+        EXPECT_EQ(v.valid, c.sentence.empty()) << c.name;
         if (!v.isSigned || v.architectures.size() > 1) continue;  // the universal row: its sentence
         EXPECT_EQ(v.codeless, !c.executable) << c.name;
         EXPECT_EQ(v.format, c.executable ? "bundle with Mach-O thin (x86_64)" : "bundle") << c.name;
