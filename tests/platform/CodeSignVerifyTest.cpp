@@ -46,26 +46,17 @@ Bytes adhocThin(std::int32_t cputype = kArm64, test::SignOptions o = {}) {
     return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
 }
 
-std::string infoPlist(const std::string& executable, const std::string& identifier = "com.example.app") {
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue(executable);
-    d["CFBundleIdentifier"] = PlistValue(identifier);
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    d["CFBundleShortVersionString"] = PlistValue("1.0");
-    return toXmlPlist(PlistValue(std::move(d)));
-}
-
 // A small app: Info.plist, main executable, resources (one localized), a symlink.
 std::string makeApp(const TempDir& dir) {
-    const std::string app = dir / "Example.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/PkgInfo", std::string("APPL????"));
-    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
-    test::writeFile(app + "/Contents/Resources/en.lproj/Main.strings", std::string("\"a\" = \"b\";\n"));
-    test::writeFile(app + "/Contents/Resources/Base.lproj/View.nib", std::string("nib"));
-    fs::create_symlink("data.txt", app + "/Contents/Resources/alias.txt");
-    return app;
+    return test::BundleBuilder(dir / "Example.app")
+        .info("CFBundleIdentifier", PlistValue("com.example.app"))
+        .info("CFBundleShortVersionString", PlistValue("1.0"))
+        .executable("Example", test::thinMachO(kX86_64, 3))
+        .resource("data.txt", "resource bytes\n")
+        .resource("en.lproj/Main.strings", "\"a\" = \"b\";\n")
+        .resource("Base.lproj/View.nib", "nib")
+        .symlink("Contents/Resources/alias.txt", "data.txt")
+        .build();
 }
 
 // A framework (identifier com.example.<name>) with its executable and version links.
@@ -240,7 +231,7 @@ TEST(BundleVerification, SealedAppIsValidAndDescribed) {
     EXPECT_EQ(v.kind, CodeKind::AppBundle);
     EXPECT_EQ(v.format, "app bundle with Mach-O thin (x86_64)");
     ASSERT_TRUE(v.infoPlistEntries);
-    EXPECT_EQ(*v.infoPlistEntries, 4);
+    EXPECT_EQ(*v.infoPlistEntries, 6);
     ASSERT_TRUE(v.sealedResources);
     EXPECT_EQ(v.sealedResources->version, 2);
     EXPECT_EQ(v.sealedResources->rules, 13);
@@ -523,8 +514,10 @@ TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
     std::vector<std::string> levels;
     for (int i = 0; i < 11; ++i) {
         levels.push_back(path);
-        test::writeFile(path + "/Contents/Info.plist", infoPlist("Code", "com.example.level" + std::to_string(i)));
-        test::writeFile(path + "/Contents/MacOS/Code", test::thinMachO(kX86_64, 3));
+        test::BundleBuilder(path)
+            .info("CFBundleIdentifier", PlistValue("com.example.level" + std::to_string(i)))
+            .executable("Code", test::thinMachO(kX86_64, 3))
+            .build();
         path += "/Contents/PlugIns/Inner.bundle";
     }
     // Seal inner first, so that every container records its child's final CDHash.
