@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "RequirementBuilder.h"
@@ -56,15 +57,12 @@ std::string lineStarting(const std::string& text, const std::string& prefix) {
 }
 
 std::string makeSignedApp(const TempDir& dir, const std::string& name = "Example.app") {
-    const std::string app = dir / name;
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue("Example");
-    d["CFBundleIdentifier"] = PlistValue("com.example.app");
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    test::writeFile(app + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/Resources/a.txt", std::string("a"));
-    test::writeFile(app + "/Contents/Resources/b.txt", std::string("b"));
+    const std::string app = test::BundleBuilder(dir / name)
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kX86_64, 3))
+                                .resource("a.txt", "a")
+                                .resource("b.txt", "b")
+                                .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     test::signBundle(app, o);
@@ -154,7 +152,7 @@ TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(hasLine(r.err, "Executable=" + app + "/Contents/MacOS/Example"));
     EXPECT_TRUE(hasLine(r.err, "Format=app bundle with Mach-O thin (x86_64)"));
-    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=3"));
+    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=5"));
     EXPECT_TRUE(hasLine(r.err, "Sealed Resources version=2 rules=13 files=2"));
     EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=1+3 "), std::string::npos) << r.err;
     EXPECT_FALSE(hasLine(r.err, "Notarization Ticket=stapled"));
