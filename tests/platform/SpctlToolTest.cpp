@@ -299,22 +299,10 @@ TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
     EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
 }
 
-TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy) {
+// How bare tools fare under each policy is in the tables below; bytes that are neither code nor a
+// package are no installer package to the install policy.
+TEST(AssessmentPolicy, PlainTextIsNoInstallerPackage) {
     TempDir dir;
-    const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
-    // Signed now, unnotarized: no longer legacy, so installation turns it away.
-    Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
-    EXPECT_FALSE(install.accepted);
-    EXPECT_EQ(assessmentSource(install), "Unnotarized Developer ID");
-    EXPECT_EQ(assessmentReason(install), "");
-
-    Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
-    EXPECT_FALSE(exec.accepted);
-    EXPECT_EQ(assessmentReason(exec), "the code is valid but does not seem to be an app");
-    EXPECT_EQ(assessmentSource(exec), "");
-    EXPECT_EQ(exec.origin, install.origin);
-
-    // Neither policy takes bytes that are neither code nor a package.
     test::writeFile(dir / "notes.txt", "plain text");
     EXPECT_EQ(
         assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
