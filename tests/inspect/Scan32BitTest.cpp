@@ -108,46 +108,38 @@ TEST(Scan32Bit, FrameworkExecutableIsListedAtItsPlaceAndThroughTheTopLink) {
     EXPECT_EQ(r.components, (std::vector<std::string>{kit.path() + "/Kit", kit.path() + "/Versions/A/Kit"}));
 }
 
-TEST(Scan32Bit, OnlyThinLittleEndian32BitFilesCount) {
+// Which files under a folder are listed, in which order: only thin little-endian 32-bit Mach-O files
+// (ARM too), hidden ones included, sorted by name; links to files are followed, links to folders not.
+TEST(Scan32Bit, WhatIsListedAndInWhichOrder) {
     test::TempDir dir;
-    test::writeFile(dir / "Root/empty", "");
-    test::writeFile(dir / "Root/three", std::string("\xCE\xFA\xED", 3));
-    test::writeFile(dir / "Root/ppc", test::thinMachO(18, 0));             // FE ED FA CE
-    test::writeFile(dir / "Root/sixtyfour", test::thinMachO(kX86_64, 3));  // CF FA ED FE
-    test::writeFile(dir / "Root/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
-    test::writeFile(dir / "Root/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
-    test::writeFile(dir / "Root/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/arm32", dir / "Root/magic-only"}));
-}
-
-TEST(Scan32Bit, ComponentsAreSortedAndHiddenEntriesIncluded) {
-    test::TempDir dir;
+    const std::string root = dir / "Root";
+    test::writeFile(root + "/empty", "");
+    test::writeFile(root + "/three", std::string("\xCE\xFA\xED", 3));
+    test::writeFile(root + "/ppc", test::thinMachO(18, 0));             // FE ED FA CE
+    test::writeFile(root + "/sixtyfour", test::thinMachO(kX86_64, 3));  // CF FA ED FE
+    test::writeFile(root + "/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
+    test::writeFile(root + "/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
+    test::writeFile(root + "/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
     for (const char* name : {"zeta", "Alpha", ".hidden", "beta/inner", "beta-2", "a/b/c/d"})
-        test::writeFile(dir / (std::string("Root/") + name), thin32());
-    auto r = scan(dir / "Root");
-    std::vector<std::string> expected;
-    for (const char* name : {".hidden", "Alpha", "a/b/c/d", "beta-2", "beta/inner", "zeta"})
-        expected.push_back(dir / (std::string("Root/") + name));
-    EXPECT_EQ(r.components, expected);
-    std::string text;
-    for (const auto& p : expected) text += p + "\n";
-    EXPECT_EQ(r.text, text);
-}
-
-TEST(Scan32Bit, LinksToDirectoriesAreNotFollowedButLinksToFilesAre) {
-    test::TempDir dir;
+        test::writeFile(root + "/" + name, thin32());
     test::writeFile(dir / "Elsewhere/lib32", thin32());
     BundleBuilder old(dir / "Elsewhere/Old.app");
     old.executable("Old", test::fatMachO({{kI386, 3}, {18, 0}})).build();
-    test::makeDirectories(dir / "Root");
-    ASSERT_EQ(::symlink((dir / "Elsewhere").c_str(), (dir / "Root/dirlink").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "Elsewhere/Old.app").c_str(), (dir / "Root/Linked.app").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "Elsewhere/lib32").c_str(), (dir / "Root/filelink").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", (dir / "Root/dangling").c_str()), 0);
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/filelink"}));
-    EXPECT_FALSE(r.has32BitIntel);
+    ASSERT_EQ(::symlink((dir / "Elsewhere").c_str(), (root + "/dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/Old.app").c_str(), (root + "/Linked.app").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/lib32").c_str(), (root + "/filelink").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (root + "/dangling").c_str()), 0);
+    std::vector<std::string> expected;
+    std::string text;
+    for (const char* name :
+         {".hidden", "Alpha", "a/b/c/d", "arm32", "beta-2", "beta/inner", "filelink", "magic-only", "zeta"}) {
+        expected.push_back(root + "/" + name);
+        text += expected.back() + "\n";
+    }
+    auto r = scan(root);
+    EXPECT_EQ(r.components, expected);
+    EXPECT_EQ(r.text, text);
+    EXPECT_FALSE(r.has32BitIntel);  // the linked app was not followed
 }
 
 TEST(Scan32Bit, SpecialFilesAreNeverOpened) {
