@@ -87,29 +87,22 @@ struct SpawnResult {
     double seconds = 0;
 };
 
+// Moves exactly `size` bytes through `io` (::read or ::write), again where a signal cut it short.
+template <typename Char, typename Io>
+bool transferAll(Io io, int fd, Char* p, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = io(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 bool writeAll(int fd, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return transferAll(::write, fd, static_cast<const char*>(data), size);
 }
-
-bool readAll(int fd, void* data, std::size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool readAll(int fd, void* data, std::size_t size) { return transferAll(::read, fd, static_cast<char*>(data), size); }
 
 // Requests are NUL-separated words: cwd, stdout file, stderr file, uid (or -1), argv...; the
 // whole request is preceded by its length.
@@ -376,57 +369,7 @@ std::string differences(const TreeState& before, const TreeState& after) {
     return out;
 }
 
-// Removes what a folder holds, at any depth (std::filesystem gives up once paths pass PATH_MAX).
-void emptyFolder(const std::string& root) {
-    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ::chmod(root.c_str(), 0700);
-    if (::chdir(root.c_str()) == 0) {
-        std::vector<std::vector<std::string>> stack{childrenOfHere()};
-        while (!stack.empty()) {
-            if (stack.back().empty()) {
-                stack.pop_back();
-                if (stack.empty()) break;
-                if (::chdir("..") != 0) break;
-                ::rmdir(stack.back().back().c_str());
-                stack.back().pop_back();
-                continue;
-            }
-            const std::string name = stack.back().back();
-            struct stat st {};
-            if (::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                ::chmod(name.c_str(), 0700);
-                if (::chdir(name.c_str()) == 0) {
-                    stack.push_back(childrenOfHere());
-                    continue;
-                }
-            }
-            ::unlink(name.c_str());
-            stack.back().pop_back();
-        }
-    }
-    if (here >= 0) {
-        if (::fchdir(here) != 0) std::perror("fchdir");
-        ::close(here);
-    }
-}
-
-void removeTree(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        emptyFolder(path);
-        ::rmdir(path.c_str());
-    } else {
-        ::unlink(path.c_str());
-    }
-}
-
 // ---- Item builders ----------------------------------------------------------------------------
-
-std::span<const std::byte> span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
-
-void writeBytes(const std::string& path, const Bytes& b) { test::writeFile(path, b); }
-void writeText(const std::string& path, const std::string& s) { test::writeFile(path, s); }
 
 Bytes thin(std::int32_t cputype) { return test::thinMachO(cputype, cputype == kArm64 ? 0 : 3); }
 
@@ -445,23 +388,14 @@ struct Signed {
 Signed signedThin(const test::SignOptions& options = adhoc()) {
     Signed s;
     s.bytes = test::signMachO(thin(kArm64), options);
-    auto macho = parseMachO(span(s.bytes));
-    auto location = findCodeSignature(span(s.bytes), macho->slices[0]);
-    s.superBlob = static_cast<std::size_t>((*location)->offset);
+    s.superBlob = test::signatureOffset(s.bytes);
     return s;
 }
 
 std::uint32_t be32(const Bytes& b, std::size_t at) { return test::getU32(b, at, true); }
 void putBe32(Bytes& b, std::size_t at, std::uint32_t v) { test::putU32(b, at, v, true); }
 
-// The offset (from the file's start) of the blob in the given slot.
-std::size_t blobOffset(const Signed& s, std::uint32_t slot) {
-    const std::uint32_t count = be32(s.bytes, s.superBlob + 8);
-    for (std::uint32_t i = 0; i < count; ++i)
-        if (be32(s.bytes, s.superBlob + 12 + 8 * i) == slot)
-            return s.superBlob + be32(s.bytes, s.superBlob + 16 + 8 * i);
-    throw std::runtime_error("no such slot");
-}
+std::size_t blobOffset(const Signed& s, std::uint32_t slot) { return test::blobOffset(s.bytes, slot); }
 
 std::string app(const std::string& dir, const std::string& name = "Hostile.app") {
     BundleBuilder b(dir + "/" + name);
@@ -571,7 +505,7 @@ void folderChain(const std::string& at, int depth) {
     if (::chdir(at.c_str()) != 0) throw std::runtime_error("cannot enter " + at);
     for (int i = 0; i < depth; ++i)
         if (::mkdir("d", 0755) != 0 || ::chdir("d") != 0) throw std::runtime_error("cannot make the folder chain");
-    writeText("bottom", "the bottom\n");
+    test::writeFile("bottom", "the bottom\n");
     if (::fchdir(here) != 0) throw std::runtime_error("cannot return");
     ::close(here);
 }
@@ -592,7 +526,7 @@ void makeSocket(const std::string& path) {
 }
 
 void sparseFile(const std::string& path, const Bytes& head, off_t size) {
-    writeBytes(path, head);
+    test::writeFile(path, head);
     if (::truncate(path.c_str(), size) != 0) throw std::runtime_error("cannot extend " + path);
 }
 
@@ -650,6 +584,11 @@ struct HostileCase {
     bool unprivileged = false;  // permissions matter: run as nobody when the suite runs as root
 };
 
+HostileCase hostile(const char* name, std::function<std::string(const std::string&)> make, std::vector<Expect> expect,
+                    bool unprivileged = false) {
+    return {name, std::move(make), std::move(expect), unprivileged};
+}
+
 // A case that expects the same of every command that reads this kind of item.
 Expect lipo(int status, std::string text) { return {Command::LipoArchs, status, std::move(text)}; }
 Expect display(int status, std::string text) { return {Command::CodesignDisplay, status, std::move(text)}; }
@@ -673,7 +612,7 @@ long baselineKb(Command c) {
     auto it = cache.find(c);
     if (it != cache.end()) return it->second;
     test::TempDir dir;
-    writeText(dir / "plain", "plain");
+    test::writeFile(dir / "plain", "plain");
     long kb = runChild(commandLine(c, dir / "plain"), dir.path(), dir.path()).maxRssKb;
     cache[c] = kb;
     return kb;
@@ -700,12 +639,6 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
     }
     test::TempDir scratch;
     const std::string item = c.make(dir.path());
-    struct Cleanup {
-        std::string root;
-        // Deep chains and unreadable folders are beyond the temporary folder's own removal.
-        ~Cleanup() { emptyFolder(root); }
-    } cleanup{dir.path()};
-
     if (user) {
         // The folders the item needs must be open to nobody except where the case closed them.
         ASSERT_NE(::access(dir.path().c_str(), X_OK), -1);
@@ -773,8 +706,8 @@ Bytes withCms(const Bytes& der) {
 }
 
 std::size_t codeSignatureCommand(const Bytes& file) {
-    auto macho = parseMachO(span(file));
-    auto commands = parseLoadCommands(span(file), macho->slices[0]);
+    auto macho = parseMachO(asByteSpan(file));
+    auto commands = parseLoadCommands(asByteSpan(file), macho->slices[0]);
     for (const auto& c : *commands)
         if (c.cmd == LC_CODE_SIGNATURE) return c.offset;
     throw std::runtime_error("no LC_CODE_SIGNATURE");
@@ -792,7 +725,7 @@ Bytes diskImage(std::uint64_t lastChunkBias = 0, std::uint32_t field = 0, std::u
 }
 
 std::string file(const std::string& dir, const std::string& name, const Bytes& bytes) {
-    writeBytes(dir + "/" + name, bytes);
+    test::writeFile(dir + "/" + name, bytes);
     return dir + "/" + name;
 }
 
@@ -807,18 +740,13 @@ std::string appWithForgedTicket(const std::string& d, std::size_t index) {
     test::signBundle(b.path(), o);
     const std::string exe = test::readFile(b.executablePath());
     const Bytes cdhash = test::sealCdhash(Bytes(exe.begin(), exe.end()));
-    writeBytes(b.path() + "/Contents/CodeResources", test::forgedTickets(cdhash)[index].bytes);
+    test::writeFile(b.path() + "/Contents/CodeResources", test::forgedTickets(cdhash)[index].bytes);
     return b.path();
 }
 
 // A flat package signed under a test chain with the `index`th forged ticket naming it stapled after it.
 std::string packageWithForgedTicket(const std::string& d, std::size_t index) {
-    static test::TestChain chain;
-    test::XarBuildOptions o;
-    o.files = test::sampleProductFiles();
-    o.sign = [](const Bytes& checksum) { return chain.signDigest(checksum); };
-    o.certificates = chain.certificates();
-    test::XarBuild b = test::buildXar(o);
+    test::XarBuild b = test::buildXar(test::signedProduct(test::SigningChain::shared()));
     const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                        b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
     return file(d, "Hostile.pkg", test::stapleTicket(b.bytes, test::forgedTickets(digest)[index].bytes));
@@ -871,48 +799,46 @@ std::vector<HostileCase> ticketAndRequirementCases() {
     names.reserve(2 * test::forgedTicketNames().size());
     for (std::size_t i = 0; i < test::forgedTicketNames().size(); ++i) {
         names.push_back(std::string("TicketOnApp") + test::forgedTicketNames()[i]);
-        out.push_back({names.back().c_str(),
-                       [i](const std::string& d) { return appWithForgedTicket(d, i); },
-                       {notNotarized, assess(3, "rejected"), display(0, "Notarization Ticket=stapled"),
-                        reportLacks("It has been notarized")}});
+        out.push_back(hostile(names.back().c_str(), [i](const std::string& d) { return appWithForgedTicket(d, i); },
+                              {notNotarized, assess(3, "rejected"), display(0, "Notarization Ticket=stapled"),
+                               reportLacks("It has been notarized")}));
         names.push_back(std::string("TicketOnPackage") + test::forgedTicketNames()[i]);
         out.push_back(
-            {names.back().c_str(),
-             [i](const std::string& d) { return packageWithForgedTicket(d, i); },
-             {notTrusted, notNotarizedInstall, install(3, "rejected"), reportLacks("It has been notarized")}});
+            hostile(names.back().c_str(), [i](const std::string& d) { return packageWithForgedTicket(d, i); },
+                    {notTrusted, notNotarizedInstall, install(3, "rejected"), reportLacks("It has been notarized")}));
     }
     const std::string unsatisfied = "does not satisfy its designated Requirement";
-    out.push_back({"RequirementSlotNestedDeeply",
-                   [](const std::string& d) {
-                       test::RequirementBuilder deep;
-                       for (int i = 0; i < 100000; ++i) deep.op(opNot);
-                       return codeWithRequirement(d, deep.op(opTrue).requirement());
-                   },
-                   {verify(3, unsatisfied), display(0, "Internal requirements count=1")}});
-    out.push_back({"RequirementSlotLyingStringLength",
-                   [](const std::string& d) {
-                       return codeWithRequirement(
-                           d, test::RequirementBuilder().word(opIdent).word(0xfffffff0).requirement());
-                   },
-                   {verify(3, unsatisfied)}});
-    out.push_back({"RequirementSlotLyingOwnLength",
-                   [](const std::string& d) {
-                       Bytes r = test::RequirementBuilder().ident("com.example.tool").requirement();
-                       putBe32(r, 4, 0x7ffffff0);
-                       return codeWithRequirement(d, r);
-                   },
-                   {verify(1, "invalid or unsupported format for signature")}});
+    out.push_back(hostile("RequirementSlotNestedDeeply",
+                          [](const std::string& d) {
+                              test::RequirementBuilder deep;
+                              for (int i = 0; i < 100000; ++i) deep.op(opNot);
+                              return codeWithRequirement(d, deep.op(opTrue).requirement());
+                          },
+                          {verify(3, unsatisfied), display(0, "Internal requirements count=1")}));
+    out.push_back(hostile("RequirementSlotLyingStringLength",
+                          [](const std::string& d) {
+                              return codeWithRequirement(
+                                  d, test::RequirementBuilder().word(opIdent).word(0xfffffff0).requirement());
+                          },
+                          {verify(3, unsatisfied)}));
+    out.push_back(hostile("RequirementSlotLyingOwnLength",
+                          [](const std::string& d) {
+                              Bytes r = test::RequirementBuilder().ident("com.example.tool").requirement();
+                              putBe32(r, 4, 0x7ffffff0);
+                              return codeWithRequirement(d, r);
+                          },
+                          {verify(1, "invalid or unsupported format for signature")}));
     const std::string sealedFails = "file modified: ";
-    out.push_back({"SealedRequirementNestedDeeply",
-                   [](const std::string& d) { return appSealingNestedWith(d, repeat("! ", 32000) + "always"); },
-                   {verify(1, sealedFails), verify(1, "Kit.framework")}});
+    out.push_back(hostile("SealedRequirementNestedDeeply",
+                          [](const std::string& d) { return appSealingNestedWith(d, repeat("! ", 32000) + "always"); },
+                          {verify(1, sealedFails), verify(1, "Kit.framework")}));
     out.push_back(
-        {"SealedRequirementOfAMegabyte",
-         [](const std::string& d) { return appSealingNestedWith(d, "identifier \"" + repeat("a", 1u << 20)); },
-         {verify(1, sealedFails)}});
-    out.push_back({"SealedRequirementNeverCloses",
-                   [](const std::string& d) { return appSealingNestedWith(d, repeat("(", 60000)); },
-                   {verify(1, sealedFails)}});
+        hostile("SealedRequirementOfAMegabyte",
+                [](const std::string& d) { return appSealingNestedWith(d, "identifier \"" + repeat("a", 1u << 20)); },
+                {verify(1, sealedFails)}));
+    out.push_back(hostile("SealedRequirementNeverCloses",
+                          [](const std::string& d) { return appSealingNestedWith(d, repeat("(", 60000)); },
+                          {verify(1, sealedFails)}));
     return out;
 }
 
@@ -924,245 +850,178 @@ std::vector<HostileCase> cases() {
     const std::string singleFile = "This is a single file.";
     std::vector<HostileCase> all = {
         // Mach-O headers that are cut short or lie about their commands.
-        {"MachOTruncatedHeader",
-         [](const std::string& d) {
+        hostile("MachOTruncatedHeader", [](const std::string& d) {
              Bytes b = thin(kArm64);
              b.resize(20);
              return file(d, "tool", b);
-         },
-         {lipo(1, "truncated or malformed object"), display(1, unsignedCode), report(singleFile)}},
-        {"MachOLyingCommandSizes",
-         [](const std::string& d) {
+         }, {lipo(1, "truncated or malformed object"), display(1, unsignedCode), report(singleFile)}),
+        hostile("MachOLyingCommandSizes", [](const std::string& d) {
              Bytes b = thin(kArm64);
              test::putU32(b, 16, 0xFFFFFFFF, false);
              test::putU32(b, 20, 0xFFFFFFF0, false);
              return file(d, "tool", b);
-         },
-         {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat), report("This is a Mach-O file.")}},
-        {"MachOZeroSizedCommand",
-         [](const std::string& d) {
+         }, {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat), report("This is a Mach-O file.")}),
+        hostile("MachOZeroSizedCommand", [](const std::string& d) {
              Bytes b = thin(kX86_64);
              test::putU32(b, 32 + 4, 0, false);
              return file(d, "tool", b);
-         },
-         {lipo(0, "x86_64"), display(1, badFormat)}},
-        {"MachOSignaturePastTheEnd",
-         [](const std::string& d) {
+         }, {lipo(0, "x86_64"), display(1, badFormat)}),
+        hostile("MachOSignaturePastTheEnd", [](const std::string& d) {
              Signed s = signedThin();
              test::putU32(s.bytes, codeSignatureCommand(s.bytes) + 8, 0xFFFFFF00, false);
              return file(d, "tool", s.bytes);
-         },
-         {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat)}},
+         }, {lipo(0, "arm64"), display(1, badFormat), verify(1, badFormat)}),
 
         // Disk images whose trailer or block table lies, or that are encrypted.
-        {"DiskImageSignatureLengthLies",
-         [](const std::string& d) { return file(d, "x.dmg", diskImage(0, UDIF_OFF_CODESIGN_LENGTH, ~0ull - 255)); },
-         {display(1, "disk image format unrecognized, invalid, or unsuitable"), assess(3, "rejected")}},
+        hostile("DiskImageSignatureLengthLies", [](const std::string& d) {
+             return file(d, "x.dmg", diskImage(0, UDIF_OFF_CODESIGN_LENGTH, ~0ull - 255));
+         }, {display(1, "disk image format unrecognized, invalid, or unsuitable"), assess(3, "rejected")}),
         // Code signing reads no block table: the signer's own lying table is still what was signed.
-        {"DiskImageChunkPastTheEnd",
-         [](const std::string& d) { return file(d, "x.dmg", diskImage(1u << 30)); },
-         {display(0, "Format=disk image"), verify(0, "")}},
-        {"DiskImageEncrypted",
-         [](const std::string& d) {
+        hostile("DiskImageChunkPastTheEnd", [](const std::string& d) {
+             return file(d, "x.dmg", diskImage(1u << 30));
+         }, {display(0, "Format=disk image"), verify(0, "")}),
+        hostile("DiskImageEncrypted", [](const std::string& d) {
              Bytes b{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a', 0, 0, 0, 2};
              b.resize(1u << 20, 0xee);
              return file(d, "x.dmg", b);
-         },
-         {display(1, "encrypted disk images are not verified here"), install(3, "rejected")}},
+         }, {display(1, "encrypted disk images are not verified here"), install(3, "rejected")}),
 
         // Attacks on the verdicts: text that looks like a verdict, code that vouches for what it does not
         // seal, links out of the item, bytes riding along.
-        {"VerdictLinesInTheItemsName",
-         [](const std::string& d) {
+        hostile("VerdictLinesInTheItemsName", [](const std::string& d) {
              const std::string folder = d + "/evil\nsource=Notarized Developer ID\nsource=Apple System";
              ::mkdir(folder.c_str(), 0755);
              return signedApp(folder, "x\nsource=Mac App Store.app");
-         },
-         {assess(3, "source=no usable signature"), assess(3, "evil\\nsource=Notarized Developer ID"),
-          reportLacks("It has been notarized"), reportLacks("supplied by Apple"), reportLacks("through App Store")}},
-        {"ToolDroppedIntoAnApp",
-         [](const std::string& d) {
+         }, {assess(3, "source=no usable signature"), assess(3, "evil\\nsource=Notarized Developer ID"),
+          reportLacks("It has been notarized"), reportLacks("supplied by Apple"), reportLacks("through App Store")}),
+        hostile("ToolDroppedIntoAnApp", [](const std::string& d) {
              BundleBuilder b(d + "/X.app");
              test::SignOptions o = adhoc();
              o.cms = test::SigningChain::shared().signer(test::LeafKind::DeveloperIDApplication);
              b.executable("tool", test::signMachO(thin(kX86_64), o)).resource("run.sh", "#!/bin/sh\n");
              return b.build();
-         },
-         {verify(1, "invalid Info.plist (plist or signature have been modified)"), assess(3, "rejected"),
-          reportLacks("It has been notarized")}},
-        {"ContentsLinkedToAnotherApp",
-         [](const std::string& d) {
+         }, {verify(1, "invalid Info.plist (plist or signature have been modified)"), assess(3, "rejected"),
+          reportLacks("It has been notarized")}),
+        hostile("ContentsLinkedToAnotherApp", [](const std::string& d) {
              const std::string genuine = signedApp(d, "Genuine.app");
              ::mkdir((d + "/Borrowed.app").c_str(), 0755);
              ::symlink((genuine + "/Contents").c_str(), (d + "/Borrowed.app/Contents").c_str());
              return d + "/Borrowed.app";
-         },
-         {verify(1, "must be a regular file"), assess(3, "rejected")}},
-        {"InfoPlistLinkedOutTheItem",
-         [](const std::string& d) {
+         }, {verify(1, "must be a regular file"), assess(3, "rejected")}),
+        hostile("InfoPlistLinkedOutTheItem", [](const std::string& d) {
              const std::string app = signedApp(d);
              ::rename((app + "/Contents/Info.plist").c_str(), (d + "/Info.plist").c_str());
              ::symlink((d + "/Info.plist").c_str(), (app + "/Contents/Info.plist").c_str());
              return app;
-         },
-         {verify(1, "must be a regular file"), assess(3, "rejected")}},
-        {"FileBesideContents",
-         [](const std::string& d) {
+         }, {verify(1, "must be a regular file"), assess(3, "rejected")}),
+        hostile("FileBesideContents", [](const std::string& d) {
              const std::string app = signedApp(d);
-             writeText(app + "/payload.sh", "#!/bin/sh\n");
+             test::writeFile(app + "/payload.sh", "#!/bin/sh\n");
              return app;
-         },
-         {verify(1, "unsealed contents present in the bundle root"), assess(3, "rejected")}},
-        {"DataAfterTheSignature",
-         [](const std::string& d) {
+         }, {verify(1, "unsealed contents present in the bundle root"), assess(3, "rejected")}),
+        hostile("DataAfterTheSignature", [](const std::string& d) {
              Signed s = signedThin();
              s.bytes.insert(s.bytes.end(), 4096, 0x41);
              return file(d, "tool", s.bytes);
-         },
-         {verify(1, "main executable failed strict validation"), install(3, "rejected")}},
+         }, {verify(1, "main executable failed strict validation"), install(3, "rejected")}),
 
         // Fat headers: counts in the billions, slices past the end or on top of each other.
-        {"FatCountInTheBillions",
-         [](const std::string& d) {
+        hostile("FatCountInTheBillions", [](const std::string& d) {
              Bytes b(4096, 0);
              putBe32(b, 0, 0xCAFEBABF);
              putBe32(b, 4, 0xFFFFFFFF);
              return file(d, "tool", b);
-         },
-         {lipo(1, "fat_arch_64 structs would extend past the end of the file"), display(1, unsignedCode)}},
-        {"FatCountTakenForJava",
-         [](const std::string& d) {
+         }, {lipo(1, "fat_arch_64 structs would extend past the end of the file"), display(1, unsignedCode)}),
+        hostile("FatCountTakenForJava", [](const std::string& d) {
              Bytes b(64, 0);
              putBe32(b, 0, 0xCAFEBABE);
              putBe32(b, 4, 0xFFFFFFFF);
              return file(d, "tool", b);
-         },
-         {lipo(1, "taken for a Java class file")}},
-        {"FatSlicePastTheEnd",
-         [](const std::string& d) {
+         }, {lipo(1, "taken for a Java class file")}),
+        hostile("FatSlicePastTheEnd", [](const std::string& d) {
              Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}});
              putBe32(b, 8 + 20 + 8, 0xFFFFF000);
              return file(d, "tool", b);
-         },
-         {lipo(1, "offset plus size of slice 1 extends past the end of the file"), display(1, unsignedCode)}},
-        {"FatSlicesOverlap",
-         [](const std::string& d) {
+         }, {lipo(1, "offset plus size of slice 1 extends past the end of the file"), display(1, unsignedCode)}),
+        hostile("FatSlicesOverlap", [](const std::string& d) {
              Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}});
              putBe32(b, 8 + 20 + 8, be32(b, 8 + 8));
              return file(d, "tool", b);
-         },
-         {lipo(1, "slice 0 and slice 1 overlap")}},
-        {"Fat64SliceSizeNearTwoToThe64",
-         [](const std::string& d) {
+         }, {lipo(1, "slice 0 and slice 1 overlap")}),
+        hostile("Fat64SliceSizeNearTwoToThe64", [](const std::string& d) {
              Bytes b = test::fatMachO({{kX86_64, 3}, {kArm64, 0}}, true);
              test::putU64be(b, 8 + 32 + 16, 0xFFFFFFFFFFFFF000ull);
              return file(d, "tool", b);
-         },
-         {lipo(1, "extends past the end of the file")}},
-        {"FatSlicesOfTwoTeams",
-         [](const std::string& d) {
+         }, {lipo(1, "extends past the end of the file")}),
+        hostile("FatSlicesOfTwoTeams", [](const std::string& d) {
              test::SignOptions a = adhoc(), b = adhoc();
              a.teamId = "TEAMAAAAAA";
              b.teamId = "TEAMBBBBBB";
              return file(d, "tool",
                          test::fatMachO({test::signMachO(thin(kX86_64), a), test::signMachO(thin(kArm64), b)},
                                         {{kX86_64, 3}, {kArm64, 0}}));
-         },
-         {verify(1, codeModified), install(3, "rejected")}},
+         }, {verify(1, codeModified), install(3, "rejected")}),
 
         // SuperBlobs and CodeDirectories.
-        {"SuperBlobRefersToItself",
-         [](const std::string& d) {
+        hostile("SuperBlobRefersToItself", [](const std::string& d) {
              Signed s = signedThin();
              putBe32(s.bytes, s.superBlob + 16, 0);
              return file(d, "tool", s.bytes);
-         },
-         {display(1, badFormat), verify(1, badFormat), install(3, "rejected")}},
-        {"SuperBlobBlobsOverlap",
-         [](const std::string& d) {
+         }, {display(1, badFormat), verify(1, badFormat), install(3, "rejected")}),
+        hostile("SuperBlobBlobsOverlap", [](const std::string& d) {
              Signed s = signedThin();
              putBe32(s.bytes, s.superBlob + 24, be32(s.bytes, s.superBlob + 16));
              return file(d, "tool", s.bytes);
-         },
-         {display(1, badFormat), verify(1, badFormat)}},
-        {"SuperBlobCountInTheBillions",
-         [](const std::string& d) {
+         }, {display(1, badFormat), verify(1, badFormat)}),
+        hostile("SuperBlobCountInTheBillions", [](const std::string& d) {
              Signed s = signedThin();
              putBe32(s.bytes, s.superBlob + 8, 0xFFFFFFFF);
              return file(d, "tool", s.bytes);
-         },
-         {display(1, badFormat), verify(1, badFormat)}},
-        {"CodeDirectorySlotCountInTheBillions",
-         [](const std::string& d) { return file(d, "tool", patchedDirectory(28, 0xFFFFFFFF).bytes); },
-         {display(1, badFormat), verify(1, badFormat)}},
-        {"CodeDirectorySpecialSlotsInTheBillions",
-         [](const std::string& d) { return file(d, "tool", patchedDirectory(24, 0xFFFFFFFF).bytes); },
-         {display(1, badFormat), verify(1, badFormat)}},
-        {"CodeDirectoryCodeLimitPastTheEnd",
-         [](const std::string& d) { return file(d, "tool", patchedDirectory(32, 0xFFFFFFF0).bytes); },
-         {display(1, badFormat), verify(1, badFormat)}},
-        {"CodeDirectoryIdentifierUnterminated",
-         [](const std::string& d) {
+         }, {display(1, badFormat), verify(1, badFormat)}),
+        hostile("CodeDirectorySlotCountInTheBillions", [](const std::string& d) { return file(d, "tool", patchedDirectory(28, 0xFFFFFFFF).bytes); }, {display(1, badFormat), verify(1, badFormat)}),
+        hostile("CodeDirectorySpecialSlotsInTheBillions", [](const std::string& d) { return file(d, "tool", patchedDirectory(24, 0xFFFFFFFF).bytes); }, {display(1, badFormat), verify(1, badFormat)}),
+        hostile("CodeDirectoryCodeLimitPastTheEnd", [](const std::string& d) { return file(d, "tool", patchedDirectory(32, 0xFFFFFFF0).bytes); }, {display(1, badFormat), verify(1, badFormat)}),
+        hostile("CodeDirectoryIdentifierUnterminated", [](const std::string& d) {
              Signed s = signedThin();
              const std::size_t cd = blobOffset(s, CSSLOT_CODEDIRECTORY);
              const std::uint32_t length = be32(s.bytes, cd + 4);
              putBe32(s.bytes, cd + 20, length - 1);
              s.bytes[cd + length - 1] = 'A';
              return file(d, "tool", s.bytes);
-         },
-         {display(1, badFormat)}},
+         }, {display(1, badFormat)}),
 
         // CMS signatures that are not what they claim.
-        {"CmsGarbage",
-         [](const std::string& d) { return file(d, "tool", withCms(Bytes(3000, 0x41))); },
-         {display(0, "Signature size="), verify(1, codeModified), install(3, "rejected")}},
-        {"CmsLengthInTheBillions",
-         [](const std::string& d) {
+        hostile("CmsGarbage", [](const std::string& d) { return file(d, "tool", withCms(Bytes(3000, 0x41))); }, {display(0, "Signature size="), verify(1, codeModified), install(3, "rejected")}),
+        hostile("CmsLengthInTheBillions", [](const std::string& d) {
              return file(d, "tool", withCms({0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x06, 0x09}));
-         },
-         {verify(1, codeModified), install(3, "rejected")}},
-        {"CmsNestedIndefinitely",
-         [](const std::string& d) {
+         }, {verify(1, codeModified), install(3, "rejected")}),
+        hostile("CmsNestedIndefinitely", [](const std::string& d) {
              Bytes der;
              for (int i = 0; i < 4000; ++i) der.insert(der.end(), {0x30, 0x80});
              return file(d, "tool", withCms(der));
-         },
-         {verify(1, codeModified), install(3, "rejected")}},
+         }, {verify(1, codeModified), install(3, "rejected")}),
 
         // Property lists.
-        {"InfoPlistNestedDeeply",
-         [](const std::string& d) {
+        hostile("InfoPlistNestedDeeply", [](const std::string& d) {
              return appWithInfo(d, "<plist>" + repeat("<array>", 200000) + repeat("</array>", 200000) + "</plist>");
-         },
-         {report("Details for Hostile.app")}},
-        {"InfoPlistBinaryCycle",
-         [](const std::string& d) { return appWithInfo(d, binaryPlist({std::string("\xA1\x00", 2)})); },
-         {report("Details for Hostile.app")}},
-        {"InfoPlistBinarySharedReferences",
-         [](const std::string& d) {
+         }, {report("Details for Hostile.app")}),
+        hostile("InfoPlistBinaryCycle", [](const std::string& d) { return appWithInfo(d, binaryPlist({std::string("\xA1\x00", 2)})); }, {report("Details for Hostile.app")}),
+        hostile("InfoPlistBinarySharedReferences", [](const std::string& d) {
              // Forty levels of arrays that hold the next level twice: 2^40 values once expanded.
              std::vector<std::string> objects;
              for (int k = 0; k < 40; ++k) objects.push_back(std::string("\xA2") + char(k + 1) + char(k + 1));
              objects.push_back("\x09");
              return appWithInfo(d, binaryPlist(objects));
-         },
-         {report("Details for Hostile.app")}},
-        {"InfoPlistBinaryCountInTheBillions",
-         [](const std::string& d) {
+         }, {report("Details for Hostile.app")}),
+        hostile("InfoPlistBinaryCountInTheBillions", [](const std::string& d) {
              return appWithInfo(d, binaryPlist({std::string("\xAF\x13\x0F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", 11)}));
-         },
-         {report("Details for Hostile.app")}},
-        {"InfoPlistBinaryObjectsInTheBillions",
-         [](const std::string& d) { return appWithInfo(d, binaryPlist({"\x09"}, 0, std::uint64_t{1} << 40)); },
-         {report("Details for Hostile.app")}},
-        {"InfoPlistOfTooManyValues",
-         [](const std::string& d) {
+         }, {report("Details for Hostile.app")}),
+        hostile("InfoPlistBinaryObjectsInTheBillions", [](const std::string& d) { return appWithInfo(d, binaryPlist({"\x09"}, 0, std::uint64_t{1} << 40)); }, {report("Details for Hostile.app")}),
+        hostile("InfoPlistOfTooManyValues", [](const std::string& d) {
              return appWithInfo(d, "<plist><array>" + repeat("<true/>", 3000000) + "</array></plist>");
-         },
-         {display(1, unsignedCode), report("Details for Hostile.app")}},
+         }, {display(1, unsignedCode), report("Details for Hostile.app")}),
 
-        {"CodeResourcesOfHalfAMillionValues",
-         [](const std::string& d) {
+        hostile("CodeResourcesOfHalfAMillionValues", [](const std::string& d) {
              // Near the largest seal accepted: 128,000 entries of four values each.
              std::string seal = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>files2</key><dict>";
              for (int i = 0; i < 127990; ++i)
@@ -1170,111 +1029,79 @@ std::vector<HostileCase> cases() {
                          "</key><dict><key>hash2</key><data>AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=</data></dict>";
              seal += "</dict></dict></plist>";
              std::string a = signedApp(d);
-             writeText(a + "/Contents/_CodeSignature/CodeResources", seal);
+             test::writeFile(a + "/Contents/_CodeSignature/CodeResources", seal);
              return a;
-         },
-         {display(0, "Sealed Resources version=2 rules=0 files=127990"),
-          verify(1, "a sealed resource is missing or invalid")}},
+         }, {display(0, "Sealed Resources version=2 rules=0 files=127990"),
+          verify(1, "a sealed resource is missing or invalid")}),
 
         // Localized strings tables (the bundle version comes from them first).
-        {"StringsNestedDeeply",
-         [](const std::string& d) {
+        hostile("StringsNestedDeeply", [](const std::string& d) {
              return appWithStrings(d, "CFBundleShortVersionString = " + repeat("{ a = ", 200000));
-         },
-         {report("1.0")}},
-        {"StringsCommentNeverEnds",
-         [](const std::string& d) { return appWithStrings(d, "/*" + repeat("*", 1 << 20)); },
-         {report("1.0")}},
-        {"StringsOddUtf16",
-         [](const std::string& d) { return appWithStrings(d, std::string("\xFF\xFE\x22\x00\x61", 5)); },
-         {report("1.0")}},
-        {"StringsManyKeys",
-         [](const std::string& d) {
+         }, {report("1.0")}),
+        hostile("StringsCommentNeverEnds", [](const std::string& d) { return appWithStrings(d, "/*" + repeat("*", 1 << 20)); }, {report("1.0")}),
+        hostile("StringsOddUtf16", [](const std::string& d) { return appWithStrings(d, std::string("\xFF\xFE\x22\x00\x61", 5)); }, {report("1.0")}),
+        hostile("StringsManyKeys", [](const std::string& d) {
              std::string text;
              // Just under the 1 MB a table may have, as distinct keys.
              for (int i = 0; text.size() < (1u << 20) - 16; ++i) text += "k" + std::to_string(i) + ";";
              return appWithStrings(d, text);
-         },
-         {report("1.0")}},
+         }, {report("1.0")}),
 
         // Flat packages.
-        {"XarTocLengthInTheBillions",
-         [](const std::string& d) { return file(d, "Hostile.pkg", xarWith(zlib("<xar/>"), 1ull << 62, 6)); },
-         {pkgutil(1, "extends past the end of the file"), install(3, "rejected")}},
-        {"XarTocInflatesToTerabytes",
-         [](const std::string& d) {
+        hostile("XarTocLengthInTheBillions", [](const std::string& d) { return file(d, "Hostile.pkg", xarWith(zlib("<xar/>"), 1ull << 62, 6)); }, {pkgutil(1, "extends past the end of the file"), install(3, "rejected")}),
+        hostile("XarTocInflatesToTerabytes", [](const std::string& d) {
              std::string z = zlib("<xar/>");
              return file(d, "Hostile.pkg", xarWith(z, z.size(), 1ull << 40));
-         },
-         {pkgutil(1, "more than the 16 MB accepted")}},
-        {"XarBadZlib",
-         [](const std::string& d) { return file(d, "Hostile.pkg", xarWith("this is not zlib data", 21, 4096)); },
-         {pkgutil(1, "not valid compressed data"), install(3, "rejected")}},
-        {"XarHeapOffsetPastTheEnd",
-         [](const std::string& d) {
+         }, {pkgutil(1, "more than the 16 MB accepted")}),
+        hostile("XarBadZlib", [](const std::string& d) { return file(d, "Hostile.pkg", xarWith("this is not zlib data", 21, 4096)); }, {pkgutil(1, "not valid compressed data"), install(3, "rejected")}),
+        hostile("XarHeapOffsetPastTheEnd", [](const std::string& d) {
              return file(d, "Hostile.pkg",
                          xarOfToc("<xar><toc><checksum style=\"sha1\"><offset>1152921504606846976</offset>"
                                   "<size>20</size></checksum></toc></xar>"));
-         },
-         {pkgutil(1, "extends past the end of the file")}},
-        {"XarFileDataPastTheEnd",
-         [](const std::string& d) {
+         }, {pkgutil(1, "extends past the end of the file")}),
+        hostile("XarFileDataPastTheEnd", [](const std::string& d) {
              return file(d, "Hostile.pkg",
                          xarOfToc(std::string(kTocStart) +
                                   "<file id=\"1\"><name>Distribution</name><data>"
                                   "<offset>20</offset><length>18446744073709551615</length><size>1</size>"
                                   "</data></file></toc></xar>"));
-         },
-         {pkgutil(1, "extends past the end of the file")}},
-        {"XarLongNameOverManyFiles",
-         [](const std::string& d) {
+         }, {pkgutil(1, "extends past the end of the file")}),
+        hostile("XarLongNameOverManyFiles", [](const std::string& d) {
              // A folder with a 1 MB name holding many files: each of their paths repeats the name.
              return file(d, "Hostile.pkg",
                          xarOfToc(std::string(kTocStart) + "<file><name>" + repeat("n", 1u << 20) + "</name>" +
                                   repeat("<file><name>a</name></file>", 100000) + "</file></toc></xar>"));
-         },
-         {pkgutil(1, "MB of file paths"), install(3, "MB of file paths")}},
-        {"XarManyAttributes",
-         [](const std::string& d) {
+         }, {pkgutil(1, "MB of file paths"), install(3, "MB of file paths")}),
+        hostile("XarManyAttributes", [](const std::string& d) {
              std::string attributes;
              for (int i = 0; i < 1000000; ++i) attributes += " a" + std::to_string(i) + "=''";
              return file(d, "Hostile.pkg", xarOfToc("<xar><toc" + attributes + "/></xar>"));
-         },
-         {pkgutil(1, "too many attributes on one element"), install(3, "too many attributes")}},
-        {"XarTocAtItsLimit",
-         [](const std::string& d) {
+         }, {pkgutil(1, "too many attributes on one element"), install(3, "too many attributes")}),
+        hostile("XarTocAtItsLimit", [](const std::string& d) {
              return file(
                  d, "Hostile.pkg",
                  xarOfToc(std::string(kTocStart) + "<x>" + repeat("t", (16u << 20) - 200) + "</x></toc></xar>"));
-         },
-         {pkgutil(1, "Status: no signature")}},
-        {"PackageListingAChainItsKeyDidNotMake",
-         [](const std::string& d) { return packageSignedByAnotherKey(d); },
-         {pkgutil(1, "did not make its signature"), install(3, "rejected"),
+         }, {pkgutil(1, "Status: no signature")}),
+        hostile("PackageListingAChainItsKeyDidNotMake", [](const std::string& d) { return packageSignedByAnotherKey(d); }, {pkgutil(1, "did not make its signature"), install(3, "rejected"),
           {Command::Pkgutil, 1, "Certificate Chain", true}, {Command::SpctlInstall, 3, "origin=", true},
-          reportLacks("Developer ID")}},
-        {"PackageListingItsOwnKeyBeforeAppleIssuers",
-         [](const std::string& d) {
+          reportLacks("Developer ID")}),
+        hostile("PackageListingItsOwnKeyBeforeAppleIssuers", [](const std::string& d) {
              std::vector<Bytes> listed = test::realDeveloperIdChain();
              const Bytes own = test::SigningChain::shared().leaf(test::LeafKind::SelfSigned).certificateDer;
              if (!listed.empty()) listed.front() = own;
              return packageSignedByAnotherKey(d, listed.empty() ? std::vector<Bytes>{own} : listed);
-         },
-         {pkgutil(1, "Status: signed by untrusted certificate"), install(3, "rejected"),
-          {Command::SpctlInstall, 3, "origin=", true}}},
-        {"XarTruncated",
-         [](const std::string& d) {
+         }, {pkgutil(1, "Status: signed by untrusted certificate"), install(3, "rejected"),
+          {Command::SpctlInstall, 3, "origin=", true}}),
+        hostile("XarTruncated", [](const std::string& d) {
              test::XarBuildOptions o;
              o.files = test::sampleProductFiles();
              Bytes b = test::buildXar(o).bytes;
              b.resize(b.size() / 2);
              return file(d, "Hostile.pkg", b);
-         },
-         {pkgutil(1, "cannot be read")}},
+         }, {pkgutil(1, "cannot be read")}),
 
         // Bundles inside bundles, deeper than any real one, and a bundle that holds itself.
-        {"NestedBundleRecursion",
-         [](const std::string& d) {
+        hostile("NestedBundleRecursion", [](const std::string& d) {
              std::vector<std::string> levels{d + "/Hostile.app"};
              app(d);
              std::string at = d + "/Hostile.app/Contents/Frameworks";
@@ -1289,49 +1116,37 @@ std::vector<HostileCase> cases() {
              o.signNested = false;
              for (auto it = levels.rbegin(); it != levels.rend(); ++it) test::signBundle(*it, o);
              return levels.front();
-         },
-         {verify(1, "nested code is too deeply nested"), assess(3, "rejected"), report("Details for Hostile.app")}},
-        {"NestedBundleIsALinkToItself",
-         [](const std::string& d) {
+         }, {verify(1, "nested code is too deeply nested"), assess(3, "rejected"), report("Details for Hostile.app")}),
+        hostile("NestedBundleIsALinkToItself", [](const std::string& d) {
              std::string a = signedApp(d);
              ::symlink("../..", (a + "/Contents/Frameworks").c_str());
              return a;
-         },
-         {verify(1, "file added"), report("Details for Hostile.app")}},
+         }, {verify(1, "file added"), report("Details for Hostile.app")}),
 
         // File-system hazards.
-        {"SymbolicLinkLoops",
-         [](const std::string& d) {
+        hostile("SymbolicLinkLoops", [](const std::string& d) {
              std::string a = signedApp(d);
              const std::string r = a + "/Contents/Resources/";
              for (auto [name, target] : {std::pair{"a", "b"}, {"b", "a"}, {"self", "."}, {"up", "../.."}})
                  ::symlink(target, (r + name).c_str());
              return a;
-         },
-         {verify(1, "file added"), report("Details for Hostile.app")}},
-        {"ItemIsALinkLoop",
-         [](const std::string& d) {
+         }, {verify(1, "file added"), report("Details for Hostile.app")}),
+        hostile("ItemIsALinkLoop", [](const std::string& d) {
              ::symlink("Loop.app", (d + "/Loop.app").c_str());
              return d + "/Loop.app";
-         },
-         {lipo(1, "Too many levels of symbolic links"), {Command::Report, 1, "cannot open"}}},
-        {"FifoAndSocketInABundle",
-         [](const std::string& d) {
+         }, {lipo(1, "Too many levels of symbolic links"), {Command::Report, 1, "cannot open"}}),
+        hostile("FifoAndSocketInABundle", [](const std::string& d) {
              std::string a = signedApp(d);
              ::mkfifo((a + "/Contents/Resources/pipe").c_str(), 0644);
              makeSocket(a + "/Contents/Resources/socket");
              return a;
-         },
-         {verify(1, "file added"), report("Details for Hostile.app")}},
-        {"ItemIsAFifo",
-         [](const std::string& d) {
+         }, {verify(1, "file added"), report("Details for Hostile.app")}),
+        hostile("ItemIsAFifo", [](const std::string& d) {
              ::mkfifo((d + "/pipe").c_str(), 0644);
              return d + "/pipe";
-         },
-         {lipo(1, "is not a regular file"), install(3, "rejected"), report("Details for pipe")}},
+         }, {lipo(1, "is not a regular file"), install(3, "rejected"), report("Details for pipe")}),
         // A bundle without code keeps its signature in files: each is read with a bound, never waited on.
-        {"CodelessSignaturePartIsAFifo",
-         [](const std::string& d) {
+        hostile("CodelessSignaturePartIsAFifo", [](const std::string& d) {
              BundleBuilder b(d + "/Strings.bundle");
              b.resource("a.txt", "a\n").build();
              test::signBundle(b.path(), {});
@@ -1339,34 +1154,26 @@ std::vector<HostileCase> cases() {
              ::unlink(part.c_str());
              ::mkfifo(part.c_str(), 0644);
              return b.path();
-         },
-         {verify(1, "invalid or unsupported format for signature"), display(1, "invalid or unsupported format")}},
-        {"CodelessDirectoryOf64Megabytes",
-         [](const std::string& d) {
+         }, {verify(1, "invalid or unsupported format for signature"), display(1, "invalid or unsupported format")}),
+        hostile("CodelessDirectoryOf64Megabytes", [](const std::string& d) {
              BundleBuilder b(d + "/Strings.bundle");
              b.resource("a.txt", "a\n").build();
              test::signBundle(b.path(), {});
              ::truncate((b.contentsPath() + "/_CodeSignature/CodeDirectory").c_str(), 64 << 20);
              return b.path();
-         },
-         {verify(1, "invalid or unsupported format for signature")}},
-        {"StoreReceiptIsGarbage",
-         [](const std::string& d) {
+         }, {verify(1, "invalid or unsupported format for signature")}),
+        hostile("StoreReceiptIsGarbage", [](const std::string& d) {
              std::string a = signedApp(d);
              test::writeFile(a + "/Contents/_MASReceipt/receipt", repeat("\x30\x82\xff\xff", 4096));
              return a;
-         },
-         {verify(0, ""), assess(3, "note: Mac App Store receipt present, not signed by Apple")}},
-        {"InfoPlistIsAFifo",
-         [](const std::string& d) {
+         }, {verify(0, ""), assess(3, "note: Mac App Store receipt present, not signed by Apple")}),
+        hostile("InfoPlistIsAFifo", [](const std::string& d) {
              std::string a = app(d);
              ::unlink((a + "/Contents/Info.plist").c_str());
              ::mkfifo((a + "/Contents/Info.plist").c_str(), 0644);
              return a;
-         },
-         {verify(1, unsignedCode), report("Details for Hostile.app")}},
-        {"UnreadableFolder",
-         [](const std::string& d) {
+         }, {verify(1, unsignedCode), report("Details for Hostile.app")}),
+        hostile("UnreadableFolder", [](const std::string& d) {
              BundleBuilder b(d + "/Hostile.app");
              b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64));
              b.resource("Locked/secret.txt", "sealed\n");
@@ -1376,87 +1183,63 @@ std::vector<HostileCase> cases() {
              test::signBundle(b.path(), o);
              ::chmod((b.resourcesPath() + "/Locked").c_str(), 0);
              return b.path();
-         },
-         {verify(1, "a sealed resource could not be read"), report("Details for Hostile.app")},
-         true},
-        {"FolderChain5000Deep",
-         [](const std::string& d) {
+         }, {verify(1, "a sealed resource could not be read"), report("Details for Hostile.app")}, true),
+        hostile("FolderChain5000Deep", [](const std::string& d) {
              std::string a = signedApp(d);
              folderChain(a + "/Contents/Resources", 5000);
              return a;
-         },
-         {verify(1, "bundle folders are nested too deeply"), report("No 32-bit only components were found.")}},
-        {"NamesWithLineFeedsAndBadBytes",
-         [](const std::string& d) {
+         }, {verify(1, "bundle folders are nested too deeply"), report("No 32-bit only components were found.")}),
+        hostile("NamesWithLineFeedsAndBadBytes", [](const std::string& d) {
              BundleBuilder b(d + "/Hostile.app");
              b.info("CFBundleShortVersionString", "1.0").executable("Hostile", thin(kX86_64));
              b.resource("line\nfeed.txt", "text\n").resource("bad\xFF\xFE bytes.txt", "text\n");
              b.file("Contents/Helpers/old\ntool", thin(kI386)).file("Contents/Helpers/old\xC3(tool", thin(kI386));
              b.build();
              return b.path();
-         },
-         {report("32-bit only")}},
-        {"ItemNameWithLineFeed",
-         [](const std::string& d) { return app(d, "Line\nFeed.app"); },
-         // A name never starts a line of its own, in the report's header or in the tools' lines.
-         {report("Details for Line\\nFeed.app version"), report("/Line\\nFeed.app: rejected")}},
-        {"ItemNameNotUtf8",
-         [](const std::string& d) { return app(d, "Bad\xFF\xFEName.app"); },
-         {report("Details for Bad\\xFF\\xFEName.app"), report("/Bad\\xFF\\xFEName.app: rejected")}},
-        {"NamesBeginningWithADash",
-         [](const std::string& d) {
+         }, {report("32-bit only")}),
+        // A name never starts a line of its own, in the report's header or in the tools' lines.
+hostile("ItemNameWithLineFeed", [](const std::string& d) { return app(d, "Line\nFeed.app"); }, {report("Details for Line\\nFeed.app version"), report("/Line\\nFeed.app: rejected")}),
+        hostile("ItemNameNotUtf8", [](const std::string& d) { return app(d, "Bad\xFF\xFEName.app"); }, {report("Details for Bad\\xFF\\xFEName.app"), report("/Bad\\xFF\\xFEName.app: rejected")}),
+        hostile("NamesBeginningWithADash", [](const std::string& d) {
              BundleBuilder b(d + "/-v.app");
              b.info("CFBundleShortVersionString", "1.0").executable("-rf", thin(kX86_64));
              b.file("Contents/Helpers/--help", thin(kI386));
              b.build();
              return b.path();
-         },
-         {display(1, unsignedCode), report("--help")}},
-        {"ItemNamedLikeAnOption",
-         [](const std::string& d) {
-             writeBytes(d + "/-archs", thin(kX86_64));
+         }, {display(1, unsignedCode), report("--help")}),
+        hostile("ItemNamedLikeAnOption", [](const std::string& d) {
+             test::writeFile(d + "/-archs", thin(kX86_64));
              return std::string("-archs");
-         },
-         {{Command::Report, 2, "unknown option '-archs'"}}},
-        {"SparseFileOf8GB",
-         [](const std::string& d) {
+         }, {{Command::Report, 2, "unknown option '-archs'"}}),
+        hostile("SparseFileOf8GB", [](const std::string& d) {
              sparseFile(d + "/huge", thin(kX86_64), off_t{8} << 30);
              return d + "/huge";
-         },
-         {lipo(0, "x86_64"), display(1, unsignedCode), report("This is a Mach-O file.")}},
-        {"SparseFileOf8GBAddedToABundle",
-         [](const std::string& d) {
+         }, {lipo(0, "x86_64"), display(1, unsignedCode), report("This is a Mach-O file.")}),
+        hostile("SparseFileOf8GBAddedToABundle", [](const std::string& d) {
              std::string a = signedApp(d);
              sparseFile(a + "/Contents/Resources/data.bin", {}, off_t{8} << 30);
              return a;
-         },
-         {verify(1, "file added"), assess(3, "rejected"), report("Details for Hostile.app")}},
-        {"SparseExecutableOf8GB",
-         [](const std::string& d) {
+         }, {verify(1, "file added"), assess(3, "rejected"), report("Details for Hostile.app")}),
+        hostile("SparseExecutableOf8GB", [](const std::string& d) {
              std::string a = app(d);
              sparseFile(a + "/Contents/MacOS/Hostile", thin(kX86_64), off_t{8} << 30);
              return a;
-         },
-         {display(1, unsignedCode), report("Details for Hostile.app")}},
-        {"DirectoriesWhereFilesBelong",
-         [](const std::string& d) {
+         }, {display(1, unsignedCode), report("Details for Hostile.app")}),
+        hostile("DirectoriesWhereFilesBelong", [](const std::string& d) {
              std::string a = signedApp(d);
              for (const char* p :
                   {"/Contents/Info.plist", "/Contents/_CodeSignature/CodeResources", "/Contents/MacOS/Hostile"}) {
-                 removeTree(a + p);
+                 ::unlink((a + p).c_str());
                  test::makeDirectories(a + p);
              }
              test::makeDirectories(a + "/Contents/Resources/en.lproj/InfoPlist.strings");
              return a;
-         },
-         {display(1, unsignedCode), verify(1, unsignedCode), report("Details for Hostile.app")}},
-        {"PackageFolderOfFolders",
-         [](const std::string& d) {
+         }, {display(1, unsignedCode), verify(1, unsignedCode), report("Details for Hostile.app")}),
+        hostile("PackageFolderOfFolders", [](const std::string& d) {
              test::makeDirectories(d + "/Hostile.pkg/Contents/Archive.bom");
              test::makeDirectories(d + "/Hostile.pkg/Contents/Info.plist");
              return d + "/Hostile.pkg";
-         },
-         {pkgutil(1, notPackage), report("Details for Hostile.pkg")}},
+         }, {pkgutil(1, notPackage), report("Details for Hostile.pkg")}),
     };
     for (auto& c : ticketAndRequirementCases()) all.push_back(std::move(c));
     return all;

@@ -17,50 +17,31 @@ std::string flagsOf(const std::string& value) {
     return quarantineFlagsFromValue(std::vector<unsigned char>(value.begin(), value.end()));
 }
 
-TEST(QuarantineFlags, ElevenCharactersAreNeededAndFourAreKept) {
-    EXPECT_EQ(flagsOf("0083;5e1c00"), "0083");  // 11
-    EXPECT_EQ(flagsOf("0083;5e1c0"), "");       // 10
-    EXPECT_EQ(flagsOf("0083;5e1c0000;Safari;6A2A2BCE-3BB6-4AF8-9B3D-1B2A8F1E8C30"), "0083");
-    EXPECT_EQ(flagsOf(""), "");
-}
-
-TEST(QuarantineFlags, InvalidUtf8GivesNothing) {
-    EXPECT_EQ(flagsOf("0083;5e1c0000;\xFF\xFEzz"), "");
-    EXPECT_EQ(flagsOf("\xC0\xB0"
-                      "083;5e1c0000;"),
-              "");
-}
-
-TEST(QuarantineFlags, CharactersAreUserPerceivedNotBytesOrScalars) {
-    // Four accented letters then seven more: 11 characters, the first four are kept whole.
-    EXPECT_EQ(flagsOf("e\u0301e\u0301e\u0301e\u0301;abcdef"), "e\u0301e\u0301e\u0301e\u0301");
-    // Eleven scalars, but the combining mark joins the tenth: only ten characters.
-    EXPECT_EQ(flagsOf("0083;5e1c0\u0301"), "");
-    // A family emoji is one character of several scalars.
-    std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
-    EXPECT_EQ(flagsOf(family + "083;5e1c000"), family + "083");
-    EXPECT_EQ(flagsOf("\U0001F1E9\U0001F1EA"
-                      "0\u00e98;5e1c0000"),
-              "\U0001F1E9\U0001F1EA"
-              "0\u00e98");
-}
-
-TEST(QuarantineFlags, SetWhenTheThirdScalarIsEight) {
-    EXPECT_TRUE(quarantineFlagIsSet("0083"));
-    EXPECT_TRUE(quarantineFlagIsSet("0081"));
-    EXPECT_FALSE(quarantineFlagIsSet("00c1"));
-    EXPECT_FALSE(quarantineFlagIsSet("0003"));
-    EXPECT_FALSE(quarantineFlagIsSet(""));
-    EXPECT_FALSE(quarantineFlagIsSet("008"));  // fewer than four characters
-}
-
-TEST(QuarantineFlags, ThirdScalarNotThirdCharacter) {
-    // a + combining acute, 8, 3, b: four characters whose third scalar is the 8.
-    EXPECT_TRUE(quarantineFlagIsSet("a\u030183b"));
-    // 0, a + acute, 8, 8: the third character is an 8 but the third scalar is the accent.
-    EXPECT_FALSE(quarantineFlagIsSet("0a\u030188"));
-    // Four scalars but three characters.
-    EXPECT_FALSE(quarantineFlagIsSet("0a\u03018"));
+// The flags are the value's first four user-perceived characters once it has eleven, and only
+// valid UTF-8 has any; they are set when the third scalar (not character) is an 8.
+TEST(QuarantineFlags, FirstFourCharactersOfElevenAndTheirThirdScalar) {
+    const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // one character of five scalars
+    const std::string flag = "\U0001F1E9\U0001F1EA";
+    const std::pair<std::string, std::string> values[] = {
+        {"0083;5e1c00", "0083"},  // eleven
+        {"0083;5e1c0", ""},       // ten
+        {"0083;5e1c0000;Safari;6A2A2BCE-3BB6-4AF8-9B3D-1B2A8F1E8C30", "0083"},
+        {"", ""},
+        {"0083;5e1c0000;\xFF\xFEzz", ""},
+        {std::string("\xC0\xB0") + "083;5e1c0000;", ""},
+        {"e\u0301e\u0301e\u0301e\u0301;abcdef", "e\u0301e\u0301e\u0301e\u0301"},
+        {"0083;5e1c0\u0301", ""},  // eleven scalars, but the combining mark joins the tenth
+        {family + "083;5e1c000", family + "083"},
+        {flag + "0\u00e98;5e1c0000", flag + "0\u00e98"},
+    };
+    for (const auto& [value, flags] : values) EXPECT_EQ(flagsOf(value), flags) << value;
+    const std::pair<const char*, bool> set[] = {
+        {"0083", true},        {"0081", true}, {"00c1", false},      {"0003", false},
+        {"", false},           {"008", false}, {"a\u030183b", true},  // four characters whose third scalar is the 8
+        {"0a\u030188", false},  // the third character is an 8, the third scalar the accent
+        {"0a\u03018", false},   // four scalars, three characters
+    };
+    for (const auto& [flags, expected] : set) EXPECT_EQ(quarantineFlagIsSet(flags), expected) << flags;
 }
 
 TEST(QuarantineRecord, ValuesAreDecodedOrSaidToBeMalformed) {

@@ -108,46 +108,38 @@ TEST(Scan32Bit, FrameworkExecutableIsListedAtItsPlaceAndThroughTheTopLink) {
     EXPECT_EQ(r.components, (std::vector<std::string>{kit.path() + "/Kit", kit.path() + "/Versions/A/Kit"}));
 }
 
-TEST(Scan32Bit, OnlyThinLittleEndian32BitFilesCount) {
+// Which files under a folder are listed, in which order: only thin little-endian 32-bit Mach-O files
+// (ARM too), hidden ones included, sorted by name; links to files are followed, links to folders not.
+TEST(Scan32Bit, WhatIsListedAndInWhichOrder) {
     test::TempDir dir;
-    test::writeFile(dir / "Root/empty", "");
-    test::writeFile(dir / "Root/three", std::string("\xCE\xFA\xED", 3));
-    test::writeFile(dir / "Root/ppc", test::thinMachO(18, 0));             // FE ED FA CE
-    test::writeFile(dir / "Root/sixtyfour", test::thinMachO(kX86_64, 3));  // CF FA ED FE
-    test::writeFile(dir / "Root/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
-    test::writeFile(dir / "Root/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
-    test::writeFile(dir / "Root/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/arm32", dir / "Root/magic-only"}));
-}
-
-TEST(Scan32Bit, ComponentsAreSortedAndHiddenEntriesIncluded) {
-    test::TempDir dir;
+    const std::string root = dir / "Root";
+    test::writeFile(root + "/empty", "");
+    test::writeFile(root + "/three", std::string("\xCE\xFA\xED", 3));
+    test::writeFile(root + "/ppc", test::thinMachO(18, 0));             // FE ED FA CE
+    test::writeFile(root + "/sixtyfour", test::thinMachO(kX86_64, 3));  // CF FA ED FE
+    test::writeFile(root + "/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
+    test::writeFile(root + "/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
+    test::writeFile(root + "/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
     for (const char* name : {"zeta", "Alpha", ".hidden", "beta/inner", "beta-2", "a/b/c/d"})
-        test::writeFile(dir / (std::string("Root/") + name), thin32());
-    auto r = scan(dir / "Root");
-    std::vector<std::string> expected;
-    for (const char* name : {".hidden", "Alpha", "a/b/c/d", "beta-2", "beta/inner", "zeta"})
-        expected.push_back(dir / (std::string("Root/") + name));
-    EXPECT_EQ(r.components, expected);
-    std::string text;
-    for (const auto& p : expected) text += p + "\n";
-    EXPECT_EQ(r.text, text);
-}
-
-TEST(Scan32Bit, LinksToDirectoriesAreNotFollowedButLinksToFilesAre) {
-    test::TempDir dir;
+        test::writeFile(root + "/" + name, thin32());
     test::writeFile(dir / "Elsewhere/lib32", thin32());
     BundleBuilder old(dir / "Elsewhere/Old.app");
     old.executable("Old", test::fatMachO({{kI386, 3}, {18, 0}})).build();
-    test::makeDirectories(dir / "Root");
-    ASSERT_EQ(::symlink((dir / "Elsewhere").c_str(), (dir / "Root/dirlink").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "Elsewhere/Old.app").c_str(), (dir / "Root/Linked.app").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "Elsewhere/lib32").c_str(), (dir / "Root/filelink").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", (dir / "Root/dangling").c_str()), 0);
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/filelink"}));
-    EXPECT_FALSE(r.has32BitIntel);
+    ASSERT_EQ(::symlink((dir / "Elsewhere").c_str(), (root + "/dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/Old.app").c_str(), (root + "/Linked.app").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "Elsewhere/lib32").c_str(), (root + "/filelink").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (root + "/dangling").c_str()), 0);
+    std::vector<std::string> expected;
+    std::string text;
+    for (const char* name :
+         {".hidden", "Alpha", "a/b/c/d", "arm32", "beta-2", "beta/inner", "filelink", "magic-only", "zeta"}) {
+        expected.push_back(root + "/" + name);
+        text += expected.back() + "\n";
+    }
+    auto r = scan(root);
+    EXPECT_EQ(r.components, expected);
+    EXPECT_EQ(r.text, text);
+    EXPECT_FALSE(r.has32BitIntel);  // the linked app was not followed
 }
 
 TEST(Scan32Bit, SpecialFilesAreNeverOpened) {
@@ -255,30 +247,10 @@ void makeDeepChain(const std::string& root, int depth) {
     ::close(fd);
 }
 
-// Takes the chain apart from the top by moving each level up, so no path grows long.
-void removeDeepChain(const std::string& root) {
-    std::string top = root + "/d";
-    for (int i = 0;; ++i) {
-        std::string next = root + "/level" + std::to_string(i);
-        if (::rename((top + "/d").c_str(), next.c_str()) != 0) break;
-        ::rmdir(top.c_str());
-        top = next;
-    }
-    ::unlink((top + "/lib32").c_str());
-    ::rmdir(top.c_str());
-}
-
-// Removes the chain before TempDir, whose removal works by full paths, sees it.
-struct DeepChain {
-    std::string root;
-    ~DeepChain() { removeDeepChain(root); }
-};
-
 TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
     test::TempDir dir;
     const int depth = 5000;
-    DeepChain chain{dir / "Root"};
-    makeDeepChain(chain.root, depth);
+    makeDeepChain(dir / "Root", depth);
     rlimit saved{};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     rlimit tight = saved;
@@ -294,8 +266,7 @@ TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
 
 TEST(Scan32Bit, SiblingsAfterADeepBranchAreStillFound) {
     test::TempDir dir;
-    DeepChain chain{dir / "Root/deep"};
-    makeDeepChain(chain.root, 300);  // deeper than the open-descriptor window
+    makeDeepChain(dir / "Root/deep", 300);  // deeper than the open-descriptor window
     test::writeFile(dir / "Root/zz-after", thin32());
     test::writeFile(dir / "Root/deep/yy-beside", thin32());
     auto r = scan(dir / "Root");

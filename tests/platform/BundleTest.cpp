@@ -145,18 +145,36 @@ TEST(BundleInformation, ExecutableMustBeANameOfAMachOFile) {
     EXPECT_FALSE(Bundle::open(missing.path())->executablePath());
 }
 
-TEST(BundleLocalization, UserLanguageWinsOverInfoPlist) {
+// Which table a value comes from: the user's language, else the development region (by its old
+// name too), else Base; a key the chosen table lacks, or a broken table, leaves Info.plist's value.
+TEST(BundleLocalization, TheTableChosenAndWhatItLacks) {
     test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleShortVersionString", PlistValue("1.0"))
-        .info("CFBundleDevelopmentRegion", PlistValue("en"))
-        .localized("fr", {{"CFBundleShortVersionString", "1.0 (fr)"}})
-        .localized("en", {{"CFBundleShortVersionString", "1.0 (en)"}})
+    const std::string version = "CFBundleShortVersionString";
+    BundleBuilder withRegion(dir / "Tool.app");
+    withRegion.info(version, PlistValue("plain"))
+        .info("CFBundleDevelopmentRegion", PlistValue("English"))
+        .localized("English", {{version, "english"}})
+        .localized("pt-BR", {{version, "brasil"}})
+        .localized("French", {{version, "francais"}})
+        .localized("it", {{"CFBundleName", "Strumento"}})
         .build();
-    auto bundle = Bundle::open(b.path());
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"fr_FR"})), "1.0 (fr)");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"de_DE"})), "1.0 (en)");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {})), "1.0 (en)");
+    BundleBuilder withBase(dir / "Base.app");
+    withBase.info(version, PlistValue("plain"))
+        .localized("Base", {{version, "base"}})
+        .rawLocalized("it", "\"CFBundleShortVersionString\" = ")
+        .build();
+    const std::tuple<const BundleBuilder*, std::string, std::vector<std::string>, std::string> rows[] = {
+        {&withRegion, version, {"fr_FR"}, "francais"}, {&withRegion, version, {"pt_BR"}, "brasil"},
+        {&withRegion, version, {"ja_JP"}, "english"},  {&withRegion, version, {}, "english"},
+        {&withRegion, version, {"it"}, "plain"},       {&withRegion, "CFBundleName", {"it"}, "Strumento"},
+        {&withBase, version, {"ko"}, "base"},          {&withBase, version, {"it"}, "plain"},
+    };
+    for (const auto& [bundle, key, languages, expected] : rows) {
+        auto opened = Bundle::open(bundle->path());
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(text(opened->objectForInfoDictionaryKey(key, languages)), expected)
+            << bundle->path() << " " << key << " " << (languages.empty() ? "" : languages[0]);
+    }
 }
 
 TEST(BundleLocalization, EveryStringsEncodingLocalizes) {
@@ -171,45 +189,6 @@ TEST(BundleLocalization, EveryStringsEncodingLocalizes) {
                   "1.0 \u00fc")
             << static_cast<int>(format);
     }
-}
-
-TEST(BundleLocalization, DevelopmentRegionByItsOldNameAndRegionalFolders) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleDevelopmentRegion", PlistValue("English"))
-        .info("CFBundleShortVersionString", PlistValue("plain"))
-        .localized("English", {{"CFBundleShortVersionString", "english"}})
-        .localized("pt-BR", {{"CFBundleShortVersionString", "brasil"}})
-        .localized("French", {{"CFBundleShortVersionString", "francais"}})
-        .build();
-    auto bundle = Bundle::open(b.path());
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"ja_JP"})), "english");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"pt_BR"})), "brasil");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"fr"})), "francais");
-}
-
-TEST(BundleLocalization, KeyMissingFromTheChosenTableComesFromInfoPlist) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleShortVersionString", PlistValue("2.0"))
-        .localized("fr", {{"CFBundleName", "Outil"}})
-        .localized("en", {{"CFBundleShortVersionString", "2.0 en"}})
-        .build();
-    auto bundle = Bundle::open(b.path());
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"fr"})), "2.0");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleName", {"fr"})), "Outil");
-}
-
-TEST(BundleLocalization, BaseFolderAndBrokenTables) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleShortVersionString", PlistValue("2.0"))
-        .localized("Base", {{"CFBundleShortVersionString", "base"}})
-        .rawLocalized("it", "\"CFBundleShortVersionString\" = ")
-        .build();
-    auto bundle = Bundle::open(b.path());
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"ko"})), "base");
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {"it"})), "2.0");
 }
 
 TEST(BundleLocalization, NonTextValuesComeBackAsTheyAre) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "SigningChain.h"
 #include "base/Der.h"
@@ -71,81 +72,55 @@ TEST(CmsSignature, GarbageIsNotParsed) {
     EXPECT_FALSE(verify(Bytes{}).parsed);
 }
 
-TEST(CmsSignature, WrongRootKeepsTheSignatureButNotTheTrust) {
-    const auto& c = SigningChain::shared();
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication), kCdhashes, 0, true);
-    CmsVerdict v = verify(cms, kContent, SigningChain::unrelated().anchors());
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_FALSE(v.chain.trusted);
-    EXPECT_FALSE(v.timestampTime);  // its authority is not trusted either
-    EXPECT_FALSE(v.failure.empty());
-    EXPECT_FALSE(v.chain.chain.empty());
-}
-
-TEST(CmsTimestamp, ExpiredLeafVerifiesAtTheTimeATimestampProves) {
-    const auto& c = SigningChain::shared();
-    std::time_t then = std::time(nullptr) - 2 * kYear;
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, then, true);
-    CmsVerdict v = verify(cms);
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_EQ(v.timestampTime, then);
-    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
-}
-
-TEST(CmsTimestamp, TokenSignedByACertificateThatIsNoTimestampAuthorityIsIgnored) {
-    const auto& c = SigningChain::shared();
-    std::time_t then = std::time(nullptr) - 2 * kYear;
-    CmsOptions o;
-    o.signingTime = then;
-    o.timestampByLeaf = true;
-    // The expired leaf dates its own signature back into its validity: that proves nothing.
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
-    CmsVerdict v = verify(cms);
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_FALSE(v.timestampTime);
-    EXPECT_TRUE(v.chain.expiryTolerated);  // judged now, as if it had no timestamp
-}
-
-TEST(CmsTimestamp, ExpiredLeafWithoutTimestampIsJudgedNowWithItsExpiryForgiven) {
-    const auto& c = SigningChain::shared();
-    std::time_t then = std::time(nullptr) - 2 * kYear;
-    // The signingTime attribute claims a good time, but it proves nothing.
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, then, false);
-    CmsVerdict v = verify(cms);
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_EQ(v.signingTime, then);
-    EXPECT_FALSE(v.timestampTime);
-    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
-    EXPECT_TRUE(v.chain.expiryTolerated);
-    EXPECT_TRUE(v.failure.empty()) << v.failure;
-    // Not under another root.
-    EXPECT_FALSE(verify(cms, kContent, SigningChain::unrelated().anchors()).chain.trusted);
-}
-
-TEST(CmsTimestamp, TokenOverOtherBytesIsIgnored) {
-    const auto& c = SigningChain::shared();
-    CmsOptions o;
-    o.signingTime = std::time(nullptr) - 2 * kYear;
-    o.timestampWrongImprint = true;
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
-    CmsVerdict v = verify(cms);
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_FALSE(v.timestampTime);
-    EXPECT_TRUE(v.chain.expiryTolerated);
-}
-
-TEST(CmsTimestamp, ProvenTimeOutsideTheLeafsValidityFailsWithNothingForgiven) {
-    const auto& c = SigningChain::shared();
-    // Before the expired leaf was issued, and after it expired.
-    for (std::time_t at : {std::time(nullptr) - 4 * kYear, std::time(nullptr) - kYear / 2}) {
+// Which time a chain is judged at: the one a genuine token from a trusted authority proves over this
+// signature, else now with expiry forgiven; a claimed signing time proves nothing.
+TEST(CmsTimestamp, OnlyAGenuineTokenSetsTheTimeTheChainIsJudgedAt) {
+    const std::time_t now = std::time(nullptr), then = now - 2 * kYear;
+    auto options = [&](bool timestamp, std::optional<std::time_t> at = std::nullopt, bool byLeaf = false,
+                       bool wrongImprint = false) {
         CmsOptions o;
-        o.signingTime = std::time(nullptr) - 2 * kYear;
+        o.signingTime = then;
+        o.timestamp = timestamp;
         o.timestampTime = at;
-        Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, true), kCdhashes, o);
-        CmsVerdict v = verify(cms);
-        EXPECT_EQ(v.timestampTime, o.timestampTime);
-        EXPECT_FALSE(v.chain.trusted);
-        EXPECT_FALSE(v.chain.expiryTolerated);
+        o.timestampByLeaf = byLeaf;
+        o.timestampWrongImprint = wrongImprint;
+        return o;
+    };
+    struct Row {
+        const char* what;
+        bool expired, unrelatedRoot;
+        CmsOptions options;
+        std::optional<std::time_t> proven;
+        bool trusted, tolerated;
+    };
+    const Row rows[] = {
+        {"expired leaf, token from while it was valid", true, false, options(true), then, true, false},
+        {"expired leaf, no token", true, false, options(false), std::nullopt, true, true},
+        {"expired leaf, no token, another root", true, true, options(false), std::nullopt, false, false},
+        // The expired leaf dates its own signature back into its validity: that proves nothing.
+        {"expired leaf, token signed by the leaf", true, false, options(true, std::nullopt, true), std::nullopt, true,
+         true},
+        {"expired leaf, token over other bytes", true, false, options(true, std::nullopt, false, true), std::nullopt,
+         true, true},
+        {"expired leaf, token from before it was issued", true, false, options(true, now - 4 * kYear), now - 4 * kYear,
+         false, false},
+        {"expired leaf, token from after it expired", true, false, options(true, now - kYear / 2), now - kYear / 2,
+         false, false},
+        // Its authority is not trusted under another root either.
+        {"valid leaf, token, another root", false, true, options(true), std::nullopt, false, false},
+    };
+    const auto& c = SigningChain::shared();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes cms = c.signCms(kContent, c.leaf(LeafKind::DeveloperIDApplication, row.expired), kCdhashes, row.options);
+        CmsVerdict v = verify(cms, kContent, (row.unrelatedRoot ? SigningChain::unrelated() : c).anchors());
+        EXPECT_TRUE(v.signatureValid) << v.failure;
+        EXPECT_EQ(v.signingTime, then);
+        EXPECT_EQ(v.timestampTime, row.proven);
+        EXPECT_EQ(v.chain.trusted, row.trusted) << v.chain.failure;
+        EXPECT_EQ(v.chain.expiryTolerated, row.tolerated);
+        EXPECT_EQ(v.failure.empty(), row.trusted) << v.failure;
+        EXPECT_EQ(v.chain.chain.size(), 3u);
     }
 }
 

@@ -11,11 +11,13 @@
 #include <functional>
 #include <string>
 
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "codesign/AppleDeveloperChain.h"
+#include "ToolRun.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
@@ -26,75 +28,43 @@ using tessarin::test::TempDir;
 
 namespace {
 
+namespace fs = std::filesystem;
 constexpr std::int32_t kArm64 = 0x0100000C;
 constexpr std::int32_t kX86_64 = 0x01000007;
 constexpr std::int32_t kI386 = 7;
+const std::string kModified = "invalid signature (code or signature have been modified)";
+const std::string kSealBroken = "a sealed resource is missing or invalid";
 
-const TrustAnchors& noAnchors() {
-    static TrustAnchors none;
-    return none;
-}
-
-CodeVerdict verify(const std::string& path, CodeVerifyOptions o = {}) { return verifyCode(path, o, noAnchors()); }
-
-CodeVerdict display(const std::string& path) {
+CodeVerdict verify(const std::string& path, CodeVerifyOptions o = {}) { return verifyCode(path, o, TrustAnchors{}); }
+CodeVerifyOptions deeply(bool deep = true, bool strict = false) {
     CodeVerifyOptions o;
-    o.checkContents = false;
-    return verifyCode(path, o, noAnchors());
+    o.deep = deep;
+    o.strict = strict;
+    return o;
 }
 
 Bytes adhocThin(std::int32_t cputype = kArm64, test::SignOptions o = {}) {
     return test::signMachO(test::thinMachO(cputype, cputype == kX86_64 ? 3 : 0), o);
 }
 
-ByteSpan span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
-
-// Offset in the file of a signature blob of the given slot type (first slice).
-std::size_t blobOffset(const Bytes& file, std::uint32_t type) {
-    auto macho = parseMachO(span(file));
-    auto loc = findCodeSignature(span(file), macho->slices[0]);
-    const std::size_t base = macho->slices[0].offset + (*loc)->offset;
-    auto sig = parseEmbeddedSignature(span(file).subspan(base, (*loc)->size));
-    for (const auto& e : sig->index)
-        if (e.type == type) return base + e.offset;
-    ADD_FAILURE() << "no blob of type " << type;
-    return 0;
-}
-
-std::string infoPlist(const std::string& executable, const std::string& identifier = "com.example.app") {
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue(executable);
-    d["CFBundleIdentifier"] = PlistValue(identifier);
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    d["CFBundleShortVersionString"] = PlistValue("1.0");
-    return toXmlPlist(PlistValue(std::move(d)));
-}
-
 // A small app: Info.plist, main executable, resources (one localized), a symlink.
-std::string makeApp(const TempDir& dir, const std::string& name = "Example.app") {
-    const std::string app = dir / name;
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/PkgInfo", std::string("APPL????"));
-    test::writeFile(app + "/Contents/Resources/data.txt", std::string("resource bytes\n"));
-    test::writeFile(app + "/Contents/Resources/en.lproj/Main.strings", std::string("\"a\" = \"b\";\n"));
-    test::writeFile(app + "/Contents/Resources/Base.lproj/View.nib", std::string("nib"));
-    std::filesystem::create_symlink("data.txt", app + "/Contents/Resources/alias.txt");
-    return app;
+std::string makeApp(const TempDir& dir) {
+    return test::BundleBuilder(dir / "Example.app")
+        .info("CFBundleIdentifier", PlistValue("com.example.app"))
+        .info("CFBundleShortVersionString", PlistValue("1.0"))
+        .executable("Example", test::thinMachO(kX86_64, 3))
+        .resource("data.txt", "resource bytes\n")
+        .resource("en.lproj/Main.strings", "\"a\" = \"b\";\n")
+        .resource("Base.lproj/View.nib", "nib")
+        .symlink("Contents/Resources/alias.txt", "data.txt")
+        .build();
 }
 
+// A framework (identifier com.example.<name>) with its executable and version links.
 std::string makeFramework(const std::string& path, const std::string& name) {
-    const std::string v = path + "/Versions/A";
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue(name);
-    d["CFBundleIdentifier"] = PlistValue("com.example." + name);
-    d["CFBundlePackageType"] = PlistValue("FMWK");
-    test::writeFile(v + "/Resources/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-    test::writeFile(v + "/" + name, test::thinMachO(kX86_64, 3));
-    std::filesystem::create_symlink("A", path + "/Versions/Current");
-    std::filesystem::create_symlink("Versions/Current/" + name, path + "/" + name);
-    std::filesystem::create_symlink("Versions/Current/Resources", path + "/Resources");
-    return path;
+    return test::BundleBuilder(path, test::BundleBuilder::Kind::Framework)
+        .executable(name, test::thinMachO(kX86_64, 3))
+        .build();
 }
 
 void flipByte(const std::string& path, std::size_t offset) {
@@ -108,6 +78,33 @@ test::BundleSignOptions appOptions() {
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     return o;
+}
+
+std::string signedApp(const TempDir& dir) {
+    const std::string app = makeApp(dir);
+    test::signBundle(app, appOptions());
+    return app;
+}
+
+// Rewrites the app's seal through `edit` and signs its executable again over the new seal, so that
+// the seal itself is all that differs.
+void reseal(const std::string& app, const std::function<void(PlistDict&)>& edit) {
+    const std::string sealPath = app + "/Contents/_CodeSignature/CodeResources";
+    const std::string seal = test::readFile(sealPath);
+    auto plist = parsePlist({reinterpret_cast<const std::byte*>(seal.data()), seal.size()});
+    ASSERT_TRUE(plist.ok());
+    edit(std::get<PlistDict>(plist->value));
+    const std::string xml = toXmlPlist(*plist);
+    test::writeFile(sealPath, xml);
+    test::SignOptions code = appOptions().code;
+    const std::string info = test::readFile(app + "/Contents/Info.plist");
+    code.infoPlist = Bytes(info.begin(), info.end());
+    code.codeResources = Bytes(xml.begin(), xml.end());
+    test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
+}
+
+std::string firstProblem(const CodeVerdict& v) {
+    return resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0];
 }
 
 }  // namespace
@@ -130,50 +127,52 @@ TEST(MachOVerification, IntactAdHocCodeIsValid) {
     EXPECT_FALSE(v.cms);
 }
 
-TEST(MachOVerification, OneFlippedByteInACodePageIsCaughtInEveryDirectory) {
-    for (bool sha1Primary : {true, false}) {
+// Each part of a thin file's signature altered: verification names it, while a display (which does
+// not check contents) still describes code whose pages alone were altered.
+TEST(MachOVerification, EachTamperingIsCaught) {
+    test::SignOptions both;  // both entitlement forms, so that each blob can be altered
+    both.entitlementsXml = "<plist><dict><key>a</key><true/></dict></plist>";
+    both.entitlementsDer = Bytes{0x70, 0x03, 0x02, 0x01, 0x01};
+    test::SignOptions sha256Only = both;
+    sha256Only.sha1Primary = false;
+    auto inBlob = [](std::uint32_t slot, std::size_t at) {
+        return [=](Bytes& f) { f[test::blobOffset(f, slot) + at] ^= 1; };
+    };
+    struct Row {
+        const char* what;
+        const test::SignOptions* options;
+        std::function<void(Bytes&)> tamper;
+        CodeFailure failure, onDisplay;
+    };
+    const auto modified = CodeFailure::CodeModified, none = CodeFailure::None, malformed = CodeFailure::Malformed;
+    const Row rows[] = {
+        // Inside the first page, past the load commands, checked in every directory.
+        {"a code page, SHA-1 primary", &both, [](Bytes& f) { f[3000] ^= 0x5a; }, modified, none},
+        {"a code page, SHA-256 only", &sha256Only, [](Bytes& f) { f[3000] ^= 0x5a; }, modified, none},
+        {"a page hash in the directory", &both, inBlob(CSSLOT_ALTERNATE_CODEDIRECTORIES, 203), modified, none},
+        {"entitlements", &both, inBlob(CSSLOT_ENTITLEMENTS, 12), modified, none},
+        {"requirements", &both, inBlob(CSSLOT_REQUIREMENTS, 12), modified, none},
+        {"DER entitlements", &both, inBlob(CSSLOT_DER_ENTITLEMENTS, 12), modified, none},
+        {"a blob count in the billions", &both,
+         [](Bytes& f) { test::putU32(f, test::signatureOffset(f) + 8, 0xFFFFFFFFu, true); }, malformed, malformed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
         TempDir dir;
-        test::SignOptions o;
-        o.sha1Primary = sha1Primary;
-        test::writeFile(dir / "tool", adhocThin(kArm64, o));
-        flipByte(dir / "tool", 3000);  // inside the first page, past the load commands
+        Bytes file = adhocThin(kArm64, *row.options);
+        row.tamper(file);
+        test::writeFile(dir / "tool", file);
         CodeVerdict v = verify(dir / "tool");
         EXPECT_FALSE(v.valid);
-        EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
-        EXPECT_EQ(codeFailureSentence(v), "invalid signature (code or signature have been modified)");
+        EXPECT_EQ(v.failureKind, row.failure);
+        EXPECT_EQ(codeFailureSentence(v),
+                  row.failure == modified ? kModified : "invalid or unsupported format for signature");
+        CodeVerifyOptions displayOnly;
+        displayOnly.checkContents = false;
+        CodeVerdict shown = verifyCode(dir / "tool", displayOnly, TrustAnchors{});
+        EXPECT_EQ(shown.failureKind, row.onDisplay);
+        EXPECT_EQ(shown.identifier, row.onDisplay == none ? "com.example.tool" : "");
     }
-}
-
-TEST(MachOVerification, ModifiedPageHashInTheCodeDirectoryIsCaught) {
-    TempDir dir;
-    Bytes file = adhocThin();
-    const std::size_t cd = blobOffset(file, CSSLOT_ALTERNATE_CODEDIRECTORIES);
-    file[cd + file.size() % 7 + 200] ^= 1;  // some byte among its hash slots
-    test::writeFile(dir / "tool", file);
-    EXPECT_EQ(verify(dir / "tool").failureKind, CodeFailure::CodeModified);
-}
-
-TEST(MachOVerification, ChangedEntitlementsOrRequirementsAreCaught) {
-    for (std::uint32_t slot : {CSSLOT_ENTITLEMENTS, CSSLOT_REQUIREMENTS, CSSLOT_DER_ENTITLEMENTS}) {
-        TempDir dir;
-        test::SignOptions o;
-        o.entitlementsXml = "<plist><dict><key>a</key><true/></dict></plist>";
-        o.entitlementsDer = Bytes{0x70, 0x03, 0x02, 0x01, 0x01};
-        Bytes file = adhocThin(kArm64, o);
-        file[blobOffset(file, slot) + 12] ^= 0x01;
-        test::writeFile(dir / "tool", file);
-        EXPECT_EQ(verify(dir / "tool").failureKind, CodeFailure::CodeModified) << "slot " << slot;
-    }
-}
-
-TEST(MachOVerification, DisplayDescribesModifiedCodeWithoutJudgingIt) {
-    TempDir dir;
-    test::writeFile(dir / "tool", adhocThin());
-    flipByte(dir / "tool", 3000);
-    CodeVerdict v = display(dir / "tool");
-    EXPECT_TRUE(v.isSigned);
-    EXPECT_EQ(v.failureKind, CodeFailure::None);
-    EXPECT_EQ(v.identifier, "com.example.tool");
 }
 
 TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
@@ -191,17 +190,10 @@ TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
     CodeVerdict missing = verify(dir / "nothing-here");
     EXPECT_EQ(missing.failureKind, CodeFailure::NoSuchFile);
     EXPECT_EQ(codeFailureSentence(missing), "No such file or directory");
-}
-
-TEST(MachOVerification, MalformedSignatureIsReportedNotCrashedOn) {
-    TempDir dir;
-    Bytes file = adhocThin();
-    const std::size_t super = blobOffset(file, CSSLOT_CODEDIRECTORY) - 12 - 8 * 4;  // 4 blobs in the index
-    test::putU32(file, super + 8, 0xFFFFFFFFu, true);                               // count
-    test::writeFile(dir / "tool", file);
-    CodeVerdict v = verify(dir / "tool");
-    EXPECT_EQ(v.failureKind, CodeFailure::Malformed);
-    EXPECT_EQ(display(dir / "tool").failureKind, CodeFailure::Malformed);
+    // One unsigned slice makes a universal file unsigned.
+    test::writeFile(dir / "fat",
+                    test::fatMachO({adhocThin(kX86_64), test::thinMachO(kArm64, 0)}, {{kX86_64, 3}, {kArm64, 0}}));
+    EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::NotSigned);
 }
 
 TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
@@ -209,8 +201,7 @@ TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
     test::SignOptions o;
     Bytes arm = adhocThin(kArm64, o);
     o.identifier = "intel-slice";
-    Bytes intel = adhocThin(kX86_64, o);
-    Bytes fat = test::fatMachO({intel, arm}, {{kX86_64, 3}, {kArm64, 0}});
+    Bytes fat = test::fatMachO({adhocThin(kX86_64, o), arm}, {{kX86_64, 3}, {kArm64, 0}});
     test::writeFile(dir / "fat", fat);
     CodeVerdict v = verify(dir / "fat");
     EXPECT_TRUE(v.valid) << codeFailureSentence(v);
@@ -226,111 +217,114 @@ TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
     EXPECT_EQ(verify(dir / "fat", chosen).failureKind, CodeFailure::ArchitectureMissing);
 
     // Tampering with the slice that is not described still fails the whole file.
-    auto macho = parseMachO(span(fat));
+    auto macho = parseMachO(asByteSpan(fat));
     flipByte(dir / "fat", macho->slices[1].offset + 3000);
     EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::CodeModified);
     chosen.architecture = "x86_64";
     EXPECT_TRUE(verify(dir / "fat", chosen).valid);
 }
 
-TEST(UniversalVerification, OneUnsignedSliceMakesTheFileUnsigned) {
-    TempDir dir;
-    Bytes fat = test::fatMachO({adhocThin(kX86_64), test::thinMachO(kArm64, 0)}, {{kX86_64, 3}, {kArm64, 0}});
-    test::writeFile(dir / "fat", fat);
-    EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::NotSigned);
-}
-
 TEST(BundleVerification, SealedAppIsValidAndDescribed) {
     TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
+    const std::string app = signedApp(dir);
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
-                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << firstProblem(v);
     EXPECT_EQ(v.kind, CodeKind::AppBundle);
     EXPECT_EQ(v.format, "app bundle with Mach-O thin (x86_64)");
     ASSERT_TRUE(v.infoPlistEntries);
-    EXPECT_EQ(*v.infoPlistEntries, 4);
+    EXPECT_EQ(*v.infoPlistEntries, 6);
     ASSERT_TRUE(v.sealedResources);
     EXPECT_EQ(v.sealedResources->version, 2);
     EXPECT_EQ(v.sealedResources->rules, 13);
     EXPECT_EQ(v.sealedResources->files, 4);  // data.txt, alias.txt, Main.strings, View.nib
     EXPECT_FALSE(v.ticketStapled);
+
+    // A stapled ticket is noticed and not taken for a resource.
+    test::writeFile(app + "/Contents/CodeResources", std::string("s8ch ticket bytes"));
+    v = verify(app);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
+    EXPECT_TRUE(v.ticketStapled);
+    EXPECT_EQ(std::string(v.ticket.begin(), v.ticket.end()), "s8ch ticket bytes");
 }
 
-TEST(BundleVerification, FlippedByteInInfoPlistIsCaught) {
+// What is done to a sealed app after signing, and the sentence and problem lines verification gives.
+TEST(BundleVerification, EachChangeAfterSigningIsJudgedAsTheSealSays) {
+    const std::string res = "/Contents/Resources/";
+    const auto alterSha1 = [](const std::string& a) {  // in files2, under a seal signed again
+        reseal(a, [](PlistDict& top) {
+            auto& entry = std::get<PlistDict>(std::get<PlistDict>(top["files2"].value)["Resources/data.txt"].value);
+            std::get<PlistData>(entry["hash"].value).bytes[0] ^= 1;
+        });
+    };
+    struct Row {
+        const char* what;
+        bool strict;
+        std::string sentence;  // empty: valid
+        std::string problems;  // the problem lines, "APP" standing for the app's path; empty: not checked
+        std::function<void(const std::string& app)> change;
+    };
+    const Row rows[] = {
+        {"Info.plist altered", false, "invalid Info.plist (plist or signature have been modified)", "",
+         [](const std::string& a) { flipByte(a + "/Contents/Info.plist", 60); }},
+        {"resources altered, added and removed", false, kSealBroken,
+         "file missing: APP/Contents/Resources/Base.lproj/View.nib\nfile modified: APP/Contents/Resources/data.txt\n"
+         "file added: APP/Contents/Resources/new.txt",
+         [&](const std::string& a) {
+             flipByte(a + res + "data.txt", 3);
+             test::writeFile(a + res + "new.txt", std::string("added"));
+             fs::remove(a + res + "Base.lproj/View.nib");
+         }},
+        // Omitted and optional files may come and go.
+        {"omitted file added, optional file removed", true, "", "",
+         [&](const std::string& a) {
+             test::writeFile(a + res + ".DS_Store", std::string("finder"));
+             fs::remove(a + res + "en.lproj/Main.strings");
+         }},
+        // Symbolic links are sealed as their targets.
+        {"link retargeted", false, kSealBroken, "file modified: APP/Contents/Resources/alias.txt",
+         [&](const std::string& a) {
+             fs::remove(a + res + "alias.txt");
+             fs::create_symlink("en.lproj/Main.strings", a + res + "alias.txt");
+         }},
+        {"seal removed", false, "code has no resources but signature indicates they must be present", "",
+         [](const std::string& a) { fs::remove(a + "/Contents/_CodeSignature/CodeResources"); }},
+        {"executable altered", false, kModified, "",
+         [](const std::string& a) { flipByte(a + "/Contents/MacOS/Example", 2000); }},
+        // Only strict validation also checks the weaker digest a seal holds.
+        {"SHA-1 of a sealed file altered", false, "", "", alterSha1},
+        {"SHA-1 of a sealed file altered, strict", true, kSealBroken, "", alterSha1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string app = signedApp(dir);
+        row.change(app);
+        CodeVerdict v = verify(app, deeply(false, row.strict));
+        EXPECT_EQ(v.valid, row.sentence.empty()) << firstProblem(v);
+        EXPECT_EQ(codeFailureSentence(v), row.sentence);
+        if (row.problems.empty()) continue;
+        std::string expected = row.problems;
+        for (std::size_t at; (at = expected.find("APP")) != std::string::npos;) expected.replace(at, 3, app);
+        EXPECT_EQ(resourceProblemLines(v), test::lines(expected));
+    }
+    // A seal that no longer matches the resources slot.
     TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    flipByte(app + "/Contents/Info.plist", 60);
-    CodeVerdict v = verify(app);
-    EXPECT_FALSE(v.valid);
-    EXPECT_EQ(v.failureKind, CodeFailure::CodeModified);
-    EXPECT_EQ(codeFailureSentence(v), "invalid Info.plist (plist or signature have been modified)");
-}
-
-TEST(BundleVerification, ModifiedAddedAndMissingResourcesAreEachNamed) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    flipByte(app + "/Contents/Resources/data.txt", 3);
-    test::writeFile(app + "/Contents/Resources/new.txt", std::string("added"));
-    std::filesystem::remove(app + "/Contents/Resources/Base.lproj/View.nib");
-    CodeVerdict v = verify(app);
-    EXPECT_FALSE(v.valid);
-    EXPECT_EQ(codeFailureSentence(v), "a sealed resource is missing or invalid");
-    const std::string c = dir.path() + "/Example.app/Contents/Resources/";
-    EXPECT_EQ(resourceProblemLines(v),
-              (std::vector<std::string>{"file missing: " + c + "Base.lproj/View.nib",
-                                        "file modified: " + c + "data.txt", "file added: " + c + "new.txt"}));
-}
-
-TEST(BundleVerification, OmittedAndOptionalFilesMayComeAndGo) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    test::writeFile(app + "/Contents/Resources/.DS_Store", std::string("finder"));
-    std::filesystem::remove(app + "/Contents/Resources/en.lproj/Main.strings");
-    CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
-                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
-}
-
-TEST(BundleVerification, SymlinksAreSealedAsTheirTargets) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    std::filesystem::remove(app + "/Contents/Resources/alias.txt");
-    std::filesystem::create_symlink("en.lproj/Main.strings", app + "/Contents/Resources/alias.txt");
-    CodeVerdict v = verify(app);
-    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
-    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Resources/alias.txt");
+    const std::string app = signedApp(dir);
+    const std::string seal = app + "/Contents/_CodeSignature/CodeResources";
+    test::writeFile(seal, test::readFile(seal) + "\n");
+    EXPECT_EQ(verify(app).failureKind, CodeFailure::ResourcesModified);
 }
 
 TEST(BundleVerification, StrictRefusesSymlinksLeavingTheBundle) {
     TempDir dir;
     const std::string app = makeApp(dir);
-    std::filesystem::create_symlink("../../../../outside", app + "/Contents/Resources/escape");
+    fs::create_symlink("../../../../outside", app + "/Contents/Resources/escape");
     test::signBundle(app, appOptions());
     EXPECT_TRUE(verify(app).valid);
-    CodeVerifyOptions strict;
-    strict.strict = true;
-    CodeVerdict v = verify(app, strict);
+    CodeVerdict v = verify(app, deeply(false, true));
     EXPECT_FALSE(v.valid);
     ASSERT_EQ(resourceProblemLines(v).size(), 1u);
     EXPECT_NE(resourceProblemLines(v)[0].find("Resources/escape"), std::string::npos);
-}
-
-TEST(BundleVerification, ReplacedSealIsCaughtByTheResourcesSlot) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
-    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", seal + "\n");
-    EXPECT_EQ(verify(app).failureKind, CodeFailure::ResourcesModified);
-    std::filesystem::remove(app + "/Contents/_CodeSignature/CodeResources");
-    CodeVerdict v = verify(app);
-    EXPECT_EQ(codeFailureSentence(v), "code has no resources but signature indicates they must be present");
 }
 
 TEST(BundleVerification, UnsignedAndUnrecognizedDirectories) {
@@ -339,17 +333,6 @@ TEST(BundleVerification, UnsignedAndUnrecognizedDirectories) {
     EXPECT_EQ(codeFailureSentence(verify(app)), "code object is not signed at all");
     test::makeDirectories(dir / "plain-folder/sub");
     EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
-}
-
-TEST(BundleVerification, StapledTicketIsNoticedAndNotTakenForAResource) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    test::writeFile(app + "/Contents/CodeResources", std::string("s8ch ticket bytes"));
-    CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v);
-    EXPECT_TRUE(v.ticketStapled);
-    EXPECT_EQ(std::string(v.ticket.begin(), v.ticket.end()), "s8ch ticket bytes");
 }
 
 TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
@@ -373,92 +356,76 @@ TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
     }
 }
 
-TEST(BundleVerification, StrictChecksTheWeakerDigestToo) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    // Corrupt only the SHA-1 of data.txt in files2: a plain check trusts SHA-256, strict sees it.
-    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
-    auto plist = parsePlist({reinterpret_cast<const std::byte*>(seal.data()), seal.size()});
-    ASSERT_TRUE(plist.ok());
-    auto& files2 = std::get<PlistDict>(std::get<PlistDict>(plist->value)["files2"].value);
-    auto& entry = std::get<PlistDict>(files2["Resources/data.txt"].value);
-    std::get<PlistData>(entry["hash"].value).bytes[0] ^= 1;
-    // Re-sign the executable over the edited seal so that only the digest differs.
-    test::BundleSignOptions o = appOptions();
-    std::string xml = toXmlPlist(*plist);
-    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", xml);
-    test::SignOptions code = o.code;
-    std::string info = test::readFile(app + "/Contents/Info.plist");
-    code.infoPlist = Bytes(info.begin(), info.end());
-    code.codeResources = Bytes(xml.begin(), xml.end());
-    test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
-    EXPECT_TRUE(verify(app).valid);
-    CodeVerifyOptions strict;
-    strict.strict = true;
-    EXPECT_FALSE(verify(app, strict).valid);
-}
-
 TEST(BundleVerification, OlderSealWithOnlyFilesAndRulesIsChecked) {
     TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    std::string seal = test::readFile(app + "/Contents/_CodeSignature/CodeResources");
-    auto plist = parsePlist({reinterpret_cast<const std::byte*>(seal.data()), seal.size()});
-    ASSERT_TRUE(plist.ok());
-    auto& top = std::get<PlistDict>(plist->value);
-    top.erase("files2");
-    top.erase("rules2");
-    const std::string xml = toXmlPlist(*plist);
-    test::writeFile(app + "/Contents/_CodeSignature/CodeResources", xml);
-    test::SignOptions code = appOptions().code;
-    const std::string info = test::readFile(app + "/Contents/Info.plist");
-    code.infoPlist = Bytes(info.begin(), info.end());
-    code.codeResources = Bytes(xml.begin(), xml.end());
-    test::writeFile(app + "/Contents/MacOS/Example", test::signMachO(test::thinMachO(kX86_64, 3), code));
+    const std::string app = signedApp(dir);
+    reseal(app, [](PlistDict& top) {
+        top.erase("files2");
+        top.erase("rules2");
+    });
     CodeVerdict v = verify(app);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
-                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
+    EXPECT_TRUE(v.valid) << codeFailureSentence(v) << firstProblem(v);
     ASSERT_TRUE(v.sealedResources);
     EXPECT_EQ(v.sealedResources->version, 1);
     EXPECT_EQ(v.sealedResources->rules, 6);
     flipByte(app + "/Contents/Resources/data.txt", 0);
-    v = verify(app);
-    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
-    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Resources/data.txt");
+    EXPECT_EQ(resourceProblemLines(verify(app)),
+              std::vector<std::string>{"file modified: " + app + "/Contents/Resources/data.txt"});
 }
 
-TEST(NestedCodeVerification, NestedFrameworkIsSealedByItsCdhash) {
+// An app with a framework and a helper sealed by their CDHashes: what is done to the nested code,
+// and what a plain and a deep check then say.
+TEST(NestedCodeVerification, NestedCodeIsSealedByItsCdhashAndCheckedDeep) {
+    const std::string kit = "/Contents/Frameworks/Kit.framework";
+    struct Row {
+        const char* what;
+        std::string plain, deep;  // sentences; empty: valid, "-": not checked
+        std::string lastProblem;  // "APP" standing for the app's path; empty: not checked
+        std::function<void(const std::string& app)> change;
+    };
+    const Row rows[] = {
+        {"intact", "", "", "", [](const std::string&) {}},
+        {"framework signed again by another", kSealBroken, "-", "file modified: APP" + kit,
+         [&](const std::string& a) {
+             test::BundleSignOptions other;
+             other.code.identifier = "com.example.impostor";
+             test::signBundle(a + kit, other);
+         }},
+        // The nested CodeDirectory, and so its CDHash, is unchanged: only a deep check sees it.
+        {"framework's code altered", "", kModified, "In subcomponent: APP" + kit,
+         [&](const std::string& a) { flipByte(a + kit + "/Versions/A/Kit", 3000); }},
+        {"unsealed framework added", kSealBroken, kSealBroken, "file added: APP/Contents/Frameworks/Late.framework",
+         [](const std::string& a) { makeFramework(a + "/Contents/Frameworks/Late.framework", "Late"); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string app = makeApp(dir);
+        makeFramework(app + kit, "Kit");
+        test::writeFile(app + "/Contents/MacOS/helper", test::thinMachO(kX86_64, 3));
+        test::signBundle(app, appOptions());
+        row.change(app);
+        std::string last = row.lastProblem;
+        if (!last.empty()) last.replace(last.find("APP"), 3, app);
+        for (bool deep : {false, true}) {
+            CodeVerdict v = verify(app, deeply(deep));
+            const std::string& sentence = deep ? row.deep : row.plain;
+            if (sentence == "-") continue;
+            EXPECT_EQ(v.valid, sentence.empty()) << deep << firstProblem(v);
+            if (sentence.empty()) continue;
+            EXPECT_EQ(codeFailureSentence(v), sentence) << deep;
+            EXPECT_EQ(resourceProblemLines(v).back(), last) << deep;
+        }
+    }
+
     TempDir dir;
     const std::string app = makeApp(dir);
-    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
-    test::writeFile(app + "/Contents/MacOS/helper", test::thinMachO(kX86_64, 3));
+    makeFramework(app + kit, "Kit");
     test::signBundle(app, appOptions());
-    CodeVerifyOptions deep;
-    deep.deep = true;
-    CodeVerdict v = verify(app, deep);
-    EXPECT_TRUE(v.valid) << codeFailureSentence(v)
-                         << (resourceProblemLines(v).empty() ? "" : "\n" + resourceProblemLines(v)[0]);
-    EXPECT_TRUE(verify(app).valid);
-
-    CodeVerdict fw = verify(app + "/Contents/Frameworks/Kit.framework");
+    CodeVerdict fw = verify(app + kit);
     EXPECT_TRUE(fw.valid) << codeFailureSentence(fw);
     EXPECT_EQ(fw.kind, CodeKind::FrameworkBundle);
     EXPECT_EQ(fw.format, "framework bundle with Mach-O thin (x86_64)");
-}
-
-TEST(NestedCodeVerification, ResignedNestedCodeNoLongerMatchesItsSeal) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
-    test::signBundle(app, appOptions());
-    test::BundleSignOptions other;
-    other.code.identifier = "com.example.impostor";
-    test::signBundle(app + "/Contents/Frameworks/Kit.framework", other);
-    CodeVerdict v = verify(app);
-    EXPECT_FALSE(v.valid);
-    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
-    EXPECT_EQ(resourceProblemLines(v)[0], "file modified: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
 TEST(NestedCodeVerification, NestedCodeMustSatisfyTheRequirementItsSealGives) {
@@ -492,9 +459,7 @@ TEST(NestedCodeVerification, NestedCodeMustSatisfyTheRequirementItsSealGives) {
         options.nestedRequirements[c.where] = c.requirement;
         test::signBundle(app, options);
         for (bool deep : {false, true}) {
-            CodeVerifyOptions o;
-            o.deep = deep;
-            CodeVerdict v = verify(app, o);
+            CodeVerdict v = verify(app, deeply(deep));
             EXPECT_EQ(v.valid, c.sentence.empty()) << c.requirement.substr(0, 100) << (deep ? " (deep)" : "");
             if (c.sentence.empty()) continue;
             EXPECT_EQ(codeFailureSentence(v), c.sentence) << c.requirement.substr(0, 100);
@@ -516,23 +481,6 @@ TEST(NestedCodeVerification, NestedCodeMustSatisfyTheRequirementItsSealGives) {
     text.replace(text.find("com.example.Kit"), 15, "com.example.Kix");
     test::writeFile(plist, text);
     EXPECT_FALSE(verify(app).valid);
-}
-
-TEST(NestedCodeVerification, DeepVerificationFindsModifiedCodeInsideNestedBundles) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    makeFramework(app + "/Contents/Frameworks/Kit.framework", "Kit");
-    test::signBundle(app, appOptions());
-    flipByte(app + "/Contents/Frameworks/Kit.framework/Versions/A/Kit", 3000);
-    EXPECT_TRUE(verify(app).valid) << "the nested CodeDirectory, and so its CDHash, is unchanged";
-    CodeVerifyOptions deep;
-    deep.deep = true;
-    CodeVerdict v = verify(app, deep);
-    EXPECT_FALSE(v.valid);
-    EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
-    EXPECT_EQ(codeFailureSentence(v), "invalid signature (code or signature have been modified)");
-    ASSERT_FALSE(resourceProblemLines(v).empty());
-    EXPECT_EQ(resourceProblemLines(v).back(), "In subcomponent: " + app + "/Contents/Frameworks/Kit.framework");
 }
 
 TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsReported) {
@@ -562,24 +510,16 @@ TEST(NestedCodeVerification, OfSeveralBrokenNestedBundlesTheFirstInPathOrderIsRe
     }
 }
 
-TEST(NestedCodeVerification, AddedUnsealedNestedBundleIsReported) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    test::signBundle(app, appOptions());
-    makeFramework(app + "/Contents/Frameworks/Late.framework", "Late");
-    CodeVerdict v = verify(app);
-    ASSERT_EQ(resourceProblemLines(v).size(), 1u);
-    EXPECT_EQ(resourceProblemLines(v)[0], "file added: " + app + "/Contents/Frameworks/Late.framework");
-}
-
 TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
     TempDir dir;
     std::string path = dir / "Outer.bundle";
     std::vector<std::string> levels;
     for (int i = 0; i < 11; ++i) {
         levels.push_back(path);
-        test::writeFile(path + "/Contents/Info.plist", infoPlist("Code", "com.example.level" + std::to_string(i)));
-        test::writeFile(path + "/Contents/MacOS/Code", test::thinMachO(kX86_64, 3));
+        test::BundleBuilder(path)
+            .info("CFBundleIdentifier", PlistValue("com.example.level" + std::to_string(i)))
+            .executable("Code", test::thinMachO(kX86_64, 3))
+            .build();
         path += "/Contents/PlugIns/Inner.bundle";
     }
     // Seal inner first, so that every container records its child's final CDHash.
@@ -590,9 +530,7 @@ TEST(NestedCodeVerification, DeepNestingIsBoundedNotRecursedWithoutEnd) {
         test::signBundle(levels[i], o);
     }
     EXPECT_TRUE(verify(levels[0]).valid);
-    CodeVerifyOptions deep;
-    deep.deep = true;
-    CodeVerdict v = verify(levels[0], deep);
+    CodeVerdict v = verify(levels[0], deeply());
     EXPECT_FALSE(v.valid);
     EXPECT_EQ(v.failureKind, CodeFailure::NestedCodeInvalid);
 }
@@ -647,73 +585,63 @@ TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
         bool executable;  // a detached signature over Contents/MacOS/Driver; else a code-less bundle
         bool certificate;
         bool strict;
+        std::string sentence;                            // empty: valid
         std::function<void(const std::string&)> change;  // on the bundle, after signing
-        const char* sentence;                            // empty: valid
     };
     const std::string sig = "/Contents/_CodeSignature/";
+    const std::string infoModified = "invalid Info.plist (plist or signature have been modified)";
+    const std::string notSigned = "code object is not signed at all";
     const Case cases[] = {
-        {"ad hoc", false, false, false, nullptr, ""},
-        {"certificate", false, true, true, nullptr, ""},
+        {"ad hoc", false, false, false, "", nullptr},
+        {"certificate", false, true, true, "", nullptr},
         // The special slot is checked before the code slot that hashes the same file.
-        {"Info.plist altered", false, true, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); },
-         "invalid Info.plist (plist or signature have been modified)"},
-        {"Info.plist grown", false, false, false,
+        {"Info.plist altered", false, true, false, infoModified,
+         [](const std::string& b) { flipByte(b + "/Contents/Info.plist", 60); }},
+        {"Info.plist grown", false, false, false, infoModified,
          [](const std::string& b) {
              test::writeFile(b + "/Contents/Info.plist", test::readFile(b + "/Contents/Info.plist") + " ");
-         },
-         "invalid Info.plist (plist or signature have been modified)"},
-        {"code slot altered", false, false, false,
+         }},
+        {"code slot altered", false, false, false, kModified,
          [&](const std::string& b) {
              flipByte(b + sig + "CodeDirectory", test::readFile(b + sig + "CodeDirectory").size() - 1);
-         },
-         "invalid signature (code or signature have been modified)"},
-        {"resource altered", false, false, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
-         "a sealed resource is missing or invalid"},
-        {"resource added", false, true, false,
-         [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); },
-         "a sealed resource is missing or invalid"},
-        {"requirements altered", false, false, false,
-         [&](const std::string& b) { flipByte(b + sig + "CodeRequirements", 42); },
-         "invalid signature (code or signature have been modified)"},
+         }},
+        {"resource altered", false, false, false, kSealBroken,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); }},
+        {"resource added", false, true, false, kSealBroken,
+         [](const std::string& b) { test::writeFile(b + "/Contents/Resources/more.txt", std::string("x")); }},
+        {"requirements altered", false, false, false, kModified,
+         [&](const std::string& b) { flipByte(b + sig + "CodeRequirements", 42); }},
         // The CMS lists both CDHashes; dropping the SHA-256 directory leaves the list unmatched.
-        {"alternate directory missing", false, true, false,
-         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeRequirements-1"); },
-         "invalid signature (code or signature have been modified)"},
+        {"alternate directory missing", false, true, false, kModified,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeRequirements-1"); }},
         {"signature part linked", false, false, false,
+         "the main executable or Info.plist must be a regular file (no symlinks, etc.)",
          [&](const std::string& b) {
              const std::string part = b + sig + "CodeRequirements";
-             std::filesystem::rename(part, b + "/elsewhere");
-             std::filesystem::create_symlink("../../elsewhere", part);
-         },
-         "the main executable or Info.plist must be a regular file (no symlinks, etc.)"},
-        {"directory missing", false, false, false,
-         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeDirectory"); },
-         "code object is not signed at all"},
+             fs::rename(part, b + "/elsewhere");
+             fs::create_symlink("../../elsewhere", part);
+         }},
+        {"directory missing", false, false, false, notSigned,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); }},
 
-        {"detached, ad hoc", true, false, false, nullptr, ""},
-        {"detached, certificate", true, true, false, nullptr, ""},
-        {"detached, strict", true, true, true, nullptr, "resource envelope is obsolete (version 1 signature)"},
-        {"detached, executable altered", true, true, false,
-         [](const std::string& b) { flipByte(b + "/Contents/MacOS/Driver", 40); },
-         "invalid signature (code or signature have been modified)"},
-        {"detached, resource altered", true, false, false,
-         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); },
-         "a sealed resource is missing or invalid"},
+        {"detached, ad hoc", true, false, false, "", nullptr},
+        {"detached, certificate", true, true, false, "", nullptr},
+        {"detached, strict", true, true, true, "resource envelope is obsolete (version 1 signature)", nullptr},
+        {"detached, executable altered", true, true, false, kModified,
+         [](const std::string& b) { flipByte(b + "/Contents/MacOS/Driver", 40); }},
+        {"detached, resource altered", true, false, false, kSealBroken,
+         [](const std::string& b) { flipByte(b + "/Contents/Resources/strings.txt", 1); }},
         // The files sign the slice described; any other slice is judged as a Mach-O of its own.
-        {"detached, universal with an unsigned slice", true, false, false,
+        {"detached, universal with an unsigned slice", true, false, false, notSigned,
          [](const std::string& b) {
              const std::string exe = b + "/Contents/MacOS/Driver";
              const std::string signedSlice = test::readFile(exe);
              test::writeFile(exe,
                              test::fatMachO({Bytes(signedSlice.begin(), signedSlice.end()), test::thinMachO(kI386, 3)},
                                             {{kX86_64, 3}, {kI386, 3}}));
-         },
-         "code object is not signed at all"},
-        {"detached, directory missing", true, false, false,
-         [&](const std::string& b) { std::filesystem::remove(b + sig + "CodeDirectory"); },
-         "code object is not signed at all"},
+         }},
+        {"detached, directory missing", true, false, false, notSigned,
+         [&](const std::string& b) { fs::remove(b + sig + "CodeDirectory"); }},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -724,7 +652,7 @@ TEST(CodelessBundleVerification, SignaturePartsAreJudgedAsTheSignature) {
         o.strict = c.strict;
         CodeVerdict v = verify(bundle, o);
         EXPECT_EQ(codeFailureSentence(v), c.sentence) << c.name;
-        EXPECT_EQ(v.valid, std::string(c.sentence).empty()) << c.name;
+        EXPECT_EQ(v.valid, c.sentence.empty()) << c.name;
         if (!v.isSigned || v.architectures.size() > 1) continue;  // the universal row: its sentence
         EXPECT_EQ(v.codeless, !c.executable) << c.name;
         EXPECT_EQ(v.format, c.executable ? "bundle with Mach-O thin (x86_64)" : "bundle") << c.name;
@@ -763,8 +691,7 @@ TEST(CodelessBundleVerification, NestedInAnAppTheyAreSealedByCdhashAndVerifiedDe
     ASSERT_TRUE(files2 && files2->find("Resources/Strings.bundle"));
     EXPECT_TRUE(files2->find("Resources/Strings.bundle")->find("cdhash"));
 
-    CodeVerifyOptions deep;
-    deep.deep = true;
+    const CodeVerifyOptions deep = deeply();
     CodeVerdict v = verify(app, deep);
     EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     ASSERT_EQ(v.children.size(), 3u);

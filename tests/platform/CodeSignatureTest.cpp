@@ -277,69 +277,19 @@ TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
 
 // The matcher must agree with the C library's on the kind of expression real seals carry.
 TEST(ResourceRules, MatchesAsTheSystemMatcherDoes) {
-    const std::vector<std::string> patterns = {"^.*",
-                                               "^Resources/",
-                                               "^Resources/.*\\.lproj/",
-                                               "^Resources/.*\\.lproj/locversion.plist$",
-                                               "^[^/]+$",
-                                               "^(.*/)?\\.DS_Store$",
-                                               ".*\\.dSYM($|/)",
-                                               "^(Frameworks|PlugIns|Library/(Automator|Spotlight))/",
-                                               "(^|/)CVS($|/)",
-                                               "[[:alpha:]]{2,4}\\.nib$",
-                                               "^a{2}b?c+$",
-                                               "x|^y$|",
-                                               "[]a-c-]z",
-                                               "[^[:digit:]/]+$",
-                                               "^(ab|a)(bc|c)?$",
-                                               "\\.(png|jpe?g)$",
-                                               "^$",
-                                               "a{0}b",
-                                               "(a|b){1,3}$",
-                                               "^[.]x",
-                                               "[[.-.]]q",
-                                               "^.{3}$"};
-    const std::vector<std::string> paths = {"",
-                                            "Info.plist",
-                                            "Resources/en.lproj/Main.strings",
-                                            "Resources/en.lproj/locversion.plist",
-                                            "Resources/x/.DS_Store",
-                                            ".DS_Store",
-                                            "a.DS_Store",
-                                            "Foo.dSYM",
-                                            "Foo.dSYM/Contents",
-                                            "Foo.dSYMx",
-                                            "Frameworks/A.framework",
-                                            "Library/Spotlight/x",
-                                            "Library/Other/x",
-                                            "src/CVS/Root",
-                                            "CVSx",
-                                            "en.nib",
-                                            "abc.nib",
-                                            "aabcc",
-                                            "ab",
-                                            "abc",
-                                            "y",
-                                            "xy",
-                                            "-z",
-                                            "]z",
-                                            "bz",
-                                            "dz",
-                                            "abc/def",
-                                            "12/ab",
-                                            "img.jpeg",
-                                            "img.jpg",
-                                            "img.jpgx",
-                                            "b",
-                                            "aab",
-                                            "bab",
-                                            "cab",
-                                            ".x",
-                                            "xx",
-                                            "-q",
-                                            "abcd",
-                                            "a\xff\x80"
-                                            "b.png"};
+    // clang-format off
+    const std::vector<std::string> patterns = {
+        "^.*", "^Resources/", "^Resources/.*\\.lproj/", "^Resources/.*\\.lproj/locversion.plist$", "^[^/]+$",
+        "^(.*/)?\\.DS_Store$", ".*\\.dSYM($|/)", "^(Frameworks|PlugIns|Library/(Automator|Spotlight))/",
+        "(^|/)CVS($|/)", "[[:alpha:]]{2,4}\\.nib$", "^a{2}b?c+$", "x|^y$|", "[]a-c-]z", "[^[:digit:]/]+$",
+        "^(ab|a)(bc|c)?$", "\\.(png|jpe?g)$", "^$", "a{0}b", "(a|b){1,3}$", "^[.]x", "[[.-.]]q", "^.{3}$"};
+    const std::vector<std::string> paths = {
+        "", "Info.plist", "Resources/en.lproj/Main.strings", "Resources/en.lproj/locversion.plist",
+        "Resources/x/.DS_Store", ".DS_Store", "a.DS_Store", "Foo.dSYM", "Foo.dSYM/Contents", "Foo.dSYMx",
+        "Frameworks/A.framework", "Library/Spotlight/x", "Library/Other/x", "src/CVS/Root", "CVSx", "en.nib",
+        "abc.nib", "aabcc", "ab", "abc", "y", "xy", "-z", "]z", "bz", "dz", "abc/def", "12/ab", "img.jpeg", "img.jpg",
+        "img.jpgx", "b", "aab", "bab", "cab", ".x", "xx", "-q", "abcd", "a\377\200b.png"};
+    // clang-format on
     for (const auto& pattern : patterns) {
         regex_t system;
         ASSERT_EQ(regcomp(&system, pattern.c_str(), REG_EXTENDED | REG_NOSUB), 0) << pattern;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "RequirementBuilder.h"
@@ -55,16 +56,13 @@ std::string lineStarting(const std::string& text, const std::string& prefix) {
     return "";
 }
 
-std::string makeSignedApp(const TempDir& dir) {
-    const std::string app = dir / "Example.app";
-    PlistDict d;
-    d["CFBundleExecutable"] = PlistValue("Example");
-    d["CFBundleIdentifier"] = PlistValue("com.example.app");
-    d["CFBundlePackageType"] = PlistValue("APPL");
-    test::writeFile(app + "/Contents/Info.plist", toXmlPlist(PlistValue(std::move(d))));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/Resources/a.txt", std::string("a"));
-    test::writeFile(app + "/Contents/Resources/b.txt", std::string("b"));
+std::string makeSignedApp(const TempDir& dir, const std::string& name = "Example.app") {
+    const std::string app = test::BundleBuilder(dir / name)
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kX86_64, 3))
+                                .resource("a.txt", "a")
+                                .resource("b.txt", "b")
+                                .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     test::signBundle(app, o);
@@ -154,7 +152,7 @@ TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(hasLine(r.err, "Executable=" + app + "/Contents/MacOS/Example"));
     EXPECT_TRUE(hasLine(r.err, "Format=app bundle with Mach-O thin (x86_64)"));
-    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=3"));
+    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=5"));
     EXPECT_TRUE(hasLine(r.err, "Sealed Resources version=2 rules=13 files=2"));
     EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=1+3 "), std::string::npos) << r.err;
     EXPECT_FALSE(hasLine(r.err, "Notarization Ticket=stapled"));
@@ -233,52 +231,44 @@ TEST(CodesignDisplay, EntitlementsGoToStandardOutput) {
     EXPECT_EQ(r.err, "Executable=" + dir.path() + "/tool\n");
 }
 
-TEST(CodesignDisplay, ItemsWithoutSignaturesExitWithOne) {
+// What --verify and a display say of intact, tampered, unsigned and missing items: one line each,
+// naming the item, and the problem lines after it.
+TEST(CodesignVerify, EachVerdictIsOneLineNamingTheItem) {
     TempDir dir;
+    const std::string app = makeSignedApp(dir);
+    const std::string tampered = makeSignedApp(dir, "Tampered.app");
+    test::writeFile(tampered + "/Contents/Resources/a.txt", std::string("A"));
+    test::writeFile(tampered + "/Contents/Resources/c.txt", std::string("c"));
+    const std::string modified = makeSignedApp(dir, "Modified.app");
+    std::string exe = test::readFile(modified + "/Contents/MacOS/Example");
+    exe[2000] ^= 1;
+    test::writeFile(modified + "/Contents/MacOS/Example", exe);
     test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
     test::writeFile(dir / "Flat.pkg", std::string("xar!\0\x1c\0\x01", 8) + std::string(64, '\0'));
-    for (const char* name : {"plain", "Flat.pkg"}) {
-        ToolRun r = codesign({"-dvvv", dir / name});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, dir / name + ": code object is not signed at all\n");
+    const std::string notSigned = ": code object is not signed at all\n";
+    const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
+        {{"--verify", "--deep", "--strict", "--verbose", app},
+         0,
+         app + ": valid on disk\n" + app + ": satisfies its Designated Requirement\n"},
+        {{"-v", app}, 0, ""},
+        {{"-vvv", tampered},
+         1,
+         tampered + ": a sealed resource is missing or invalid\nfile modified: " + tampered +
+             "/Contents/Resources/a.txt\nfile added: " + tampered + "/Contents/Resources/c.txt\n"},
+        {{"--verify", modified}, 1, modified + ": invalid signature (code or signature have been modified)\n"},
+        {{"--verify", "--verbose", dir / "plain"}, 1, dir / "plain" + notSigned},
+        {{"-dvvv", dir / "plain"}, 1, dir / "plain" + notSigned},
+        {{"-dvvv", dir / "Flat.pkg"}, 1, dir / "Flat.pkg" + notSigned},
+        {{"-dvvv", dir / "missing"}, 1, dir / "missing" + ": No such file or directory\n"},
+    };
+    for (const auto& [args, status, err] : rows) {
+        ToolRun r = codesign(args);
+        EXPECT_EQ(r.status, status) << args.front() << " " << args.back();
+        EXPECT_EQ(r.err, err);
     }
-    ToolRun r = codesign({"-dvvv", dir / "missing"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, dir / "missing" + ": No such file or directory\n");
-}
-
-TEST(CodesignVerify, IntactCodeIsValidOnDisk) {
-    TempDir dir;
-    const std::string app = makeSignedApp(dir);
-    ToolRun r = codesign({"--verify", "--deep", "--strict", "--verbose", app});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, app + ": valid on disk\n" + app + ": satisfies its Designated Requirement\n");
-    r = codesign({"-v", app});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-}
-
-TEST(CodesignVerify, FailuresNameWhatFailed) {
-    TempDir dir;
-    const std::string app = makeSignedApp(dir);
-    test::writeFile(app + "/Contents/Resources/a.txt", std::string("A"));
-    test::writeFile(app + "/Contents/Resources/c.txt", std::string("c"));
-    ToolRun r = codesign({"-vvv", app});
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err, app + ": a sealed resource is missing or invalid\n" + "file modified: " + app +
-                         "/Contents/Resources/a.txt\n" + "file added: " + app + "/Contents/Resources/c.txt\n");
-
-    std::string exe = test::readFile(app + "/Contents/MacOS/Example");
-    exe[2000] ^= 1;
-    test::writeFile(app + "/Contents/MacOS/Example", exe);
-    r = codesign({"--verify", app});
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err, app + ": invalid signature (code or signature have been modified)\n");
-
-    test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
-    r = codesign({"--verify", "--verbose", dir / "plain"});
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err, dir / "plain" + ": code object is not signed at all\n");
+    ToolRun r = codesign({"/bin/true"});  // no operation
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Usage"), std::string::npos);
 }
 
 TEST(CodesignComponents, TreeAsTextOrJsonWithTheStatusOfItsWorstComponent) {
@@ -305,12 +295,6 @@ TEST(CodesignComponents, TreeAsTextOrJsonWithTheStatusOfItsWorstComponent) {
         EXPECT_EQ(run.out.substr(0, r.out.size()), r.out);
         EXPECT_EQ(run.err.substr(0, r.err.size()), r.err);
     }
-}
-
-TEST(CodesignArguments, NoOperationIsAUsageError) {
-    ToolRun r = codesign({"/bin/true"});
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("Usage"), std::string::npos);
 }
 
 namespace {

@@ -24,9 +24,9 @@ ToolRun pkgutil(const std::vector<std::string>& args) { return test::runStandin(
 
 TEST(PkgutilTool, UnsignedPackageHasNoSignatureAndFails) {
     TempDir dir;
-    tessarin::test::XarBuildOptions o;
-    o.files = tessarin::test::sampleProductFiles();
-    tessarin::test::writeFile(dir / "Plain Package.pkg", tessarin::test::buildXar(o).bytes);
+    test::XarBuildOptions o;
+    o.files = test::sampleProductFiles();
+    test::writeFile(dir / "Plain Package.pkg", test::buildXar(o).bytes);
     ToolRun r = pkgutil({"--check-signature", dir / "Plain Package.pkg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Package \"Plain Package.pkg\":\n   Status: no signature\n");
@@ -35,17 +35,11 @@ TEST(PkgutilTool, UnsignedPackageHasNoSignatureAndFails) {
 
 TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
     TempDir dir;
-    tessarin::test::TestChain chain;
-    tessarin::test::XarBuildOptions o;
-    o.files = tessarin::test::sampleProductFiles();
-    o.sign = [&](const tessarin::test::Bytes& checksum) { return chain.signDigest(checksum); };
-    o.certificates = chain.certificates();
-    tessarin::test::XarBuild b = tessarin::test::buildXar(o);
-    tessarin::test::writeFile(dir / "signed.pkg", b.bytes);
+    test::writeFile(dir / "signed.pkg", test::buildXar(test::signedProduct(test::SigningChain::shared())).bytes);
     ToolRun r = pkgutil({"--check-signature", dir / "signed.pkg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("Package \"signed.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n"
-                          "    1. Developer ID Installer: Example Corp (ABCDE12345)\n       Expires: ",
+                          "    1. Developer ID Installer: Test Corp (TESTTEAM01)\n       Expires: ",
                           0),
               0u)
         << r.out;
@@ -54,7 +48,7 @@ TEST(PkgutilTool, TestChainIsNotTrustedByTheShippedTool) {
 
 TEST(PkgutilTool, ItemsItCannotJudgeGetOneSentenceOnStandardError) {
     TempDir dir;
-    tessarin::test::writeFile(dir / "notes.txt", "hello");
+    test::writeFile(dir / "notes.txt", "hello");
     for (const auto& [item, sentence] : std::vector<std::pair<std::string, std::string>>{
              {dir / "missing.pkg", "pkgutil: The item " + (dir / "missing.pkg") + " does not exist.\n"},
              {dir / "notes.txt", "pkgutil: The item " + (dir / "notes.txt") + " is not an Installer package.\n"}}) {

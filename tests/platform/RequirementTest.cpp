@@ -311,37 +311,27 @@ TEST(RequirementHostileInput, EachBrokenBlobIsAClearError) {
     EXPECT_EQ(errorOf(broad(8)), "");
     EXPECT_NE(errorOf(broad(12)).find("more than 4096 terms"), std::string::npos);
 
-    // A string whose length runs past the end, by a little and by four billion.
-    auto longString = RequirementBuilder().word(opIdent).word(1000).raw({'a', 'b', 'c', 'd'}).requirement();
-    EXPECT_NE(errorOf(longString).find("runs past the end of the requirement"), std::string::npos);
-    auto hugeString = RequirementBuilder().word(opIdent).word(0xffffffff).requirement();
-    EXPECT_NE(errorOf(hugeString).find("4294967295 bytes"), std::string::npos);
-    // A string cut short by the requirement's own length, though the bytes go on behind it.
     auto truncated = RequirementBuilder().ident("com.example.app").requirement();
-    truncated[7] = static_cast<std::uint8_t>(truncated[7] - 8);
-    EXPECT_NE(errorOf(truncated).find("runs past the end"), std::string::npos);
-    // An operand missing altogether, and a match operation missing.
-    EXPECT_NE(errorOf(RequirementBuilder().op(opAnd).op(opTrue).requirement()).find("ends before an opcode"),
-              std::string::npos);
-    EXPECT_NE(errorOf(RequirementBuilder().infoKey("k").requirement()).find("ends before a match operation"),
-              std::string::npos);
-
-    // Opcodes and match operations from nowhere.
-    EXPECT_NE(errorOf(RequirementBuilder().word(99).requirement()).find("opcode 99, which is not understood"),
-              std::string::npos);
-    EXPECT_NE(errorOf(RequirementBuilder().infoKey("k").word(40).requirement()).find("match operation 40"),
-              std::string::npos);
-    EXPECT_NE(errorOf(RequirementBuilder().word(opGenericSkip | 99).word(4000).requirement()).find("claims more bytes"),
-              std::string::npos);
-
-    // The requirement's header: a length past the bytes, another kind, another magic.
+    truncated[7] = static_cast<std::uint8_t>(truncated[7] - 8);  // cut short by its own length, bytes behind
     auto lying = RequirementBuilder().op(opTrue).requirement();
-    lying[4] = 0x7f;
-    EXPECT_NE(errorOf(lying).find("does not fit"), std::string::npos);
+    lying[4] = 0x7f;  // a length past the bytes
     auto kind = RequirementBuilder().op(opTrue).requirement();
     kind[11] = 2;
-    EXPECT_NE(errorOf(kind).find("kind 2"), std::string::npos);
-    EXPECT_NE(errorOf({0xfa, 0xde}).find("shorter than its header"), std::string::npos);
+    const std::pair<std::vector<std::uint8_t>, const char*> rows[] = {
+        {RequirementBuilder().word(opIdent).word(1000).raw({'a', 'b', 'c', 'd'}).requirement(),
+         "runs past the end of the requirement"},
+        {RequirementBuilder().word(opIdent).word(0xffffffff).requirement(), "4294967295 bytes"},
+        {truncated, "runs past the end"},
+        {RequirementBuilder().op(opAnd).op(opTrue).requirement(), "ends before an opcode"},
+        {RequirementBuilder().infoKey("k").requirement(), "ends before a match operation"},
+        {RequirementBuilder().word(99).requirement(), "opcode 99, which is not understood"},
+        {RequirementBuilder().infoKey("k").word(40).requirement(), "match operation 40"},
+        {RequirementBuilder().word(opGenericSkip | 99).word(4000).requirement(), "claims more bytes"},
+        {lying, "does not fit"},
+        {kind, "kind 2"},
+        {{0xfa, 0xde}, "shorter than its header"},
+    };
+    for (const auto& [blob, reason] : rows) EXPECT_NE(errorOf(blob).find(reason), std::string::npos) << reason;
 
     // Sets: a count of four billion, an entry pointing out of the set, a broken member.
     auto req = RequirementBuilder().op(opTrue).requirement();

@@ -91,26 +91,76 @@ std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) 
     return app;
 }
 
-// The execution policy over a signed file's verdict: accepted code is not turned away for being no app.
-Assessment assess(const std::string& path) {
-    const TrustAnchors anchors = SigningChain::shared().anchors();
-    return assessCodeVerdict(verifyCode(path, {}, anchors), AssessmentType::Execute, anchors.tickets);
-}
-
 std::string sentryCli() {
     return std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
 }
 
 }  // namespace
 
-TEST(AssessmentPolicy, DeveloperIDWithoutTicketIsAcceptedAndSaysNotarizationIsUnconfirmed) {
+// Single files by signer, expiry and trust: only a Developer ID or Apple leaf under a trusted root,
+// intact, and valid at a proven time (or now, whose expiry is then forgiven) makes code runnable.
+TEST(AssessmentPolicy, SingleFilesAreJudgedBySignerExpiryAndTrust) {
     TempDir dir;
-    Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDApplication));
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Developer ID");
-    EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
-    EXPECT_EQ(assessmentNotes(a),
-              std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)"});
+    auto fixture = [&](const char* name, LeafKind kind, bool expired = false, bool timestamp = true,
+                       std::optional<std::time_t> at = std::nullopt) {
+        std::filesystem::rename(signedFixture(dir, kind, expired, timestamp, at), dir / name);
+        return dir / name;
+    };
+    const std::string devId = fixture("devid", LeafKind::DeveloperIDApplication);
+    const std::string apple = fixture("apple", LeafKind::SoftwareSigning, true, false);
+    const std::string late =
+        fixture("late", LeafKind::DeveloperIDApplication, true, true, std::time(nullptr) - 365 * 24 * 3600 / 2);
+    std::string text = test::readFile(devId);
+    text[200] ^= 0x01;  // inside the code's first page
+    test::writeFile(dir / "tampered", text);
+    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
+    test::writeFile(dir / "unsigned", test::thinMachO(kArm64, 0));
+    const TrustAnchors ours = SigningChain::shared().anchors(), foreign = SigningChain::unrelated().anchors();
+    const std::string none = "no usable signature";
+    struct Row {
+        const char* what;
+        std::string path;
+        const TrustAnchors* anchors;
+        bool accepted;
+        std::string source;  // empty: not checked
+    };
+    const Row rows[] = {
+        {"Developer ID without a ticket", devId, &ours, true, "Developer ID"},
+        {"Developer ID Installer leaf on code", fixture("installer", LeafKind::DeveloperIDInstaller), &ours, false,
+         none},
+        {"expired, timestamped while valid", fixture("stamped", LeafKind::DeveloperIDApplication, true), &ours, true,
+         "Developer ID"},
+        // Without a timestamp the chain is judged now and its expiry forgiven, Apple's own code's too.
+        {"expired, no timestamp", fixture("expired", LeafKind::DeveloperIDApplication, true, false), &ours, true,
+         "Developer ID"},
+        {"Apple's, expired, no timestamp", apple, &ours, true, "Apple System"},
+        {"a timestamp proving a time after the leaf expired", late, &ours, false, none},
+        {"under an untrusted root", devId, &foreign, false, none},
+        {"a code page altered", dir / "tampered", &ours, false, ""},
+        {"ad hoc", dir / "adhoc", &ours, false, none},
+        {"unsigned", dir / "unsigned", &ours, false, ""},
+        {"missing", dir / "missing", &ours, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Assessment a =
+            assessCodeVerdict(verifyCode(row.path, {}, *row.anchors), AssessmentType::Execute, row.anchors->tickets);
+        EXPECT_EQ(a.accepted, row.accepted) << assessmentReason(a);
+        EXPECT_EQ(row.source.empty() ? "" : assessmentSource(a), row.source);
+        if (row.path == devId && row.anchors == &ours) {
+            EXPECT_EQ(a.origin, "Developer ID Application: Test Corp (" + SigningChain::teamId() + ")");
+            EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: notarization could not be confirmed "
+                                                                   "offline (no stapled ticket)"});
+        }
+        if (row.path == apple) {
+            EXPECT_EQ(a.origin, "Software Signing");
+            EXPECT_TRUE(assessmentNotes(a).empty());
+        }
+    }
+    // The late timestamp fails the signature itself, with Apple's error.
+    CodeVerdict v = verifyCode(late, {}, ours);
+    EXPECT_EQ(v.cause, ProblemKind::ChainExpired);
+    EXPECT_EQ(codeFailureSentence(v), "CSSMERR_TP_CERT_EXPIRED");
 }
 
 TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
@@ -249,72 +299,10 @@ TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
     EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
 }
 
-TEST(AssessmentPolicy, InstallerCertificateDoesNotMakeCodeRunnable) {
+// How bare tools fare under each policy is in the tables below; bytes that are neither code nor a
+// package are no installer package to the install policy.
+TEST(AssessmentPolicy, PlainTextIsNoInstallerPackage) {
     TempDir dir;
-    Assessment a = assess(signedFixture(dir, LeafKind::DeveloperIDInstaller));
-    EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(assessmentSource(a), "no usable signature");
-}
-
-TEST(AssessmentPolicy, ExpiredCertificateCountsOnlyAgainstAProvenTime) {
-    TempDir dir;
-    EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, true)).accepted);
-    // Without a timestamp the chain is judged now and its expiry forgiven, Apple's own code's too.
-    EXPECT_TRUE(assess(signedFixture(dir, LeafKind::DeveloperIDApplication, true, false)).accepted);
-    Assessment apple = assess(signedFixture(dir, LeafKind::SoftwareSigning, true, false));
-    EXPECT_TRUE(apple.accepted) << assessmentReason(apple);
-    EXPECT_EQ(assessmentSource(apple), "Apple System");
-    EXPECT_EQ(apple.origin, "Software Signing");
-    EXPECT_TRUE(assessmentNotes(apple).empty());
-    // A timestamp proving a time after the leaf expired fails the signature itself.
-    const std::string stale =
-        signedFixture(dir, LeafKind::DeveloperIDApplication, true, true, std::time(nullptr) - 365 * 24 * 3600 / 2);
-    CodeVerdict v = verifyCode(stale, {}, SigningChain::shared().anchors());
-    EXPECT_FALSE(v.valid);
-    EXPECT_EQ(v.cause, ProblemKind::ChainExpired);
-    EXPECT_EQ(codeFailureSentence(v), "CSSMERR_TP_CERT_EXPIRED");
-    Assessment late = assess(stale);
-    EXPECT_FALSE(late.accepted);
-    EXPECT_EQ(assessmentSource(late), "no usable signature");
-}
-
-TEST(AssessmentPolicy, UntrustedRootTamperingAdHocAndUnsignedAreRejected) {
-    TempDir dir;
-    std::string path = signedFixture(dir, LeafKind::DeveloperIDApplication);
-    Assessment foreign = assessPath(path, AssessmentType::Execute, SigningChain::unrelated().anchors());
-    EXPECT_FALSE(foreign.accepted);
-    EXPECT_EQ(assessmentSource(foreign), "no usable signature");
-
-    std::string text = test::readFile(path);
-    text[200] ^= 0x01;  // inside the code's first page
-    test::writeFile(dir / "tampered", text);
-    EXPECT_FALSE(assess(dir / "tampered").accepted);
-
-    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
-    Assessment adhoc = assess(dir / "adhoc");
-    EXPECT_FALSE(adhoc.accepted);
-    EXPECT_EQ(assessmentSource(adhoc), "no usable signature");
-    test::writeFile(dir / "unsigned", test::thinMachO(kArm64, 0));
-    EXPECT_FALSE(assess(dir / "unsigned").accepted);
-    EXPECT_FALSE(assess(dir / "missing").accepted);
-}
-
-TEST(AssessmentPolicy, BareToolsAreJudgedByTheInstallPolicyNotTheExecutionPolicy) {
-    TempDir dir;
-    const std::string tool = signedFixture(dir, LeafKind::DeveloperIDApplication);
-    // Signed now, unnotarized: no longer legacy, so installation turns it away.
-    Assessment install = assessPath(tool, AssessmentType::Install, SigningChain::shared().anchors());
-    EXPECT_FALSE(install.accepted);
-    EXPECT_EQ(assessmentSource(install), "Unnotarized Developer ID");
-    EXPECT_EQ(assessmentReason(install), "");
-
-    Assessment exec = assessPath(tool, AssessmentType::Execute, SigningChain::shared().anchors());
-    EXPECT_FALSE(exec.accepted);
-    EXPECT_EQ(assessmentReason(exec), "the code is valid but does not seem to be an app");
-    EXPECT_EQ(assessmentSource(exec), "");
-    EXPECT_EQ(exec.origin, install.origin);
-
-    // Neither policy takes bytes that are neither code nor a package.
     test::writeFile(dir / "notes.txt", "plain text");
     EXPECT_EQ(
         assessmentReason(assessPath(dir / "notes.txt", AssessmentType::Install, SigningChain::shared().anchors())),
@@ -699,29 +687,6 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     EXPECT_TRUE(unused.asked.empty());
 }
 
-TEST(SpctlTool, AdHocAndUnsignedCodeHaveNoUsableSignature) {
-    TempDir dir;
-    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
-    test::writeFile(dir / "plain", test::thinMachO(kArm64, 0));
-    for (const char* name : {"adhoc", "plain"}) {
-        ToolRun r = spctl({"-a", "-vv", "-t", "exec", dir / name});
-        EXPECT_EQ(r.status, 3);
-        EXPECT_TRUE(r.out.empty());
-        auto l = lines(r.err);
-        ASSERT_GE(l.size(), 2u) << r.err;
-        EXPECT_EQ(l[0].rfind(dir / name + ": rejected", 0), 0u) << l[0];
-        EXPECT_EQ(l[1], "source=no usable signature");
-    }
-}
-
-TEST(SpctlTool, TestChainsAreNotTrustedByTheShippedTool) {
-    TempDir dir;
-    ToolRun r = spctl({"--assess", "--verbose=2", signedFixture(dir, LeafKind::DeveloperIDApplication)});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(": rejected"), std::string::npos);
-    EXPECT_NE(r.err.find("source=no usable signature"), std::string::npos);
-}
-
 TEST(SpctlTool, BadUsageExitsTwo) {
     EXPECT_EQ(spctl({}).status, 2);
     EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);  // no -a
@@ -777,24 +742,11 @@ TEST(SpctlTool, RealDeveloperIDToolsAreJudgedByTheirAccountDates) {
 
 namespace {
 
-const test::TestChain& installerChain() {
-    static test::TestChain chain;
-    return chain;
-}
-
-test::XarBuild signedPackage() {
-    test::XarBuildOptions o;
-    o.files = test::sampleProductFiles();
-    o.sign = [](const Bytes& checksum) { return installerChain().signDigest(checksum); };
-    o.certificates = installerChain().certificates();
-    return test::buildXar(o);
-}
+test::XarBuild signedPackage() { return test::buildXar(test::signedProduct(SigningChain::shared())); }
 
 Assessment assessPackage(const std::string& path, AssessmentType type = AssessmentType::Install,
                          TicketService* service = nullptr) {
-    return assessPath(path, type,
-                      TrustAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()},
-                      service);
+    return assessPath(path, type, SigningChain::shared().anchors(), service);
 }
 
 }  // namespace
@@ -808,7 +760,7 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
         Assessment plain = assessPackage(dir / "plain.pkg", type);
         EXPECT_FALSE(plain.accepted);
         EXPECT_EQ(assessmentSource(plain), "Unnotarized Developer ID");
-        EXPECT_EQ(plain.origin, "Developer ID Installer: Example Corp (ABCDE12345)");
+        EXPECT_EQ(plain.origin, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
         EXPECT_EQ(assessmentNotes(plain),
                   (std::vector<std::string>{"note: notarization could not be confirmed offline (no stapled ticket)",
                                             "note: no online lookup was made"}));
@@ -849,7 +801,7 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     test::XarBuild b = signedPackage();
     const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
                        b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
-    const TrustAnchors packageAnchors{{installerChain().rootDer()}, SigningChain::shared().ticketSigners().anchors()};
+    const TrustAnchors packageAnchors = SigningChain::shared().anchors();
 
     auto judged = [](const Assessment& a, const char* item, const std::string& name) {
         // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.
@@ -883,20 +835,32 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     }
 }
 
-TEST(PackageAssessment, UnsignedOrForeignPackagesAreRejected) {
+// The shipped tool trusts only Apple's roots: the test chains' signatures are no usable signature to
+// it, as ad hoc and unsigned code and unsigned packages are.
+TEST(SpctlTool, WhatHasNoUsableSignatureIsRejected) {
     TempDir dir;
+    test::writeFile(dir / "adhoc", test::signMachO(test::thinMachO(kArm64, 0), {}));
+    test::writeFile(dir / "plain", test::thinMachO(kArm64, 0));
     test::XarBuildOptions o;
     o.files = test::sampleProductFiles();
     test::writeFile(dir / "unsigned.pkg", test::buildXar(o).bytes);
-    Assessment a = assessPackage(dir / "unsigned.pkg");
-    EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(assessmentSource(a), "no usable signature");
-
     test::writeFile(dir / "signed.pkg", signedPackage().bytes);
-    ToolRun r = spctl({"-a", "-vv", "-t", "install", dir / "signed.pkg"});  // the tool trusts only Apple
-    EXPECT_EQ(r.status, 3);
-    auto l = lines(r.err);
-    ASSERT_GE(l.size(), 2u) << r.err;
-    EXPECT_EQ(l[0].rfind(dir / "signed.pkg" + ": rejected", 0), 0u);
-    EXPECT_EQ(l[1], "source=no usable signature");
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {dir / "adhoc", {"-a", "-vv", "-t", "exec"}},
+        {dir / "plain", {"-a", "-vv", "-t", "exec"}},
+        {signedFixture(dir, LeafKind::DeveloperIDApplication), {"--assess", "--verbose=2"}},
+        {dir / "unsigned.pkg", {"-a", "-vv", "-t", "install"}},
+        {dir / "signed.pkg", {"-a", "-vv", "-t", "install"}},
+    };
+    for (auto [item, args] : rows) {
+        SCOPED_TRACE(item);
+        args.push_back(item);
+        ToolRun r = spctl(args);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_TRUE(r.out.empty());
+        auto l = lines(r.err);
+        ASSERT_GE(l.size(), 2u) << r.err;
+        EXPECT_EQ(l[0].rfind(item + ": rejected", 0), 0u) << l[0];
+        EXPECT_EQ(l[1], "source=no usable signature");
+    }
 }

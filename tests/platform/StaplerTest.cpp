@@ -53,17 +53,7 @@ std::vector<ItemDigest> digestsOf(const std::string& path) { return readStapledI
 TicketAnchors testTicketAnchors() { return SigningChain::shared().ticketSigners().anchors(); }
 
 std::string lookupReply(const Bytes& ticket) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string b64;
-    for (std::size_t i = 0; i < ticket.size(); i += 3) {
-        std::uint32_t v = ticket[i] << 16;
-        if (i + 1 < ticket.size()) v |= ticket[i + 1] << 8;
-        if (i + 2 < ticket.size()) v |= ticket[i + 2];
-        b64 += kAlphabet[(v >> 18) & 63];
-        b64 += kAlphabet[(v >> 12) & 63];
-        b64 += i + 1 < ticket.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        b64 += i + 2 < ticket.size() ? kAlphabet[v & 63] : '=';
-    }
+    const std::string b64 = test::base64(ticket);
     return R"({"records":[{"recordName":"2/2/x","recordType":"DeveloperIDTicket","deleted":false,)"
            R"("fields":{"signedTicket":{"type":"BYTES","value":")" +
            b64 + "\"}}}]}";
@@ -179,89 +169,41 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
     for (const auto& d : digests) forged.naming(d.digest);
     const std::string deleted = R"({"records":[{"recordName":"2/2/x","deleted":true}]})";
 
+    using S = TicketLookup::Status;
+    auto ok = [](std::string body) { return HttpReply{200, std::move(body)}; };
+    const std::string notJson = "Apple's ticket service sent a reply that is not its JSON.";
     struct Row {
         const char* what;
         HttpReply reply;
-        std::string url;  // instead of the server's
-        TicketLookup::Status status;
+        S status;
         bool notarized;
         std::string line;  // what the line says after the record name
+        std::string url;   // instead of the server's
     };
-    const std::string refused = LoopbackServer::refusingUrl();
     const std::vector<Row> rows = {
-        {"a genuine ticket",
-         {200, lookupReply(genuine.build())},
-         "",
-         TicketLookup::Status::Found,
-         true,
-         "the service holds a genuine ticket that names this item."},
-        {"a forged ticket",
-         {200, lookupReply(forged.build())},
-         "",
-         TicketLookup::Status::Found,
-         false,
+        {"a genuine ticket", ok(lookupReply(genuine.build())), S::Found, true,
+         "the service holds a genuine ticket that names this item.", ""},
+        {"a forged ticket", ok(lookupReply(forged.build())), S::Found, false,
          "the service's ticket is not genuine (its certificates do not reach Apple's ticket root at the time it "
-         "was issued)."},
-        {"no record",
-         {200, kNotFoundReply},
-         "",
-         TicketLookup::Status::NotFound,
-         false,
-         "Apple's ticket service has no ticket for it."},
-        {"a deleted record",
-         {200, deleted},
-         "",
-         TicketLookup::Status::NotFound,
-         false,
-         "Apple's ticket service has deleted its ticket for it (a revoked notarization)."},
-        {"malformed JSON",
-         {200, R"({"records":[{"fields":)"},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service sent a reply that is not its JSON."},
-        {"deeply nested JSON",
-         {200, std::string(100000, '[')},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service sent a reply that is not its JSON."},
-        {"a ticket that is not base64",
-         {200, R"({"records":[{"fields":{"signedTicket":{"value":"@@"}}}]})"},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service sent a ticket that is not base64."},
-        {"an oversized reply",
-         {200, std::string(2u << 20, ' '), false},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service sent a reply larger than 1024 KB."},
-        {"a server error",
-         {503, "{}"},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service answered with HTTP status 503."},
-        {"a stalled server",
-         {200, "", true, true},
-         "",
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service did not answer within 300 ms."},
-        {"a refused connection",
-         {},
-         refused,
-         TicketLookup::Status::Failed,
-         false,
-         "Apple's ticket service could not be reached (the connection failed)."},
-        {"plain HTTP off the loopback address",
-         {},
-         "http://192.0.2.1/lookup",
-         TicketLookup::Status::Failed,
-         false,
-         "The ticket service's address is not an HTTPS address."},
+         "was issued).",
+         ""},
+        {"no record", ok(kNotFoundReply), S::NotFound, false, "Apple's ticket service has no ticket for it.", ""},
+        {"a deleted record", ok(deleted), S::NotFound, false,
+         "Apple's ticket service has deleted its ticket for it (a revoked notarization).", ""},
+        {"malformed JSON", ok(R"({"records":[{"fields":)"), S::Failed, false, notJson, ""},
+        {"deeply nested JSON", ok(std::string(100000, '[')), S::Failed, false, notJson, ""},
+        {"a ticket that is not base64", ok(R"({"records":[{"fields":{"signedTicket":{"value":"@@"}}}]})"), S::Failed,
+         false, "Apple's ticket service sent a ticket that is not base64.", ""},
+        {"an oversized reply", HttpReply{200, std::string(2u << 20, ' '), false}, S::Failed, false,
+         "Apple's ticket service sent a reply larger than 1024 KB.", ""},
+        {"a server error", HttpReply{503, "{}"}, S::Failed, false,
+         "Apple's ticket service answered with HTTP status 503.", ""},
+        {"a stalled server", HttpReply{200, "", true, true}, S::Failed, false,
+         "Apple's ticket service did not answer within 300 ms.", ""},
+        {"a refused connection", HttpReply{}, S::Failed, false,
+         "Apple's ticket service could not be reached (the connection failed).", LoopbackServer::refusingUrl()},
+        {"plain HTTP off the loopback address", HttpReply{}, S::Failed, false,
+         "The ticket service's address is not an HTTPS address.", "http://192.0.2.1/lookup"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -283,7 +225,7 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
             ASSERT_FALSE(requests.empty());
             EXPECT_EQ(requests[0],
                       R"({"records":[{"recordName":")" + ticketRecordName(digests[0].digest, 2) + R"("}]})");
-            EXPECT_EQ(requests.size(), row.status == TicketLookup::Status::NotFound ? 2u : 1u);  // one a slice
+            EXPECT_EQ(requests.size(), row.status == S::NotFound ? 2u : 1u);  // one a slice
         }
     }
 }

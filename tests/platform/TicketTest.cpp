@@ -99,13 +99,6 @@ TEST(RealTicket, VerifiesAtItsOwnTimestampAndNamesItsElevenCdhashes) {
     EXPECT_FALSE(other.notarized());
 }
 
-TEST(RealTicket, IsTrustedOnlyUnderItsOwnRoot) {
-    const Bytes blob = test::realTicket();
-    EXPECT_EQ(failureOf(blob, TicketAnchors{TrustAnchors::appleRoots().rootsDer}), TicketFailure::ChainUntrusted);
-    EXPECT_EQ(failureOf(blob, testAnchors()), TicketFailure::ChainUntrusted);
-    EXPECT_EQ(failureOf(blob, TicketAnchors{}), TicketFailure::ChainUntrusted);
-}
-
 TEST(RealTicket, AnyFlippedByteFailsParsingOrVerification) {
     const Bytes blob = test::realTicket();
     const Bytes first = test::realTicketCdhashes()[0];
@@ -118,42 +111,56 @@ TEST(RealTicket, AnyFlippedByteFailsParsingOrVerification) {
     }
 }
 
+// Each forgery fails its own step of verification, and none notarizes what it names.
 TEST(ForgedTickets, EachFailsItsOwnStep) {
     const auto& signers = SigningChain::shared().ticketSigners();
     const Bytes digest = madeUpDigest(1);
     const Bytes good = TicketBuilder().naming(digest).build();
-    ASSERT_EQ(failureOf(good, testAnchors()), TicketFailure::None);
-
-    // The signature: one byte of its value changed, or content changed after signing, or signed
-    // with another key than the leaf's.
-    Bytes brokenSignature = good;
+    Bytes brokenSignature = good;  // one byte of the signature's value
     brokenSignature.back() ^= 0x40;
-    EXPECT_EQ(failureOf(brokenSignature, testAnchors()), TicketFailure::SignatureInvalid);
-    Bytes renamed = good;
-    renamed[test::ticketLayout(good).contentOffset + 24 + 1] ^= 0xff;  // the entry's first hash byte
-    EXPECT_EQ(failureOf(renamed, testAnchors()), TicketFailure::SignatureInvalid);
-    Bytes otherKey = TicketBuilder()
-                         .naming(digest)
-                         .signedBy(signers.unmarkedLeaf)
-                         .carrying(signers.certificates(signers.leaf))
-                         .build();
-    EXPECT_EQ(failureOf(otherKey, testAnchors()), TicketFailure::SignatureInvalid);
-
-    // A leaf without the ticket-signing extension, however well it chains.
-    Bytes unmarked = TicketBuilder().naming(digest).signedBy(signers.unmarkedLeaf).build();
-    EXPECT_EQ(failureOf(unmarked, testAnchors()), TicketFailure::NotTicketSigningLeaf);
-
-    // Issued outside the leaf's validity (a day ago to a year ahead): the chain is judged then.
+    Bytes renamed = good;  // the entry's first hash byte, changed after signing
+    renamed[test::ticketLayout(good).contentOffset + 24 + 1] ^= 0xff;
+    Bytes shaped = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};  // the magic and the digest, nothing more
+    shaped.insert(shaped.end(), digest.begin(), digest.begin() + 20);
     const std::time_t now = std::time(nullptr);
-    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(now - 30 * kDay).build(), testAnchors()),
-              TicketFailure::ChainUntrusted);
-    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(now + 400 * kDay).build(), testAnchors()),
-              TicketFailure::ChainUntrusted);
-    EXPECT_EQ(failureOf(TicketBuilder().naming(digest).issuedAt(0).build(), testAnchors()),
-              TicketFailure::ChainUntrusted);
-
-    // A chain under the code-signing root is no ticket chain.
-    EXPECT_EQ(failureOf(good, TicketAnchors{SigningChain::shared().anchors().rootsDer}), TicketFailure::ChainUntrusted);
+    const TicketAnchors codeRoot{SigningChain::shared().anchors().rootsDer};
+    const TicketAnchors appleCodeRoot{TrustAnchors::appleRoots().rootsDer}, none{};
+    using F = TicketFailure;
+    const std::tuple<const char*, Bytes, const TicketAnchors*, F> rows[] = {
+        {"genuine", good, &testAnchors(), F::None},
+        {"signature value altered", brokenSignature, &testAnchors(), F::SignatureInvalid},
+        {"content altered after signing", renamed, &testAnchors(), F::SignatureInvalid},
+        {"signed with another key than the leaf's",
+         TicketBuilder()
+             .naming(digest)
+             .signedBy(signers.unmarkedLeaf)
+             .carrying(signers.certificates(signers.leaf))
+             .build(),
+         &testAnchors(), F::SignatureInvalid},
+        // However well it chains.
+        {"leaf without the ticket-signing mark", TicketBuilder().naming(digest).signedBy(signers.unmarkedLeaf).build(),
+         &testAnchors(), F::NotTicketSigningLeaf},
+        // The chain is judged when the ticket was issued (the leaf: a day ago to a year ahead).
+        {"issued before the leaf", TicketBuilder().naming(digest).issuedAt(now - 30 * kDay).build(), &testAnchors(),
+         F::ChainUntrusted},
+        {"issued after the leaf", TicketBuilder().naming(digest).issuedAt(now + 400 * kDay).build(), &testAnchors(),
+         F::ChainUntrusted},
+        {"issued in 1970", TicketBuilder().naming(digest).issuedAt(0).build(), &testAnchors(), F::ChainUntrusted},
+        {"under the code-signing root", good, &codeRoot, F::ChainUntrusted},
+        {"Apple's, under Apple's code-signing root", test::realTicket(), &appleCodeRoot, F::ChainUntrusted},
+        {"Apple's, under the test root", test::realTicket(), &testAnchors(), F::ChainUntrusted},
+        {"Apple's, under no root", test::realTicket(), &none, F::ChainUntrusted},
+        // Entries are compared, the blob is never searched.
+        {"the magic and the digest", shaped, &testAnchors(), F::Malformed},
+    };
+    for (const auto& [what, blob, anchors, failure] : rows) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(failureOf(blob, *anchors), failure);
+        TicketCheck c = checkTicketFor(asByteSpan(blob), {digest}, *anchors);
+        EXPECT_TRUE(c.present);
+        EXPECT_EQ(c.notarized(), failure == F::None);
+    }
+    EXPECT_FALSE(checkTicketFor({}, {digest}, testAnchors()).present);  // nothing stapled is no ticket
 }
 
 TEST(ForgedTickets, ARootThatCopiesApplesNamesIsNotApples) {
@@ -172,18 +179,6 @@ TEST(ForgedTickets, ARootThatCopiesApplesNamesIsNotApples) {
     EXPECT_TRUE(c.namesItem);
     EXPECT_FALSE(c.verified);
     EXPECT_EQ(c.failure, TicketFailure::ChainUntrusted);
-    EXPECT_FALSE(c.notarized());
-}
-
-TEST(ForgedTickets, ABlobThatOnlyHoldsTheMagicAndTheDigestProvesNothing) {
-    const Bytes digest = madeUpDigest(3);
-    Bytes blob = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
-    blob.insert(blob.end(), digest.begin(), digest.begin() + 20);
-    ASSERT_EQ(blob.size(), 32u);
-    TicketCheck c = checkTicketFor(asByteSpan(blob), {digest}, testAnchors());
-    EXPECT_TRUE(c.present);
-    EXPECT_EQ(c.failure, TicketFailure::Malformed);
-    EXPECT_FALSE(c.namesItem);  // entries are compared, the blob is never searched
     EXPECT_FALSE(c.notarized());
 }
 
@@ -271,12 +266,6 @@ TEST(TicketPadding, TheSignaturesOwnLengthSaysWhereItEnds) {
             EXPECT_EQ(t->signedBytes.size() + t->signature.size(), row.ticket.size());
         }
     }
-}
-
-TEST(MalformedTickets, NothingStapledIsNoTicket) {
-    TicketCheck c = checkTicketFor({}, {madeUpDigest(1)}, testAnchors());
-    EXPECT_FALSE(c.present);
-    EXPECT_FALSE(c.notarized());
 }
 
 TEST(TestSignedTickets, VerifyUnderTheTestAnchorsOnly) {

@@ -88,32 +88,6 @@ TEST(ChainVerification, ReachesItsOwnRootInAnyCarriedOrder) {
     EXPECT_EQ(v.chain[2].der, c.root().certificateDer);
 }
 
-TEST(ChainVerification, AnotherRootIsNotTrustedButTheChainIsStillListed) {
-    const auto& c = SigningChain::shared();
-    ChainVerdict v = verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)),
-                                 SigningChain::unrelated().anchors(), std::time(nullptr));
-    EXPECT_FALSE(v.trusted);
-    EXPECT_FALSE(v.failure.empty());
-    ASSERT_EQ(v.chain.size(), 3u);
-    EXPECT_EQ(v.chain.back().der, c.root().certificateDer);
-    // Nor does Apple's root vouch for test chains.
-    EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), TrustAnchors::appleRoots(),
-                             std::time(nullptr))
-                     .trusted);
-}
-
-TEST(ChainVerification, IsJudgedAtTheGivenTime) {
-    const auto& c = SigningChain::shared();
-    auto expired = chainOf(c, c.leaf(LeafKind::DeveloperIDApplication, true));
-    std::time_t now = std::time(nullptr);
-    ChainVerdict today = verifyChain(expired, c.anchors(), now);
-    EXPECT_FALSE(today.trusted);
-    EXPECT_NE(today.failure.find("expired"), std::string::npos) << today.failure;
-    EXPECT_TRUE(verifyChain(expired, c.anchors(), now - 2 * kYear).trusted);
-    // Before the valid leaf was issued.
-    EXPECT_FALSE(verifyChain(chainOf(c, c.leaf(LeafKind::DeveloperIDApplication)), c.anchors(), now - kYear).trusted);
-}
-
 TEST(ChainVerification, JudgedNowForWantOfATimestampOnlyExpiryIsForgiven) {
     const auto& c = SigningChain::shared();
     const std::time_t now = std::time(nullptr);
@@ -148,16 +122,39 @@ TEST(ChainVerification, JudgedNowForWantOfATimestampOnlyExpiryIsForgiven) {
                      .trusted);
 }
 
-TEST(ChainVerification, MissingIntermediateOrNoCertificatesFail) {
+// A chain is trusted only when it reaches one of the given roots, complete, at the given time; an
+// untrusted one is still listed as carried.
+TEST(ChainVerification, TrustedOnlyWhenCompleteUnderTheGivenRootsAtTheGivenTime) {
     const auto& c = SigningChain::shared();
-    EXPECT_FALSE(verifyChain({c.leaf(LeafKind::MacAppStore).certificateDer, c.root().certificateDer}, c.anchors(),
-                             std::time(nullptr))
-                     .trusted);
-    ChainVerdict none = verifyChain({}, c.anchors(), std::time(nullptr));
-    EXPECT_FALSE(none.trusted);
-    EXPECT_FALSE(none.failure.empty());
-    ChainVerdict garbage = verifyChain({Bytes{1, 2, 3}}, c.anchors(), std::time(nullptr));
-    EXPECT_FALSE(garbage.trusted);
+    const std::time_t now = std::time(nullptr);
+    const auto current = chainOf(c, c.leaf(LeafKind::DeveloperIDApplication));
+    const auto expired = chainOf(c, c.leaf(LeafKind::DeveloperIDApplication, true));
+    const TrustAnchors ours = c.anchors(), unrelated = SigningChain::unrelated().anchors(),
+                       apple = TrustAnchors::appleRoots();
+    const std::tuple<const char*, std::vector<Bytes>, const TrustAnchors*, std::time_t, bool, std::size_t> rows[] = {
+        {"current", current, &ours, now, true, 3},
+        {"another root", current, &unrelated, now, false, 3},
+        {"Apple's root", current, &apple, now, false, 3},
+        {"expired, now", expired, &ours, now, false, 3},
+        {"expired, two years ago", expired, &ours, now - 2 * kYear, true, 3},
+        {"current, before it was issued", current, &ours, now - kYear, false, 3},
+        {"no intermediate",
+         {c.leaf(LeafKind::MacAppStore).certificateDer, c.root().certificateDer},
+         &ours,
+         now,
+         false,
+         2},
+        {"no certificates", {}, &ours, now, false, 0},
+        {"garbage", {Bytes{1, 2, 3}}, &ours, now, false, 0},
+    };
+    for (const auto& [what, chain, anchors, at, trusted, listed] : rows) {
+        SCOPED_TRACE(what);
+        ChainVerdict v = verifyChain(chain, *anchors, at);
+        EXPECT_EQ(v.trusted, trusted) << v.failure;
+        EXPECT_EQ(v.failure.empty(), trusted);
+        EXPECT_TRUE(listed != 3 || (v.chain.size() == 3 && v.chain.back().der == c.root().certificateDer));
+    }
+    EXPECT_NE(verifyChain(expired, ours, now).failure.find("expired"), std::string::npos);
 }
 
 // The real Developer ID chain of a published universal binary, cached by scripts/fetch-npm-samples.sh.

@@ -24,45 +24,32 @@ std::string setUserAttribute(const std::string& path, const std::string& name, c
         if (!why.empty()) GTEST_SKIP() << why;                 \
     } while (0)
 
-TEST(ExtendedAttributes, MacAttributeIsFoundUnderTheUserNamespace) {
+// Mac names are looked for under "user.", names already in a Linux namespace as given; values keep
+// their NULs and may be empty; a link is followed to its target.
+TEST(ExtendedAttributes, ValuesAreReadAsSetUnderTheirNames) {
     test::TempDir dir;
     test::writeFile(dir / "f", "x");
-    SET_OR_SKIP(dir / "f", "com.apple.quarantine", "0083;5e1c0000;Safari;");
-    auto r = readExtendedAttribute((dir / "f").c_str(), "com.apple.quarantine");
-    ASSERT_TRUE(r.ok) << r.error.localizedDescription;
-    EXPECT_EQ(std::string(r.value.begin(), r.value.end()), "0083;5e1c0000;Safari;");
-}
-
-TEST(ExtendedAttributes, ValueKeepsEmbeddedNulsAndMayBeEmpty) {
-    test::TempDir dir;
-    test::writeFile(dir / "f", "x");
-    SET_OR_SKIP(dir / "f", "com.example.bytes", std::string("a\0b", 3));
-    SET_OR_SKIP(dir / "f", "com.example.empty", "");
-    auto bytes = readExtendedAttribute((dir / "f").c_str(), "com.example.bytes");
-    ASSERT_TRUE(bytes.ok);
-    EXPECT_EQ(bytes.value, (std::vector<unsigned char>{'a', 0, 'b'}));
-    auto empty = readExtendedAttribute((dir / "f").c_str(), "com.example.empty");
-    ASSERT_TRUE(empty.ok);
-    EXPECT_TRUE(empty.value.empty());
-}
-
-TEST(ExtendedAttributes, NamesInALinuxNamespaceAreUsedAsGiven) {
-    test::TempDir dir;
-    test::writeFile(dir / "f", "x");
-    SET_OR_SKIP(dir / "f", "plain", "v");
-    auto r = readExtendedAttribute((dir / "f").c_str(), "user.plain");
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(std::string(r.value.begin(), r.value.end()), "v");
-}
-
-TEST(ExtendedAttributes, SymbolicLinkIsFollowedToItsTarget) {
-    test::TempDir dir;
-    test::writeFile(dir / "target", "x");
-    ASSERT_EQ(::symlink("target", (dir / "link").c_str()), 0);
-    SET_OR_SKIP(dir / "target", "com.apple.quarantine", "0081;00000000;;");
-    auto r = readExtendedAttribute((dir / "link").c_str(), "com.apple.quarantine");
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(std::string(r.value.begin(), r.value.end()), "0081;00000000;;");
+    ASSERT_EQ(::symlink("f", (dir / "link").c_str()), 0);
+    struct Row {
+        const char* file;
+        const char* setAs;  // under "user."
+        std::string value;
+        const char* readAs;
+    };
+    const Row rows[] = {
+        {"f", "com.apple.quarantine", "0083;5e1c0000;Safari;", "com.apple.quarantine"},
+        {"f", "com.example.bytes", std::string("a\0b", 3), "com.example.bytes"},
+        {"f", "com.example.empty", "", "com.example.empty"},
+        {"f", "plain", "v", "user.plain"},
+        {"link", "com.example.linked", "0081;00000000;;", "com.example.linked"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.readAs);
+        SET_OR_SKIP(dir / "f", row.setAs, row.value);
+        auto r = readExtendedAttribute((dir / row.file).c_str(), row.readAs);
+        ASSERT_TRUE(r.ok) << r.error.localizedDescription;
+        EXPECT_EQ(std::string(r.value.begin(), r.value.end()), row.value);
+    }
 }
 
 TEST(ExtendedAttributes, FailuresCarryErrnoAndItsText) {

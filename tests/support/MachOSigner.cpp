@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "MachOBuilder.h"
+#include "RequirementBuilder.h"
 #include "TempDir.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
@@ -45,31 +46,11 @@ Bytes blob(std::uint32_t magic, const Bytes& payload) {
     return b;
 }
 
+// A designated requirement of `identifier "..."`, as a signer writes one, or an empty set.
 Bytes requirementsBlob(const std::string& identifier, bool designated) {
-    Bytes set;
-    append32(set, CSMAGIC_REQUIREMENTS);
-    append32(set, 0);
-    if (!designated) {
-        append32(set, 0);
-        be32(set, 4, static_cast<std::uint32_t>(set.size()));
-        return set;
-    }
-    append32(set, 1);
-    append32(set, 3);   // designated requirement
-    append32(set, 20);  // its offset
-    // One requirement: expression form, `identifier "..."` (opIdent, then length-prefixed data).
-    Bytes req;
-    append32(req, CSMAGIC_REQUIREMENT);
-    append32(req, 0);
-    append32(req, 1);
-    append32(req, 2);
-    append32(req, static_cast<std::uint32_t>(identifier.size()));
-    req.insert(req.end(), identifier.begin(), identifier.end());
-    while (req.size() % 4) req.push_back(0);
-    be32(req, 4, static_cast<std::uint32_t>(req.size()));
-    set.insert(set.end(), req.begin(), req.end());
-    be32(set, 4, static_cast<std::uint32_t>(set.size()));
-    return set;
+    if (!designated) return RequirementBuilder::set({});
+    return RequirementBuilder::set(
+        {{kSecDesignatedRequirementType, RequirementBuilder().ident(identifier).requirement()}});
 }
 
 struct CdPlan {
@@ -326,6 +307,22 @@ Bytes sealCdhash(const Bytes& file) {
         if (hashTypeStrength(cd.hashType) > hashTypeStrength(best->hashType)) best = &cd;
     auto h = codeDirectoryHash(*best);
     return Bytes(h.begin(), h.end());
+}
+
+std::size_t signatureOffset(const Bytes& file) {
+    auto parsed = parseMachO(span(file));
+    if (!parsed || parsed->slices.empty()) throw std::invalid_argument("not a Mach-O file");
+    auto loc = findCodeSignature(span(file), parsed->slices[0]);
+    if (!loc || !*loc) throw std::invalid_argument("not signed");
+    return parsed->slices[0].offset + (*loc)->offset;
+}
+
+std::size_t blobOffset(const Bytes& file, std::uint32_t slot) {
+    const std::size_t base = signatureOffset(file);
+    const std::uint32_t count = getU32(file, base + 8, true);
+    for (std::uint32_t i = 0; i < count && base + 20 + 8 * i <= file.size(); ++i)
+        if (getU32(file, base + 12 + 8 * i, true) == slot) return base + getU32(file, base + 16 + 8 * i, true);
+    throw std::invalid_argument("no blob in slot " + std::to_string(slot));
 }
 
 std::vector<ResourceRule> defaultRules() {

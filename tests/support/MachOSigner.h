@@ -83,4 +83,9 @@ void signBundle(const std::string& bundlePath, const BundleSignOptions& options)
 // The CDHash a container seals for nested code: the strongest CodeDirectory's, of the first slice.
 Bytes sealCdhash(const Bytes& file);
 
+// Where the first slice's SuperBlob starts in a signed file, and where its blob of `slot` starts
+// (both from the file's start), for tests that alter one field of a signature.
+std::size_t signatureOffset(const Bytes& file);
+std::size_t blobOffset(const Bytes& file, std::uint32_t slot);
+
 }  // namespace tessarin::test

@@ -45,16 +45,6 @@ struct Subject {
     std::string organization;
 };
 
-struct CertRequest {
-    Subject subject;
-    const TestIdentity* issuer = nullptr;  // none: self-signed
-    std::time_t notBefore = 0, notAfter = 0;
-    bool ca = false;
-    std::vector<std::pair<std::string, bool>> appleMarkers;  // OID, critical
-    std::string extendedKeyUsage;                            // e.g. "critical,codeSigning"
-    const Bytes* privateKeyDer = nullptr;                    // none: a fresh key
-};
-
 void addNameEntry(X509_NAME* name, const char* field, const std::string& value) {
     if (value.empty()) return;
     X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value.c_str()), -1,
@@ -68,50 +58,54 @@ void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     X509_EXTENSION_free(ext);
 }
 
-// `extensions`: OID and DER value as written, not critical.
-TestIdentity makeIdentity(const CertRequest& r, const std::vector<std::pair<std::string, Bytes>>& extensions = {}) {
+// A certificate for `subject` issued by `issuer` (none: self-signed) with a fresh key unless one is
+// given. `marker`: the Apple OID marking its kind, critical on leaves as Apple's are; `eku` e.g.
+// "critical,codeSigning"; `extensions`: OID and DER value as written, not critical.
+TestIdentity makeIdentity(const Subject& subject, const TestIdentity* issuer, std::time_t notBefore,
+                          std::time_t notAfter, bool ca, const std::string& marker = "", const std::string& eku = "",
+                          const std::vector<std::pair<std::string, Bytes>>& extensions = {},
+                          const Bytes* privateKeyDer = nullptr) {
     static long serial = 1;
-    PkeyPtr key(r.privateKeyDer ? parseKey(*r.privateKeyDer) : PkeyPtr(EVP_EC_gen("P-256")));
+    PkeyPtr key(privateKeyDer ? parseKey(*privateKeyDer) : PkeyPtr(EVP_EC_gen("P-256")));
     if (!key) fault("no EC key");
     X509Ptr cert(X509_new());
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial++);
-    ASN1_TIME_set(X509_getm_notBefore(cert.get()), r.notBefore);
-    ASN1_TIME_set(X509_getm_notAfter(cert.get()), r.notAfter);
+    ASN1_TIME_set(X509_getm_notBefore(cert.get()), notBefore);
+    ASN1_TIME_set(X509_getm_notAfter(cert.get()), notAfter);
     X509_NAME* name = X509_get_subject_name(cert.get());
     addNameEntry(name, "C", "US");
-    addNameEntry(name, "O", r.subject.organization);
-    addNameEntry(name, "OU", r.subject.organizationalUnit);
-    addNameEntry(name, "CN", r.subject.commonName);
+    addNameEntry(name, "O", subject.organization);
+    addNameEntry(name, "OU", subject.organizationalUnit);
+    addNameEntry(name, "CN", subject.commonName);
     X509_set_pubkey(cert.get(), key.get());
 
     X509Ptr issuerCert;
     PkeyPtr issuerKey;
-    if (r.issuer) {
-        issuerCert = parseCert(r.issuer->certificateDer);
-        issuerKey = parseKey(r.issuer->privateKeyDer);
+    if (issuer) {
+        issuerCert = parseCert(issuer->certificateDer);
+        issuerKey = parseKey(issuer->privateKeyDer);
         X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert.get()));
     } else {
         X509_set_issuer_name(cert.get(), name);
     }
-    X509* issuer = issuerCert ? issuerCert.get() : cert.get();
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, cert.get(), nullptr, nullptr, 0);
-    addConfExtension(cert.get(), &ctx, NID_basic_constraints, r.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    X509V3_set_ctx(&ctx, issuerCert ? issuerCert.get() : cert.get(), cert.get(), nullptr, nullptr, 0);
+    addConfExtension(cert.get(), &ctx, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
     addConfExtension(cert.get(), &ctx, NID_key_usage,
-                     r.ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+                     ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
     addConfExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
-    if (r.issuer) addConfExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
-    if (!r.extendedKeyUsage.empty()) addConfExtension(cert.get(), &ctx, NID_ext_key_usage, r.extendedKeyUsage);
-    for (const auto& [dotted, critical] : r.appleMarkers) {
+    if (issuer) addConfExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
+    if (!eku.empty()) addConfExtension(cert.get(), &ctx, NID_ext_key_usage, eku);
+    if (!marker.empty()) {
         // Apple's marker extensions hold a DER NULL.
         static const unsigned char kNull[] = {0x05, 0x00};
         std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
             ASN1_OCTET_STRING_new());
         ASN1_OCTET_STRING_set(value.get(), kNull, sizeof kNull);
-        auto obj = oid(dotted.c_str());
-        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), critical ? 1 : 0, value.get());
+        auto obj = oid(marker.c_str());
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), ca ? 0 : 1, value.get());
         if (!ext) fault("bad marker extension");
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
@@ -286,78 +280,49 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
 SigningChain::SigningChain(const std::string& rootName, const std::string& rootOrganization,
                            const std::string& rootUnit) {
     std::time_t now = std::time(nullptr);
-    root_ = makeIdentity(
-        {{rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
+    const Subject developerIdAuthority{"Test Developer ID Certification Authority", "Test Certification Authority",
+                                       "Apple Inc."};
+    root_ = makeIdentity({rootName, rootUnit, rootOrganization}, nullptr, now - 10 * kYear, now + 10 * kYear, true);
     // Organization "Apple Inc." as on Apple's authorities: the leaf named "Software Signing" relies on it.
-    intermediate_ =
-        makeIdentity({{"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
-                      &root_,
-                      now - 10 * kYear,
-                      now + 10 * kYear,
-                      true,
-                      {{"1.2.840.113635.100.6.2.6", false}},
-                      ""});
+    intermediate_ = makeIdentity(developerIdAuthority, &root_, now - 10 * kYear, now + 10 * kYear, true,
+                                 "1.2.840.113635.100.6.2.6");
     wwdrIntermediate_ = makeIdentity(
-        {{"Test Worldwide Developer Relations Certification Authority", "Test Certification Authority", "Apple Inc."},
-         &root_,
-         now - 10 * kYear,
-         now + 10 * kYear,
-         true,
-         {{"1.2.840.113635.100.6.2.1", false}},
-         ""});
-    CertRequest expiredIntermediate{
-        {"Test Developer ID Certification Authority", "Test Certification Authority", "Apple Inc."},
-        &root_,
-        now - 10 * kYear,
-        now - kYear,
-        true,
-        {{"1.2.840.113635.100.6.2.6", false}},
-        ""};
-    expiredIntermediate.privateKeyDer = &intermediate_.privateKeyDer;
-    expiredIntermediate_ = makeIdentity(expiredIntermediate);
-    timestampAuthority_ = makeIdentity({{"Test Timestamp Authority", "", "Tessarin Test"},
-                                        &root_,
-                                        now - 10 * kYear,
-                                        now + 10 * kYear,
-                                        false,
-                                        {},
-                                        "critical,timeStamping"});
+        {"Test Worldwide Developer Relations Certification Authority", "Test Certification Authority", "Apple Inc."},
+        &root_, now - 10 * kYear, now + 10 * kYear, true, "1.2.840.113635.100.6.2.1");
+    expiredIntermediate_ = makeIdentity(developerIdAuthority, &root_, now - 10 * kYear, now - kYear, true,
+                                        "1.2.840.113635.100.6.2.6", "", {}, &intermediate_.privateKeyDer);
+    timestampAuthority_ = makeIdentity({"Test Timestamp Authority", "", "Tessarin Test"}, &root_, now - 10 * kYear,
+                                       now + 10 * kYear, false, "", "critical,timeStamping");
     for (bool expired : {false, true}) {
         std::time_t from = expired ? now - 3 * kYear : now - kDay;
         std::time_t to = expired ? now - kYear : now + 2 * kYear;
-        auto leafOf = [&](Subject s, std::vector<std::pair<std::string, bool>> markers, const char* eku) {
-            return makeIdentity({std::move(s), &intermediate_, from, to, false, std::move(markers), eku});
+        auto leafOf = [&](const Subject& s, const std::string& marker, const std::string& eku,
+                          const TestIdentity* issuer = nullptr) {
+            return makeIdentity(s, issuer ? issuer : &intermediate_, from, to, false, marker, eku);
         };
+        const std::string codeSigning = "critical,codeSigning";
         leaves_[{LeafKind::DeveloperIDApplication, expired}] =
             leafOf({"Developer ID Application: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
-                   {{"1.2.840.113635.100.6.1.13", true}}, "critical,codeSigning");
+                   "1.2.840.113635.100.6.1.13", codeSigning);
         leaves_[{LeafKind::DeveloperIDInstaller, expired}] =
             leafOf({"Developer ID Installer: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
-                   {{"1.2.840.113635.100.6.1.14", true}}, "");
-        leaves_[{LeafKind::MacAppStore, expired}] =
-            leafOf({"Apple Mac OS Application Signing", teamId(), "Apple Inc."}, {{"1.2.840.113635.100.6.1.9", true}},
-                   "critical,codeSigning");
+                   "1.2.840.113635.100.6.1.14", "");
+        leaves_[{LeafKind::MacAppStoreInstaller, expired}] =
+            leafOf({"3rd Party Mac Developer Installer: Test Corp (" + teamId() + ")", teamId(), "Test Corp"},
+                   "1.2.840.113635.100.6.1.10", "");
+        leaves_[{LeafKind::MacAppStore, expired}] = leafOf({"Apple Mac OS Application Signing", teamId(), "Apple Inc."},
+                                                           "1.2.840.113635.100.6.1.9", codeSigning);
         leaves_[{LeafKind::SoftwareSigning, expired}] =
-            leafOf({"Software Signing", "Apple Software", "Apple Inc."}, {}, "critical,codeSigning");
+            leafOf({"Software Signing", "Apple Software", "Apple Inc."}, "", codeSigning);
         leaves_[{LeafKind::AppleDevelopment, expired}] =
-            makeIdentity({{"Apple Development: Test Developer (TESTDEV001)", teamId(), "Test Corp"},
-                          &wwdrIntermediate_,
-                          from,
-                          to,
-                          false,
-                          {{"1.2.840.113635.100.6.1.12", true}},
-                          "critical,codeSigning"});
-        leaves_[{LeafKind::SelfSigned, expired}] = makeIdentity(
-            {{"Test Self-Signed Signer", "", "Test Corp"}, nullptr, from, to, false, {}, "critical,codeSigning"});
+            leafOf({"Apple Development: Test Developer (TESTDEV001)", teamId(), "Test Corp"},
+                   "1.2.840.113635.100.6.1.12", codeSigning, &wwdrIntermediate_);
+        leaves_[{LeafKind::SelfSigned, expired}] =
+            makeIdentity({"Test Self-Signed Signer", "", "Test Corp"}, nullptr, from, to, false, "", codeSigning);
     }
     receiptLeaf_ = makeIdentity(
-        {{"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations", "Apple Inc."},
-         &wwdrIntermediate_,
-         now - kDay,
-         now + 2 * kYear,
-         false,
-         {},
-         ""});
+        {"Mac App Store and iTunes Store Receipt Signing", "Apple Worldwide Developer Relations", "Apple Inc."},
+        &wwdrIntermediate_, now - kDay, now + 2 * kYear, false);
     tickets_ = makeTicketSigners();
 }
 
@@ -393,12 +358,11 @@ TicketSigners makeTicketSigners(bool copyAppleNames) {
     const Subject intermediateName =
         copyAppleNames ? Subject{"Apple System Integration CA 4", "Apple Certification Authority", "Apple Inc."}
                        : Subject{"Test System Integration CA", "Test Certification Authority", "Tessarin Test"};
-    t.root = makeIdentity({rootName, nullptr, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
-    t.intermediate = makeIdentity({intermediateName, &t.root, now - 10 * kYear, now + 10 * kYear, true, {}, ""});
+    t.root = makeIdentity(rootName, nullptr, now - 10 * kYear, now + 10 * kYear, true);
+    t.intermediate = makeIdentity(intermediateName, &t.root, now - 10 * kYear, now + 10 * kYear, true);
     const Subject leafName{"Software Ticket Signing", "", copyAppleNames ? "Apple Inc." : "Tessarin Test"};
-    t.leaf = makeIdentity(
-        {leafName, &t.intermediate, now - kDay, now + kYear, false, {{"1.2.840.113635.100.6.1.30", true}}, ""});
-    t.unmarkedLeaf = makeIdentity({leafName, &t.intermediate, now - kDay, now + kYear, false, {}, ""});
+    t.leaf = makeIdentity(leafName, &t.intermediate, now - kDay, now + kYear, false, "1.2.840.113635.100.6.1.30");
+    t.unmarkedLeaf = makeIdentity(leafName, &t.intermediate, now - kDay, now + kYear, false);
     return t;
 }
 
@@ -477,16 +441,11 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
 
 TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation, const std::string& team) const {
     // Valid from 2015, so that signatures timestamped around 2019 are judged inside its validity.
-    CertRequest r{{"Developer ID Application: Test Corp (" + team + ")", team, "Test Corp"},
-                  &intermediate_,
-                  1420070400,
-                  std::time(nullptr) + 2 * kYear,
-                  false,
-                  {{"1.2.840.113635.100.6.1.13", true}},
-                  "critical,codeSigning"};
     std::vector<std::pair<std::string, Bytes>> extensions;
     if (accountCreation) extensions.emplace_back("1.2.840.113635.100.6.1.33", *accountCreation);
-    return makeIdentity(r, extensions);
+    return makeIdentity({"Developer ID Application: Test Corp (" + team + ")", team, "Test Corp"},
+                        &intermediate_, 1420070400, std::time(nullptr) + 2 * kYear, false, "1.2.840.113635.100.6.1.13",
+                        "critical,codeSigning", extensions);
 }
 
 Bytes extensionDate(const std::string& text, std::uint8_t tag) {

@@ -17,6 +17,7 @@ namespace tessarin::test {
 enum class LeafKind {
     DeveloperIDApplication,  // 1.2.840.113635.100.6.1.13, OU = team id
     DeveloperIDInstaller,    // 1.2.840.113635.100.6.1.14
+    MacAppStoreInstaller,    // 1.2.840.113635.100.6.1.10, "3rd Party Mac Developer Installer"
     MacAppStore,             // 1.2.840.113635.100.6.1.9
     SoftwareSigning,         // CN "Software Signing", as Apple's own code has
     AppleDevelopment,        // 1.2.840.113635.100.6.1.12, under a WWDR-like intermediate (6.2.1)

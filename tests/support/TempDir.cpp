@@ -1,9 +1,12 @@
 // Scratch directories for tests; removal does not follow symbolic links.
 #include "TempDir.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -18,15 +21,52 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    // Tests make unreadable folders on purpose; give them back their permissions first.
-    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
+namespace {
+
+std::vector<std::string> childrenOfHere() {
+    std::vector<std::string> children;
+    if (DIR* d = ::opendir(".")) {
+        while (dirent* entry = ::readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                children.emplace_back(entry->d_name);
+        ::closedir(d);
     }
+    return children;
+}
+
+}  // namespace
+
+// Walks by changing into each folder, so that neither paths nor the stack grow with the depth of
+// the tree (std::filesystem gives up once paths pass PATH_MAX); tests make unreadable folders on
+// purpose, so each is given back its permissions first.
+TempDir::~TempDir() {
+    int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ::chmod(path_.c_str(), 0700);
-    fs::remove_all(path_, ec);
+    if (::chdir(path_.c_str()) == 0) {
+        std::vector<std::vector<std::string>> stack{childrenOfHere()};
+        while (!stack.empty()) {
+            if (stack.back().empty()) {
+                stack.pop_back();
+                if (stack.empty() || ::chdir("..") != 0) break;
+                ::rmdir(stack.back().back().c_str());
+                stack.back().pop_back();
+                continue;
+            }
+            const std::string name = stack.back().back();
+            struct stat st {};
+            if (::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                ::chmod(name.c_str(), 0700);
+                if (::chdir(name.c_str()) == 0) {
+                    stack.push_back(childrenOfHere());
+                    continue;
+                }
+            }
+            ::unlink(name.c_str());
+            stack.back().pop_back();
+        }
+    }
+    if (here >= 0 && ::fchdir(here) == 0) ::rmdir(path_.c_str());
+    if (here >= 0) ::close(here);
 }
 
 void makeDirectories(const std::string& path) {

@@ -1,17 +1,12 @@
 // Builds xar archives and test certificate chains for the package tests.
 #include "XarBuilder.h"
 
-#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <zlib.h>
 
-#include "crypto/CertificateDer.h"
-
 #include <map>
-#include <mutex>
+#include <memory>
 #include <stdexcept>
 
 namespace tessarin::test {
@@ -44,13 +39,6 @@ std::string hex(const Bytes& b) {
         s += d[x & 15];
     }
     return s;
-}
-
-std::string base64(const Bytes& b) {
-    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
 }
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -124,6 +112,13 @@ void putU32be(Bytes& b, std::size_t offset, std::uint32_t v) {
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v) {
     for (int i = 0; i < 8; ++i)
         b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+}
+
+std::string base64(const Bytes& b) {
+    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
 }
 
 XarBuild buildXar(const XarBuildOptions& o) {
@@ -262,124 +257,16 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket) {
     return archive;
 }
 
-// ---- Test certificate chains ----
-
-namespace {
-
-using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
-
-// Keys are slow to make; each key set is made once per process and shared.
-EVP_PKEY* sharedKey(int keySet, int role) {
-    static std::mutex mutex;
-    static std::map<std::pair<int, int>, PkeyPtr> keys;
-    std::lock_guard lock(mutex);
-    auto it = keys.find({keySet, role});
-    if (it == keys.end()) {
-        EVP_PKEY* k = EVP_RSA_gen(2048);
-        if (!k) throw std::runtime_error("RSA key generation failed");
-        it = keys.emplace(std::make_pair(keySet, role), PkeyPtr(k, EVP_PKEY_free)).first;
-    }
-    return it->second.get();
-}
-
-void addName(X509_NAME* name, const char* field, const std::string& value) {
-    X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value.c_str()), -1,
-                               -1, 0);
-}
-
-void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-    if (!ext) throw std::runtime_error("bad certificate extension");
-    X509_add_ext(cert, ext, -1);
-    X509_EXTENSION_free(ext);
-}
-
-// Apple marks certificate kinds with extensions whose value is an ASN.1 NULL.
-void addMarker(X509* cert, const std::string& oid) {
-    if (oid.empty()) return;
-    ASN1_OBJECT* obj = OBJ_txt2obj(oid.c_str(), 1);
-    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-    const unsigned char null[] = {0x05, 0x00};
-    ASN1_OCTET_STRING_set(value, null, 2);
-    X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj, 0, value);
-    X509_add_ext(cert, ext, -1);
-    X509_EXTENSION_free(ext);
-    ASN1_OCTET_STRING_free(value);
-    ASN1_OBJECT_free(obj);
-}
-
-X509Ptr makeCertificate(EVP_PKEY* key, EVP_PKEY* issuerKey, X509* issuer, const std::string& cn, const std::string& ou,
-                        const std::string& o, bool ca, std::time_t notBefore, std::time_t notAfter,
-                        const std::string& marker, long serial) {
-    X509Ptr cert(X509_new(), X509_free);
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    addName(name, "C", "US");
-    addName(name, "O", o);
-    if (!ou.empty()) addName(name, "OU", ou);
-    addName(name, "CN", cn);
-    X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
-    ASN1_TIME_set(X509_getm_notBefore(cert.get()), notBefore);
-    ASN1_TIME_set(X509_getm_notAfter(cert.get()), notAfter);
-    X509_set_pubkey(cert.get(), key);
-    X509* issuerCert = issuer ? issuer : cert.get();
-    addExtension(cert.get(), issuerCert, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    addExtension(cert.get(), issuerCert, NID_key_usage,
-                 ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
-    addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
-    if (issuer) addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
-    if (!ca) addExtension(cert.get(), issuerCert, NID_ext_key_usage, "codeSigning");
-    addMarker(cert.get(), marker);
-    if (!X509_sign(cert.get(), issuerKey, EVP_sha256())) throw std::runtime_error("certificate signing failed");
-    return cert;
-}
-
-}  // namespace
-
-struct TestChain::State {
-    EVP_PKEY* leafKey = nullptr;
-    X509Ptr root{nullptr, X509_free}, intermediate{nullptr, X509_free}, leaf{nullptr, X509_free};
-};
-
-TestChain::TestChain(const TestChainOptions& o) : state_(std::make_unique<State>()) {
-    const std::time_t now = std::time(nullptr);
-    static long serial = 1000;
-    EVP_PKEY* rootKey = sharedKey(o.keySet, 0);
-    EVP_PKEY* intermediateKey = sharedKey(o.keySet, 1);
-    state_->leafKey = sharedKey(o.keySet, 2);
-    const std::time_t before = o.leafNotBefore ? o.leafNotBefore : now - 86400;
-    const std::time_t after = o.leafNotAfter ? o.leafNotAfter : now + 365 * 86400;
-    state_->root = makeCertificate(rootKey, rootKey, nullptr, "Tessarin Test Root CA", "Test Certification Authority",
-                                   "Tessarin Tests", true, before - 86400 * 365, now + 20 * 365 * 86400, "", ++serial);
-    state_->intermediate =
-        makeCertificate(intermediateKey, rootKey, state_->root.get(), "Developer ID Certification Authority",
-                        "Test Certification Authority", "Tessarin Tests", true, before - 86400 * 30,
-                        now + 10 * 365 * 86400, o.intermediateOid, ++serial);
-    state_->leaf = makeCertificate(state_->leafKey, intermediateKey, state_->intermediate.get(), o.leafName,
-                                   "ABCDE12345", "Example Corp", false, before, after, o.leafOid, ++serial);
-}
-
-TestChain::~TestChain() = default;
-
-Bytes TestChain::rootDer() const { return certificateDer(state_->root.get()); }
-
-std::vector<Bytes> TestChain::certificates() const {
-    return {certificateDer(state_->leaf.get()), certificateDer(state_->intermediate.get()),
-            certificateDer(state_->root.get())};
-}
-
-namespace {
-
-Bytes signDigestWith(EVP_PKEY* key, const Bytes& digestBytes, const std::string& digestName) {
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
+Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digestBytes, const std::string& digestName) {
+    const unsigned char* p = privateKeyDer.data();
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateKeyDer.size())), EVP_PKEY_free);
+    if (!key) throw std::runtime_error("cannot read the private key");
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
+                                                                    EVP_PKEY_CTX_free);
     std::size_t size = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
-        (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA &&
+        (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA &&
          EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_get_digestbyname(digestName.c_str())) != 1 ||
         EVP_PKEY_sign(ctx.get(), nullptr, &size, digestBytes.data(), digestBytes.size()) != 1)
@@ -391,35 +278,15 @@ Bytes signDigestWith(EVP_PKEY* key, const Bytes& digestBytes, const std::string&
     return out;
 }
 
-}  // namespace
-
-Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digestBytes, const std::string& digestName) {
-    const unsigned char* p = privateKeyDer.data();
-    PkeyPtr key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateKeyDer.size())), EVP_PKEY_free);
-    if (!key) throw std::runtime_error("cannot read the private key");
-    return signDigestWith(key.get(), digestBytes, digestName);
-}
-
-Bytes TestChain::signDigest(const Bytes& digestBytes, const std::string& digestName) const {
-    return signDigestWith(state_->leafKey, digestBytes, digestName);
-}
-
-Bytes TestChain::signCms(const Bytes& content) const {
-    std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())),
-                                                 BIO_free);
-    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> extra(sk_X509_new_null(),
-                                                                     [](STACK_OF(X509) * s) { sk_X509_free(s); });
-    sk_X509_push(extra.get(), state_->intermediate.get());
-    sk_X509_push(extra.get(), state_->root.get());
-    CMS_ContentInfo* cms =
-        CMS_sign(state_->leaf.get(), state_->leafKey, extra.get(), in.get(), CMS_DETACHED | CMS_BINARY);
-    if (!cms) throw std::runtime_error("CMS signing failed");
-    unsigned char* p = nullptr;
-    int n = i2d_CMS_ContentInfo(cms, &p);
-    Bytes out(p, p + n);
-    OPENSSL_free(p);
-    CMS_ContentInfo_free(cms);
-    return out;
+XarBuildOptions signedProduct(const SigningChain& chain, LeafKind kind, bool expired, const std::string& digestName) {
+    const TestIdentity& leaf = chain.leaf(kind, expired);
+    XarBuildOptions o;
+    o.files = sampleProductFiles();
+    o.sign = [key = leaf.privateKeyDer, digestName](const Bytes& checksum) {
+        return signDigestWithKey(key, checksum, digestName);
+    };
+    o.certificates = {leaf.certificateDer, chain.intermediate().certificateDer, chain.root().certificateDer};
+    return o;
 }
 
 }  // namespace tessarin::test

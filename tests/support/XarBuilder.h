@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "SigningChain.h"
 
 namespace tessarin::test {
 
@@ -59,36 +60,13 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket);
 // signs its checksum.
 Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digest, const std::string& digestName = "sha1");
 
+std::string base64(const Bytes& b);
 void putU32be(Bytes& b, std::size_t offset, std::uint32_t v);
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
 
-// A test root, intermediate and leaf made with OpenSSL, with Apple's certificate OIDs where asked.
-struct TestChainOptions {
-    std::string leafOid = "1.2.840.113635.100.6.1.14";         // Developer ID Installer
-    std::string intermediateOid = "1.2.840.113635.100.6.2.6";  // Developer ID CA
-    std::string leafName = "Developer ID Installer: Example Corp (ABCDE12345)";
-    std::time_t leafNotBefore = 0;  // 0: a day ago
-    std::time_t leafNotAfter = 0;   // 0: in a year
-    int keySet = 0;                 // chains with the same key set share keys (made once per process)
-};
-
-class TestChain {
-public:
-    explicit TestChain(const TestChainOptions& options = {});
-    ~TestChain();
-    TestChain(const TestChain&) = delete;
-    TestChain& operator=(const TestChain&) = delete;
-
-    Bytes rootDer() const;
-    std::vector<Bytes> certificates() const;  // leaf, intermediate, root
-    // PKCS #1 v1.5 signature of a precomputed digest with the leaf's key, as xar signs its checksum.
-    Bytes signDigest(const Bytes& digest, const std::string& digestName = "sha1") const;
-    // Detached CMS SignedData over `content`, signed by the leaf, carrying the chain.
-    Bytes signCms(const Bytes& content) const;
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// A package of sampleProductFiles() signed with xar's own signature over its checksum (digested with
+// `digestName`) by `chain`'s leaf of `kind`, carrying the leaf, the chain's intermediate and its root.
+XarBuildOptions signedProduct(const SigningChain& chain, LeafKind kind = LeafKind::DeveloperIDInstaller,
+                              bool expired = false, const std::string& digestName = "sha1");
 
 }  // namespace tessarin::test
