@@ -172,10 +172,11 @@ TEST(Attacks, CodeNamesItsCertificatesTeamInEverySlice) {
         EXPECT_TRUE(v.valid) << codeFailureSentence(v);
     }
     // Nested code is checked so before its sealed requirement is asked, deep or not.
-    const std::string app = dir / "Nested.app";
-    test::writeFile(app + "/Contents/Info.plist", infoPlist("Example"));
-    test::writeFile(app + "/Contents/MacOS/Example", test::thinMachO(kX86_64, 3));
-    test::writeFile(app + "/Contents/MacOS/helper", thin(kX86_64, devId, "OTHERTEAM2"));
+    const std::string app = test::BundleBuilder(dir / "Nested.app")
+                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
+                                .executable("Example", test::thinMachO(kX86_64, 3))
+                                .file("Contents/MacOS/helper", thin(kX86_64, devId, "OTHERTEAM2"))
+                                .build();
     test::BundleSignOptions o;
     o.code.identifier = "com.example.app";
     o.code.cms = devId;
