@@ -147,6 +147,9 @@ struct CodeVerdict {
 
     std::vector<SliceVerdict> slices;   // every signed slice judged, the described one first
     std::vector<CodeVerdict> children;  // nested code verified on its own (deep)
+    // Sealed files whose first bytes the hashing read and found to be no Mach-O (absolute, normal
+    // paths): the component walk need not open them again.
+    std::vector<std::string> hashedNotMachO;
 
     const CodeDirectoryInfo* best() const {
         return codeDirectories.empty() ? nullptr : &codeDirectories[bestCodeDirectory];

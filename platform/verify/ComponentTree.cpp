@@ -169,7 +169,14 @@ void attach(CodeItem& node, CodeItem found, const std::string& foundPath) {
     node.children.push_back(std::move(found));
 }
 
-void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limits) {
+// What the verifications read while hashing, so that the walk opens only files nobody has read.
+void collectHashedNotMachO(const CodeVerdict& v, std::unordered_set<std::string>& out) {
+    out.insert(v.hashedNotMachO.begin(), v.hashedNotMachO.end());
+    for (const CodeVerdict& c : v.children) collectHashedNotMachO(c, out);
+}
+
+void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limits,
+          const std::unordered_set<std::string>& hashedNotMachO) {
     const std::string rootPath = normal(tree.root.path);
     std::unordered_set<std::string> known, frameworks;
     collectKnown(tree.root, known, frameworks);
@@ -185,8 +192,13 @@ void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limi
             continue;
         }
         const std::string path = it->path().lexically_normal().generic_string();
+        // The entry's type as the directory listing gave it: no stat for each of thousands of files.
         std::error_code sec;
-        const fs::file_type type = it->symlink_status(sec).type();
+        fs::file_type type = fs::file_type::symlink;
+        if (!it->is_symlink(sec))
+            type = it->is_directory(sec)      ? fs::file_type::directory
+                   : it->is_regular_file(sec) ? fs::file_type::regular
+                                              : fs::file_type::unknown;
         if (sec) continue;
         if (type == fs::file_type::symlink) {
             std::error_code lec;
@@ -213,7 +225,8 @@ void walk(ComponentTree& tree, Builder& builder, const ComponentTreeLimits& limi
             }
             continue;
         }
-        if (type != fs::file_type::regular || known.count(path) || !machOMagic(regularFileHead(path, 4, false)))
+        if (type != fs::file_type::regular || known.count(path) || hashedNotMachO.count(path) ||
+            !machOMagic(regularFileHead(path, 4, false)))
             continue;
         CodeVerifyOptions options = componentTreeOptions();
         options.deep = false;
@@ -281,6 +294,8 @@ ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchor
     ComponentTree tree;
     Builder builder{anchors, service};
     const Bytes rootTicket = verdict.ticketStapled ? verdict.ticket : Bytes();
+    std::unordered_set<std::string> hashedNotMachO;
+    collectHashedNotMachO(verdict, hashedNotMachO);
     tree.root = codeItemOf(verdict);
     // The outermost item's own ticket is its own; only nested code borrows it.
     readFiles(tree.root);
@@ -289,7 +304,7 @@ ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchor
     for (std::size_t i = 0; i < tree.root.children.size() && i < verdict.children.size(); ++i)
         builder.enrich(tree.root.children[i], verdict.children[i]);
     std::error_code ec;
-    if (fs::is_directory(tree.root.path, ec)) walk(tree, builder, limits);
+    if (fs::is_directory(tree.root.path, ec)) walk(tree, builder, limits, hashedNotMachO);
     sortChildren(tree.root);
     addFindings(tree);
     return tree;

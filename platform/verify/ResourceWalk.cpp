@@ -219,8 +219,13 @@ void Verifier::checkResources(CodeVerdict& v, const std::string& contentRoot, co
         return;
     }
 
-    for (const HashJob& job : hasher.finish())
+    std::error_code aec;
+    const fs::path absoluteRoot = fs::absolute(contentRoot, aec).lexically_normal();
+    for (const HashJob& job : hasher.finish()) {
         if (job.bad) found(ProblemKind::FileModified, job.relative);
+        if (job.headRead && !job.machO)
+            v.hashedNotMachO.push_back((absoluteRoot / job.relative).lexically_normal().generic_string());
+    }
 
     // Only the entry itself can make a sealed file optional; the rule that matches its path cannot.
     for (const auto& [rel, entry] : sealed)

@@ -83,7 +83,25 @@ void SealHasher::work() {
     }
 }
 
-bool SealHasher::matches(const HashJob& job, Bytes& buffer, Hasher& sha1, Hasher& sha256) const {
+namespace {
+
+// The magics of thin Mach-O (either byte order, 32 or 64 bits) and of universal files.
+bool machOMagic(const std::uint8_t* p) {
+    const std::uint32_t be = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    switch (be) {
+    case 0xfeedface:
+    case 0xcefaedfe:
+    case 0xfeedfacf:
+    case 0xcffaedfe:
+    case 0xcafebabe:
+    case 0xcafebabf: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+bool SealHasher::matches(HashJob& job, Bytes& buffer, Hasher& sha1, Hasher& sha256) const {
     const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     int fd = rootFd_ >= 0 ? ::openat(rootFd_, job.relative.c_str(), flags)
                           : ::open((root_ + "/" + job.relative).c_str(), flags);
@@ -104,6 +122,11 @@ bool SealHasher::matches(const HashJob& job, Bytes& buffer, Hasher& sha1, Hasher
             break;
         }
         if (n == 0) break;
+        // The component walk learns from this read whether the file is code, without a second open.
+        if (total == 0 && (n >= 4 || static_cast<std::uint64_t>(n) >= size)) {
+            job.headRead = true;
+            job.machO = n >= 4 && machOMagic(buffer.data());
+        }
         total += static_cast<std::uint64_t>(n);
         ByteSpan chunk(reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(n));
         if (job.sha1) sha1.update(chunk);

@@ -21,6 +21,8 @@ struct HashJob {
     bool sha1 = false;
     bool sha256 = false;
     bool bad = false;
+    bool headRead = false;  // its first bytes were read: `machO` says what they are
+    bool machO = false;     // they are a Mach-O or universal file's magic
 };
 
 // The cores this process may run on (a CPU affinity mask counts, as under taskset).
@@ -55,7 +57,7 @@ private:
     // Takes jobs until the queue is empty and no more will come.
     void work();
 
-    bool matches(const HashJob& job, Bytes& buffer, Hasher& sha1, Hasher& sha256) const;
+    bool matches(HashJob& job, Bytes& buffer, Hasher& sha1, Hasher& sha256) const;
 
     const std::string root_;
     const unsigned threads_;
