@@ -6,6 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-pdf-dev libgl-dev
   libplist-dev libssl-dev zlib1g-dev
+  # xz, and the pbzx chunks of Installer package payloads.
+  liblzma-dev
   # User-perceived characters (grapheme clusters) in the quarantine value.
   libicu-dev
   # The online notarization lookup (asked for only by the user): HTTPS and the service's JSON.
