@@ -1,6 +1,6 @@
 # Fuzz targets for the readers of bundle and signature contents: property lists, strings tables,
 # the XML of xar tables of contents, CMS and certificate DER, quarantine attribute values, resource
-# seals.
+# seals, and the cpio archives (in gzip, xz or pbzx) that Installer packages install from.
 set(_support ${PROJECT_SOURCE_DIR}/tests/support)
 tessarin_fuzz_target(fuzz_plist FuzzPlist.cpp plist GENERATOR PlistCorpus.cpp)
 tessarin_fuzz_target(fuzz_strings FuzzStrings.cpp strings
@@ -25,3 +25,5 @@ tessarin_fuzz_target(fuzz_requirement FuzzRequirement.cpp requirement
 # and parsed again.
 tessarin_fuzz_target(fuzz_requirement_text FuzzRequirementText.cpp requirement_text
                      GENERATOR RequirementTextCorpus.cpp)
+# Payload and Scripts archives: the decompressors and the incremental cpio reader together.
+tessarin_fuzz_target(fuzz_payload FuzzPayload.cpp payload GENERATOR PayloadCorpus.cpp ${_support}/XarBuilder.cpp)

@@ -130,8 +130,8 @@ private:
         if (!file.data) return fail(file.path + " has no data in the archive");
         const XarFileData& d = *file.data;
         if (d.encoding.empty() || d.encoding == "application/octet-stream") {
-            auto span = bytes_.bytes(archive_.heapOffset + d.archived.offset, d.archived.size);
-            if (!span) return fail(file.path + " extends past the end of the file");
+            auto span = archivedXarBytes(bytes_, archive_, file);
+            if (!span) return fail(span.error());
             return listPayload(*span, limits_, keep);
         }
         auto data = extractXarFile(bytes_, archive_, file, std::min<std::uint64_t>(limits_.maxExpandedBytes, 1ull << 30));

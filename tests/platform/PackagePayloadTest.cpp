@@ -3,6 +3,7 @@
 // pkgutil stand-in's --payload-files, --scripts and --contents-json.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -191,13 +192,22 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
     root.files = componentFiles("", "com.example.root", "3.0", xzCompress(buildCpio(sampleTree())), {});
     writeFile(dir / "root.pkg", buildXar(root).bytes);
     XarBuildOptions damaged;
-    damaged.files = {distributionFile({"Good.pkg", "Bad.pkg"})};
+    damaged.files = {distributionFile({"Good.pkg", "Bad.pkg", "Changed.pkg"})};
     for (const auto& f : componentFiles("Good.pkg", "com.example.good", "1", gzipCompress(buildCpio(sampleTree())), {}))
         damaged.files.push_back(f);
     Bytes bad = gzipCompress(buildCpio(sampleTree()));
     bad.resize(bad.size() - 20);
     for (const auto& f : componentFiles("Bad.pkg", "com.example.bad", "1", bad, {})) damaged.files.push_back(f);
-    writeFile(dir / "damaged.pkg", buildXar(damaged).bytes);
+    // A payload changed after the table of contents vouched for it is not listed.
+    const Bytes marked = buildCpio({{"./marker-file-name", 0100644, {}, 0, 0, {}}});
+    for (const auto& f : componentFiles("Changed.pkg", "com.example.changed", "1", marked, {}))
+        damaged.files.push_back(f);
+    Bytes archive = buildXar(damaged).bytes;
+    const std::string marker = "marker-file-name";
+    auto at = std::search(archive.begin(), archive.end(), marker.begin(), marker.end());
+    ASSERT_NE(at, archive.end());
+    *at = 'M';
+    writeFile(dir / "damaged.pkg", archive);
 
     ToolRun files = runStandin("pkgutil", {"--payload-files", dir / "root.pkg"});
     EXPECT_EQ(files.status, 0);
@@ -211,7 +221,11 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
     EXPECT_TRUE(json["components"][0]["failure"].is_null());
     EXPECT_EQ(partial.err, "pkgutil: The package " + (dir / "damaged.pkg") +
                                ": Bad.pkg (com.example.bad 1): its Payload cannot be read: the gzip data ends before "
-                               "its end of stream.\n");
+                               "its end of stream.\n"
+                               "pkgutil: The package " + (dir / "damaged.pkg") +
+                               ": Changed.pkg (com.example.changed 1): its Payload cannot be read: the archived "
+                               "checksum of Changed.pkg/Payload does not match.\n");
+    EXPECT_EQ(json["components"][2]["payload"].size(), 0u);
 
     writeFile(dir / "notes.txt", "hello");
     ToolRun notPackage = runStandin("pkgutil", {"--payload-files", dir / "notes.txt"});
