@@ -1,5 +1,7 @@
 // Reads cpio archives as they are expanded (cpio(5): the odc header of octal fields and the newc
-// header of hexadecimal fields padded to four bytes), checking every name before it is kept.
+// header of hexadecimal fields padded to four bytes), checking every name before it is kept. Our own
+// reader rather than libarchive's: it is fed from pbzx, which libarchive does not read, keeps only
+// names and the bytes asked for, and answers to the same limits as the decompression feeding it.
 #include "package/Cpio.h"
 
 #include <algorithm>
@@ -139,7 +141,8 @@ Status CpioReader::nameRead() {
         return Ok{};
     }
     if (entries_.size() >= limits_.maxEntries)
-        return fail("the payload holds more than " + std::to_string(limits_.maxEntries) + " entries, the most accepted");
+        return fail("the payload holds more than " + std::to_string(limits_.maxEntries) +
+                    " entries, the most accepted");
     if (name.empty()) return fail("a cpio entry has an empty name");
     if (name.front() == '/') return fail("the payload names " + name + ", an absolute path");
     std::uint32_t depth = 0;
@@ -159,9 +162,15 @@ Status CpioReader::nameRead() {
     if (type == C_ISLNK) {
         if (dataSize_ > kCpioMaxLinkTarget)
             return fail("the link " + entry_.path + " has a target of " + std::to_string(dataSize_) + " bytes");
+        // Targets are kept whole, so they count with the names.
+        pathBytes_ += dataSize_;
+        if (pathBytes_ > limits_.maxPathBytes)
+            return fail("the payload names more than " + std::to_string(limits_.maxPathBytes) + " bytes of paths");
         keepData_ = dataSize_;
     } else {
-        keepData_ = type == C_ISREG ? std::min(dataSize_, keep_) : 0;
+        // Past the total, files keep nothing more and show as cut short.
+        keepData_ = type == C_ISREG ? std::min({dataSize_, keep_, limits_.maxKeptBytes - keptBytes_}) : 0;
+        keptBytes_ += keepData_;
     }
     expect(State::Data, dataSize_);
     return Ok{};

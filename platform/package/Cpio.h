@@ -35,11 +35,12 @@ private:
     std::uint64_t keep_;
     CpioFormat format_ = CpioFormat::Odc;
     State state_ = State::Magic;
-    std::uint64_t need_ = 6;     // bytes still to come for the current part
-    std::string part_;           // the current header or name, as it arrives
-    std::uint64_t consumed_ = 0; // bytes of the archive seen, for offsets in errors
+    std::uint64_t need_ = 6;      // bytes still to come for the current part
+    std::string part_;            // the current header or name, as it arrives
+    std::uint64_t consumed_ = 0;  // bytes of the archive seen, for offsets in errors
     std::uint64_t nameSize_ = 0, dataSize_ = 0, keepData_ = 0;
     std::uint64_t pathBytes_ = 0;
+    std::uint64_t keptBytes_ = 0;  // of file data, all entries together
     PayloadEntry entry_;
     std::vector<PayloadEntry> entries_;
 };

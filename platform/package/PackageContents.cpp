@@ -16,6 +16,9 @@ namespace tessarin {
 namespace {
 
 constexpr std::uint64_t kMaxInfoFile = 4ull << 20;  // a Distribution or PackageInfo is kilobytes
+// An archive the xar itself stores compressed must be inflated whole before it is read; pkgbuild never
+// writes one, so this stays small.
+constexpr std::uint64_t kMaxXarEncodedArchive = 256ull << 20;
 
 // A pkg-ref names an embedded component as "#" and its folder's name, percent-encoded.
 std::optional<std::string> embeddedReference(const std::string& text) {
@@ -134,7 +137,8 @@ private:
             if (!span) return fail(span.error());
             return listPayload(*span, limits_, keep);
         }
-        auto data = extractXarFile(bytes_, archive_, file, std::min<std::uint64_t>(limits_.maxExpandedBytes, 1ull << 30));
+        auto data = extractXarFile(bytes_, archive_, file,
+                                   std::min<std::uint64_t>(limits_.maxExpandedBytes, kMaxXarEncodedArchive));
         if (!data) return fail(data.error());
         return listPayload(asByteSpan(*data), limits_, keep);
     }

@@ -16,11 +16,12 @@ struct PayloadLimits {
     std::uint64_t maxExpandedBytes = 8ull << 30;  // the cpio stream, after decompression
     std::uint64_t maxEntries = 1000000;
     std::uint64_t maxNameLength = 4096;          // one path, in bytes
-    std::uint64_t maxPathBytes = 256ull << 20;   // all paths together
+    std::uint64_t maxPathBytes = 256ull << 20;   // all paths and link targets together
     std::uint32_t maxPathDepth = 256;            // components of one path
     std::uint64_t maxRatio = 250;                // expanded bytes per compressed byte ...
     std::uint64_t ratioFloor = 16ull << 20;      // ... once more than this has been expanded
     std::uint64_t maxScriptBytes = 64ull << 10;  // of a script's text kept for showing
+    std::uint64_t maxKeptBytes = 16ull << 20;    // of all files' data kept, scripts together
 };
 
 struct PayloadEntry {

@@ -111,8 +111,8 @@ Status decodeXz(ByteSpan input, Budget& budget, bool concatenated, const std::st
         if (rc != LZMA_OK) return fail(what + " is not valid xz data");
     }
     if (exactly && produced != *exactly)
-        return fail(what + " expands to " + std::to_string(produced) + " bytes, not the " +
-                    std::to_string(*exactly) + " it declares");
+        return fail(what + " expands to " + std::to_string(produced) + " bytes, not the " + std::to_string(*exactly) +
+                    " it declares");
     return Ok{};
 }
 
@@ -133,8 +133,7 @@ Status expandPbzx(ByteSpan input, Budget& budget) {
         if (stored == expanded) {
             if (auto s = budget.put(data); !s) return s;
         } else {
-            if (!startsWith(data, XZ_MAGIC, sizeof XZ_MAGIC))
-                return fail(what + " is neither stored nor an xz stream");
+            if (!startsWith(data, XZ_MAGIC, sizeof XZ_MAGIC)) return fail(what + " is neither stored nor an xz stream");
             if (auto s = decodeXz(data, budget, false, what, expanded); !s) return s;
         }
     }

@@ -384,7 +384,8 @@ Result<Bytes> extractXarFile(const ByteReader& bytes, const XarArchive& archive,
 Result<ByteSpan> archivedXarBytes(const ByteReader& bytes, const XarArchive& archive, const XarFile& file) {
     if (!file.data) return fail(file.path + " has no data in the archive");
     const XarFileData& d = *file.data;
-    if (d.archived.offset > bytes.size()) return malformed("the data of " + file.path + " starts past the end of the file");
+    if (d.archived.offset > bytes.size())
+        return malformed("the data of " + file.path + " starts past the end of the file");
     auto stored = bytes.bytes(archive.heapOffset + d.archived.offset, d.archived.size);
     if (!stored) return malformed("the data of " + file.path + " extends past the end of the file");
     if (const EVP_MD* md = digestNamed(d.archivedChecksumStyle); md && !d.archivedChecksum.empty()) {

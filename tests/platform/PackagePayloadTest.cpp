@@ -46,12 +46,14 @@ TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
     } rows[] = {
         {"plain odc", odc, PayloadCompression::None, CpioFormat::Odc},
         {"gzip odc", gzipCompress(odc), PayloadCompression::Gzip, CpioFormat::Odc},
-        {"gzip members one after another", [&] {
+        {"gzip members one after another",
+         [&] {
              Bytes a = gzipCompress(Bytes(odc.begin(), odc.begin() + 100));
              Bytes b = gzipCompress(Bytes(odc.begin() + 100, odc.end()));
              a.insert(a.end(), b.begin(), b.end());
              return a;
-         }(), PayloadCompression::Gzip, CpioFormat::Odc},
+         }(),
+         PayloadCompression::Gzip, CpioFormat::Odc},
         {"xz newc", xzCompress(newc), PayloadCompression::Xz, CpioFormat::Newc},
         {"pbzx xz chunks odc", buildPbzx(odc, 64), PayloadCompression::Pbzx, CpioFormat::Odc},
         {"pbzx stored chunks newc", buildPbzx(newc, 100, true), PayloadCompression::Pbzx, CpioFormat::Newc},
@@ -97,8 +99,7 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
     } rows[] = {
         {"an entry claiming 4 GB", gzipCompress(buildCpio({{"./big", 0100644, text("x"), 0, 0, 4ull << 30}})),
          "the cpio entry ./big declares 4294967296 bytes, more than the payload holds"},
-        {"a pbzx chunk whose length lies", lyingChunk,
-         "pbzx chunk 1 declares 1099511627776 bytes, more than the"},
+        {"a pbzx chunk whose length lies", lyingChunk, "pbzx chunk 1 declares 1099511627776 bytes, more than the"},
         {"a pbzx chunk that expands past its size", overfullChunk,
          "pbzx chunk 1 expands to more than the 10 bytes it declares"},
         {"a gzip bomb", gzipCompress(buildCpio({{"./zeros", 0100644, Bytes(4 << 20, 0), 0, 0, {}}})),
@@ -117,10 +118,21 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
         {"a link target too long", buildCpio({{"./l", 0120755, Bytes(5000, 'a'), 0, 0, {}}}),
          "the link ./l has a target of 5000 bytes"},
         {"a malformed header field", malformedField, "has a malformed c_mode field"},
-        {"no trailer", buildCpio(sampleTree(), CpioBuildFormat::Odc, false), "the payload ends before its cpio trailer"},
-        {"truncated gzip", [&] { Bytes g = gzipCompress(odc); g.resize(g.size() / 2); return g; }(),
+        {"no trailer", buildCpio(sampleTree(), CpioBuildFormat::Odc, false),
+         "the payload ends before its cpio trailer"},
+        {"truncated gzip",
+         [&] {
+             Bytes g = gzipCompress(odc);
+             g.resize(g.size() / 2);
+             return g;
+         }(),
          "the gzip data ends before its end of stream"},
-        {"truncated xz", [&] { Bytes x = xzCompress(odc); x.resize(x.size() - 9); return x; }(),
+        {"truncated xz",
+         [&] {
+             Bytes x = xzCompress(odc);
+             x.resize(x.size() - 9);
+             return x;
+         }(),
          "the xz data ends before its xz stream does"},
         {"truncated pbzx header", Bytes{'p', 'b', 'z', 'x', 0, 0}, "the pbzx stream is shorter than its header"},
         {"not cpio", gzipCompress(text("<html>hello</html>")), "the payload is not a cpio archive"},
@@ -144,14 +156,15 @@ TEST(PackageContents, ProductArchiveListsEachComponentWithItsPayloadAndScripts) 
                                                   {"./postinstall", 0100755, text(postinstall), 0, 0, {}}}));
     XarBuildOptions o;
     o.files = {distributionFile({"First.pkg", "Second One.pkg"})};
-    for (const auto& f : componentFiles("First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(sampleTree()), 64),
-                                        scripts))
+    for (const auto& f :
+         componentFiles("First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(sampleTree()), 64), scripts))
         o.files.push_back(f);
-    for (const auto& f : componentFiles("Second One.pkg", "com.example.second", "2.1",
-                                        gzipCompress(buildCpio({{".", 040755, {}, 0, 0, {}},
-                                                                {"./Library/Example.plist", 0100644, text("<plist/>"), 0, 0, {}}},
-                                                               CpioBuildFormat::Newc)),
-                                        {}))
+    for (const auto& f : componentFiles(
+             "Second One.pkg", "com.example.second", "2.1",
+             gzipCompress(buildCpio(
+                 {{".", 040755, {}, 0, 0, {}}, {"./Library/Example.plist", 0100644, text("<plist/>"), 0, 0, {}}},
+                 CpioBuildFormat::Newc)),
+             {}))
         o.files.push_back(f);
     const Bytes pkg = buildXar(o).bytes;
     auto contents = readPackageContents(ByteReader(asByteSpan(pkg)), limits);
@@ -222,7 +235,8 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
     EXPECT_EQ(partial.err, "pkgutil: The package " + (dir / "damaged.pkg") +
                                ": Bad.pkg (com.example.bad 1): its Payload cannot be read: the gzip data ends before "
                                "its end of stream.\n"
-                               "pkgutil: The package " + (dir / "damaged.pkg") +
+                               "pkgutil: The package " +
+                               (dir / "damaged.pkg") +
                                ": Changed.pkg (com.example.changed 1): its Payload cannot be read: the archived "
                                "checksum of Changed.pkg/Payload does not match.\n");
     EXPECT_EQ(json["components"][2]["payload"].size(), 0u);

@@ -1,12 +1,12 @@
 // Builds xar archives and test certificate chains for the package tests.
 #include "XarBuilder.h"
 
+#include <lzma.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <lzma.h>
 #include <zlib.h>
 
 #include "crypto/CertificateDer.h"
@@ -339,10 +339,11 @@ Bytes buildPbzx(const Bytes& data, std::uint64_t chunkSize, bool raw) {
 std::vector<XarBuildFile> componentFiles(const std::string& folder, const std::string& identifier,
                                          const std::string& version, const Bytes& payload, const Bytes& scripts) {
     const std::string prefix = folder.empty() ? "" : folder + "/";
-    const std::string info = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<pkg-info format-version=\"2\" identifier=\"" +
-                             identifier + "\" version=\"" + version +
-                             "\" install-location=\"/Applications\" auth=\"root\">\n <payload numberOfFiles=\"3\"/>\n"
-                             "</pkg-info>\n";
+    const std::string info =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<pkg-info format-version=\"2\" identifier=\"" + identifier +
+        "\" version=\"" + version +
+        "\" install-location=\"/Applications\" auth=\"root\">\n <payload numberOfFiles=\"3\"/>\n"
+        "</pkg-info>\n";
     std::vector<XarBuildFile> files = {{prefix + "PackageInfo", bytesOf(info), true},
                                        {prefix + "Bom", Bytes(64, 0x42), false}};
     if (!payload.empty()) files.push_back({prefix + "Payload", payload, false});

@@ -67,8 +67,12 @@ std::string packageContentsJson(const std::string& path, const PackageContents& 
         cj["failure"] = c.failure.empty() ? nlohmann::json() : nlohmann::json(printable(c.failure));
         nlohmann::json payload = nlohmann::json::array();
         for (const auto& e : c.payload) {
-            nlohmann::json ej = {{"path", printable(e.path)}, {"type", typeName(e.mode)}, {"mode", e.mode},
-                                 {"size", e.size},           {"uid", e.uid},              {"gid", e.gid}};
+            nlohmann::json ej = {{"path", printable(e.path)},
+                                 {"type", typeName(e.mode)},
+                                 {"mode", e.mode},
+                                 {"size", e.size},
+                                 {"uid", e.uid},
+                                 {"gid", e.gid}};
             if ((e.mode & C_ISMASK) == C_ISLNK) ej["linkTarget"] = printable(e.linkTarget);
             payload.push_back(std::move(ej));
         }
