@@ -160,6 +160,8 @@ Result<PackageContents> readPackageContents(const ByteReader& bytes, const Paylo
         for (const auto& folder : reader.componentFolders(*distribution))
             contents.components.push_back(reader.component(folder));
     } else {
+        if (!findXarFile(*archive, "PackageInfo") && !findXarFile(*archive, "Payload"))
+            return fail("the archive holds no Distribution, PackageInfo or Payload");
         contents.components.push_back(reader.component(""));
     }
     return contents;

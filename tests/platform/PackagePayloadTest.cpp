@@ -241,6 +241,13 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
                                "checksum of Changed.pkg/Payload does not match.\n");
     EXPECT_EQ(json["components"][2]["payload"].size(), 0u);
 
+    XarBuildOptions plainXar;
+    plainXar.files = {{"notes.txt", text("hello"), true}};
+    writeFile(dir / "plain.xar", buildXar(plainXar).bytes);
+    EXPECT_EQ(runStandin("pkgutil", {"--scripts", dir / "plain.xar"}).err,
+              "pkgutil: The package " + (dir / "plain.xar") +
+                  " cannot be read: the archive holds no Distribution, PackageInfo or Payload.\n");
+
     writeFile(dir / "notes.txt", "hello");
     ToolRun notPackage = runStandin("pkgutil", {"--payload-files", dir / "notes.txt"});
     EXPECT_EQ(notPackage.status, 1);
