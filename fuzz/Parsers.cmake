@@ -1,6 +1,6 @@
 # Fuzz targets for the readers of bundle and signature contents: property lists, strings tables,
 # the XML of xar tables of contents, CMS and certificate DER, quarantine attribute values, resource
-# seals.
+# seals, and the cpio archives (in gzip, xz or pbzx) that Installer packages install from.
 set(_support ${PROJECT_SOURCE_DIR}/tests/support)
 tessarin_fuzz_target(fuzz_plist FuzzPlist.cpp plist GENERATOR PlistCorpus.cpp)
 tessarin_fuzz_target(fuzz_strings FuzzStrings.cpp strings
@@ -28,3 +28,5 @@ tessarin_fuzz_target(fuzz_requirement_text FuzzRequirementText.cpp requirement_t
 # AppleDouble companions from archives made on a Mac.
 tessarin_fuzz_target(fuzz_appledouble FuzzAppleDouble.cpp appledouble
                      GENERATOR AppleDoubleCorpus.cpp ${_support}/ArchiveBuilder.cpp ${_support}/TempDir.cpp)
+# Payload and Scripts archives: the decompressors and the incremental cpio reader together.
+tessarin_fuzz_target(fuzz_payload FuzzPayload.cpp payload GENERATOR PayloadCorpus.cpp ${_support}/XarBuilder.cpp)

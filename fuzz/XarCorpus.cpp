@@ -1,5 +1,6 @@
 // Writes the xar fuzzer's starting inputs: packages as the test builder writes them, with each
-// checksum algorithm, signed with RSA and CMS, and with a stapled ticket.
+// checksum algorithm, signed with RSA and CMS, with a stapled ticket, and one whose component installs
+// a payload and runs a script.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,6 +44,17 @@ int main(int argc, char** argv) {
     XarBuildOptions cms = rsa;
     cms.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };
     inputs.emplace_back("xar-signed-rsa-cms", buildXar(cms).bytes);
+
+    // A product archive whose component installs a small payload and runs a script.
+    XarBuildOptions product;
+    product.files = {distributionFile({"Example.pkg"})};
+    const std::string script = "#!/bin/sh\nexit 0\n";
+    for (const auto& f : componentFiles(
+             "Example.pkg", "com.example.pkg", "1.0",
+             buildPbzx(buildCpio({{".", 040755, {}, 0, 0, {}}, {"./Example.app", 040755, {}, 0, 0, {}}}), 64),
+             gzipCompress(buildCpio({{"./postinstall", 0100755, Bytes(script.begin(), script.end()), 0, 0, {}}}))))
+        product.files.push_back(f);
+    inputs.emplace_back("xar-product-payload", buildXar(product).bytes);
 
     for (const auto& [name, bytes] : inputs) {
         if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {

@@ -8,6 +8,8 @@ packages=(
   libplist-dev libssl-dev zlib1g-dev
   # Zip and tar archives (gzip, bzip2, xz) are read through libarchive.
   libarchive-dev
+  # xz, and the pbzx chunks of Installer package payloads.
+  liblzma-dev
   # User-perceived characters (grapheme clusters) in the quarantine value.
   libicu-dev
   # The online notarization lookup (asked for only by the user): HTTPS and the service's JSON.

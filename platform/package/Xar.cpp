@@ -381,6 +381,21 @@ Result<Bytes> extractXarFile(const ByteReader& bytes, const XarArchive& archive,
     return out;
 }
 
+Result<ByteSpan> archivedXarBytes(const ByteReader& bytes, const XarArchive& archive, const XarFile& file) {
+    if (!file.data) return fail(file.path + " has no data in the archive");
+    const XarFileData& d = *file.data;
+    if (d.archived.offset > bytes.size())
+        return malformed("the data of " + file.path + " starts past the end of the file");
+    auto stored = bytes.bytes(archive.heapOffset + d.archived.offset, d.archived.size);
+    if (!stored) return malformed("the data of " + file.path + " extends past the end of the file");
+    if (const EVP_MD* md = digestNamed(d.archivedChecksumStyle); md && !d.archivedChecksum.empty()) {
+        auto got = digest(md, *stored);
+        if (!got || hex(*got) != d.archivedChecksum)
+            return fail("the archived checksum of " + file.path + " does not match");
+    }
+    return *stored;
+}
+
 Result<std::optional<StapledTicket>> findStapledTicket(const ByteReader& bytes, std::uint64_t archiveEnd) {
     const std::uint64_t size = bytes.size();
     if (size < archiveEnd || size - archiveEnd < 2 * TICKET_TRAILER_SIZE) return std::optional<StapledTicket>{};

@@ -84,6 +84,11 @@ const XarFile* findXarFile(const XarArchive& archive, const std::string& path);
 Result<Bytes> extractXarFile(const ByteReader& bytes, const XarArchive& archive, const XarFile& file,
                              std::uint64_t maxSize);
 
+// A file's bytes as the heap holds them (still in their xar encoding), without a copy, checked against
+// the archived checksum where the table gives one: a Payload hundreds of megabytes long is read where
+// it lies, and only what the table (and so the signature) vouches for is read at all.
+Result<ByteSpan> archivedXarBytes(const ByteReader& bytes, const XarArchive& archive, const XarFile& file);
+
 // A notarization ticket stapled after the archive: the bytes between the terminator trailer and the
 // ticket trailer at the very end of the file. Nothing when the file does not end in a ticket trailer.
 struct StapledTicket {

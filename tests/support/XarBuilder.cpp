@@ -1,6 +1,8 @@
 // Builds xar archives and test certificate chains for the package tests.
 #include "XarBuilder.h"
 
+#include <lzma.h>
+#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <zlib.h>
@@ -241,6 +243,118 @@ std::vector<XarBuildFile> sampleProductFiles() {
         {"example.pkg/Bom", Bytes(64, 0x42), false},
         {"example.pkg/Payload", Bytes(1000, 0x50), false},
     };
+}
+
+namespace {
+
+std::string field(std::uint64_t v, int width, int base) {
+    std::string s(static_cast<std::size_t>(width), '0');
+    for (int i = width - 1; i >= 0 && v; --i, v /= static_cast<unsigned>(base))
+        s[static_cast<std::size_t>(i)] = "0123456789abcdef"[v % static_cast<unsigned>(base)];
+    return s;
+}
+
+void append(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+
+}  // namespace
+
+Bytes buildCpio(const std::vector<CpioBuildEntry>& entries, CpioBuildFormat format, bool trailer) {
+    Bytes out;
+    std::vector<CpioBuildEntry> all = entries;
+    if (trailer) all.push_back({"TRAILER!!!", 0, {}, 0, 0, std::nullopt});
+    std::uint64_t ino = 1;
+    for (const auto& e : all) {
+        const std::uint64_t size = e.claimedSize.value_or(e.data.size());
+        const std::uint64_t nameSize = e.path.size() + 1;
+        if (format == CpioBuildFormat::Odc) {
+            append(out, "070707" + field(1, 6, 8) + field(ino++, 6, 8) + field(e.mode, 6, 8) + field(e.uid, 6, 8) +
+                            field(e.gid, 6, 8) + field(1, 6, 8) + field(0, 6, 8) + field(1700000000, 11, 8) +
+                            field(nameSize, 6, 8) + field(size, 11, 8));
+            append(out, e.path);
+            out.push_back(0);
+            out.insert(out.end(), e.data.begin(), e.data.end());
+        } else {
+            append(out, "070701" + field(ino++, 8, 16) + field(e.mode, 8, 16) + field(e.uid, 8, 16) +
+                            field(e.gid, 8, 16) + field(1, 8, 16) + field(1700000000, 8, 16) + field(size, 8, 16) +
+                            field(0, 8, 16) + field(0, 8, 16) + field(0, 8, 16) + field(0, 8, 16) +
+                            field(nameSize, 8, 16) + field(0, 8, 16));
+            append(out, e.path);
+            out.push_back(0);
+            while (out.size() % 4) out.push_back(0);
+            out.insert(out.end(), e.data.begin(), e.data.end());
+            while (out.size() % 4) out.push_back(0);
+        }
+    }
+    return out;
+}
+
+Bytes gzipCompress(const Bytes& data) {
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip compression failed");
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 32);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) throw std::runtime_error("gzip compression failed");
+    return out;
+}
+
+Bytes xzCompress(const Bytes& data) {
+    Bytes out(lzma_stream_buffer_bound(data.size()));
+    std::size_t size = 0;
+    if (lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, data.data(), data.size(), out.data(), &size,
+                                out.size()) != LZMA_OK)
+        throw std::runtime_error("xz compression failed");
+    out.resize(size);
+    return out;
+}
+
+Bytes buildPbzx(const Bytes& data, std::uint64_t chunkSize, bool raw) {
+    Bytes out = {'p', 'b', 'z', 'x'};
+    auto u64 = [&](std::uint64_t v) {
+        out.resize(out.size() + 8);
+        putU64be(out, out.size() - 8, v);
+    };
+    u64(chunkSize);
+    for (std::size_t at = 0; at < data.size(); at += chunkSize) {
+        Bytes chunk(data.begin() + static_cast<long>(at),
+                    data.begin() + static_cast<long>(std::min<std::size_t>(data.size(), at + chunkSize)));
+        Bytes stored = raw ? chunk : xzCompress(chunk);
+        u64(chunk.size());
+        u64(stored.size());
+        out.insert(out.end(), stored.begin(), stored.end());
+    }
+    return out;
+}
+
+std::vector<XarBuildFile> componentFiles(const std::string& folder, const std::string& identifier,
+                                         const std::string& version, const Bytes& payload, const Bytes& scripts) {
+    const std::string prefix = folder.empty() ? "" : folder + "/";
+    const std::string info =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<pkg-info format-version=\"2\" identifier=\"" + identifier +
+        "\" version=\"" + version +
+        "\" install-location=\"/Applications\" auth=\"root\">\n <payload numberOfFiles=\"3\"/>\n"
+        "</pkg-info>\n";
+    std::vector<XarBuildFile> files = {{prefix + "PackageInfo", bytesOf(info), true},
+                                       {prefix + "Bom", Bytes(64, 0x42), false}};
+    if (!payload.empty()) files.push_back({prefix + "Payload", payload, false});
+    if (!scripts.empty()) files.push_back({prefix + "Scripts", scripts, false});
+    return files;
+}
+
+XarBuildFile distributionFile(const std::vector<std::string>& folders) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<installer-gui-script minSpecVersion=\"2\">\n";
+    for (const auto& f : folders) {
+        std::string ref;
+        for (char c : f) ref += c == ' ' ? std::string("%20") : std::string(1, c);
+        xml += " <pkg-ref id=\"" + f + "\" version=\"1.0\" onConclusion=\"none\">#" + ref + "</pkg-ref>\n";
+    }
+    return {"Distribution", bytesOf(xml + "</installer-gui-script>\n"), true};
 }
 
 Bytes stapleTicket(Bytes archive, const Bytes& ticket) {

@@ -53,6 +53,32 @@ XarBuild buildXar(const XarBuildOptions& options);
 // A package with a Distribution and one component (PackageInfo, Bom, Payload).
 std::vector<XarBuildFile> sampleProductFiles();
 
+// ---- Payload and Scripts archives ----
+
+struct CpioBuildEntry {
+    std::string path;  // "./Applications/Example.app"
+    std::uint32_t mode = 0100644;
+    Bytes data;  // a symbolic link's target for mode 0120000
+    std::uint32_t uid = 0, gid = 0;
+    std::optional<std::uint64_t> claimedSize;  // a size field that lies about `data`
+};
+enum class CpioBuildFormat { Odc, Newc };
+
+// A cpio archive as pkgbuild writes one (odc) or as GNU cpio -H newc does, ending in its trailer.
+Bytes buildCpio(const std::vector<CpioBuildEntry>& entries, CpioBuildFormat format = CpioBuildFormat::Odc,
+                bool trailer = true);
+Bytes gzipCompress(const Bytes& data);
+Bytes xzCompress(const Bytes& data);
+// A pbzx stream of `data` cut into chunks of `chunkSize`: xz chunks, or stored ones where `raw`.
+Bytes buildPbzx(const Bytes& data, std::uint64_t chunkSize, bool raw = false);
+
+// A component package's files in a product archive (or at the root for an empty folder): a
+// PackageInfo, a Bom, and the Payload and Scripts archives given (none when empty).
+std::vector<XarBuildFile> componentFiles(const std::string& folder, const std::string& identifier,
+                                         const std::string& version, const Bytes& payload, const Bytes& scripts);
+// A Distribution naming each folder as an embedded pkg-ref ("#" and the name, spaces as %20).
+XarBuildFile distributionFile(const std::vector<std::string>& folders);
+
 // The trailers and ticket that stapling appends after the archive (TicketBuilder makes tickets).
 Bytes stapleTicket(Bytes archive, const Bytes& ticket);
 

@@ -1,0 +1,255 @@
+// What a flat package installs: payload and scripts archives in every compression and cpio format,
+// hostile archives refused with one sentence, component packages of a product archive, and the
+// pkgutil stand-in's --payload-files, --scripts and --contents-json.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "ToolRun.h"
+#include "XarBuilder.h"
+#include "package/PackageContents.h"
+#include "package/Payload.h"
+#include "tools/print/PackageContentsText.h"
+
+using namespace tessarin;
+using namespace tessarin::test;
+
+namespace {
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::vector<CpioBuildEntry> sampleTree() {
+    return {{".", 040755, {}, 0, 80, {}},
+            {"./Example.app", 040755, {}, 0, 80, {}},
+            {"./Example.app/Contents/MacOS/Example", 0100755, text("\xcf\xfa\xed\xfe binary"), 501, 20, {}},
+            {"./Example.app/Contents/Current", 0120755, text("../Versions/A"), 0, 0, {}}};
+}
+
+Result<PayloadListing> list(const Bytes& archive, const PayloadLimits& limits = {}) {
+    return listPayload(asByteSpan(archive), limits);
+}
+
+}  // namespace
+
+TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
+    const Bytes odc = buildCpio(sampleTree(), CpioBuildFormat::Odc);
+    const Bytes newc = buildCpio(sampleTree(), CpioBuildFormat::Newc);
+    struct Row {
+        const char* name;
+        Bytes archive;
+        PayloadCompression compression;
+        CpioFormat format;
+    } rows[] = {
+        {"plain odc", odc, PayloadCompression::None, CpioFormat::Odc},
+        {"gzip odc", gzipCompress(odc), PayloadCompression::Gzip, CpioFormat::Odc},
+        {"gzip members one after another",
+         [&] {
+             Bytes a = gzipCompress(Bytes(odc.begin(), odc.begin() + 100));
+             Bytes b = gzipCompress(Bytes(odc.begin() + 100, odc.end()));
+             a.insert(a.end(), b.begin(), b.end());
+             return a;
+         }(),
+         PayloadCompression::Gzip, CpioFormat::Odc},
+        {"xz newc", xzCompress(newc), PayloadCompression::Xz, CpioFormat::Newc},
+        {"pbzx xz chunks odc", buildPbzx(odc, 64), PayloadCompression::Pbzx, CpioFormat::Odc},
+        {"pbzx stored chunks newc", buildPbzx(newc, 100, true), PayloadCompression::Pbzx, CpioFormat::Newc},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto l = list(row.archive);
+        ASSERT_TRUE(l) << l.error();
+        EXPECT_EQ(l->compression, row.compression);
+        EXPECT_EQ(l->format, row.format);
+        ASSERT_EQ(l->entries.size(), 4u);
+        EXPECT_EQ(l->entries[0].path, ".");
+        const PayloadEntry& exe = l->entries[2];
+        EXPECT_EQ(exe.path, "./Example.app/Contents/MacOS/Example");
+        EXPECT_EQ(exe.mode, 0100755u);
+        EXPECT_EQ(exe.size, 11u);
+        EXPECT_EQ(exe.uid, 501u);
+        EXPECT_EQ(exe.gid, 20u);
+        EXPECT_TRUE(exe.data.empty());  // a payload's file data is skipped, never kept
+        EXPECT_EQ(l->entries[3].linkTarget, "../Versions/A");
+    }
+}
+
+TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
+    PayloadLimits small;
+    small.maxEntries = 10;
+    small.maxNameLength = 64;
+    small.maxPathDepth = 4;
+    small.ratioFloor = 1 << 20;
+    small.maxExpandedBytes = 8 << 20;
+    const Bytes odc = buildCpio(sampleTree());
+    Bytes lyingChunk = buildPbzx(odc, 1 << 20);
+    putU64be(lyingChunk, 20, 1ull << 40);  // the first chunk's stored size
+    Bytes overfullChunk = buildPbzx(odc, 1 << 20);
+    putU64be(overfullChunk, 12, 10);  // the first chunk's expanded size
+    std::vector<CpioBuildEntry> many(11, {"./f", 0100644, {}, 0, 0, {}});
+    Bytes malformedField = odc;
+    malformedField[20] = '9';  // in c_mode of the first header: not an octal digit
+    struct Row {
+        const char* name;
+        Bytes archive;
+        const char* sentence;
+    } rows[] = {
+        {"an entry claiming 4 GB", gzipCompress(buildCpio({{"./big", 0100644, text("x"), 0, 0, 4ull << 30}})),
+         "the cpio entry ./big declares 4294967296 bytes, more than the payload holds"},
+        {"a pbzx chunk whose length lies", lyingChunk, "pbzx chunk 1 declares 1099511627776 bytes, more than the"},
+        {"a pbzx chunk that expands past its size", overfullChunk,
+         "pbzx chunk 1 expands to more than the 10 bytes it declares"},
+        {"a gzip bomb", gzipCompress(buildCpio({{"./zeros", 0100644, Bytes(4 << 20, 0), 0, 0, {}}})),
+         "the payload expands more than 250 times its compressed size, as only a decompression bomb does"},
+        {"past the total", buildPbzx(buildCpio({{"./ones", 0100644, Bytes(9 << 20, 1), 0, 0, {}}}), 4 << 20, true),
+         "the payload expands to more than 8388608 bytes, the most accepted"},
+        {"too many entries", buildCpio(many), "the payload holds more than 10 entries, the most accepted"},
+        {"a name that climbs out", buildCpio({{"./a/../../etc/passwd", 0100644, {}, 0, 0, {}}}),
+         "the payload names ./a/../../etc/passwd, a path that climbs out with \"..\""},
+        {"an absolute name", buildCpio({{"/etc/passwd", 0100644, {}, 0, 0, {}}}, CpioBuildFormat::Newc),
+         "the payload names /etc/passwd, an absolute path"},
+        {"a name too long", buildCpio({{"./" + std::string(70, 'n'), 0100644, {}, 0, 0, {}}}),
+         "has a name of 72 bytes, more than the 64 accepted"},
+        {"a path too deep", buildCpio({{"./a/b/c/d/e", 0100644, {}, 0, 0, {}}}),
+         "the payload names a path deeper than 4 folders"},
+        {"a link target too long", buildCpio({{"./l", 0120755, Bytes(5000, 'a'), 0, 0, {}}}),
+         "the link ./l has a target of 5000 bytes"},
+        {"a malformed header field", malformedField, "has a malformed c_mode field"},
+        {"no trailer", buildCpio(sampleTree(), CpioBuildFormat::Odc, false),
+         "the payload ends before its cpio trailer"},
+        {"truncated gzip",
+         [&] {
+             Bytes g = gzipCompress(odc);
+             g.resize(g.size() / 2);
+             return g;
+         }(),
+         "the gzip data ends before its end of stream"},
+        {"truncated xz",
+         [&] {
+             Bytes x = xzCompress(odc);
+             x.resize(x.size() - 9);
+             return x;
+         }(),
+         "the xz data ends before its xz stream does"},
+        {"truncated pbzx header", Bytes{'p', 'b', 'z', 'x', 0, 0}, "the pbzx stream is shorter than its header"},
+        {"not cpio", gzipCompress(text("<html>hello</html>")), "the payload is not a cpio archive"},
+        {"empty", Bytes{}, "the payload is empty"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto l = list(row.archive, small);
+        ASSERT_FALSE(l);
+        EXPECT_NE(l.error().find(row.sentence), std::string::npos) << l.error();
+    }
+}
+
+TEST(PackageContents, ProductArchiveListsEachComponentWithItsPayloadAndScripts) {
+    const std::string preinstall = "#!/bin/sh\necho \"caf\xe9\"\n";  // Latin-1, not UTF-8
+    const std::string postinstall = "#!/bin/sh\n" + std::string(100, '#') + "\n";
+    PayloadLimits limits;
+    limits.maxScriptBytes = 40;
+    const Bytes scripts = gzipCompress(buildCpio({{".", 040755, {}, 0, 0, {}},
+                                                  {"./preinstall", 0100755, text(preinstall), 0, 0, {}},
+                                                  {"./postinstall", 0100755, text(postinstall), 0, 0, {}}}));
+    XarBuildOptions o;
+    o.files = {distributionFile({"First.pkg", "Second One.pkg"})};
+    for (const auto& f :
+         componentFiles("First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(sampleTree()), 64), scripts))
+        o.files.push_back(f);
+    for (const auto& f : componentFiles(
+             "Second One.pkg", "com.example.second", "2.1",
+             gzipCompress(buildCpio(
+                 {{".", 040755, {}, 0, 0, {}}, {"./Library/Example.plist", 0100644, text("<plist/>"), 0, 0, {}}},
+                 CpioBuildFormat::Newc)),
+             {}))
+        o.files.push_back(f);
+    const Bytes pkg = buildXar(o).bytes;
+    auto contents = readPackageContents(ByteReader(asByteSpan(pkg)), limits);
+    ASSERT_TRUE(contents) << contents.error();
+    EXPECT_TRUE(contents->isDistribution);
+    ASSERT_EQ(contents->components.size(), 2u);
+    const ComponentPackage& first = contents->components[0];
+    EXPECT_EQ(first.path, "First.pkg");
+    EXPECT_EQ(first.identifier, "com.example.first");
+    EXPECT_EQ(first.version, "1.0");
+    EXPECT_EQ(first.installLocation, "/Applications");
+    EXPECT_TRUE(first.hasBom);
+    EXPECT_EQ(first.failure, "");
+    EXPECT_EQ(first.payload.size(), 4u);
+    ASSERT_EQ(first.scripts.size(), 2u);
+    EXPECT_EQ(first.scripts[0].name, "preinstall");
+    EXPECT_EQ(first.scripts[0].text, preinstall);
+    EXPECT_TRUE(first.scripts[1].truncated());
+    EXPECT_EQ(contents->components[1].identifier, "com.example.second");
+    EXPECT_EQ(contents->components[1].payload.back().path, "./Library/Example.plist");
+
+    EXPECT_EQ(payloadFilesText(*contents),
+              ".\n./Example.app\n./Example.app/Contents/MacOS/Example\n./Example.app/Contents/Current\n"
+              ".\n./Library/Example.plist\n");
+    EXPECT_EQ(scriptsText(*contents),
+              "==> First.pkg (com.example.first 1.0): preinstall (22 bytes)\n#!/bin/sh\necho \"caf\\xE9\"\n"
+              "==> First.pkg (com.example.first 1.0): postinstall (111 bytes)\n#!/bin/sh\n" +
+                  std::string(30, '#') + "\n[... the first 40 of 111 bytes shown]\n");
+    auto json = nlohmann::json::parse(packageContentsJson("/tmp/Example.pkg", *contents));
+    EXPECT_EQ(json["components"][0]["payload"][3]["linkTarget"], "../Versions/A");
+    EXPECT_EQ(json["components"][0]["scripts"][0]["text"], "#!/bin/sh\necho \"caf\\xE9\"\n");
+    EXPECT_EQ(json["components"][1]["folder"], "Second One.pkg");
+}
+
+TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
+    TempDir dir;
+    XarBuildOptions root;
+    root.files = componentFiles("", "com.example.root", "3.0", xzCompress(buildCpio(sampleTree())), {});
+    writeFile(dir / "root.pkg", buildXar(root).bytes);
+    XarBuildOptions damaged;
+    damaged.files = {distributionFile({"Good.pkg", "Bad.pkg", "Changed.pkg"})};
+    for (const auto& f : componentFiles("Good.pkg", "com.example.good", "1", gzipCompress(buildCpio(sampleTree())), {}))
+        damaged.files.push_back(f);
+    Bytes bad = gzipCompress(buildCpio(sampleTree()));
+    bad.resize(bad.size() - 20);
+    for (const auto& f : componentFiles("Bad.pkg", "com.example.bad", "1", bad, {})) damaged.files.push_back(f);
+    // A payload changed after the table of contents vouched for it is not listed.
+    const Bytes marked = buildCpio({{"./marker-file-name", 0100644, {}, 0, 0, {}}});
+    for (const auto& f : componentFiles("Changed.pkg", "com.example.changed", "1", marked, {}))
+        damaged.files.push_back(f);
+    Bytes archive = buildXar(damaged).bytes;
+    const std::string marker = "marker-file-name";
+    auto at = std::search(archive.begin(), archive.end(), marker.begin(), marker.end());
+    ASSERT_NE(at, archive.end());
+    *at = 'M';
+    writeFile(dir / "damaged.pkg", archive);
+
+    ToolRun files = runStandin("pkgutil", {"--payload-files", dir / "root.pkg"});
+    EXPECT_EQ(files.status, 0);
+    EXPECT_EQ(files.out, ".\n./Example.app\n./Example.app/Contents/MacOS/Example\n./Example.app/Contents/Current\n");
+    EXPECT_EQ(runStandin("pkgutil", {"--scripts", dir / "root.pkg"}).out, "The package has no scripts.\n");
+
+    ToolRun partial = runStandin("pkgutil", {"--contents-json", dir / "damaged.pkg"});
+    EXPECT_EQ(partial.status, 1);
+    auto json = nlohmann::json::parse(partial.out);
+    EXPECT_EQ(json["components"][0]["payload"].size(), 4u);
+    EXPECT_TRUE(json["components"][0]["failure"].is_null());
+    EXPECT_EQ(partial.err, "pkgutil: The package " + (dir / "damaged.pkg") +
+                               ": Bad.pkg (com.example.bad 1): its Payload cannot be read: the gzip data ends before "
+                               "its end of stream.\n"
+                               "pkgutil: The package " +
+                               (dir / "damaged.pkg") +
+                               ": Changed.pkg (com.example.changed 1): its Payload cannot be read: the archived "
+                               "checksum of Changed.pkg/Payload does not match.\n");
+    EXPECT_EQ(json["components"][2]["payload"].size(), 0u);
+
+    XarBuildOptions plainXar;
+    plainXar.files = {{"notes.txt", text("hello"), true}};
+    writeFile(dir / "plain.xar", buildXar(plainXar).bytes);
+    EXPECT_EQ(runStandin("pkgutil", {"--scripts", dir / "plain.xar"}).err,
+              "pkgutil: The package " + (dir / "plain.xar") +
+                  " cannot be read: the archive holds no Distribution, PackageInfo or Payload.\n");
+
+    writeFile(dir / "notes.txt", "hello");
+    ToolRun notPackage = runStandin("pkgutil", {"--payload-files", dir / "notes.txt"});
+    EXPECT_EQ(notPackage.status, 1);
+    EXPECT_EQ(notPackage.err, "pkgutil: The item " + (dir / "notes.txt") + " is not an Installer package.\n");
+}
