@@ -32,6 +32,21 @@ void eachComponent(const Component& c, const std::string& path,
 
 bool isSigned(const Component& c) { return !c.signature.empty() && c.signature != "unsigned"; }
 
+// A team is established only by a genuine certificate from Apple's roots: anybody can write any
+// team into an ad hoc signature or into a certificate of their own.
+template <typename Add>
+void teamShortfall(const Component& c, const std::string& team, Add add) {
+    if (c.signature != "certificate")
+        add(c.teamIdentifier.empty() ? "it names no team"
+                                     : "it is not signed with a certificate, so its team is only claimed");
+    else if (c.teamIdentifier != team)
+        add(c.teamIdentifier.empty() ? "it names no team" : "its team is " + c.teamIdentifier);
+    else if (!c.valid)
+        add("its signature does not hold, so its team is not established");
+    else if (!c.trusted)
+        add("its certificate does not come from Apple's roots, so its team is not established");
+}
+
 }  // namespace
 
 bool ReleaseGate::needsComponents() const {
@@ -115,8 +130,8 @@ std::vector<Shortfall> shortfallsOf(const ReleaseGate& gate, const ItemVerdicts&
                     add(path, "it is signed ad hoc");
                 else if (r.word == GateWord::NoUnsigned && c.signature == "unsigned")
                     add(path, "it is unsigned");
-                else if (r.word == GateWord::Team && c.teamIdentifier != r.team)
-                    add(path, c.teamIdentifier.empty() ? "it names no team" : "its team is " + c.teamIdentifier);
+                else if (r.word == GateWord::Team)
+                    teamShortfall(c, r.team, [&](std::string why) { add(path, std::move(why)); });
             });
             break;
         case GateWord::Notarized: break;

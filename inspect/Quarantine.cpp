@@ -130,7 +130,7 @@ std::vector<std::string> quarantineFlagNames(std::uint32_t flags) {
     }
     for (std::uint32_t bit = 1; bit != 0; bit <<= 1) {
         if (!(rest & bit)) continue;
-        char text[16];
+        char text[24];  // "unknown 0x80000000" and its end
         std::snprintf(text, sizeof text, "unknown 0x%04x", bit);
         names.emplace_back(text);
     }

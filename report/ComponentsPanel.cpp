@@ -10,6 +10,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ComponentDetails.h"
 #include "ComponentsModel.h"
 
@@ -21,6 +23,7 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 // Below this many rows the tree opens two levels deep; a larger one opens at the item alone.
 constexpr int kOpenTreeRows = 400;
+constexpr std::size_t kShownFindings = 200;
 
 int countRows(const Component& c) {
     int n = 1;
@@ -119,8 +122,13 @@ void ComponentsPanel::showDetails(const QModelIndex& index) {
         if (!model_->pending() && all.ok()) {
             text += QStringLiteral("\nAcross the components:\n");
             if (all.findings.empty()) text += QStringLiteral("  Nothing found.\n");
-            for (const ComponentFinding& f : all.findings)
-                text += QStringLiteral("  \u26A0\uFE0F ") + qs(f.finding) + QLatin1Char('\n');
+            // A pane of ten thousand lines helps nobody and costs the window its smoothness.
+            const std::size_t shown = std::min(all.findings.size(), kShownFindings);
+            for (std::size_t i = 0; i < shown; ++i)
+                text += QStringLiteral("  \u26A0\uFE0F ") + qs(all.findings[i].finding) + QLatin1Char('\n');
+            if (shown < all.findings.size())
+                text += QStringLiteral("  \u2026 and %1 more (tessarin --report --components lists them all).\n")
+                            .arg(all.findings.size() - shown);
         }
     } else {
         text = qs(componentDetailsText(*c));

@@ -325,16 +325,17 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     QCOMPARE(fromProgram.value(QStringLiteral("bundleVer")).toString(), QStringLiteral("6.6"));
 }
 
-// A Developer ID app (team T1, runtime) holding an ad hoc framework without the runtime and an XPC
+// A Developer ID app (team T1, runtime) holding an ad hoc framework (claiming T1) without the runtime and an XPC
 // service of another team with a weakening entitlement, as the fake codesign lists it.
 const char* const kGateTree = R"j({"componentsVersion": 1, "walkTruncated": false, "findings": [
   {"kind": "adhoc-inside", "path": "Contents/Frameworks/A.framework", "detail": "", "finding": "ad hoc inside"},
   {"kind": "no-hardened-runtime", "path": "Contents/Frameworks/A.framework", "detail": "", "finding": "no runtime"},
   {"kind": "other-team", "path": "Contents/XPCServices/S.xpc", "detail": "T2", "finding": "another team"},
   {"kind": "weakening-entitlement", "path": "Contents/XPCServices/S.xpc", "detail": "allow-jit", "finding": "jit"}],
- "item": {"path": "/A.app", "kind": "app", "signature": "certificate", "valid": true, "teamIdentifier": "T1",
-  "flags": 65536, "components": [
-   {"path": "Contents/Frameworks/A.framework", "kind": "framework", "signature": "ad hoc", "valid": true},
+ "item": {"path": "/A.app", "kind": "app", "signature": "certificate", "valid": true, "trusted": true,
+  "teamIdentifier": "T1", "flags": 65536, "components": [
+   {"path": "Contents/Frameworks/A.framework", "kind": "framework", "signature": "ad hoc", "valid": true,
+    "teamIdentifier": "T1"},
    {"path": "Contents/XPCServices/S.xpc", "kind": "XPC service", "signature": "certificate", "valid": false,
     "teamIdentifier": "T2", "flags": 65536, "problems": ["a sealed resource is missing or invalid"]}]}})j";
 
@@ -350,7 +351,8 @@ void HeadlessTest::releaseGateNamesEachShortfall_data() {
     row("no-adhoc", kExitRequirementsUnmet,
         {"Contents/Frameworks/A.framework: does not meet no-adhoc: it is signed ad hoc"});
     row("team=T1", kExitRequirementsUnmet,
-        {"Contents/Frameworks/A.framework: does not meet team=T1: it names no team",
+        {"Contents/Frameworks/A.framework: does not meet team=T1: it is not signed with a certificate, so its team is "
+         "only claimed",
          "Contents/XPCServices/S.xpc: does not meet team=T1: its team is T2"});
     row("hardened-runtime,no-weakening-entitlements", kExitRequirementsUnmet,
         {"Contents/Frameworks/A.framework: does not meet hardened-runtime: no runtime",

@@ -59,6 +59,9 @@ TEST(QuarantineRecord, ValuesAreDecodedOrSaidToBeMalformed) {
          "Agent=Brave\n"},
         // An agent may hold a semicolon; the last field is still the event.
         {"0004;0;A;B;", "Quarantine flags=0004 (hard)\nQuarantined=1970-01-01 00:00:00 UTC\nAgent=A;B\n"},
+        // High bits are named whole, not cut to fit.
+        {"90000000;0;;", "Quarantine flags=90000000 (unknown 0x10000000, unknown 0x80000000)\n"
+                         "Quarantined=1970-01-01 00:00:00 UTC\nAgent=not named\n"},
         {"0000;ffffffffffffffff;;", "Quarantine flags=0000\nQuarantined=0xffffffffffffffff seconds after 1970\nAgent=not named\n"},
         {"0083;5e1c", "Quarantine attribute malformed (fewer than three fields): 0083;5e1c\n"},
         {"zz83;5e1c0000;x;", "Quarantine attribute malformed (the flags are not hexadecimal): zz83;5e1c0000;x;\n"},
