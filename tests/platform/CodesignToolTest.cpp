@@ -71,95 +71,75 @@ std::string makeSignedApp(const TempDir& dir, const std::string& name = "Example
 
 }  // namespace
 
-TEST(CodesignDisplay, AdHocThinCodeShowsEveryLineInOrder) {
+// Each item's display: its lines, and what its CodeDirectory line says.
+TEST(CodesignDisplay, EachItemShowsItsLines) {
     TempDir dir;
-    test::SignOptions o;
-    o.identifier = "com.example.tool";
-    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
+    test::SignOptions tool, team, intel, arm;
+    tool.identifier = "com.example.tool";
+    team.teamId = "ABCDE12345";
+    team.flags = CS_RUNTIME | CS_KILL | CS_RESTRICT | CS_REQUIRE_LV;
+    team.runtime = 0x000e0500;
+    team.sha1Primary = false;
+    intel.identifier = "intel-slice";
+    arm.identifier = "arm-slice";
+    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), tool));
+    test::writeFile(dir / "team", test::signMachO(test::thinMachO(kArm64, 0), team));
+    test::writeFile(dir / "fat", test::fatMachO({test::signMachO(test::thinMachO(kX86_64, 3), intel),
+                                                 test::signMachO(test::thinMachO(kArm64, 0), arm)},
+                                                {{kX86_64, 3}, {kArm64, 0}}));
+    const std::string app = makeSignedApp(dir);
+    struct Row {
+        std::vector<std::string> args;
+        std::vector<std::string> lines;
+        std::string codeDirectory;  // a part of the CodeDirectory line
+    };
+    const Row rows[] = {
+        {{"-dvvv", dir / "tool"},
+         {"Executable=" + dir / "tool", "Identifier=com.example.tool", "Format=Mach-O thin (arm64)",
+          "Hash type=sha256 size=32", "Hash choices=sha1,sha256", "Page size=4096", "Signature=adhoc",
+          "Info.plist=not bound", "TeamIdentifier=not set", "Sealed Resources=none"},
+         "CodeDirectory v=20500 size="},
+        {{"-dvvv", dir / "tool"}, {}, " flags=0x2(adhoc) hashes=1+2 location=embedded"},
+        {{"-d", "-v", "-v", "-v", dir / "team"},
+         {"Hash choices=sha256", "TeamIdentifier=ABCDE12345", "Runtime Version=14.5.0"},
+         " flags=0x12a02(adhoc,kill,restrict,library-validation,runtime) "},
+        {{"-dvvv", "--arch", "arm64", dir / "fat"},
+         {"Format=Mach-O universal (x86_64 arm64)", "Identifier=arm-slice"},
+         ""},
+        {{"-dvvv", "--arch", "x86_64", dir / "fat"}, {"Identifier=intel-slice"}, ""},
+        {{"-dvvv", app},
+         {"Executable=" + app + "/Contents/MacOS/Example", "Format=app bundle with Mach-O thin (x86_64)",
+          "Info.plist entries=5", "Sealed Resources version=2 rules=13 files=2"},
+         " hashes=1+3 "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.front() + " " + row.args[row.args.size() - 2] + " " + row.args.back());
+        ToolRun r = codesign(row.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        for (const auto& line : row.lines) EXPECT_TRUE(hasLine(r.err, line)) << line << "\n" << r.err;
+        EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(row.codeDirectory), std::string::npos) << r.err;
+    }
+    EXPECT_NE(codesign({"-dvvv", "--arch", "ppc", dir / "fat"}).status, 0);
+
+    // Every line of a thin file's display, in order; its CDHash is the SHA-256 directory's, cut to 40 digits.
     ToolRun r = codesign({"-dvvv", dir / "tool"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
     EXPECT_EQ(keys(r.err),
               (std::vector<std::string>{"Executable", "Identifier", "Format", "CodeDirectory", "Hash",
                                         "CandidateCDHash sha1", "CandidateCDHashFull sha1", "CandidateCDHash sha256",
                                         "CandidateCDHashFull sha256", "Hash", "Page", "CDHash", "Signature",
                                         "Info.plist", "TeamIdentifier", "Sealed", "Internal"}))
         << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Executable=" + dir.path() + "/tool"));
-    EXPECT_TRUE(hasLine(r.err, "Identifier=com.example.tool"));
-    EXPECT_TRUE(hasLine(r.err, "Format=Mach-O thin (arm64)"));
-    EXPECT_EQ(lineStarting(r.err, "CodeDirectory v=20500 size="), lineStarting(r.err, "CodeDirectory"));
-    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" flags=0x2(adhoc) hashes=1+2 location=embedded"),
-              std::string::npos)
-        << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Hash type=sha256 size=32"));
-    EXPECT_TRUE(hasLine(r.err, "Hash choices=sha1,sha256"));
-    EXPECT_TRUE(hasLine(r.err, "Page size=4096"));
-    EXPECT_TRUE(hasLine(r.err, "Signature=adhoc"));
-    EXPECT_TRUE(hasLine(r.err, "Info.plist=not bound"));
-    EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=not set"));
-    EXPECT_TRUE(hasLine(r.err, "Sealed Resources=none"));
     EXPECT_NE(lineStarting(r.err, "Internal requirements count=1 size="), "");
-    // The displayed CDHash is the SHA-256 directory's, cut to 40 hex digits.
     const std::string full = lineStarting(r.err, "CandidateCDHashFull sha256=").substr(27);
     EXPECT_EQ(full.size(), 64u);
     EXPECT_EQ(lineStarting(r.err, "CDHash="), "CDHash=" + full.substr(0, 40));
     EXPECT_EQ(lineStarting(r.err, "CandidateCDHash sha256="), "CandidateCDHash sha256=" + full.substr(0, 40));
-}
 
-TEST(CodesignDisplay, TeamRuntimeAndFlagNamesAreShown) {
-    TempDir dir;
-    test::SignOptions o;
-    o.teamId = "ABCDE12345";
-    o.flags = CS_RUNTIME | CS_KILL | CS_RESTRICT | CS_REQUIRE_LV;
-    o.runtime = 0x000e0500;
-    o.sha1Primary = false;
-    test::writeFile(dir / "tool", test::signMachO(test::thinMachO(kArm64, 0), o));
-    ToolRun r = codesign({"-d", "-v", "-v", "-v", dir / "tool"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(
-        lineStarting(r.err, "CodeDirectory").find(" flags=0x12a02(adhoc,kill,restrict,library-validation,runtime) "),
-        std::string::npos)
-        << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Hash choices=sha256"));
-    EXPECT_TRUE(hasLine(r.err, "TeamIdentifier=ABCDE12345"));
-    EXPECT_TRUE(hasLine(r.err, "Runtime Version=14.5.0"));
-}
-
-TEST(CodesignDisplay, UniversalFileDescribesTheChosenSlice) {
-    TempDir dir;
-    test::SignOptions intel, arm;
-    intel.identifier = "intel-slice";
-    arm.identifier = "arm-slice";
-    Bytes fat = test::fatMachO(
-        {test::signMachO(test::thinMachO(kX86_64, 3), intel), test::signMachO(test::thinMachO(kArm64, 0), arm)},
-        {{kX86_64, 3}, {kArm64, 0}});
-    test::writeFile(dir / "fat", fat);
-    ToolRun r = codesign({"-dvvv", "--arch", "arm64", dir / "fat"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Format=Mach-O universal (x86_64 arm64)"));
-    EXPECT_TRUE(hasLine(r.err, "Identifier=arm-slice"));
-    r = codesign({"-dvvv", "--arch", "x86_64", dir / "fat"});
-    EXPECT_TRUE(hasLine(r.err, "Identifier=intel-slice"));
-    r = codesign({"-dvvv", "--arch", "ppc", dir / "fat"});
-    EXPECT_NE(r.status, 0);
-}
-
-TEST(CodesignDisplay, AppBundleShowsItsSealAndTicket) {
-    TempDir dir;
-    const std::string app = makeSignedApp(dir);
-    ToolRun r = codesign({"-dvvv", app});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(hasLine(r.err, "Executable=" + app + "/Contents/MacOS/Example"));
-    EXPECT_TRUE(hasLine(r.err, "Format=app bundle with Mach-O thin (x86_64)"));
-    EXPECT_TRUE(hasLine(r.err, "Info.plist entries=5"));
-    EXPECT_TRUE(hasLine(r.err, "Sealed Resources version=2 rules=13 files=2"));
-    EXPECT_NE(lineStarting(r.err, "CodeDirectory").find(" hashes=1+3 "), std::string::npos) << r.err;
-    EXPECT_FALSE(hasLine(r.err, "Notarization Ticket=stapled"));
-
+    // A ticket stapled in an app is shown.
+    EXPECT_FALSE(hasLine(codesign({"-dvvv", app}).err, "Notarization Ticket=stapled"));
     test::writeFile(app + "/Contents/CodeResources", std::string("s8ch"));
-    r = codesign({"-dvvv", app});
-    EXPECT_TRUE(hasLine(r.err, "Notarization Ticket=stapled")) << r.err;
+    EXPECT_TRUE(hasLine(codesign({"-dvvv", app}).err, "Notarization Ticket=stapled"));
 }
 
 // Signatures kept as files in _CodeSignature: code-less bundles, whose Info.plist is hashed as their
