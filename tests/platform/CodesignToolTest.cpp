@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -277,114 +278,97 @@ TEST(CodesignComponents, TreeAsTextOrJsonWithTheStatusOfItsWorstComponent) {
     }
 }
 
-TEST(CodesignRequirements, CodeWhoseDesignatedRequirementNamesAnotherIdentifierDoesNotSatisfyIt) {
+// Designated requirements shown with -r- and held by --verify, and requirements given with -R: a
+// requirement naming another identifier, the signer's own, an implicit one, hostile strings in one,
+// and a set the reader refuses.
+TEST(CodesignRequirements, EachIsShownAndHeldAsCodesignDoes) {
     TempDir dir;
-    test::SignOptions o;
-    o.identifier = "com.example.tool";
-    o.requirements = test::RequirementBuilder::set(
-        {{kSecDesignatedRequirementType, test::RequirementBuilder().ident("com.example.other").requirement()}});
-    const std::string tool = dir / "tool";
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    ToolRun r = codesign({"--verify", "--verbose", tool});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": does not satisfy its designated Requirement\n");
-    r = codesign({"-v", tool});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, tool + ": does not satisfy its designated Requirement\n");
-    r = codesign({"-d", "-r-", tool});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "designated => identifier \"com.example.other\"\n");
-    EXPECT_EQ(r.err, "Executable=" + tool + "\n");
-
-    // The signer's own identifier satisfies it.
-    o.requirements.reset();
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    r = codesign({"-dr-", tool});
-    EXPECT_EQ(r.out, "designated => identifier \"com.example.tool\"\n");
-    r = codesign({"-vv", tool});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n");
-}
-
-TEST(CodesignRequirements, RequirementGivenWithDashRMustHoldToo) {
-    TempDir dir;
-    test::SignOptions o;
-    o.identifier = "com.example.tool";
-    const std::string tool = dir / "tool";
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    const std::string failed = tool + ": test-requirement: code failed to satisfy specified code requirement(s)\n";
-    test::writeFile(dir / "holds.txt", std::string("identifier \"com.example.tool\" and ! anchor apple\n"));
-    test::writeFile(dir / "other.req", test::RequirementBuilder().ident("com.example.other").requirement());
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string err;
+    auto tool = [&](const std::string& name, std::optional<Bytes> designated, bool implicit = false) {
+        test::SignOptions o;
+        o.identifier = "com.example.tool";
+        if (designated) o.requirements = test::RequirementBuilder::set({{kSecDesignatedRequirementType, *designated}});
+        o.designatedRequirement = !implicit;
+        test::writeFile(dir / name, test::signMachO(test::thinMachO(kArm64, 0), o));
+        return dir / name;
     };
-    const Case cases[] = {
-        {{"-v", "-R=identifier \"com.example.tool\"", tool}, 0, ""},
-        {{"-vv", "-R", "=identifier com.example.tool", tool},
-         0,
-         tool + ": valid on disk\n" + tool + ": satisfies its Designated Requirement\n"},
-        {{"-v", "-R=identifier \"com.example.other\"", tool}, 3, failed},
-        // Without its "=", the value names a file.
-        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", tool},
-         2,
-         "test-requirement: anchor apple generic: cannot read"},
-        {{"--verify", "--verbose", "--test-requirement", "=anchor apple generic", tool}, 3, failed},
-        {{"-v", "-R", dir / "holds.txt", tool}, 0, ""},
-        {{"-v", "-R", dir / "other.req", tool}, 3, failed},
-        {{"-v", "-R=identifier (", tool}, 2, "test-requirement: expected an identifier, found ( (at byte 11)\n"},
-        {{"-v", "-R", dir / "absent.txt", tool}, 2, "test-requirement: " + dir / "absent.txt" + ": cannot read"},
-    };
-    for (const auto& c : cases) {
-        ToolRun r = codesign(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.err;
-        if (c.status == 2)  // a mistake on the command line: the sentence names it
-            EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
-        else
-            EXPECT_EQ(r.err, c.err);
-    }
-}
-
-TEST(CodesignRequirements, AdHocCodeWithoutRequirementsShowsItsImplicitOne) {
-    TempDir dir;
-    test::SignOptions o;
-    o.designatedRequirement = false;
-    const std::string tool = dir / "tool";
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    ToolRun shown = codesign({"-dvvv", tool});
+    const std::string other = tool("other", test::RequirementBuilder().ident("com.example.other").requirement());
+    const std::string own = tool("own", std::nullopt);
+    const std::string implicit = tool("implicit", std::nullopt, true);
+    const std::string forged =
+        tool("forged", test::RequirementBuilder().ident("x\ndesignated => anchor apple").requirement());
+    const std::string broken = tool("broken", test::RequirementBuilder().word(99).requirement());
+    const ToolRun shown = codesign({"-dvvv", implicit});
     const std::string sha1 = lineStarting(shown.err, "CandidateCDHash sha1=").substr(21);
     const std::string sha256 = lineStarting(shown.err, "CandidateCDHash sha256=").substr(23);
     ASSERT_EQ(sha1.size(), 40u);
-    ToolRun r = codesign({"-d", "-r", "-", tool});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "# designated => cdhash H\"" + sha1 + "\" or cdhash H\"" + sha256 + "\"\n");
-    r = codesign({"-vv", tool});
-    EXPECT_EQ(r.status, 0) << r.err;
-}
 
-TEST(CodesignRequirements, HostileStringsInRequirementsCannotForgeLines) {
-    TempDir dir;
-    test::SignOptions o;
-    o.requirements = test::RequirementBuilder::set(
-        {{kSecDesignatedRequirementType,
-          test::RequirementBuilder().ident("x\ndesignated => anchor apple").requirement()}});
-    const std::string tool = dir / "tool";
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    ToolRun r = codesign({"-d", "-r-", tool});
-    EXPECT_EQ(r.out, "designated => identifier 0x780a64657369676e61746564203d3e20616e63686f72206170706c65\n");
-
-    // A set the reader refuses is named as such, and its code satisfies nothing.
-    o.requirements = test::RequirementBuilder::set(
-        {{kSecDesignatedRequirementType, test::RequirementBuilder().word(99).requirement()}});
-    test::writeFile(tool, test::signMachO(test::thinMachO(kArm64, 0), o));
-    r = codesign({"-d", "-r-", tool});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(tool + ": the requirements set is malformed: requirement 1 of the set: the requirement uses "
-                                "opcode 99, which is not understood"),
-              std::string::npos)
-        << r.err;
-    r = codesign({"-v", tool});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, tool + ": does not satisfy its designated Requirement\n");
+    const std::string unsatisfied = ": does not satisfy its designated Requirement\n";
+    auto valid = [](const std::string& t) {
+        return t + ": valid on disk\n" + t + ": satisfies its Designated Requirement\n";
+    };
+    const std::string failed = own + ": test-requirement: code failed to satisfy specified code requirement(s)\n";
+    test::writeFile(dir / "holds.txt", std::string("identifier \"com.example.tool\" and ! anchor apple\n"));
+    test::writeFile(dir / "other.req", test::RequirementBuilder().ident("com.example.other").requirement());
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+        bool wholeErr = true;  // else the sentence is within standard error
+    };
+    const Row rows[] = {
+        {{"--verify", "--verbose", other}, 3, "", other + ": valid on disk\n" + other + unsatisfied},
+        {{"-v", other}, 3, "", other + unsatisfied},
+        {{"-d", "-r-", other}, 0, "designated => identifier \"com.example.other\"\n", "Executable=" + other + "\n"},
+        {{"-dr-", own}, 0, "designated => identifier \"com.example.tool\"\n", "Executable=" + own + "\n"},
+        {{"-vv", own}, 0, "", valid(own)},
+        {{"-v", "-R=identifier \"com.example.tool\"", own}, 0, "", ""},
+        {{"-vv", "-R", "=identifier com.example.tool", own}, 0, "", valid(own)},
+        {{"-v", "-R=identifier \"com.example.other\"", own}, 3, "", failed},
+        // Without its "=", the value names a file.
+        {{"--verify", "--verbose", "--test-requirement=anchor apple generic", own},
+         2,
+         "",
+         "test-requirement: anchor apple generic: cannot read",
+         false},
+        {{"--verify", "--verbose", "--test-requirement", "=anchor apple generic", own}, 3, "", failed},
+        {{"-v", "-R", dir / "holds.txt", own}, 0, "", ""},
+        {{"-v", "-R", dir / "other.req", own}, 3, "", failed},
+        {{"-v", "-R=identifier (", own},
+         2,
+         "",
+         "test-requirement: expected an identifier, found ( (at byte 11)\n",
+         false},
+        {{"-v", "-R", dir / "absent.txt", own},
+         2,
+         "",
+         "test-requirement: " + dir / "absent.txt" + ": cannot read",
+         false},
+        {{"-d", "-r", "-", implicit},
+         0,
+         "# designated => cdhash H\"" + sha1 + "\" or cdhash H\"" + sha256 + "\"\n",
+         "Executable=" + implicit + "\n"},
+        {{"-vv", implicit}, 0, "", valid(implicit)},
+        {{"-d", "-r-", forged},
+         0,
+         "designated => identifier 0x780a64657369676e61746564203d3e20616e63686f72206170706c65\n",
+         "Executable=" + forged + "\n"},
+        // A set the reader refuses is named as such, and its code satisfies nothing.
+        {{"-d", "-r-", broken},
+         1,
+         "",
+         broken + ": the requirements set is malformed: requirement 1 of the set: the requirement uses opcode 99, "
+                  "which is not understood",
+         false},
+        {{"-v", broken}, 3, "", broken + unsatisfied},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[row.args.size() - 2] + " " + row.args.back());
+        ToolRun r = codesign(row.args);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_EQ(r.out, row.out);
+        if (row.wholeErr)
+            EXPECT_EQ(r.err, row.err);
+        else
+            EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
 }
