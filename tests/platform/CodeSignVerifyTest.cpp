@@ -16,8 +16,8 @@
 #include "MachOSigner.h"
 #include "SigningChain.h"
 #include "TempDir.h"
-#include "codesign/AppleDeveloperChain.h"
 #include "ToolRun.h"
+#include "codesign/AppleDeveloperChain.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
 #include "plist/Plist.h"
@@ -175,13 +175,14 @@ TEST(MachOVerification, EachTamperingIsCaught) {
     }
 }
 
-TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
+TEST(CodeVerification, UnsignedCodeAppsAndOtherFilesAreNotSignedAtAll) {
     TempDir dir;
+    const std::string app = makeApp(dir);
     test::writeFile(dir / "plain", test::thinMachO(kX86_64, 3));
     test::writeFile(dir / "script", std::string("#!/bin/sh\necho hi\n"));
     test::writeFile(dir / "Installer.pkg", std::string("xar!\0\x1c\0\x01", 8) + std::string(64, '\0'));
     test::writeFile(dir / "empty", std::string());
-    for (const char* name : {"plain", "script", "Installer.pkg", "empty"}) {
+    for (const char* name : {"plain", "script", "Installer.pkg", "empty", "Example.app"}) {
         CodeVerdict v = verify(dir / name);
         EXPECT_FALSE(v.valid) << name;
         EXPECT_FALSE(v.isSigned) << name;
@@ -194,6 +195,8 @@ TEST(MachOVerification, UnsignedCodeAndOtherFilesAreNotSignedAtAll) {
     test::writeFile(dir / "fat",
                     test::fatMachO({adhocThin(kX86_64), test::thinMachO(kArm64, 0)}, {{kX86_64, 3}, {kArm64, 0}}));
     EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::NotSigned);
+    test::makeDirectories(dir / "plain-folder/sub");
+    EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
 }
 
 TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {
@@ -325,14 +328,6 @@ TEST(BundleVerification, StrictRefusesSymlinksLeavingTheBundle) {
     EXPECT_FALSE(v.valid);
     ASSERT_EQ(resourceProblemLines(v).size(), 1u);
     EXPECT_NE(resourceProblemLines(v)[0].find("Resources/escape"), std::string::npos);
-}
-
-TEST(BundleVerification, UnsignedAndUnrecognizedDirectories) {
-    TempDir dir;
-    const std::string app = makeApp(dir);
-    EXPECT_EQ(codeFailureSentence(verify(app)), "code object is not signed at all");
-    test::makeDirectories(dir / "plain-folder/sub");
-    EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
 }
 
 TEST(BundleVerification, ManySealedFilesAreCheckedWhateverTheThreadCount) {
