@@ -1,6 +1,7 @@
 // Builds the look-alike pair from the sample app, signed with a Developer ID leaf of the test chain.
 #include "LookAlikeItems.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "MachOSigner.h"
@@ -58,6 +59,13 @@ std::vector<std::string> LookAlikeItems::toolPaths() const {
         at = end + 2;
     }
     return paths;
+}
+
+bool LookAlikeItems::eachRunGotItsOwnItem() const {
+    std::vector<std::string> paths = toolPaths(), sent{tampered, tampered, valid, valid};
+    std::sort(paths.begin(), paths.end());
+    std::sort(sent.begin(), sent.end());
+    return paths == sent;
 }
 
 }  // namespace tessarin::test

@@ -21,6 +21,8 @@ struct LookAlikeItems {
 
     // The item arguments (the last of each run) that the tools got, byte for byte, run by run.
     std::vector<std::string> toolPaths() const;
+    // Whether spctl and codesign each got the exact bytes of each item once, never the other's name.
+    bool eachRunGotItsOwnItem() const;
 
 private:
     std::string record_;

@@ -304,11 +304,7 @@ private slots:
                                                                               QStringLiteral(" version 6.6\n")));
         QVERIFY(valid->contentViewController()->composeReport().startsWith(QStringLiteral("Details for ") + substitute +
                                                                            QStringLiteral(" version 1.0\n")));
-        std::vector<std::string> paths = items.toolPaths();
-        std::sort(paths.begin(), paths.end());
-        std::vector<std::string> sent{items.tampered, items.tampered, items.valid, items.valid};
-        std::sort(sent.begin(), sent.end());
-        QVERIFY(paths == sent);
+        QVERIFY(items.eachRunGotItsOwnItem());
 
         // Dropped, or handed over as bytes, either name brings its own window forward.
         tampered->window()->showMinimized();

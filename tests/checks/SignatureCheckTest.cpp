@@ -31,45 +31,39 @@ struct FakeTools {
 
 }  // namespace
 
-TEST(SignatureChecks, MachOCheckAssessesForInstallThenDisplaysTheSignature) {
+// Which tools each check runs, with which arguments: a Mach-O file is assessed for install, an app
+// without a type, a package for install and through pkgutil; the online lookup assesses as the check did.
+TEST(SignatureChecks, EachCheckRunsItsToolsWithTheirArguments) {
     FakeTools fake;
     fake.add(kSpctlPath, "spctl", 0);
     fake.add(kCodesignPath, "codesign", 0);
-    auto state = runMachOSignatureCheck("/x/tool", fake.tools);
-    EXPECT_EQ(state.assessmentText, "spctl -a -vv -t install /x/tool");
-    EXPECT_EQ(state.signatureText, "codesign -dvvv /x/tool");
-    EXPECT_TRUE(state.signaturesValid);
+    fake.add(kPkgutilPath, "pkgutil", 0);
+    const std::tuple<SignatureCheckState, std::string, std::string> rows[] = {
+        {runMachOSignatureCheck("/x/tool", fake.tools), "spctl -a -vv -t install /x/tool", "codesign -dvvv /x/tool"},
+        {runAppOrPackageSignatureCheck("/A.app", true, fake.tools), "spctl -a -vv /A.app", "codesign -dvvv /A.app"},
+        {runAppOrPackageSignatureCheck("/P.pkg", false, fake.tools), "spctl -a -vv -t install /P.pkg",
+         "pkgutil --check-signature /P.pkg"},
+        {runOnlineNotarizationLookup("/A.app", SignatureCheckKind::App, fake.tools), "spctl -a -vv --online /A.app",
+         ""},
+        {runOnlineNotarizationLookup("/P.pkg", SignatureCheckKind::Package, fake.tools),
+         "spctl -a -vv --online -t install /P.pkg", ""},
+        {runMachOSignatureCheck("/x/tool", fake.tools, true), "spctl -a -vv --online -t install /x/tool",
+         "codesign -dvvv /x/tool"},
+    };
+    for (const auto& [state, assessment, signature] : rows) {
+        EXPECT_EQ(state.assessmentText, assessment);
+        if (!signature.empty()) EXPECT_EQ(state.signatureText, signature);
+    }
+    EXPECT_TRUE(std::get<0>(rows[0]).signaturesValid);
     // An spctl that is not ours is never handed our options, and nothing else lists the tree.
-    state = runMachOSignatureCheck("/x/tool", fake.tools, false, true);
+    auto state = runMachOSignatureCheck("/x/tool", fake.tools, false, true);
     EXPECT_EQ(state.assessmentText, "spctl -a -vv -t install /x/tool");
     ASSERT_TRUE(state.components);
     EXPECT_EQ(state.components->problem,
               "The component list of /x/tool cannot be made: the spctl that ran is not Tessarin's own.");
 }
 
-TEST(SignatureChecks, AppIsAssessedWithoutInstallTypeAndPackageWithPkgutil) {
-    FakeTools fake;
-    fake.add(kSpctlPath, "spctl", 0);
-    fake.add(kCodesignPath, "codesign", 0);
-    fake.add(kPkgutilPath, "pkgutil", 0);
-    auto app = runAppOrPackageSignatureCheck("/A.app", true, fake.tools);
-    EXPECT_EQ(app.assessmentText, "spctl -a -vv /A.app");
-    EXPECT_EQ(app.signatureText, "codesign -dvvv /A.app");
-    auto pkg = runAppOrPackageSignatureCheck("/P.pkg", false, fake.tools);
-    EXPECT_EQ(pkg.assessmentText, "spctl -a -vv -t install /P.pkg");
-    EXPECT_EQ(pkg.signatureText, "pkgutil --check-signature /P.pkg");
-}
-
-TEST(SignatureChecks, OnlineLookupAssessesAsTheCheckDidAndOnlySpctlsSourceTicksNotarized) {
-    FakeTools fake;
-    fake.add(kSpctlPath, "spctl", 0);
-    EXPECT_EQ(runOnlineNotarizationLookup("/A.app", SignatureCheckKind::App, fake.tools).assessmentText,
-              "spctl -a -vv --online /A.app");
-    EXPECT_EQ(runOnlineNotarizationLookup("/P.pkg", SignatureCheckKind::Package, fake.tools).assessmentText,
-              "spctl -a -vv --online -t install /P.pkg");
-    EXPECT_EQ(runMachOSignatureCheck("/x/tool", fake.tools, true).assessmentText,
-              "spctl -a -vv --online -t install /x/tool");
-
+TEST(SignatureChecks, OnlyTheOnlineLookupsOwnSourceLineTicksNotarized) {
     // The item's name may carry a source line of its own (escaped by the tool); only spctl's counts.
     const std::vector<std::pair<const char*, bool>> answers = {
         {"/A.app: accepted\\nsource=Notarized Developer ID\\n", true},
@@ -85,25 +79,23 @@ TEST(SignatureChecks, OnlineLookupAssessesAsTheCheckDidAndOnlySpctlsSourceTicksN
     }
 }
 
-TEST(SignatureChecks, RejectionClearsValidityEvenWhenCodesignSucceeds) {
+// A rejection clears validity although codesign succeeds; codesign runs although spctl cannot start.
+TEST(SignatureChecks, SpctlsFailureDecidesValidityAndCodesignStillRuns) {
     TempDir dir;
-    ToolSet tools;
-    tools.override(kSpctlPath, writeScript(dir / "spctl", "echo 'x: rejected' >&2; exit 3"));
-    tools.override(kCodesignPath, writeScript(dir / "codesign", "exit 0"));
-    auto state = runMachOSignatureCheck("/x", tools);
-    EXPECT_FALSE(state.signaturesValid);
-    EXPECT_EQ(state.assessmentText, "\u26D4\uFE0F spctl error 3\nx: rejected\n\n");
-}
-
-TEST(SignatureChecks, CodesignRunsEvenWhenSpctlCannotStart) {
-    TempDir dir;
-    ToolSet tools;
-    tools.override(kSpctlPath, dir / "missing");
-    tools.override(kCodesignPath, writeScript(dir / "codesign", "printf signed >&2"));
-    auto state = runMachOSignatureCheck("/x", tools);
-    EXPECT_FALSE(state.signaturesValid);
-    EXPECT_EQ(state.assessmentText.rfind("\u26D4\uFE0F spctl error 127\n", 0), 0u);
-    EXPECT_EQ(state.signatureText, "signed");
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {writeScript(dir / "spctl", "echo 'x: rejected' >&2; exit 3"), "\u26D4\uFE0F spctl error 3\nx: rejected\n\n",
+         ""},
+        {dir / "missing", "\u26D4\uFE0F spctl error 127\n", "signed"},
+    };
+    for (const auto& [spctl, assessment, signature] : rows) {
+        ToolSet tools;
+        tools.override(kSpctlPath, spctl);
+        tools.override(kCodesignPath, writeScript(dir / "codesign", "printf '" + signature + "' >&2"));
+        auto state = runMachOSignatureCheck("/x", tools);
+        EXPECT_FALSE(state.signaturesValid);
+        EXPECT_EQ(state.assessmentText.rfind(assessment, 0), 0u) << state.assessmentText;
+        EXPECT_EQ(state.signatureText, signature);
+    }
 }
 
 TEST(SignatureVerdicts, OnlySpctlsOwnSourceLineDecides) {

@@ -11,7 +11,6 @@
 // sanitizers: the release tree runs the same suite.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -51,6 +50,8 @@
 using namespace tessarin;
 using test::BundleBuilder;
 using test::Bytes;
+using test::childrenOfHere;
+using test::repeat;
 
 namespace {
 
@@ -305,17 +306,6 @@ EntryState entryState(const char* name, const struct stat& st) {
     return e;
 }
 
-std::vector<std::string> childrenOfHere() {
-    std::vector<std::string> children;
-    if (DIR* d = ::opendir(".")) {
-        while (dirent* entry = ::readdir(d))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                children.emplace_back(entry->d_name);
-        ::closedir(d);
-    }
-    return children;
-}
-
 // Walks by changing into each folder, without recursion, so that neither paths nor the stack grow
 // with the depth of the tree. Starts in the folder `root` names.
 void walk(const std::string& root, TreeState& state) {
@@ -425,13 +415,6 @@ std::string appWithStrings(const std::string& dir, std::string strings) {
         .executable("Hostile", thin(kX86_64))
         .rawLocalized("en", std::move(strings));
     return b.build();
-}
-
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    out.reserve(s.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out += s;
-    return out;
 }
 
 // A binary property list from its objects (each already encoded), with one-byte references.

@@ -5,6 +5,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "BundleBuilder.h"
 #include "Document.h"
 #include "MachOBuilder.h"
@@ -66,22 +68,63 @@ TEST(Classification, TrailingSlashIsDroppedFromThePath) {
     EXPECT_FALSE(lipoRan(dir));
 }
 
-TEST(Classification, AppBundleFindingsFromItsInformation) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("DTSDKName", PlistValue("macosx10.15"))
-        .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Tool"))
-        .info("CFBundleShortVersionString", PlistValue("2.4.1"))
-        .executable("Tool", test::fatMachO({{kI386, 3}, {kX86_64, 3}, {kX86_64, 8}}));
-    Document d = classifyApp(dir, b);
-    EXPECT_TRUE(d.is1015);
-    EXPECT_FALSE(d.is1016);
-    EXPECT_TRUE(d.isCatalyst);
-    EXPECT_EQ(d.bundleVer, "2.4.1");
-    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kI386, kX86_64, kX86_64}));
-    EXPECT_FALSE(d.isPackage);
-    EXPECT_FALSE(d.isOldPackage);
-    EXPECT_FALSE(d.is64Bit || d.is32Bit || d.isARM || d.isMacho);
+// What an app's information and executable make of its findings, whatever form the values take.
+TEST(Classification, AppFindingsFromItsInformationAndExecutable) {
+    struct Row {
+        const char* what;
+        bool is1015, is1016, isCatalyst;
+        std::string version;
+        std::vector<std::int32_t> arches;
+        std::function<void(BundleBuilder&)> edit;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"SDK 10.15, Catalyst, 3 slices", true, false, true, "2.4.1", {kI386, kX86_64, kX86_64}, [](BundleBuilder& b) {
+             b.info("DTSDKName", PlistValue("macosx10.15"))
+                 .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Tool"))
+                 .info("CFBundleShortVersionString", PlistValue("2.4.1"))
+                 .executable("Tool", test::fatMachO({{kI386, 3}, {kX86_64, 3}, {kX86_64, 8}}));
+         }},
+        {"values that are not text", false, false, false, "42", {}, [](BundleBuilder& b) {
+             b.info("DTSDKName", PlistValue(PlistArray{PlistValue("macosx10.15")}))
+                 .info("CFBundleIdentifier", PlistValue(PlistDict{{"maccatalyst.", PlistValue(true)}}))
+                 .info("CFBundleShortVersionString", PlistValue(std::int64_t{42}));
+         }},
+        {"real numbers", true, false, false, "1.5", {}, [](BundleBuilder& b) {
+             b.info("DTSDKName", PlistValue(10.15)).info("CFBundleShortVersionString", PlistValue(1.5));
+         }},
+        {"a Boolean version", false, false, false, "", {}, [](BundleBuilder& b) {
+             b.info("CFBundleShortVersionString", PlistValue(true));
+         }},
+        {"broken information", false, false, false, "", {}, [](BundleBuilder& b) {
+             b.rawInfoPlist("<?xml version=\"1.0\"?><plist><dict><key>DTSDKName</key>");
+         }},
+        {"version localized in the development region", false, false, false, "1.0 (Deutsch)", {}, [](BundleBuilder& b) {
+             b.info("CFBundleDevelopmentRegion", PlistValue("de"))
+                 .info("CFBundleShortVersionString", PlistValue("1.0"))
+                 .localized("de", {{"CFBundleShortVersionString", "1.0 (Deutsch)"}}, test::StringsFormat::TextUtf16LE);
+         }},
+        {"a script as its executable", false, false, false, "", {}, [](BundleBuilder& b) {
+             b.executable("run", std::vector<std::uint8_t>{'#', '!'});
+         }},
+        {"no executable", false, false, false, "", {}, [](BundleBuilder&) {}},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TempDir dir;
+        BundleBuilder b(dir / "Tool.app");
+        row.edit(b);
+        Document d = classifyApp(dir, b);
+        EXPECT_TRUE(d.isApp && d.isFolder);
+        EXPECT_EQ(d.is1015, row.is1015);
+        EXPECT_EQ(d.is1016, row.is1016);
+        EXPECT_EQ(d.isCatalyst, row.isCatalyst);
+        EXPECT_EQ(d.bundleVer, row.version);
+        EXPECT_EQ(d.theArches, row.arches);
+        EXPECT_FALSE(d.isPackage || d.isOldPackage);
+        EXPECT_FALSE(d.is64Bit || d.is32Bit || d.isARM || d.isMacho);
+    }
 }
 
 TEST(Classification, SdkNamesAreSubstringTests) {
@@ -190,56 +233,6 @@ TEST(Classification, TypeIdentifiersDifferingInCaseAreNoneOfTheThree) {
     }
 }
 
-TEST(Classification, AppWithoutUsableExecutableHasNoArchitectures) {
-    test::TempDir dir;
-    BundleBuilder script(dir / "Script.app");
-    script.executable("run", std::vector<std::uint8_t>{'#', '!'});
-    EXPECT_TRUE(classifyApp(dir, script).theArches.empty());
-    BundleBuilder none(dir / "None.app");
-    EXPECT_TRUE(classifyApp(dir, none).theArches.empty());
-}
-
-TEST(Classification, NonTextValuesDoNotFail) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Odd.app");
-    b.info("DTSDKName", PlistValue(PlistArray{PlistValue("macosx10.15")}))
-        .info("CFBundleIdentifier", PlistValue(PlistDict{{"maccatalyst.", PlistValue(true)}}))
-        .info("CFBundleShortVersionString", PlistValue(std::int64_t{42}));
-    Document d = classifyApp(dir, b);
-    EXPECT_FALSE(d.is1015);
-    EXPECT_FALSE(d.isCatalyst);
-    EXPECT_EQ(d.bundleVer, "42");
-
-    BundleBuilder real(dir / "Real.app");
-    real.info("DTSDKName", PlistValue(10.15)).info("CFBundleShortVersionString", PlistValue(1.5));
-    Document r = classifyApp(dir, real);
-    EXPECT_TRUE(r.is1015);
-    EXPECT_EQ(r.bundleVer, "1.5");
-
-    BundleBuilder boolean(dir / "Bool.app");
-    boolean.info("CFBundleShortVersionString", PlistValue(true));
-    EXPECT_EQ(classifyApp(dir, boolean).bundleVer, "");
-}
-
-TEST(Classification, BrokenInformationLeavesOnlyTheFolderFinding) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Broken.app");
-    b.rawInfoPlist("<?xml version=\"1.0\"?><plist><dict><key>DTSDKName</key>");
-    Document d = classifyApp(dir, b);
-    EXPECT_TRUE(d.isFolder);
-    EXPECT_FALSE(d.is1015 || d.is1016 || d.isCatalyst);
-    EXPECT_TRUE(d.bundleVer.empty());
-}
-
-TEST(Classification, VersionComesLocalizedFromTheDevelopmentRegion) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleDevelopmentRegion", PlistValue("de"))
-        .info("CFBundleShortVersionString", PlistValue("1.0"))
-        .localized("de", {{"CFBundleShortVersionString", "1.0 (Deutsch)"}}, test::StringsFormat::TextUtf16LE);
-    EXPECT_EQ(classifyApp(dir, b).bundleVer, "1.0 (Deutsch)");
-}
-
 TEST(Classification, QuarantinedAppIsFlagged) {
     test::TempDir dir;
     BundleBuilder b(dir / "Tool.app");
@@ -252,43 +245,41 @@ TEST(Classification, QuarantinedAppIsFlagged) {
     EXPECT_TRUE(d.isQuar);
 }
 
-struct Listing {
-    const char* output;
-    int status;
-    bool is32, is64, isARM, isMacho;
-};
-
+// The fake lipo's script and the flags its answer sets; only standard output of a successful run counts.
 TEST(ArchitectureListing, NamesInTheToolOutputSetTheFlags) {
-    for (Listing c :
-         {Listing{"x86_64 arm64 ", 0, false, true, true, true}, Listing{"i386 x86_64 ", 0, true, true, false, true},
-          Listing{"ppc ", 0, false, false, false, false}, Listing{"arm64e ", 0, false, false, true, true},
-          Listing{"x86_64h ", 0, false, true, false, true}, Listing{"armv7 arm64_32 ", 0, false, false, true, true},
-          Listing{"i386 x86_64 arm64 ", 1, false, false, false, false}, Listing{"", 0, false, false, false, false}}) {
+    struct Listing {
+        std::string body;
+        bool is32, is64, isARM, isMacho;
+    };
+    auto answer = [](const char* output, int status = 0) {
+        return std::string("printf '") + output + "\\n'; exit " + std::to_string(status);
+    };
+    const Listing listings[] = {
+        {answer("x86_64 arm64 "), false, true, true, true},
+        {answer("i386 x86_64 "), true, true, false, true},
+        {answer("ppc "), false, false, false, false},
+        {answer("arm64e "), false, false, true, true},
+        {answer("x86_64h "), false, true, false, true},
+        {answer("armv7 arm64_32 "), false, false, true, true},
+        {answer("i386 x86_64 arm64 ", 1), false, false, false, false},
+        {answer(""), false, false, false, false},
+        {"echo 'i386 x86_64' >&2; exit 0", false, false, false, false},
+        {answer("\\377\\376 i386 "), true, false, false, true},  // odd bytes do not fail it
+    };
+    for (const Listing& c : listings) {
+        SCOPED_TRACE(c.body);
         test::TempDir dir;
         test::writeFile(dir / "bin", "x");
-        std::string body = std::string("printf '") + c.output + "\\n'; exit " + std::to_string(c.status);
-        Document d = classify(dir / "bin", "public.data", fakeLipo(dir, body));
-        EXPECT_EQ(d.is32Bit, c.is32) << c.output << " status " << c.status;
-        EXPECT_EQ(d.is64Bit, c.is64) << c.output << " status " << c.status;
-        EXPECT_EQ(d.isARM, c.isARM) << c.output << " status " << c.status;
-        EXPECT_EQ(d.isMacho, c.isMacho) << c.output << " status " << c.status;
+        Document d = classify(dir / "bin", "public.data", fakeLipo(dir, c.body));
+        EXPECT_EQ(d.is32Bit, c.is32);
+        EXPECT_EQ(d.is64Bit, c.is64);
+        EXPECT_EQ(d.isARM, c.isARM);
+        EXPECT_EQ(d.isMacho, c.isMacho);
         EXPECT_TRUE(d.theArches.empty());
     }
-}
-
-TEST(ArchitectureListing, StandardErrorIsNotLookedAt) {
+    // A tool that cannot start does not fail the classification either.
     test::TempDir dir;
     test::writeFile(dir / "bin", "x");
-    Document d = classify(dir / "bin", "public.data", fakeLipo(dir, "echo 'i386 x86_64' >&2; exit 0"));
-    EXPECT_FALSE(d.isMacho);
-}
-
-TEST(ArchitectureListing, OddOutputAndToolsThatCannotStartDoNotFail) {
-    test::TempDir dir;
-    test::writeFile(dir / "bin", "x");
-    Document odd = classify(dir / "bin", "public.data", fakeLipo(dir, "printf '\\377\\376 i386 \\n'"));
-    EXPECT_TRUE(odd.is32Bit);
-
     ToolSet missing;
     missing.override(kLipoPath, dir / "no-such-tool");
     Document d;

@@ -165,17 +165,7 @@ TEST(LipoArchs, FatFilesListSlicesInFileOrder) {
     expectSameAsLlvm(single, "-info");
 }
 
-TEST(LipoArchs, FatFilesWithNamesOnlyLipoKnows) {
-    test::TempDir dir;
-    const std::string path = writeTemp(
-        dir, "old",
-        test::fatMachO({{CPU_TYPE_POWERPC, 10}, {CPU_TYPE_I386, 3}, {CPU_TYPE_POWERPC64, 100}, {CPU_TYPE_ARM, 7}}));
-    ToolOutput ours = lipo({"-archs", path});
-    EXPECT_EQ(ours.status, 0) << ours.err;
-    EXPECT_EQ(ours.out, "ppc7400 i386 ppc970-64 armv5 \n");
-}
-
-TEST(LipoInfo, DescribesFatAndThinFiles) {
+TEST(LipoInfo, DescribesFatAndThinFilesWithNamesOnlyLipoKnows) {
     test::TempDir dir;
     const std::string fat = writeTemp(dir, "fat", test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}}));
     const std::string thin = writeTemp(dir, "thin", test::thinMachO(CPU_TYPE_X86_64, 3));
@@ -186,60 +176,46 @@ TEST(LipoInfo, DescribesFatAndThinFiles) {
     ToolOutput t = lipo({"-info", thin});
     EXPECT_EQ(t.status, 0);
     EXPECT_EQ(t.out, "Non-fat file: " + thin + " is architecture: x86_64\n");
-    ToolOutput both = lipo({"-info", thin, fat});
-    EXPECT_EQ(both.out, t.out + f.out);
+    EXPECT_EQ(lipo({"-info", thin, fat}).out, t.out + f.out);
     // Options may follow the file, as lipo allows.
     EXPECT_EQ(lipo({thin, "-info"}).out, t.out);
+    const std::string old = writeTemp(
+        dir, "old",
+        test::fatMachO({{CPU_TYPE_POWERPC, 10}, {CPU_TYPE_I386, 3}, {CPU_TYPE_POWERPC64, 100}, {CPU_TYPE_ARM, 7}}));
+    EXPECT_EQ(lipo({"-archs", old}).out, "ppc7400 i386 ppc970-64 armv5 \n");
 }
 
 // --- files lipo refuses ----------------------------------------------------------------------------
 
-void expectRefused(const std::string& path, const std::string& reason) {
-    ToolOutput ours = lipo({"-archs", path});
-    EXPECT_NE(ours.status, 0) << path;
-    EXPECT_EQ(ours.out, "");
-    EXPECT_NE(ours.err.find(path), std::string::npos) << ours.err;
-    EXPECT_NE(ours.err.find(reason), std::string::npos) << ours.err;
-    EXPECT_EQ(std::count(ours.err.begin(), ours.err.end(), '\n'), 1) << ours.err;
-}
-
-TEST(LipoRefuses, FilesThatAreNotMachO) {
+// Each refusal is one line on standard error naming the file and why; a bad command line prints usage.
+TEST(LipoRefuses, WhatIsNotAReadableMachOFileOrABadCommandLine) {
     test::TempDir dir;
-    expectRefused(writeTemp(dir, "script", Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}),
-                  "not a Mach-O file");
-    expectRefused(writeTemp(dir, "empty", Bytes{}), "not a Mach-O file");
     Bytes classFile = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x37};
     classFile.resize(300, 0);
-    expectRefused(writeTemp(dir, "Main.class", classFile), "not a Mach-O file");
-    if (haveLlvmLipo()) {
-        for (const char* name : {"script", "empty", "Main.class"}) {
-            ToolOutput theirs = run(kLlvmLipo, {"-archs", dir / name});
-            EXPECT_NE(theirs.status, 0) << name;
-        }
-    }
-}
-
-TEST(LipoRefuses, MissingDirectoryAndSpecialFiles) {
-    test::TempDir dir;
-    expectRefused(dir / "absent", "No such file or directory");
-    expectRefused(dir.path(), "is a directory");
     // A FIFO with no writer would block a plain open; the tool must refuse it at once.
-    const std::string fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    expectRefused(fifo, "not a regular file");
-    expectRefused("/dev/null", "not a regular file");
-}
-
-TEST(LipoRefuses, UnreadableFile) {
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root, which reads any file";
-    test::TempDir dir;
-    const std::string path = writeTemp(dir, "locked", test::thinMachO(CPU_TYPE_X86_64, 3));
-    ::chmod(path.c_str(), 0);
-    expectRefused(path, "Permission denied");
-}
-
-TEST(LipoUsage, BadCommandLinesPrintUsage) {
-    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const std::string locked = writeTemp(dir, "locked", test::thinMachO(CPU_TYPE_X86_64, 3));
+    ::chmod(locked.c_str(), 0);
+    const std::pair<std::string, std::string> refused[] = {
+        {writeTemp(dir, "script", Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}), "not a Mach-O file"},
+        {writeTemp(dir, "empty", Bytes{}), "not a Mach-O file"},
+        {writeTemp(dir, "Main.class", classFile), "not a Mach-O file"},
+        {dir / "absent", "No such file or directory"},
+        {dir.path(), "is a directory"},
+        {dir / "fifo", "not a regular file"},
+        {"/dev/null", "not a regular file"},
+        {locked, ::geteuid() == 0 ? "" : "Permission denied"},  // root reads any file
+    };
+    for (const auto& [path, reason] : refused) {
+        if (reason.empty()) continue;
+        ToolOutput ours = lipo({"-archs", path});
+        EXPECT_NE(ours.status, 0) << path;
+        EXPECT_EQ(ours.out, "");
+        EXPECT_NE(ours.err.find(path), std::string::npos) << ours.err;
+        EXPECT_NE(ours.err.find(reason), std::string::npos) << ours.err;
+        EXPECT_EQ(std::count(ours.err.begin(), ours.err.end(), '\n'), 1) << ours.err;
+        if (reason == "not a Mach-O file" && haveLlvmLipo()) EXPECT_NE(run(kLlvmLipo, {"-archs", path}).status, 0);
+    }
     const std::string thin = writeTemp(dir, "thin", test::thinMachO(CPU_TYPE_X86_64, 3));
     const std::vector<std::vector<std::string>> lines = {
         {}, {"-archs"}, {thin}, {"-archs", thin, thin}, {"-bogus", thin}, {"-archs", "-info", thin}};

@@ -61,24 +61,6 @@ TEST(MachOThin, ReadsEachWordSizeAndByteOrder) {
     }
 }
 
-TEST(MachOThin, KeepsCapabilityBitsOfTheSubtype) {
-    Bytes b = test::thinMachO(CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI);
-    MachOFile f = parsed(b);
-    ASSERT_EQ(f.slices.size(), 1u);
-    EXPECT_EQ(static_cast<std::uint32_t>(f.slices[0].cpusubtype), 0x80000002u);
-}
-
-TEST(MachOThin, AHeaderWithNothingAfterItIsEnough) {
-    // lipo reads only headers, so a bare header names its architecture.
-    Bytes b(28, 0);
-    putU32(b, 0, MH_MAGIC, false);
-    putU32(b, 4, CPU_TYPE_I386, false);
-    putU32(b, 8, CPU_SUBTYPE_I386_ALL, false);
-    MachOFile f = parsed(b);
-    ASSERT_EQ(f.slices.size(), 1u);
-    EXPECT_EQ(f.slices[0].cputype, CPU_TYPE_I386);
-}
-
 // --- fat files -------------------------------------------------------------------------------------
 
 TEST(MachOFat, ListsSlicesInEntryOrderWithTheirPlaces) {
@@ -109,15 +91,6 @@ TEST(MachOFat, ListsSlicesInEntryOrderWithTheirPlaces) {
     }
 }
 
-TEST(MachOFat, TakesTheFatEntrysSubtypeWhereTheHeaderDiffers) {
-    // The loader picks slices by their fat entries; a subtype that only the entry refines stays.
-    Bytes slice = test::thinMachO(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL);
-    Bytes b = test::fatMachO({slice}, {{CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H}});
-    MachOFile f = parsed(b);
-    ASSERT_EQ(f.slices.size(), 1u);
-    EXPECT_EQ(f.slices[0].cpusubtype, CPU_SUBTYPE_X86_64_H);
-}
-
 TEST(MachOFat, AcceptsSlicesThatAreNotMachOImages) {
     // Universal static libraries: each slice is an ar archive.
     Bytes archive(200, 0);
@@ -134,11 +107,33 @@ TEST(MachOFat, AcceptsSlicesThatAreNotMachOImages) {
     EXPECT_FALSE(commands.ok());
 }
 
-TEST(MachOFat, ThirtyEntriesAreStillAFatFile) {
-    std::vector<std::pair<std::int32_t, std::int32_t>> types;
-    for (int i = 0; i < 30; ++i) types.push_back({100 + i, 0});
-    Bytes b = test::fatMachO(types);
-    EXPECT_EQ(parsed(b).slices.size(), 30u);
+// Files whose slices are read as they stand: a subtype's capability bits kept, a bare header (lipo
+// reads only headers), a fat entry's subtype where the header differs (the loader picks slices by
+// their entries), and thirty entries.
+TEST(MachOSlices, EachFileNamesItsFirstSliceAsItsHeadersSay) {
+    Bytes bare(28, 0);
+    putU32(bare, 0, MH_MAGIC, false);
+    putU32(bare, 4, CPU_TYPE_I386, false);
+    putU32(bare, 8, CPU_SUBTYPE_I386_ALL, false);
+    std::vector<std::pair<std::int32_t, std::int32_t>> thirty;
+    for (int i = 0; i < 30; ++i) thirty.push_back({100 + i, 0});
+    const std::tuple<const char*, Bytes, std::int32_t, std::uint32_t, std::size_t> rows[] = {
+        {"capability bits", test::thinMachO(CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI),
+         CPU_TYPE_ARM64, 0x80000002u, 1},
+        {"a bare header", bare, CPU_TYPE_I386, CPU_SUBTYPE_I386_ALL, 1},
+        {"the entry's subtype",
+         test::fatMachO({test::thinMachO(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL)},
+                        {{CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H}}),
+         CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H, 1},
+        {"thirty entries", test::fatMachO(thirty), 100, 0, 30},
+    };
+    for (const auto& [what, bytes, cputype, cpusubtype, count] : rows) {
+        SCOPED_TRACE(what);
+        MachOFile f = parsed(bytes);
+        ASSERT_EQ(f.slices.size(), count);
+        EXPECT_EQ(f.slices[0].cputype, cputype);
+        EXPECT_EQ(static_cast<std::uint32_t>(f.slices[0].cpusubtype), cpusubtype);
+    }
 }
 
 // --- malformed files -------------------------------------------------------------------------------
@@ -165,9 +160,9 @@ TEST(MachOMalformed, EachFlawIsRefusedWithItsSentence) {
     Bytes huge = twoSliceFat(true);
     putU64(huge, fat64Entry(1) + 16, ~0ull, true);
     // A slice inside a later-listed, longer one, found although the entries are not in file order.
-    Bytes nested = with(test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}, {CPU_TYPE_I386, 3}}),
-                        {{fatEntry(1) + 8, 4096}, {fatEntry(1) + 12, 3 * 4096}, {fatEntry(0) + 8, 8192},
-                         {fatEntry(0) + 12, 64}});
+    Bytes nested =
+        with(test::fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}, {CPU_TYPE_I386, 3}}),
+             {{fatEntry(1) + 8, 4096}, {fatEntry(1) + 12, 3 * 4096}, {fatEntry(0) + 8, 8192}, {fatEntry(0) + 12, 64}});
     Bytes shortSlice = cut(test::thinMachO(CPU_TYPE_X86_64, 3), 20);
 
     const std::pair<Bytes, std::string> cases[] = {

@@ -4,11 +4,14 @@
 #include <string>
 
 #include "BundleBuilder.h"
+#include "TempDir.h"
 #include "plist/Plist.h"
 #include "plist/StringsFile.h"
 
 namespace tessarin {
 namespace {
+
+using test::repeat;
 
 std::span<const std::byte> asBytes(const std::string& s) {
     return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
@@ -113,12 +116,6 @@ std::string binaryKeyWithANul() {
     trailer[15] = 3;   // objects
     trailer[31] = 16;  // offset table
     return s + trailer;
-}
-
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
 }
 
 // Each list is refused with its reason (where one is given), or read: nothing hostile crashes it.

@@ -91,10 +91,6 @@ std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) 
     return app;
 }
 
-std::string sentryCli() {
-    return std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
-}
-
 }  // namespace
 
 // Single files by signer, expiry and trust: only a Developer ID or Apple leaf under a trusted root,
@@ -701,45 +697,6 @@ TEST(SpctlTool, BadUsageExitsTwo) {
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(r.err.empty());
 }
-
-// Real Developer ID tools, judged by the account creation date their leaves carry (sentry-cli
-// 2023-12-13, Deno 2023-10-30, Microsoft's tsgo 2012-02-23). None is notarized as far as can be told
-// offline: a bare tool cannot carry a stapled ticket.
-TEST(SpctlTool, RealDeveloperIDToolsAreJudgedByTheirAccountDates) {
-    const std::string samples = TESSARIN_CODESIGN_SAMPLES;
-    const std::string unnotarized = "source=Unnotarized Developer ID";
-    const std::vector<std::string> offline{"note: notarization could not be confirmed offline (no stapled ticket)",
-                                           "note: no online lookup was made"};
-    struct Sample {
-        std::string path, origin;
-        bool executionAllowsIt;  // the account predates the execution rule's cutoff
-    };
-    const Sample tools[] = {
-        {sentryCli(), "Developer ID Application: GetSentry LLC (97JCY7859U)", false},
-        {samples + "/deno_darwin-arm64-2.9.6/package/deno", "Developer ID Application: Deno Land Inc. (2H4KBF436B)",
-         false},
-        {samples + "/typescript_native-preview-darwin-arm64-7.0.0-dev.20260707.2/package/lib/tsgo",
-         "Developer ID Application: Microsoft Corporation (UBF8T346G9)", true},
-    };
-    int judged = 0;
-    for (const Sample& tool : tools) {
-        if (!std::filesystem::exists(tool.path)) continue;
-        ++judged;
-        for (const char* type : {"install", "exec", "open"}) {
-            ToolRun r = spctl({"-a", "-vv", "-t", type, tool.path});
-            EXPECT_EQ(r.status, 3) << r.err;
-            std::vector<std::string> expected{tool.path + ": rejected", unnotarized, "origin=" + tool.origin};
-            expected.insert(expected.end(), offline.begin(), offline.end());
-            // Allowed to run, a tool is still turned away for not being an app.
-            if (tool.executionAllowsIt && std::string(type) == "exec")
-                expected = {tool.path + ": rejected (the code is valid but does not seem to be an app)",
-                            "origin=" + tool.origin};
-            EXPECT_EQ(lines(r.err), expected) << type;
-        }
-    }
-    if (judged == 0) GTEST_SKIP() << "no Developer ID samples fetched under " << samples;
-}
-
 namespace {
 
 test::XarBuild signedPackage() { return test::buildXar(test::signedProduct(SigningChain::shared())); }

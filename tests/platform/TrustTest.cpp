@@ -2,10 +2,6 @@
 // chains judged against anchors at a given time.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "SigningChain.h"
 #include "crypto/Cms.h"
 #include "crypto/Trust.h"
@@ -155,38 +151,4 @@ TEST(ChainVerification, TrustedOnlyWhenCompleteUnderTheGivenRootsAtTheGivenTime)
         EXPECT_TRUE(listed != 3 || (v.chain.size() == 3 && v.chain.back().der == c.root().certificateDer));
     }
     EXPECT_NE(verifyChain(expired, ours, now).failure.find("expired"), std::string::npos);
-}
-
-// The real Developer ID chain of a published universal binary, cached by scripts/fetch-npm-samples.sh.
-TEST(RealSignature, SentryCliChainReachesAppleRootCAAtItsTimestamp) {
-    std::string path = std::string(TESSARIN_CODESIGN_SAMPLES) + "/sentry_cli-darwin-3.8.0/package/bin/sentry-cli";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "sample not fetched: " << path;
-    std::ifstream in(path, std::ios::binary);
-    Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Find the first slice's CMS blob by its wrapper magic; the code directory is slot 0.
-    auto be32 = [&](std::size_t at) {
-        return (std::uint32_t(file[at]) << 24) | (std::uint32_t(file[at + 1]) << 16) |
-               (std::uint32_t(file[at + 2]) << 8) | file[at + 3];
-    };
-    std::size_t wrapper = 0;
-    for (std::size_t i = 0; i + 8 < file.size(); ++i)
-        if (be32(i) == 0xfade0b01 && be32(i + 4) > 1000 && be32(i + 4) < 20000) {
-            wrapper = i;
-            break;
-        }
-    ASSERT_NE(wrapper, 0u);
-    std::span<const std::byte> cms(reinterpret_cast<const std::byte*>(file.data() + wrapper + 8),
-                                   be32(wrapper + 4) - 8);
-    CmsVerdict v = verifyDetachedCms(cms, {}, TrustAnchors::appleRoots());
-    ASSERT_TRUE(v.parsed);
-    EXPECT_FALSE(v.signatureValid);  // no content given: only the chain and attributes are judged here
-    ASSERT_TRUE(v.timestampTime);
-    EXPECT_TRUE(v.chain.trusted) << v.chain.failure;
-    ASSERT_EQ(v.chain.chain.size(), 3u);
-    EXPECT_EQ(v.chain.chain[0].kind, CertificateKind::DeveloperIDApplication);
-    EXPECT_EQ(v.chain.chain[0].organizationalUnit, "97JCY7859U");
-    EXPECT_EQ(v.chain.chain[1].kind, CertificateKind::DeveloperIDIntermediate);
-    EXPECT_EQ(v.chain.chain[1].sha256Fingerprint, "7AFC9D01A62F03A2DE9637936D4AFE68090D2DE18D03F29C88CFB0B1BA63587F");
-    EXPECT_EQ(v.chain.chain[2].kind, CertificateKind::AppleRoot);
-    EXPECT_FALSE(v.signedCdhashes.empty());
 }

@@ -21,8 +21,6 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
-namespace {
-
 std::vector<std::string> childrenOfHere() {
     std::vector<std::string> children;
     if (DIR* d = ::opendir(".")) {
@@ -34,7 +32,12 @@ std::vector<std::string> childrenOfHere() {
     return children;
 }
 
-}  // namespace
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (std::size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
 
 // Walks by changing into each folder, so that neither paths nor the stack grow with the depth of
 // the tree (std::filesystem gives up once paths pass PATH_MAX); tests make unreadable folders on

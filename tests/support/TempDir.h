@@ -30,6 +30,10 @@ std::string readFile(const std::string& path);
 void makeDirectories(const std::string& path);
 // The build's folder of stand-in tools (libexec/tessarin beside bin/ of the running test).
 std::string standinDirectory();
+// The names in the working folder, without "." and "..".
+std::vector<std::string> childrenOfHere();
+// `s` written `n` times over.
+std::string repeat(const std::string& s, std::size_t n);
 // A small shell script that stands in for a tool in runner tests; returns its path.
 std::string writeScript(const std::string& path, std::string_view body);
 
