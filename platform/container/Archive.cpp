@@ -13,14 +13,14 @@
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <unordered_map>
 
 #include "base/DisplayText.h"
+#include "container/ArchiveExpander.h"
 
 namespace tessarin {
 
@@ -30,180 +30,7 @@ const ArchiveEntry* Expansion::find(const std::string& path) const {
     return nullptr;
 }
 
-namespace {
-
-constexpr mode_t kPermissionBits = 0777;
-constexpr mode_t kImpliedFolderMode = 0755;  // what the Mac's tools make under the usual umask
-// An AppleDouble file is at most its header area and one largest attribute; larger "._" entries
-// are ordinary files. What all of them may keep in memory is bounded too.
-constexpr std::uint64_t kMaxAppleDoubleSize = ATTR_MAX_HDR_SIZE + ATTR_MAX_SIZE;
-constexpr std::uint64_t kMaxAttributeBytes = std::uint64_t{64} << 20;
-constexpr std::size_t kReadBlock = 64 * 1024;
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f = -1) : fd(f) {}
-    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-    Fd& operator=(Fd&& o) noexcept {
-        std::swap(fd, o.fd);
-        return *this;
-    }
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    explicit operator bool() const { return fd >= 0; }
-};
-
-using ArchivePtr = std::unique_ptr<archive, decltype(&archive_read_free)>;
-
-// Names are taken as the archive stores them. Under a UTF-8 character type libarchive converts
-// names it knows to be UTF-8 to themselves and leaves undeclared ones (most zips, ustar) alone;
-// under the process's locale it could turn them into '?'. uselocale is per thread.
-class Utf8Names {
-public:
-    Utf8Names() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)) {
-        if (locale_) previous_ = ::uselocale(locale_);
-    }
-    ~Utf8Names() {
-        if (locale_) {
-            ::uselocale(previous_);
-            ::freelocale(locale_);
-        }
-    }
-    Utf8Names(const Utf8Names&) = delete;
-    Utf8Names& operator=(const Utf8Names&) = delete;
-
-private:
-    locale_t locale_;
-    locale_t previous_ = nullptr;
-};
-
-std::string quoted(const std::string& path) { return "\"" + displayText(path) + "\""; }
-
-std::string amount(std::uint64_t bytes) {
-    constexpr std::uint64_t kMiB = 1 << 20, kGiB = std::uint64_t{1} << 30;
-    if (bytes >= kGiB && bytes % kGiB == 0) return std::to_string(bytes / kGiB) + " GiB";
-    if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
-std::string joined(const std::vector<std::string>& parts, std::size_t count) {
-    std::string s;
-    for (std::size_t i = 0; i < count && i < parts.size(); ++i) s += (i ? "/" : "") + parts[i];
-    return s;
-}
-
-// A name's components, or the sentence that refuses it. "." and empty components drop out.
-struct SplitName {
-    std::vector<std::string> parts;
-    std::string refusal;
-};
-
-SplitName split(const std::string& raw, std::uint32_t maxDepth) {
-    SplitName s;
-    if (!raw.empty() && raw[0] == '/') {
-        s.refusal = "it is an absolute name";
-        return s;
-    }
-    std::size_t start = 0;
-    while (start <= raw.size()) {
-        const std::size_t slash = std::min(raw.find('/', start), raw.size());
-        std::string part = raw.substr(start, slash - start);
-        start = slash + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            s.refusal = "its name climbs out of the folder with \"..\"";
-            return s;
-        }
-        s.parts.push_back(std::move(part));
-    }
-    if (s.parts.size() > maxDepth)
-        s.refusal = "it is " + std::to_string(s.parts.size()) + " levels deep, deeper than the limit of " +
-                    std::to_string(maxDepth);
-    return s;
-}
-
-// Whether a link's text, read from the link's own folder, leads out of the private folder.
-bool leavesFolder(const std::string& target, std::size_t linkDepth) {
-    if (target.empty() || target[0] == '/') return true;
-    long depth = static_cast<long>(linkDepth);
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        const std::size_t slash = std::min(target.find('/', start), target.size());
-        const std::string part = target.substr(start, slash - start);
-        start = slash + 1;
-        if (part == "..") {
-            if (--depth < 0) return true;
-        } else if (!part.empty() && part != ".") {
-            ++depth;
-        }
-    }
-    return false;
-}
-
-const char* specialKind(mode_t type) {
-    switch (type) {
-    case AE_IFCHR:
-    case AE_IFBLK: return "it is a device file";
-    case AE_IFIFO: return "it is a named pipe (fifo)";
-    case AE_IFSOCK: return "it is a socket";
-    default: return "it is of a kind of file that is not expanded";
-    }
-}
-
-class Expander {
-public:
-    Expander(archive* a, const PrivateFolder& folder, const ExpansionLimits& limits, std::string name,
-             std::uint64_t archiveSize)
-        : a_(a), folder_(folder), limits_(limits), name_(std::move(name)), archiveSize_(archiveSize) {}
-
-    Result<Expansion> run();
-
-private:
-    enum class Walk { Make, Find };
-    // The folder that holds parts[0..count), opened without following links; on failure a refusal
-    // is recorded for `raw`.
-    std::optional<Fd> openFolder(const std::vector<std::string>& parts, std::size_t count, Walk walk,
-                                 const std::string* raw);
-    void refuse(const std::string& raw, const std::string& why) {
-        out_.refusals.push_back({raw, quoted(raw) + " is refused: " + why + "."});
-    }
-    void stop(ExpansionStop kind, std::string sentence) {
-        out_.stop = kind;
-        out_.stopSentence = std::move(sentence);
-    }
-    void record(ArchiveEntry entry);
-    // Makes room for `name` in `parent`: nothing there, or a file or link that may be replaced.
-    bool clearName(int parent, const std::string& name, const std::string& raw);
-    // False when the limits stop expansion at `total` bytes.
-    bool withinLimits(std::uint64_t total, const std::string& raw);
-    void entry(archive_entry* e);
-    void writeFile(archive_entry* e, const std::string& raw, const SplitName& name, int parent);
-    void readAppleDouble(archive_entry* e, const std::string& raw, const std::string& subject);
-    void takeArchiveAttributes(archive_entry* e, const std::string& path);
-    void attachAttributes();
-    // Gives a file or folder its own mode now when that leaves the owner free to finish writing it
-    // (contents, attributes, entries under it); else after everything else.
-    void settleMode(int fd, const ArchiveEntry& entry);
-    void applyModes();
-    Fd openEntry(const ArchiveEntry& entry);
-
-    archive* a_;
-    const PrivateFolder& folder_;
-    ExpansionLimits limits_;
-    std::string name_;
-    std::uint64_t archiveSize_;
-    Expansion out_;
-    std::uint64_t budget_ = 0;
-    bool budgetIsFreeSpace_ = false;
-    std::uint64_t entryCount_ = 0;
-    std::uint64_t attributeBytes_ = 0;
-    std::unordered_map<std::string, std::size_t> index_;
-    std::vector<std::string> deferredModes_;
-    std::string cachedPath_;
-    Fd cached_;
-    std::vector<std::pair<std::string, std::vector<ExtendedAttribute>>> pending_;  // subject path, attributes
-};
+namespace archive_detail {
 
 void Expander::record(ArchiveEntry entry) {
     auto [it, added] = index_.try_emplace(entry.path, out_.entries.size());
@@ -211,65 +38,6 @@ void Expander::record(ArchiveEntry entry) {
         out_.entries.push_back(std::move(entry));
     else  // a later entry of the same name replaced the earlier one on disk
         out_.entries[it->second] = std::move(entry);
-}
-
-std::optional<Fd> Expander::openFolder(const std::vector<std::string>& parts, std::size_t count, Walk walk,
-                                       const std::string* raw) {
-    // Folders are never removed or replaced during expansion, so the last one found stays right.
-    const std::string key = joined(parts, count);
-    if (count > 0 && key == cachedPath_) return Fd(::fcntl(cached_.fd, F_DUPFD_CLOEXEC, 0));
-    Fd current(::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0));
-    for (std::size_t i = 0; i < count; ++i) {
-        const char* part = parts[i].c_str();
-        Fd next(::openat(current.fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next && errno == ENOENT && walk == Walk::Make) {
-            if (::mkdirat(current.fd, part, S_IRWXU) == 0) {
-                ArchiveEntry implied;
-                implied.path = joined(parts, i + 1);
-                implied.kind = EntryKind::Folder;
-                implied.mode = kImpliedFolderMode;
-                implied.implied = true;
-                record(std::move(implied));
-            }
-            next = Fd(::openat(current.fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (next) ::fchmod(next.fd, kImpliedFolderMode);
-        }
-        if (!next) {
-            const int err = errno;
-            if (!raw) return std::nullopt;
-            struct stat st {};
-            const bool exists = ::fstatat(current.fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0;
-            const std::string where = quoted(joined(parts, i + 1));
-            if (exists && S_ISLNK(st.st_mode))
-                refuse(*raw, "it lies under the symbolic link " + where);
-            else if (exists && !S_ISDIR(st.st_mode))
-                refuse(*raw, "it lies under " + where + ", which is not a folder");
-            else
-                refuse(*raw, "the folder " + where + " could not be opened: " + std::strerror(err));
-            return std::nullopt;
-        }
-        current = std::move(next);
-    }
-    if (count > 0) {
-        cachedPath_ = key;
-        cached_ = Fd(::fcntl(current.fd, F_DUPFD_CLOEXEC, 0));
-    }
-    return current;
-}
-
-bool Expander::clearName(int parent, const std::string& name, const std::string& raw) {
-    struct stat st {};
-    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
-    if (S_ISDIR(st.st_mode)) {
-        refuse(raw, "a folder of that name is already there");
-        return false;
-    }
-    // Unlinking removes a link itself, never what it points to.
-    if (::unlinkat(parent, name.c_str(), 0) != 0) {
-        refuse(raw, std::string("the earlier entry of that name could not be replaced: ") + std::strerror(errno));
-        return false;
-    }
-    return true;
 }
 
 bool Expander::withinLimits(std::uint64_t total, const std::string& raw) {
@@ -289,79 +57,6 @@ bool Expander::withinLimits(std::uint64_t total, const std::string& raw) {
         return false;
     }
     return true;
-}
-
-void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitName& name, int parent) {
-    const std::string& leaf = name.parts.back();
-    if (!clearName(parent, leaf, raw)) return;
-    const std::uint64_t declared = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
-    if (!withinLimits(out_.bytes + declared, raw)) return;
-    Fd file(::openat(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (!file) {
-        refuse(raw, std::string("it could not be written: ") + std::strerror(errno));
-        return;
-    }
-    std::uint64_t end = 0;
-    auto discard = [&] { ::unlinkat(parent, leaf.c_str(), 0); };
-    for (;;) {
-        const void* block = nullptr;
-        std::size_t size = 0;
-        la_int64_t offset = 0;
-        const int r = archive_read_data_block(a_, &block, &size, &offset);
-        if (r == ARCHIVE_EOF) break;
-        if (r < ARCHIVE_WARN) {
-            discard();
-            const std::string why = archive_error_string(a_) ? archive_error_string(a_) : "unreadable data";
-            if (r == ARCHIVE_FATAL)
-                stop(ExpansionStop::Damaged, name_ + " is damaged or cut short at " + quoted(raw) + ": " + why + ".");
-            else
-                refuse(raw, "its content could not be read: " + why);
-            return;
-        }
-        if (offset < 0) offset = 0;
-        end = std::max(end, static_cast<std::uint64_t>(offset) + size);
-        if (!withinLimits(out_.bytes + end, raw)) {
-            discard();
-            return;
-        }
-        const char* p = static_cast<const char*>(block);
-        for (std::size_t done = 0; done < size;) {
-            const ssize_t n = ::pwrite(file.fd, p + done, size - done, offset + static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                const int err = n < 0 ? errno : EIO;
-                discard();
-                if (err == ENOSPC || err == EDQUOT)
-                    stop(ExpansionStop::FreeSpace, "Expansion of " + name_ + " stopped at " + quoted(raw) +
-                                                       ": the temporary folder's file system is full.");
-                else
-                    refuse(raw, std::string("it could not be written: ") + std::strerror(err));
-                return;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    // A sparse entry may end in a hole.
-    if (declared > end) {
-        if (!withinLimits(out_.bytes + declared, raw)) {
-            discard();
-            return;
-        }
-        end = declared;
-    }
-    if (::ftruncate(file.fd, static_cast<off_t>(end)) != 0) {
-        discard();
-        refuse(raw, std::string("it could not be written: ") + std::strerror(errno));
-        return;
-    }
-    out_.bytes += end;
-    ArchiveEntry entry;
-    entry.path = joined(name.parts, name.parts.size());
-    entry.kind = EntryKind::File;
-    entry.mode = archive_entry_perm(e) & kPermissionBits;
-    entry.size = end;
-    settleMode(file.fd, entry);
-    record(std::move(entry));
 }
 
 void Expander::readAppleDouble(archive_entry* e, const std::string& raw, const std::string& subject) {
@@ -506,14 +201,6 @@ void Expander::entry(archive_entry* e) {
     if (out_.complete() && index_.count(path)) takeArchiveAttributes(e, path);
 }
 
-Fd Expander::openEntry(const ArchiveEntry& entry) {
-    const SplitName name = split(entry.path, UINT32_MAX);
-    auto parent = openFolder(name.parts, name.parts.size() - 1, Walk::Find, nullptr);
-    if (!parent) return Fd();
-    const int flags = entry.kind == EntryKind::Folder ? O_RDONLY | O_DIRECTORY : O_RDONLY;
-    return Fd(::openat(parent->fd, name.parts.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
-}
-
 void Expander::attachAttributes() {
     for (auto& [subject, attributes] : pending_) {
         auto it = index_.find(subject);
@@ -540,30 +227,6 @@ void Expander::attachAttributes() {
             all = all && ::fsetxattr(fd.fd, ("user." + a.name).c_str(), a.value.data(), a.value.size(), 0) == 0;
         entry.attributesOnDisk = all;
     }
-}
-
-void Expander::settleMode(int fd, const ArchiveEntry& entry) {
-    const mode_t needed = entry.kind == EntryKind::Folder ? S_IRWXU : S_IRUSR | S_IWUSR;
-    if ((entry.mode & needed) == needed)
-        ::fchmod(fd, entry.mode);
-    else
-        deferredModes_.push_back(entry.path);
-}
-
-// Modes that shut the owner out come last: files first, then folders deepest first, so that no
-// mode blocks a later step.
-void Expander::applyModes() {
-    std::vector<const ArchiveEntry*> order;
-    for (const auto& path : deferredModes_)
-        if (auto it = index_.find(path); it != index_.end()) order.push_back(&out_.entries[it->second]);
-    auto depth = [](const ArchiveEntry* e) { return std::count(e->path.begin(), e->path.end(), '/'); };
-    std::stable_sort(order.begin(), order.end(), [&](const ArchiveEntry* x, const ArchiveEntry* y) {
-        if ((x->kind == EntryKind::Folder) != (y->kind == EntryKind::Folder)) return x->kind != EntryKind::Folder;
-        return depth(x) > depth(y);
-    });
-    for (const ArchiveEntry* e : order)
-        if (e->kind == EntryKind::File || e->kind == EntryKind::Folder)
-            if (Fd fd = openEntry(*e)) ::fchmod(fd.fd, e->mode);
 }
 
 Result<Expansion> Expander::run() {
@@ -598,6 +261,36 @@ Result<Expansion> Expander::run() {
     applyModes();
     return std::move(out_);
 }
+
+}  // namespace archive_detail
+
+namespace {
+
+using namespace archive_detail;
+
+using ArchivePtr = std::unique_ptr<archive, decltype(&archive_read_free)>;
+
+// Names are taken as the archive stores them. Under a UTF-8 character type libarchive converts
+// names it knows to be UTF-8 to themselves and leaves undeclared ones (most zips, ustar) alone;
+// under the process's locale it could turn them into '?'. uselocale is per thread.
+class Utf8Names {
+public:
+    Utf8Names() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)) {
+        if (locale_) previous_ = ::uselocale(locale_);
+    }
+    ~Utf8Names() {
+        if (locale_) {
+            ::uselocale(previous_);
+            ::freelocale(locale_);
+        }
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t locale_;
+    locale_t previous_ = nullptr;
+};
 
 Result<Expansion> expand(ArchivePtr a, int openResult, const PrivateFolder& folder, const ExpansionLimits& limits,
                          std::string name, std::uint64_t size) {

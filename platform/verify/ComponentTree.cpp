@@ -85,8 +85,9 @@ NotarizationStatus notarizationOf(const Assessment& a, bool containerTicket) {
 struct Builder {
     const TrustAnchors& anchors;
     TicketService* service;
-    const Bytes* rootTicket = nullptr;           // the outermost item's stapled ticket, which names nested code too
-    std::optional<TicketCheck> rootTicketCheck;  // its signature and chain, checked once for every borrower
+    const Bytes* rootTicket = nullptr;  // the outermost item's stapled ticket, which names nested code too
+    std::optional<TicketCheck> rootTicketCheck =
+        std::nullopt;  // its signature and chain, checked once for every borrower
 
     // The item's signer and notarization by the assessment's own rules, the verdict judged without its
     // children (they are judged on their own); nested code without a ticket of its own is looked up in
