@@ -52,7 +52,9 @@ TEST(SignatureChecks, EachCheckRunsItsToolsWithTheirArguments) {
     };
     for (const auto& [state, assessment, signature] : rows) {
         EXPECT_EQ(state.assessmentText, assessment);
-        if (!signature.empty()) EXPECT_EQ(state.signatureText, signature);
+        if (!signature.empty()) {
+            EXPECT_EQ(state.signatureText, signature);
+        }
     }
     EXPECT_TRUE(std::get<0>(rows[0]).signaturesValid);
     // An spctl that is not ours is never handed our options, and nothing else lists the tree.

@@ -214,7 +214,9 @@ TEST(LipoRefuses, WhatIsNotAReadableMachOFileOrABadCommandLine) {
         EXPECT_NE(ours.err.find(path), std::string::npos) << ours.err;
         EXPECT_NE(ours.err.find(reason), std::string::npos) << ours.err;
         EXPECT_EQ(std::count(ours.err.begin(), ours.err.end(), '\n'), 1) << ours.err;
-        if (reason == "not a Mach-O file" && haveLlvmLipo()) EXPECT_NE(run(kLlvmLipo, {"-archs", path}).status, 0);
+        if (reason == "not a Mach-O file" && haveLlvmLipo()) {
+            EXPECT_NE(run(kLlvmLipo, {"-archs", path}).status, 0);
+        }
     }
     const std::string thin = writeTemp(dir, "thin", test::thinMachO(CPU_TYPE_X86_64, 3));
     const std::vector<std::vector<std::string>> lines = {

@@ -50,6 +50,8 @@ TEST(PkgutilTool, EachItemGetsItsStatusTextOrOneSentence) {
         else
             EXPECT_EQ(r.out, row.outStart);
         EXPECT_EQ(r.err.rfind(row.err, 0), 0u) << r.err;
-        if (row.args[0] == "--check-signature") EXPECT_EQ(r.err, row.err);
+        if (row.args[0] == "--check-signature") {
+            EXPECT_EQ(r.err, row.err);
+        }
     }
 }

@@ -60,7 +60,9 @@ std::span<const std::byte> firstCms(const std::string& file) {
 void checkVerifier(const SampleRow& s) {
     const TrustAnchors anchors = s.developerId ? TrustAnchors::appleRoots() : TrustAnchors{};
     CodeVerdict v = verifyCode(s.path, {}, anchors);
-    if (s.kind) EXPECT_EQ(v.kind, *s.kind);
+    if (s.kind) {
+        EXPECT_EQ(v.kind, *s.kind);
+    }
     EXPECT_EQ(v.isSigned, s.isSigned);
     if (!s.isSigned) {
         EXPECT_EQ(codeFailureSentence(v), "code object is not signed at all");
