@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CorpusFolder.h"
+#include "SigningChain.h"
 #include "TicketBuilder.h"
 #include "XarBuilder.h"
 
@@ -31,10 +32,9 @@ int main(int argc, char** argv) {
     named.checksumName = "sha256";
     inputs.emplace_back("xar-unsigned-sha256", buildXar(named).bytes);
 
-    TestChain chain;
-    XarBuildOptions rsa = plain;
-    rsa.sign = [&](const Bytes& checksum) { return chain.signDigest(checksum); };
-    rsa.certificates = chain.certificates();
+    const SigningChain& chain = SigningChain::shared();
+    XarBuildOptions rsa = signedProduct(chain);
+    rsa.files = plain.files;
     XarBuild signedBuild = buildXar(rsa);
     inputs.emplace_back("xar-signed-rsa", signedBuild.bytes);
     Bytes digest(signedBuild.bytes.begin() + static_cast<long>(signedBuild.checksumOffset),
@@ -42,7 +42,11 @@ int main(int argc, char** argv) {
     inputs.emplace_back("xar-signed-stapled", stapleTicket(signedBuild.bytes, TicketBuilder().naming(digest).build()));
 
     XarBuildOptions cms = rsa;
-    cms.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };
+    CmsOptions untimed;
+    untimed.timestamp = false;
+    cms.signCms = [&](const Bytes& checksum) {
+        return chain.signCms(checksum, chain.leaf(LeafKind::DeveloperIDInstaller), {}, untimed);
+    };
     inputs.emplace_back("xar-signed-rsa-cms", buildXar(cms).bytes);
 
     // A product archive whose component installs a small payload and runs a script.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CorpusFolder.h"
+#include "SigningChain.h"
 #include "XarBuilder.h"
 
 using namespace tessarin::test;
@@ -16,11 +17,14 @@ int main(int argc, char** argv) {
     XarBuildOptions plain;
     plain.files = sampleProductFiles();
     plain.files.back().data.resize(100);
-    TestChain chain;
-    XarBuildOptions signedOptions = plain;
-    signedOptions.sign = [&](const Bytes& checksum) { return chain.signDigest(checksum); };
-    signedOptions.certificates = chain.certificates();
-    signedOptions.signCms = [&](const Bytes& checksum) { return chain.signCms(checksum); };
+    const SigningChain& chain = SigningChain::shared();
+    XarBuildOptions signedOptions = signedProduct(chain);
+    signedOptions.files = plain.files;
+    CmsOptions untimed;
+    untimed.timestamp = false;
+    signedOptions.signCms = [&](const Bytes& checksum) {
+        return chain.signCms(checksum, chain.leaf(LeafKind::DeveloperIDInstaller), {}, untimed);
+    };
 
     std::vector<std::pair<std::string, std::string>> inputs = {
         {"toc-unsigned", buildXar(plain).toc},
