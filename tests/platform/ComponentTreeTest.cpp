@@ -180,6 +180,28 @@ TEST(ComponentTree, EachItemShowsItsKindSignerTeamEntitlementsAndNotarization) {
     EXPECT_EQ(componentTreeOf(dir / "tool", SigningChain::shared().anchors()).root.notarization, N::NotPossible);
     // A framework's own layout links are not content.
     EXPECT_EQ(find(tree.root, "Contents/Frameworks/Other.framework/Versions/Current"), nullptr);
+
+    // Online, a genuine ticket the service returns confirms the framework; the rest stays as it was.
+    struct OneTicket : TicketService {
+        test::Bytes named;
+        TicketLookup lookUp(const test::Bytes& digest, std::uint8_t) override {
+            TicketLookup l;
+            const bool match = digest.size() >= 20 && std::equal(named.begin(), named.begin() + 20, digest.begin());
+            l.status = match ? TicketLookup::Status::Found : TicketLookup::Status::NotFound;
+            if (match) l.ticket = test::TicketBuilder().naming(named).build();
+            return l;
+        }
+    } service;
+    service.named = cdhashOf(mixedApp() + "/Contents/Frameworks/Other.framework/Versions/A/Other");
+    const ComponentTree online = componentTreeOf(mixedApp(), SigningChain::shared().anchors(), &service);
+    for (const auto& [relative, expected] :
+         std::vector<std::pair<std::string, N>>{{"Contents/Frameworks/Other.framework", N::ConfirmedOnline},
+                                                {"Contents/PlugIns/Share.appex", N::NotEstablished},
+                                                {"", N::StapledTicket}}) {
+        const CodeItem* item = find(online.root, relative);
+        ASSERT_NE(item, nullptr) << relative;
+        EXPECT_EQ(item->notarization, expected) << relative << ": " << notarizationWords(item->notarization);
+    }
 }
 
 TEST(ComponentTree, FindingsNameEveryComponentThatFallsShort) {
