@@ -51,7 +51,7 @@ bool removeEntry(int parent, const char* name, int depth) noexcept {
     int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == EACCES) {
         // unlinkat said EISDIR, so this is a folder, not a link that fchmodat could follow.
-        ::fchmodat(parent, name, S_IRWXU, 0);
+        if (::fchmodat(parent, name, S_IRWXU, 0) != 0) return false;
         fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) return false;
