@@ -68,11 +68,7 @@ void Expander::readAppleDouble(archive_entry* e, const std::string& raw, const s
     std::string bytes(size, '\0');
     const la_ssize_t n = archive_read_data(a_, bytes.data(), bytes.size());
     if (n < 0 || static_cast<std::uint64_t>(n) != size) {
-        const std::string why = archive_error_string(a_) ? archive_error_string(a_) : "the entry is short";
-        if (n == ARCHIVE_FATAL)
-            stop(ExpansionStop::Damaged, name_ + " is damaged or cut short at " + quoted(raw) + ": " + why + ".");
-        else
-            refuse(raw, "its extended attributes could not be read: " + why);
+        readFailed(raw, n == ARCHIVE_FATAL, "its extended attributes", "the entry is short");
         return;
     }
     attributeBytes_ += size;

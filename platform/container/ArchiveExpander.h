@@ -80,6 +80,15 @@ private:
         out_.stop = kind;
         out_.stopSentence = std::move(sentence);
     }
+    // An entry's data could not be read: a fatal error stops expansion as damaged, any other refuses
+    // the entry (`what`: "its content", ...).
+    void readFailed(const std::string& raw, bool fatal, const char* what, const char* fallback) {
+        const std::string why = archive_error_string(a_) ? archive_error_string(a_) : fallback;
+        if (fatal)
+            stop(ExpansionStop::Damaged, name_ + " is damaged or cut short at " + quoted(raw) + ": " + why + ".");
+        else
+            refuse(raw, std::string(what) + " could not be read: " + why);
+    }
     void record(ArchiveEntry entry);
     // Makes room for `name` in `parent`: nothing there, or a file or link that may be replaced.
     bool clearName(int parent, const std::string& name, const std::string& raw);

@@ -161,11 +161,7 @@ void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitNa
         if (r == ARCHIVE_EOF) break;
         if (r < ARCHIVE_WARN) {
             discard();
-            const std::string why = archive_error_string(a_) ? archive_error_string(a_) : "unreadable data";
-            if (r == ARCHIVE_FATAL)
-                stop(ExpansionStop::Damaged, name_ + " is damaged or cut short at " + quoted(raw) + ": " + why + ".");
-            else
-                refuse(raw, "its content could not be read: " + why);
+            readFailed(raw, r == ARCHIVE_FATAL, "its content", "unreadable data");
             return;
         }
         if (offset < 0) offset = 0;
