@@ -61,6 +61,7 @@ QString componentsText(const ComponentsResult& components) {
     componentLines(components.item, 0, out);
     if (components.walkTruncated)
         out += QStringLiteral("\u26A0\uFE0F The walk stopped at its limit: components beyond it are not shown.\n");
+    for (const std::string& note : components.notes) out += QStringLiteral("\u26A0\uFE0F %1\n").arg(text(note));
     if (components.findings.empty()) {
         out += QStringLiteral("\u2705 Nothing was found across the components.\n");
     } else {

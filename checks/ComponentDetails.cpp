@@ -130,6 +130,7 @@ std::string componentsSummary(const ComponentsResult& components) {
     const std::size_t findings = components.findings.size();
     out += findings ? "; " + std::to_string(findings) + (findings == 1 ? " finding" : " findings") : "";
     if (components.walkTruncated) out += "; the walk stopped at its limit";
+    if (!components.notes.empty()) out += "; some of it could not be read";
     return out;
 }
 

@@ -138,7 +138,10 @@ Component readComponent(const json& j, int depth) {
 
 }  // namespace
 
-bool Component::holdsCode() const { return kind != "link" && kind != "bundle without code" && kind != "not code"; }
+bool Component::holdsCode() const {
+    return kind != "link" && kind != "bundle without code" && kind != "not code" && kind != "archive" &&
+           kind != "installer package";
+}
 
 ComponentsResult parseComponentsJson(const std::string& text, const std::string& itemName) {
     ComponentsResult result;
@@ -159,6 +162,10 @@ ComponentsResult parseComponentsJson(const std::string& text, const std::string&
         const json& truncated = member(document, "walkTruncated");
         if (!truncated.is_boolean()) throw Malformed("\"walkTruncated\" is not true or false");
         result.walkTruncated = truncated.get<bool>();
+        // Only a container's list has notes.
+        if (document.contains("notes"))
+            for (std::string& note : texts(document, "notes"))
+                result.notes.push_back(displayText(note, DisplayAs::Lines));
     } catch (const Malformed& e) {
         result = {};
         result.problem = "The component list of " + name + " cannot be read: " + e.what() + ".";

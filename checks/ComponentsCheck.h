@@ -45,7 +45,8 @@ struct Component {
     std::vector<std::string> problems;
     std::vector<Component> components;
 
-    // Whether it holds code that runs (not a link, nor a bundle without code).
+    // Whether it holds code that runs (not a link, a bundle without code, an archive or the package
+    // that only carries what it installs).
     bool holdsCode() const;
 };
 
@@ -61,6 +62,7 @@ struct ComponentsResult {
     Component item;
     std::vector<ComponentFinding> findings;
     bool walkTruncated = false;
+    std::vector<std::string> notes;  // what could not be read inside a container, one sentence each
     std::string json;  // the document as the tool printed it, once it has been read without fault
 
     bool ok() const { return problem.empty(); }

@@ -5,6 +5,8 @@
 
 #include <thread>
 #include "base/DisplayText.h"
+#include "container/PrivateFolder.h"
+#include "contents/Contents.h"
 
 namespace tessarin {
 
@@ -25,7 +27,17 @@ void assess(SignatureCheckState& state, const std::vector<std::string>& argument
         // the assessment exactly as without it.
         std::vector<std::string> withTree = arguments;
         withTree.insert(withTree.begin(), "--components-json");
+        // A container's contents are expanded in a folder the check owns, so that it is removed
+        // whichever way the tool ends: done, failed, cancelled with the window, or crashed.
+        std::optional<PrivateFolder> folder;
+        if (containerKindOf(arguments.back()) != ContainerKind::None) {
+            if (auto made = PrivateFolder::create()) {
+                folder.emplace(std::move(*made));
+                withTree.insert(withTree.begin() + 1, {"--expand-under", folder->path()});
+            }
+        }
         ToolRun run = runTool(kSpctlPath, withTree, true, tools);
+        folder.reset();
         state.components = componentsFromRun(run, arguments.back(), "spctl");
         run.output.clear();
         if (run.status != 0) state.signaturesValid = false;

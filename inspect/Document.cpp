@@ -9,6 +9,7 @@
 #include "base/Unicode.h"
 #include "bundle/Bundle.h"
 #include "bundle/TypeIdentifier.h"
+#include "contents/Contents.h"
 
 namespace tessarin {
 
@@ -44,6 +45,13 @@ bool Document::readFromURL(const FileURL& url, const std::string& typeName, cons
     if (!url.hasDirectoryPath() && !isApp) {
         isFolder = false;
         listArchitectures(thePath, tools);
+        if (!isMacho && !isPackage) {
+            switch (containerKindOf(thePath)) {
+            case ContainerKind::DiskImage: theContainer = "disk image"; break;
+            case ContainerKind::Archive: theContainer = "archive"; break;
+            default: break;
+            }
+        }
         return true;
     }
     isFolder = true;
@@ -99,6 +107,7 @@ std::string documentKind(const Document& d) {
     if (d.isApp) return "app";
     if (d.isFolder) return "folder";
     if (d.isMacho) return "Mach-O";
+    if (!d.theContainer.empty()) return d.theContainer;
     return "other";
 }
 

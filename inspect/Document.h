@@ -29,6 +29,9 @@ public:
     std::string theUTI;
     std::string thePath;
     std::string theQuarStr;
+    // "disk image" or "archive" when the file is one by its own bytes; its contents are the
+    // components the signature check lists.
+    std::string theContainer;
 
     static constexpr bool autosavesInPlace = false;
 
@@ -45,7 +48,7 @@ private:
 };
 
 // The item's kind in one word, as JSON and the Components panel name it: "app", "package",
-// "bundle package", "folder", "Mach-O" or "other".
+// "bundle package", "folder", "Mach-O", "disk image", "archive" or "other".
 std::string documentKind(const Document& document);
 
 }  // namespace tessarin

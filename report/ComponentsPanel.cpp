@@ -129,6 +129,8 @@ void ComponentsPanel::showDetails(const QModelIndex& index) {
             if (shown < all.findings.size())
                 text += QStringLiteral("  \u2026 and %1 more (tessarin --report --components lists them all).\n")
                             .arg(all.findings.size() - shown);
+            if (!all.notes.empty()) text += QStringLiteral("\nWhat could not be read inside:\n");
+            for (const std::string& note : all.notes) text += QStringLiteral("  \u26A0\uFE0F ") + qs(note) + QLatin1Char('\n');
         }
     } else {
         text = qs(componentDetailsText(*c));

@@ -155,6 +155,10 @@ void ViewController::viewDidAppear() {
             setBox(theAppleSilicon_, d.isARM);
             checkMachOSignature(path);
             appendOutput(QStringLiteral("This is a single file.\n"));
+            if (!d.theContainer.empty())
+                appendOutput(QStringLiteral("It is %1 %2: its components are what it holds.\n")
+                                 .arg(d.theContainer == "archive" ? QStringLiteral("an") : QStringLiteral("a"),
+                                      qs(d.theContainer)));
         }
         if (!d.bundleVer.empty()) theBundleVersion_->setText(qs(d.bundleVer));
     }

@@ -4,7 +4,8 @@
 #   base <- plist, macho <- crypto <- notary <- codesign, bundle, package, diskimage <- verify <- tools/print
 #   <- tools
 # and beside them online (the ticket service over the network, above notary), which only the tools use,
-# and container (archives expanded into a private folder), which needs only base.
+# and container (archives expanded into a private folder), which needs only base, and contents (what
+# containers hold, as component trees), above verify and container.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,8 +22,9 @@ declare -A allowed=(
   [online]="base plist crypto notary"
   [container]="base"
   [verify]="base plist macho crypto notary codesign bundle package diskimage"
+  [contents]="base plist macho crypto notary codesign bundle package container diskimage verify"
   [tools/print]="base plist macho crypto notary codesign bundle package diskimage verify"
-  [tools]="base plist macho crypto notary online codesign bundle package container diskimage verify tools/print"
+  [tools]="base plist macho crypto notary online codesign bundle package container diskimage verify contents tools/print"
 )
 
 status=0

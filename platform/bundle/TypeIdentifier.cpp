@@ -62,6 +62,10 @@ std::string typeIdentifierForPath(const std::string& path) {
     if (ext == "dmg") return "com.apple.disk-image-udif";
     if (ext == "zip") return "public.zip-archive";
     if (ext == "xip") return "com.apple.xip-archive";
+    if (ext == "tar") return "public.tar-archive";
+    if (ext == "tgz" || ext == "gz") return "org.gnu.gnu-zip-archive";
+    if (ext == "tbz" || ext == "bz2") return "public.bzip2-archive";
+    if (ext == "txz" || ext == "xz") return "org.tukaani.xz-archive";
     if (ext == "sh") return "public.shell-script";
     if (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) return "public.unix-executable";
     return "public.data";

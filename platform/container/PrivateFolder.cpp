@@ -127,12 +127,15 @@ void removeRegisteredPrivateFolders() noexcept {
     errno = savedErrno;
 }
 
-Result<PrivateFolder> PrivateFolder::create(const std::string& prefix) {
-    std::string pattern = std::string(temporaryRoot()) + "/" + prefix + "XXXXXX";
+Result<PrivateFolder> PrivateFolder::create(const std::string& prefix) { return create(prefix, temporaryRoot()); }
+
+Result<PrivateFolder> PrivateFolder::create(const std::string& prefix, const std::string& parent) {
+    if (parent.empty() || parent[0] != '/' || prefix.find('/') != std::string::npos)
+        return fail("A private temporary folder needs an absolute parent folder and a plain name.");
+    std::string pattern = parent + "/" + prefix + "XXXXXX";
     // mkdtemp makes the folder with mode 0700.
     if (!::mkdtemp(pattern.data()))
-        return fail("Could not make a private temporary folder in " + std::string(temporaryRoot()) + ": " +
-                    std::strerror(errno) + ".");
+        return fail("Could not make a private temporary folder in " + parent + ": " + std::strerror(errno) + ".");
     const int slot = claimSlot(pattern);
     if (slot < 0) {
         ::rmdir(pattern.c_str());

@@ -13,6 +13,9 @@ public:
     // Makes a fresh folder under $TMPDIR (or /tmp when that is unset or not absolute) and registers
     // it so that removeRegisteredPrivateFolders() finds it.
     static Result<PrivateFolder> create(const std::string& prefix = "tessarin-");
+    // The same under `parent` (absolute), as a caller that owns and removes `parent` hands it to a
+    // child process, or as a container inside a container is given a folder of its own.
+    static Result<PrivateFolder> create(const std::string& prefix, const std::string& parent);
 
     PrivateFolder(PrivateFolder&& other) noexcept;
     PrivateFolder& operator=(PrivateFolder&& other) noexcept;

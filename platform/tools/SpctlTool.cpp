@@ -1,12 +1,15 @@
 // The spctl stand-in: assesses (-a, --assess) code, an installer package or a signed document against
 // Apple's roots, writing the real tool's lines on standard error. Offline unless --online is given: a
 // missing stapled ticket is then said so.
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "container/PrivateFolder.h"
+#include "contents/Contents.h"
 #include "online/TicketServiceClient.h"
 #include "tools/print/AssessmentText.h"
 #include "tools/print/ComponentText.h"
@@ -24,6 +27,7 @@ struct Arguments {
     bool online = false;
     bool componentsJson = false;  // ours: the item's component tree from the same verification
     std::string serviceUrl;       // tests point the lookup at a server of their own on the loopback address
+    std::string expandUnder;      // ours: where a container's contents are expanded (its caller removes it)
     std::vector<std::string> paths;
 };
 
@@ -41,7 +45,9 @@ const char* usageText() {
            "  --context context:primary-signature\n"
            "                          judge the item's own signature (the only context supported)\n"
            "  --components-json       also print each item's component tree on standard output, as\n"
-           "                          codesign --components-json does, from the same verification\n"
+           "                          codesign --components-json does, from the same verification; a\n"
+           "                          disk image's, archive's or package's tree is what it holds\n"
+           "  --expand-under DIR      expand containers in private folders under DIR (default: $TMPDIR)\n"
            "  --                      end of the options\n"
            "  --help                  print this usage and exit\n"
            "Tessarin's stand-in for Apple's spctl: assessment only, no policy changes. Exit status:\n"
@@ -70,6 +76,9 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             a.online = true;
         } else if (s == "--components-json") {
             a.componentsJson = true;
+        } else if (s == "--expand-under") {
+            if (i + 1 >= argc || argv[i + 1][0] != '/') return std::nullopt;
+            a.expandUnder = argv[++i];
         } else if (s == "--ticket-service-url") {
             if (i + 1 >= argc) return std::nullopt;
             a.serviceUrl = argv[++i];
@@ -133,6 +142,13 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
 
 }  // namespace
 
+// Expanded contents never outlive an interrupted run.
+extern "C" void removeFoldersAndDie(int signal) {
+    removeRegisteredPrivateFolders();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") return (std::cout << usageText() << std::flush) ? 0 : 1;
     auto args = parseArguments(argc, argv);
@@ -141,13 +157,30 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::unique_ptr<TicketService> service = ticketServiceFor(args->online, args->serviceUrl);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeFoldersAndDie);
     int status = 0;
     for (const auto& path : args->paths) {
         ComponentTree tree;
-        Assessment a = assessPath(path, args->type, TrustAnchors::appleRoots(), service.get(),
-                                  args->componentsJson ? &tree : nullptr);
+        const TrustAnchors& anchors = TrustAnchors::appleRoots();
+        Assessment a = assessPath(path, args->type, anchors, service.get(), args->componentsJson ? &tree : nullptr);
         std::cerr << assessmentText(path, a, args->verbosity);
-        if (args->componentsJson) std::cout << componentTreeJson(tree) << std::flush;
+        if (args->componentsJson) {
+            if (ContainerKind kind = containerKindOf(path); kind != ContainerKind::None) {
+                std::optional<PrivateFolder> own;
+                std::string under = args->expandUnder;
+                if (under.empty()) {
+                    auto made = PrivateFolder::create("tessarin-spctl-");
+                    if (made) {
+                        own.emplace(std::move(*made));
+                        under = own->path();
+                    } else {
+                        tree.notes.push_back(made.error());
+                    }
+                }
+                if (!under.empty()) addContainerContents(tree, path, kind, under, anchors, service.get());
+            }
+            std::cout << componentTreeJson(tree) << std::flush;
+        }
         if (!a.accepted) status = 3;
     }
     return status;

@@ -36,6 +36,8 @@ enum class CodeItemKind {
     LooseMachO,         // Mach-O the seal treats as a plain file, or that no seal covers
     Link,               // a symbolic link, never followed
     DiskImage,          // a .dmg judged by its own signature
+    Archive,            // a zip or tar archive: no signature of its own, only what it holds
+    InstallerPackage,   // a flat package, or one component package of a distribution
 };
 enum class SignatureKind { Unsigned, AdHoc, LinkerSigned, Certificate };
 

@@ -291,7 +291,7 @@ CodeVerifyOptions componentTreeOptions() {
 }
 
 ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchors, TicketService* service,
-                                 const ComponentTreeLimits& limits) {
+                                 const ComponentTreeLimits& limits, const Bytes* containerTicket) {
     ComponentTree tree;
     Builder builder{anchors, service};
     const Bytes rootTicket = verdict.ticketStapled ? verdict.ticket : Bytes();
@@ -300,8 +300,13 @@ ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchor
     tree.root = codeItemOf(verdict);
     // The outermost item's own ticket is its own; only nested code borrows it.
     readFiles(tree.root);
+    builder.rootTicket = containerTicket;
     builder.assess(tree.root, verdict);
-    if (!rootTicket.empty()) builder.rootTicket = &rootTicket;
+    if (!rootTicket.empty()) {
+        // Nested code borrows the item's own ticket before its container's.
+        builder.rootTicket = &rootTicket;
+        builder.rootTicketCheck.reset();
+    }
     for (std::size_t i = 0; i < tree.root.children.size() && i < verdict.children.size(); ++i)
         builder.enrich(tree.root.children[i], verdict.children[i]);
     std::error_code ec;
@@ -312,8 +317,9 @@ ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchor
 }
 
 ComponentTree componentTreeOf(const std::string& path, const TrustAnchors& anchors, TicketService* service,
-                              const ComponentTreeLimits& limits) {
-    return buildComponentTree(verifyCode(path, componentTreeOptions(), anchors), anchors, service, limits);
+                              const ComponentTreeLimits& limits, const Bytes* containerTicket) {
+    return buildComponentTree(verifyCode(path, componentTreeOptions(), anchors), anchors, service, limits,
+                              containerTicket);
 }
 
 }  // namespace tessarin

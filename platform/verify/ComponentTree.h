@@ -40,17 +40,19 @@ struct ComponentTree {
     CodeItem root;
     std::vector<TreeFinding> findings;
     bool walkTruncated = false;  // the walk stopped at a limit: items beyond it are not shown
+    std::vector<std::string> notes;  // what could not be read inside a container, one sentence each
 };
 
 // The verification the tree rests on: Gatekeeper's (strict, nested code verified, every slice).
 CodeVerifyOptions componentTreeOptions();
 
 // The tree of the item at `path` from its verdict made with componentTreeOptions() (consumed).
-// `service` (null: offline) is asked for tickets where none stapled names an item.
+// `service` (null: offline) is asked for tickets where none stapled names an item. `containerTicket`:
+// the ticket stapled to the disk image the item came in, which names its code as the item's own would.
 ComponentTree buildComponentTree(CodeVerdict verdict, const TrustAnchors& anchors, TicketService* service = nullptr,
-                                 const ComponentTreeLimits& limits = {});
+                                 const ComponentTreeLimits& limits = {}, const Bytes* containerTicket = nullptr);
 // Verifies the item and builds its tree.
 ComponentTree componentTreeOf(const std::string& path, const TrustAnchors& anchors, TicketService* service = nullptr,
-                              const ComponentTreeLimits& limits = {});
+                              const ComponentTreeLimits& limits = {}, const Bytes* containerTicket = nullptr);
 
 }  // namespace tessarin

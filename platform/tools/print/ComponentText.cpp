@@ -235,6 +235,8 @@ std::string componentKindName(const CodeItem& item) {
     case CodeItemKind::LooseMachO: return "loose Mach-O";
     case CodeItemKind::Link: return "link";
     case CodeItemKind::DiskImage: return "disk image";
+    case CodeItemKind::Archive: return "archive";
+    case CodeItemKind::InstallerPackage: return "installer package";
     }
     return "";
 }
@@ -308,6 +310,7 @@ std::string componentTreeText(const ComponentTree& tree) {
     std::string out;
     itemText(tree.root, 0, out);
     if (tree.walkTruncated) out += "The walk stopped at its limit: components beyond it are not shown.\n";
+    for (const auto& note : tree.notes) out += displayText(note, DisplayAs::Lines) + "\n";
     if (!tree.findings.empty()) {
         out += "Findings:\n";
         for (const auto& f : tree.findings) out += "  " + treeFindingLine(f) + "\n";
@@ -327,6 +330,11 @@ std::string componentTreeJson(const ComponentTree& tree) {
                             {"detail", printable(f.detail)},
                             {"finding", treeFindingLine(f)}});
     j["findings"] = std::move(findings);
+    if (!tree.notes.empty()) {
+        nlohmann::json notes = nlohmann::json::array();
+        for (const auto& note : tree.notes) notes.push_back(displayText(note, DisplayAs::Lines));
+        j["notes"] = std::move(notes);
+    }
     return j.dump(2) + "\n";
 }
 

@@ -1,0 +1,147 @@
+// What a container holds, as its tree: each item inside has the tree it has when opened on its
+// own, shown at the container's path; containers inside are opened to a fixed depth; what cannot be
+// read is one note; nothing is left behind under the caller's folder.
+#include "contents/Contents.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ArchiveBuilder.h"
+#include "BundleBuilder.h"
+#include "MachOBuilder.h"
+#include "MachOSigner.h"
+#include "TempDir.h"
+#include "verify/Assessment.h"
+
+using namespace tessarin;
+using test::ArchiveItem;
+using test::Packing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const TrustAnchors& noAnchors() {
+    static TrustAnchors none;
+    return none;
+}
+
+const CodeItem* child(const CodeItem& item, const std::string& relativePath) {
+    for (const CodeItem& c : item.children)
+        if (c.relativePath == relativePath) return &c;
+    return nullptr;
+}
+
+std::string tool() {
+    const Bytes b = test::thinMachO(0x0100000c, 2);
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    test::writeFile(path, bytes);
+}
+
+struct Opened {
+    ComponentTree tree;
+    bool leftBehind = false;
+};
+
+Opened open(const std::string& file, const ContentsOptions& options = {}) {
+    test::TempDir parent;
+    Opened out;
+    out.tree = componentTreeOf(file, noAnchors());
+    addContainerContents(out.tree, file, containerKindOf(file), parent.path(), noAnchors(), nullptr, options);
+    out.leftBehind = !fs::is_empty(parent.path());
+    return out;
+}
+
+}  // namespace
+
+TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
+    test::TempDir dir;
+    test::BundleBuilder app(dir / "stage/Example.app");
+    app.executable("Example", test::thinMachO(0x01000007, 3)).resource("data.txt", "resource\n");
+    app.build();
+    test::BundleSignOptions sign;
+    sign.code.identifier = "com.example.app";
+    test::signBundle(app.path(), sign);
+    const ComponentTree alone = componentTreeOf(app.path(), noAnchors());
+    ASSERT_TRUE(alone.root.valid);
+
+    auto items = test::itemsOfFolder(dir / "stage/Example.app", "Example.app");
+    items.push_back({"bin/tool", ArchiveItem::File, tool(), 0755});
+    items.push_back({"Applications", ArchiveItem::Link, "/Applications"});
+    items.push_back({"README", ArchiveItem::File, "not code"});
+    items.push_back({"../escape", ArchiveItem::File, "x"});
+    const std::string inner = test::packArchive(Packing::TarGz, {{"deeper/tool", ArchiveItem::File, tool(), 0755}});
+    items.push_back({"extras.tgz", ArchiveItem::File, inner});
+
+    for (Packing packing : {Packing::Zip, Packing::TarXz}) {
+        SCOPED_TRACE(static_cast<int>(packing));
+        const std::string file = dir / "Example.archive";
+        write(file, test::packArchive(packing, items));
+        ASSERT_EQ(containerKindOf(file), ContainerKind::Archive);
+        const Opened o = open(file);
+        const CodeItem& root = o.tree.root;
+        EXPECT_EQ(root.kind, CodeItemKind::Archive);
+        EXPECT_FALSE(o.leftBehind);
+
+        const CodeItem* inside = child(root, "Example.app");
+        ASSERT_TRUE(inside);
+        EXPECT_EQ(inside->path, file + "/Example.app");
+        EXPECT_EQ(inside->kind, alone.root.kind);
+        EXPECT_EQ(inside->valid, alone.root.valid);
+        EXPECT_EQ(inside->signature, alone.root.signature);
+        EXPECT_EQ(inside->identifier, "com.example.app");
+        EXPECT_EQ(inside->children.size(), alone.root.children.size());
+
+        const CodeItem* tool = child(root, "bin/tool");
+        ASSERT_TRUE(tool);
+        EXPECT_EQ(tool->kind, CodeItemKind::MachO);
+        EXPECT_FALSE(tool->valid);
+        const CodeItem* link = child(root, "Applications");
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->linkTarget, "/Applications");
+        EXPECT_FALSE(child(root, "README"));
+
+        const CodeItem* nested = child(root, "extras.tgz");
+        ASSERT_TRUE(nested);
+        EXPECT_EQ(nested->kind, CodeItemKind::Archive);
+        ASSERT_TRUE(child(*nested, "extras.tgz/deeper/tool"));
+        EXPECT_EQ(child(*nested, "extras.tgz/deeper/tool")->path, file + "/extras.tgz/deeper/tool");
+
+        ASSERT_EQ(o.tree.notes.size(), 1u);
+        EXPECT_NE(o.tree.notes[0].find("../escape"), std::string::npos) << o.tree.notes[0];
+        EXPECT_FALSE(fs::exists(dir / "escape"));
+    }
+}
+
+TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
+    test::TempDir dir;
+    struct Row {
+        const char* name;
+        std::string bytes;
+        int maxNesting;
+        const char* note;  // a piece of the one note
+    };
+    const std::string zip = test::packArchive(Packing::ZipStored, {{"a", ArchiveItem::File, std::string(9000, 'a')}});
+    const std::vector<Row> rows = {
+        {"cut short", zip.substr(0, 3000), 3, "Example"},
+        {"nested too deep", test::packArchive(Packing::Zip, {{"in.zip", ArchiveItem::File, zip}}), 1,
+         "levels deep and is not opened"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = dir / "Example.zip";
+        write(file, row.bytes);
+        ContentsOptions options;
+        options.maxNesting = row.maxNesting;
+        const Opened o = open(file, options);
+        EXPECT_FALSE(o.leftBehind);
+        ASSERT_EQ(o.tree.notes.size(), 1u);
+        EXPECT_NE(o.tree.notes[0].find(row.note), std::string::npos) << o.tree.notes[0];
+    }
+}
