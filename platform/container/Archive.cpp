@@ -331,4 +331,17 @@ Result<Expansion> expandArchive(ByteSpan bytes, const PrivateFolder& folder, con
     return expand(std::move(a), r, folder, limits, "the archive", bytes.size());
 }
 
+std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t atMost) {
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    ArchivePtr a = newReader();
+    if (!fd || archive_read_open_fd(a.get(), fd.fd, kReadBlock) != ARCHIVE_OK) return 0;
+    std::uint64_t count = 0;
+    archive_entry* e = nullptr;
+    while (count <= atMost && archive_read_next_header(a.get(), &e) >= ARCHIVE_WARN) {
+        ++count;
+        if (archive_read_data_skip(a.get()) < ARCHIVE_WARN) break;
+    }
+    return count;
+}
+
 }  // namespace tessarin

@@ -73,4 +73,9 @@ Result<Expansion> expandArchive(const std::string& archivePath, const PrivateFol
                                 const ExpansionLimits& limits = {});
 Result<Expansion> expandArchive(ByteSpan bytes, const PrivateFolder& folder, const ExpansionLimits& limits = {});
 
+// The entries of an archive, counted by their headers alone (nothing is written) and no further than
+// atMost + 1: one pass that refuses an archive of too many entries before a file is made. Whatever
+// cannot be read ends the count; expansion then says why.
+std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t atMost);
+
 }  // namespace tessarin

@@ -9,6 +9,13 @@ namespace {
 
 void expandArchiveInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
                        const ContentsOptions& options) {
+    // Counted first: making a folder full of empty files costs the file system far more than reading
+    // their headers twice.
+    if (countArchiveEntries(file, options.limits.maxEntries) > options.limits.maxEntries) {
+        out.notes.push_back("It holds more than " + std::to_string(options.limits.maxEntries) +
+                            " entries, the most expanded from one archive; nothing was expanded.");
+        return;
+    }
     auto folder = PrivateFolder::create("archive-", parent);
     if (!folder) {
         out.notes.push_back(folder.error());

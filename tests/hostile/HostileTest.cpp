@@ -26,11 +26,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
+#include "ArchiveBuilder.h"
 #include "BundleBuilder.h"
 #include "DiskImageBuilder.h"
 #include "MachOBuilder.h"
@@ -534,6 +536,11 @@ const char* commandName(Command c) {
     return "";
 }
 
+const std::string& expansionFolder() {
+    static const test::TempDir folder;
+    return folder.path();
+}
+
 std::vector<std::string> commandLine(Command c, const std::string& item) {
     const std::string tools = test::standinDirectory();
     switch (c) {
@@ -541,10 +548,12 @@ std::vector<std::string> commandLine(Command c, const std::string& item) {
     case Command::LipoInfo: return {tools + "/lipo", "-info", item};
     case Command::CodesignDisplay: return {tools + "/codesign", "-dvvv", item};
     case Command::CodesignVerify: return {tools + "/codesign", "--verify", "--deep", "--strict", item};
-    case Command::Spctl: return {tools + "/spctl", "-a", "-vv", item};
+    // With the tree, so that a container is expanded: under a folder that must be empty again after.
+    case Command::Spctl:
+        return {tools + "/spctl", "-a", "-vv", "--components-json", "--expand-under", expansionFolder(), item};
     case Command::SpctlInstall: return {tools + "/spctl", "-a", "-vv", "-t", "install", item};
     case Command::Pkgutil: return {tools + "/pkgutil", "--check-signature", item};
-    case Command::Report: return {TESSARIN_PROGRAM, "--report", item};
+    case Command::Report: return {TESSARIN_PROGRAM, "--report", "--components", item};
     }
     return {};
 }
@@ -655,6 +664,8 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
             else
                 EXPECT_NE(output.find(e.text), std::string::npos) << "expected \"" << e.text << "\" in:\n" << output;
         }
+        std::error_code ec;
+        EXPECT_TRUE(std::filesystem::is_empty(expansionFolder(), ec)) << "expanded contents were left behind";
         const TreeState after = snapshot(dir.path());
         EXPECT_TRUE(after == before) << "the item changed:\n" << differences(before, after);
         // One line per run: the figures the limits are judged by.
@@ -771,6 +782,41 @@ std::string appSealingNestedWith(const std::string& d, const std::string& requir
     o.nestedRequirements["Frameworks/Kit.framework"] = requirement;
     test::signBundle(b.path(), o);
     return b.path();
+}
+
+// Archives that try to write outside the folder they are expanded in, or to fill the disk.
+std::vector<HostileCase> archiveCases() {
+    using test::ArchiveItem;
+    auto archive = [](const std::string& d, const char* name, test::Packing packing, std::vector<ArchiveItem> items) {
+        test::writeFile(d + "/" + name, test::packArchive(packing, items));
+        return d + "/" + name;
+    };
+    const Bytes code = thin(kX86_64);
+    const std::string tool(code.begin(), code.end());
+    return {
+        hostile("ArchiveZipSlip", [=](const std::string& d) {
+             return archive(d, "x.zip", test::Packing::Zip,
+                            {{"../../evil", ArchiveItem::File, "x"}, {"/tmp/tessarin-evil", ArchiveItem::File, "x"},
+                             {"ok/tool", ArchiveItem::File, tool, 0755}});
+         }, {assess(3, "../../evil"), assess(3, "is refused"), report("ok/tool"), report("is refused")}),
+        hostile("ArchiveWritesThroughItsOwnLinks", [=](const std::string& d) {
+             return archive(d, "x.tar", test::Packing::Tar,
+                            {{"up", ArchiveItem::Link, "../../.."}, {"up/evil", ArchiveItem::File, "x"},
+                             {"etc", ArchiveItem::Link, "/etc"}, {"etc/evil", ArchiveItem::File, "x"},
+                             {"loop", ArchiveItem::Link, "loop"}, {"loop/x", ArchiveItem::File, "x"}});
+         }, {assess(3, "is refused"), report("is refused")}),
+        hostile("ArchiveZipBomb", [=](const std::string& d) {
+             return archive(d, "x.zip", test::Packing::Zip, {{"zeros", ArchiveItem::File, std::string(80 << 20, '\0')}});
+         }, {assess(3, "as a zip bomb does"), report("as a zip bomb does")}),
+        hostile("ArchiveMillionEmptyEntries", [=](const std::string& d) {
+             std::vector<ArchiveItem> items(1'000'000);
+             for (std::size_t i = 0; i < items.size(); ++i) items[i].path = "e/" + std::to_string(i);
+             return archive(d, "x.tgz", test::Packing::TarGz, std::move(items));
+         }, {assess(3, "entries, the most expanded"), report("nothing was expanded")}),
+        hostile("ArchiveNamesNotUtf8", [=](const std::string& d) {
+             return archive(d, "x.zip", test::Packing::Zip, {{"caf\xe9/tool", ArchiveItem::File, tool, 0755}});
+         }, {report("caf\\xE9/tool")}),
+    };
 }
 
 std::vector<HostileCase> ticketAndRequirementCases() {
@@ -1225,6 +1271,7 @@ hostile("ItemNameWithLineFeed", [](const std::string& d) { return app(d, "Line\n
          }, {pkgutil(1, notPackage), report("Details for Hostile.pkg")}),
     };
     for (auto& c : ticketAndRequirementCases()) all.push_back(std::move(c));
+    for (auto& c : archiveCases()) all.push_back(std::move(c));
     return all;
 }
 
