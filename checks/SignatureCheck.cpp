@@ -31,7 +31,7 @@ void assess(SignatureCheckState& state, const std::vector<std::string>& argument
         // whichever way the tool ends: done, failed, cancelled with the window, or crashed.
         std::optional<PrivateFolder> folder;
         if (containerKindOf(arguments.back()) != ContainerKind::None) {
-            if (auto made = PrivateFolder::create()) {
+            if (auto made = PrivateFolder::create("tessarin-", "/tmp")) {
                 folder.emplace(std::move(*made));
                 withTree.insert(withTree.begin() + 1, {"--expand-under", folder->path()});
             }

@@ -203,3 +203,30 @@ TEST(SignatureVerdicts, ForgedLinesInAPathNeverReachTheCheckBoxes) {
     EXPECT_FALSE(v.isApple);
     EXPECT_FALSE(v.isAppStore);
 }
+
+// A container's contents are expanded under a folder the check owns: it is gone after the check
+// however the tool ended, a crash included, and only a container gets one.
+TEST(SignatureChecks, TheExpansionFolderGoesWithTheCheckHoweverTheToolEnds) {
+    TempDir dir;
+    test::writeFile(dir / "item.zip", std::string("PK\x03\x04", 4) + std::string(60, '\0'));
+    test::writeFile(dir / "tool", "plain");
+    const std::string seen = dir / "seen";
+    for (const char* end : {"exit 0", "kill -SEGV $$"}) {
+        SCOPED_TRACE(end);
+        ToolSet tools;
+        // Notes where it was asked to expand, fills that folder, then ends.
+        const std::string spctl = writeScript(
+            dir / "spctl", "u=; p=; for a in \"$@\"; do [ \"$p\" = --expand-under ] && u=$a; p=$a; done; "
+                           "echo \"$u\" > '" + seen + "'; [ -n \"$u\" ] && mkdir -p \"$u/x/y\" && touch \"$u/x/y/f\"; " +
+                           end);
+        tools.override(kSpctlPath, spctl, true);
+        tools.override(kCodesignPath, writeScript(dir / "codesign", "exit 0"));
+        for (const std::string item : {dir / "item.zip", dir / "tool"}) {
+            runMachOSignatureCheck(item, tools, false, true);
+            std::string folder = test::readFile(seen);
+            folder = folder.substr(0, folder.find('\n'));
+            EXPECT_EQ(folder.empty(), item == dir / "tool") << folder;
+            if (!folder.empty()) EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+        }
+    }
+}
