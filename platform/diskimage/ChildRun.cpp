@@ -4,6 +4,7 @@
 #include "diskimage/ChildRun.h"
 
 #include <fcntl.h>
+#include <linux/landlock.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -43,8 +44,40 @@ struct Pipe {
     }
 };
 
+#ifndef LANDLOCK_ACCESS_FS_TRUNCATE
+#define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
+#endif
+
+// A Landlock ruleset that handles every kind of write and allows them beneath `folder` alone; -1
+// where the kernel has no Landlock or the folder cannot be opened.
+int writeConfinement(const std::string& folder) {
+    const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) return -1;
+    std::uint64_t writes = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+                           LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR |
+                           LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
+                           LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    if (abi >= 2) writes |= LANDLOCK_ACCESS_FS_REFER;
+    if (abi >= 3) writes |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    landlock_ruleset_attr ruleset{};
+    ruleset.handled_access_fs = writes;
+    const int fd = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0));
+    if (fd < 0) return -1;
+    landlock_path_beneath_attr beneath{};
+    beneath.allowed_access = writes;
+    beneath.parent_fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const bool added =
+        beneath.parent_fd >= 0 && ::syscall(SYS_landlock_add_rule, fd, LANDLOCK_RULE_PATH_BENEATH, &beneath, 0) == 0;
+    if (beneath.parent_fd >= 0) ::close(beneath.parent_fd);
+    if (!added) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 [[noreturn]] void execChild(char* const* argv, char* const* envp, int nullFd, int outFd, int errFd, int reportFd,
-                            std::uint64_t fileLimit) {
+                            int confinementFd, std::uint64_t fileLimit) {
     const pid_t parent = ::getppid();
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -52,6 +85,12 @@ struct Pipe {
     ::dup2(nullFd, STDIN_FILENO);
     ::dup2(outFd, STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
+    if (confinementFd >= 0 && (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                               ::syscall(SYS_landlock_restrict_self, confinementFd, 0) != 0)) {
+        const int err = errno;
+        [[maybe_unused]] ssize_t n = ::write(reportFd, &err, sizeof err);
+        ::_exit(127);
+    }
     // Nothing else of ours reaches the child; the report pipe closes itself on exec.
     if (reportFd > 3) ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd - 1), 0u);
     ::syscall(SYS_close_range, static_cast<unsigned>(reportFd + 1), ~0u, 0u);
@@ -125,11 +164,14 @@ ChildRun runChild(const std::vector<std::string>& argv, const ChildRunOptions& o
         if (nullFd >= 0) ::close(nullFd);
         return run;
     }
+    const int confinement = options.writableOnlyBeneath.empty() ? -1 : writeConfinement(options.writableOnlyBeneath);
+    run.confined = confinement >= 0;
     const pid_t pid = ::fork();
     if (pid == 0)
         execChild(args.data(), options.environment.empty() ? nullptr : env.data(), nullFd, out.write, err.write,
-                  report.write, options.fileSizeLimit);
+                  report.write, confinement, options.fileSizeLimit);
     ::close(nullFd);
+    if (confinement >= 0) ::close(confinement);
     if (pid < 0) {
         run.startError = std::strerror(errno);
         return run;

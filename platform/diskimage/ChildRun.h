@@ -19,6 +19,9 @@ struct ChildRunOptions {
     std::function<bool()> keepGoing;
     // The child's whole environment ("NAME=value"); empty: ours.
     std::vector<std::string> environment;
+    // When set, the child may create, change or remove nothing outside this folder (Landlock,
+    // where the kernel has it); it may still read anywhere.
+    std::string writableOnlyBeneath;
 };
 
 struct ChildRun {
@@ -28,7 +31,8 @@ struct ChildRun {
     int exitStatus = -1;   // when it exited
     int signal = 0;        // when a signal ended it
     std::string out, err;
-    bool errCut = false;  // stderr held more than the limit: only its end is kept
+    bool errCut = false;    // stderr held more than the limit: only its end is kept
+    bool confined = false;  // writableOnlyBeneath was enforced by the kernel
 
     bool started() const { return startError.empty(); }
     bool succeeded() const { return started() && !timedOut && !stopped && signal == 0 && exitStatus == 0; }

@@ -2,8 +2,9 @@
 // is kept and fuzzed by others; we bound it from outside. Our reader judges the image before 7zz
 // sees it, so that an encrypted, sparse, lying or oversized image never starts a child. 7zz keeps
 // its own guard against writing through links (it leaves out a relative link that leads out, and
-// roots an absolute one in its output folder); afterwards both are put back as the image wrote
-// them, as links that nothing here follows, and the output is walked without following links.
+// roots an absolute one in its output folder); where the kernel has Landlock, it cannot write
+// outside that folder at all. Afterwards both kinds of link are put back as the image wrote them,
+// as links that nothing here follows, and the output is walked without following links.
 #include "diskimage/DiskImageExpand.h"
 
 #include <dirent.h>
@@ -209,6 +210,7 @@ void Expander::extract() {
     ChildRunOptions run;
     run.timeLimitSeconds = options_.timeLimitSeconds;
     run.fileSizeLimit = budget_;
+    run.writableOnlyBeneath = output_;
     // File names come from the image as UTF-16; a UTF-8 locale keeps every one of them.
     run.environment = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
     run.keepGoing = [&] {

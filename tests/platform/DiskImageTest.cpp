@@ -2,7 +2,9 @@
 // verified as Apple's DiskImageRep defines it; and what codesign, spctl and stapler answer for one.
 #include <gtest/gtest.h>
 
+#include <linux/landlock.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -301,8 +303,8 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
         return test::buildDiskImage(o);
     };
     const Bytes good = image();
-    const std::string pidFile = dir / "pid";
-    const std::string hangs = test::writeScript(dir / "hangs", "sleep 30 & echo $! > " + pidFile + "; wait");
+    // Its own child outlives it unless the whole group is killed; it may write only its own folder.
+    const std::string hangs = test::writeScript(dir / "hangs", "sleep 30 & echo $! > \"${5#-o}/pid\"; wait");
     Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
     encrypted.resize(4096, 0);
     struct Row {
@@ -353,7 +355,7 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
             }
             if (row.sevenZip == hangs) {
                 long pid = 0;
-                std::ifstream(pidFile) >> pid;
+                std::ifstream(x->contentsPath + "/pid") >> pid;
                 EXPECT_TRUE(pid > 0 && test::endsSoon(pid)) << "the child's own child was left running";
             }
             continue;
@@ -377,4 +379,21 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
         EXPECT_EQ(linkText(root + "/Applications"), "/Applications");
         EXPECT_EQ(linkText(root + "/escape"), "../../../../../etc");
     }
+
+    // Whatever the child does, it writes nowhere but its own folder where the kernel can enforce it.
+    const std::string outside = dir / "outside";
+    const std::string writer =
+        test::writeScript(dir / "writer", "echo leaked > " + outside + "; echo kept > \"${5#-o}/inside\"");
+    test::writeFile(dir / "Example.dmg", good);
+    auto folder = PrivateFolder::create();
+    ASSERT_TRUE(folder) << folder.error();
+    DiskImageExpandOptions options;
+    options.sevenZip = writer;
+    auto x = expandDiskImage(dir / "Example.dmg", *folder, options);
+    ASSERT_TRUE(x) << x.error();
+    EXPECT_TRUE(x->complete()) << x->stopSentence;
+    EXPECT_EQ(test::readFile(x->contentsPath + "/inside"), "kept\n");
+    if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) < 1)
+        GTEST_SKIP() << "the kernel has no Landlock";
+    EXPECT_NE(::access(outside.c_str(), F_OK), 0) << "the child wrote outside its folder";
 }
