@@ -218,7 +218,10 @@ void Expander::extract() {
         overBudget = freeAtStart > now && freeAtStart - now > budget_;
         return !overBudget;
     };
-    const ChildRun child = runChild({options_.sevenZip, "x", "-snl", "-y", "-bd", "-o" + output_, "--", path_}, run);
+    // -snl: links as links. -sns-: no extended attributes or resource forks, which 7zz would write
+    // as "name:stream" files beside their item and so change what a bundle holds.
+    const ChildRun child =
+        runChild({options_.sevenZip, "x", "-snl", "-sns-", "-y", "-bd", "-o" + output_, "--", path_}, run);
 
     if (overBudget)
         stop("Expansion of " + name_ + " was stopped when it had written more than " + amount(budget_) + ", " +
@@ -278,8 +281,11 @@ void Expander::restoreLeftOutLinks(const std::string& err, int root) {
         std::string leaf;
         auto parent = openParent(root, name, leaf);
         struct stat st {};
-        if (!parent || ::fstatat(parent->fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(st.st_mode) || st.st_size != 0) continue;
+        if (!parent || ::fstatat(parent->fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_size != 0) {
+            out_.notes.push_back(quoted(name) + ", a link to " + quoted(target) + ", was left out.");
+            continue;
+        }
         if (::unlinkat(parent->fd, leaf.c_str(), 0) != 0 || ::symlinkat(target.c_str(), parent->fd, leaf.c_str()) != 0)
             out_.notes.push_back(quoted(name) + ", a link to " + quoted(target) + ", could not be kept.");
     }

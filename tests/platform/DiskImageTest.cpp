@@ -304,7 +304,8 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
     };
     const Bytes good = image();
     // Its own child outlives it unless the whole group is killed; it may write only its own folder.
-    const std::string hangs = test::writeScript(dir / "hangs", "sleep 30 & echo $! > \"${5#-o}/pid\"; wait");
+    const std::string out = "for a; do case $a in -o*) out=${a#-o};; esac; done; ";
+    const std::string hangs = test::writeScript(dir / "hangs", out + "sleep 30 & echo $! > \"$out/pid\"; wait");
     Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
     encrypted.resize(4096, 0);
     struct Row {
@@ -383,7 +384,7 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
     // Whatever the child does, it writes nowhere but its own folder where the kernel can enforce it.
     const std::string outside = dir / "outside";
     const std::string writer =
-        test::writeScript(dir / "writer", "echo leaked > " + outside + "; echo kept > \"${5#-o}/inside\"");
+        test::writeScript(dir / "writer", out + "echo leaked > " + outside + "; echo kept > \"$out/inside\"");
     test::writeFile(dir / "Example.dmg", good);
     auto folder = PrivateFolder::create();
     ASSERT_TRUE(folder) << folder.error();
