@@ -57,6 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TESSARIN_HOMEPAGE}")
 # come with libqt6gui6, which the program links. nlohmann-json is headers only and needs nothing at
 # run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Not a library, so dpkg-shlibdeps cannot find it: 7zz reads the file system inside a disk image.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "7zip")
 # The log marks its judgements with emoji, which show as empty boxes without a colour emoji font.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

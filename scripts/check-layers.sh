@@ -4,8 +4,9 @@
 #   base <- plist, macho <- crypto <- notary <- codesign, bundle, package, diskimage <- verify <- tools/print
 #   <- tools
 # and beside them online (the ticket service over the network, above notary), which only the tools use,
-# and container (archives expanded into a private folder), which needs only base, and contents (what
-# containers hold, as component trees), above verify and container.
+# and container (archives expanded into a private folder), which needs only base and which diskimage
+# uses to expand the file system inside an image, and contents (what containers hold, as component
+# trees), above verify and container.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ declare -A allowed=(
   [codesign]="base plist macho crypto notary"
   [bundle]="base plist macho"
   [package]="base plist crypto notary"
-  [diskimage]="base plist"
+  [diskimage]="base plist container"
   [online]="base plist crypto notary"
   [container]="base"
   [verify]="base plist macho crypto notary codesign bundle package diskimage"

@@ -10,6 +10,8 @@ packages=(
   libarchive-dev
   # xz, and the pbzx chunks of Installer package payloads.
   liblzma-dev
+  # The file system inside a disk image (HFS+, APFS) is read by 7zz, run as a child.
+  7zip
   # User-perceived characters (grapheme clusters) in the quarantine value.
   libicu-dev
   # The online notarization lookup (asked for only by the user): HTTPS and the service's JSON.
@@ -23,6 +25,8 @@ packages=(
   # entry from another process (gdbus).
   desktop-file-utils shared-mime-info libglib2.0-bin
   openssl file
+  # The disk image tests make the file system they wrap in UDIF with mkfs.ext4 -d.
+  e2fsprogs
   # The Debian package: built with CPack (dpkg-shlibdeps, dpkg-buildflags), its icons rendered from
   # the SVG, judged by lintian and appstreamcli; its man pages read with man -l (col tidies them).
   dpkg-dev librsvg2-bin lintian appstream man-db groff-base bsdextrautils

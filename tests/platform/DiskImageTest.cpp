@@ -2,6 +2,12 @@
 // verified as Apple's DiskImageRep defines it; and what codesign, spctl and stapler answer for one.
 #include <gtest/gtest.h>
 
+#include <linux/landlock.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +19,8 @@
 #include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "codesign/CodeSignature.h"
+#include "container/PrivateFolder.h"
+#include "diskimage/DiskImageExpand.h"
 #include "diskimage/Udif.h"
 #include "diskimage/UdifConstants.h"
 #include "tools/print/AssessmentText.h"
@@ -249,4 +257,144 @@ TEST(DiskImageTools, AnswerForASignedImageAsApplesToolsDo) {
     const auto staple = test::runStandin("stapler", {"validate", bare});
     EXPECT_EQ(staple.status, 65);
     EXPECT_NE(staple.out.find("Bare.dmg does not have a ticket stapled to it.\n"), std::string::npos) << staple.out;
+}
+
+namespace {
+
+std::string firstPresent(std::initializer_list<const char*> paths) {
+    for (const char* p : paths)
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+std::string linkText(const std::string& path) {
+    char text[256];
+    const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+    return n < 0 ? "(not a link)" : std::string(text, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+// Debian has no HFS+ or populated APFS writer, and 7zz reads no plain HFS and no Rock Ridge links;
+// an ext4 file system (mkfs.ext4 -d) stands in: 7zz opens whatever file system the image's one
+// partition holds, and ext4 carries links and modes as HFS+ does.
+TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsAllowIt) {
+    const std::string sevenZip = firstPresent({"/usr/bin/7zz"});
+    const std::string mkfs = firstPresent({"/usr/sbin/mkfs.ext4", "/sbin/mkfs.ext4"});
+    if (sevenZip.empty() || mkfs.empty()) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    TempDir dir;
+    const std::string tree = dir / "tree";
+    test::writeFile(tree + "/App.app/Contents/MacOS/App", "#!/bin/sh\n");
+    test::writeFile(tree + "/notes.txt", "notes\n");
+    ::chmod((tree + "/App.app/Contents/MacOS/App").c_str(), 0755);
+    ::chmod((tree + "/notes.txt").c_str(), 0640);
+    ASSERT_EQ(::symlink("App.app", (tree + "/Current").c_str()), 0);
+    ASSERT_EQ(::symlink("/Applications", (tree + "/Applications").c_str()), 0);
+    ASSERT_EQ(::symlink("../../../../../etc", (tree + "/escape").c_str()), 0);
+    const auto made = test::runProgram(mkfs, {"-q", "-F", "-O", "^has_journal", "-d", tree, dir / "fs.img", "1M"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    auto image = [&](bool licence = false) {
+        test::DiskImageOptions o;
+        const std::string fs = test::readFile(dir / "fs.img");
+        o.content.assign(fs.begin(), fs.end());
+        o.zlib = true;
+        o.chunkSectors = 256;
+        o.licenseAgreement = licence;
+        return test::buildDiskImage(o);
+    };
+    const Bytes good = image();
+    // Its own child outlives it unless the whole group is killed; it may write only its own folder.
+    const std::string out = "for a; do case $a in -o*) out=${a#-o};; esac; done; ";
+    const std::string hangs = test::writeScript(dir / "hangs", out + "sleep 30 & echo $! > \"$out/pid\"; wait");
+    Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
+    encrypted.resize(4096, 0);
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        std::string sevenZip;  // "/nonexistent": no child may run
+        const char* stop;      // empty: read whole
+        std::uint64_t maxBytes = kExpansionMaxBytes;
+        int seconds = 60;
+    };
+    const std::string none = "/nonexistent/7zz";
+    const std::vector<Row> rows{
+        {"good", good, sevenZip, ""},
+        {"licence agreement", image(true), sevenZip, ""},
+        {"encrypted", encrypted, none, "was not read: the disk image is encrypted"},
+        {"sparse", Bytes{'s', 'p', 'r', 's', 0, 0, 0, 3, 0, 0, 0, 0}, none, "was not read: the disk image is a sparse"},
+        {"not a disk image", Bytes(2048, 'x'), none, "was not read: not a disk image"},
+        {"lying trailer", with64(good, UDIF_OFF_XML_OFFSET, good.size()), none, "XML property list (offset"},
+        {"chunk past the end", test::buildDiskImage([] {
+             auto o = disk();
+             o.lastChunkBias = 1;
+             return o;
+         }()),
+         none, "chunk 1 (offset plus length) extends past the end of the data fork"},
+        {"claims 16 GiB", with64(good, UDIF_OFF_SECTOR_COUNT, std::uint64_t{1} << 25), none,
+         "its disk holds 16 GiB once expanded, more than the 8 GiB an image may expand to"},
+        {"over a small cap", good, none, "its disk holds 1 MiB once expanded, more than the 4096 bytes", 4096},
+        {"child fails", good, "/bin/false", "was not read: /bin/false exited with status 1."},
+        {"child hangs", good, hangs, "did not finish within 1 second.", kExpansionMaxBytes, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir / "Example.dmg";
+        test::writeFile(path, row.bytes);
+        auto folder = PrivateFolder::create();
+        ASSERT_TRUE(folder) << folder.error();
+        DiskImageExpandOptions options;
+        options.sevenZip = row.sevenZip;
+        options.timeLimitSeconds = row.seconds;
+        options.limits.maxBytes = row.maxBytes;
+        auto x = expandDiskImage(path, *folder, options);
+        ASSERT_TRUE(x) << x.error();
+        if (*row.stop) {
+            EXPECT_NE(x->stopSentence.find(row.stop), std::string::npos) << x->stopSentence;
+            EXPECT_EQ(x->stopSentence.rfind("The file system in \"Example.dmg\" was not read: ", 0), 0u);
+            if (row.sevenZip == none) {
+                EXPECT_TRUE(x->subfolder.empty());
+            }
+            if (row.sevenZip == hangs) {
+                long pid = 0;
+                std::ifstream(x->contentsPath + "/pid") >> pid;
+                EXPECT_TRUE(pid > 0 && test::endsSoon(pid)) << "the child's own child was left running";
+            }
+            continue;
+        }
+        EXPECT_TRUE(x->complete()) << x->stopSentence;
+        EXPECT_EQ(x->notes.size(), row.bytes == good ? 0u : 1u);
+        if (row.bytes != good) {
+            EXPECT_NE(x->notes.at(0).find("carries a licence agreement"), std::string::npos);
+            continue;
+        }
+        const std::string root = folder->path() + "/" + x->subfolder;
+        EXPECT_EQ(x->contentsPath, root);
+        struct stat st {};
+        ASSERT_EQ(::lstat((root + "/App.app/Contents/MacOS/App").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0755u);
+        ASSERT_EQ(::lstat((root + "/notes.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(x->bytes, 16u);  // the two files; lost+found is empty
+        // Links come out as the image wrote them, however far they point, and are never followed.
+        EXPECT_EQ(linkText(root + "/Current"), "App.app");
+        EXPECT_EQ(linkText(root + "/Applications"), "/Applications");
+        EXPECT_EQ(linkText(root + "/escape"), "../../../../../etc");
+    }
+
+    // Whatever the child does, it writes nowhere but its own folder where the kernel can enforce it.
+    const std::string outside = dir / "outside";
+    const std::string writer =
+        test::writeScript(dir / "writer", out + "echo leaked > " + outside + "; echo kept > \"$out/inside\"");
+    test::writeFile(dir / "Example.dmg", good);
+    auto folder = PrivateFolder::create();
+    ASSERT_TRUE(folder) << folder.error();
+    DiskImageExpandOptions options;
+    options.sevenZip = writer;
+    auto x = expandDiskImage(dir / "Example.dmg", *folder, options);
+    ASSERT_TRUE(x) << x.error();
+    EXPECT_TRUE(x->complete()) << x->stopSentence;
+    EXPECT_EQ(test::readFile(x->contentsPath + "/inside"), "kept\n");
+    if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) < 1)
+        GTEST_SKIP() << "the kernel has no Landlock";
+    EXPECT_NE(::access(outside.c_str(), F_OK), 0) << "the child wrote outside its folder";
 }

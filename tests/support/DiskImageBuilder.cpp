@@ -120,6 +120,11 @@ Bytes buildDiskImage(const DiskImageOptions& o) {
                     {"ID", PlistValue("-1")},
                     {"Name", PlistValue("whole disk (Apple_HFS : 0)")}};
     PlistDict fork{{"blkx", PlistValue(PlistArray{PlistValue(std::move(table))})}};
+    if (o.licenseAgreement)
+        fork.emplace(
+            "LPic",
+            PlistValue(PlistArray{PlistValue(PlistDict{
+                {"Data", PlistValue(PlistData{Bytes(8, 0)})}, {"ID", PlistValue("5000")}, {"Name", PlistValue("")}})}));
     const std::string xml = toXmlPlist(PlistValue(PlistDict{{"resource-fork", PlistValue(std::move(fork))}}));
     Bytes image = data;
     image.insert(image.end(), xml.begin(), xml.end());

@@ -15,6 +15,7 @@ struct DiskImageOptions {
     bool zlib = false;                // zlib chunks, else raw ones
     std::uint64_t chunkSectors = 8;   // sectors per chunk
     std::uint64_t lastChunkBias = 0;  // added to the last data chunk's offset: a chunk that lies
+    bool licenseAgreement = false;    // an "LPic" resource beside the block table
 };
 
 // An unsigned image: data fork at offset 0, then the plist, then the trailer.
