@@ -4,7 +4,8 @@
 #   base <- plist, macho <- crypto <- notary <- codesign, bundle, package, diskimage <- verify <- tools/print
 #   <- tools
 # and beside them online (the ticket service over the network, above notary), which only the tools use,
-# and container (archives expanded into a private folder), which needs only base.
+# and container (archives expanded into a private folder), which needs only base and which package
+# uses to expand payloads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +17,7 @@ declare -A allowed=(
   [notary]="base plist crypto"
   [codesign]="base plist macho crypto notary"
   [bundle]="base plist macho"
-  [package]="base plist crypto notary"
+  [package]="base plist crypto notary container"
   [diskimage]="base plist"
   [online]="base plist crypto notary"
   [container]="base"
