@@ -52,8 +52,8 @@ PackagePart expandPart(const ByteReader& bytes, const XarArchive& archive, const
     const std::string prefix = component.path.empty() ? "" : component.path + "/";
     const XarFile* payload = findXarFile(archive, prefix + "Payload");
     if (!payload) return part;
-    const std::string name =
-        "the payload of " + (component.path.empty() ? itemName : "\"" + displayText(component.path) + "\"");
+    // Named as a path in the item, so that sentences read as an archive's do: "Foo.pkg/Payload" is ...
+    const std::string name = "\"" + displayText(itemName + (itemName.empty() ? "" : "/") + prefix + "Payload") + "\"";
     auto damaged = [&](const std::string& sentence) {
         part.expansion.stop = ExpansionStop::Damaged;
         part.expansion.stopSentence = sentence;
@@ -67,7 +67,7 @@ PackagePart expandPart(const ByteReader& bytes, const XarArchive& archive, const
     decoding.ratioFloor = limits.ratioFloor;
     Bytes storage;
     auto archived = xarArchiveBytes(bytes, archive, *payload, decoding.maxExpandedBytes, storage);
-    if (!archived) return damaged("T" + name.substr(1) + " cannot be read: " + archived.error() + ".");
+    if (!archived) return damaged(name + " cannot be read: " + archived.error() + ".");
     PayloadDecoder decoder(*archived, payloadCompression(*archived), decoding);
     auto x = expandCpioStream([&] { return decoder.next(); }, archived->size(), name, folder, subfolder, limits);
     if (!x) return damaged(x.error());
@@ -103,7 +103,7 @@ Result<PackageExpansion> expand(const ByteReader& bytes, const PrivateFolder& fo
 
 Result<PackageExpansion> expandPackage(const ByteReader& bytes, const PrivateFolder& folder,
                                        const ExpansionLimits& limits) {
-    return expand(bytes, folder, limits, "the package");
+    return expand(bytes, folder, limits, "");
 }
 
 Result<PackageExpansion> expandPackage(const std::string& pkgPath, const PrivateFolder& folder,
@@ -118,7 +118,7 @@ Result<PackageExpansion> expandPackage(const std::string& pkgPath, const Private
     auto mapped = MappedFile::open(pkgPath);
     if (!mapped) return fail(mapped.error());
     if (!looksLikeXar(mapped->reader())) return fail("The item " + item + " is not an Installer package.");
-    auto out = expand(mapped->reader(), folder, limits, item);
+    auto out = expand(mapped->reader(), folder, limits, pkgPath.substr(pkgPath.rfind('/') + 1));
     if (!out) return fail("The package " + item + " cannot be read: " + out.error() + ".");
     return out;
 }
