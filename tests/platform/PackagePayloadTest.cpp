@@ -430,4 +430,16 @@ TEST(PackageExpansion, HostilePayloadsAreRefusedByNameOrStopped) {
             EXPECT_EQ(x->stopSentence, e.stop == ExpansionStop::Damaged ? "" : e.stopSentence);
         }
     }
+    // From a file, sentences name the package; what is no package is said to be none.
+    test::TempDir dir;
+    writeFile(dir / "cut.pkg", flatPackage(truncated));
+    writeFile(dir / "notes.txt", "hello");
+    auto folder = PrivateFolder::create();
+    ASSERT_TRUE(folder) << folder.error();
+    auto cut = expandPackage(dir / "cut.pkg", *folder);
+    ASSERT_TRUE(cut) << cut.error();
+    EXPECT_EQ(cut->parts[0].expansion.stopSentence.rfind("\"cut.pkg/Payload\" is damaged", 0), 0u);
+    auto notes = expandPackage(dir / "notes.txt", *folder);
+    ASSERT_FALSE(notes);
+    EXPECT_EQ(notes.error(), "The item \"notes.txt\" is not an Installer package.");
 }
