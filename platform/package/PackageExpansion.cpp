@@ -63,7 +63,7 @@ PackagePart expandPart(const ByteReader& bytes, const XarArchive& archive, const
     // entries); the expander's limits on what is written come first.
     PayloadLimits decoding;
     decoding.maxExpandedBytes = saturatingAdd(limits.maxBytes, saturatingMul(limits.maxEntries, kStreamBytesPerEntry));
-    decoding.maxRatio = saturatingMul(limits.maxRatio, 2);
+    decoding.maxRatio = limits.maxRatio ? saturatingMul(limits.maxRatio, 2) : UINT64_MAX;
     decoding.ratioFloor = limits.ratioFloor;
     Bytes storage;
     auto archived = xarArchiveBytes(bytes, archive, *payload, decoding.maxExpandedBytes, storage);
