@@ -4,9 +4,9 @@
 #   base <- plist, macho <- crypto <- notary <- codesign, bundle, package, diskimage <- verify <- tools/print
 #   <- tools
 # and beside them online (the ticket service over the network, above notary), which only the tools use,
-# and container (archives expanded into a private folder), which needs only base and which diskimage
-# uses to expand the file system inside an image, and contents (what containers hold, as component
-# trees), above verify and container.
+# and container (archives expanded into a private folder), which needs only base and which package
+# and diskimage use to expand payloads and file systems, and contents (what containers hold, as
+# component trees), above verify and container.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +18,7 @@ declare -A allowed=(
   [notary]="base plist crypto"
   [codesign]="base plist macho crypto notary"
   [bundle]="base plist macho"
-  [package]="base plist crypto notary"
+  [package]="base plist crypto notary container"
   [diskimage]="base plist container"
   [online]="base plist crypto notary"
   [container]="base"

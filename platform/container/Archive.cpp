@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -100,6 +101,27 @@ void Expander::takeArchiveAttributes(archive_entry* e, const std::string& path) 
     if (!attributes.empty()) pending_.emplace_back(path, std::move(attributes));
 }
 
+// cpio keeps a multiply linked file's data with one of its names (newc with the last, odc with
+// each) and some tar writers do too: it is the content of the one file all the names share.
+bool Expander::rewriteLinked(archive_entry* e, const std::string& raw, int targetFolder, const SplitName& target,
+                             struct stat& st) {
+    const std::uint64_t before = std::min(static_cast<std::uint64_t>(st.st_size), out_.bytes);
+    Fd file(::openat(targetFolder, target.parts.back().c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+    if (!file) {
+        refuse(raw, std::string("its content could not be written: ") + std::strerror(errno));
+        return false;
+    }
+    out_.bytes -= before;
+    std::uint64_t end = 0;
+    const bool written = writeData(e, raw, file.fd, end);
+    if (!written) end = ::ftruncate(file.fd, 0) == 0 ? 0 : end;
+    out_.bytes += end;
+    st.st_size = static_cast<off_t>(end);
+    if (auto it = index_.find(joined(target.parts, target.parts.size())); it != index_.end())
+        out_.entries[it->second].size = end;
+    return written;
+}
+
 void Expander::entry(archive_entry* e) {
     const char* pathname = archive_entry_pathname(e);
     const std::string raw = pathname ? pathname : "";
@@ -149,6 +171,9 @@ void Expander::entry(archive_entry* e) {
             !S_ISREG(st.st_mode)) {
             refuse(raw, "it is a hard link to " + quoted(hardlink) + ", which is not a file expanded before it");
             return;
+        }
+        if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0) {
+            if (!rewriteLinked(e, raw, targetFolder->fd, target, st)) return;
         }
         if (!clearName(parent->fd, leaf, raw)) return;
         if (::linkat(targetFolder->fd, target.parts.back().c_str(), parent->fd, leaf.c_str(), 0) != 0) {
@@ -228,7 +253,7 @@ void Expander::attachAttributes() {
 Result<Expansion> Expander::run() {
     struct statvfs vfs {};
     const std::uint64_t freeSpace =
-        ::fstatvfs(folder_.fd(), &vfs) == 0 ? static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize : UINT64_MAX;
+        ::fstatvfs(root_, &vfs) == 0 ? static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize : UINT64_MAX;
     budgetIsFreeSpace_ = freeSpace < limits_.maxBytes;
     budget_ = std::min(freeSpace, limits_.maxBytes);
 
@@ -238,7 +263,7 @@ Result<Expansion> Expander::run() {
         if (r == ARCHIVE_EOF) break;
         if (r < ARCHIVE_WARN) {
             const std::string why = archive_error_string(a_) ? archive_error_string(a_) : "unreadable header";
-            if (first) return fail(name_ + " could not be read as a zip or tar archive: " + why + ".");
+            if (first) return fail(name_ + " could not be read as " + kind_ + ": " + why + ".");
             stop(ExpansionStop::Damaged,
                  name_ + " is damaged or cut short after " + std::to_string(entryCount_) + " entries: " + why + ".");
             break;
@@ -288,13 +313,15 @@ private:
     locale_t previous_ = nullptr;
 };
 
-Result<Expansion> expand(ArchivePtr a, int openResult, const PrivateFolder& folder, const ExpansionLimits& limits,
-                         std::string name, std::uint64_t size) {
+constexpr const char* kZipOrTar = "a zip or tar archive";
+
+Result<Expansion> expand(ArchivePtr a, int openResult, int root, const ExpansionLimits& limits, std::string name,
+                         std::uint64_t size, const char* kind = kZipOrTar) {
     if (openResult != ARCHIVE_OK) {
         const char* why = archive_error_string(a.get());
-        return fail(name + " could not be read as a zip or tar archive: " + (why ? why : "unknown format") + ".");
+        return fail(name + " could not be read as " + kind + ": " + (why ? why : "unknown format") + ".");
     }
-    Expander expander(a.get(), folder, limits, std::move(name), size);
+    Expander expander(a.get(), root, limits, std::move(name), size, kind);
     return expander.run();
 }
 
@@ -321,14 +348,51 @@ Result<Expansion> expandArchive(const std::string& archivePath, const PrivateFol
     Utf8Names utf8;
     ArchivePtr a = newReader();
     const int r = archive_read_open_fd(a.get(), fd.fd, kReadBlock);
-    return expand(std::move(a), r, folder, limits, name, static_cast<std::uint64_t>(st.st_size));
+    return expand(std::move(a), r, folder.fd(), limits, name, static_cast<std::uint64_t>(st.st_size));
 }
 
 Result<Expansion> expandArchive(ByteSpan bytes, const PrivateFolder& folder, const ExpansionLimits& limits) {
     Utf8Names utf8;
     ArchivePtr a = newReader();
     const int r = archive_read_open_memory(a.get(), bytes.data(), bytes.size());
-    return expand(std::move(a), r, folder, limits, "the archive", bytes.size());
+    return expand(std::move(a), r, folder.fd(), limits, "the archive", bytes.size());
+}
+
+namespace {
+
+la_ssize_t readPiece(archive* a, void* client, const void** buffer) {
+    auto piece = (*static_cast<const StreamPieces*>(client))();
+    if (!piece) {
+        archive_set_error(a, EIO, "%s", piece.error().c_str());
+        return -1;
+    }
+    *buffer = piece->data();
+    return static_cast<la_ssize_t>(piece->size());
+}
+
+}  // namespace
+
+Result<Expansion> expandCpioStream(const StreamPieces& next, std::uint64_t sourceSize, const std::string& name,
+                                   const PrivateFolder& folder, const std::string& subfolder,
+                                   const ExpansionLimits& limits) {
+    Fd root(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
+    if (!subfolder.empty()) {
+        if (subfolder == "." || subfolder == ".." || subfolder.size() > NAME_MAX ||
+            subfolder.find_first_of(std::string("/\0", 2)) != std::string::npos)
+            return fail("The folder name " + quoted(subfolder) + " for " + name + " is not one plain name.");
+        if (::mkdirat(folder.fd(), subfolder.c_str(), S_IRWXU) != 0)
+            return fail("The folder " + quoted(subfolder) + " for " + name +
+                        " could not be made: " + std::strerror(errno) + ".");
+        root = Fd(::openat(folder.fd(), subfolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (root) ::fchmod(root.fd, kImpliedFolderMode);
+    }
+    if (!root) return fail("The folder for " + name + " could not be opened: " + std::strerror(errno) + ".");
+    Utf8Names utf8;
+    ArchivePtr a(archive_read_new(), archive_read_free);
+    // The stream comes decompressed: cpio alone, no filter.
+    archive_read_support_format_cpio(a.get());
+    const int r = archive_read_open(a.get(), const_cast<StreamPieces*>(&next), nullptr, readPiece, nullptr);
+    return expand(std::move(a), r, root.fd, limits, name, sourceSize, "a cpio archive");
 }
 
 std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t atMost) {

@@ -1,8 +1,10 @@
-// Zip and tar archives (plain, gzip, bzip2 or xz) expanded into a private folder: what was written,
-// what was refused and why, and whether a limit stopped the expansion, all as data.
+// Zip and tar archives (plain, gzip, bzip2 or xz), and cpio streams decompressed on the fly, expanded
+// into a private folder: what was written, what was refused and why, and whether a limit stopped the
+// expansion, all as data.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,5 +79,17 @@ Result<Expansion> expandArchive(ByteSpan bytes, const PrivateFolder& folder, con
 // atMost + 1: one pass that refuses an archive of too many entries before a file is made. Whatever
 // cannot be read ends the count; expansion then says why.
 std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t atMost);
+
+// The next piece of a byte stream made on the fly, valid until the next call; empty at its end. An
+// error ends the expansion as damaged, in the error's own words.
+using StreamPieces = std::function<Result<ByteSpan>()>;
+
+// Expands a cpio archive (odc or newc) that `next` hands over as a decompressor makes it, into the
+// folder `subfolder` made anew in `folder` (one plain name), or into `folder` itself when it is empty.
+// Entries' paths are relative to that folder. `name` names the stream in sentences; the ratio limit is
+// taken against `sourceSize`, the bytes the stream is made from.
+Result<Expansion> expandCpioStream(const StreamPieces& next, std::uint64_t sourceSize, const std::string& name,
+                                   const PrivateFolder& folder, const std::string& subfolder = "",
+                                   const ExpansionLimits& limits = {});
 
 }  // namespace tessarin

@@ -4,6 +4,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -61,9 +62,16 @@ const char* specialKind(mode_t type);
 
 class Expander {
 public:
-    Expander(archive* a, const PrivateFolder& folder, const ExpansionLimits& limits, std::string name,
-             std::uint64_t archiveSize)
-        : a_(a), folder_(folder), limits_(limits), name_(std::move(name)), archiveSize_(archiveSize) {}
+    // Expands into the folder open as `root` (the private folder or one made in it); `kind` names
+    // what the archive was expected to be ("a zip or tar archive") when its first header is unreadable.
+    Expander(archive* a, int root, const ExpansionLimits& limits, std::string name, std::uint64_t archiveSize,
+             std::string kind)
+        : a_(a),
+          root_(root),
+          limits_(limits),
+          name_(std::move(name)),
+          archiveSize_(archiveSize),
+          kind_(std::move(kind)) {}
 
     Result<Expansion> run();
 
@@ -96,6 +104,12 @@ private:
     bool withinLimits(std::uint64_t total, const std::string& raw);
     void entry(archive_entry* e);
     void writeFile(archive_entry* e, const std::string& raw, const SplitName& name, int parent);
+    // Writes the entry's data into `file` from the start; false when it was refused or stopped
+    // (the caller removes what was written). `end` is the size written.
+    bool writeData(archive_entry* e, const std::string& raw, int file, std::uint64_t& end);
+    // A hard link that carries data gives it to the file it names (`st`, updated).
+    bool rewriteLinked(archive_entry* e, const std::string& raw, int targetFolder, const SplitName& target,
+                       struct stat& st);
     void readAppleDouble(archive_entry* e, const std::string& raw, const std::string& subject);
     void takeArchiveAttributes(archive_entry* e, const std::string& path);
     void attachAttributes();
@@ -106,10 +120,11 @@ private:
     Fd openEntry(const ArchiveEntry& entry);
 
     archive* a_;
-    const PrivateFolder& folder_;
+    int root_;
     ExpansionLimits limits_;
     std::string name_;
     std::uint64_t archiveSize_;
+    std::string kind_;
     Expansion out_;
     std::uint64_t budget_ = 0;
     bool budgetIsFreeSpace_ = false;

@@ -87,7 +87,7 @@ std::optional<Fd> Expander::openFolder(const std::vector<std::string>& parts, st
     // Folders are never removed or replaced during expansion, so the last one found stays right.
     const std::string key = joined(parts, count);
     if (count > 0 && key == cachedPath_) return Fd(::fcntl(cached_.fd, F_DUPFD_CLOEXEC, 0));
-    Fd current(::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0));
+    Fd current(::fcntl(root_, F_DUPFD_CLOEXEC, 0));
     for (std::size_t i = 0; i < count; ++i) {
         const char* part = parts[i].c_str();
         Fd next(::openat(current.fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -141,6 +141,50 @@ bool Expander::clearName(int parent, const std::string& name, const std::string&
     return true;
 }
 
+bool Expander::writeData(archive_entry* e, const std::string& raw, int file, std::uint64_t& end) {
+    const std::uint64_t declared = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
+    end = 0;
+    for (;;) {
+        const void* block = nullptr;
+        std::size_t size = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(a_, &block, &size, &offset);
+        if (r == ARCHIVE_EOF) break;
+        if (r < ARCHIVE_WARN) {
+            readFailed(raw, r == ARCHIVE_FATAL, "its content", "unreadable data");
+            return false;
+        }
+        if (offset < 0) offset = 0;
+        end = std::max(end, static_cast<std::uint64_t>(offset) + size);
+        if (!withinLimits(out_.bytes + end, raw)) return false;
+        const char* p = static_cast<const char*>(block);
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::pwrite(file, p + done, size - done, offset + static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                const int err = n < 0 ? errno : EIO;
+                if (err == ENOSPC || err == EDQUOT)
+                    stop(ExpansionStop::FreeSpace, "Expansion of " + name_ + " stopped at " + quoted(raw) +
+                                                       ": the temporary folder's file system is full.");
+                else
+                    refuse(raw, std::string("it could not be written: ") + std::strerror(err));
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // A sparse entry may end in a hole.
+    if (declared > end) {
+        if (!withinLimits(out_.bytes + declared, raw)) return false;
+        end = declared;
+    }
+    if (::ftruncate(file, static_cast<off_t>(end)) != 0) {
+        refuse(raw, std::string("it could not be written: ") + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitName& name, int parent) {
     const std::string& leaf = name.parts.back();
     if (!clearName(parent, leaf, raw)) return;
@@ -152,52 +196,8 @@ void Expander::writeFile(archive_entry* e, const std::string& raw, const SplitNa
         return;
     }
     std::uint64_t end = 0;
-    auto discard = [&] { ::unlinkat(parent, leaf.c_str(), 0); };
-    for (;;) {
-        const void* block = nullptr;
-        std::size_t size = 0;
-        la_int64_t offset = 0;
-        const int r = archive_read_data_block(a_, &block, &size, &offset);
-        if (r == ARCHIVE_EOF) break;
-        if (r < ARCHIVE_WARN) {
-            discard();
-            readFailed(raw, r == ARCHIVE_FATAL, "its content", "unreadable data");
-            return;
-        }
-        if (offset < 0) offset = 0;
-        end = std::max(end, static_cast<std::uint64_t>(offset) + size);
-        if (!withinLimits(out_.bytes + end, raw)) {
-            discard();
-            return;
-        }
-        const char* p = static_cast<const char*>(block);
-        for (std::size_t done = 0; done < size;) {
-            const ssize_t n = ::pwrite(file.fd, p + done, size - done, offset + static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                const int err = n < 0 ? errno : EIO;
-                discard();
-                if (err == ENOSPC || err == EDQUOT)
-                    stop(ExpansionStop::FreeSpace, "Expansion of " + name_ + " stopped at " + quoted(raw) +
-                                                       ": the temporary folder's file system is full.");
-                else
-                    refuse(raw, std::string("it could not be written: ") + std::strerror(err));
-                return;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    // A sparse entry may end in a hole.
-    if (declared > end) {
-        if (!withinLimits(out_.bytes + declared, raw)) {
-            discard();
-            return;
-        }
-        end = declared;
-    }
-    if (::ftruncate(file.fd, static_cast<off_t>(end)) != 0) {
-        discard();
-        refuse(raw, std::string("it could not be written: ") + std::strerror(errno));
+    if (!writeData(e, raw, file.fd, end)) {
+        ::unlinkat(parent, leaf.c_str(), 0);
         return;
     }
     out_.bytes += end;

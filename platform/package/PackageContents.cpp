@@ -58,8 +58,8 @@ std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 class ContentsReader {
 public:
-    ContentsReader(const ByteReader& bytes, const XarArchive& archive, const PayloadLimits& limits)
-        : bytes_(bytes), archive_(archive), limits_(limits) {}
+    ContentsReader(const ByteReader& bytes, const XarArchive& archive, const PayloadLimits& limits, bool listPayloads)
+        : bytes_(bytes), archive_(archive), limits_(limits), listPayloads_(listPayloads) {}
 
     // The component folders, in the order the Distribution lists them; every folder holding a
     // PackageInfo when it lists none the archive holds.
@@ -105,7 +105,7 @@ public:
         c.hasBom = findXarFile(archive_, prefix + "Bom") != nullptr;
         if (const XarFile* payload = findXarFile(archive_, prefix + "Payload")) {
             c.hasPayload = true;
-            auto listing = list(*payload, 0);
+            auto listing = listPayloads_ ? list(*payload, 0) : Result<PayloadListing>(PayloadListing{});
             if (listing)
                 c.payload = std::move(listing->entries);
             else
@@ -127,33 +127,36 @@ public:
     }
 
 private:
-    // The archive's bytes as they lie in the heap, or inflated first where the xar stores them
-    // compressed (pkgbuild stores both compressed already, as octet-stream).
     Result<PayloadListing> list(const XarFile& file, std::uint64_t keep) {
-        if (!file.data) return fail(file.path + " has no data in the archive");
-        const XarFileData& d = *file.data;
-        if (d.encoding.empty() || d.encoding == "application/octet-stream") {
-            auto span = archivedXarBytes(bytes_, archive_, file);
-            if (!span) return fail(span.error());
-            return listPayload(*span, limits_, keep);
-        }
-        auto data = extractXarFile(bytes_, archive_, file,
-                                   std::min<std::uint64_t>(limits_.maxExpandedBytes, kMaxXarEncodedArchive));
-        if (!data) return fail(data.error());
-        return listPayload(asByteSpan(*data), limits_, keep);
+        Bytes storage;
+        auto span = xarArchiveBytes(bytes_, archive_, file, limits_.maxExpandedBytes, storage);
+        if (!span) return fail(span.error());
+        return listPayload(*span, limits_, keep);
     }
 
     const ByteReader& bytes_;
     const XarArchive& archive_;
     const PayloadLimits& limits_;
+    bool listPayloads_;
 };
 
 }  // namespace
 
-Result<PackageContents> readPackageContents(const ByteReader& bytes, const PayloadLimits& limits) {
+Result<ByteSpan> xarArchiveBytes(const ByteReader& bytes, const XarArchive& archive, const XarFile& file,
+                                 std::uint64_t maxInflated, Bytes& storage) {
+    if (!file.data) return fail(file.path + " has no data in the archive");
+    const XarFileData& d = *file.data;
+    if (d.encoding.empty() || d.encoding == "application/octet-stream") return archivedXarBytes(bytes, archive, file);
+    auto data = extractXarFile(bytes, archive, file, std::min<std::uint64_t>(maxInflated, kMaxXarEncodedArchive));
+    if (!data) return fail(data.error());
+    storage = std::move(*data);
+    return asByteSpan(storage);
+}
+
+Result<PackageContents> readPackageContents(const ByteReader& bytes, const PayloadLimits& limits, bool listPayloads) {
     auto archive = parseXar(bytes);
     if (!archive) return fail(archive.error());
-    ContentsReader reader(bytes, *archive, limits);
+    ContentsReader reader(bytes, *archive, limits, listPayloads);
     PackageContents contents;
     if (const XarFile* distribution = findXarFile(*archive, "Distribution")) {
         contents.isDistribution = true;

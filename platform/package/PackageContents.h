@@ -9,6 +9,7 @@
 #include "base/ByteReader.h"
 #include "base/Result.h"
 #include "package/Payload.h"
+#include "package/Xar.h"
 
 namespace tessarin {
 
@@ -35,8 +36,15 @@ struct PackageContents {
 
 // Reads a flat package in memory. Errors, one sentence, are for archives whose table of contents cannot
 // be read; a component whose parts are damaged carries its own failure and the others are still read.
-Result<PackageContents> readPackageContents(const ByteReader& bytes, const PayloadLimits& limits = {});
+// Without `listPayloads` the payloads are only found (hasPayload), not read.
+Result<PackageContents> readPackageContents(const ByteReader& bytes, const PayloadLimits& limits = {},
+                                            bool listPayloads = true);
 // The same for a package file; errors name the item.
 Result<PackageContents> readPackageContents(const std::string& path, const PayloadLimits& limits = {});
+
+// A Payload or Scripts archive's bytes: in place in the heap, or inflated into `storage` (at most
+// `maxInflated` bytes) where the xar stores them compressed, which pkgbuild never does.
+Result<ByteSpan> xarArchiveBytes(const ByteReader& bytes, const XarArchive& archive, const XarFile& file,
+                                 std::uint64_t maxInflated, Bytes& storage);
 
 }  // namespace tessarin

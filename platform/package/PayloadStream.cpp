@@ -1,5 +1,6 @@
 // Expands Payload and Scripts archives with zlib and liblzma, piece by piece, so that no declared size
-// ever sizes a buffer and a bomb is stopped at the first piece past the bounds.
+// ever sizes a buffer and a bomb is stopped at the first piece past the bounds. Each compression is a
+// source that yields its next piece on demand; the decoder counts them against the limits.
 #include "package/PayloadStream.h"
 
 #include <lzma.h>
@@ -8,7 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <string>
 
 #include "base/ByteCursor.h"
@@ -25,120 +26,177 @@ bool startsWith(ByteSpan data, const std::uint8_t* magic, std::size_t size) {
     return data.size() >= size && std::memcmp(data.data(), magic, size) == 0;
 }
 
-// Counts what is handed on and refuses the piece that would pass the total or the ratio.
-class Budget {
-public:
-    Budget(std::uint64_t compressedSize, const PayloadLimits& limits, const PayloadSink& sink)
-        : compressed_(std::max<std::uint64_t>(compressedSize, 1)), limits_(limits), sink_(sink) {}
+}  // namespace
 
-    Status put(ByteSpan piece) {
-        if (piece.empty()) return Ok{};
-        if (piece.size() > limits_.maxExpandedBytes - expanded_)
-            return fail("the payload expands to more than " + std::to_string(limits_.maxExpandedBytes) +
-                        " bytes, the most accepted");
-        expanded_ += piece.size();
-        if (expanded_ > limits_.ratioFloor && expanded_ / compressed_ >= limits_.maxRatio)
-            return fail("the payload expands more than " + std::to_string(limits_.maxRatio) +
-                        " times its compressed size, as only a decompression bomb does");
-        return sink_(piece);
+struct PayloadDecoder::Source {
+    virtual ~Source() = default;
+    // The next piece, empty at the end.
+    virtual Result<ByteSpan> next() = 0;
+};
+
+namespace {
+
+using Source = PayloadDecoder::Source;
+
+class PlainSource : public Source {
+public:
+    explicit PlainSource(ByteSpan input) : rest_(input) {}
+    Result<ByteSpan> next() override {
+        ByteSpan piece = rest_.first(std::min(kPiece, rest_.size()));
+        rest_ = rest_.subspan(piece.size());
+        return piece;
     }
 
 private:
-    std::uint64_t compressed_;
-    std::uint64_t expanded_ = 0;
-    const PayloadLimits& limits_;
-    const PayloadSink& sink_;
+    ByteSpan rest_;
 };
 
-Status inflateGzip(ByteSpan input, Budget& budget) {
-    z_stream z{};
-    if (inflateInit2(&z, 15 + 32) != Z_OK) return fail("cannot start decompressing the gzip data");
-    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
-    std::array<unsigned char, kPiece> out{};
-    std::uint64_t offset = 0;
-    for (;;) {
-        if (z.avail_in == 0 && offset < input.size()) {
-            auto n = static_cast<uInt>(std::min<std::uint64_t>(input.size() - offset, 1u << 30));
-            z.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(input.data() + offset));
-            z.avail_in = n;
-            offset += n;
-        }
-        z.next_out = out.data();
-        z.avail_out = out.size();
-        int rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-            return fail("the gzip data is damaged" + (z.msg ? " (" + std::string(z.msg) + ")" : std::string()));
-        if (auto s = budget.put(std::as_bytes(std::span(out.data(), out.size() - z.avail_out))); !s) return s;
-        if (rc == Z_STREAM_END) {
-            // gzip allows members one after another; anything else after the end is not payload.
-            std::uint64_t left = z.avail_in + (input.size() - offset);
-            ByteSpan rest = input.subspan(input.size() - left);
-            if (!startsWith(rest, GZIP_MAGIC, sizeof GZIP_MAGIC)) return Ok{};
-            if (inflateReset(&z) != Z_OK) return fail("cannot restart decompressing the gzip data");
-            continue;
-        }
-        if (rc == Z_BUF_ERROR && z.avail_in == 0 && offset == input.size())
-            return fail("the gzip data ends before its end of stream");
+class GzipSource : public Source {
+public:
+    explicit GzipSource(ByteSpan input) : input_(input) { started_ = inflateInit2(&z_, 15 + 32) == Z_OK; }
+    ~GzipSource() override {
+        if (started_) inflateEnd(&z_);
     }
-}
+    GzipSource(const GzipSource&) = delete;
+    GzipSource& operator=(const GzipSource&) = delete;
 
-// One xz stream (or several in a row where `concatenated`), expanded into the budget; `exactly` is
-// the size a pbzx chunk declares for it, checked as the bytes come.
-Status decodeXz(ByteSpan input, Budget& budget, bool concatenated, const std::string& what,
-                std::optional<std::uint64_t> exactly = std::nullopt) {
-    lzma_stream z = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&z, kXzMemoryLimit, concatenated ? LZMA_CONCATENATED : 0) != LZMA_OK)
-        return fail("cannot start decompressing " + what);
-    std::unique_ptr<lzma_stream, void (*)(lzma_stream*)> guard(&z, lzma_end);
-    z.next_in = reinterpret_cast<const std::uint8_t*>(input.data());
-    z.avail_in = input.size();
-    std::array<std::uint8_t, kPiece> out{};
-    std::uint64_t produced = 0;
-    for (;;) {
-        z.next_out = out.data();
-        z.avail_out = out.size();
-        lzma_ret rc = lzma_code(&z, LZMA_FINISH);
-        std::size_t n = out.size() - z.avail_out;
-        produced += n;
-        if (exactly && produced > *exactly)
-            return fail(what + " expands to more than the " + std::to_string(*exactly) + " bytes it declares");
-        if (auto s = budget.put(std::as_bytes(std::span(out.data(), n))); !s) return s;
-        if (rc == LZMA_STREAM_END) break;
-        if (rc == LZMA_MEMLIMIT_ERROR)
-            return fail(what + " asks for more than " + std::to_string(kXzMemoryLimit >> 20) +
-                        " MB of memory to decompress");
-        if (rc == LZMA_BUF_ERROR) return fail(what + " ends before its xz stream does");
-        if (rc != LZMA_OK) return fail(what + " is not valid xz data");
+    Result<ByteSpan> next() override {
+        if (!started_) return fail("cannot start decompressing the gzip data");
+        while (!done_) {
+            if (z_.avail_in == 0 && offset_ < input_.size()) {
+                auto n = static_cast<uInt>(std::min<std::uint64_t>(input_.size() - offset_, 1u << 30));
+                z_.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(input_.data() + offset_));
+                z_.avail_in = n;
+                offset_ += n;
+            }
+            z_.next_out = out_.data();
+            z_.avail_out = out_.size();
+            const int rc = inflate(&z_, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                return fail("the gzip data is damaged" + (z_.msg ? " (" + std::string(z_.msg) + ")" : std::string()));
+            const std::size_t n = out_.size() - z_.avail_out;
+            if (rc == Z_STREAM_END) {
+                // gzip allows members one after another; anything else after the end is not payload.
+                const std::uint64_t left = z_.avail_in + (input_.size() - offset_);
+                if (!startsWith(input_.subspan(input_.size() - left), GZIP_MAGIC, sizeof GZIP_MAGIC))
+                    done_ = true;
+                else if (inflateReset(&z_) != Z_OK)
+                    return fail("cannot restart decompressing the gzip data");
+            } else if (rc == Z_BUF_ERROR && z_.avail_in == 0 && offset_ == input_.size()) {
+                return fail("the gzip data ends before its end of stream");
+            }
+            if (n > 0) return std::as_bytes(std::span(out_.data(), n));
+        }
+        return ByteSpan{};
     }
-    if (exactly && produced != *exactly)
-        return fail(what + " expands to " + std::to_string(produced) + " bytes, not the " + std::to_string(*exactly) +
-                    " it declares");
-    return Ok{};
-}
 
-Status expandPbzx(ByteSpan input, Budget& budget) {
-    ByteReader reader(input);
-    ByteCursor c(reader, 4);
-    c.u64be();  // the chunk size the writer used; each chunk declares its own
-    if (!c) return fail("the pbzx stream is shorter than its header");
-    for (std::uint64_t index = 1; c.offset() < reader.size(); ++index) {
-        const std::string what = "pbzx chunk " + std::to_string(index);
-        std::uint64_t expanded = c.u64be();
-        std::uint64_t stored = c.u64be();
-        if (!c) return fail(what + " has a truncated header");
-        if (stored > reader.size() - c.offset())
-            return fail(what + " declares " + std::to_string(stored) + " bytes, more than the " +
-                        std::to_string(reader.size() - c.offset()) + " left in the stream");
-        ByteSpan data = c.bytes(stored);
-        if (stored == expanded) {
-            if (auto s = budget.put(data); !s) return s;
-        } else {
-            if (!startsWith(data, XZ_MAGIC, sizeof XZ_MAGIC)) return fail(what + " is neither stored nor an xz stream");
-            if (auto s = decodeXz(data, budget, false, what, expanded); !s) return s;
+private:
+    ByteSpan input_;
+    std::uint64_t offset_ = 0;
+    z_stream z_{};
+    bool started_ = false, done_ = false;
+    std::array<unsigned char, kPiece> out_{};
+};
+
+// One xz stream (or several in a row where `concatenated`); `exactly` is the size a pbzx chunk
+// declares for it, checked as the bytes come.
+class XzSource : public Source {
+public:
+    XzSource(ByteSpan input, bool concatenated, std::string what, std::optional<std::uint64_t> exactly = {})
+        : what_(std::move(what)), exactly_(exactly) {
+        started_ = lzma_stream_decoder(&z_, kXzMemoryLimit, concatenated ? LZMA_CONCATENATED : 0) == LZMA_OK;
+        z_.next_in = reinterpret_cast<const std::uint8_t*>(input.data());
+        z_.avail_in = input.size();
+    }
+    ~XzSource() override { lzma_end(&z_); }
+    XzSource(const XzSource&) = delete;
+    XzSource& operator=(const XzSource&) = delete;
+
+    Result<ByteSpan> next() override {
+        if (!started_) return fail("cannot start decompressing " + what_);
+        while (!done_) {
+            z_.next_out = out_.data();
+            z_.avail_out = out_.size();
+            const lzma_ret rc = lzma_code(&z_, LZMA_FINISH);
+            const std::size_t n = out_.size() - z_.avail_out;
+            produced_ += n;
+            if (exactly_ && produced_ > *exactly_)
+                return fail(what_ + " expands to more than the " + std::to_string(*exactly_) + " bytes it declares");
+            if (rc == LZMA_STREAM_END) {
+                done_ = true;
+                if (exactly_ && produced_ != *exactly_)
+                    return fail(what_ + " expands to " + std::to_string(produced_) + " bytes, not the " +
+                                std::to_string(*exactly_) + " it declares");
+            } else if (rc == LZMA_MEMLIMIT_ERROR) {
+                return fail(what_ + " asks for more than " + std::to_string(kXzMemoryLimit >> 20) +
+                            " MB of memory to decompress");
+            } else if (rc == LZMA_BUF_ERROR) {
+                return fail(what_ + " ends before its xz stream does");
+            } else if (rc != LZMA_OK) {
+                return fail(what_ + " is not valid xz data");
+            }
+            if (n > 0) return std::as_bytes(std::span(out_.data(), n));
+        }
+        return ByteSpan{};
+    }
+
+private:
+    std::string what_;
+    std::optional<std::uint64_t> exactly_;
+    lzma_stream z_ = LZMA_STREAM_INIT;
+    bool started_ = false, done_ = false;
+    std::uint64_t produced_ = 0;
+    std::array<std::uint8_t, kPiece> out_{};
+};
+
+// A pbzx stream: a header, then chunks each stored as they are or as one xz stream.
+class PbzxSource : public Source {
+public:
+    explicit PbzxSource(ByteSpan input) : reader_(input), c_(reader_, 4) {
+        c_.u64be();  // the chunk size the writer used; each chunk declares its own
+        headerRead_ = static_cast<bool>(c_);
+    }
+
+    Result<ByteSpan> next() override {
+        if (!headerRead_) return fail("the pbzx stream is shorter than its header");
+        for (;;) {
+            if (xz_) {
+                auto piece = xz_->next();
+                if (!piece || !piece->empty()) return piece;
+                xz_.reset();
+            }
+            if (!stored_.empty()) {
+                ByteSpan piece = stored_.first(std::min(kPiece, stored_.size()));
+                stored_ = stored_.subspan(piece.size());
+                return piece;
+            }
+            if (c_.offset() >= reader_.size()) return ByteSpan{};
+            const std::string what = "pbzx chunk " + std::to_string(++index_);
+            const std::uint64_t expanded = c_.u64be();
+            const std::uint64_t stored = c_.u64be();
+            if (!c_) return fail(what + " has a truncated header");
+            if (stored > reader_.size() - c_.offset())
+                return fail(what + " declares " + std::to_string(stored) + " bytes, more than the " +
+                            std::to_string(reader_.size() - c_.offset()) + " left in the stream");
+            ByteSpan data = c_.bytes(stored);
+            if (stored == expanded) {
+                stored_ = data;
+            } else {
+                if (!startsWith(data, XZ_MAGIC, sizeof XZ_MAGIC))
+                    return fail(what + " is neither stored nor an xz stream");
+                xz_ = std::make_unique<XzSource>(data, false, what, expanded);
+            }
         }
     }
-    return Ok{};
-}
+
+private:
+    ByteReader reader_;
+    ByteCursor c_;
+    bool headerRead_ = false;
+    std::uint64_t index_ = 0;
+    ByteSpan stored_;
+    std::unique_ptr<XzSource> xz_;
+};
 
 }  // namespace
 
@@ -149,19 +207,45 @@ PayloadCompression payloadCompression(ByteSpan archive) {
     return PayloadCompression::None;
 }
 
+PayloadDecoder::PayloadDecoder(ByteSpan archive, PayloadCompression compression, const PayloadLimits& limits)
+    : archive_(archive), limits_(limits) {
+    switch (compression) {
+    case PayloadCompression::Gzip: source_ = std::make_unique<GzipSource>(archive); break;
+    case PayloadCompression::Xz: source_ = std::make_unique<XzSource>(archive, true, "the xz data"); break;
+    case PayloadCompression::Pbzx: source_ = std::make_unique<PbzxSource>(archive); break;
+    // A plain archive is handed on in pieces too, so the consumer sees one shape of input.
+    case PayloadCompression::None: source_ = std::make_unique<PlainSource>(archive); break;
+    }
+}
+
+PayloadDecoder::~PayloadDecoder() = default;
+
+Result<ByteSpan> PayloadDecoder::next() {
+    if (!error_.empty()) return fail(error_);
+    auto piece = source_->next();
+    if (piece && piece->size() > limits_.maxExpandedBytes - expanded_) {
+        piece = fail("the payload expands to more than " + std::to_string(limits_.maxExpandedBytes) +
+                     " bytes, the most accepted");
+    } else if (piece) {
+        expanded_ += piece->size();
+        const std::uint64_t compressed = std::max<std::uint64_t>(archive_.size(), 1);
+        if (expanded_ > limits_.ratioFloor && expanded_ / compressed >= limits_.maxRatio)
+            piece = fail("the payload expands more than " + std::to_string(limits_.maxRatio) +
+                         " times its compressed size, as only a decompression bomb does");
+    }
+    if (!piece) error_ = piece.error();
+    return piece;
+}
+
 Status expandPayload(ByteSpan archive, PayloadCompression compression, const PayloadLimits& limits,
                      const PayloadSink& sink) {
-    Budget budget(archive.size(), limits, sink);
-    switch (compression) {
-    case PayloadCompression::Gzip: return inflateGzip(archive, budget);
-    case PayloadCompression::Xz: return decodeXz(archive, budget, true, "the xz data");
-    case PayloadCompression::Pbzx: return expandPbzx(archive, budget);
-    case PayloadCompression::None: break;
+    PayloadDecoder decoder(archive, compression, limits);
+    for (;;) {
+        auto piece = decoder.next();
+        if (!piece) return fail(piece.error());
+        if (piece->empty()) return Ok{};
+        if (auto s = sink(*piece); !s) return s;
     }
-    // A plain archive is handed on in pieces too, so the consumer sees one shape of input.
-    for (std::size_t at = 0; at < archive.size(); at += kPiece)
-        if (auto s = budget.put(archive.subspan(at, std::min(kPiece, archive.size() - at))); !s) return s;
-    return Ok{};
 }
 
 }  // namespace tessarin

@@ -1,17 +1,22 @@
 // What a flat package installs: payload and scripts archives in every compression and cpio format,
-// hostile archives refused with one sentence, component packages of a product archive, and the
-// pkgutil stand-in's --payload-files, --scripts and --contents-json.
+// hostile archives refused with one sentence, component packages of a product archive, the
+// pkgutil stand-in's --payload-files, --scripts and --contents-json, and payloads expanded into a
+// private folder with modes and links as they were, hostile names refused and limits kept.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "MachOBuilder.h"
 #include "TempDir.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
 #include "package/PackageContents.h"
+#include "package/PackageExpansion.h"
 #include "package/Payload.h"
 #include "tools/print/PackageContentsText.h"
 
@@ -27,6 +32,32 @@ std::vector<CpioBuildEntry> sampleTree() {
             {"./Example.app", 040755, {}, 0, 80, {}},
             {"./Example.app/Contents/MacOS/Example", 0100755, text("\xcf\xfa\xed\xfe binary"), 501, 20, {}},
             {"./Example.app/Contents/Current", 0120755, text("../Versions/A"), 0, 0, {}}};
+}
+
+// An app as a payload holds it, with a link, a read-only file and a file under two names (odc keeps
+// the data with each name, newc with the last).
+std::vector<CpioBuildEntry> appTree(CpioBuildFormat format) {
+    const bool odc = format == CpioBuildFormat::Odc;
+    return {{".", 040755, {}, 0, 80, {}},
+            {"./Example.app", 040755, {}, 0, 80, {}},
+            {"./Example.app/Contents", 040755, {}, 0, 80, {}},
+            {"./Example.app/Contents/Info.plist", 0100644, text("<plist><dict/></plist>"), 0, 80, {}},
+            {"./Example.app/Contents/MacOS/Example", 0100755, thinMachO(0x01000007, 3), 0, 80, {}},
+            {"./Example.app/Contents/Resources/Info link", 0120755, text("../Info.plist"), 0, 80, {}},
+            {"./Example.app/Contents/Resources/readme", 0100444, text("read only\n"), 0, 80, {}},
+            {"./Example.app/Contents/Resources/one", 0100644, odc ? text("shared") : Bytes{}, 0, 80, {}, 7},
+            {"./Example.app/Contents/Resources/two", 0100644, text("shared"), 0, 80, {}, 7}};
+}
+
+Bytes flatPackage(const Bytes& payload, const Bytes& scripts = {}) {
+    XarBuildOptions o;
+    o.files = componentFiles("", "com.example.app", "1.0", payload, scripts);
+    return buildXar(o).bytes;
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 Result<PayloadListing> list(const Bytes& archive, const PayloadLimits& limits = {}) {
@@ -252,4 +283,163 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
     ToolRun notPackage = runStandin("pkgutil", {"--payload-files", dir / "notes.txt"});
     EXPECT_EQ(notPackage.status, 1);
     EXPECT_EQ(notPackage.err, "pkgutil: The item " + (dir / "notes.txt") + " is not an Installer package.\n");
+}
+
+TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
+    const Bytes odc = buildCpio(appTree(CpioBuildFormat::Odc), CpioBuildFormat::Odc);
+    const Bytes newc = buildCpio(appTree(CpioBuildFormat::Newc), CpioBuildFormat::Newc);
+    const Bytes scripts = gzipCompress(
+        buildCpio({{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, text("#!/bin/sh\n"), 0, 0, {}}}));
+    const Bytes macho = thinMachO(0x01000007, 3);
+    struct Row {
+        const char* name;
+        Bytes payload;
+    } rows[] = {
+        {"gzip odc", gzipCompress(odc)},
+        {"pbzx xz chunks odc", buildPbzx(odc, 64)},
+        {"pbzx stored chunks newc", buildPbzx(newc, 100, true)},
+        {"xz newc", xzCompress(newc)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto folder = PrivateFolder::create();
+        ASSERT_TRUE(folder) << folder.error();
+        auto x = expandPackage(ByteReader(asByteSpan(flatPackage(row.payload, scripts))), *folder);
+        ASSERT_TRUE(x) << x.error();
+        EXPECT_EQ(x->stopSentence, "");
+        ASSERT_EQ(x->parts.size(), 1u);
+        const PackagePart& part = x->parts[0];
+        EXPECT_EQ(part.name, "");
+        EXPECT_EQ(part.folder, folder->path());
+        EXPECT_EQ(part.installLocation, "/Applications");
+        EXPECT_EQ(part.scripts, std::vector<std::string>{"postinstall"});
+        EXPECT_TRUE(part.expansion.complete()) << part.expansion.stopSentence;
+        EXPECT_TRUE(part.expansion.refusals.empty()) << part.expansion.refusals[0].reason;
+        EXPECT_NE(part.expansion.format.find("cpio"), std::string::npos) << part.expansion.format;
+
+        const std::string contents = folder->path() + "/Example.app/Contents/";
+        const ArchiveEntry* exe = part.expansion.find("Example.app/Contents/MacOS/Example");
+        ASSERT_NE(exe, nullptr);
+        EXPECT_EQ(exe->mode, 0755u);
+        EXPECT_EQ(modeOf(contents + "MacOS/Example"), 0755u);
+        EXPECT_EQ(test::readFile(contents + "MacOS/Example"), std::string(macho.begin(), macho.end()));
+        EXPECT_TRUE(part.expansion.find("Example.app/Contents/MacOS")->implied);
+        EXPECT_EQ(test::readFile(contents + "Info.plist"), "<plist><dict/></plist>");
+        EXPECT_EQ(modeOf(contents + "Resources/readme"), 0444u);
+
+        const ArchiveEntry* link = part.expansion.find("Example.app/Contents/Resources/Info link");
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->kind, EntryKind::SymbolicLink);
+        EXPECT_FALSE(link->linkLeavesFolder);
+        EXPECT_EQ(std::filesystem::read_symlink(contents + "Resources/Info link"), "../Info.plist");
+
+        const ArchiveEntry* two = part.expansion.find("Example.app/Contents/Resources/two");
+        ASSERT_NE(two, nullptr);
+        EXPECT_EQ(two->kind, EntryKind::HardLink);
+        EXPECT_EQ(two->linkTarget, "Example.app/Contents/Resources/one");
+        EXPECT_EQ(part.expansion.find("Example.app/Contents/Resources/one")->size, 6u);
+        EXPECT_EQ(test::readFile(contents + "Resources/one"), "shared");
+        EXPECT_TRUE(std::filesystem::equivalent(contents + "Resources/one", contents + "Resources/two"));
+    }
+}
+
+TEST(PackageExpansion, ProductArchiveLandsEachComponentInAFolderOfItsOwn) {
+    XarBuildOptions o;
+    o.files = {distributionFile({"First.pkg", "../Second.pkg", "Empty.pkg"})};
+    const Bytes scripts = gzipCompress(buildCpio({{"./preinstall", 0100755, text("#!/bin/sh\n"), 0, 0, {}}}));
+    for (const auto& f : componentFiles("First.pkg", "com.example.first", "1.0",
+                                        buildPbzx(buildCpio(appTree(CpioBuildFormat::Odc)), 4096), scripts))
+        o.files.push_back(f);
+    for (const auto& f : componentFiles(
+             "../Second.pkg", "com.example.second", "2.0",
+             gzipCompress(buildCpio({{"./Library/Example.plist", 0100600, text("<plist/>"), 0, 0, {}}})), {}))
+        o.files.push_back(f);
+    for (const auto& f : componentFiles("Empty.pkg", "com.example.empty", "3.0", {}, scripts)) o.files.push_back(f);
+    auto folder = PrivateFolder::create();
+    ASSERT_TRUE(folder) << folder.error();
+    auto x = expandPackage(ByteReader(asByteSpan(buildXar(o).bytes)), *folder);
+    ASSERT_TRUE(x) << x.error();
+    ASSERT_EQ(x->parts.size(), 3u);
+    EXPECT_EQ(x->parts[0].name, "First.pkg");
+    EXPECT_EQ(x->parts[0].folder, folder->path() + "/First.pkg");
+    EXPECT_EQ(x->parts[0].scripts, std::vector<std::string>{"preinstall"});
+    EXPECT_NE(x->parts[0].expansion.find("Example.app/Contents/MacOS/Example"), nullptr);
+    // The component's name never leads out: it becomes one plain name in the folder.
+    EXPECT_EQ(x->parts[1].name, "../Second.pkg");
+    EXPECT_EQ(x->parts[1].folder, folder->path() + "/_.._Second.pkg");
+    EXPECT_EQ(modeOf(x->parts[1].folder + "/Library/Example.plist"), 0600u);
+    EXPECT_EQ(x->parts[2].folder, "");  // scripts only: nothing to expand
+    std::vector<std::string> top;
+    for (const auto& e : std::filesystem::directory_iterator(folder->path())) top.push_back(e.path().filename());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"First.pkg", "_.._Second.pkg"}));
+}
+
+TEST(PackageExpansion, HostilePayloadsAreRefusedByNameOrStopped) {
+    ExpansionLimits small;
+    small.maxBytes = 1 << 20;
+    Bytes truncated = gzipCompress(
+        buildCpio({{"./a", 0100644, text("a"), 0, 0, {}}, {"./b", 0100644, Bytes(100000, 'b'), 0, 0, {}}}));
+    truncated.resize(truncated.size() - 20);
+    XarBuildOptions twoParts;  // a limit reached in the first component leaves the second unexpanded
+    twoParts.files = {distributionFile({"Big.pkg", "After.pkg"})};
+    const Bytes big = buildCpio({{"./big", 0100644, Bytes(2 << 20, 'x'), 0, 0, {}}});
+    for (const auto& f : componentFiles("Big.pkg", "com.example.big", "1", buildPbzx(big, 1 << 20), {}))
+        twoParts.files.push_back(f);
+    for (const auto& f : componentFiles("After.pkg", "com.example.after", "1",
+                                        gzipCompress(buildCpio({{"./after", 0100644, {}, 0, 0, {}}})), {}))
+        twoParts.files.push_back(f);
+    struct Row {
+        const char* name;
+        Bytes pkg;
+        const char* refused;  // the entry refused, by its name in the payload, or null
+        const char* sentence;
+        std::size_t parts = 1;
+    } rows[] = {
+        {"a name that climbs out",
+         flatPackage(gzipCompress(buildCpio({{"./a/../../etc/passwd", 0100644, {}, 0, 0, {}}}))),
+         "./a/../../etc/passwd", "\"./a/../../etc/passwd\" is refused: its name climbs out of the folder"},
+        {"an absolute name",
+         flatPackage(xzCompress(buildCpio({{"/etc/passwd", 0100644, {}, 0, 0, {}}}, CpioBuildFormat::Newc))),
+         "/etc/passwd", "\"/etc/passwd\" is refused: it is an absolute name."},
+        {"a file through a link",
+         flatPackage(gzipCompress(
+             buildCpio({{"./l", 0120755, text("/etc"), 0, 0, {}}, {"./l/passwd", 0100644, text("x"), 0, 0, {}}}))),
+         "./l/passwd", "it lies under the symbolic link \"l\""},
+        {"past the most bytes", buildXar(twoParts).bytes, nullptr,
+         "Expansion of \"Big.pkg/Payload\" stopped at \"./big\": the content would exceed 1 MiB"},
+        {"a payload cut short", flatPackage(truncated), nullptr,
+         "\"Payload\" is damaged or cut short after 2 entries: the gzip data ends before its end of stream."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto folder = PrivateFolder::create();
+        ASSERT_TRUE(folder) << folder.error();
+        auto x = expandPackage(ByteReader(asByteSpan(row.pkg)), *folder, small);
+        ASSERT_TRUE(x) << x.error();
+        ASSERT_EQ(x->parts.size(), row.parts);
+        const Expansion& e = x->parts[0].expansion;
+        if (row.refused) {
+            ASSERT_EQ(e.refusals.size(), 1u);
+            EXPECT_EQ(e.refusals[0].path, row.refused);
+            EXPECT_NE(e.refusals[0].reason.find(row.sentence), std::string::npos) << e.refusals[0].reason;
+            EXPECT_TRUE(e.complete());
+        } else {
+            EXPECT_NE(e.stopSentence.find(row.sentence), std::string::npos) << e.stopSentence;
+            // A damaged component leaves the others to be expanded; a limit ends the package.
+            EXPECT_EQ(x->stopSentence, e.stop == ExpansionStop::Damaged ? "" : e.stopSentence);
+        }
+    }
+    // From a file, sentences name the package; what is no package is said to be none.
+    test::TempDir dir;
+    writeFile(dir / "cut.pkg", flatPackage(truncated));
+    writeFile(dir / "notes.txt", "hello");
+    auto folder = PrivateFolder::create();
+    ASSERT_TRUE(folder) << folder.error();
+    auto cut = expandPackage(dir / "cut.pkg", *folder);
+    ASSERT_TRUE(cut) << cut.error();
+    EXPECT_EQ(cut->parts[0].expansion.stopSentence.rfind("\"cut.pkg/Payload\" is damaged", 0), 0u);
+    auto notes = expandPackage(dir / "notes.txt", *folder);
+    ASSERT_FALSE(notes);
+    EXPECT_EQ(notes.error(), "The item \"notes.txt\" is not an Installer package.");
 }

@@ -7,6 +7,7 @@
 #include <openssl/rsa.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -262,22 +263,27 @@ Bytes buildCpio(const std::vector<CpioBuildEntry>& entries, CpioBuildFormat form
     Bytes out;
     std::vector<CpioBuildEntry> all = entries;
     if (trailer) all.push_back({"TRAILER!!!", 0, {}, 0, 0, std::nullopt});
-    std::uint64_t ino = 1;
+    std::uint64_t next = 1000;
     for (const auto& e : all) {
+        const std::uint64_t ino = e.linkGroup ? e.linkGroup : next++;
+        const auto links = e.linkGroup
+                               ? std::count_if(all.begin(), all.end(),
+                                               [&](const CpioBuildEntry& o) { return o.linkGroup == e.linkGroup; })
+                               : 1;
         const std::uint64_t size = e.claimedSize.value_or(e.data.size());
         const std::uint64_t nameSize = e.path.size() + 1;
         if (format == CpioBuildFormat::Odc) {
-            append(out, "070707" + field(1, 6, 8) + field(ino++, 6, 8) + field(e.mode, 6, 8) + field(e.uid, 6, 8) +
-                            field(e.gid, 6, 8) + field(1, 6, 8) + field(0, 6, 8) + field(1700000000, 11, 8) +
-                            field(nameSize, 6, 8) + field(size, 11, 8));
+            append(out, "070707" + field(1, 6, 8) + field(ino, 6, 8) + field(e.mode, 6, 8) + field(e.uid, 6, 8) +
+                            field(e.gid, 6, 8) + field(static_cast<std::uint64_t>(links), 6, 8) + field(0, 6, 8) +
+                            field(1700000000, 11, 8) + field(nameSize, 6, 8) + field(size, 11, 8));
             append(out, e.path);
             out.push_back(0);
             out.insert(out.end(), e.data.begin(), e.data.end());
         } else {
-            append(out, "070701" + field(ino++, 8, 16) + field(e.mode, 8, 16) + field(e.uid, 8, 16) +
-                            field(e.gid, 8, 16) + field(1, 8, 16) + field(1700000000, 8, 16) + field(size, 8, 16) +
-                            field(0, 8, 16) + field(0, 8, 16) + field(0, 8, 16) + field(0, 8, 16) +
-                            field(nameSize, 8, 16) + field(0, 8, 16));
+            append(out, "070701" + field(ino, 8, 16) + field(e.mode, 8, 16) + field(e.uid, 8, 16) +
+                            field(e.gid, 8, 16) + field(static_cast<std::uint64_t>(links), 8, 16) +
+                            field(1700000000, 8, 16) + field(size, 8, 16) + field(0, 8, 16) + field(0, 8, 16) +
+                            field(0, 8, 16) + field(0, 8, 16) + field(nameSize, 8, 16) + field(0, 8, 16));
             append(out, e.path);
             out.push_back(0);
             while (out.size() % 4) out.push_back(0);

@@ -61,6 +61,7 @@ struct CpioBuildEntry {
     Bytes data;  // a symbolic link's target for mode 0120000
     std::uint32_t uid = 0, gid = 0;
     std::optional<std::uint64_t> claimedSize;  // a size field that lies about `data`
+    std::uint64_t linkGroup = 0;               // entries with the same nonzero group share an inode: hard links
 };
 enum class CpioBuildFormat { Odc, Newc };
 
