@@ -136,9 +136,8 @@ public:
         const Bytes* saved = containerTicket_;
         if (ticket) containerTicket_ = &*ticket;
         for (const ExpandedPart& part : expanded.parts) {
-            Place root{part.folder, at.shown, at.relative};
             if (part.name.empty()) {
-                walk(node, root, 0, nesting);
+                if (!part.folder.empty()) walk(node, Place{part.folder, at.shown, at.relative}, 0, nesting);
                 continue;
             }
             CodeItem partNode;
@@ -146,7 +145,7 @@ public:
             const Place partAt = at.child(part.name);
             partNode.path = partAt.shown;
             partNode.relativePath = partAt.relative;
-            walk(partNode, Place{part.folder, partAt.shown, partAt.relative}, 0, nesting);
+            if (!part.folder.empty()) walk(partNode, Place{part.folder, partAt.shown, partAt.relative}, 0, nesting);
             node.children.push_back(std::move(partNode));
         }
         containerTicket_ = saved;

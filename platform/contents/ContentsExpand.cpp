@@ -1,7 +1,10 @@
 // Each kind of container expanded by its own library; this only gives the results one shape.
 #include "contents/ContentsExpand.h"
 
+#include "base/DisplayText.h"
 #include "container/Archive.h"
+#include "diskimage/DiskImageExpand.h"
+#include "package/PackageExpansion.h"
 
 namespace tessarin {
 
@@ -32,6 +35,56 @@ void expandArchiveInto(ExpandedContainer& out, const std::string& file, const st
     out.folders.push_back(std::move(*folder));
 }
 
+void expandDiskImageInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
+                         const ContentsOptions& options) {
+    auto folder = PrivateFolder::create("image-", parent);
+    if (!folder) {
+        out.notes.push_back(folder.error());
+        return;
+    }
+    DiskImageExpandOptions o;
+    o.sevenZip = options.sevenZip;
+    o.timeLimitSeconds = options.timeLimitSeconds;
+    o.limits = options.limits;
+    auto expansion = expandDiskImage(file, *folder, o);
+    if (!expansion) {
+        out.notes.push_back(expansion.error());
+        return;
+    }
+    for (std::string& note : expansion->notes) out.notes.push_back(std::move(note));
+    if (!expansion->complete()) out.notes.push_back(expansion->stopSentence);
+    if (!expansion->contentsPath.empty()) out.parts.push_back({"", expansion->contentsPath});
+    out.folders.push_back(std::move(*folder));
+}
+
+void expandPackageInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
+                       const ContentsOptions& options) {
+    auto folder = PrivateFolder::create("package-", parent);
+    if (!folder) {
+        out.notes.push_back(folder.error());
+        return;
+    }
+    auto expansion = expandPackage(file, *folder, options.limits);
+    if (!expansion) {
+        out.notes.push_back(expansion.error());
+        return;
+    }
+    for (PackagePart& part : expansion->parts) {
+        const std::string who = part.name.empty() ? std::string() : displayText(part.name) + ": ";
+        for (Refusal& r : part.expansion.refusals) out.refusals.push_back(who + r.reason);
+        if (!part.expansion.complete()) out.notes.push_back(who + part.expansion.stopSentence);
+        if (!part.scripts.empty()) {
+            std::string names;
+            for (const std::string& s : part.scripts) names += (names.empty() ? "" : ", ") + displayText(s);
+            out.notes.push_back(who + "runs scripts when installed: " + names + ".");
+        }
+        // A component without a payload still shows, holding nothing.
+        out.parts.push_back({part.name, part.folder});
+    }
+    if (!expansion->stopSentence.empty()) out.notes.push_back(expansion->stopSentence);
+    out.folders.push_back(std::move(*folder));
+}
+
 }  // namespace
 
 ExpandedContainer expandContainer(const std::string& file, ContainerKind kind, const std::string& parent,
@@ -39,8 +92,8 @@ ExpandedContainer expandContainer(const std::string& file, ContainerKind kind, c
     ExpandedContainer out;
     switch (kind) {
     case ContainerKind::Archive: expandArchiveInto(out, file, parent, options); break;
-    case ContainerKind::DiskImage: out.notes.push_back("Its file system is not read here."); break;
-    case ContainerKind::Package: out.notes.push_back("What it installs is not read here."); break;
+    case ContainerKind::DiskImage: expandDiskImageInto(out, file, parent, options); break;
+    case ContainerKind::Package: expandPackageInto(out, file, parent, options); break;
     case ContainerKind::None: break;
     }
     return out;

@@ -221,12 +221,14 @@ TEST(SignatureChecks, TheExpansionFolderGoesWithTheCheckHoweverTheToolEnds) {
                            end);
         tools.override(kSpctlPath, spctl, true);
         tools.override(kCodesignPath, writeScript(dir / "codesign", "exit 0"));
-        for (const std::string item : {dir / "item.zip", dir / "tool"}) {
+        for (const std::string& item : {dir / "item.zip", dir / "tool"}) {
             runMachOSignatureCheck(item, tools, false, true);
             std::string folder = test::readFile(seen);
             folder = folder.substr(0, folder.find('\n'));
             EXPECT_EQ(folder.empty(), item == dir / "tool") << folder;
-            if (!folder.empty()) EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+            if (!folder.empty()) {
+                EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+            }
         }
     }
 }
