@@ -197,37 +197,6 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
                   "well-formed notarization ticket)"});
 }
 
-TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
-    TempDir dir;
-    const TrustAnchors anchors = SigningChain::shared().anchors();
-    const std::string app = developerIdApp(dir);
-    CodeVerdict v = verifyCode(app, {}, anchors);
-    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
-    ASSERT_FALSE(v.codeDirectories.empty());
-
-    // 32 bytes: the magic, eight more, and the CDHash's first 20 bytes, as Contents/CodeResources.
-    Bytes fake = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
-    fake.insert(fake.end(), v.codeDirectories.front().cdhash.begin(), v.codeDirectories.front().cdhash.begin() + 20);
-    ASSERT_EQ(fake.size(), 32u);
-    test::writeFile(app + "/Contents/CodeResources", fake);
-    Assessment a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Developer ID");
-    EXPECT_TRUE(a.ticket.present);
-    EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
-    // The tool, which trusts only Apple, does not call it notarized either.
-    ToolRun r = spctl({"-a", "-vv", app});
-    EXPECT_EQ(r.err.find("Notarized"), std::string::npos) << r.err;
-
-    // A genuine ticket naming the app's code in the same place does notarize it.
-    test::TicketBuilder ticket;
-    for (const auto& cd : v.codeDirectories) ticket.naming(cd.cdhash);
-    test::writeFile(app + "/Contents/CodeResources", ticket.build());
-    a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
-}
-
 TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     const auto anchors = SigningChain::shared().anchors();
     {
