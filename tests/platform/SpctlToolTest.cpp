@@ -247,23 +247,6 @@ TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     }
 }
 
-TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
-    TempDir dir;
-    const std::string bundle = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example.Strings";
-    o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    test::signBundle(bundle, o);
-    // The rules allow it; execution still wants an app, which a bundle without code is not.
-    Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
-    EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(assessmentReason(a), "the code is valid but does not seem to be an app");
-    EXPECT_FALSE(a.origin.empty());
-    test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
-    EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
-}
-
 // How bare tools fare under each policy is in the tables below; bytes that are neither code nor a
 // package are no installer package to the install policy.
 TEST(AssessmentPolicy, PlainTextIsNoInstallerPackage) {
@@ -523,6 +506,12 @@ TEST(AssessmentPolicy, ValidationAppLikenessRulesAndNotarizationInApplesOrder) {
     for (const std::string& bundle : {oldLoose, newLoose, looseInPlugIn})
         test::writeFile(bundle + "/stray.txt", "beside Contents");  // unsealed in the bundle root
     const std::string oldV1 = developerIdBundle(dir, "OldV1.app", Kind::App, "APPL", oldTeam, true);
+    const std::string codeless = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
+    test::BundleSignOptions strings;
+    strings.code.identifier = "com.example.Strings";
+    strings.code.teamId = SigningChain::teamId();
+    strings.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(codeless, strings);
     const std::string newV1 = developerIdBundle(dir, "NewV1.app", Kind::App, "APPL", newTeam, true);
 
     struct Row {
@@ -544,6 +533,7 @@ TEST(AssessmentPolicy, ValidationAppLikenessRulesAndNotarizationInApplesOrder) {
         {"a new team's app", newApp, nullptr, false, "", "Unnotarized Developer ID"},
         {"a plug-in", plugIn, nullptr, false, notAnApp, ""},
         {"a framework", framework, nullptr, false, notAnApp, ""},
+        {"a bundle without code", codeless, nullptr, false, notAnApp, ""},
         {"an app with loose files in its root", oldLoose, nullptr, false, unsealed, ""},
         {"a new team's app with loose files in its root", newLoose, nullptr, false, "", "Unnotarized Developer ID"},
         {"a plug-in with loose files in its root", looseInPlugIn, nullptr, false, unsealed, ""},
