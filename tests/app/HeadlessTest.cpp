@@ -299,15 +299,6 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     // The tools got the exact bytes of each item, never the other's name.
     QVERIFY(items.eachRunGotItsOwnItem());
 
-    // The text form: each report under its own escaped title, with its own verdict.
-    options.json = false;
-    const Captured text = runInProcess({items.tampered, items.valid}, options, items.tools);
-    QCOMPARE(text.status, kExitInspected);
-    const qsizetype second = text.out.indexOf(QStringLiteral("Details for ") + expected[1].title);
-    QVERIFY(text.out.startsWith(QStringLiteral("Details for ") + expected[0].title + " version 6.6\n") && second > 0);
-    QVERIFY(text.out.left(second).contains(QStringLiteral("the signature was NOT valid.")));
-    QVERIFY(text.out.mid(second).contains(QStringLiteral("Signatures were found to be valid.")));
-
     // From the program's own command line, as a shell hands it the name: never decoded on the way,
     // so it is the tampered item that is reported, not its valid neighbour.
     QProcess run;

@@ -237,16 +237,12 @@ struct EntryState {
     uid_t uid = 0;
     gid_t gid = 0;
     off_t size = 0;
-    timespec mtime{}, ctime{};
+    std::pair<time_t, long> mtime, ctime;  // seconds and nanoseconds
     std::string linkTarget;
     std::string digest;  // of a regular file's contents (holes are skipped, the size says they are there)
     std::map<std::string, std::string> xattrs;
 
-    bool operator==(const EntryState& o) const {
-        return mode == o.mode && uid == o.uid && gid == o.gid && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec &&
-               linkTarget == o.linkTarget && digest == o.digest && xattrs == o.xattrs;
-    }
+    bool operator==(const EntryState& o) const = default;
 };
 using TreeState = std::map<std::string, EntryState>;
 
@@ -295,8 +291,8 @@ EntryState entryState(const char* name, const struct stat& st) {
     e.uid = st.st_uid;
     e.gid = st.st_gid;
     e.size = st.st_size;
-    e.mtime = st.st_mtim;
-    e.ctime = st.st_ctim;
+    e.mtime = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    e.ctime = {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
     e.xattrs = xattrsOf(name);
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
@@ -458,15 +454,8 @@ std::string zlib(const std::string& text) {
 // A xar archive holding `toc` as its table of contents (compressed as given), then `heap`.
 Bytes xarWith(const std::string& compressedToc, std::uint64_t declaredCompressed, std::uint64_t declaredInflated,
               const std::string& heap = std::string(20, '\0')) {
-    Bytes b(28, 0);
-    b[0] = 'x';
-    b[1] = 'a';
-    b[2] = 'r';
-    b[3] = '!';
-    b[4] = 0;
-    b[5] = 28;
-    b[6] = 0;
-    b[7] = 1;
+    Bytes b{'x', 'a', 'r', '!', 0, 28, 0, 1};  // magic, header size, version
+    b.resize(28, 0);
     test::putU64be(b, 8, declaredCompressed);
     test::putU64be(b, 16, declaredInflated);
     test::putU32be(b, 24, 1);
@@ -518,45 +507,41 @@ void sparseFile(const std::string& path, const Bytes& head, off_t size) {
 // ---- Commands and cases ---------------------------------------------------------------------
 
 enum class Command { LipoArchs, LipoInfo, CodesignDisplay, CodesignVerify, Spctl, SpctlInstall, Pkgutil, Report };
-constexpr Command kAllCommands[] = {Command::LipoArchs,      Command::LipoInfo, Command::CodesignDisplay,
-                                    Command::CodesignVerify, Command::Spctl,    Command::SpctlInstall,
-                                    Command::Pkgutil,        Command::Report};
 
-const char* commandName(Command c) {
-    switch (c) {
-    case Command::LipoArchs: return "lipo -archs";
-    case Command::LipoInfo: return "lipo -info";
-    case Command::CodesignDisplay: return "codesign -dvvv";
-    case Command::CodesignVerify: return "codesign --verify --deep --strict";
-    case Command::Spctl: return "spctl -a -vv";
-    case Command::SpctlInstall: return "spctl -a -vv -t install";
-    case Command::Pkgutil: return "pkgutil --check-signature";
-    case Command::Report: return "tessarin --report";
-    }
-    return "";
-}
-
+// Where spctl expands a container: it must be empty again after every run.
 const std::string& expansionFolder() {
     static const test::TempDir folder;
     return folder.path();
 }
 
-std::vector<std::string> commandLine(Command c, const std::string& item) {
-    const std::string tools = test::standinDirectory();
-    switch (c) {
-    case Command::LipoArchs: return {tools + "/lipo", "-archs", item};
-    case Command::LipoInfo: return {tools + "/lipo", "-info", item};
-    case Command::CodesignDisplay: return {tools + "/codesign", "-dvvv", item};
-    case Command::CodesignVerify: return {tools + "/codesign", "--verify", "--deep", "--strict", item};
-    // With the tree, so that a container is expanded: under a folder that must be empty again after.
-    case Command::Spctl:
-        return {tools + "/spctl", "-a", "-vv", "--components-json", "--expand-under", expansionFolder(), item};
-    case Command::SpctlInstall: return {tools + "/spctl", "-a", "-vv", "-t", "install", item};
-    case Command::Pkgutil: return {tools + "/pkgutil", "--check-signature", item};
-    case Command::Report: return {TESSARIN_PROGRAM, "--report", "--components", item};
+// Every command each item is given to: a stand-in tool (none: Tessarin itself) and its options.
+struct CommandLine {
+    Command command;
+    const char* tool;
+    std::vector<std::string> options;
+
+    std::string name() const {
+        std::string out = *tool ? tool : "tessarin";
+        for (const auto& o : options) out += " " + o;
+        return out;
     }
-    return {};
-}
+    std::vector<std::string> argv(const std::string& item) const {
+        std::vector<std::string> out{*tool ? test::standinDirectory() + "/" + tool : TESSARIN_PROGRAM};
+        out.insert(out.end(), options.begin(), options.end());
+        out.push_back(item);
+        return out;
+    }
+};
+const CommandLine kCommands[] = {
+    {Command::LipoArchs, "lipo", {"-archs"}},
+    {Command::LipoInfo, "lipo", {"-info"}},
+    {Command::CodesignDisplay, "codesign", {"-dvvv"}},
+    {Command::CodesignVerify, "codesign", {"--verify", "--deep", "--strict"}},
+    {Command::Spctl, "spctl", {"-a", "-vv", "--components-json", "--expand-under", expansionFolder()}},
+    {Command::SpctlInstall, "spctl", {"-a", "-vv", "-t", "install"}},
+    {Command::Pkgutil, "pkgutil", {"--check-signature"}},
+    {Command::Report, "", {"--report", "--components"}},
+};
 
 constexpr int kNonzero = -1;
 
@@ -599,14 +584,14 @@ class Hostile : public ::testing::TestWithParam<HostileCase> {};
 
 #ifdef TESSARIN_HOSTILE_SANITIZED
 // The peak of each command on a trivial item, for the sanitized builds' allowance.
-long baselineKb(Command c) {
+long baselineKb(const CommandLine& c) {
     static std::map<Command, long> cache;
-    auto it = cache.find(c);
+    auto it = cache.find(c.command);
     if (it != cache.end()) return it->second;
     test::TempDir dir;
     test::writeFile(dir / "plain", "plain");
-    long kb = runChild(commandLine(c, dir / "plain"), dir.path(), dir.path()).maxRssKb;
-    cache[c] = kb;
+    long kb = runChild(c.argv(dir / "plain"), dir.path(), dir.path()).maxRssKb;
+    cache[c.command] = kb;
     return kb;
 }
 #endif
@@ -636,9 +621,9 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
         ASSERT_NE(::access(dir.path().c_str(), X_OK), -1);
     }
     const TreeState before = snapshot(dir.path());
-    for (Command command : kAllCommands) {
-        SCOPED_TRACE(commandName(command));
-        ChildRun run = runChild(commandLine(command, item), dir.path(), scratch.path(), user);
+    for (const CommandLine& command : kCommands) {
+        SCOPED_TRACE(command.name());
+        ChildRun run = runChild(command.argv(item), dir.path(), scratch.path(), user);
         const std::string output = run.out + run.err;
         EXPECT_FALSE(run.timedOut) << "still running after " << kTimeLimit.count() << " s\n" << output.substr(0, 4000);
         EXPECT_EQ(run.signal, 0) << "ended by signal " << run.signal << "\n" << output.substr(0, 4000);
@@ -653,7 +638,7 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
             EXPECT_FALSE(output.empty()) << "failed with status " << run.status << " and said nothing";
         }
         for (const Expect& e : c.expect) {
-            if (e.command != command) continue;
+            if (e.command != command.command) continue;
             if (e.status == kNonzero)
                 EXPECT_NE(run.status, 0) << output;
             else
@@ -669,7 +654,7 @@ TEST_P(Hostile, EndsCleanlyAndLeavesTheItemAlone) {
         const TreeState after = snapshot(dir.path());
         EXPECT_TRUE(after == before) << "the item changed:\n" << differences(before, after);
         // One line per run: the figures the limits are judged by.
-        std::printf("[%s] %s: status %d, %.1f s, %ld MB\n", c.name, commandName(command), run.status, run.seconds,
+        std::printf("[%s] %s: status %d, %.1f s, %ld MB\n", c.name, command.name().c_str(), run.status, run.seconds,
                     run.maxRssKb / 1024);
     }
 }

@@ -30,8 +30,6 @@ ToolSet fakeLipo(const test::TempDir& dir, const std::string& body) {
     return tools;
 }
 
-bool lipoRan(const test::TempDir& dir) { return !test::readFile(dir / "lipo.log").empty(); }
-
 Document classify(const std::string& path, const std::string& type, const ToolSet& tools) {
     Document d;
     EXPECT_TRUE(d.readFromURL(fileURLForPath(path), type, tools));
@@ -41,31 +39,6 @@ Document classify(const std::string& path, const std::string& type, const ToolSe
 Document classifyApp(const test::TempDir& dir, BundleBuilder& b) {
     b.build();
     return classify(b.path(), kApplicationBundleType, fakeLipo(dir, "exit 1"));
-}
-
-TEST(Classification, AppWithoutTrailingSlashIsStillAFolder) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}})).build();
-    Document d;
-    d.readFromURL(FileURL{b.path(), false}, kApplicationBundleType, fakeLipo(dir, "echo x86_64"));
-    EXPECT_TRUE(d.isApp);
-    EXPECT_TRUE(d.isFolder);
-    EXPECT_FALSE(lipoRan(dir));
-    EXPECT_FALSE(d.isMacho);
-    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kX86_64, kARM64}));
-    EXPECT_EQ(d.thePath, b.path());
-    EXPECT_EQ(d.theUTI, kApplicationBundleType);
-}
-
-TEST(Classification, TrailingSlashIsDroppedFromThePath) {
-    test::TempDir dir;
-    test::makeDirectories(dir / "Folder");
-    Document d;
-    d.readFromURL(FileURL{dir / "Folder/", false}, "public.folder", fakeLipo(dir, "exit 1"));
-    EXPECT_EQ(d.thePath, dir / "Folder");
-    EXPECT_TRUE(d.isFolder);
-    EXPECT_FALSE(lipoRan(dir));
 }
 
 // What an app's information and executable make of its findings, whatever form the values take.
@@ -158,78 +131,78 @@ TEST(Classification, CatalystIdentifierAnywhereWithItsFullStop) {
     }
 }
 
-TEST(Classification, NonAppBundlesGetArchitecturesAndVersionButNoSdkFlags) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Kit.framework", Kind::Framework);
-    b.info("DTSDKName", PlistValue("macosx10.15"))
-        .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Kit"))
-        .info("CFBundleShortVersionString", PlistValue("7.0"))
-        .executable("Kit", test::thinMachO(kARM64, 0))
-        .build();
-    Document d = classify(b.path(), typeIdentifierForPath(b.path()), fakeLipo(dir, "exit 1"));
-    EXPECT_TRUE(d.isFolder);
-    EXPECT_FALSE(d.isApp);
-    EXPECT_FALSE(d.is1015 || d.is1016 || d.isCatalyst);
-    EXPECT_EQ(d.theArches, (std::vector<std::int32_t>{kARM64}));
-    EXPECT_EQ(d.bundleVer, "7.0");
-}
-
-TEST(Classification, OldDirectoryPackage) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Legacy.pkg", Kind::OldPackage);
-    b.info("CFBundleShortVersionString", PlistValue("1.1")).info("DTSDKName", PlistValue("macosx10.15")).build();
-    std::string type = typeIdentifierForPath(b.path());
-    ASSERT_EQ(type, kPackageType);
-    Document d = classify(b.path(), type, fakeLipo(dir, "exit 1"));
-    EXPECT_TRUE(d.isOldPackage);
-    EXPECT_TRUE(d.isFolder);
-    EXPECT_EQ(d.bundleVer, "1.1");
-    EXPECT_FALSE(d.is1015);
-    EXPECT_TRUE(d.theArches.empty());
-    EXPECT_FALSE(lipoRan(dir));
-}
-
-TEST(Classification, FlatPackageIsASingleFileThatLipoRejects) {
-    test::TempDir dir;
-    test::writeFile(dir / "Install.pkg", "xar!\x00\x1c");
-    std::string type = typeIdentifierForPath(dir / "Install.pkg");
-    ASSERT_EQ(type, kInstallerPackageArchiveType);
-    Document d = classify(dir / "Install.pkg", type, fakeLipo(dir, "echo 'not an object file' >&2; exit 1"));
-    EXPECT_TRUE(d.isPackage);
-    EXPECT_FALSE(d.isFolder);
-    EXPECT_TRUE(lipoRan(dir));
-    EXPECT_FALSE(d.isMacho);
-    EXPECT_EQ(test::readFile(dir / "lipo.log"), "-archs|" + (dir / "Install.pkg") + "\n");
-}
-
-TEST(Classification, PlainFolderAndMissingItems) {
-    test::TempDir dir;
-    test::makeDirectories(dir / "Folder/Sub");
-    Document folder = classify(dir / "Folder", "public.folder", fakeLipo(dir, "exit 1"));
-    EXPECT_TRUE(folder.isFolder);
-    EXPECT_TRUE(folder.theArches.empty());
-    EXPECT_TRUE(folder.bundleVer.empty());
-
-    Document missingApp = classify(dir / "Gone.app", kApplicationBundleType, fakeLipo(dir, "exit 1"));
-    EXPECT_TRUE(missingApp.isFolder);
-    EXPECT_EQ(missingApp.thePath, dir / "Gone.app");
-    EXPECT_TRUE(missingApp.theQuarStr.empty());
-
-    Document missingFile = classify(dir / "gone", "public.item", fakeLipo(dir, "exit 1"));
-    EXPECT_FALSE(missingFile.isFolder);
-    EXPECT_FALSE(missingFile.isMacho);
-    EXPECT_EQ(missingFile.theUTI, "public.item");
-}
-
-TEST(Classification, TypeIdentifiersDifferingInCaseAreNoneOfTheThree) {
-    test::TempDir dir;
-    test::writeFile(dir / "file", "x");
-    for (const char* type :
-         {"com.apple.Application-Bundle", "COM.APPLE.PACKAGE", "com.apple.installer-package-Archive"}) {
-        Document d = classify(dir / "file", type, fakeLipo(dir, "exit 1"));
-        EXPECT_FALSE(d.isApp || d.isPackage || d.isOldPackage) << type;
-        EXPECT_EQ(d.theUTI, type);
-        EXPECT_FALSE(d.isFolder) << type;
+// Items other than a well-formed app: the path kept (a trailing slash dropped), the kind from the type
+// given (exact in case), and lipo asked only about single files.
+TEST(Classification, EachKindOfItemFromItsTypeAndPath) {
+    enum ItemKind { None, App, Package, OldPackage };
+    struct Row {
+        const char* what;
+        std::function<std::string(const test::TempDir&)> make;  // the path as given
+        std::string type;
+        ItemKind kind;
+        bool folder, lipoRan;
+        std::vector<std::int32_t> arches;
+        std::string version;
+        bool plainUrl = false;  // a URL not marked as a directory's, whatever the path names
+    };
+    auto file = [](const char* name) {
+        return [name](const test::TempDir& d) {
+            test::writeFile(d / name, "x");
+            return d / name;
+        };
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"app given without its trailing slash", [](const test::TempDir& d) {
+             return BundleBuilder(d / "Tool.app").executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}})).build();
+         }, kApplicationBundleType, App, true, false, {kX86_64, kARM64}, "", true},
+        {"folder with a trailing slash", [](const test::TempDir& d) {
+             test::makeDirectories(d / "Folder");
+             return d / "Folder/";
+         }, "public.folder", None, true, false, {}, "", true},
+        // Architectures and version, but SDK and Catalyst flags only for apps.
+        {"framework", [](const test::TempDir& d) {
+             return BundleBuilder(d / "Kit.framework", Kind::Framework)
+                 .info("DTSDKName", PlistValue("macosx10.15"))
+                 .info("CFBundleIdentifier", PlistValue("maccatalyst.com.example.Kit"))
+                 .info("CFBundleShortVersionString", PlistValue("7.0"))
+                 .executable("Kit", test::thinMachO(kARM64, 0)).build();
+         }, "com.apple.framework", None, true, false, {kARM64}, "7.0"},
+        {"old directory package", [](const test::TempDir& d) {
+             return BundleBuilder(d / "Legacy.pkg", Kind::OldPackage)
+                 .info("CFBundleShortVersionString", PlistValue("1.1")).info("DTSDKName", PlistValue("macosx10.15")).build();
+         }, kPackageType, OldPackage, true, false, {}, "1.1"},
+        {"flat package", file("Install.pkg"), kInstallerPackageArchiveType, Package, false, true, {}, ""},
+        {"plain folder", [](const test::TempDir& d) {
+             test::makeDirectories(d / "Plain/Sub");
+             return d / "Plain";
+         }, "public.folder", None, true, false, {}, ""},
+        {"missing app", [](const test::TempDir& d) { return d / "Gone.app"; }, kApplicationBundleType, App, true, false, {}, ""},
+        {"missing file", [](const test::TempDir& d) { return d / "gone"; }, "public.item", None, false, true, {}, ""},
+        {"app type in other case", file("a"), "com.apple.Application-Bundle", None, false, true, {}, ""},
+        {"package type in other case", file("b"), "COM.APPLE.PACKAGE", None, false, true, {}, ""},
+        {"flat package type in other case", file("c"), "com.apple.installer-package-Archive", None, false, true, {}, ""},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TempDir dir;
+        const std::string given = row.make(dir);
+        Document d;
+        EXPECT_TRUE(d.readFromURL(row.plainUrl ? FileURL{given, false} : fileURLForPath(given), row.type,
+                                  fakeLipo(dir, "exit 1")));
+        EXPECT_EQ(d.thePath, given.substr(0, given.find_last_not_of('/') + 1));
+        EXPECT_EQ(d.theUTI, row.type);
+        EXPECT_EQ(d.isApp, row.kind == App);
+        EXPECT_EQ(d.isPackage, row.kind == Package);
+        EXPECT_EQ(d.isOldPackage, row.kind == OldPackage);
+        EXPECT_EQ(d.isFolder, row.folder);
+        EXPECT_EQ(test::readFile(dir / "lipo.log"), row.lipoRan ? "-archs|" + given + "\n" : "");
+        EXPECT_FALSE(d.isMacho);
+        EXPECT_FALSE(d.is1015 || d.is1016 || d.isCatalyst);
+        EXPECT_EQ(d.theArches, row.arches);
+        EXPECT_EQ(d.bundleVer, row.version);
+        EXPECT_TRUE(d.theQuarStr.empty());
     }
 }
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
+#include <functional>
 #include <future>
 
 #include "BundleBuilder.h"
@@ -33,79 +34,63 @@ Scan32BitResult scan(const std::string& path, const std::vector<std::int32_t>& a
 
 test::Bytes thin32() { return test::thinMachO(kI386, 3); }
 
-TEST(Scan32Bit, UniversalAppWithoutNestedAppsHasNoComponents) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.executable("Tool", test::fatMachO({{kI386, 3}, {kX86_64, 3}})).build();
-    auto r = scan(b.path(), {kI386, kX86_64});
-    EXPECT_TRUE(r.started);
-    EXPECT_TRUE(r.components.empty());
-    EXPECT_EQ(r.text, kNone);
-    EXPECT_FALSE(r.turnOff64Intel);
-}
-
-TEST(Scan32Bit, ThinLibraryIsListedUnderTheItemsOwnArchitectures) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.executable("Tool", test::thinMachO(kX86_64, 3)).file("Contents/Frameworks/libold.dylib", thin32()).build();
-    const std::string lib = b.path() + "/Contents/Frameworks/libold.dylib";
-    auto r = scan(b.path(), {kX86_64});
-    EXPECT_EQ(r.text, kHas64 + lib + "\n");
-    EXPECT_TRUE(r.turnOff64Intel);
-
-    EXPECT_EQ(scan(b.path(), {kI386}).text, kOnly32 + lib + "\n");
-    EXPECT_EQ(scan(b.path(), {}).text, lib + "\n");  // nothing to say of the item itself
-}
-
-TEST(Scan32Bit, NestedI386OnlyAppAndItsThinExecutableAreBothListed) {
-    test::TempDir dir;
-    BundleBuilder outer(dir / "Outer.app");
-    outer.build();
-    auto inner = outer.nested("Contents/Helpers/Old Helper.app", Kind::App);
-    inner.executable("Old Helper", thin32()).build();
-    auto r = scan(outer.path());
-    EXPECT_EQ(r.components, (std::vector<std::string>{inner.path(), inner.executablePath()}));
-    EXPECT_TRUE(r.has32BitIntel);
-    EXPECT_FALSE(r.has64BitIntel);
-    EXPECT_EQ(r.text, kOnly32 + inner.path() + "\n" + inner.executablePath() + "\n");
-}
-
-TEST(Scan32Bit, NestedUniversalAppIsNotListedButFeedsTheHeading) {
-    test::TempDir dir;
-    BundleBuilder outer(dir / "Outer.app");
-    outer.file("Contents/Resources/plugin.so", thin32()).build();
-    auto inner = outer.nested("Contents/Helpers/Both.app", Kind::App);
-    inner.executable("Both", test::fatMachO({{kI386, 3}, {kX86_64, 3}})).build();
-    auto r = scan(outer.path());
-    EXPECT_EQ(r.components, (std::vector<std::string>{outer.path() + "/Contents/Resources/plugin.so"}));
-    EXPECT_TRUE(r.has64BitIntel);
-    EXPECT_EQ(r.text.substr(0, kHas64.size()), kHas64);
-}
-
-TEST(Scan32Bit, NestedAppsAreJudgedOnlyByTheirExecutable) {
-    test::TempDir dir;
-    test::makeDirectories(dir / "Root");
-    BundleBuilder arm(dir / "Root/Arm.app");
-    arm.executable("Arm", test::thinMachO(kARM64, 0)).build();
-    BundleBuilder broken(dir / "Root/Broken.app");
-    broken.rawInfoPlist("garbage").build();
-    BundleBuilder upper(dir / "Root/Upper.APP");  // the suffix is case-sensitive
-    upper.executable("Upper", test::fatMachO({{kI386, 3}, {18, 0}})).build();
-    BundleBuilder bare(dir / "Root/.app");  // a name of exactly ".app" counts
-    bare.executable("bare", test::fatMachO({{kI386, 3}, {18, 0}})).build();
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/.app"}));
-    EXPECT_TRUE(r.has32BitIntel);
-}
-
-TEST(Scan32Bit, FrameworkExecutableIsListedAtItsPlaceAndThroughTheTopLink) {
-    test::TempDir dir;
-    BundleBuilder outer(dir / "Outer.app");
-    outer.build();
-    auto kit = outer.nested("Contents/Frameworks/Kit.framework", Kind::Framework);
-    kit.executable("Kit", thin32()).build();
-    auto r = scan(outer.path(), {kX86_64});
-    EXPECT_EQ(r.components, (std::vector<std::string>{kit.path() + "/Kit", kit.path() + "/Versions/A/Kit"}));
+// Apps, libraries and frameworks inside an app: what is listed, and the heading the item's own and
+// its nested apps' architectures give (a nested app is judged by its executable alone, and only a
+// name ending in ".app" is one).
+TEST(Scan32Bit, NestedCodeIsListedUnderTheHeadingItsArchitecturesGive) {
+    struct Row {
+        const char* what;
+        std::function<void(BundleBuilder&)> shape;  // on Outer.app
+        std::vector<std::int32_t> arches;           // the item's own
+        std::vector<std::string> components;        // relative to the item
+        std::string heading;
+    };
+    const auto library = [](BundleBuilder& b) { b.file("Contents/Frameworks/libold.dylib", thin32()); };
+    const std::string lib = "/Contents/Frameworks/libold.dylib";
+    // clang-format off
+    const Row rows[] = {
+        {"universal, nothing nested", [](BundleBuilder& b) {
+             b.executable("Outer", test::fatMachO({{kI386, 3}, {kX86_64, 3}}));
+         }, {kI386, kX86_64}, {}, kNone},
+        {"a thin library, the item 64-bit", library, {kX86_64}, {lib}, kHas64},
+        {"a thin library, the item 32-bit only", library, {kI386}, {lib}, kOnly32},
+        {"a thin library, no architectures: nothing to say of the item", library, {}, {lib}, ""},
+        {"an i386-only app and its executable", [](BundleBuilder& b) {
+             b.nested("Contents/Helpers/Old.app", Kind::App).executable("Old", thin32()).build();
+         }, {}, {"/Contents/Helpers/Old.app", "/Contents/Helpers/Old.app/Contents/MacOS/Old"}, kOnly32},
+        {"a universal app beside a plug-in", [](BundleBuilder& b) {
+             b.file("Contents/Resources/plugin.so", thin32());
+             b.nested("Contents/Helpers/Both.app", Kind::App).executable("Both", test::fatMachO({{kI386, 3}, {kX86_64, 3}})).build();
+         }, {}, {"/Contents/Resources/plugin.so"}, kHas64},
+        {"nested apps judged by their executable", [](BundleBuilder& b) {
+             b.nested("Contents/Helpers/Arm.app", Kind::App).executable("Arm", test::thinMachO(kARM64, 0)).build();
+             b.nested("Contents/Helpers/Broken.app", Kind::App).rawInfoPlist("garbage").build();
+             b.nested("Contents/Helpers/Upper.APP", Kind::App).executable("Upper", test::fatMachO({{kI386, 3}, {18, 0}})).build();
+             b.nested("Contents/Helpers/.app", Kind::App).executable("bare", test::fatMachO({{kI386, 3}, {18, 0}})).build();
+         }, {}, {"/Contents/Helpers/.app"}, kOnly32},
+        {"a framework's executable, where it is and through the top link", [](BundleBuilder& b) {
+             b.nested("Contents/Frameworks/Kit.framework", Kind::Framework).executable("Kit", thin32()).build();
+         }, {kX86_64}, {"/Contents/Frameworks/Kit.framework/Kit", "/Contents/Frameworks/Kit.framework/Versions/A/Kit"}, kHas64},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TempDir dir;
+        BundleBuilder outer(dir / "Outer.app");
+        row.shape(outer);
+        outer.build();
+        auto r = scan(outer.path(), row.arches);
+        EXPECT_TRUE(r.started);
+        std::vector<std::string> expected;
+        std::string text = row.heading;
+        for (const std::string& c : row.components) {
+            expected.push_back(outer.path() + c);
+            text += expected.back() + "\n";
+        }
+        EXPECT_EQ(r.components, expected);
+        EXPECT_EQ(r.text, text);
+        EXPECT_EQ(r.turnOff64Intel, !expected.empty());
+    }
 }
 
 // Which files under a folder are listed, in which order: only thin little-endian 32-bit Mach-O files

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 #include <cstdlib>
+#include <functional>
 
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
@@ -23,126 +24,105 @@ std::string text(const std::optional<PlistValue>& v) {
     return v->string() ? *v->string() : "<not text>";
 }
 
-TEST(BundleStructure, ApplicationWithXmlInformationAndFatExecutable) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleShortVersionString", PlistValue("1.2.3"))
-        .executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}}))
-        .build();
-    auto bundle = Bundle::open(b.path());
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->layout(), Bundle::Layout::App);
-    ASSERT_TRUE(bundle->infoDictionary());
-    EXPECT_EQ(*bundle->infoDictionary()->at("CFBundleShortVersionString").string(), "1.2.3");
-    EXPECT_EQ(bundle->executablePath(), b.executablePath());
-    EXPECT_EQ(bundle->executableArchitectures(), (std::vector<std::int32_t>{kX86_64, kARM64}));
-}
-
-TEST(BundleStructure, BinaryInformationAndATrailingSlash) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.infoFormat(test::InfoFormat::Binary).info("DTSDKName", PlistValue("macosx11.0")).build();
-    auto bundle = Bundle::open(b.path() + "/");
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->bundlePath(), b.path());
-    EXPECT_EQ(*bundle->infoDictionary()->at("DTSDKName").string(), "macosx11.0");
-}
-
-TEST(BundleStructure, SliceOrderAndRepeatsAreKept) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    // x86_64 and x86_64h share a CPU type: it is listed once per slice.
-    b.executable("Tool", test::fatMachO({{kPPC, 0}, {kX86_64, 8}, {kI386, 3}, {kX86_64, 3}})).build();
-    EXPECT_EQ(Bundle::open(b.path())->executableArchitectures(),
-              (std::vector<std::int32_t>{kPPC, kX86_64, kI386, kX86_64}));
-    BundleBuilder thin(dir / "Old.app");
-    thin.executable("Old", test::thinMachO(kI386, 3)).build();
-    EXPECT_EQ(Bundle::open(thin.path())->executableArchitectures(), (std::vector<std::int32_t>{kI386}));
-}
-
-TEST(BundleStructure, FrameworkReadsThroughVersionsCurrent) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Kit.framework", Kind::Framework);
-    b.info("CFBundleShortVersionString", PlistValue("9")).executable("Kit", test::thinMachO(kX86_64, 3)).build();
-    auto bundle = Bundle::open(b.path());
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->layout(), Bundle::Layout::Framework);
-    EXPECT_EQ(text(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {})), "9");
-    EXPECT_EQ(bundle->executablePath(), b.path() + "/Versions/Current/Kit");
-    EXPECT_EQ(bundle->executableArchitectures(), (std::vector<std::int32_t>{kX86_64}));
-}
-
-TEST(BundleStructure, ShallowBundleAndOldPackage) {
-    test::TempDir dir;
-    BundleBuilder shallow(dir / "Plug.bundle", Kind::Shallow);
-    shallow.executable("Plug", test::thinMachO(kARM64, 0)).build();
-    auto s = Bundle::open(shallow.path());
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->layout(), Bundle::Layout::Shallow);
-    EXPECT_EQ(s->executableArchitectures(), (std::vector<std::int32_t>{kARM64}));
-
-    BundleBuilder package(dir / "Old.pkg", Kind::OldPackage);
-    package.info("CFBundleShortVersionString", PlistValue("4.5")).build();
-    auto p = Bundle::open(package.path());
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->layout(), Bundle::Layout::App);
-    EXPECT_EQ(text(p->objectForInfoDictionaryKey("CFBundleShortVersionString", {})), "4.5");
-    EXPECT_FALSE(p->executableArchitectures());
-}
-
-TEST(BundleStructure, FoldersFilesAndMissingPathsAreNoBundles) {
-    test::TempDir dir;
-    test::makeDirectories(dir / "Plain/Sub");
-    test::writeFile(dir / "file.app", "not a directory");
-    EXPECT_FALSE(Bundle::open(dir / "Plain"));
-    EXPECT_FALSE(Bundle::open(dir / "file.app"));
-    EXPECT_FALSE(Bundle::open(dir / "missing.app"));
-    test::makeDirectories(dir / "Empty.app/Contents");
-    EXPECT_FALSE(Bundle::open(dir / "Empty.app"));  // Contents/ with neither Info.plist nor MacOS/
-}
-
-TEST(BundleStructure, MacOSFolderWithoutInformationStillOpens) {
-    test::TempDir dir;
-    test::makeDirectories(dir / "Bare.app/Contents/MacOS");
-    auto bundle = Bundle::open(dir / "Bare.app");
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->infoDictionary(), nullptr);
-    EXPECT_FALSE(bundle->executableArchitectures());
-    EXPECT_FALSE(bundle->objectForInfoDictionaryKey("CFBundleShortVersionString", {}));
-}
-
-TEST(BundleInformation, BrokenOrNonDictionaryInfoPlistGivesNoInformation) {
-    test::TempDir dir;
-    BundleBuilder broken(dir / "Broken.app");
-    broken.rawInfoPlist("<plist><dict><key>x</key>").build();
-    auto b = Bundle::open(broken.path());
-    ASSERT_TRUE(b);
-    EXPECT_EQ(b->infoDictionary(), nullptr);
-
-    BundleBuilder array(dir / "Array.app");
-    array.rawInfoPlist(toXmlPlist(PlistValue(PlistArray{PlistValue("x")}))).build();
-    EXPECT_EQ(Bundle::open(array.path())->infoDictionary(), nullptr);
-}
-
-TEST(BundleInformation, ExecutableMustBeANameOfAMachOFile) {
-    test::TempDir dir;
-    BundleBuilder script(dir / "Script.app");
-    script.executable("run", std::vector<std::uint8_t>{'#', '!', '/', 'b', 'i', 'n'}).build();
-    EXPECT_TRUE(Bundle::open(script.path())->executablePath());
-    EXPECT_FALSE(Bundle::open(script.path())->executableArchitectures());
-
-    test::writeFile(dir / "Outside", test::thinMachO(kI386, 3));
-    BundleBuilder escaping(dir / "Escape.app");
-    escaping.info("CFBundleExecutable", PlistValue("../../../Outside")).build();
-    EXPECT_FALSE(Bundle::open(escaping.path())->executablePath());
-
-    BundleBuilder number(dir / "Number.app");
-    number.info("CFBundleExecutable", PlistValue(std::int64_t{7})).build();
-    EXPECT_FALSE(Bundle::open(number.path())->executableArchitectures());
-
-    BundleBuilder missing(dir / "Missing.app");
-    missing.info("CFBundleExecutable", PlistValue("Gone")).build();
-    EXPECT_FALSE(Bundle::open(missing.path())->executablePath());
+// What opens as a bundle, its layout and information, and which executable it names: only a name of a
+// Mach-O file inside it has architectures (one per slice, in order, repeats kept).
+TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
+    using Layout = Bundle::Layout;
+    using Make = std::function<std::string(const test::TempDir&)>;
+    struct Row {
+        const char* what;
+        Make make;                     // the path opened
+        std::optional<Layout> layout;  // none: not a bundle
+        bool info;
+        std::string version;  // through the lookup with no languages
+        std::optional<std::vector<std::int32_t>> arches;
+        std::string executable;  // relative to the bundle; "-": none; empty: not checked
+    };
+    auto built = [](const char* name, Kind kind, std::function<void(BundleBuilder&)> shape) -> Make {
+        return [=](const test::TempDir& d) {
+            BundleBuilder b(d / name, kind);
+            shape(b);
+            return b.build();
+        };
+    };
+    auto app = [&](const char* name, std::function<void(BundleBuilder&)> shape) {
+        return built(name, Kind::App, shape);
+    };
+    auto folders = [](const char* made, const char* opened) -> Make {
+        return [=](const test::TempDir& d) {
+            test::makeDirectories(d / made);
+            return d / opened;
+        };
+    };
+    const std::string version = "CFBundleShortVersionString";
+    // clang-format off
+    const Row rows[] = {
+        {"app, XML information, universal executable", app("Tool.app", [&](BundleBuilder& b) {
+             b.info(version, PlistValue("1.2.3")).executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}}));
+         }), Layout::App, true, "1.2.3", std::vector{kX86_64, kARM64}, "/Contents/MacOS/Tool"},
+        {"binary information, opened with a trailing slash", [&](const test::TempDir& d) {
+             return BundleBuilder(d / "Tool.app").infoFormat(test::InfoFormat::Binary).info(version, PlistValue("11.0"))
+                        .build() + "/";
+         }, Layout::App, true, "11.0", std::nullopt, ""},
+        // x86_64 and x86_64h share a CPU type: it is listed once per slice.
+        {"slice order and repeats", app("Tool.app", [](BundleBuilder& b) {
+             b.executable("Tool", test::fatMachO({{kPPC, 0}, {kX86_64, 8}, {kI386, 3}, {kX86_64, 3}}));
+         }), Layout::App, true, "<none>", std::vector{kPPC, kX86_64, kI386, kX86_64}, ""},
+        {"framework, through Versions/Current", built("Kit.framework", Kind::Framework, [&](BundleBuilder& b) {
+             b.info(version, PlistValue("9")).executable("Kit", test::thinMachO(kX86_64, 3));
+         }), Layout::Framework, true, "9", std::vector{kX86_64}, "/Versions/Current/Kit"},
+        {"shallow bundle", built("Plug.bundle", Kind::Shallow, [](BundleBuilder& b) {
+             b.executable("Plug", test::thinMachO(kARM64, 0));
+         }), Layout::Shallow, true, "<none>", std::vector{kARM64}, "/Plug"},
+        {"old package", built("Old.pkg", Kind::OldPackage, [&](BundleBuilder& b) { b.info(version, PlistValue("4.5")); }),
+         Layout::App, true, "4.5", std::nullopt, ""},
+        {"MacOS folder without information", folders("Bare.app/Contents/MacOS", "Bare.app"),
+         Layout::App, false, "<none>", std::nullopt, ""},
+        {"broken information", app("Broken.app", [](BundleBuilder& b) { b.rawInfoPlist("<plist><dict><key>x</key>"); }),
+         Layout::App, false, "<none>", std::nullopt, ""},
+        {"information that is no dictionary", app("Array.app", [](BundleBuilder& b) {
+             b.rawInfoPlist(toXmlPlist(PlistValue(PlistArray{PlistValue("x")})));
+         }), Layout::App, false, "<none>", std::nullopt, ""},
+        {"a script as the executable", app("Script.app", [](BundleBuilder& b) {
+             b.executable("run", std::vector<std::uint8_t>{'#', '!', '/', 'b', 'i', 'n'});
+         }), Layout::App, true, "<none>", std::nullopt, "/Contents/MacOS/run"},
+        {"an executable named outside the bundle", [](const test::TempDir& d) {
+             test::writeFile(d / "Outside", test::thinMachO(kI386, 3));
+             return BundleBuilder(d / "Escape.app").info("CFBundleExecutable", PlistValue("../../../Outside")).build();
+         }, Layout::App, true, "<none>", std::nullopt, "-"},
+        {"an executable named by a number", app("Number.app", [](BundleBuilder& b) {
+             b.info("CFBundleExecutable", PlistValue(std::int64_t{7}));
+         }), Layout::App, true, "<none>", std::nullopt, ""},
+        {"a missing executable", app("Missing.app", [](BundleBuilder& b) { b.info("CFBundleExecutable", PlistValue("Gone")); }),
+         Layout::App, true, "<none>", std::nullopt, "-"},
+        {"plain folder", folders("Plain/Sub", "Plain"), std::nullopt, false, "", std::nullopt, ""},
+        {"file named like an app", [](const test::TempDir& d) {
+             test::writeFile(d / "file.app", "not a directory");
+             return d / "file.app";
+         }, std::nullopt, false, "", std::nullopt, ""},
+        {"missing path", [](const test::TempDir& d) { return d / "missing.app"; }, std::nullopt, false, "", std::nullopt, ""},
+        {"Contents with neither information nor MacOS", folders("Empty.app/Contents", "Empty.app"), std::nullopt, false, "",
+         std::nullopt, ""},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TempDir dir;
+        const std::string path = row.make(dir);
+        auto bundle = Bundle::open(path);
+        ASSERT_EQ(bundle.has_value(), row.layout.has_value());
+        if (!bundle) continue;
+        const std::string root = path.substr(0, path.find_last_not_of('/') + 1);
+        EXPECT_EQ(bundle->bundlePath(), root);
+        EXPECT_EQ(bundle->layout(), *row.layout);
+        EXPECT_EQ(bundle->infoDictionary() != nullptr, row.info);
+        EXPECT_EQ(text(bundle->objectForInfoDictionaryKey(version, {})), row.version);
+        EXPECT_EQ(bundle->executableArchitectures(), row.arches);
+        if (!row.executable.empty()) {
+            EXPECT_EQ(bundle->executablePath(),
+                      row.executable == "-" ? std::nullopt : std::optional<std::string>(root + row.executable));
+        }
+    }
 }
 
 // Which table a value comes from: the user's language, else the development region (by its old

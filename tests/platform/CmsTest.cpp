@@ -124,15 +124,6 @@ TEST(CmsTimestamp, OnlyAGenuineTokenSetsTheTimeTheChainIsJudgedAt) {
     }
 }
 
-TEST(CmsAttributes, EmptyCdhashListGivesNone) {
-    const auto& c = SigningChain::shared();
-    Bytes cms = c.signCms(kContent, c.leaf(LeafKind::SoftwareSigning), {}, 0, false);
-    CmsVerdict v = verify(cms);
-    EXPECT_TRUE(v.signatureValid);
-    EXPECT_TRUE(v.signedCdhashes.empty());
-    EXPECT_EQ(v.chain.chain.front().kind, CertificateKind::AppleSoftwareSigning);
-}
-
 TEST(CmsSignature, IsCheckedOverItsAttributesAsEncoded) {
     const auto& c = SigningChain::shared();
     CmsOptions o;

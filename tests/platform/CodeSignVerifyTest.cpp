@@ -440,8 +440,6 @@ TEST(NestedCodeVerification, NestedCodeMustSatisfyTheRequirementItsSealGives) {
         {kit, "identifier \"com.example.Kit\" and anchor apple generic and certificate leaf[subject.OU] = ABCDE12345",
          unmet},
         {kit, "identifier \"com.example.Kit\" and", unreadable},
-        {kit, std::string(30000, '!') + "always", unreadable},
-        {kit, std::string(100000, '!') + "always", unreadable},
         {"MacOS/helper", "identifier helper", ""},
         {"MacOS/helper", "cdhash H\"" + std::string(40, '0') + "\"", unmet},
     };

@@ -197,37 +197,6 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
                   "well-formed notarization ticket)"});
 }
 
-TEST(AssessmentPolicy, AppWithATicketShapedFileStapledIsNotNotarized) {
-    TempDir dir;
-    const TrustAnchors anchors = SigningChain::shared().anchors();
-    const std::string app = developerIdApp(dir);
-    CodeVerdict v = verifyCode(app, {}, anchors);
-    ASSERT_TRUE(v.valid) << codeFailureSentence(v);
-    ASSERT_FALSE(v.codeDirectories.empty());
-
-    // 32 bytes: the magic, eight more, and the CDHash's first 20 bytes, as Contents/CodeResources.
-    Bytes fake = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
-    fake.insert(fake.end(), v.codeDirectories.front().cdhash.begin(), v.codeDirectories.front().cdhash.begin() + 20);
-    ASSERT_EQ(fake.size(), 32u);
-    test::writeFile(app + "/Contents/CodeResources", fake);
-    Assessment a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Developer ID");
-    EXPECT_TRUE(a.ticket.present);
-    EXPECT_EQ(a.ticket.failure, TicketFailure::Malformed);
-    // The tool, which trusts only Apple, does not call it notarized either.
-    ToolRun r = spctl({"-a", "-vv", app});
-    EXPECT_EQ(r.err.find("Notarized"), std::string::npos) << r.err;
-
-    // A genuine ticket naming the app's code in the same place does notarize it.
-    test::TicketBuilder ticket;
-    for (const auto& cd : v.codeDirectories) ticket.naming(cd.cdhash);
-    test::writeFile(app + "/Contents/CodeResources", ticket.build());
-    a = assessPath(app, AssessmentType::Execute, anchors);
-    EXPECT_TRUE(a.accepted) << assessmentReason(a);
-    EXPECT_EQ(assessmentSource(a), "Notarized Developer ID");
-}
-
 TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     const auto anchors = SigningChain::shared().anchors();
     {
@@ -276,23 +245,6 @@ TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
         EXPECT_FALSE(a.accepted) << name;
         EXPECT_EQ(assessmentReason(a), "a sealed resource is missing or invalid") << name;
     }
-}
-
-TEST(AssessmentPolicy, CodelessBundlesAreJudgedLikeOtherCode) {
-    TempDir dir;
-    const std::string bundle = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example.Strings";
-    o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    test::signBundle(bundle, o);
-    // The rules allow it; execution still wants an app, which a bundle without code is not.
-    Assessment a = assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors());
-    EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(assessmentReason(a), "the code is valid but does not seem to be an app");
-    EXPECT_FALSE(a.origin.empty());
-    test::writeFile(dir / "Strings.bundle/Contents/Resources/a.txt", std::string("b"));
-    EXPECT_FALSE(assessPath(bundle, AssessmentType::Execute, SigningChain::shared().anchors()).accepted);
 }
 
 // How bare tools fare under each policy is in the tables below; bytes that are neither code nor a
@@ -554,6 +506,12 @@ TEST(AssessmentPolicy, ValidationAppLikenessRulesAndNotarizationInApplesOrder) {
     for (const std::string& bundle : {oldLoose, newLoose, looseInPlugIn})
         test::writeFile(bundle + "/stray.txt", "beside Contents");  // unsealed in the bundle root
     const std::string oldV1 = developerIdBundle(dir, "OldV1.app", Kind::App, "APPL", oldTeam, true);
+    const std::string codeless = test::BundleBuilder(dir / "Strings.bundle").resource("a.txt", "a").build();
+    test::BundleSignOptions strings;
+    strings.code.identifier = "com.example.Strings";
+    strings.code.teamId = SigningChain::teamId();
+    strings.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
+    test::signBundle(codeless, strings);
     const std::string newV1 = developerIdBundle(dir, "NewV1.app", Kind::App, "APPL", newTeam, true);
 
     struct Row {
@@ -575,6 +533,7 @@ TEST(AssessmentPolicy, ValidationAppLikenessRulesAndNotarizationInApplesOrder) {
         {"a new team's app", newApp, nullptr, false, "", "Unnotarized Developer ID"},
         {"a plug-in", plugIn, nullptr, false, notAnApp, ""},
         {"a framework", framework, nullptr, false, notAnApp, ""},
+        {"a bundle without code", codeless, nullptr, false, notAnApp, ""},
         {"an app with loose files in its root", oldLoose, nullptr, false, unsealed, ""},
         {"a new team's app with loose files in its root", newLoose, nullptr, false, "", "Unnotarized Developer ID"},
         {"a plug-in with loose files in its root", looseInPlugIn, nullptr, false, unsealed, ""},

@@ -36,29 +36,6 @@ std::vector<Problem> ofKind(const std::vector<Problem>& problems, ProblemKind ki
     return out;
 }
 
-TEST(SliceBytes, DescribesASignatureWithoutAnyFile) {
-    test::SignOptions o;
-    o.identifier = "com.example.bytes";
-    SignatureDescription d = describeSlice(span(signedImage(o)), SigningChain::shared().anchors());
-    ASSERT_TRUE(d.problems.empty());
-    EXPECT_TRUE(d.facts.isSigned);
-    EXPECT_TRUE(d.facts.adhoc);
-    EXPECT_EQ(d.facts.identifier, "com.example.bytes");
-    ASSERT_EQ(d.facts.cdhashes.size(), 2u);  // SHA-1 primary and SHA-256 alternate
-    EXPECT_EQ(d.facts.codeDirectories[d.facts.bestCodeDirectory].hashType, CS_HASHTYPE_SHA256);
-}
-
-TEST(SliceBytes, UnsignedAndNonMachOBytesAreNotSigned) {
-    test::SliceSpec arm64;
-    arm64.cputype = kArm64;
-    arm64.is64 = true;
-    auto unsignedImage = test::thinMachO(arm64);
-    EXPECT_EQ(checkSlice(span(unsignedImage), {}, SigningChain::shared().anchors()).problems.at(0).kind,
-              ProblemKind::NotSigned);
-    test::Bytes text = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
-    EXPECT_EQ(describeSlice(span(text), SigningChain::shared().anchors()).problems.at(0).kind, ProblemKind::NotSigned);
-}
-
 TEST(SliceBytes, ListsEveryModifiedPageOfEveryDirectoryWithBothDigests) {
     struct Case {
         std::uint8_t pageSizeLog2;

@@ -1,6 +1,6 @@
 // The report window with fake tools: what the flow writes and sets for each kind of item, the
-// architecture codes, the checks' completion and the spinner, checks outliving their window, the
-// log's appends, the read-only check box, and saving the report.
+// architecture codes, the checks' completion and the spinner, the log's appends, the read-only check
+// box, and saving the report. Checks that outlive their window are the shell's (ShellTest).
 #include <QAccessible>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -321,26 +321,6 @@ private slots:
         QVERIFY(w.log().endsWith(packageLast ? packageResult(kPath) : machOResult(kPath)));
         // The boxes show the verdict of the check that completed last.
         QCOMPARE(w.view->validSignatures()->isChecked(), !packageLast);
-    }
-
-    void checkCompletingAfterTheWindowClosedStillWritesIntoIt() {
-        Window w(0, 1);
-        w.doc().isPackage = true;
-        w.appear();
-        w.window->close();
-        QVERIFY(!w.view->isVisible());
-        QVERIFY(w.waitForChecks());
-        QCOMPARE(w.log(), kNoFlag + "This is an Installer package.\n" + packageResult(kPath));
-        QVERIFY(!w.view->busySpinner()->isVisible());
-    }
-
-    void deletingTheWindowWhileACheckRunsIsSafe() {
-        auto w = std::make_unique<Window>(0, 1);
-        w->doc().isPackage = true;
-        w->appear();
-        QCOMPARE(w->view->runningChecks(), 1);
-        w->window.reset();  // waits for the tool; the completion queued to the dead controller never runs
-        QTest::qWait(100);
     }
 
     // The lookup asks spctl --online about the item as its check judged it, in the background; only

@@ -222,7 +222,6 @@ XarBuild buildXar(const XarBuildOptions& o) {
         b.bytes.insert(b.bytes.end(), cms.begin(), cms.end());
         b.bytes.insert(b.bytes.end(), heapData.begin(), heapData.end());
         b.archiveEnd = b.bytes.size();
-        if (o.stapledTicket) b.bytes = stapleTicket(std::move(b.bytes), *o.stapledTicket);
         return b;
     }
     throw std::runtime_error("the signatures' sizes did not settle");

@@ -33,7 +33,6 @@ struct XarBuildOptions {
     std::vector<Bytes> cmsCertificates;  // default: `certificates`
     // Changes the table after it was checksummed and signed (the heap is left as it was).
     std::function<void(std::string& toc)> editTocAfterSigning;
-    std::optional<Bytes> stapledTicket;
 };
 
 // The archive and where its parts lie (absolute offsets into `bytes`).
