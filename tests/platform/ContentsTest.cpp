@@ -13,7 +13,10 @@
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "DiskImageBuilder.h"
 #include "TempDir.h"
+#include "ToolRun.h"
+#include "XarBuilder.h"
 #include "verify/Assessment.h"
 
 using namespace tessarin;
@@ -144,4 +147,63 @@ TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
         ASSERT_EQ(o.tree.notes.size(), 1u);
         EXPECT_NE(o.tree.notes[0].find(row.note), std::string::npos) << o.tree.notes[0];
     }
+}
+
+// A disk image shows its file system's items and a package what its payloads install, each item
+// judged as it is on its own. Debian writes no HFS+, so an ext4 file system stands in for the
+// image's volume: 7zz opens whichever one the image's partition holds.
+TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
+    test::TempDir dir;
+    const std::string mkfs = "/usr/sbin/mkfs.ext4";
+    if (!fs::exists("/usr/bin/7zz") || !fs::exists(mkfs)) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    test::BundleBuilder app(dir / "volume/Example.app");
+    app.executable("Example", test::thinMachO(0x01000007, 3)).resource("data.txt", "resource\n");
+    app.build();
+    test::signBundle(app.path(), {});
+    fs::create_symlink("/Applications", dir / "volume/Applications");
+    const auto made = test::runProgram(mkfs, {"-q", "-F", "-O", "^has_journal", "-d", dir / "volume", dir / "fs", "2M"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    test::DiskImageOptions image;
+    const std::string volume = test::readFile(dir / "fs");
+    image.content.assign(volume.begin(), volume.end());
+    image.zlib = true;
+    image.chunkSectors = 256;
+    test::writeFile(dir / "Example.dmg", test::signDiskImage(test::buildDiskImage(image), {}));
+
+    const std::string code = tool();
+    const Bytes payload = test::gzipCompress(test::buildCpio(
+        {{".", 040755, {}, 0, 0, {}},
+         {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
+    test::XarBuildOptions package;
+    package.files = test::componentFiles("", "com.example.tool", "1.0", payload, {});
+    test::writeFile(dir / "Example.pkg", test::buildXar(package).bytes);
+
+    struct Row {
+        const char* file;
+        ContainerKind kind;
+        CodeItemKind rootKind;
+        const char* inside;
+        CodeItemKind insideKind;
+    } rows[] = {
+        {"Example.dmg", ContainerKind::DiskImage, CodeItemKind::DiskImage, "Example.app", CodeItemKind::App},
+        {"Example.pkg", ContainerKind::Package, CodeItemKind::InstallerPackage, "usr/local/bin/tool",
+         CodeItemKind::MachO},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const std::string file = dir / row.file;
+        ASSERT_EQ(containerKindOf(file), row.kind);
+        const Opened o = open(file);
+        EXPECT_FALSE(o.leftBehind);
+        EXPECT_EQ(o.tree.root.kind, row.rootKind);
+        const CodeItem* inside = child(o.tree.root, row.inside);
+        ASSERT_TRUE(inside) << (o.tree.notes.empty() ? "" : o.tree.notes[0]);
+        EXPECT_EQ(inside->kind, row.insideKind);
+        EXPECT_EQ(inside->path, file + "/" + row.inside);
+    }
+    const Opened dmg = open(dir / "Example.dmg");
+    EXPECT_TRUE(dmg.tree.root.valid);
+    EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);
+    ASSERT_TRUE(child(dmg.tree.root, "Applications"));
+    EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
 }
