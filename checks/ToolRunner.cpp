@@ -122,13 +122,34 @@ ToolCancellation::~ToolCancellation() {
 }
 
 void ToolCancellation::cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (cancelled_.exchange(true)) return;
-    for (pid_t group : running_) ::kill(-group, SIGKILL);
-    if (wake_[1] >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);
+    std::vector<std::weak_ptr<ToolCancellation>> children;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (cancelled_.exchange(true)) return;
+        for (pid_t group : running_) ::kill(-group, SIGKILL);
+        if (wake_[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);
+        }
+        children.swap(children_);
     }
+    // Outside the lock: a child never takes its parent's.
+    for (auto& weak : children)
+        if (auto child = weak.lock()) child->cancel();
+}
+
+std::shared_ptr<ToolCancellation> ToolCancellation::makeChild() {
+    auto child = std::make_shared<ToolCancellation>();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!cancelled_.load()) {
+            std::erase_if(children_, [](const std::weak_ptr<ToolCancellation>& c) { return c.expired(); });
+            children_.push_back(child);
+            return child;
+        }
+    }
+    child->cancel();
+    return child;
 }
 
 bool ToolCancellation::track(pid_t processGroup) {

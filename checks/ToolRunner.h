@@ -32,6 +32,9 @@ public:
 
     void cancel();
     bool cancelled() const { return cancelled_.load(); }
+    // A cancellation of its own for a part of the batch (one window's runs), which this one's
+    // cancel() also ends.
+    std::shared_ptr<ToolCancellation> makeChild();
 
     // The runner's side. A started tool is tracked from its launch until it has exited (not yet
     // reaped, so that its process group cannot have been reused when cancel() kills it); track()
@@ -45,6 +48,7 @@ private:
     std::mutex mutex_;
     std::atomic<bool> cancelled_{false};
     std::set<pid_t> running_;
+    std::vector<std::weak_ptr<ToolCancellation>> children_;
     int wake_[2] = {-1, -1};
 };
 

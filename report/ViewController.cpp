@@ -36,6 +36,7 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 ViewController::ViewController(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::ViewController>()) {
     ui_->setupUi(this);
+    setToolSet(ToolSet::platform());
     the64Intel_ = ui_->the64Intel;
     the32Intel_ = ui_->the32Intel;
     the32ppc_ = ui_->the32ppc;
@@ -59,8 +60,16 @@ ViewController::ViewController(QWidget* parent) : QWidget(parent), ui_(std::make
 }
 
 ViewController::~ViewController() {
-    // Completions queued to this object are dropped with it; running tools finish first.
+    // Completions queued to this object are dropped with it, so its running tools are ended rather
+    // than waited for: a disk image's expansion then goes at once, its folder with it.
+    ownRuns_->cancel();
     processingQueue.waitForDone();
+}
+
+void ViewController::setToolSet(const ToolSet& tools) {
+    tools_ = tools;
+    ownRuns_ = tools.cancellation() ? tools.cancellation()->makeChild() : std::make_shared<ToolCancellation>();
+    tools_.setCancellation(ownRuns_);
 }
 
 void ViewController::showEvent(QShowEvent* event) {

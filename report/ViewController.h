@@ -94,7 +94,8 @@ public:
     const QString& outputText() const { return outputText_; }
 
     // Tests hand the checks other tools; the app never does.
-    void setToolSet(const ToolSet& tools) { tools_ = tools; }
+    // The tools the checks run; the window's runs get a cancellation of their own under the set's.
+    void setToolSet(const ToolSet& tools);
 
     QVariant representedObject() const { return representedObject_; }
     void setRepresentedObject(const QVariant& value) { representedObject_ = value; }
@@ -137,6 +138,7 @@ private:
 
     QString outputText_;
     ToolSet tools_ = ToolSet::platform();
+    std::shared_ptr<ToolCancellation> ownRuns_;
     QVariant representedObject_;
     int runningChecks_ = 0;
     bool onlineLookups_ = false;

@@ -130,25 +130,36 @@ TEST(ToolRunner, CancellationKillsTheToolWithWhatItStartedAndRefusesLaterRuns) {
     // The background sleep keeps the pipes open after its parent dies: only killing the whole
     // group (or giving up on the pipes) lets the run return.
     auto script = writeScript(dir / "slow", "sleep 300 & echo $! >>'" + pids + "'; echo $$ >>'" + pids + "'; wait");
-    ToolSet tools = toolsWith("/usr/sbin/spctl", script);
-    auto cancellation = std::make_shared<ToolCancellation>();
-    tools.setCancellation(cancellation);
+    // Cancelled itself, or through the cancellation it was made from (a window's, when the program quits).
+    for (bool throughParent : {false, true}) {
+        SCOPED_TRACE(throughParent ? "through its parent" : "itself");
+        ::unlink(pids.c_str());
+        ToolSet tools = toolsWith("/usr/sbin/spctl", script);
+        auto parent = std::make_shared<ToolCancellation>();
+        tools.setCancellation(throughParent ? parent->makeChild() : parent);
 
-    ToolRun run;
-    std::thread runner([&] { run = runTool("/usr/sbin/spctl", {}, true, tools); });
-    while (pidsIn(pids).size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    cancellation->cancel();
-    runner.join();
+        ToolRun run;
+        std::thread runner([&] { run = runTool("/usr/sbin/spctl", {}, true, tools); });
+        while (pidsIn(pids).size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        parent->cancel();
+        runner.join();
 
-    EXPECT_EQ(run.status, 128 + SIGKILL);
-    for (pid_t pid : pidsIn(pids)) EXPECT_TRUE(endsSoon(pid)) << pid;
-    ToolRun later = runTool("/usr/sbin/spctl", {}, true, tools);
-    EXPECT_NE(later.status, 0);
-    EXPECT_NE(later.errors.find("cancelled"), std::string::npos);
-    EXPECT_EQ(pidsIn(pids).size(), 2u);  // the later run started nothing
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+        EXPECT_EQ(run.status, 128 + SIGKILL);
+        for (pid_t pid : pidsIn(pids)) EXPECT_TRUE(endsSoon(pid)) << pid;
+        ToolRun later = runTool("/usr/sbin/spctl", {}, true, tools);
+        EXPECT_NE(later.status, 0);
+        EXPECT_NE(later.errors.find("cancelled"), std::string::npos);
+        EXPECT_EQ(pidsIn(pids).size(), 2u);  // the later run started nothing
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+    // A window's cancellation ends its own runs only.
+    auto program = std::make_shared<ToolCancellation>();
+    program->makeChild()->cancel();
+    EXPECT_FALSE(program->cancelled());
+    program->cancel();
+    EXPECT_TRUE(program->makeChild()->cancelled());
 }
 
 TEST(ToolRunner, FallsBackToTheStandInBesideTheProgram) {

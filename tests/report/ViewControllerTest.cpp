@@ -91,8 +91,9 @@ struct Window {
             kSpctlPath,
             writeScript(dir / "spctl",
                         "echo \"spctl $*\"; printf 'item: accepted\\nsource=Notarized Developer ID\\n' >&2"));
-        tools.override(kCodesignPath, writeScript(dir / "codesign",
-                                                  "sleep " + std::to_string(codesignDelay) + "; echo \"codesign $*\""));
+        tools.override(kCodesignPath, writeScript(dir / "codesign", "echo $$ > '" + dir / "codesign.pid" + "'; sleep " +
+                                                                        std::to_string(codesignDelay) +
+                                                                        "; echo \"codesign $*\""));
         tools.override(kPkgutilPath, writeScript(dir / "pkgutil", "sleep " + std::to_string(pkgutilDelay) +
                                                                       "; echo \"pkgutil $*\"; exit 1"));
         view->setToolSet(tools);
@@ -321,6 +322,18 @@ private slots:
         QVERIFY(w.log().endsWith(packageLast ? packageResult(kPath) : machOResult(kPath)));
         // The boxes show the verdict of the check that completed last.
         QCOMPARE(w.view->validSignatures()->isChecked(), !packageLast);
+    }
+
+    // Closing the window ends the tools its checks still run (and so what they expanded) at once
+    // instead of waiting for them.
+    void closingTheWindowEndsItsChecksTools() {
+        Window w(300);
+        w.doc().isMacho = true;
+        w.appear();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromStdString(w.dir / "codesign.pid")), 10000);
+        const pid_t pid = std::stoi(tessarin::test::readFile(w.dir / "codesign.pid"));
+        w.window.reset();
+        QCOMPARE(::kill(pid, 0), -1);
     }
 
     // The lookup asks spctl --online about the item as its check judged it, in the background; only
