@@ -46,6 +46,12 @@ void componentLines(const Component& c, int depth, QString& out) {
                                                         : QStringLiteral("no hardened runtime"));
     if (!c.notarization.empty() && c.notarization != "not applicable")
         parts << QStringLiteral("notarization: ") + text(c.notarization);
+    if (!c.installLocation.empty()) parts << QStringLiteral("installs into ") + text(c.installLocation);
+    if (!c.scripts.empty()) {
+        QStringList names;
+        for (const ComponentScript& script : c.scripts) names << text(script.name);
+        parts << QStringLiteral("scripts: ") + names.join(QStringLiteral(", "));
+    }
     if (!parts.isEmpty()) out += facts + parts.join(QStringLiteral("; ")) + QLatin1Char('\n');
     for (const std::string& e : c.weakeningEntitlements)
         out += facts + QStringLiteral("\u26A0\uFE0F %1 weakens the runtime.\n").arg(text(e));

@@ -102,6 +102,18 @@ std::string componentDetailsText(const Component& c) {
     }
     if (!c.entitlements.empty()) out += "Entitlements:\n" + markedEntitlements(c);
     line(out, "Entitlements unreadable", c.entitlementsProblem);
+    line(out, "Installs into", c.installLocation);
+    for (const ComponentScript& script : c.scripts) {
+        // Shown as text, indented, for reading: nothing in it is run or followed.
+        out += "Script " + script.name + (script.truncated ? " (its beginning):\n" : ":\n");
+        std::string text = script.text;
+        if (!text.empty() && text.back() != '\n') text += '\n';
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            out += "  " + text.substr(at, end - at + 1);
+            at = end + 1;
+        }
+    }
     if (!c.problems.empty()) {
         out += "Problems:\n";
         for (const std::string& p : c.problems) out += "  \u26D4\uFE0F " + p + "\n";

@@ -109,6 +109,16 @@ Component readComponent(const json& j, int depth) {
     c.bundleIdentifier = text(j, "bundleIdentifier");
     c.bundleShortVersion = text(j, "bundleShortVersion");
     c.bundleVersion = text(j, "bundleVersion");
+    c.installLocation = text(j, "installLocation");
+    if (j.contains("scripts"))
+        for (const json& s : array(j, "scripts")) {
+            ComponentScript script{text(s, "name", true), displayText(text(s, "text"), DisplayAs::Lines)};
+            if (s.contains("truncated")) {
+                if (!s["truncated"].is_boolean()) throw Malformed("\"truncated\" is not true or false");
+                script.truncated = s["truncated"].get<bool>();
+            }
+            c.scripts.push_back(std::move(script));
+        }
     if (j.contains("chain")) c.chain = texts(j, "chain");
     c.timestamp = text(j, "timestamp");
     c.signingTime = text(j, "signingTime");

@@ -18,6 +18,12 @@ struct ComponentSlice {
     std::string sdk;        // empty when the slice names none
 };
 
+struct ComponentScript {
+    std::string name;
+    std::string text;  // as stored, escaped for display; its first bytes when `truncated`
+    bool truncated = false;
+};
+
 // One code item of the tree, with the members the headless views and the release gate use.
 struct Component {
     std::string path;       // as the tool shows it (escaped); the outermost item's is the item's own
@@ -35,6 +41,8 @@ struct Component {
     std::string bundleIdentifier;
     std::string bundleShortVersion;
     std::string bundleVersion;
+    std::string installLocation;           // an installer package's
+    std::vector<ComponentScript> scripts;  // the scripts an installer package runs
     std::vector<std::string> chain;  // common names, leaf first
     std::string timestamp;           // the secure timestamp, UTC; empty when none
     std::string signingTime;         // the signer's own claim, UTC; empty when none

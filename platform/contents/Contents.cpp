@@ -16,6 +16,7 @@
 #include "base/MappedFile.h"
 #include "contents/ContentsExpand.h"
 #include "diskimage/Udif.h"
+#include "package/PackageContents.h"
 #include "verify/Stapling.h"
 
 namespace fs = std::filesystem;
@@ -109,6 +110,25 @@ void asContainer(CodeItem& item, ContainerKind kind) {
     item.cause = ProblemKind::None;
 }
 
+// A package's component packages as its table of contents describes them (payloads not read).
+std::vector<ComponentPackage> componentPackagesOf(const std::string& file) {
+    auto mapped = MappedFile::open(file);
+    if (!mapped) return {};
+    auto contents = readPackageContents(mapped->reader(), {}, false);
+    return contents ? std::move(contents->components) : std::vector<ComponentPackage>{};
+}
+
+void describePackage(CodeItem& item, const std::vector<ComponentPackage>& packages, const std::string& name) {
+    for (const ComponentPackage& c : packages) {
+        if (c.path != name) continue;
+        item.bundleIdentifier = c.identifier;
+        item.bundleShortVersion = c.version;
+        item.installLocation = c.installLocation;
+        for (const PackageScript& s : c.scripts) item.scripts.push_back({s.name, s.text, s.truncated()});
+        return;
+    }
+}
+
 class ContentsBuilder {
 public:
     ContentsBuilder(ComponentTree& tree, const std::string& parent, const TrustAnchors& anchors,
@@ -135,8 +155,11 @@ public:
         }
         const Bytes* saved = containerTicket_;
         if (ticket) containerTicket_ = &*ticket;
+        const std::vector<ComponentPackage> packages =
+            kind == ContainerKind::Package ? componentPackagesOf(file) : std::vector<ComponentPackage>{};
         for (const ExpandedPart& part : expanded.parts) {
             if (part.name.empty()) {
+                describePackage(node, packages, part.name);
                 if (!part.folder.empty()) walk(node, Place{part.folder, at.shown, at.relative}, 0, nesting);
                 continue;
             }
@@ -145,6 +168,7 @@ public:
             const Place partAt = at.child(part.name);
             partNode.path = partAt.shown;
             partNode.relativePath = partAt.relative;
+            describePackage(partNode, packages, part.name);
             if (!part.folder.empty()) walk(partNode, Place{part.folder, partAt.shown, partAt.relative}, 0, nesting);
             node.children.push_back(std::move(partNode));
         }

@@ -73,11 +73,6 @@ void expandPackageInto(ExpandedContainer& out, const std::string& file, const st
         const std::string who = part.name.empty() ? std::string() : displayText(part.name) + ": ";
         for (Refusal& r : part.expansion.refusals) out.refusals.push_back(who + r.reason);
         if (!part.expansion.complete()) out.notes.push_back(who + part.expansion.stopSentence);
-        if (!part.scripts.empty()) {
-            std::string names;
-            for (const std::string& s : part.scripts) names += (names.empty() ? "" : ", ") + displayText(s);
-            out.notes.push_back(who + "runs scripts when installed: " + names + ".");
-        }
         // A component without a payload still shows, holding nothing.
         out.parts.push_back({part.name, part.folder});
     }

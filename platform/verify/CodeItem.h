@@ -58,6 +58,13 @@ struct SliceFacts {
     std::optional<BuildVersion> build;
 };
 
+// A script an installer package runs, as stored (its first bytes when long).
+struct InstallerScript {
+    std::string name;
+    std::string text;
+    bool truncated = false;
+};
+
 struct CodeItem {
     CodeItemKind kind = CodeItemKind::NotCode;
     std::string path;          // as verification named it
@@ -67,6 +74,10 @@ struct CodeItem {
     std::vector<SliceFacts> sliceFacts;
     std::string bundleIdentifier, bundleVersion, bundleShortVersion;
     std::string linkTarget;  // for a link, as stored
+    // An installer package's: where it installs, and the scripts it runs (its identifier and version
+    // are in the bundle members above).
+    std::string installLocation;
+    std::vector<InstallerScript> scripts;
 
     std::string identifier;
     std::string teamId;

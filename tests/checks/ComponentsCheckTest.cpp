@@ -131,6 +131,19 @@ TEST(ComponentDetails, BadgesAndDetailsSayWhatTheListSays) {
         EXPECT_NE(details.find(expected), std::string::npos) << expected << "\n---\n" << details;
     EXPECT_EQ(runtimeWords(app), "runtime");
     EXPECT_EQ(runtimeWords(app.components[0]), "no runtime");
+
+    // A package's scripts are read back and shown as text; a container's notes ride along.
+    const ComponentsResult pkg = parseComponentsJson(R"j({"componentsVersion": 1, "walkTruncated": false,
+      "findings": [], "notes": ["x.pkg: a note"], "item": {"path": "/x/x.pkg", "kind": "installer package",
+      "signer": "unsigned", "signature": "unsigned", "installLocation": "/Applications",
+      "scripts": [{"name": "postinstall", "text": "#!/bin/sh\necho hi", "truncated": true}],
+      "architectures": [], "components": []}})j",
+                                                     "/x/x.pkg");
+    ASSERT_TRUE(pkg.ok()) << pkg.problem;
+    EXPECT_EQ(pkg.notes, std::vector<std::string>{"x.pkg: a note"});
+    EXPECT_FALSE(pkg.item.holdsCode());
+    const std::string script = "Installs into: /Applications\nScript postinstall (its beginning):\n  #!/bin/sh\n  echo hi\n";
+    EXPECT_NE(componentDetailsText(pkg.item).find(script), std::string::npos) << componentDetailsText(pkg.item);
 }
 
 TEST(ComponentsCheck, AToolThatPrintsNothingIsNamedWithItsReason) {

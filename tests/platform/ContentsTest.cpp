@@ -174,8 +174,11 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     const Bytes payload = test::gzipCompress(test::buildCpio(
         {{".", 040755, {}, 0, 0, {}},
          {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
+    const std::string postinstall = "#!/bin/sh\necho installed\n";
+    const Bytes scripts = test::gzipCompress(test::buildCpio(
+        {{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, Bytes(postinstall.begin(), postinstall.end()), 0, 0, {}}}));
     test::XarBuildOptions package;
-    package.files = test::componentFiles("", "com.example.tool", "1.0", payload, {});
+    package.files = test::componentFiles("", "com.example.tool", "1.0", payload, scripts);
     test::writeFile(dir / "Example.pkg", test::buildXar(package).bytes);
 
     struct Row {
@@ -201,6 +204,12 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
         EXPECT_EQ(inside->kind, row.insideKind);
         EXPECT_EQ(inside->path, file + "/" + row.inside);
     }
+    // What a package runs is shown as text beside what it installs.
+    const CodeItem pkg = open(dir / "Example.pkg").tree.root;
+    EXPECT_EQ(pkg.bundleIdentifier, "com.example.tool");
+    ASSERT_EQ(pkg.scripts.size(), 1u);
+    EXPECT_EQ(pkg.scripts[0].name, "postinstall");
+    EXPECT_EQ(pkg.scripts[0].text, postinstall);
     const Opened dmg = open(dir / "Example.dmg");
     EXPECT_TRUE(dmg.tree.root.valid);
     EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);

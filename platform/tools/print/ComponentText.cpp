@@ -88,6 +88,12 @@ void itemText(const CodeItem& item, int depth, std::string& out) {
         if (!item.bundleVersion.empty()) b += " (" + printable(item.bundleVersion) + ")";
         line(b);
     }
+    if (!item.installLocation.empty()) line("InstallLocation=" + printable(item.installLocation));
+    if (!item.scripts.empty()) {
+        std::string names = "Scripts=";
+        for (std::size_t i = 0; i < item.scripts.size(); ++i) names += (i ? " " : "") + printable(item.scripts[i].name);
+        line(names);
+    }
     if (!item.sliceFacts.empty()) {
         std::string a = "Architectures=";
         for (std::size_t i = 0; i < item.sliceFacts.size(); ++i) a += (i ? " " : "") + sliceText(item.sliceFacts[i]);
@@ -157,6 +163,15 @@ nlohmann::json itemJson(const CodeItem& item) {
     if (!item.bundleIdentifier.empty()) j["bundleIdentifier"] = printable(item.bundleIdentifier);
     if (!item.bundleShortVersion.empty()) j["bundleShortVersion"] = printable(item.bundleShortVersion);
     if (!item.bundleVersion.empty()) j["bundleVersion"] = printable(item.bundleVersion);
+    if (!item.installLocation.empty()) j["installLocation"] = printable(item.installLocation);
+    if (!item.scripts.empty()) {
+        nlohmann::json scripts = nlohmann::json::array();
+        for (const auto& script : item.scripts)
+            scripts.push_back({{"name", printable(script.name)},
+                               {"text", displayText(script.text, DisplayAs::Lines)},
+                               {"truncated", script.truncated}});
+        j["scripts"] = std::move(scripts);
+    }
     nlohmann::json slices = nlohmann::json::array();
     for (const auto& s : item.sliceFacts) {
         nlohmann::json sj = {{"architecture", s.architecture}, {"64bit", s.is64}};
