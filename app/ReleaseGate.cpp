@@ -32,6 +32,17 @@ void eachComponent(const Component& c, const std::string& path,
 
 bool isSigned(const Component& c) { return !c.signature.empty() && c.signature != "unsigned"; }
 
+// The code an archive carries, outermost first: each item that runs is judged as a whole (its nested
+// code follows its own verdict), containers inside are looked into.
+void eachCarriedItem(const Component& c, const std::function<void(const Component&)>& f) {
+    for (const Component& child : c.components) {
+        if (child.kind == "archive" || child.kind == "installer package")
+            eachCarriedItem(child, f);
+        else if (child.holdsCode())
+            f(child);
+    }
+}
+
 // A team is established only by a genuine certificate from Apple's roots: anybody can write any
 // team into an ad hoc signature or into a certificate of their own.
 template <typename Add>
@@ -96,11 +107,23 @@ std::vector<Shortfall> shortfallsOf(const ReleaseGate& gate, const ItemVerdicts&
             for (const ComponentFinding& f : components.findings)
                 if (f.kind == kind) add(f.path, f.finding);
         };
-        if (r.word == GateWord::Notarized) {
+        // An archive has no signature of its own to pass or fail: what it carries is judged instead.
+        const bool archive = components.ok() && components.item.kind == "archive";
+        if (archive && (r.word == GateWord::Notarized || r.word == GateWord::Valid)) {
+            bool any = false;
+            eachCarriedItem(components.item, [&](const Component& c) {
+                any = true;
+                if (r.word == GateWord::Notarized && c.notarization.rfind("notarized", 0) != 0)
+                    add(c.path, "it is not notarized");
+            });
+            if (!any) add({}, "it holds no code");
+        } else if (r.word == GateWord::Notarized) {
             if (!verdicts.notarized) add({}, "it is not notarized");
             continue;
+        } else if (r.word == GateWord::Valid && !verdicts.valid) {
+            add({}, "its signature check did not pass");
         }
-        if (r.word == GateWord::Valid && !verdicts.valid) add({}, "its signature check did not pass");
+        if (r.word == GateWord::Notarized) continue;
         if (!components.ok()) {
             add({}, components.problem);
             continue;

@@ -330,8 +330,9 @@ void HeadlessTest::releaseGateNamesEachShortfall_data() {
     QTest::addColumn<QString>("words");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("shortfalls");  // after "tessarin: ITEM: ", in order
-    const auto row = [](const char* words, int status, const QStringList& shortfalls) {
-        QTest::newRow(words) << QString::fromLatin1(words) << status << shortfalls;
+    QTest::addColumn<bool>("archive");            // the tree's root is an archive holding the two
+    const auto row = [](const char* words, int status, const QStringList& shortfalls, bool archive = false) {
+        QTest::newRow(archive ? "archive" : words) << QString::fromLatin1(words) << status << shortfalls << archive;
     };
     row("no-32bit", kExitInspected, {});
     row("no-unsigned,no-32bit", kExitInspected, {});
@@ -349,16 +350,25 @@ void HeadlessTest::releaseGateNamesEachShortfall_data() {
         {"does not meet valid: its signature check did not pass",
          "Contents/XPCServices/S.xpc: does not meet valid: a sealed resource is missing or invalid",
          "does not meet notarized: it is not notarized"});
+    // An archive has no signature of its own: what it carries must be valid and notarized.
+    row("valid,notarized", kExitRequirementsUnmet,
+        {"Contents/XPCServices/S.xpc: does not meet valid: a sealed resource is missing or invalid",
+         "Contents/Frameworks/A.framework: does not meet notarized: it is not notarized",
+         "Contents/XPCServices/S.xpc: does not meet notarized: it is not notarized"},
+        true);
 }
 
 void HeadlessTest::releaseGateNamesEachShortfall() {
     QFETCH(QString, words);
     QFETCH(int, status);
     QFETCH(QStringList, shortfalls);
+    QFETCH(bool, archive);
     TempDir dir;
     const Items items(dir);
     ToolSet tools = fakeTools(dir);
-    writeFile(dir / "tree.json", kGateTree);
+    std::string tree = kGateTree;
+    if (archive) tree.replace(tree.find("\"kind\": \"app\""), 13, "\"kind\": \"archive\"");
+    writeFile(dir / "tree.json", tree);
     // Speaks our spctl's option: the tree on standard output, the assessment on standard error.
     tools.override(
         kSpctlPath,
