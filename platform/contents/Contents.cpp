@@ -17,6 +17,7 @@
 #include "contents/ContentsExpand.h"
 #include "diskimage/Udif.h"
 #include "package/PackageContents.h"
+#include "verify/Assessment.h"
 #include "verify/Stapling.h"
 
 namespace fs = std::filesystem;
@@ -101,13 +102,16 @@ bool looksLikeBundle(const fs::path& dir) {
     return fs::is_regular_file(fs::symlink_status(dir / "Contents" / "Info.plist", ec));
 }
 
-// An archive has no signature to judge, and a package's is judged by pkgutil, not as code: their
-// items say what they are and hold what they hold, nothing more.
-void asContainer(CodeItem& item, ContainerKind kind) {
-    if (kind != ContainerKind::Archive && kind != ContainerKind::Package) return;
-    item.kind = kind == ContainerKind::Archive ? CodeItemKind::Archive : CodeItemKind::InstallerPackage;
-    item.problems.clear();
-    item.cause = ProblemKind::None;
+// The container's own row: an archive has no signature to judge; a package's is judged as
+// installation judges it (what verifying it as code said of it is dropped).
+void asContainer(CodeItem& item, ContainerKind kind, const TrustAnchors& anchors, TicketService* service) {
+    if (kind == ContainerKind::Package && item.kind != CodeItemKind::InstallerPackage) {
+        ComponentTree own;
+        assessPath(item.path, AssessmentType::Install, anchors, service, &own);
+        item = std::move(own.root);
+    }
+    if (kind != ContainerKind::Archive) return;
+    item = CodeItem{CodeItemKind::Archive, std::move(item.path), std::move(item.relativePath)};
 }
 
 // A package's component packages as its table of contents describes them (payloads not read).
@@ -205,10 +209,14 @@ private:
             return;
         }
         // Its own signature first, as if it had been opened by itself.
-        ComponentTree own = componentTreeOf(at.expanded, anchors_, service_, options_.walk, containerTicket_);
+        ComponentTree own;
+        if (kind == ContainerKind::DiskImage)
+            own = componentTreeOf(at.expanded, anchors_, service_, options_.walk, containerTicket_);
+        else
+            own.root.path = at.expanded;
+        asContainer(own.root, kind, anchors_, service_);
         relocate(own.root, at);
         own.root.children.clear();
-        asContainer(own.root, kind);
         open(own.root, at.expanded, at, kind, nesting + 1);
         parent.children.push_back(std::move(own.root));
     }
@@ -274,7 +282,7 @@ ContainerKind containerKindOf(const std::string& path) {
 void addContainerContents(ComponentTree& tree, const std::string& path, ContainerKind kind, const std::string& parent,
                           const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options) {
     if (kind == ContainerKind::None) return;
-    asContainer(tree.root, kind);
+    asContainer(tree.root, kind, anchors, service);
     // What the container's own verification saw inside it (a package's payload is not read there)
     // gives way to what expanding it finds.
     tree.root.children.clear();

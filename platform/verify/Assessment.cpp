@@ -146,10 +146,10 @@ CodeVerifyOptions assessmentOptions() {
 }
 
 Assessment assessPackage(const std::string& path, AssessmentType type, const TrustAnchors& anchors,
-                         TicketService* service) {
+                         TicketService* service, std::optional<PackageSignatureCheck>& checked) {
     auto check = checkPackageSignature(path, anchors, std::time(nullptr));
     if (!check) return rejected(RejectionReason::PackageInvalid, check.error());
-    const PackageSignatureCheck& c = *check;
+    const PackageSignatureCheck& c = checked.emplace(std::move(*check));
     Assessment a;
     a.package = true;
     if (!c.chain.empty()) a.origin = c.chain.front().commonName;
@@ -358,6 +358,28 @@ Assessment evaluateCode(const CodeVerdict& verdict, AssessmentType type, bool re
     return refused;
 }
 
+// A package's own row in its tree: its signature as the assessment judged it; what it installs is
+// added by whoever expands it.
+ComponentTree packageTree(const std::string& path, const Assessment& a, const std::optional<PackageSignatureCheck>& c) {
+    ComponentTree tree;
+    CodeItem& item = tree.root;
+    item.kind = CodeItemKind::InstallerPackage;
+    item.path = path;
+    if (!c || c->status == PackageSignatureStatus::NoSignature) return tree;
+    item.signature = SignatureKind::Certificate;
+    item.valid = c->status != PackageSignatureStatus::Invalid;
+    item.chain = c->chain;
+    for (CertificateInfo& info : item.chain) info.der.clear();
+    item.chainTrusted = isTrustedPackageStatus(c->status);
+    // Only a Developer ID Installer certificate from Apple's roots establishes a team.
+    if (c->status == PackageSignatureStatus::AppleDistribution && !c->chain.empty())
+        item.teamId = c->chain.front().organizationalUnit;
+    item.timestamp = c->trustedTimestamp;
+    item.source = a.source;
+    item.notarization = notarizationStatusOf(a);
+    return tree;
+}
+
 }  // namespace
 
 Assessment assessCodeVerdict(const CodeVerdict& verdict, AssessmentType type, const TicketAnchors& ticketAnchors,
@@ -373,8 +395,10 @@ Assessment assessPath(const std::string& path, AssessmentType type, const TrustA
                       ComponentTree* tree) {
     const bool flatPackage = regularFileStartsWith(path, "xar!");
     if (flatPackage && type != AssessmentType::Execute) {
-        if (tree) *tree = componentTreeOf(path, anchors, service);
-        return assessPackage(path, type, anchors, service);
+        std::optional<PackageSignatureCheck> check;
+        Assessment a = assessPackage(path, type, anchors, service, check);
+        if (tree) *tree = packageTree(path, a, check);
+        return a;
     }
     // The tree's verification is the assessment's (componentTreeOptions() asks what Gatekeeper asks),
     // so one pass over the item serves both.

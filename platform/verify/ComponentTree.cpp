@@ -68,20 +68,6 @@ void readFiles(CodeItem& item) {
         item.kind = CodeItemKind::DetachedSignature;
 }
 
-NotarizationStatus notarizationOf(const Assessment& a, bool containerTicket) {
-    switch (a.source) {
-    case AssessmentSource::NotarizedDeveloperID:
-        if (a.notarization == NotarizationNote::TicketNamesItem)
-            return containerTicket ? NotarizationStatus::ContainerTicket : NotarizationStatus::StapledTicket;
-        return NotarizationStatus::ConfirmedOnline;
-    case AssessmentSource::DeveloperID:
-    case AssessmentSource::UnnotarizedDeveloperID:
-        return a.obstacle == NotarizationObstacle::NoHardenedRuntime ? NotarizationStatus::NotPossible
-                                                                     : NotarizationStatus::NotEstablished;
-    default: return NotarizationStatus::NotApplicable;
-    }
-}
-
 struct Builder {
     const TrustAnchors& anchors;
     TicketService* service;
@@ -110,7 +96,7 @@ struct Builder {
         }
         v.children = std::move(children);
         item.source = a.source;
-        item.notarization = notarizationOf(a, borrowed);
+        item.notarization = notarizationStatusOf(a, borrowed);
     }
 
     void enrich(CodeItem& item, CodeVerdict& v) {
@@ -282,6 +268,20 @@ void sortChildren(CodeItem& item) {
 }
 
 }  // namespace
+
+NotarizationStatus notarizationStatusOf(const Assessment& a, bool containerTicket) {
+    switch (a.source) {
+    case AssessmentSource::NotarizedDeveloperID:
+        if (a.notarization == NotarizationNote::TicketNamesItem)
+            return containerTicket ? NotarizationStatus::ContainerTicket : NotarizationStatus::StapledTicket;
+        return NotarizationStatus::ConfirmedOnline;
+    case AssessmentSource::DeveloperID:
+    case AssessmentSource::UnnotarizedDeveloperID:
+        return a.obstacle == NotarizationObstacle::NoHardenedRuntime ? NotarizationStatus::NotPossible
+                                                                     : NotarizationStatus::NotEstablished;
+    default: return NotarizationStatus::NotApplicable;
+    }
+}
 
 CodeVerifyOptions componentTreeOptions() {
     CodeVerifyOptions options;

@@ -43,6 +43,9 @@ struct ComponentTree {
     std::vector<std::string> notes;  // what could not be read inside a container, one sentence each
 };
 
+// How notarization stands for an item its assessment judged; `containerTicket`: a ticket it borrowed.
+NotarizationStatus notarizationStatusOf(const Assessment& a, bool containerTicket = false);
+
 // The verification the tree rests on: Gatekeeper's (strict, nested code verified, every slice).
 CodeVerifyOptions componentTreeOptions();
 

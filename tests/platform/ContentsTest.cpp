@@ -14,6 +14,7 @@
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
 #include "DiskImageBuilder.h"
+#include "SigningChain.h"
 #include "TempDir.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
@@ -210,6 +211,15 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     ASSERT_EQ(pkg.scripts.size(), 1u);
     EXPECT_EQ(pkg.scripts[0].name, "postinstall");
     EXPECT_EQ(pkg.scripts[0].text, postinstall);
+    // A signed package's own row carries its signature as installation judges it.
+    const test::SigningChain& chain = test::SigningChain::shared();
+    test::writeFile(dir / "Signed.pkg", test::buildXar(test::signedProduct(chain)).bytes);
+    ComponentTree signedPackage;
+    assessPath(dir / "Signed.pkg", AssessmentType::Install, chain.anchors(), nullptr, &signedPackage);
+    EXPECT_EQ(signedPackage.root.kind, CodeItemKind::InstallerPackage);
+    EXPECT_EQ(signedPackage.root.signature, SignatureKind::Certificate);
+    EXPECT_TRUE(signedPackage.root.valid && signedPackage.root.chainTrusted);
+    EXPECT_FALSE(signedPackage.root.teamId.empty());
     const Opened dmg = open(dir / "Example.dmg");
     EXPECT_TRUE(dmg.tree.root.valid);
     EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);
