@@ -898,7 +898,16 @@ std::vector<HostileCase> cases() {
              Bytes b{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a', 0, 0, 0, 2};
              b.resize(1u << 20, 0xee);
              return file(d, "x.dmg", b);
-         }, {display(1, "encrypted disk images are not verified here"), install(3, "rejected")}),
+         }, {display(1, "encrypted disk images are not verified here"), install(3, "rejected"),
+             report("the disk image is encrypted")}),
+        // Images that would fill the disk: a 4 GB sparse image, and a small one whose trailer claims 4 GB.
+        hostile("DiskImageSparseFourGigabytes", [](const std::string& d) {
+             sparseFile(d + "/x.dmg", Bytes{'s', 'p', 'r', 's', 0, 0, 0, 3}, off_t{4} << 30);
+             return d + "/x.dmg";
+         }, {report("the disk image is a sparse")}),
+        hostile("DiskImageClaimsFourGigabytes", [](const std::string& d) {
+             return file(d, "x.dmg", diskImage(0, UDIF_OFF_SECTOR_COUNT, std::uint64_t{1} << 23));
+         }, {report("x.dmg")}),
 
         // Attacks on the verdicts: text that looks like a verdict, code that vouches for what it does not
         // seal, links out of the item, bytes riding along.
