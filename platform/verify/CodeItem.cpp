@@ -54,6 +54,7 @@ CodeItemKind kindOf(const CodeVerdict& v, const std::string& relative) {
         }
         return nestedBundleKind(relative, ext);
     case CodeKind::DiskImage: return CodeItemKind::DiskImage;
+    case CodeKind::SignedFile: return CodeItemKind::SignedFile;
     case CodeKind::Missing:
     case CodeKind::NotCode:
     case CodeKind::UnrecognizedDirectory: return CodeItemKind::NotCode;

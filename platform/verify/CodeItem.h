@@ -38,6 +38,7 @@ enum class CodeItemKind {
     DiskImage,          // a .dmg judged by its own signature
     Archive,            // a zip or tar archive: no signature of its own, only what it holds
     InstallerPackage,   // a flat package, or one component package of a distribution
+    SignedFile,         // a plain file signed in its extended attributes (a script, a data file)
 };
 enum class SignatureKind { Unsigned, AdHoc, LinkerSigned, Certificate };
 

@@ -15,7 +15,8 @@
 
 namespace tessarin {
 
-enum class CodeKind { Missing, NotCode, MachO, AppBundle, FrameworkBundle, Bundle, UnrecognizedDirectory, DiskImage };
+// SignedFile: a plain file signed in its extended attributes.
+enum class CodeKind { Missing, NotCode, MachO, AppBundle, FrameworkBundle, Bundle, UnrecognizedDirectory, DiskImage, SignedFile };
 
 enum class CodeFailure {
     None,

@@ -96,7 +96,12 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
     // (DiskRep::bestGuess: MachORep, then DiskImageRep, then EncDiskImageRep).
     const DiskImageKind image = macho || bundle ? DiskImageKind::NotDiskImage : diskImageKind(file);
     if (image == DiskImageKind::Udif || image == DiskImageKind::Encrypted) return verifyDiskImage(std::move(v), file);
-    // Anything else that is not Mach-O (a flat package, a script, a document) carries no embedded signature.
+    // Anything else that is not Mach-O (a flat package, a script, a document) carries no embedded
+    // signature, but may carry one in its extended attributes (DiskRep::bestGuess ends with FileDiskRep).
+    if (!macho && !bundle && image == DiskImageKind::NotDiskImage) {
+        const CodelessSignature attributes = readAttributeSignature(v.executablePath);
+        if (attributes.present) return verifySignedFile(std::move(v), file, attributes);
+    }
     if (!macho || macho->slices.empty()) return failed(std::move(v), ProblemKind::NotSigned);
     if (v.kind == CodeKind::NotCode) v.kind = CodeKind::MachO;
     std::string names;
@@ -240,6 +245,27 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     DesignatedRequirementVerdict dr = judgeDesignatedRequirement(r, options_.checkContents);
     takeRequirementVerdict(v, std::move(dr));
     // One signature and no architecture: the assessment judges it as it would a slice.
+    v.slices.push_back(sliceVerdict(std::string(), d.facts));
+    if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
+    return v;
+}
+
+CodeVerdict Verifier::verifySignedFile(CodeVerdict v, ByteSpan file, const CodelessSignature& signature) {
+    v.kind = CodeKind::SignedFile;
+    v.format = "generic";
+    if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
+    const ByteSpan blob = asByteSpan(signature.superBlob);
+    SignatureDescription d = options_.checkContents ? checkSeparateSignature(file, blob, SliceContext{}, anchors_)
+                                                    : describeSignature(blob, anchors_);
+    takeFacts(v, d.facts);
+    for (auto& p : d.problems) addProblem(v, std::move(p));
+    if (!v.problems.empty()) return v;
+    SliceRequirementFacts r;
+    r.superBlob = blob;
+    r.facts = &d.facts;
+    r.allCdhashes = d.facts.cdhashes;
+    r.appleRoots = &anchors_;
+    takeRequirementVerdict(v, judgeDesignatedRequirement(r, options_.checkContents));
     v.slices.push_back(sliceVerdict(std::string(), d.facts));
     if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
     return v;

@@ -73,6 +73,8 @@ struct CodelessSignature {
     Bytes superBlob;                          // the parts as one SuperBlob, when readable
 };
 CodelessSignature readCodelessSignature(const std::string& contentRoot);
+// The same from a plain file's extended attributes.
+CodelessSignature readAttributeSignature(const std::string& path);
 
 // Where an app keeps the store's receipt, relative to Contents; the seal leaves it out.
 inline constexpr const char* kMasReceiptPath = "_MASReceipt/receipt";
@@ -101,6 +103,8 @@ private:
     CodeVerdict verifyBundle(CodeVerdict v, int depth, const std::string& version = "Current");
     // A bundle without code whose _CodeSignature holds the signature's parts.
     CodeVerdict verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context);
+    // A plain file (a script, a data file) signed in its extended attributes: its bytes are the code.
+    CodeVerdict verifySignedFile(CodeVerdict v, ByteSpan file, const CodelessSignature& signature);
     // `appContent`: an app's Contents, where the store's receipt lies outside the seal.
     void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
                         const std::set<std::string>& excluded, int depth, bool appContent);

@@ -252,6 +252,7 @@ std::string componentKindName(const CodeItem& item) {
     case CodeItemKind::DiskImage: return "disk image";
     case CodeItemKind::Archive: return "archive";
     case CodeItemKind::InstallerPackage: return "installer package";
+    case CodeItemKind::SignedFile: return "signed file";
     }
     return "";
 }
