@@ -12,6 +12,7 @@
 #include "ToolRun.h"
 #include "codesign/AppleDeveloperChain.h"
 #include "codesign/CodeSignatureConstants.h"
+#include "contents/Contents.h"
 #include "crypto/CertificateFields.h"
 #include "crypto/Cms.h"
 #include "crypto/Trust.h"
@@ -220,4 +221,98 @@ TEST(RealSamples, EachSampleIsJudgedAlikeByTheVerifierCodesignAndSpctl) {
         checkSpctl(s);
     }
     if (judged == 0) GTEST_SKIP() << "no samples fetched: run scripts/fetch-npm-samples.sh";
+}
+
+namespace {
+
+struct Opened {
+    ComponentTree tree;
+    bool leftBehind = false;
+};
+
+Opened openContainer(const std::string& file) {
+    test::TempDir parent;
+    Opened out;
+    out.tree = componentTreeOf(file, TrustAnchors::appleRoots());
+    addContainerContents(out.tree, file, containerKindOf(file), parent.path(), TrustAnchors::appleRoots(), nullptr);
+    out.leftBehind = !std::filesystem::is_empty(parent.path());
+    return out;
+}
+
+const CodeItem* findItem(const CodeItem& item, const std::string& relativePath) {
+    if (item.relativePath == relativePath) return &item;
+    for (const CodeItem& c : item.children)
+        if (const CodeItem* found = findItem(c, relativePath)) return found;
+    return nullptr;
+}
+
+// jdeploy's installer template: a jar (zip) holding a tar that bsdtar made on a Mac, of a notarized
+// Developer ID app with its ticket stapled and AppleDouble entries beside its files.
+const std::string kJdeployJar = "jdeploy-3.0.1/package/bin/libs/jdeploy-installer-template-mac-amd64-1.0-SNAPSHOT.jar";
+const std::string kJdeployApp = "jdeploy-installer-mac-amd64.tar/jdeploy-installer/jdeploy-installer.app";
+
+}  // namespace
+
+// Containers made on a Mac by others open to the items they hold, each judged as it is on its own.
+TEST(RealSamples, ContainersMadeOnAMacShowTheCodeTheyHold) {
+    const std::string jar = samplePath(kJdeployJar);
+    const std::string volume = samplePath("dmg-0.1.0/package/test/fixtures/test.dmg");
+    if (!std::filesystem::exists(jar) && !std::filesystem::exists(volume))
+        GTEST_SKIP() << "no container samples fetched: run scripts/fetch-npm-samples.sh";
+
+    if (std::filesystem::exists(jar)) {
+        SCOPED_TRACE(jar);
+        ASSERT_EQ(containerKindOf(jar), ContainerKind::Archive);
+        const Opened o = openContainer(jar);
+        EXPECT_FALSE(o.leftBehind);
+        EXPECT_TRUE(o.tree.notes.empty()) << o.tree.notes.front();
+        EXPECT_EQ(o.tree.root.kind, CodeItemKind::Archive);
+        const CodeItem* tar = findItem(o.tree.root, "jdeploy-installer-mac-amd64.tar");
+        ASSERT_TRUE(tar);
+        EXPECT_EQ(tar->kind, CodeItemKind::Archive);
+        const CodeItem* app = findItem(o.tree.root, kJdeployApp);
+        ASSERT_TRUE(app);
+        EXPECT_EQ(app->path, jar + "/" + kJdeployApp);
+        EXPECT_EQ(app->kind, CodeItemKind::App);
+        EXPECT_EQ(app->signature, SignatureKind::Certificate);
+        EXPECT_EQ(app->identifier, "HRNMHC7527.ca.weblite.jdeploy.installer");
+        EXPECT_EQ(app->teamId, "HRNMHC7527");
+        EXPECT_EQ(app->flags, CS_RUNTIME);
+        EXPECT_EQ(app->slices, std::vector<std::string>{"x86_64"});
+        EXPECT_TRUE(app->timestamp);
+        EXPECT_TRUE(app->chainTrusted);
+        ASSERT_EQ(app->chain.size(), 3u);
+        EXPECT_EQ(app->chain[0].commonName, "Developer ID Application: Web Lite Solutions Corp. (HRNMHC7527)");
+        // The AppleDouble companions became attributes, not files the seal would call added.
+        EXPECT_FALSE(findItem(o.tree.root, kJdeployApp + "/Contents/._app.xml"));
+    }
+    if (std::filesystem::exists(volume)) {
+        // A bare HFS+ volume has no UDIF trailer, so it carries no signature of its own.
+        SCOPED_TRACE(volume);
+        ToolRun r = test::runStandin("codesign", {"-dvvv", volume});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(lines(r.err), std::vector<std::string>{volume + ": code object is not signed at all"});
+        r = test::runStandin("spctl", {"-a", "-vv", "-t", "open", "--context", "context:primary-signature", volume});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(lines(r.err), (std::vector<std::string>{volume + ": rejected", "source=no usable signature"}));
+    }
+}
+
+// The app is genuine and its stapled ticket names it, so it is valid and notarized as it would be
+// unpacked on a Mac. Contents/app.xml is nested code whose signature lives in com.apple.cs.*
+// extended attributes (a data file's signature), which the verifier does not read yet.
+TEST(RealSamples, DISABLED_AnArchivedAppWithASignedDataFileIsValidAndNotarized) {
+    const std::string jar = samplePath(kJdeployJar);
+    if (!std::filesystem::exists(jar)) GTEST_SKIP() << "no samples fetched: run scripts/fetch-npm-samples.sh";
+    const Opened o = openContainer(jar);
+    const CodeItem* app = findItem(o.tree.root, kJdeployApp);
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(app->valid) << (app->problems.empty() ? "" : app->problems.front().where);
+    EXPECT_EQ(app->notarization, NotarizationStatus::StapledTicket);
+    EXPECT_EQ(app->source, AssessmentSource::NotarizedDeveloperID);
+    const CodeItem* data = findItem(o.tree.root, kJdeployApp + "/Contents/app.xml");
+    ASSERT_TRUE(data);
+    EXPECT_TRUE(data->valid);
+    EXPECT_EQ(data->identifier, "app");
+    EXPECT_EQ(data->teamId, "HRNMHC7527");
 }
