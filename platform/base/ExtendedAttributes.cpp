@@ -4,8 +4,11 @@
 #include "base/ExtendedAttributes.h"
 
 #include <sys/xattr.h>
+
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace tessarin {
 
@@ -24,9 +27,45 @@ bool hasLinuxNamespace(const std::string& name) {
     return false;
 }
 
+struct Overlay {
+    std::mutex mutex;
+    std::map<std::string, std::map<std::string, std::vector<unsigned char>>> byPath;
+};
+
+Overlay& overlay() {
+    static Overlay o;
+    return o;
+}
+
 }  // namespace
 
+void overlayExtendedAttribute(const std::string& path, const std::string& name, std::vector<unsigned char> value) {
+    Overlay& o = overlay();
+    std::lock_guard<std::mutex> lock(o.mutex);
+    o.byPath[path][name] = std::move(value);
+}
+
+void dropExtendedAttributeOverlays(const std::string& folder) {
+    Overlay& o = overlay();
+    std::lock_guard<std::mutex> lock(o.mutex);
+    const std::string prefix = folder + "/";
+    for (auto it = o.byPath.lower_bound(prefix); it != o.byPath.end() && it->first.rfind(prefix, 0) == 0;)
+        it = o.byPath.erase(it);
+}
+
 XattrResult readExtendedAttribute(const char* path, const std::string& name) {
+    {
+        Overlay& o = overlay();
+        std::lock_guard<std::mutex> lock(o.mutex);
+        if (auto file = o.byPath.find(path); file != o.byPath.end()) {
+            if (auto it = file->second.find(name); it != file->second.end()) {
+                XattrResult r;
+                r.ok = true;
+                r.value = it->second;
+                return r;
+            }
+        }
+    }
     std::string effective = name;
     // getxattr (not lgetxattr): a symbolic link is followed to its target.
     ssize_t size = ::getxattr(path, effective.c_str(), nullptr, 0);

@@ -244,8 +244,10 @@ void Expander::attachAttributes() {
         if (entry.attributes.empty() || entry.kind == EntryKind::SymbolicLink) continue;  // Linux takes no
         Fd fd = openEntry(entry);                                                         // user. attributes on links
         bool all = static_cast<bool>(fd);
+        // Each is tried: one too large for the file system leaves the others on disk.
         for (const auto& a : entry.attributes)
-            all = all && ::fsetxattr(fd.fd, ("user." + a.name).c_str(), a.value.data(), a.value.size(), 0) == 0;
+            if (!fd || ::fsetxattr(fd.fd, ("user." + a.name).c_str(), a.value.data(), a.value.size(), 0) != 0)
+                all = false;
         entry.attributesOnDisk = all;
     }
 }

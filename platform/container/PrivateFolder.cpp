@@ -2,6 +2,7 @@
 // opendir/nftw, which allocate, so that the same code serves a destructor and a signal handler.
 #include "container/PrivateFolder.h"
 
+#include "base/ExtendedAttributes.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -173,6 +174,7 @@ PrivateFolder& PrivateFolder::operator=(PrivateFolder&& other) noexcept {
 PrivateFolder::~PrivateFolder() { remove(); }
 
 void PrivateFolder::remove() {
+    if (!path_.empty()) dropExtendedAttributeOverlays(path_);
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (slot_ >= 0) {

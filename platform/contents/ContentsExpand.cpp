@@ -2,6 +2,7 @@
 #include "contents/ContentsExpand.h"
 
 #include "base/DisplayText.h"
+#include "base/ExtendedAttributes.h"
 #include "container/Archive.h"
 #include "diskimage/DiskImageExpand.h"
 #include "package/PackageExpansion.h"
@@ -31,6 +32,13 @@ void expandArchiveInto(ExpandedContainer& out, const std::string& file, const st
     }
     for (Refusal& r : expansion->refusals) out.refusals.push_back(std::move(r.reason));
     if (!expansion->complete()) out.notes.push_back(expansion->stopSentence);
+    // What the file system refused (a signature kept in attributes is often larger than a block)
+    // is still read as the file's own.
+    for (ArchiveEntry& entry : expansion->entries)
+        if (!entry.attributesOnDisk)
+            for (ExtendedAttribute& a : entry.attributes)
+                overlayExtendedAttribute(folder->path() + "/" + entry.path, a.name,
+                                         std::vector<unsigned char>(a.value.begin(), a.value.end()));
     out.parts.push_back({"", folder->path()});
     out.folders.push_back(std::move(*folder));
 }

@@ -30,13 +30,13 @@ std::optional<std::string> contentRootOf(const Bundle& bundle) {
     return std::nullopt;
 }
 
-// A signature kept in _CodeSignature as the seal of the bundle holding it sees it: its CDHashes, and
-// whether it satisfies the requirement sealed with them.
-std::optional<std::vector<NestedSlice>> signatureFilesSlice(const std::string& contentRoot,
-                                                            const std::optional<Bytes>& infoPlist,
-                                                            const Requirement* requirement,
-                                                            const TrustAnchors& anchors) {
-    CodelessSignature signature = readCodelessSignature(contentRoot);
+// A signature kept apart from its code (in _CodeSignature, or in a file's extended attributes) as the
+// seal of the bundle holding it sees it: its CDHashes, and whether it satisfies the requirement sealed
+// with them.
+std::optional<std::vector<NestedSlice>> separateSignatureSlice(const CodelessSignature& signature,
+                                                               const std::optional<Bytes>& infoPlist,
+                                                               const Requirement* requirement,
+                                                               const TrustAnchors& anchors) {
     if (!signature.present || signature.problem != ProblemKind::None) return std::nullopt;
     const ByteSpan blob = asByteSpan(signature.superBlob);
     auto parsed = parseEmbeddedSignature(blob);
@@ -54,6 +54,13 @@ std::optional<std::vector<NestedSlice>> signatureFilesSlice(const std::string& c
         out.satisfies = d.problems.empty() && evaluateOnSlice(r, *requirement).holds;
     }
     return std::vector<NestedSlice>{std::move(out)};
+}
+
+std::optional<std::vector<NestedSlice>> signatureFilesSlice(const std::string& contentRoot,
+                                                            const std::optional<Bytes>& infoPlist,
+                                                            const Requirement* requirement,
+                                                            const TrustAnchors& anchors) {
+    return separateSignatureSlice(readCodelessSignature(contentRoot), infoPlist, requirement, anchors);
 }
 
 // A code-less bundle's one signature, so seen.
@@ -86,6 +93,8 @@ std::optional<std::vector<NestedSlice>> Verifier::nestedSlices(const std::string
     auto mapped = MappedFile::open(executable);
     if (!mapped) return std::nullopt;
     auto macho = parseMachO(mapped->bytes());
+    // A plain file sealed as code carries its signature in its extended attributes.
+    if (!macho && !contentRoot) return separateSignatureSlice(readAttributeSignature(path), {}, requirement, anchors_);
     if (!macho) return std::nullopt;
     // An executable with no signature of its own is sealed by the one in its bundle's _CodeSignature.
     if (contentRoot && std::none_of(macho->slices.begin(), macho->slices.end(), [&](const MachOSlice& s) {

@@ -17,6 +17,7 @@
 #include "SigningChain.h"
 #include "TempDir.h"
 #include "ToolRun.h"
+#include "base/ExtendedAttributes.h"
 #include "codesign/AppleDeveloperChain.h"
 #include "codesign/CodeSignature.h"
 #include "macho/MachO.h"
@@ -197,6 +198,41 @@ TEST(CodeVerification, UnsignedCodeAppsAndOtherFilesAreNotSignedAtAll) {
     EXPECT_EQ(verify(dir / "fat").failureKind, CodeFailure::NotSigned);
     test::makeDirectories(dir / "plain-folder/sub");
     EXPECT_EQ(verify(dir / "plain-folder").failureKind, CodeFailure::BundleUnrecognized);
+}
+
+// A script or data file may carry its signature in extended attributes, one per part, named after
+// its slot as the files of a detached signature are; its bytes are the code.
+TEST(CodeVerification, AFileSignedInItsAttributesIsCheckedOverItsBytes) {
+    TempDir dir;
+    const std::string script = "#!/bin/sh\necho signed\n";
+    const Bytes code(script.begin(), script.end());
+    const Bytes super = test::signatureOver(code, code.size(), {}, test::SignOptions{});
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t(super[at]) << 24 | std::uint32_t(super[at + 1]) << 16 | std::uint32_t(super[at + 2]) << 8 |
+               super[at + 3];
+    };
+    const std::map<std::uint32_t, std::string> names = {{CSSLOT_CODEDIRECTORY, "CodeDirectory"},
+                                                        {CSSLOT_REQUIREMENTS, "CodeRequirements"},
+                                                        {CSSLOT_ALTERNATE_CODEDIRECTORIES, "CodeRequirements-1"},
+                                                        {CSSLOT_SIGNATURESLOT, "CodeSignature"}};
+    for (const auto& [name, contents] : {std::pair<const char*, std::string>{"intact", script},
+                                         {"changed after signing", "#!/bin/sh\necho change\n"}}) {
+        SCOPED_TRACE(name);
+        const std::string path = fs::absolute(dir / name).lexically_normal().string();
+        test::writeFile(path, contents);
+        for (std::uint32_t i = 0; i < be32(8); ++i) {
+            const std::uint32_t slot = be32(12 + 8 * i), at = be32(16 + 8 * i);
+            // The signature part is the bare CMS, without its wrapper.
+            const std::size_t skip = slot == CSSLOT_SIGNATURESLOT ? 8 : 0;
+            overlayExtendedAttribute(path, "com.apple.cs." + names.at(slot),
+                                     {super.begin() + at + skip, super.begin() + at + be32(at + 4)});
+        }
+        const CodeVerdict v = verify(path);
+        EXPECT_EQ(v.kind, CodeKind::SignedFile);
+        EXPECT_TRUE(v.isSigned);
+        EXPECT_EQ(v.valid, contents == script) << codeFailureSentence(v);
+    }
+    dropExtendedAttributeOverlays(fs::absolute(dir.path()).lexically_normal().string());
 }
 
 TEST(UniversalVerification, EverySliceIsCheckedAndTheHostSliceDescribed) {

@@ -300,8 +300,8 @@ TEST(RealSamples, ContainersMadeOnAMacShowTheCodeTheyHold) {
 
 // The app is genuine and its stapled ticket names it, so it is valid and notarized as it would be
 // unpacked on a Mac. Contents/app.xml is nested code whose signature lives in com.apple.cs.*
-// extended attributes (a data file's signature), which the verifier does not read yet.
-TEST(RealSamples, DISABLED_AnArchivedAppWithASignedDataFileIsValidAndNotarized) {
+// extended attributes (a data file's signature), which the archive carries in its entries' headers.
+TEST(RealSamples, AnArchivedAppWithASignedDataFileIsValidAndNotarized) {
     const std::string jar = samplePath(kJdeployJar);
     if (!std::filesystem::exists(jar)) GTEST_SKIP() << "no samples fetched: run scripts/fetch-npm-samples.sh";
     const Opened o = openContainer(jar);
