@@ -410,4 +410,13 @@ std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t 
     return count;
 }
 
+bool readsAsArchive(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    ArchivePtr a = newReader();
+    if (!fd || archive_read_open_fd(a.get(), fd.fd, kReadBlock) != ARCHIVE_OK) return false;
+    archive_entry* e = nullptr;
+    const int r = archive_read_next_header(a.get(), &e);
+    return r >= ARCHIVE_WARN || r == ARCHIVE_EOF;
+}
+
 }  // namespace tessarin

@@ -80,6 +80,10 @@ Result<Expansion> expandArchive(ByteSpan bytes, const PrivateFolder& folder, con
 // cannot be read ends the count; expansion then says why.
 std::uint64_t countArchiveEntries(const std::string& archivePath, std::uint64_t atMost);
 
+// Whether the file opens as a zip or tar archive (its first header reads): a gzip, bzip2 or xz stream
+// of anything else is no archive.
+bool readsAsArchive(const std::string& path);
+
 // The next piece of a byte stream made on the fly, valid until the next call; empty at its end. An
 // error ends the expansion as damaged, in the error's own words.
 using StreamPieces = std::function<Result<ByteSpan>()>;

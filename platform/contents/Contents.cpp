@@ -110,6 +110,8 @@ void asContainer(CodeItem& item, ContainerKind kind, const TrustAnchors& anchors
         assessPath(item.path, AssessmentType::Install, anchors, service, &own);
         item = std::move(own.root);
     }
+    // A bare volume has no trailer to keep a signature in; it is still a disk image.
+    if (kind == ContainerKind::DiskImage) item.kind = CodeItemKind::DiskImage;
     if (kind != ContainerKind::Archive) return;
     item = CodeItem{CodeItemKind::Archive, std::move(item.path), std::move(item.relativePath)};
 }
@@ -272,7 +274,7 @@ ContainerKind containerKindOf(const std::string& path) {
     const std::string head = regularFileHead(path, 512, false);
     if (head.empty() || machOMagic(head)) return ContainerKind::None;
     if (startsWith(head, "xar!")) return ContainerKind::Package;
-    if (archiveMagic(head)) return ContainerKind::Archive;
+    if (archiveMagic(head)) return readsAsArchive(path) ? ContainerKind::Archive : ContainerKind::None;
     // A disk image says what it is in its last bytes, or in its first for encrypted and sparse ones.
     auto mapped = MappedFile::open(path);
     if (mapped && diskImageKind(mapped->bytes()) != DiskImageKind::NotDiskImage) return ContainerKind::DiskImage;

@@ -35,6 +35,8 @@ using archive_detail::quoted;
 
 constexpr const char* kSubfolder = "image";
 constexpr std::string_view kDangerousLink = "ERROR: Dangerous link path was ignored : ";
+// A file stored with a compression 7zz cannot undo: that file alone is lost.
+constexpr std::string_view kUnsupportedMethod = "ERROR: Unsupported Method : ";
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -90,6 +92,8 @@ std::vector<std::string> namesIn(int dir) {
     DIR* d = listing ? ::fdopendir(listing.fd) : nullptr;
     if (!d) return names;
     listing.fd = -1;  // the stream owns it now
+    // The duplicate shares its offset with `dir`, which an earlier listing may have left at the end.
+    ::rewinddir(d);
     while (const dirent* e = ::readdir(d))
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
     ::closedir(d);
@@ -140,7 +144,10 @@ Result<DiskImageExpansion> Expander::run() {
 }
 
 bool Expander::judge(ByteSpan bytes) {
-    auto image = parseUdif(bytes);
+    // A bare volume holds no more than its own size (before file system compression, which the
+    // budget below bounds).
+    const bool raw = diskImageKind(bytes) == DiskImageKind::Raw;
+    auto image = raw ? Result<UdifImage>(UdifImage{}) : parseUdif(bytes);
     if (!image) {
         stop(unread(image.error()));
         return false;
@@ -159,7 +166,7 @@ bool Expander::judge(ByteSpan bytes) {
                     "), and only an image with one is opened"));
         return false;
     }
-    const std::uint64_t size = claimedSize(*image);
+    const std::uint64_t size = raw ? imageSize_ : claimedSize(*image);
     const ExpansionLimits& limits = options_.limits;
     const std::optional<std::uint64_t> free = freeSpace(folder_.fd());
     if (size > limits.maxBytes) {
@@ -249,14 +256,16 @@ std::string Expander::runFailure(const ChildRun& child) const {
     if (child.signal)
         return tool + " ended with signal " + std::to_string(child.signal) + " (" + strsignal(child.signal) + ")" +
                (line.empty() ? "" : ", after \"" + displayText(line) + "\"");
-    // 7zz exits with 2 for any error; when every line it wrote is a link it left out, there is none.
+    // 7zz exits with 2 for any error; when every line it wrote is a link it left out or a file it
+    // could not decompress, each is said on its own and the rest of the file system stands.
     bool onlyLinks = child.exitStatus == 2 && !child.errCut;
     std::size_t start = 0;
     while (onlyLinks && start < child.err.size()) {
         std::size_t end = child.err.find('\n', start);
         if (end == std::string::npos) end = child.err.size();
         const std::string_view text(child.err.data() + start, end - start);
-        if (!text.empty() && text.rfind(kDangerousLink, 0) != 0) onlyLinks = false;
+        if (!text.empty() && text.rfind(kDangerousLink, 0) != 0 && text.rfind(kUnsupportedMethod, 0) != 0)
+            onlyLinks = false;
         start = end + 1;
     }
     if (onlyLinks && !child.err.empty()) return {};
@@ -273,6 +282,11 @@ void Expander::restoreLeftOutLinks(const std::string& err, int root) {
         if (end == std::string::npos) end = err.size();
         const std::string line = err.substr(start, end - start);
         start = end + 1;
+        if (line.rfind(kUnsupportedMethod, 0) == 0) {
+            out_.notes.push_back(quoted(line.substr(kUnsupportedMethod.size())) +
+                                 " could not be read: it is stored with a compression 7-Zip does not undo.");
+            continue;
+        }
         if (line.rfind(kDangerousLink, 0) != 0) continue;
         const std::string rest = line.substr(kDangerousLink.size());
         const std::size_t split = rest.rfind(" : ");

@@ -101,6 +101,10 @@ DiskImageKind diskImageKind(ByteSpan file) {
     if (r.u64be(0) == ENCRYPTED_V2_MAGIC) return DiskImageKind::Encrypted;
     if (r.size() >= 8 && r.u64be(r.size() - 8) == ENCRYPTED_V1_MAGIC) return DiskImageKind::Encrypted;
     if (r.u32be(0) == SPARSE_MAGIC) return DiskImageKind::Sparse;
+    // An HFS+ or HFSX volume header 1024 bytes in, an APFS container superblock, a GUID partition map.
+    if (const auto v = r.u16be(1024); v == 0x482B || v == 0x4858) return DiskImageKind::Raw;
+    if (r.u32be(32) == 0x4E585342u) return DiskImageKind::Raw;           // "NXSB"
+    if (r.u64be(512) == 0x4546492050415254u) return DiskImageKind::Raw;  // "EFI PART"
     return DiskImageKind::NotDiskImage;
 }
 

@@ -18,6 +18,8 @@ enum class DiskImageKind {
     Udif,       // a "koly" trailer: read-only, compressed or read-write .dmg
     Encrypted,  // "encrcdsa" at the start or "cdsaencr" at the end: nothing is readable without the passphrase
     Sparse,     // "sprs" at the start: a .sparseimage, which grows in bands and has no trailer
+    Raw,        // no trailer: a bare disk or volume (HFS+, HFSX, APFS, a GUID partition map), as
+                // read/write and CD/DVD master images keep it; it carries no signature
 };
 
 // Tells the kind from the file's first and last bytes; cheap, and never wrong about a UDIF trailer.
