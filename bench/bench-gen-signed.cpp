@@ -85,7 +85,6 @@ struct Made {
 };
 
 Made makeApp(const std::string& app, const Shape& shape) {
-
     BundleBuilder big(app);
     big.info("CFBundleIdentifier", "org.example.big")
         .info("CFBundleName", "Big")
@@ -130,8 +129,8 @@ Made makeApp(const std::string& app, const Shape& shape) {
     for (int f = 0; f < shape.folders; ++f) fs::create_directories(resources + "/Assets" + std::to_string(f));
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const std::uint64_t size = sizes[i];
-        const std::string path = resources + "/Assets" + std::to_string(i % shape.folders) + "/asset" + std::to_string(i) +
-                                 (size > (1u << 20) ? ".pak" : ".dat");
+        const std::string path = resources + "/Assets" + std::to_string(i % shape.folders) + "/asset" +
+                                 std::to_string(i) + (size > (1u << 20) ? ".pak" : ".dat");
         std::vector<std::uint8_t> bytes(size);
         for (std::uint64_t done = 0; done < size;) {
             const std::uint64_t offset = random.below(pool.size() - 4096 * 2);
