@@ -49,10 +49,7 @@ bool archiveMagic(const std::string& head) {
     using namespace std::string_view_literals;
     if (startsWith(head, "PK\x03\x04"sv) || startsWith(head, "PK\x05\x06"sv)) return true;
     if (head.size() >= 262 && head.compare(257, 5, "ustar") == 0) return true;
-    return startsWith(head, "\x1f\x8b"sv) || startsWith(head, "BZh"sv) ||
-           startsWith(head,
-                      "\xfd"
-                      "7zXZ\0"sv);
+    return startsWith(head, "\x1f\x8b"sv) || startsWith(head, "BZh"sv) || startsWith(head, "\xfd" "7zXZ\0"sv);
 }
 
 // Where an item expanded from a container lies, and how it is shown: the container's path joined
@@ -93,9 +90,9 @@ void relocate(CodeItem& item, const Place& at) {
 
 // Folders that are bundles by their extension or by their layout, whatever their name says.
 bool looksLikeBundle(const fs::path& dir) {
-    static constexpr std::array kExtensions = {".app",      ".framework",   ".bundle",    ".plugin",          ".appex",
-                                               ".xpc",      ".kext",        ".dext",      ".systemextension", ".saver",
-                                               ".prefPane", ".qlgenerator", ".mdimporter"};
+    static constexpr std::array kExtensions = {".app",    ".framework", ".bundle", ".plugin", ".appex",
+                                               ".xpc",    ".kext",      ".dext",   ".systemextension",
+                                               ".saver",  ".prefPane",  ".qlgenerator", ".mdimporter"};
     const std::string ext = dir.extension().string();
     for (const char* e : kExtensions)
         if (ext == e) return true;
@@ -114,8 +111,8 @@ void asContainer(CodeItem& item, ContainerKind kind) {
 
 class ContentsBuilder {
 public:
-    ContentsBuilder(ComponentTree& tree, const std::string& parent, const TrustAnchors& anchors, TicketService* service,
-                    const ContentsOptions& options)
+    ContentsBuilder(ComponentTree& tree, const std::string& parent, const TrustAnchors& anchors,
+                    TicketService* service, const ContentsOptions& options)
         : tree_(tree), parent_(parent), anchors_(anchors), service_(service), options_(options) {}
 
     // Expands the container at `file` and adds what it holds under `node`, which sits at `at`.
