@@ -281,16 +281,29 @@ ContainerKind containerKindOf(const std::string& path) {
     return ContainerKind::None;
 }
 
-void addContainerContents(ComponentTree& tree, const std::string& path, ContainerKind kind, const std::string& parent,
-                          const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options) {
+ComponentTree containerContents(const std::string& path, ContainerKind kind, const std::string& parent,
+                                const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options) {
+    ComponentTree contents;
+    if (kind == ContainerKind::None) return contents;
+    ContentsBuilder builder(contents, parent, anchors, service, options);
+    builder.open(contents.root, path, Place{path, path, ""}, kind, 0);
+    return contents;
+}
+
+void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind) {
     if (kind == ContainerKind::None) return;
     asContainer(tree.root, kind, anchors, service);
     // What the container's own verification saw inside it (a package's payload is not read there)
     // gives way to what expanding it finds.
-    tree.root.children.clear();
-    tree.findings.clear();
-    ContentsBuilder builder(tree, parent, anchors, service, options);
-    builder.open(tree.root, path, Place{path, path, ""}, kind, 0);
+    tree.root.children = std::move(contents.root.children);
+    tree.findings = std::move(contents.findings);
+    for (std::string& note : contents.notes) tree.notes.push_back(std::move(note));
+    tree.walkTruncated = tree.walkTruncated || contents.walkTruncated;
+}
+
+void addContainerContents(ComponentTree& tree, const std::string& path, ContainerKind kind, const std::string& parent,
+                          const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options) {
+    addContainerContents(tree, containerContents(path, kind, parent, anchors, service, options), kind);
 }
 
 }  // namespace tessarin

@@ -35,4 +35,12 @@ struct ContentsOptions {
 void addContainerContents(ComponentTree& tree, const std::string& path, ContainerKind kind, const std::string& parent,
                           const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options = {});
 
+// The same in two steps, so that a caller can verify the container's own signature beside the
+// expansion, which needs nothing from it: what the container holds, as the children, findings and
+// notes of a tree whose root is empty; then that put under the container's own item.
+ComponentTree containerContents(const std::string& path, ContainerKind kind, const std::string& parent,
+                                const TrustAnchors& anchors, TicketService* service,
+                                const ContentsOptions& options = {});
+void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind);
+
 }  // namespace tessarin

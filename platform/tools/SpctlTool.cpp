@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "container/PrivateFolder.h"
@@ -162,25 +163,35 @@ int main(int argc, char** argv) {
     for (const auto& path : args->paths) {
         ComponentTree tree;
         const TrustAnchors& anchors = TrustAnchors::appleRoots();
-        Assessment a = assessPath(path, args->type, anchors, service.get(), args->componentsJson ? &tree : nullptr);
-        std::cerr << assessmentText(path, a, args->verbosity);
-        if (args->componentsJson) {
-            if (ContainerKind kind = containerKindOf(path); kind != ContainerKind::None) {
-                std::optional<PrivateFolder> own;
-                std::string under = args->expandUnder;
-                if (under.empty()) {
-                    auto made = PrivateFolder::create("tessarin-spctl-");
-                    if (made) {
-                        own.emplace(std::move(*made));
-                        under = own->path();
-                    } else {
-                        tree.notes.push_back(made.error());
-                    }
+        const ContainerKind kind = args->componentsJson ? containerKindOf(path) : ContainerKind::None;
+        Assessment a;
+        const auto assess = [&] {
+            a = assessPath(path, args->type, anchors, service.get(), args->componentsJson ? &tree : nullptr);
+        };
+        if (kind == ContainerKind::None) {
+            assess();
+        } else {
+            // The container's own signature is verified while what it holds is expanded and verified:
+            // the two read different bytes and share only the trust anchors and the ticket service.
+            std::thread own(assess);
+            ComponentTree contents;
+            std::optional<PrivateFolder> folder;
+            std::string under = args->expandUnder;
+            if (under.empty()) {
+                auto made = PrivateFolder::create("tessarin-spctl-");
+                if (made) {
+                    folder.emplace(std::move(*made));
+                    under = folder->path();
+                } else {
+                    contents.notes.push_back(made.error());
                 }
-                if (!under.empty()) addContainerContents(tree, path, kind, under, anchors, service.get());
             }
-            std::cout << componentTreeJson(tree) << std::flush;
+            if (!under.empty()) contents = containerContents(path, kind, under, anchors, service.get());
+            own.join();
+            addContainerContents(tree, std::move(contents), kind);
         }
+        std::cerr << assessmentText(path, a, args->verbosity);
+        if (args->componentsJson) std::cout << componentTreeJson(tree) << std::flush;
         if (!a.accepted) status = 3;
     }
     return status;

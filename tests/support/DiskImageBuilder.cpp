@@ -16,6 +16,8 @@
 namespace tessarin::test {
 namespace {
 
+constexpr std::size_t kSignatureRoom = 1 << 20;
+
 ByteSpan span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
 
 std::uint64_t get64(const Bytes& b, std::size_t at) {
@@ -76,6 +78,7 @@ Parts partsOf(const Bytes& image) {
     p.trailer.assign(image.begin() + static_cast<std::ptrdiff_t>(at), image.end());
     const std::uint64_t offset = get64(p.trailer, UDIF_OFF_CODESIGN_OFFSET);
     const std::size_t end = offset ? static_cast<std::size_t>(offset) : at;
+    p.code.reserve(end + kSignatureRoom);  // room to append the signature and trailer without a copy
     p.code.assign(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(end));
     p.signature.assign(image.begin() + static_cast<std::ptrdiff_t>(end),
                        image.begin() + static_cast<std::ptrdiff_t>(at));
@@ -94,26 +97,35 @@ Bytes assemble(Parts p) {
 }  // namespace
 
 Bytes buildDiskImage(const DiskImageOptions& o) {
-    Bytes content = o.content;
-    content.resize((content.size() + UDIF_SECTOR_SIZE - 1) / UDIF_SECTOR_SIZE * UDIF_SECTOR_SIZE, 0);
-    const std::uint64_t sectors = content.size() / UDIF_SECTOR_SIZE;
-    Bytes data;
+    // The chunks go straight into one buffer sized for them, the plist and a signature, so that a
+    // benchmark's image of hundreds of megabytes costs its own size once more, not three times.
+    const std::uint64_t sectors = (o.content.size() + UDIF_SECTOR_SIZE - 1) / UDIF_SECTOR_SIZE;
+    const std::uint64_t count = (sectors + o.chunkSectors - 1) / o.chunkSectors;
+    const std::uint64_t chunkBytes = o.chunkSectors * UDIF_SECTOR_SIZE;
+    Bytes image;
+    image.reserve(count * (o.zlib ? compressBound(static_cast<uLong>(chunkBytes)) : chunkBytes) +
+                  count * BLKX_CHUNK_SIZE * 2 + kSignatureRoom);
     std::vector<Chunk> chunks;
+    Bytes piece;
     for (std::uint64_t s = 0; s < sectors; s += o.chunkSectors) {
         const std::uint64_t n = std::min(o.chunkSectors, sectors - s);
-        const auto* from = content.data() + s * UDIF_SECTOR_SIZE;
-        Bytes piece(from, from + n * UDIF_SECTOR_SIZE);
+        const auto from = o.content.begin() + static_cast<std::ptrdiff_t>(s * UDIF_SECTOR_SIZE);
+        piece.assign(from, from + static_cast<std::ptrdiff_t>(
+                                      std::min<std::uint64_t>(n * UDIF_SECTOR_SIZE, o.content.end() - from)));
+        piece.resize(n * UDIF_SECTOR_SIZE, 0);
+        const std::size_t at = image.size();
         if (o.zlib) {
             uLongf size = compressBound(static_cast<uLong>(piece.size()));
-            Bytes packed(size);
-            if (compress2(packed.data(), &size, piece.data(), static_cast<uLong>(piece.size()), 9) != Z_OK)
+            image.resize(at + size);
+            if (compress2(image.data() + at, &size, piece.data(), static_cast<uLong>(piece.size()), 9) != Z_OK)
                 throw std::runtime_error("zlib failed");
-            packed.resize(size);
-            piece = std::move(packed);
+            image.resize(at + size);
+        } else {
+            image.insert(image.end(), piece.begin(), piece.end());
         }
-        chunks.push_back({o.zlib ? BLKX_CHUNK_ZLIB : BLKX_CHUNK_RAW, s, n, data.size(), piece.size()});
-        data.insert(data.end(), piece.begin(), piece.end());
+        chunks.push_back({o.zlib ? BLKX_CHUNK_ZLIB : BLKX_CHUNK_RAW, s, n, at, image.size() - at});
     }
+    const std::uint64_t dataLength = image.size();
     if (!chunks.empty()) chunks.back().offset += o.lastChunkBias;
     PlistDict table{{"Attributes", PlistValue("0x0050")},
                     {"Data", PlistValue(PlistData{blockTable(chunks, sectors)})},
@@ -126,9 +138,8 @@ Bytes buildDiskImage(const DiskImageOptions& o) {
             PlistValue(PlistArray{PlistValue(PlistDict{
                 {"Data", PlistValue(PlistData{Bytes(8, 0)})}, {"ID", PlistValue("5000")}, {"Name", PlistValue("")}})}));
     const std::string xml = toXmlPlist(PlistValue(PlistDict{{"resource-fork", PlistValue(std::move(fork))}}));
-    Bytes image = data;
     image.insert(image.end(), xml.begin(), xml.end());
-    const Bytes t = trailer(data.size(), data.size(), xml.size(), sectors);
+    const Bytes t = trailer(dataLength, dataLength, xml.size(), sectors);
     image.insert(image.end(), t.begin(), t.end());
     return image;
 }
