@@ -290,7 +290,8 @@ ComponentTree containerContents(const std::string& path, ContainerKind kind, con
     return contents;
 }
 
-void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind) {
+void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind, const TrustAnchors& anchors,
+                          TicketService* service) {
     if (kind == ContainerKind::None) return;
     asContainer(tree.root, kind, anchors, service);
     // What the container's own verification saw inside it (a package's payload is not read there)
@@ -303,7 +304,7 @@ void addContainerContents(ComponentTree& tree, ComponentTree contents, Container
 
 void addContainerContents(ComponentTree& tree, const std::string& path, ContainerKind kind, const std::string& parent,
                           const TrustAnchors& anchors, TicketService* service, const ContentsOptions& options) {
-    addContainerContents(tree, containerContents(path, kind, parent, anchors, service, options), kind);
+    addContainerContents(tree, containerContents(path, kind, parent, anchors, service, options), kind, anchors, service);
 }
 
 }  // namespace tessarin

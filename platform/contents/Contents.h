@@ -41,6 +41,7 @@ void addContainerContents(ComponentTree& tree, const std::string& path, Containe
 ComponentTree containerContents(const std::string& path, ContainerKind kind, const std::string& parent,
                                 const TrustAnchors& anchors, TicketService* service,
                                 const ContentsOptions& options = {});
-void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind);
+void addContainerContents(ComponentTree& tree, ComponentTree contents, ContainerKind kind, const TrustAnchors& anchors,
+                          TicketService* service);
 
 }  // namespace tessarin

@@ -172,8 +172,13 @@ int main(int argc, char** argv) {
             assess();
         } else {
             // The container's own signature is verified while what it holds is expanded and verified:
-            // the two read different bytes and share only the trust anchors and the ticket service.
-            std::thread own(assess);
+            // the two read different bytes and share only the trust anchors. Online, the ticket
+            // service is asked by one of them at a time.
+            std::thread own;
+            if (service)
+                assess();
+            else
+                own = std::thread(assess);
             ComponentTree contents;
             std::optional<PrivateFolder> folder;
             std::string under = args->expandUnder;
@@ -187,8 +192,8 @@ int main(int argc, char** argv) {
                 }
             }
             if (!under.empty()) contents = containerContents(path, kind, under, anchors, service.get());
-            own.join();
-            addContainerContents(tree, std::move(contents), kind);
+            if (own.joinable()) own.join();
+            addContainerContents(tree, std::move(contents), kind, anchors, service.get());
         }
         std::cerr << assessmentText(path, a, args->verbosity);
         if (args->componentsJson) std::cout << componentTreeJson(tree) << std::flush;

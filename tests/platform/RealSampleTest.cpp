@@ -295,6 +295,15 @@ TEST(RealSamples, ContainersMadeOnAMacShowTheCodeTheyHold) {
         r = test::runStandin("spctl", {"-a", "-vv", "-t", "open", "--context", "context:primary-signature", volume});
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(lines(r.err), (std::vector<std::string>{volume + ": rejected", "source=no usable signature"}));
+        // Its file system is still read: it holds no code, and the files 7-Zip cannot decompress
+        // are named one by one.
+        ASSERT_EQ(containerKindOf(volume), ContainerKind::DiskImage);
+        const Opened o = openContainer(volume);
+        EXPECT_EQ(o.tree.root.kind, CodeItemKind::DiskImage);
+        EXPECT_TRUE(o.tree.root.children.empty());
+        ASSERT_FALSE(o.tree.notes.empty());
+        for (const std::string& note : o.tree.notes)
+            EXPECT_NE(note.find("stored with a compression 7-Zip does not undo"), std::string::npos) << note;
     }
 }
 
