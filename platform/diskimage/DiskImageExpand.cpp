@@ -11,15 +11,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "base/DisplayText.h"
+#include "base/ExtendedAttributes.h"
 #include "base/MappedFile.h"
 #include "container/ArchiveExpander.h"
 #include "diskimage/ChildRun.h"
@@ -36,6 +39,8 @@ using archive_detail::quoted;
 constexpr const char* kSubfolder = "image";
 constexpr std::string_view kDangerousLink = "ERROR: Dangerous link path was ignored : ";
 // A file stored with a compression 7zz cannot undo: that file alone is lost.
+// One attribute as Apple's file systems keep it at most (a signature's parts are kilobytes).
+constexpr std::uint64_t kMaxAttribute = 1u << 20;
 constexpr std::string_view kUnsupportedMethod = "ERROR: Unsupported Method : ";
 
 std::string baseName(const std::string& path) {
@@ -119,6 +124,7 @@ private:
     std::string runFailure(const ChildRun& run) const;
     void restoreLeftOutLinks(const std::string& err, int root);
     void walk(int dir, const std::string& relative, std::uint32_t depth);
+    void takeStreams(int dir, const std::string& relative, std::vector<std::string>& names);
     void findVolumeRoot(const std::string& listing, int root);
 
     std::string path_, name_;
@@ -129,6 +135,7 @@ private:
     std::uint64_t budget_ = 0;
     std::string budgetReason_;
     std::uint64_t entries_ = 0;
+    std::uint64_t attributeBytes_ = 0;
     std::string output_;  // absolute
 };
 
@@ -225,10 +232,11 @@ void Expander::extract() {
         overBudget = freeAtStart > now && freeAtStart - now > budget_;
         return !overBudget;
     };
-    // -snl: links as links. -sns-: no extended attributes or resource forks, which 7zz would write
-    // as "name:stream" files beside their item and so change what a bundle holds.
+    // -snl: links as links. -sns: extended attributes and resource forks too, as "name:stream" files
+    // beside their item, which the walk turns back into attributes (a signed script keeps its
+    // signature there).
     const ChildRun child =
-        runChild({options_.sevenZip, "x", "-snl", "-sns-", "-y", "-bd", "-o" + output_, "--", path_}, run);
+        runChild({options_.sevenZip, "x", "-snl", "-sns", "-y", "-bd", "-o" + output_, "--", path_}, run);
 
     if (overBudget)
         stop("Expansion of " + name_ + " was stopped when it had written more than " + amount(budget_) + ", " +
@@ -305,9 +313,48 @@ void Expander::restoreLeftOutLinks(const std::string& err, int root) {
     }
 }
 
+// 7zz writes an item's extended attributes (and resource fork) as "NAME:ATTRIBUTE" files beside
+// it. Each becomes an attribute of its item again: on the file where the file system takes it, and
+// always where this process's readers look first (a signature kept in attributes may exceed a block).
+void Expander::takeStreams(int dir, const std::string& relative, std::vector<std::string>& names) {
+    const std::set<std::string> present(names.begin(), names.end());
+    std::vector<std::string> kept;
+    for (const std::string& n : names) {
+        std::size_t colon = n.find(':');
+        while (colon != std::string::npos && (colon == 0 || !present.count(n.substr(0, colon))))
+            colon = n.find(':', colon + 1);
+        struct stat st {};
+        if (colon == std::string::npos || ::fstatat(dir, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode)) {
+            kept.push_back(n);
+            continue;
+        }
+        const std::string item = n.substr(0, colon);
+        std::string attribute = n.substr(colon + 1);
+        if (attribute == "rsrc") attribute = "com.apple.ResourceFork";
+        const std::string where = relative.empty() ? item : relative + "/" + item;
+        if (static_cast<std::uint64_t>(st.st_size) > kMaxAttribute ||
+            attributeBytes_ + static_cast<std::uint64_t>(st.st_size) > archive_detail::kMaxAttributeBytes) {
+            out_.notes.push_back("The attribute " + quoted(attribute) + " of " + quoted(where) +
+                                 " is not kept: it is larger than an attribute is read.");
+        } else if (Fd in(::openat(dir, n.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)); in) {
+            std::vector<unsigned char> value(static_cast<std::size_t>(st.st_size));
+            if (::read(in.fd, value.data(), value.size()) == static_cast<ssize_t>(value.size())) {
+                attributeBytes_ += value.size();
+                if (Fd target(::openat(dir, item.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)); target)
+                    ::fsetxattr(target.fd, ("user." + attribute).c_str(), value.data(), value.size(), 0);
+                overlayExtendedAttribute(output_ + "/" + where, attribute, std::move(value));
+            }
+        }
+        ::unlinkat(dir, n.c_str(), 0);
+    }
+    names = std::move(kept);
+}
+
 void Expander::walk(int dir, const std::string& relative, std::uint32_t depth) {
     const ExpansionLimits& limits = options_.limits;
     std::vector<std::string> names = namesIn(dir);
+    takeStreams(dir, relative, names);
     if (entries_ + names.size() > limits.maxEntries) {
         names.resize(limits.maxEntries - std::min<std::uint64_t>(limits.maxEntries, entries_));
         stop("The file system in " + name_ + " holds more than " + std::to_string(limits.maxEntries) +
