@@ -16,7 +16,6 @@
 #include "base/MappedFile.h"
 #include "contents/ContentsExpand.h"
 #include "diskimage/Udif.h"
-#include "package/PackageContents.h"
 #include "verify/Assessment.h"
 #include "verify/Stapling.h"
 
@@ -116,23 +115,12 @@ void asContainer(CodeItem& item, ContainerKind kind, const TrustAnchors& anchors
     item = CodeItem{CodeItemKind::Archive, std::move(item.path), std::move(item.relativePath)};
 }
 
-// A package's component packages as its table of contents describes them (payloads not read).
-std::vector<ComponentPackage> componentPackagesOf(const std::string& file) {
-    auto mapped = MappedFile::open(file);
-    if (!mapped) return {};
-    auto contents = readPackageContents(mapped->reader(), {}, false);
-    return contents ? std::move(contents->components) : std::vector<ComponentPackage>{};
-}
-
-void describePackage(CodeItem& item, const std::vector<ComponentPackage>& packages, const std::string& name) {
-    for (const ComponentPackage& c : packages) {
-        if (c.path != name) continue;
-        item.bundleIdentifier = c.identifier;
-        item.bundleShortVersion = c.version;
-        item.installLocation = c.installLocation;
-        for (const PackageScript& s : c.scripts) item.scripts.push_back({s.name, s.text, s.truncated()});
-        return;
-    }
+// What a package says of itself, as its expansion read it.
+void describePackage(CodeItem& item, const CodeItem& facts) {
+    item.bundleIdentifier = facts.bundleIdentifier;
+    item.bundleShortVersion = facts.bundleShortVersion;
+    item.installLocation = facts.installLocation;
+    item.scripts = facts.scripts;
 }
 
 class ContentsBuilder {
@@ -161,11 +149,9 @@ public:
         }
         const Bytes* saved = containerTicket_;
         if (ticket) containerTicket_ = &*ticket;
-        const std::vector<ComponentPackage> packages =
-            kind == ContainerKind::Package ? componentPackagesOf(file) : std::vector<ComponentPackage>{};
         for (const ExpandedPart& part : expanded.parts) {
             if (part.name.empty()) {
-                describePackage(node, packages, part.name);
+                describePackage(node, part.facts);
                 if (!part.folder.empty()) walk(node, Place{part.folder, at.shown, at.relative}, 0, nesting);
                 continue;
             }
@@ -174,7 +160,7 @@ public:
             const Place partAt = at.child(part.name);
             partNode.path = partAt.shown;
             partNode.relativePath = partAt.relative;
-            describePackage(partNode, packages, part.name);
+            describePackage(partNode, part.facts);
             if (!part.folder.empty()) walk(partNode, Place{part.folder, partAt.shown, partAt.relative}, 0, nesting);
             node.children.push_back(std::move(partNode));
         }
@@ -294,6 +280,13 @@ void addContainerContents(ComponentTree& tree, ComponentTree contents, Container
                           TicketService* service) {
     if (kind == ContainerKind::None) return;
     asContainer(tree.root, kind, anchors, service);
+    // What a package says of itself was read with its contents.
+    if (kind == ContainerKind::Package) {
+        tree.root.bundleIdentifier = std::move(contents.root.bundleIdentifier);
+        tree.root.bundleShortVersion = std::move(contents.root.bundleShortVersion);
+        tree.root.installLocation = std::move(contents.root.installLocation);
+        tree.root.scripts = std::move(contents.root.scripts);
+    }
     // What the container's own verification saw inside it (a package's payload is not read there)
     // gives way to what expanding it finds.
     tree.root.children = std::move(contents.root.children);

@@ -39,7 +39,7 @@ void expandArchiveInto(ExpandedContainer& out, const std::string& file, const st
             for (ExtendedAttribute& a : entry.attributes)
                 overlayExtendedAttribute(folder->path() + "/" + entry.path, a.name,
                                          std::vector<unsigned char>(a.value.begin(), a.value.end()));
-    out.parts.push_back({"", folder->path()});
+    out.parts.push_back({"", folder->path(), {}});
     out.folders.push_back(std::move(*folder));
 }
 
@@ -61,7 +61,7 @@ void expandDiskImageInto(ExpandedContainer& out, const std::string& file, const 
     }
     for (std::string& note : expansion->notes) out.notes.push_back(std::move(note));
     if (!expansion->complete()) out.notes.push_back(expansion->stopSentence);
-    if (!expansion->contentsPath.empty()) out.parts.push_back({"", expansion->contentsPath});
+    if (!expansion->contentsPath.empty()) out.parts.push_back({"", expansion->contentsPath, {}});
     out.folders.push_back(std::move(*folder));
 }
 
@@ -82,7 +82,12 @@ void expandPackageInto(ExpandedContainer& out, const std::string& file, const st
         for (Refusal& r : part.expansion.refusals) out.refusals.push_back(who + r.reason);
         if (!part.expansion.complete()) out.notes.push_back(who + part.expansion.stopSentence);
         // A component without a payload still shows, holding nothing.
-        out.parts.push_back({part.name, part.folder});
+        ExpandedPart shown{part.name, part.folder, {}};
+        shown.facts.bundleIdentifier = part.identifier;
+        shown.facts.bundleShortVersion = part.version;
+        shown.facts.installLocation = part.installLocation;
+        for (const PackageScript& s : part.scripts) shown.facts.scripts.push_back({s.name, s.text, s.truncated()});
+        out.parts.push_back(std::move(shown));
     }
     if (!expansion->stopSentence.empty()) out.notes.push_back(expansion->stopSentence);
     out.folders.push_back(std::move(*folder));

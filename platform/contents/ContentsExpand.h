@@ -13,6 +13,7 @@ namespace tessarin {
 struct ExpandedPart {
     std::string name;    // the component package's name; empty for the container's own contents
     std::string folder;  // absolute: where its contents lie
+    CodeItem facts;      // a package's: identifier, version, install location, scripts
 };
 
 struct ExpandedContainer {

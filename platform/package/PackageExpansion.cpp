@@ -48,7 +48,9 @@ PackagePart expandPart(const ByteReader& bytes, const XarArchive& archive, const
     PackagePart part;
     part.name = component.path;
     part.installLocation = component.installLocation;
-    for (const auto& s : component.scripts) part.scripts.push_back(s.name);
+    part.identifier = component.identifier;
+    part.version = component.version;
+    part.scripts = component.scripts;
     const std::string prefix = component.path.empty() ? "" : component.path + "/";
     const XarFile* payload = findXarFile(archive, prefix + "Payload");
     if (!payload) return part;

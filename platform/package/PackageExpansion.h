@@ -10,6 +10,7 @@
 #include "base/Result.h"
 #include "container/Archive.h"
 #include "container/PrivateFolder.h"
+#include "package/PackageContents.h"
 
 namespace tessarin {
 
@@ -22,7 +23,8 @@ struct PackagePart {
     // Paths relative to `folder`, without the payload's "./". A payload that cannot be read at all is
     // an expansion stopped as Damaged, with its sentence.
     Expansion expansion;
-    std::vector<std::string> scripts;  // the files of its Scripts archive, by name
+    std::string identifier, version;       // from its PackageInfo
+    std::vector<PackageScript> scripts;  // the files of its Scripts archive, with their text
 };
 
 struct PackageExpansion {

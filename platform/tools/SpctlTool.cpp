@@ -174,8 +174,10 @@ int main(int argc, char** argv) {
             // The container's own signature is verified while what it holds is expanded and verified:
             // the two read different bytes and share only the trust anchors. Online, the ticket
             // service is asked by one of them at a time.
+            // A package's or an archive's own check is cheap beside its expansion, and reads the same
+            // table of contents: only a disk image's (which hashes the whole image) runs beside it.
             std::thread own;
-            if (service)
+            if (service || kind != ContainerKind::DiskImage)
                 assess();
             else
                 own = std::thread(assess);

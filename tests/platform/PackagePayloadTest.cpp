@@ -312,7 +312,8 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
         EXPECT_EQ(part.name, "");
         EXPECT_EQ(part.folder, folder->path());
         EXPECT_EQ(part.installLocation, "/Applications");
-        EXPECT_EQ(part.scripts, std::vector<std::string>{"postinstall"});
+        ASSERT_EQ(part.scripts.size(), 1u);
+        EXPECT_EQ(part.scripts[0].name, "postinstall");
         EXPECT_TRUE(part.expansion.complete()) << part.expansion.stopSentence;
         EXPECT_TRUE(part.expansion.refusals.empty()) << part.expansion.refusals[0].reason;
         EXPECT_NE(part.expansion.format.find("cpio"), std::string::npos) << part.expansion.format;
@@ -362,7 +363,8 @@ TEST(PackageExpansion, ProductArchiveLandsEachComponentInAFolderOfItsOwn) {
     ASSERT_EQ(x->parts.size(), 3u);
     EXPECT_EQ(x->parts[0].name, "First.pkg");
     EXPECT_EQ(x->parts[0].folder, folder->path() + "/First.pkg");
-    EXPECT_EQ(x->parts[0].scripts, std::vector<std::string>{"preinstall"});
+    ASSERT_EQ(x->parts[0].scripts.size(), 1u);
+    EXPECT_EQ(x->parts[0].scripts[0].name, "preinstall");
     EXPECT_NE(x->parts[0].expansion.find("Example.app/Contents/MacOS/Example"), nullptr);
     // The component's name never leads out: it becomes one plain name in the folder.
     EXPECT_EQ(x->parts[1].name, "../Second.pkg");

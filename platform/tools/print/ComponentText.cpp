@@ -213,6 +213,8 @@ nlohmann::json itemJson(const CodeItem& item) {
 }  // namespace
 
 std::string signerWords(const CodeItem& item) {
+    // A zip or tar archive has nowhere to keep a signature: "unsigned" would suggest one is missing.
+    if (item.kind == CodeItemKind::Archive) return "none (archives carry no signature)";
     switch (item.signature) {
     case SignatureKind::Unsigned: return "unsigned";
     case SignatureKind::AdHoc:
