@@ -15,6 +15,7 @@
 #include "MachOSigner.h"
 #include "DiskImageBuilder.h"
 #include "SigningChain.h"
+#include "TicketBuilder.h"
 #include "TempDir.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
@@ -53,11 +54,11 @@ struct Opened {
     bool leftBehind = false;
 };
 
-Opened open(const std::string& file, const ContentsOptions& options = {}) {
+Opened open(const std::string& file, const ContentsOptions& options = {}, const TrustAnchors& anchors = noAnchors()) {
     test::TempDir parent;
     Opened out;
-    out.tree = componentTreeOf(file, noAnchors());
-    addContainerContents(out.tree, file, containerKindOf(file), parent.path(), noAnchors(), nullptr, options);
+    out.tree = componentTreeOf(file, anchors);
+    addContainerContents(out.tree, file, containerKindOf(file), parent.path(), anchors, nullptr, options);
     out.leftBehind = !fs::is_empty(parent.path());
     return out;
 }
@@ -225,4 +226,49 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);
     ASSERT_TRUE(child(dmg.tree.root, "Applications"));
     EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
+}
+
+// A disk image's stapled ticket names the code inside it as well (a Mac takes it in when the image
+// is opened): an app it names is notarized by it, one it does not name is not.
+TEST(ContainerContents, ADiskImagesTicketNotarizesOnlyWhatItNames) {
+    test::TempDir dir;
+    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4")) GTEST_SKIP() << "needs 7zz and mkfs.ext4";
+    const test::SigningChain& chain = test::SigningChain::shared();
+    test::BundleBuilder app(dir / "volume/Example.app");
+    app.executable("Example", test::thinMachO(0x01000007, 3));
+    app.build();
+    test::BundleSignOptions sign;
+    sign.code.identifier = "com.example.app";
+    sign.code.flags = 0x10000;  // the hardened runtime, which notarization asks for
+    sign.code.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    test::signBundle(app.path(), sign);
+    const std::string exe = test::readFile(app.executablePath());
+    const Bytes appCdhash = test::sealCdhash(Bytes(exe.begin(), exe.end()));
+    const auto made = test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", dir / "volume", dir / "fs", "2M"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    test::DiskImageOptions o;
+    const std::string volume = test::readFile(dir / "fs");
+    o.content.assign(volume.begin(), volume.end());
+    o.zlib = true;
+    o.chunkSectors = 256;
+    test::SignOptions imageSign;
+    imageSign.identifier = "Example";
+    imageSign.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
+    const Bytes image = test::signDiskImage(test::buildDiskImage(o), imageSign);
+    const Bytes imageCdhash = test::diskImageCdhash(image);
+
+    for (bool namesApp : {true, false}) {
+        SCOPED_TRACE(namesApp ? "the ticket names the app" : "the ticket names the image alone");
+        test::TicketBuilder ticket;
+        ticket.naming(imageCdhash);
+        if (namesApp) ticket.naming(appCdhash);
+        test::writeFile(dir / "Example.dmg", test::stapleDiskImage(image, ticket.build()));
+        const Opened opened = open(dir / "Example.dmg", {}, chain.anchors());
+        EXPECT_EQ(opened.tree.root.notarization, NotarizationStatus::StapledTicket);
+        const CodeItem* inside = child(opened.tree.root, "Example.app");
+        ASSERT_TRUE(inside);
+        EXPECT_TRUE(inside->valid);
+        EXPECT_EQ(inside->notarization,
+                  namesApp ? NotarizationStatus::ContainerTicket : NotarizationStatus::NotEstablished);
+    }
 }
