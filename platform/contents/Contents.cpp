@@ -16,6 +16,7 @@
 #include "base/MappedFile.h"
 #include "contents/ContentsExpand.h"
 #include "diskimage/Udif.h"
+#include "macho/MachOConstants.h"
 #include "verify/Assessment.h"
 #include "verify/Stapling.h"
 
@@ -28,18 +29,7 @@ namespace {
 constexpr std::size_t kMaxRefusalNotes = 20;
 
 bool machOMagic(const std::string& head) {
-    if (head.size() < 4) return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
-    const std::uint32_t be = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-    switch (be) {
-    case 0xfeedface:
-    case 0xcefaedfe:
-    case 0xfeedfacf:
-    case 0xcffaedfe:
-    case 0xcafebabe:
-    case 0xcafebabf: return true;
-    default: return false;
-    }
+    return head.size() >= 4 && startsWithMachOMagic(reinterpret_cast<const unsigned char*>(head.data()));
 }
 
 bool startsWith(const std::string& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
@@ -112,7 +102,11 @@ void asContainer(CodeItem& item, ContainerKind kind, const TrustAnchors& anchors
     // A bare volume has no trailer to keep a signature in; it is still a disk image.
     if (kind == ContainerKind::DiskImage) item.kind = CodeItemKind::DiskImage;
     if (kind != ContainerKind::Archive) return;
-    item = CodeItem{CodeItemKind::Archive, std::move(item.path), std::move(item.relativePath)};
+    CodeItem archive;
+    archive.kind = CodeItemKind::Archive;
+    archive.path = std::move(item.path);
+    archive.relativePath = std::move(item.relativePath);
+    item = std::move(archive);
 }
 
 // What a package says of itself, as its expansion read it.

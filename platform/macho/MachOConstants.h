@@ -146,4 +146,12 @@ inline constexpr std::uint32_t LC_BUILD_VERSION = 0x32;
 inline constexpr std::uint32_t LC_DYLD_EXPORTS_TRIE = 0x33 | LC_REQ_DYLD;
 inline constexpr std::uint32_t LC_DYLD_CHAINED_FIXUPS = 0x34 | LC_REQ_DYLD;
 
+// Whether a file's first four bytes are a thin Mach-O's magic (either byte order, 32 or 64 bits) or
+// a universal file's.
+inline bool startsWithMachOMagic(const unsigned char* p) {
+    const std::uint32_t be = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    return be == MH_MAGIC || be == MH_CIGAM || be == MH_MAGIC_64 || be == MH_CIGAM_64 || be == FAT_MAGIC ||
+           be == FAT_MAGIC_64;
+}
+
 }  // namespace tessarin

@@ -225,15 +225,28 @@ CodeVerdict Verifier::verifyMachOFile(CodeVerdict v, const BundleContext* bundle
 CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context) {
     v.codeless = true;
     if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
-    const ByteSpan blob = asByteSpan(signature.superBlob);
     const SliceContext slices = context.slices();
     // The Info.plist stands in for the code: Apple's BundleDiskRep takes it as the main executable.
-    const ByteSpan code = slices.infoPlist.value_or(ByteSpan{});
+    return verifySeparate(std::move(v), slices.infoPlist.value_or(ByteSpan{}), signature, slices, true);
+}
+
+CodeVerdict Verifier::verifySignedFile(CodeVerdict v, ByteSpan file, const CodelessSignature& signature) {
+    v.kind = CodeKind::SignedFile;
+    v.format = "generic";
+    if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
+    return verifySeparate(std::move(v), file, signature, SliceContext{}, false);
+}
+
+CodeVerdict Verifier::verifySeparate(CodeVerdict v, ByteSpan code, const CodelessSignature& signature,
+                                     const SliceContext& slices, bool bundleSeal) {
+    const ByteSpan blob = asByteSpan(signature.superBlob);
     SignatureDescription d = options_.checkContents ? checkSeparateSignature(code, blob, slices, anchors_)
                                                     : describeSignature(blob, anchors_);
     takeFacts(v, d.facts);
-    infoPlistBound_ = d.facts.infoPlistBound;
-    resourcesBound_ = d.facts.resourcesBound;
+    if (bundleSeal) {
+        infoPlistBound_ = d.facts.infoPlistBound;
+        resourcesBound_ = d.facts.resourcesBound;
+    }
     for (auto& p : d.problems) addProblem(v, std::move(p));
     if (!v.problems.empty()) return v;
     SliceRequirementFacts r;
@@ -242,30 +255,8 @@ CodeVerdict Verifier::verifyCodeless(CodeVerdict v, const CodelessSignature& sig
     r.allCdhashes = d.facts.cdhashes;
     r.infoPlist = slices.infoPlist;
     r.appleRoots = &anchors_;
-    DesignatedRequirementVerdict dr = judgeDesignatedRequirement(r, options_.checkContents);
-    takeRequirementVerdict(v, std::move(dr));
-    // One signature and no architecture: the assessment judges it as it would a slice.
-    v.slices.push_back(sliceVerdict(std::string(), d.facts));
-    if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
-    return v;
-}
-
-CodeVerdict Verifier::verifySignedFile(CodeVerdict v, ByteSpan file, const CodelessSignature& signature) {
-    v.kind = CodeKind::SignedFile;
-    v.format = "generic";
-    if (signature.problem != ProblemKind::None) return failed(std::move(v), signature.problem);
-    const ByteSpan blob = asByteSpan(signature.superBlob);
-    SignatureDescription d = options_.checkContents ? checkSeparateSignature(file, blob, SliceContext{}, anchors_)
-                                                    : describeSignature(blob, anchors_);
-    takeFacts(v, d.facts);
-    for (auto& p : d.problems) addProblem(v, std::move(p));
-    if (!v.problems.empty()) return v;
-    SliceRequirementFacts r;
-    r.superBlob = blob;
-    r.facts = &d.facts;
-    r.allCdhashes = d.facts.cdhashes;
-    r.appleRoots = &anchors_;
     takeRequirementVerdict(v, judgeDesignatedRequirement(r, options_.checkContents));
+    // One signature and no architecture: the assessment judges it as it would a slice.
     v.slices.push_back(sliceVerdict(std::string(), d.facts));
     if (v.failureKind == CodeFailure::None) v.valid = options_.checkContents;
     return v;

@@ -1,6 +1,8 @@
 // The sealed-file hashing pool: cores, the workers' loop and one file's digests.
 #include "verify/SealHasher.h"
 
+#include "macho/MachOConstants.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -85,19 +87,7 @@ void SealHasher::work() {
 
 namespace {
 
-// The magics of thin Mach-O (either byte order, 32 or 64 bits) and of universal files.
-bool machOMagic(const std::uint8_t* p) {
-    const std::uint32_t be = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-    switch (be) {
-    case 0xfeedface:
-    case 0xcefaedfe:
-    case 0xfeedfacf:
-    case 0xcffaedfe:
-    case 0xcafebabe:
-    case 0xcafebabf: return true;
-    default: return false;
-    }
-}
+bool machOMagic(const std::uint8_t* p) { return startsWithMachOMagic(p); }
 
 }  // namespace
 

@@ -105,6 +105,10 @@ private:
     CodeVerdict verifyCodeless(CodeVerdict v, const CodelessSignature& signature, const BundleContext& context);
     // A plain file (a script, a data file) signed in its extended attributes: its bytes are the code.
     CodeVerdict verifySignedFile(CodeVerdict v, ByteSpan file, const CodelessSignature& signature);
+    // Either of the two above once its code is known; `bundleSeal`: the signature binds the bundle's
+    // Info.plist and seal.
+    CodeVerdict verifySeparate(CodeVerdict v, ByteSpan code, const CodelessSignature& signature,
+                               const SliceContext& slices, bool bundleSeal);
     // `appContent`: an app's Contents, where the store's receipt lies outside the seal.
     void checkResources(CodeVerdict& v, const std::string& contentRoot, const CodeResources& seal,
                         const std::set<std::string>& excluded, int depth, bool appContent);
