@@ -1,6 +1,8 @@
 // Each kind of container expanded by its own library; this only gives the results one shape.
 #include "contents/ContentsExpand.h"
 
+#include <optional>
+
 #include "base/DisplayText.h"
 #include "base/ExtendedAttributes.h"
 #include "container/Archive.h"
@@ -11,6 +13,16 @@ namespace tessarin {
 
 namespace {
 
+// A fresh folder for one container under `parent`, or a note saying why there is none.
+std::optional<PrivateFolder> folderFor(ExpandedContainer& out, const char* prefix, const std::string& parent) {
+    auto folder = PrivateFolder::create(prefix, parent);
+    if (!folder) {
+        out.notes.push_back(folder.error());
+        return std::nullopt;
+    }
+    return std::move(*folder);
+}
+
 void expandArchiveInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
                        const ContentsOptions& options) {
     // Counted first: making a folder full of empty files costs the file system far more than reading
@@ -20,11 +32,8 @@ void expandArchiveInto(ExpandedContainer& out, const std::string& file, const st
                             " entries, the most expanded from one archive; nothing was expanded.");
         return;
     }
-    auto folder = PrivateFolder::create("archive-", parent);
-    if (!folder) {
-        out.notes.push_back(folder.error());
-        return;
-    }
+    auto folder = folderFor(out, "archive-", parent);
+    if (!folder) return;
     auto expansion = expandArchive(file, *folder, options.limits);
     if (!expansion) {
         out.notes.push_back(expansion.error());
@@ -45,11 +54,8 @@ void expandArchiveInto(ExpandedContainer& out, const std::string& file, const st
 
 void expandDiskImageInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
                          const ContentsOptions& options) {
-    auto folder = PrivateFolder::create("image-", parent);
-    if (!folder) {
-        out.notes.push_back(folder.error());
-        return;
-    }
+    auto folder = folderFor(out, "image-", parent);
+    if (!folder) return;
     DiskImageExpandOptions o;
     o.sevenZip = options.sevenZip;
     o.timeLimitSeconds = options.timeLimitSeconds;
@@ -67,11 +73,8 @@ void expandDiskImageInto(ExpandedContainer& out, const std::string& file, const 
 
 void expandPackageInto(ExpandedContainer& out, const std::string& file, const std::string& parent,
                        const ContentsOptions& options) {
-    auto folder = PrivateFolder::create("package-", parent);
-    if (!folder) {
-        out.notes.push_back(folder.error());
-        return;
-    }
+    auto folder = folderFor(out, "package-", parent);
+    if (!folder) return;
     auto expansion = expandPackage(file, *folder, options.limits);
     if (!expansion) {
         out.notes.push_back(expansion.error());

@@ -49,6 +49,19 @@ void write(const std::string& path, const std::string& bytes) {
     test::writeFile(path, bytes);
 }
 
+// An unsigned UDIF image of `folder`: Debian writes no HFS+, so an ext4 file system stands in for the
+// volume (7zz opens whichever one the image's partition holds). Empty when mkfs.ext4 fails.
+Bytes imageOf(const std::string& folder, const std::string& scratch) {
+    const auto made = test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", folder, scratch, "2M"});
+    if (made.status != 0) return {};
+    test::DiskImageOptions o;
+    const std::string volume = test::readFile(scratch);
+    o.content.assign(volume.begin(), volume.end());
+    o.zlib = true;
+    o.chunkSectors = 256;
+    return test::buildDiskImage(o);
+}
+
 struct Opened {
     ComponentTree tree;
     bool leftBehind = false;
@@ -152,25 +165,18 @@ TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
 }
 
 // A disk image shows its file system's items and a package what its payloads install, each item
-// judged as it is on its own. Debian writes no HFS+, so an ext4 file system stands in for the
-// image's volume: 7zz opens whichever one the image's partition holds.
+// judged as it is on its own.
 TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     test::TempDir dir;
-    const std::string mkfs = "/usr/sbin/mkfs.ext4";
-    if (!fs::exists("/usr/bin/7zz") || !fs::exists(mkfs)) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4")) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
     test::BundleBuilder app(dir / "volume/Example.app");
     app.executable("Example", test::thinMachO(0x01000007, 3)).resource("data.txt", "resource\n");
     app.build();
     test::signBundle(app.path(), {});
     fs::create_symlink("/Applications", dir / "volume/Applications");
-    const auto made = test::runProgram(mkfs, {"-q", "-F", "-O", "^has_journal", "-d", dir / "volume", dir / "fs", "2M"});
-    ASSERT_EQ(made.status, 0) << made.err;
-    test::DiskImageOptions image;
-    const std::string volume = test::readFile(dir / "fs");
-    image.content.assign(volume.begin(), volume.end());
-    image.zlib = true;
-    image.chunkSectors = 256;
-    test::writeFile(dir / "Example.dmg", test::signDiskImage(test::buildDiskImage(image), {}));
+    const Bytes unsignedImage = imageOf(dir / "volume", dir / "fs");
+    ASSERT_FALSE(unsignedImage.empty());
+    test::writeFile(dir / "Example.dmg", test::signDiskImage(unsignedImage, {}));
 
     const std::string code = tool();
     const Bytes payload = test::gzipCompress(test::buildCpio(
@@ -244,17 +250,12 @@ TEST(ContainerContents, ADiskImagesTicketNotarizesOnlyWhatItNames) {
     test::signBundle(app.path(), sign);
     const std::string exe = test::readFile(app.executablePath());
     const Bytes appCdhash = test::sealCdhash(Bytes(exe.begin(), exe.end()));
-    const auto made = test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", dir / "volume", dir / "fs", "2M"});
-    ASSERT_EQ(made.status, 0) << made.err;
-    test::DiskImageOptions o;
-    const std::string volume = test::readFile(dir / "fs");
-    o.content.assign(volume.begin(), volume.end());
-    o.zlib = true;
-    o.chunkSectors = 256;
+    const Bytes unsignedImage = imageOf(dir / "volume", dir / "fs");
+    ASSERT_FALSE(unsignedImage.empty());
     test::SignOptions imageSign;
     imageSign.identifier = "Example";
     imageSign.cms = chain.signer(test::LeafKind::DeveloperIDApplication);
-    const Bytes image = test::signDiskImage(test::buildDiskImage(o), imageSign);
+    const Bytes image = test::signDiskImage(unsignedImage, imageSign);
     const Bytes imageCdhash = test::diskImageCdhash(image);
 
     for (bool namesApp : {true, false}) {
