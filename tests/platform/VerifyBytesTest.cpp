@@ -110,36 +110,28 @@ TEST(SliceBytes, CertificateSignatureIsJudgedAgainstTheGivenAnchors) {
 }
 
 TEST(CodeItems, ItemCarriesKindSignatureAndNestedChildren) {
-    CodeVerdict app;
+    CodeVerdict app, plugin, resources;
     app.kind = CodeKind::AppBundle;
     app.path = "/x/Example.app";
-    app.executablePath = "/x/Example.app/Contents/MacOS/Example";
-    app.isSigned = true;
+    app.executablePath = app.path + "/Contents/MacOS/Example";
+    app.isSigned = plugin.isSigned = true;
     app.architectures = {"x86_64", "arm64"};
-    CodeVerdict plugin;
-    plugin.kind = CodeKind::Bundle;
-    plugin.path = "/x/Example.app/Contents/PlugIns/Share.appex";
+    plugin.kind = resources.kind = CodeKind::Bundle;
+    plugin.path = app.path + "/Contents/PlugIns/Share.appex";
     plugin.executablePath = plugin.path + "/Contents/MacOS/Share";
-    plugin.isSigned = true;
     plugin.flags = CS_ADHOC | CS_LINKER_SIGNED;
-    Problem modified;
-    modified.kind = ProblemKind::FileModified;
-    plugin.problems.push_back(modified);
-    CodeVerdict resources;
-    resources.kind = CodeKind::Bundle;
-    resources.path = "/x/Example.app/Contents/Resources/Strings.bundle";
+    plugin.problems.resize(1);
+    plugin.problems[0].kind = ProblemKind::FileModified;
+    resources.path = app.path + "/Contents/Resources/Strings.bundle";
     app.children = {plugin, resources};
-
     CodeItem item = codeItemOf(app);
-    EXPECT_EQ(item.kind, CodeItemKind::App);
-    EXPECT_EQ(item.signature, SignatureKind::AdHoc);
-    EXPECT_EQ(item.slices, (std::vector<std::string>{"x86_64", "arm64"}));
+    EXPECT_EQ(std::tuple(item.kind, item.signature, item.slices),
+              std::tuple(CodeItemKind::App, SignatureKind::AdHoc, std::vector<std::string>{"x86_64", "arm64"}));
     ASSERT_EQ(item.children.size(), 2u);
-    EXPECT_EQ(item.children[0].kind, CodeItemKind::PlugIn);
-    EXPECT_EQ(item.children[0].signature, SignatureKind::LinkerSigned);
-    ASSERT_EQ(item.children[0].problems.size(), 1u);
-    EXPECT_EQ(item.children[1].kind, CodeItemKind::CodelessBundle);
-    EXPECT_EQ(item.children[1].signature, SignatureKind::Unsigned);
+    EXPECT_EQ(std::tuple(item.children[0].kind, item.children[0].signature, item.children[0].problems.size()),
+              std::tuple(CodeItemKind::PlugIn, SignatureKind::LinkerSigned, 1u));
+    EXPECT_EQ(std::tuple(item.children[1].kind, item.children[1].signature),
+              std::tuple(CodeItemKind::CodelessBundle, SignatureKind::Unsigned));
 }
 
 }  // namespace
