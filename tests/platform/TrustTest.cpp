@@ -40,7 +40,7 @@ TEST(CertificateFacts, KindsComeFromApplesMarkerExtensions) {
     }
 }
 
-TEST(CertificateFacts, NamesValidityAndFingerprintOfALeaf) {
+TEST(CertificateFacts, NamesAndValidityOfALeaf) {
     const auto& leaf = SigningChain::shared().leaf(LeafKind::DeveloperIDApplication, true);
     auto info = describeCertificate(leaf.certificateDer);
     ASSERT_TRUE(info.ok()) << info.error();
@@ -49,9 +49,6 @@ TEST(CertificateFacts, NamesValidityAndFingerprintOfALeaf) {
     EXPECT_EQ(info->organization, "Test Corp");
     EXPECT_LT(info->notAfter, std::time(nullptr));
     EXPECT_NEAR(static_cast<double>(info->notAfter - info->notBefore), 2.0 * kYear, 60.0);
-    EXPECT_EQ(info->sha256Fingerprint.size(), 64u);
-    EXPECT_EQ(info->sha256Fingerprint.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-    EXPECT_EQ(info->der, leaf.certificateDer);
 }
 
 TEST(CertificateFacts, GarbageAndTrailingBytesAreErrors) {
