@@ -78,20 +78,18 @@ TEST(SliceBytes, BundleSlotsAreJudgedOnTheBytesTheCallerHandsOver) {
     bundle.codeResources = span(*o.codeResources);
     EXPECT_TRUE(checkSlice(span(image), bundle, anchors).problems.empty());
 
+    // Another Info.plist than the one signed, and no seal where the signature says there is one.
     const std::string changed = "<plist><dict><key>x</key><true/></dict></plist>";
     test::Bytes other(changed.begin(), changed.end());
-    SliceContext altered = bundle;
+    SliceContext altered = bundle, noSeal = bundle;
     altered.infoPlist = span(other);
-    auto problems = checkSlice(span(image), altered, anchors).problems;
-    ASSERT_FALSE(problems.empty());
-    EXPECT_EQ(problems[0].kind, ProblemKind::InfoPlistModified);
-    EXPECT_EQ(problems[0].slot, CSSLOT_INFOSLOT);
-
-    SliceContext noSeal = bundle;
     noSeal.codeResources.reset();
-    auto absent = checkSlice(span(image), noSeal, anchors).problems;
-    ASSERT_FALSE(absent.empty());
-    EXPECT_EQ(absent[0].kind, ProblemKind::ResourcesAbsent);
+    for (const auto& [context, kind, slot] : {std::tuple{altered, ProblemKind::InfoPlistModified, CSSLOT_INFOSLOT},
+                                              {noSeal, ProblemKind::ResourcesAbsent, CSSLOT_RESOURCEDIR}}) {
+        auto problems = checkSlice(span(image), context, anchors).problems;
+        ASSERT_FALSE(problems.empty());
+        EXPECT_EQ(std::tuple(problems[0].kind, problems[0].slot), std::tuple(kind, slot));
+    }
 }
 
 TEST(SliceBytes, CertificateSignatureIsJudgedAgainstTheGivenAnchors) {
