@@ -11,6 +11,7 @@
 
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
+#include "TempDir.h"
 #include "codesign/CodeResources.h"
 #include "codesign/DerEntitlements.h"
 #include "macho/MachO.h"
@@ -69,17 +70,12 @@ TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
     ASSERT_EQ(sig->codeDirectories.size(), 2u);
     const auto& primary = sig->codeDirectories[0];
     const auto& alternate = sig->codeDirectories[1];
-    EXPECT_EQ(primary.slot, CSSLOT_CODEDIRECTORY);
-    EXPECT_EQ(primary.hashType, CS_HASHTYPE_SHA1);
-    EXPECT_EQ(alternate.slot, CSSLOT_ALTERNATE_CODEDIRECTORIES);
-    EXPECT_EQ(alternate.hashType, CS_HASHTYPE_SHA256);
-    EXPECT_EQ(primary.identifier, "com.example.reader");
-    EXPECT_EQ(alternate.teamId, "ABCDE12345");
-    EXPECT_EQ(primary.flags, CS_RUNTIME | CS_ADHOC);
-    ASSERT_TRUE(primary.runtimeVersion);
-    EXPECT_EQ(*primary.runtimeVersion, 0x000e0000u);
-    ASSERT_TRUE(primary.execSegment);
-    EXPECT_EQ(primary.nSpecialSlots, 7u);
+    EXPECT_EQ(std::tuple(primary.slot, primary.hashType, alternate.slot, alternate.hashType),
+              std::tuple(CSSLOT_CODEDIRECTORY, CS_HASHTYPE_SHA1, CSSLOT_ALTERNATE_CODEDIRECTORIES, CS_HASHTYPE_SHA256));
+    EXPECT_EQ(std::tuple(primary.identifier, alternate.teamId, primary.flags, primary.nSpecialSlots),
+              std::tuple("com.example.reader", "ABCDE12345", CS_RUNTIME | CS_ADHOC, 7u));
+    EXPECT_EQ(primary.runtimeVersion, 0x000e0000u);
+    EXPECT_TRUE(primary.execSegment);
     EXPECT_EQ(sig->requirementsCount, 1u);
     ASSERT_TRUE(sig->entitlementsPayload());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(sig->entitlementsPayload()->data()),
@@ -91,33 +87,26 @@ TEST(EmbeddedSignature, ReadsEveryBlobOfASignerWrittenSignature) {
 }
 
 TEST(EmbeddedSignature, CodeDirectoryFieldsFollowItsVersion) {
-    test::SignOptions old;
-    old.version = 0x20100;
-    old.teamId = "IGNORED";  // versions before 0x20200 have no team field
-    const Bytes aBytes = signatureOf(signedImage(old));
-    auto a = parseEmbeddedSignature(span(aBytes));
-    ASSERT_TRUE(a.ok()) << a.error();
-    EXPECT_EQ(a->primary()->teamId, "");
-    EXPECT_TRUE(a->primary()->scatterOffset);
-    EXPECT_FALSE(a->primary()->teamOffset);
-    EXPECT_FALSE(a->primary()->codeLimit64);
-    EXPECT_FALSE(a->primary()->execSegment);
-    EXPECT_FALSE(a->primary()->runtimeVersion);
-    EXPECT_FALSE(a->primary()->preEncryptOffset);
-
-    test::SignOptions execSeg;
-    execSeg.version = 0x20400;
-    execSeg.teamId = "TEAM";
-    const Bytes bBytes = signatureOf(signedImage(execSeg));
-    auto b = parseEmbeddedSignature(span(bBytes));
-    ASSERT_TRUE(b.ok()) << b.error();
-    EXPECT_EQ(b->primary()->teamId, "TEAM");
-    EXPECT_TRUE(b->primary()->teamOffset);
-    EXPECT_TRUE(b->primary()->codeLimit64);
-    ASSERT_TRUE(b->primary()->execSegment);
-    EXPECT_EQ(b->primary()->execSegment->flags, CS_EXECSEG_MAIN_BINARY);
-    EXPECT_FALSE(b->primary()->runtimeVersion);
-    EXPECT_FALSE(b->primary()->preEncryptOffset);
+    struct Row {
+        std::uint32_t version;
+        std::string team;  // versions before 0x20200 have no team field
+        bool teamField, codeLimit64, execSegment;
+    };
+    for (const Row& row : {Row{0x20100, "", false, false, false}, Row{0x20400, "TEAM", true, true, true}}) {
+        SCOPED_TRACE(row.version);
+        test::SignOptions o;
+        o.version = row.version;
+        o.teamId = row.team.empty() ? "IGNORED" : row.team;
+        const Bytes bytes = signatureOf(signedImage(o));
+        auto sig = parseEmbeddedSignature(span(bytes));
+        ASSERT_TRUE(sig.ok()) << sig.error();
+        const CodeDirectory& cd = *sig->primary();
+        EXPECT_EQ(std::tuple(cd.teamId, cd.scatterOffset.has_value(), cd.teamOffset.has_value(),
+                             cd.codeLimit64.has_value(), cd.execSegment.has_value()),
+                  std::tuple(row.team, true, row.teamField, row.codeLimit64, row.execSegment));
+        EXPECT_FALSE(cd.runtimeVersion || cd.preEncryptOffset);
+        EXPECT_EQ(cd.execSegment ? cd.execSegment->flags : CS_EXECSEG_MAIN_BINARY, CS_EXECSEG_MAIN_BINARY);
+    }
 }
 
 TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
@@ -126,11 +115,9 @@ TEST(EmbeddedSignature, LinkerSignedCodeHasOnlyACodeDirectory) {
     const Bytes sigBytes = signatureOf(signedImage(o));
     auto sig = parseEmbeddedSignature(span(sigBytes));
     ASSERT_TRUE(sig.ok()) << sig.error();
-    EXPECT_EQ(sig->codeDirectories.size(), 1u);
-    EXPECT_EQ(sig->primary()->hashType, CS_HASHTYPE_SHA256);
-    EXPECT_EQ(sig->primary()->flags, CS_ADHOC | CS_LINKER_SIGNED);
-    EXPECT_FALSE(sig->requirements);
-    EXPECT_FALSE(sig->cms);
+    EXPECT_EQ(std::tuple(sig->codeDirectories.size(), sig->primary()->hashType, sig->primary()->flags),
+              std::tuple(1u, CS_HASHTYPE_SHA256, CS_ADHOC | CS_LINKER_SIGNED));
+    EXPECT_FALSE(sig->requirements || sig->cms);
 }
 
 // Hand-made SuperBlobs and signer-written ones with one word changed: each is refused, and where
@@ -202,60 +189,41 @@ TEST(HostileSignature, CodeDirectoryCutShortOfItsVersionsFieldsIsRefused) {
     }
 }
 
-TEST(SignatureLocation, CommandPointingPastTheSliceIsAnError) {
+TEST(SignatureLocation, UnsignedSliceHasNoneAndACommandPointingPastTheSliceIsAnError) {
+    const Bytes unsigned_ = test::thinMachO(kX86_64, 3);
+    auto loc = findCodeSignature(span(unsigned_), parseMachO(span(unsigned_))->slices[0]);
+    ASSERT_TRUE(loc.ok());
+    EXPECT_FALSE(loc->has_value());
+
     Bytes image = signedImage();
     auto macho = parseMachO(span(image));
     ASSERT_TRUE(macho.ok());
     auto commands = parseLoadCommands(span(image), macho->slices[0]);
     ASSERT_TRUE(commands.ok());
-    for (const auto& c : *commands) {
-        if (c.cmd != 0x1d) continue;
-        test::putU32(image, c.offset + 12, 0xFFFFFF00u, false);
+    for (const auto& c : *commands)
+        if (c.cmd == 0x1d) test::putU32(image, c.offset + 12, 0xFFFFFF00u, false);
+    EXPECT_FALSE(findCodeSignature(span(image), parseMachO(span(image))->slices[0]).ok());
+}
+
+TEST(ResourceRules, HeaviestMatchingRuleGovernsHoweverLongThePath) {
+    auto rules = ResourceRuleSet::compile(test::defaultRules2());
+    ASSERT_TRUE(rules.ok());
+    const std::string deep = "Resources/" + test::repeat("abcd/", 20000) + ".DS_Store";
+    const std::tuple<std::string, bool, bool, bool> rows[] = {
+        // path, optional, omitted, nested
+        {"Resources/en.lproj/Main.strings", true, false, false},
+        {"Resources/en.lproj/locversion.plist", false, true, false},
+        {"Resources/deep/.DS_Store", false, true, false},
+        {"Frameworks/Foo.framework", false, false, true},
+        {"Info.plist", false, true, false},
+        {deep, false, true, false},
+    };
+    for (const auto& [path, optional, omit, nested] : rows) {
+        const ResourceRule* r = rules->match(path);
+        ASSERT_TRUE(r) << path.substr(0, 40);
+        EXPECT_EQ(std::tuple(r->optional, r->omit, r->nested), std::tuple(optional, omit, nested))
+            << path.substr(0, 40);
     }
-    macho = parseMachO(span(image));
-    ASSERT_TRUE(macho.ok());
-    auto loc = findCodeSignature(span(image), macho->slices[0]);
-    EXPECT_FALSE(loc.ok());
-}
-
-TEST(SignatureLocation, UnsignedSliceHasNone) {
-    Bytes image = test::thinMachO(kX86_64, 3);
-    auto macho = parseMachO(span(image));
-    ASSERT_TRUE(macho.ok());
-    auto loc = findCodeSignature(span(image), macho->slices[0]);
-    ASSERT_TRUE(loc.ok());
-    EXPECT_FALSE(loc->has_value());
-}
-
-TEST(ResourceRules, HeaviestMatchingRuleGoverns) {
-    auto rules = ResourceRuleSet::compile(test::defaultRules2());
-    ASSERT_TRUE(rules.ok());
-    const ResourceRule* r = rules->match("Resources/en.lproj/Main.strings");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->optional);
-    r = rules->match("Resources/en.lproj/locversion.plist");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->omit);
-    r = rules->match("Resources/deep/.DS_Store");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->omit);
-    r = rules->match("Frameworks/Foo.framework");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->nested);
-    r = rules->match("Info.plist");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->omit);
-}
-
-TEST(ResourceRules, VeryLongPathsMatchWithoutTrouble) {
-    auto rules = ResourceRuleSet::compile(test::defaultRules2());
-    ASSERT_TRUE(rules.ok());
-    std::string path = "Resources/";
-    for (int i = 0; i < 20000; ++i) path += "abcd/";
-    path += ".DS_Store";
-    const ResourceRule* r = rules->match(path);
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->omit);
 }
 
 TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
@@ -266,6 +234,10 @@ TEST(ResourceRules, ExpressionsThatWouldExplodeOrBacktrackAreRefused) {
         auto rules = ResourceRuleSet::compile({{pattern, false, false, false, 1}});
         EXPECT_FALSE(rules.ok()) << pattern.substr(0, 40);
     }
+    // An expression that does not compile is named in the error.
+    auto unclosed = ResourceRuleSet::compile({{"^(unclosed", false, false, false, 1}});
+    ASSERT_FALSE(unclosed.ok());
+    EXPECT_NE(unclosed.error().find("^(unclosed"), std::string::npos);
     // Stacked operators fold rather than grow, and still match what they should.
     auto stacked = ResourceRuleSet::compile({{"^Info\\.pl" + std::string(2000, '+') + "ist$", false, false, false, 1},
                                              {"^(((((((((((x*)*)*)*)*)*)*)*)*)*)*)$", false, false, false, 2}});
@@ -302,12 +274,6 @@ TEST(ResourceRules, MatchesAsTheSystemMatcherDoes) {
     }
 }
 
-TEST(ResourceRules, InvalidExpressionIsAnError) {
-    auto rules = ResourceRuleSet::compile({{"^(unclosed", false, false, false, 1}});
-    ASSERT_FALSE(rules.ok());
-    EXPECT_NE(rules.error().find("^(unclosed"), std::string::npos);
-}
-
 TEST(CodeResourcesFile, ReadsBothGenerationsOfSeal) {
     const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
@@ -338,12 +304,11 @@ TEST(CodeResourcesFile, ReadsBothGenerationsOfSeal) {
     EXPECT_TRUE(cr->rules2[1].omit && !cr->rules2[1].bare);
     EXPECT_EQ(cr->rules2[2].weight, 20);
     EXPECT_TRUE(cr->rules2[2].omit && !cr->rules2[2].bare);
-}
 
-TEST(CodeResourcesFile, EntriesThatSealNothingAreRefused) {
-    const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+    // An entry that seals nothing is refused, naming its path.
+    const std::string empty = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>files2</key><dict><key>x</key><dict><key>optional</key><true/></dict></dict></dict></plist>)";
-    auto cr = parseCodeResources({reinterpret_cast<const std::byte*>(xml.data()), xml.size()});
+    cr = parseCodeResources({reinterpret_cast<const std::byte*>(empty.data()), empty.size()});
     ASSERT_FALSE(cr.ok());
     EXPECT_NE(cr.error().find("\"x\""), std::string::npos);
 }

@@ -78,20 +78,18 @@ TEST(SliceBytes, BundleSlotsAreJudgedOnTheBytesTheCallerHandsOver) {
     bundle.codeResources = span(*o.codeResources);
     EXPECT_TRUE(checkSlice(span(image), bundle, anchors).problems.empty());
 
+    // Another Info.plist than the one signed, and no seal where the signature says there is one.
     const std::string changed = "<plist><dict><key>x</key><true/></dict></plist>";
     test::Bytes other(changed.begin(), changed.end());
-    SliceContext altered = bundle;
+    SliceContext altered = bundle, noSeal = bundle;
     altered.infoPlist = span(other);
-    auto problems = checkSlice(span(image), altered, anchors).problems;
-    ASSERT_FALSE(problems.empty());
-    EXPECT_EQ(problems[0].kind, ProblemKind::InfoPlistModified);
-    EXPECT_EQ(problems[0].slot, CSSLOT_INFOSLOT);
-
-    SliceContext noSeal = bundle;
     noSeal.codeResources.reset();
-    auto absent = checkSlice(span(image), noSeal, anchors).problems;
-    ASSERT_FALSE(absent.empty());
-    EXPECT_EQ(absent[0].kind, ProblemKind::ResourcesAbsent);
+    for (const auto& [context, kind, slot] : {std::tuple{altered, ProblemKind::InfoPlistModified, CSSLOT_INFOSLOT},
+                                              {noSeal, ProblemKind::ResourcesAbsent, CSSLOT_RESOURCEDIR}}) {
+        auto problems = checkSlice(span(image), context, anchors).problems;
+        ASSERT_FALSE(problems.empty());
+        EXPECT_EQ(std::tuple(problems[0].kind, problems[0].slot), std::tuple(kind, slot));
+    }
 }
 
 TEST(SliceBytes, CertificateSignatureIsJudgedAgainstTheGivenAnchors) {
@@ -110,36 +108,28 @@ TEST(SliceBytes, CertificateSignatureIsJudgedAgainstTheGivenAnchors) {
 }
 
 TEST(CodeItems, ItemCarriesKindSignatureAndNestedChildren) {
-    CodeVerdict app;
+    CodeVerdict app, plugin, resources;
     app.kind = CodeKind::AppBundle;
     app.path = "/x/Example.app";
-    app.executablePath = "/x/Example.app/Contents/MacOS/Example";
-    app.isSigned = true;
+    app.executablePath = app.path + "/Contents/MacOS/Example";
+    app.isSigned = plugin.isSigned = true;
     app.architectures = {"x86_64", "arm64"};
-    CodeVerdict plugin;
-    plugin.kind = CodeKind::Bundle;
-    plugin.path = "/x/Example.app/Contents/PlugIns/Share.appex";
+    plugin.kind = resources.kind = CodeKind::Bundle;
+    plugin.path = app.path + "/Contents/PlugIns/Share.appex";
     plugin.executablePath = plugin.path + "/Contents/MacOS/Share";
-    plugin.isSigned = true;
     plugin.flags = CS_ADHOC | CS_LINKER_SIGNED;
-    Problem modified;
-    modified.kind = ProblemKind::FileModified;
-    plugin.problems.push_back(modified);
-    CodeVerdict resources;
-    resources.kind = CodeKind::Bundle;
-    resources.path = "/x/Example.app/Contents/Resources/Strings.bundle";
+    plugin.problems.resize(1);
+    plugin.problems[0].kind = ProblemKind::FileModified;
+    resources.path = app.path + "/Contents/Resources/Strings.bundle";
     app.children = {plugin, resources};
-
     CodeItem item = codeItemOf(app);
-    EXPECT_EQ(item.kind, CodeItemKind::App);
-    EXPECT_EQ(item.signature, SignatureKind::AdHoc);
-    EXPECT_EQ(item.slices, (std::vector<std::string>{"x86_64", "arm64"}));
+    EXPECT_EQ(std::tuple(item.kind, item.signature, item.slices),
+              std::tuple(CodeItemKind::App, SignatureKind::AdHoc, std::vector<std::string>{"x86_64", "arm64"}));
     ASSERT_EQ(item.children.size(), 2u);
-    EXPECT_EQ(item.children[0].kind, CodeItemKind::PlugIn);
-    EXPECT_EQ(item.children[0].signature, SignatureKind::LinkerSigned);
-    ASSERT_EQ(item.children[0].problems.size(), 1u);
-    EXPECT_EQ(item.children[1].kind, CodeItemKind::CodelessBundle);
-    EXPECT_EQ(item.children[1].signature, SignatureKind::Unsigned);
+    EXPECT_EQ(std::tuple(item.children[0].kind, item.children[0].signature, item.children[0].problems.size()),
+              std::tuple(CodeItemKind::PlugIn, SignatureKind::LinkerSigned, 1u));
+    EXPECT_EQ(std::tuple(item.children[1].kind, item.children[1].signature),
+              std::tuple(CodeItemKind::CodelessBundle, SignatureKind::Unsigned));
 }
 
 }  // namespace
