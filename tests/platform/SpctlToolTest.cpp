@@ -39,51 +39,56 @@ constexpr std::int32_t kArm64 = 0x0100000C;
 
 ToolRun spctl(const std::vector<std::string>& args) { return test::runStandin("spctl", args); }
 
-// `timestampAt`: the time the token proves, when not the signing time.
-std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
-                          std::optional<std::time_t> timestampAt = std::nullopt) {
+// A tool's signing options: the test team, and the hardened runtime (as code meant for notarization is
+// signed) unless `runtime` is 0.
+test::SignOptions toolOptions(test::CmsSigner signer, std::uint32_t runtime = 0x20500) {
     test::SignOptions o;
     o.identifier = "com.example.fixture";
     o.teamId = SigningChain::teamId();
-    o.flags = 0x10000;  // CS_RUNTIME: as code meant for notarization is signed
-    o.runtime = 0x20500;
+    o.runtime = runtime;
+    if (runtime) o.flags = 0x10000;  // CS_RUNTIME
+    o.cms = std::move(signer);
+    return o;
+}
+
+// `timestampAt`: the time the token proves, when not the signing time.
+std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
+                          std::optional<std::time_t> timestampAt = std::nullopt) {
     test::CmsOptions cms;
     cms.timestamp = timestamp;
     cms.timestampTime = timestampAt;
     if (expired) cms.signingTime = std::time(nullptr) - 2 * 365 * 24 * 3600;
-    o.cms = SigningChain::shared().signer(kind, expired, cms);
     std::string path = dir / "fixture";
-    test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0),
+                                          toolOptions(SigningChain::shared().signer(kind, expired, cms))));
     return path;
 }
 
-// A Developer ID-signed app: Info.plist, main executable, one resource.
-std::string developerIdApp(const TempDir& dir) {
-    const std::string app = test::BundleBuilder(dir / "Example.app")
-                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
-                                .executable("Example", test::thinMachO(kArm64, 0))
-                                .resource("a.txt", "a")
-                                .build();
+// A bundle of `kind` and package type with one resource, signed by `signer` with the hardened runtime,
+// sealed with files2/rules2 unless `version1Seal`.
+std::string signedBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
+                         const std::string& packageType, const test::CmsSigner& signer, bool version1Seal = false) {
+    const std::string stem = name.substr(0, name.find('.'));
+    const std::string path = test::BundleBuilder(dir / name, kind)
+                                 .info("CFBundlePackageType", PlistValue(packageType))
+                                 .executable(stem, test::thinMachO(kArm64, 0))
+                                 .resource("a.txt", "a")
+                                 .build();
     test::BundleSignOptions o;
-    o.code.identifier = "com.example.app";
+    o.code.identifier = "com.example." + stem;
     o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    test::signBundle(app, o);
-    return app;
+    o.code.flags = 0x10000;  // CS_RUNTIME
+    o.code.runtime = 0x20500;
+    o.code.cms = signer;
+    o.version1Only = version1Seal;
+    test::signBundle(path, o);
+    return path;
 }
 
 // An app signed for the Mac App Store, with the store's receipt added after signing as the store adds it.
 std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) {
-    const std::string app = test::BundleBuilder(dir / "Store.app")
-                                .info("CFBundleIdentifier", PlistValue("com.example.store"))
-                                .executable("Store", test::thinMachO(kArm64, 0))
-                                .resource("a.txt", "a")
-                                .build();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example.store";
-    o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::MacAppStore);
-    test::signBundle(app, o);
+    const std::string app = signedBundle(dir, "Store.app", test::BundleBuilder::Kind::App, "APPL",
+                                         SigningChain::shared().signer(LeafKind::MacAppStore));
     const std::string payload = "receipt payload";
     test::writeFile(
         app + "/Contents/_MASReceipt/receipt",
@@ -274,14 +279,9 @@ DeveloperIdCode developerIdCode(const TempDir& dir, const std::string& name, con
     test::CmsOptions cms;
     cms.timestamp = timestamp.has_value();
     cms.signingTime = timestamp.value_or(0);
-    test::SignOptions o;
-    o.identifier = "com.example.fixture";
-    o.teamId = SigningChain::teamId();
-    o.runtime = runtime;
-    if (runtime) o.flags = 0x10000;  // CS_RUNTIME
-    o.cms = chain.signer(chain.developerIdLeaf(account), cms);
     DeveloperIdCode c{dir / name, {}};
-    test::writeFile(c.path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    test::writeFile(c.path, test::signMachO(test::thinMachO(kArm64, 0),
+                                            toolOptions(chain.signer(chain.developerIdLeaf(account), cms), runtime)));
     c.verdict = verifyCode(c.path, {}, chain.anchors());
     return c;
 }
@@ -313,6 +313,15 @@ TicketLookup found(Bytes ticket) {
     l.status = TicketLookup::Status::Found;
     l.ticket = std::move(ticket);
     return l;
+}
+
+// A bundle signed by a Developer ID leaf with `account` as its creation date.
+std::string developerIdBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
+                              const std::string& packageType, const std::optional<Bytes>& account,
+                              bool version1Seal = false) {
+    const SigningChain& chain = SigningChain::shared();
+    return signedBundle(dir, name, kind, packageType, chain.signer(chain.developerIdLeaf(account), test::CmsOptions{}),
+                        version1Seal);
 }
 
 }  // namespace
@@ -382,10 +391,10 @@ TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized)
     TempDir dir;
     const Bytes deno = test::extensionDate("20231030000000Z");
     const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
-    const std::string unconfirmed = "note: notarization could not be confirmed offline (no stapled ticket)";
+    const std::string offline = "note: notarization could not be confirmed offline (no stapled ticket)";
     const std::string otherCode =
         "note: notarization could not be confirmed offline (the stapled ticket does not name this code)";
-    const std::string noLookup = "note: no online lookup was made";
+    const std::string unasked = "note: no online lookup was made";
     const std::string noRuntime = "note: this code cannot have been notarized: it does not use the hardened runtime";
     constexpr std::time_t kRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
     const std::time_t now = std::time(nullptr);
@@ -398,21 +407,13 @@ TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized)
         std::vector<std::string> notes;
     };
     const std::vector<Row> rows = {
-        {"runtime, timestamped now", now, 0x20500, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped now", now, 0, Ticket::None, {unconfirmed, noLookup, noRuntime}},
-        {"no runtime, timestamped on 2020-02-03",
-         kRuntimeRequired,
-         0,
-         Ticket::None,
-         {unconfirmed, noLookup, noRuntime}},
-        {"no runtime, timestamped a second before", kRuntimeRequired - 1, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped in May 2019", kMay2019, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, no timestamp", std::nullopt, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped now, a genuine ticket for other code",
-         now,
-         0,
-         Ticket::ForOtherCode,
-         {otherCode, noLookup}},
+        {"runtime, timestamped now", now, 0x20500, Ticket::None, {offline, unasked}},
+        {"no runtime, timestamped now", now, 0, Ticket::None, {offline, unasked, noRuntime}},
+        {"no runtime, timestamped on 2020-02-03", kRuntimeRequired, 0, Ticket::None, {offline, unasked, noRuntime}},
+        {"no runtime, timestamped a second before", kRuntimeRequired - 1, 0, Ticket::None, {offline, unasked}},
+        {"no runtime, timestamped in May 2019", kMay2019, 0, Ticket::None, {offline, unasked}},
+        {"no runtime, no timestamp", std::nullopt, 0, Ticket::None, {offline, unasked}},
+        {"no runtime, now, a genuine ticket for other code", now, 0, Ticket::ForOtherCode, {otherCode, unasked}},
         {"no runtime, timestamped in May 2019, notarized", kMay2019, 0, Ticket::NamingIt, {}},
     };
     int n = 0;
@@ -444,33 +445,6 @@ TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized)
     EXPECT_EQ(online.lookup.outcome, OnlineLookup::Outcome::Forged);
     for (const auto& note : assessmentNotes(online)) EXPECT_NE(note, noRuntime);
 }
-
-namespace {
-
-// A bundle of `kind` and package type signed by a Developer ID leaf with `account` as its creation
-// date, sealed with files2/rules2 unless `version1Seal`.
-std::string developerIdBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
-                              const std::string& packageType, const std::optional<Bytes>& account,
-                              bool version1Seal = false) {
-    const std::string stem = name.substr(0, name.find('.'));
-    const std::string path = test::BundleBuilder(dir / name, kind)
-                                 .info("CFBundlePackageType", PlistValue(packageType))
-                                 .executable(stem, test::thinMachO(kArm64, 0))
-                                 .resource("a.txt", "a")
-                                 .build();
-    const SigningChain& chain = SigningChain::shared();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example." + stem;
-    o.code.teamId = SigningChain::teamId();
-    o.code.flags = 0x10000;  // CS_RUNTIME
-    o.code.runtime = 0x20500;
-    o.code.cms = chain.signer(chain.developerIdLeaf(account), test::CmsOptions{});
-    o.version1Only = version1Seal;
-    test::signBundle(path, o);
-    return path;
-}
-
-}  // namespace
 
 // Apple's order (PolicyEngine::evaluateCode): validation first, in which execution asks for an app;
 // then the rule list, notarization among its rules. A rule that turns the code away speaks before
@@ -610,14 +584,9 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     // A universal file: each slice is looked up by its own CDHashes, and only a ticket for every slice notarizes it.
     {
         const SigningChain& chain = SigningChain::shared();
-        test::CmsOptions cms;
-        test::SignOptions o;
-        o.identifier = "com.example.fixture";
-        o.teamId = SigningChain::teamId();
-        o.flags = 0x10000;
-        o.runtime = 0x20500;
-        o.cms = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), cms);
-        test::writeFile(dir / "fat", test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), o));
+        const test::CmsSigner signer = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), {});
+        test::writeFile(dir / "fat",
+                        test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), toolOptions(signer)));
         CodeVerdict fat = verifyCode(dir / "fat", {}, chain.anchors());
         ASSERT_TRUE(fat.valid) << codeFailureSentence(fat);
         ASSERT_EQ(fat.slices.size(), 2u);
@@ -642,23 +611,33 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     EXPECT_TRUE(unused.asked.empty());
 }
 
+// A usage mistake exits 2 and says so; how documents are assessed is judged (and turned away: no
+// signature), not refused as one.
 TEST(SpctlTool, BadUsageExitsTwo) {
-    EXPECT_EQ(spctl({}).status, 2);
-    EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);  // no -a
-    EXPECT_EQ(spctl({"-a", "-t", "bogus", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "-q", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "--context", "context:other", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "-t", "open", "--context"}).status, 2);
-    // How documents are assessed: judged (and turned away: no signature), not refused as a usage mistake.
+    const std::vector<std::string> mistakes[] = {{},
+                                                 {"-vv", "/bin/true"},
+                                                 {"-a", "-t", "bogus", "/bin/true"},
+                                                 {"-a", "-q", "/bin/true"},
+                                                 {"-a", "--context", "context:other", "/bin/true"},
+                                                 {"-a", "-t", "open", "--context"},
+                                                 {"-a"}};
+    for (const auto& args : mistakes) {
+        ToolRun r = spctl(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_FALSE(r.err.empty());
+    }
     EXPECT_EQ(spctl({"-a", "-t", "open", "--context", "context:primary-signature", "/bin/true"}).status, 3);
     EXPECT_EQ(spctl({"-a", "--type=open", "--context=context:primary-signature", "/bin/true"}).status, 3);
-    ToolRun r = spctl({"-a"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_FALSE(r.err.empty());
 }
 namespace {
 
 test::XarBuild signedPackage() { return test::buildXar(test::signedProduct(SigningChain::shared())); }
+
+// The table of contents' checksum: what a package's ticket names.
+Bytes tocChecksum(const test::XarBuild& b) {
+    return Bytes(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                 b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+}
 
 Assessment assessPackage(const std::string& path, AssessmentType type = AssessmentType::Install,
                          TicketService* service = nullptr) {
@@ -682,8 +661,7 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
                                             "note: no online lookup was made"}));
     }
 
-    Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
-                 b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    const Bytes digest = tocChecksum(b);
     test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(digest).build()));
     Assessment stapled = assessPackage(dir / "stapled.pkg");
     EXPECT_TRUE(stapled.accepted) << assessmentReason(stapled);
@@ -710,14 +688,12 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
 TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) {
     TempDir dir;
     const TrustAnchors codeAnchors = SigningChain::shared().anchors();
-    const std::string app = developerIdApp(dir);
+    const std::string app = developerIdBundle(dir, "Example.app", test::BundleBuilder::Kind::App, "APPL", {});
     CodeVerdict v = verifyCode(app, {}, codeAnchors);
     ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     const Bytes cdhash = v.codeDirectories.back().cdhash;
     test::XarBuild b = signedPackage();
-    const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
-                       b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
-    const TrustAnchors packageAnchors = SigningChain::shared().anchors();
+    const Bytes digest = tocChecksum(b);
 
     auto judged = [](const Assessment& a, const char* item, const std::string& name) {
         // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.
@@ -742,8 +718,8 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     for (const auto& forged : test::forgedTickets(digest)) {
         const std::string pkg = dir / (std::string(forged.name) + ".pkg");
         test::writeFile(pkg, test::stapleTicket(b.bytes, forged.bytes));
-        judged(assessPath(pkg, AssessmentType::Install, packageAnchors), "package", forged.name);
-        auto check = checkPackageSignature(pkg, packageAnchors, std::time(nullptr));
+        judged(assessPath(pkg, AssessmentType::Install, codeAnchors), "package", forged.name);
+        auto check = checkPackageSignature(pkg, codeAnchors, std::time(nullptr));
         ASSERT_TRUE(check) << check.error();
         const std::string report = packageSignatureReport(pkg, *check);
         EXPECT_EQ(report.find("trusted by the Apple notary service"), std::string::npos) << report;
