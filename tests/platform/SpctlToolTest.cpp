@@ -204,30 +204,23 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
 
 TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     const auto anchors = SigningChain::shared().anchors();
-    {
-        TempDir dir;
-        Assessment a = assessPath(appStoreApp(dir), AssessmentType::Execute, anchors);
-        EXPECT_TRUE(a.accepted) << assessmentReason(a);
-        EXPECT_EQ(assessmentSource(a), "Mac App Store");
-        EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
-                                                               "App Store and iTunes Store Receipt Signing"});
-    }
-    {
-        // A receipt signed by anyone else is shown as such and decides nothing.
-        TempDir dir;
-        Assessment a = assessPath(appStoreApp(dir, false), AssessmentType::Execute, anchors);
-        EXPECT_TRUE(a.accepted);
-        ASSERT_TRUE(a.receipt);
-        EXPECT_FALSE(a.receipt->chainsToApple);
-        EXPECT_TRUE(a.receipt->signatureValid);
-    }
-    {
-        // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
-        TempDir dir;
-        CodeVerdict v = verifyCode(appStoreApp(dir), {}, TrustAnchors::appleRoots());
-        ASSERT_TRUE(v.receipt);
-        EXPECT_FALSE(v.receipt->chainsToApple);
-    }
+    TempDir dir, other;
+    const std::string app = appStoreApp(dir);
+    Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Mac App Store");
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
+                                                           "App Store and iTunes Store Receipt Signing"});
+    // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
+    CodeVerdict v = verifyCode(app, {}, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.receipt);
+    EXPECT_FALSE(v.receipt->chainsToApple);
+    // A receipt signed by anyone else is shown as such and decides nothing.
+    a = assessPath(appStoreApp(other, false), AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted);
+    ASSERT_TRUE(a.receipt);
+    EXPECT_FALSE(a.receipt->chainsToApple);
+    EXPECT_TRUE(a.receipt->signatureValid);
     // Only the receipt itself, a regular file, lies outside the seal.
     const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> unsealed = {
         {"extra file", [](const std::string& c) { test::writeFile(c + "/_MASReceipt/extra", std::string("x")); }},
@@ -243,10 +236,10 @@ TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
          }},
     };
     for (const auto& [name, change] : unsealed) {
-        TempDir dir;
-        const std::string app = appStoreApp(dir);
-        change(app + "/Contents");
-        Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+        TempDir each;
+        const std::string changed = appStoreApp(each);
+        change(changed + "/Contents");
+        a = assessPath(changed, AssessmentType::Execute, anchors);
         EXPECT_FALSE(a.accepted) << name;
         EXPECT_EQ(assessmentReason(a), "a sealed resource is missing or invalid") << name;
     }
