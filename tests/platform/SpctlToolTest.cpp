@@ -319,111 +319,92 @@ std::string developerIdBundle(const TempDir& dir, const std::string& name, test:
 
 }  // namespace
 
+// The rules by account date and timestamp, and the notes: until 2020-02-03 the notary service took
+// code without the hardened runtime, so only a secure timestamp from then on rules notarization out;
+// an unproven date, or a genuine ticket, says nothing.
 TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
     const std::string notarized = "Notarized Developer ID", plain = "Developer ID", denied = "Unnotarized Developer ID";
     const std::time_t now = std::time(nullptr);
     const Bytes microsoft = test::extensionDate("20120223000000Z"), deno = test::extensionDate("20231030000000Z");
-    struct Row {
-        const char* what;
-        std::optional<Bytes> account;
-        std::optional<std::time_t> timestamp;
-        bool ticket;
-        std::string execute, installAndOpen;
-    };
-    const Row rows[] = {
-        {"Microsoft-style account, timestamped before June 2019", microsoft, kMay2019, false, plain, plain},
-        {"Microsoft-style account, timestamped now", microsoft, now, false, plain, denied},
-        {"Microsoft-style account, no timestamp", microsoft, std::nullopt, false, plain, denied},
-        {"older account, timestamped at the legacy cutoff", microsoft, kJune2019, false, plain, denied},
-        {"older account, timestamped a second before it", microsoft, kJune2019 - 1, false, plain, plain},
-        {"no account date, timestamped before June 2019", std::nullopt, kMay2019, false, plain, plain},
-        {"no account date, timestamped now", std::nullopt, now, false, plain, denied},
-        {"Deno-style account", deno, now, false, denied, denied},
-        {"Deno-style account, notarized", deno, now, true, notarized, notarized},
-        {"Microsoft-style account, notarized", microsoft, now, true, notarized, notarized},
-        {"account from 2019-04-06 23:59:59", test::extensionDate("20190406235959Z"), kMay2019, false, plain, plain},
-        {"account from 2019-04-07", test::extensionDate("20190407000000Z"), kMay2019, false, plain, denied},
-        {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, false, denied, denied},
-        // An unreadable date is taken as a new account, never as none.
-        {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, false, denied, denied},
-        // Apple reads the date only from a UTF8String ("extension value wrong tag" otherwise).
-        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, false, denied, denied},
-        {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, false, denied, denied},
-        {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, false, denied, denied},
-        {"month 13", test::extensionDate("20121323000000Z"), kMay2019, false, denied, denied},
-        {"30 February", test::extensionDate("20120230000000Z"), kMay2019, false, denied, denied},
-        {"bytes after the date", withTrailingNull(microsoft), kMay2019, false, denied, denied},
-        {"empty extension value", Bytes{}, kMay2019, false, denied, denied},
-    };
-    TempDir dir;
-    int n = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), row.account, row.timestamp);
-        ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
-        ASSERT_EQ(code.verdict.cms->timestampTime.has_value(), row.timestamp.has_value());
-        if (row.ticket) {
-            test::TicketBuilder ticket;
-            for (const auto& cd : code.verdict.codeDirectories) ticket.naming(cd.cdhash);
-            code.verdict.ticketStapled = true;
-            code.verdict.ticket = ticket.build();
-        }
-        const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
-        for (AssessmentType type : {AssessmentType::Execute, AssessmentType::Install, AssessmentType::Open}) {
-            const std::string& expected = type == AssessmentType::Execute ? row.execute : row.installAndOpen;
-            Assessment a = assessCodeVerdict(code.verdict, type, tickets);
-            EXPECT_EQ(assessmentSource(a), expected) << "type " << static_cast<int>(type);
-            EXPECT_EQ(a.accepted, expected != denied) << "type " << static_cast<int>(type);
-        }
-    }
-}
-
-// Until 2020-02-03 the notary service took code without the hardened runtime, so only a secure
-// timestamp from then on rules notarization out; an unproven date, or a genuine ticket, says nothing.
-TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized) {
-    TempDir dir;
-    const Bytes deno = test::extensionDate("20231030000000Z");
-    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
     const std::string offline = "note: notarization could not be confirmed offline (no stapled ticket)";
     const std::string otherCode =
         "note: notarization could not be confirmed offline (the stapled ticket does not name this code)";
     const std::string unasked = "note: no online lookup was made";
     const std::string noRuntime = "note: this code cannot have been notarized: it does not use the hardened runtime";
-    constexpr std::time_t kRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
-    const std::time_t now = std::time(nullptr);
-    enum class Ticket { None, ForOtherCode, NamingIt };
+    const std::vector<std::string> two = {offline, unasked}, three = {offline, unasked, noRuntime},
+                                   forOther = {otherCode, unasked}, none = {};
+    constexpr std::time_t kFeb2020 = 1580688000;  // 2020-02-03 00:00 GMT
+    enum Ticket { kNoTicket, kTicket, kOtherCodesTicket };
     struct Row {
         const char* what;
+        std::optional<Bytes> account;
         std::optional<std::time_t> timestamp;
-        std::uint32_t runtime;
         Ticket ticket;
-        std::vector<std::string> notes;
+        std::string execute, installAndOpen;
+        std::uint32_t runtime = 0;
+        const std::vector<std::string>* installNotes = nullptr;  // not checked when none
     };
-    const std::vector<Row> rows = {
-        {"runtime, timestamped now", now, 0x20500, Ticket::None, {offline, unasked}},
-        {"no runtime, timestamped now", now, 0, Ticket::None, {offline, unasked, noRuntime}},
-        {"no runtime, timestamped on 2020-02-03", kRuntimeRequired, 0, Ticket::None, {offline, unasked, noRuntime}},
-        {"no runtime, timestamped a second before", kRuntimeRequired - 1, 0, Ticket::None, {offline, unasked}},
-        {"no runtime, timestamped in May 2019", kMay2019, 0, Ticket::None, {offline, unasked}},
-        {"no runtime, no timestamp", std::nullopt, 0, Ticket::None, {offline, unasked}},
-        {"no runtime, now, a genuine ticket for other code", now, 0, Ticket::ForOtherCode, {otherCode, unasked}},
-        {"no runtime, timestamped in May 2019, notarized", kMay2019, 0, Ticket::NamingIt, {}},
+    const Row rows[] = {
+        {"Microsoft-style account, timestamped before June 2019", microsoft, kMay2019, kNoTicket, plain, plain},
+        {"Microsoft-style account, timestamped now", microsoft, now, kNoTicket, plain, denied},
+        {"Microsoft-style account, no timestamp", microsoft, std::nullopt, kNoTicket, plain, denied},
+        {"older account, timestamped at the legacy cutoff", microsoft, kJune2019, kNoTicket, plain, denied},
+        {"older account, timestamped a second before it", microsoft, kJune2019 - 1, kNoTicket, plain, plain},
+        {"no account date, timestamped before June 2019", std::nullopt, kMay2019, kNoTicket, plain, plain},
+        {"no account date, timestamped now", std::nullopt, now, kNoTicket, plain, denied},
+        {"Deno-style account", deno, now, kNoTicket, denied, denied},
+        {"Deno-style account, notarized", deno, now, kTicket, notarized, notarized},
+        {"Microsoft-style account, notarized", microsoft, now, kTicket, notarized, notarized},
+        {"account from 2019-04-06 23:59:59", test::extensionDate("20190406235959Z"), kMay2019, kNoTicket, plain, plain},
+        {"account from 2019-04-07", test::extensionDate("20190407000000Z"), kMay2019, kNoTicket, plain, denied},
+        {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, kNoTicket, denied, denied},
+        // An unreadable date is taken as a new account, never as none.
+        {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, kNoTicket, denied, denied},
+        // Apple reads the date only from a UTF8String ("extension value wrong tag" otherwise).
+        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, kNoTicket, denied,
+         denied},
+        {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, kNoTicket, denied, denied},
+        {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, kNoTicket, denied,
+         denied},
+        {"month 13", test::extensionDate("20121323000000Z"), kMay2019, kNoTicket, denied, denied},
+        {"30 February", test::extensionDate("20120230000000Z"), kMay2019, kNoTicket, denied, denied},
+        {"bytes after the date", withTrailingNull(microsoft), kMay2019, kNoTicket, denied, denied},
+        {"empty extension value", Bytes{}, kMay2019, kNoTicket, denied, denied},
+        {"runtime, timestamped now", deno, now, kNoTicket, denied, denied, 0x20500, &two},
+        {"no runtime, timestamped now", deno, now, kNoTicket, denied, denied, 0, &three},
+        {"no runtime, timestamped 2020-02-03", deno, kFeb2020, kNoTicket, denied, denied, 0, &three},
+        {"no runtime, timestamped a second before", deno, kFeb2020 - 1, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, timestamped in May 2019", deno, kMay2019, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, no timestamp", deno, std::nullopt, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, now, a ticket for other code", deno, now, kOtherCodesTicket, denied, denied, 0, &forOther},
+        {"no runtime, May 2019, notarized", deno, kMay2019, kTicket, notarized, notarized, 0, &none},
     };
+    TempDir dir;
+    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
     int n = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), deno, row.timestamp, row.runtime);
+        DeveloperIdCode code =
+            developerIdCode(dir, "tool" + std::to_string(n++), row.account, row.timestamp, row.runtime);
         ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
-        if (row.ticket != Ticket::None) {
-            Bytes named = code.verdict.codeDirectories.back().cdhash;
-            if (row.ticket == Ticket::ForOtherCode) named[0] ^= 0xff;
+        ASSERT_EQ(code.verdict.cms->timestampTime.has_value(), row.timestamp.has_value());
+        if (row.ticket != kNoTicket) {
+            test::TicketBuilder ticket;
+            for (Bytes named :
+                 {code.verdict.codeDirectories.front().cdhash, code.verdict.codeDirectories.back().cdhash}) {
+                if (row.ticket == kOtherCodesTicket) named[0] ^= 0xff;
+                ticket.naming(named);
+            }
             code.verdict.ticketStapled = true;
-            code.verdict.ticket = test::TicketBuilder().naming(named).build();
+            code.verdict.ticket = ticket.build();
         }
-        Assessment a = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets);
-        EXPECT_EQ(a.source, row.ticket == Ticket::NamingIt ? AssessmentSource::NotarizedDeveloperID
-                                                           : AssessmentSource::UnnotarizedDeveloperID);
-        EXPECT_EQ(assessmentNotes(a), row.notes);
+        for (AssessmentType type : {AssessmentType::Execute, AssessmentType::Install, AssessmentType::Open}) {
+            const std::string& expected = type == AssessmentType::Execute ? row.execute : row.installAndOpen;
+            Assessment a = assessCodeVerdict(code.verdict, type, tickets);
+            EXPECT_EQ(assessmentSource(a), expected) << "type " << static_cast<int>(type);
+            EXPECT_EQ(a.accepted, expected != denied) << "type " << static_cast<int>(type);
+            if (type == AssessmentType::Install && row.installNotes) EXPECT_EQ(assessmentNotes(a), *row.installNotes);
+        }
     }
 
     // A genuine ticket the online lookup returned, even for other code, silences the note too.
