@@ -39,51 +39,56 @@ constexpr std::int32_t kArm64 = 0x0100000C;
 
 ToolRun spctl(const std::vector<std::string>& args) { return test::runStandin("spctl", args); }
 
-// `timestampAt`: the time the token proves, when not the signing time.
-std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
-                          std::optional<std::time_t> timestampAt = std::nullopt) {
+// A tool's signing options: the test team, and the hardened runtime (as code meant for notarization is
+// signed) unless `runtime` is 0.
+test::SignOptions toolOptions(test::CmsSigner signer, std::uint32_t runtime = 0x20500) {
     test::SignOptions o;
     o.identifier = "com.example.fixture";
     o.teamId = SigningChain::teamId();
-    o.flags = 0x10000;  // CS_RUNTIME: as code meant for notarization is signed
-    o.runtime = 0x20500;
+    o.runtime = runtime;
+    if (runtime) o.flags = 0x10000;  // CS_RUNTIME
+    o.cms = std::move(signer);
+    return o;
+}
+
+// `timestampAt`: the time the token proves, when not the signing time.
+std::string signedFixture(const TempDir& dir, LeafKind kind, bool expired = false, bool timestamp = true,
+                          std::optional<std::time_t> timestampAt = std::nullopt) {
     test::CmsOptions cms;
     cms.timestamp = timestamp;
     cms.timestampTime = timestampAt;
     if (expired) cms.signingTime = std::time(nullptr) - 2 * 365 * 24 * 3600;
-    o.cms = SigningChain::shared().signer(kind, expired, cms);
     std::string path = dir / "fixture";
-    test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    test::writeFile(path, test::signMachO(test::thinMachO(kArm64, 0),
+                                          toolOptions(SigningChain::shared().signer(kind, expired, cms))));
     return path;
 }
 
-// A Developer ID-signed app: Info.plist, main executable, one resource.
-std::string developerIdApp(const TempDir& dir) {
-    const std::string app = test::BundleBuilder(dir / "Example.app")
-                                .info("CFBundleIdentifier", PlistValue("com.example.app"))
-                                .executable("Example", test::thinMachO(kArm64, 0))
-                                .resource("a.txt", "a")
-                                .build();
+// A bundle of `kind` and package type with one resource, signed by `signer` with the hardened runtime,
+// sealed with files2/rules2 unless `version1Seal`.
+std::string signedBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
+                         const std::string& packageType, const test::CmsSigner& signer, bool version1Seal = false) {
+    const std::string stem = name.substr(0, name.find('.'));
+    const std::string path = test::BundleBuilder(dir / name, kind)
+                                 .info("CFBundlePackageType", PlistValue(packageType))
+                                 .executable(stem, test::thinMachO(kArm64, 0))
+                                 .resource("a.txt", "a")
+                                 .build();
     test::BundleSignOptions o;
-    o.code.identifier = "com.example.app";
+    o.code.identifier = "com.example." + stem;
     o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::DeveloperIDApplication);
-    test::signBundle(app, o);
-    return app;
+    o.code.flags = 0x10000;  // CS_RUNTIME
+    o.code.runtime = 0x20500;
+    o.code.cms = signer;
+    o.version1Only = version1Seal;
+    test::signBundle(path, o);
+    return path;
 }
 
 // An app signed for the Mac App Store, with the store's receipt added after signing as the store adds it.
 std::string appStoreApp(const TempDir& dir, bool receiptByReceiptSigner = true) {
-    const std::string app = test::BundleBuilder(dir / "Store.app")
-                                .info("CFBundleIdentifier", PlistValue("com.example.store"))
-                                .executable("Store", test::thinMachO(kArm64, 0))
-                                .resource("a.txt", "a")
-                                .build();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example.store";
-    o.code.teamId = SigningChain::teamId();
-    o.code.cms = SigningChain::shared().signer(LeafKind::MacAppStore);
-    test::signBundle(app, o);
+    const std::string app = signedBundle(dir, "Store.app", test::BundleBuilder::Kind::App, "APPL",
+                                         SigningChain::shared().signer(LeafKind::MacAppStore));
     const std::string payload = "receipt payload";
     test::writeFile(
         app + "/Contents/_MASReceipt/receipt",
@@ -199,30 +204,23 @@ TEST(AssessmentPolicy, OnlyAGenuineTicketNamingTheCodeMakesItNotarized) {
 
 TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
     const auto anchors = SigningChain::shared().anchors();
-    {
-        TempDir dir;
-        Assessment a = assessPath(appStoreApp(dir), AssessmentType::Execute, anchors);
-        EXPECT_TRUE(a.accepted) << assessmentReason(a);
-        EXPECT_EQ(assessmentSource(a), "Mac App Store");
-        EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
-                                                               "App Store and iTunes Store Receipt Signing"});
-    }
-    {
-        // A receipt signed by anyone else is shown as such and decides nothing.
-        TempDir dir;
-        Assessment a = assessPath(appStoreApp(dir, false), AssessmentType::Execute, anchors);
-        EXPECT_TRUE(a.accepted);
-        ASSERT_TRUE(a.receipt);
-        EXPECT_FALSE(a.receipt->chainsToApple);
-        EXPECT_TRUE(a.receipt->signatureValid);
-    }
-    {
-        // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
-        TempDir dir;
-        CodeVerdict v = verifyCode(appStoreApp(dir), {}, TrustAnchors::appleRoots());
-        ASSERT_TRUE(v.receipt);
-        EXPECT_FALSE(v.receipt->chainsToApple);
-    }
+    TempDir dir, other;
+    const std::string app = appStoreApp(dir);
+    Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted) << assessmentReason(a);
+    EXPECT_EQ(assessmentSource(a), "Mac App Store");
+    EXPECT_EQ(assessmentNotes(a), std::vector<std::string>{"note: Mac App Store receipt present, signed by Mac "
+                                                           "App Store and iTunes Store Receipt Signing"});
+    // The shipped tools trust only Apple's roots: a test chain's receipt does not reach them.
+    CodeVerdict v = verifyCode(app, {}, TrustAnchors::appleRoots());
+    ASSERT_TRUE(v.receipt);
+    EXPECT_FALSE(v.receipt->chainsToApple);
+    // A receipt signed by anyone else is shown as such and decides nothing.
+    a = assessPath(appStoreApp(other, false), AssessmentType::Execute, anchors);
+    EXPECT_TRUE(a.accepted);
+    ASSERT_TRUE(a.receipt);
+    EXPECT_FALSE(a.receipt->chainsToApple);
+    EXPECT_TRUE(a.receipt->signatureValid);
     // Only the receipt itself, a regular file, lies outside the seal.
     const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> unsealed = {
         {"extra file", [](const std::string& c) { test::writeFile(c + "/_MASReceipt/extra", std::string("x")); }},
@@ -238,10 +236,10 @@ TEST(AssessmentPolicy, AppStoreAppsAreJudgedByTheirLeafAndShowTheirReceipt) {
          }},
     };
     for (const auto& [name, change] : unsealed) {
-        TempDir dir;
-        const std::string app = appStoreApp(dir);
-        change(app + "/Contents");
-        Assessment a = assessPath(app, AssessmentType::Execute, anchors);
+        TempDir each;
+        const std::string changed = appStoreApp(each);
+        change(changed + "/Contents");
+        a = assessPath(changed, AssessmentType::Execute, anchors);
         EXPECT_FALSE(a.accepted) << name;
         EXPECT_EQ(assessmentReason(a), "a sealed resource is missing or invalid") << name;
     }
@@ -274,14 +272,9 @@ DeveloperIdCode developerIdCode(const TempDir& dir, const std::string& name, con
     test::CmsOptions cms;
     cms.timestamp = timestamp.has_value();
     cms.signingTime = timestamp.value_or(0);
-    test::SignOptions o;
-    o.identifier = "com.example.fixture";
-    o.teamId = SigningChain::teamId();
-    o.runtime = runtime;
-    if (runtime) o.flags = 0x10000;  // CS_RUNTIME
-    o.cms = chain.signer(chain.developerIdLeaf(account), cms);
     DeveloperIdCode c{dir / name, {}};
-    test::writeFile(c.path, test::signMachO(test::thinMachO(kArm64, 0), o));
+    test::writeFile(c.path, test::signMachO(test::thinMachO(kArm64, 0),
+                                            toolOptions(chain.signer(chain.developerIdLeaf(account), cms), runtime)));
     c.verdict = verifyCode(c.path, {}, chain.anchors());
     return c;
 }
@@ -315,121 +308,103 @@ TicketLookup found(Bytes ticket) {
     return l;
 }
 
+// A bundle signed by a Developer ID leaf with `account` as its creation date.
+std::string developerIdBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
+                              const std::string& packageType, const std::optional<Bytes>& account,
+                              bool version1Seal = false) {
+    const SigningChain& chain = SigningChain::shared();
+    return signedBundle(dir, name, kind, packageType, chain.signer(chain.developerIdLeaf(account), test::CmsOptions{}),
+                        version1Seal);
+}
+
 }  // namespace
 
+// The rules by account date and timestamp, and the notes: until 2020-02-03 the notary service took
+// code without the hardened runtime, so only a secure timestamp from then on rules notarization out;
+// an unproven date, or a genuine ticket, says nothing.
 TEST(AssessmentPolicy, DeveloperIDRulesByTypeAccountDateTimestampAndTicket) {
     const std::string notarized = "Notarized Developer ID", plain = "Developer ID", denied = "Unnotarized Developer ID";
     const std::time_t now = std::time(nullptr);
     const Bytes microsoft = test::extensionDate("20120223000000Z"), deno = test::extensionDate("20231030000000Z");
+    const std::string offline = "note: notarization could not be confirmed offline (no stapled ticket)";
+    const std::string otherCode =
+        "note: notarization could not be confirmed offline (the stapled ticket does not name this code)";
+    const std::string unasked = "note: no online lookup was made";
+    const std::string noRuntime = "note: this code cannot have been notarized: it does not use the hardened runtime";
+    const std::vector<std::string> two = {offline, unasked}, three = {offline, unasked, noRuntime},
+                                   forOther = {otherCode, unasked}, none = {};
+    constexpr std::time_t kFeb2020 = 1580688000;  // 2020-02-03 00:00 GMT
+    enum Ticket { kNoTicket, kTicket, kOtherCodesTicket };
     struct Row {
         const char* what;
         std::optional<Bytes> account;
         std::optional<std::time_t> timestamp;
-        bool ticket;
+        Ticket ticket;
         std::string execute, installAndOpen;
+        std::uint32_t runtime = 0;
+        const std::vector<std::string>* installNotes = nullptr;  // not checked when none
     };
     const Row rows[] = {
-        {"Microsoft-style account, timestamped before June 2019", microsoft, kMay2019, false, plain, plain},
-        {"Microsoft-style account, timestamped now", microsoft, now, false, plain, denied},
-        {"Microsoft-style account, no timestamp", microsoft, std::nullopt, false, plain, denied},
-        {"older account, timestamped at the legacy cutoff", microsoft, kJune2019, false, plain, denied},
-        {"older account, timestamped a second before it", microsoft, kJune2019 - 1, false, plain, plain},
-        {"no account date, timestamped before June 2019", std::nullopt, kMay2019, false, plain, plain},
-        {"no account date, timestamped now", std::nullopt, now, false, plain, denied},
-        {"Deno-style account", deno, now, false, denied, denied},
-        {"Deno-style account, notarized", deno, now, true, notarized, notarized},
-        {"Microsoft-style account, notarized", microsoft, now, true, notarized, notarized},
-        {"account from 2019-04-06 23:59:59", test::extensionDate("20190406235959Z"), kMay2019, false, plain, plain},
-        {"account from 2019-04-07", test::extensionDate("20190407000000Z"), kMay2019, false, plain, denied},
-        {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, false, denied, denied},
+        {"Microsoft-style account, timestamped before June 2019", microsoft, kMay2019, kNoTicket, plain, plain},
+        {"Microsoft-style account, timestamped now", microsoft, now, kNoTicket, plain, denied},
+        {"Microsoft-style account, no timestamp", microsoft, std::nullopt, kNoTicket, plain, denied},
+        {"older account, timestamped at the legacy cutoff", microsoft, kJune2019, kNoTicket, plain, denied},
+        {"older account, timestamped a second before it", microsoft, kJune2019 - 1, kNoTicket, plain, plain},
+        {"no account date, timestamped before June 2019", std::nullopt, kMay2019, kNoTicket, plain, plain},
+        {"no account date, timestamped now", std::nullopt, now, kNoTicket, plain, denied},
+        {"Deno-style account", deno, now, kNoTicket, denied, denied},
+        {"Deno-style account, notarized", deno, now, kTicket, notarized, notarized},
+        {"Microsoft-style account, notarized", microsoft, now, kTicket, notarized, notarized},
+        {"account from 2019-04-06 23:59:59", test::extensionDate("20190406235959Z"), kMay2019, kNoTicket, plain, plain},
+        {"account from 2019-04-07", test::extensionDate("20190407000000Z"), kMay2019, kNoTicket, plain, denied},
+        {"account from 2019-04-08", test::extensionDate("20190408000000Z"), kMay2019, kNoTicket, denied, denied},
         // An unreadable date is taken as a new account, never as none.
-        {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, false, denied, denied},
+        {"date not in DER's form", test::extensionDate("2012-02-23T00Z"), kMay2019, kNoTicket, denied, denied},
         // Apple reads the date only from a UTF8String ("extension value wrong tag" otherwise).
-        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, false, denied, denied},
-        {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, false, denied, denied},
-        {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, false, denied, denied},
-        {"month 13", test::extensionDate("20121323000000Z"), kMay2019, false, denied, denied},
-        {"30 February", test::extensionDate("20120230000000Z"), kMay2019, false, denied, denied},
-        {"bytes after the date", withTrailingNull(microsoft), kMay2019, false, denied, denied},
-        {"empty extension value", Bytes{}, kMay2019, false, denied, denied},
+        {"date as a GeneralizedTime", test::extensionDate("20120223000000Z", 0x18), kMay2019, kNoTicket, denied,
+         denied},
+        {"date as UTCTime", test::extensionDate("120223000000Z", 0x17), kMay2019, kNoTicket, denied, denied},
+        {"date as a printable string", test::extensionDate("20120223000000Z", 0x13), kMay2019, kNoTicket, denied,
+         denied},
+        {"month 13", test::extensionDate("20121323000000Z"), kMay2019, kNoTicket, denied, denied},
+        {"30 February", test::extensionDate("20120230000000Z"), kMay2019, kNoTicket, denied, denied},
+        {"bytes after the date", withTrailingNull(microsoft), kMay2019, kNoTicket, denied, denied},
+        {"empty extension value", Bytes{}, kMay2019, kNoTicket, denied, denied},
+        {"runtime, timestamped now", deno, now, kNoTicket, denied, denied, 0x20500, &two},
+        {"no runtime, timestamped now", deno, now, kNoTicket, denied, denied, 0, &three},
+        {"no runtime, timestamped 2020-02-03", deno, kFeb2020, kNoTicket, denied, denied, 0, &three},
+        {"no runtime, timestamped a second before", deno, kFeb2020 - 1, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, timestamped in May 2019", deno, kMay2019, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, no timestamp", deno, std::nullopt, kNoTicket, denied, denied, 0, &two},
+        {"no runtime, now, a ticket for other code", deno, now, kOtherCodesTicket, denied, denied, 0, &forOther},
+        {"no runtime, May 2019, notarized", deno, kMay2019, kTicket, notarized, notarized, 0, &none},
     };
     TempDir dir;
+    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
     int n = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), row.account, row.timestamp);
+        DeveloperIdCode code =
+            developerIdCode(dir, "tool" + std::to_string(n++), row.account, row.timestamp, row.runtime);
         ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
         ASSERT_EQ(code.verdict.cms->timestampTime.has_value(), row.timestamp.has_value());
-        if (row.ticket) {
+        if (row.ticket != kNoTicket) {
             test::TicketBuilder ticket;
-            for (const auto& cd : code.verdict.codeDirectories) ticket.naming(cd.cdhash);
+            for (Bytes named :
+                 {code.verdict.codeDirectories.front().cdhash, code.verdict.codeDirectories.back().cdhash}) {
+                if (row.ticket == kOtherCodesTicket) named[0] ^= 0xff;
+                ticket.naming(named);
+            }
             code.verdict.ticketStapled = true;
             code.verdict.ticket = ticket.build();
         }
-        const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
         for (AssessmentType type : {AssessmentType::Execute, AssessmentType::Install, AssessmentType::Open}) {
             const std::string& expected = type == AssessmentType::Execute ? row.execute : row.installAndOpen;
             Assessment a = assessCodeVerdict(code.verdict, type, tickets);
             EXPECT_EQ(assessmentSource(a), expected) << "type " << static_cast<int>(type);
             EXPECT_EQ(a.accepted, expected != denied) << "type " << static_cast<int>(type);
+            if (type == AssessmentType::Install && row.installNotes) EXPECT_EQ(assessmentNotes(a), *row.installNotes);
         }
-    }
-}
-
-// Until 2020-02-03 the notary service took code without the hardened runtime, so only a secure
-// timestamp from then on rules notarization out; an unproven date, or a genuine ticket, says nothing.
-TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized) {
-    TempDir dir;
-    const Bytes deno = test::extensionDate("20231030000000Z");
-    const TicketAnchors tickets = SigningChain::shared().anchors().tickets;
-    const std::string unconfirmed = "note: notarization could not be confirmed offline (no stapled ticket)";
-    const std::string otherCode =
-        "note: notarization could not be confirmed offline (the stapled ticket does not name this code)";
-    const std::string noLookup = "note: no online lookup was made";
-    const std::string noRuntime = "note: this code cannot have been notarized: it does not use the hardened runtime";
-    constexpr std::time_t kRuntimeRequired = 1580688000;  // 2020-02-03 00:00 GMT
-    const std::time_t now = std::time(nullptr);
-    enum class Ticket { None, ForOtherCode, NamingIt };
-    struct Row {
-        const char* what;
-        std::optional<std::time_t> timestamp;
-        std::uint32_t runtime;
-        Ticket ticket;
-        std::vector<std::string> notes;
-    };
-    const std::vector<Row> rows = {
-        {"runtime, timestamped now", now, 0x20500, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped now", now, 0, Ticket::None, {unconfirmed, noLookup, noRuntime}},
-        {"no runtime, timestamped on 2020-02-03",
-         kRuntimeRequired,
-         0,
-         Ticket::None,
-         {unconfirmed, noLookup, noRuntime}},
-        {"no runtime, timestamped a second before", kRuntimeRequired - 1, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped in May 2019", kMay2019, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, no timestamp", std::nullopt, 0, Ticket::None, {unconfirmed, noLookup}},
-        {"no runtime, timestamped now, a genuine ticket for other code",
-         now,
-         0,
-         Ticket::ForOtherCode,
-         {otherCode, noLookup}},
-        {"no runtime, timestamped in May 2019, notarized", kMay2019, 0, Ticket::NamingIt, {}},
-    };
-    int n = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        DeveloperIdCode code = developerIdCode(dir, "tool" + std::to_string(n++), deno, row.timestamp, row.runtime);
-        ASSERT_TRUE(code.verdict.valid) << codeFailureSentence(code.verdict);
-        if (row.ticket != Ticket::None) {
-            Bytes named = code.verdict.codeDirectories.back().cdhash;
-            if (row.ticket == Ticket::ForOtherCode) named[0] ^= 0xff;
-            code.verdict.ticketStapled = true;
-            code.verdict.ticket = test::TicketBuilder().naming(named).build();
-        }
-        Assessment a = assessCodeVerdict(code.verdict, AssessmentType::Install, tickets);
-        EXPECT_EQ(a.source, row.ticket == Ticket::NamingIt ? AssessmentSource::NotarizedDeveloperID
-                                                           : AssessmentSource::UnnotarizedDeveloperID);
-        EXPECT_EQ(assessmentNotes(a), row.notes);
     }
 
     // A genuine ticket the online lookup returned, even for other code, silences the note too.
@@ -444,33 +419,6 @@ TEST(AssessmentPolicy, NotesSayWhetherALookupWasMadeAndWhyCodeCannotBeNotarized)
     EXPECT_EQ(online.lookup.outcome, OnlineLookup::Outcome::Forged);
     for (const auto& note : assessmentNotes(online)) EXPECT_NE(note, noRuntime);
 }
-
-namespace {
-
-// A bundle of `kind` and package type signed by a Developer ID leaf with `account` as its creation
-// date, sealed with files2/rules2 unless `version1Seal`.
-std::string developerIdBundle(const TempDir& dir, const std::string& name, test::BundleBuilder::Kind kind,
-                              const std::string& packageType, const std::optional<Bytes>& account,
-                              bool version1Seal = false) {
-    const std::string stem = name.substr(0, name.find('.'));
-    const std::string path = test::BundleBuilder(dir / name, kind)
-                                 .info("CFBundlePackageType", PlistValue(packageType))
-                                 .executable(stem, test::thinMachO(kArm64, 0))
-                                 .resource("a.txt", "a")
-                                 .build();
-    const SigningChain& chain = SigningChain::shared();
-    test::BundleSignOptions o;
-    o.code.identifier = "com.example." + stem;
-    o.code.teamId = SigningChain::teamId();
-    o.code.flags = 0x10000;  // CS_RUNTIME
-    o.code.runtime = 0x20500;
-    o.code.cms = chain.signer(chain.developerIdLeaf(account), test::CmsOptions{});
-    o.version1Only = version1Seal;
-    test::signBundle(path, o);
-    return path;
-}
-
-}  // namespace
 
 // Apple's order (PolicyEngine::evaluateCode): validation first, in which execution asks for an app;
 // then the rule list, notarization among its rules. A rule that turns the code away speaks before
@@ -610,14 +558,9 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     // A universal file: each slice is looked up by its own CDHashes, and only a ticket for every slice notarizes it.
     {
         const SigningChain& chain = SigningChain::shared();
-        test::CmsOptions cms;
-        test::SignOptions o;
-        o.identifier = "com.example.fixture";
-        o.teamId = SigningChain::teamId();
-        o.flags = 0x10000;
-        o.runtime = 0x20500;
-        o.cms = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), cms);
-        test::writeFile(dir / "fat", test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), o));
+        const test::CmsSigner signer = chain.signer(chain.developerIdLeaf(test::extensionDate("20231030000000Z")), {});
+        test::writeFile(dir / "fat",
+                        test::signMachOFile(test::fatMachO({{0x01000007, 3}, {kArm64, 0}}), toolOptions(signer)));
         CodeVerdict fat = verifyCode(dir / "fat", {}, chain.anchors());
         ASSERT_TRUE(fat.valid) << codeFailureSentence(fat);
         ASSERT_EQ(fat.slices.size(), 2u);
@@ -642,23 +585,33 @@ TEST(AssessmentPolicy, OnlineLookupNotarizesOnlyWithAGenuineTicketNamingTheSlice
     EXPECT_TRUE(unused.asked.empty());
 }
 
+// A usage mistake exits 2 and says so; how documents are assessed is judged (and turned away: no
+// signature), not refused as one.
 TEST(SpctlTool, BadUsageExitsTwo) {
-    EXPECT_EQ(spctl({}).status, 2);
-    EXPECT_EQ(spctl({"-vv", "/bin/true"}).status, 2);  // no -a
-    EXPECT_EQ(spctl({"-a", "-t", "bogus", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "-q", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "--context", "context:other", "/bin/true"}).status, 2);
-    EXPECT_EQ(spctl({"-a", "-t", "open", "--context"}).status, 2);
-    // How documents are assessed: judged (and turned away: no signature), not refused as a usage mistake.
+    const std::vector<std::string> mistakes[] = {{},
+                                                 {"-vv", "/bin/true"},
+                                                 {"-a", "-t", "bogus", "/bin/true"},
+                                                 {"-a", "-q", "/bin/true"},
+                                                 {"-a", "--context", "context:other", "/bin/true"},
+                                                 {"-a", "-t", "open", "--context"},
+                                                 {"-a"}};
+    for (const auto& args : mistakes) {
+        ToolRun r = spctl(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_FALSE(r.err.empty());
+    }
     EXPECT_EQ(spctl({"-a", "-t", "open", "--context", "context:primary-signature", "/bin/true"}).status, 3);
     EXPECT_EQ(spctl({"-a", "--type=open", "--context=context:primary-signature", "/bin/true"}).status, 3);
-    ToolRun r = spctl({"-a"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_FALSE(r.err.empty());
 }
 namespace {
 
 test::XarBuild signedPackage() { return test::buildXar(test::signedProduct(SigningChain::shared())); }
+
+// The table of contents' checksum: what a package's ticket names.
+Bytes tocChecksum(const test::XarBuild& b) {
+    return Bytes(b.bytes.begin() + static_cast<long>(b.checksumOffset),
+                 b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+}
 
 Assessment assessPackage(const std::string& path, AssessmentType type = AssessmentType::Install,
                          TicketService* service = nullptr) {
@@ -682,8 +635,7 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
                                             "note: no online lookup was made"}));
     }
 
-    Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
-                 b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
+    const Bytes digest = tocChecksum(b);
     test::writeFile(dir / "stapled.pkg", test::stapleTicket(b.bytes, test::TicketBuilder().naming(digest).build()));
     Assessment stapled = assessPackage(dir / "stapled.pkg");
     EXPECT_TRUE(stapled.accepted) << assessmentReason(stapled);
@@ -710,14 +662,12 @@ TEST(PackageAssessment, DeveloperIDInstallerNeedsATicketStapledOrFoundOnline) {
 TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) {
     TempDir dir;
     const TrustAnchors codeAnchors = SigningChain::shared().anchors();
-    const std::string app = developerIdApp(dir);
+    const std::string app = developerIdBundle(dir, "Example.app", test::BundleBuilder::Kind::App, "APPL", {});
     CodeVerdict v = verifyCode(app, {}, codeAnchors);
     ASSERT_TRUE(v.valid) << codeFailureSentence(v);
     const Bytes cdhash = v.codeDirectories.back().cdhash;
     test::XarBuild b = signedPackage();
-    const Bytes digest(b.bytes.begin() + static_cast<long>(b.checksumOffset),
-                       b.bytes.begin() + static_cast<long>(b.checksumOffset + b.checksumSize));
-    const TrustAnchors packageAnchors = SigningChain::shared().anchors();
+    const Bytes digest = tocChecksum(b);
 
     auto judged = [](const Assessment& a, const char* item, const std::string& name) {
         // Never notarized: plain Developer ID, accepted or not as the assessment type's rules say.
@@ -742,8 +692,8 @@ TEST(PackageAssessment, ForgedTicketsOnAppsAndPackagesAreNamedAndNeverNotarize) 
     for (const auto& forged : test::forgedTickets(digest)) {
         const std::string pkg = dir / (std::string(forged.name) + ".pkg");
         test::writeFile(pkg, test::stapleTicket(b.bytes, forged.bytes));
-        judged(assessPath(pkg, AssessmentType::Install, packageAnchors), "package", forged.name);
-        auto check = checkPackageSignature(pkg, packageAnchors, std::time(nullptr));
+        judged(assessPath(pkg, AssessmentType::Install, codeAnchors), "package", forged.name);
+        auto check = checkPackageSignature(pkg, codeAnchors, std::time(nullptr));
         ASSERT_TRUE(check) << check.error();
         const std::string report = packageSignatureReport(pkg, *check);
         EXPECT_EQ(report.find("trusted by the Apple notary service"), std::string::npos) << report;

@@ -50,6 +50,12 @@ std::string universalApp(const TempDir& dir, const std::string& name = "Example.
 
 std::vector<ItemDigest> digestsOf(const std::string& path) { return readStapledItem(path).digests; }
 
+// A ticket from `builder` naming every digest given.
+Bytes ticketNaming(const std::vector<ItemDigest>& digests, TicketBuilder builder = TicketBuilder()) {
+    for (const auto& d : digests) builder.naming(d.digest);
+    return builder.build();
+}
+
 TicketAnchors testTicketAnchors() { return SigningChain::shared().ticketSigners().anchors(); }
 
 std::string lookupReply(const Bytes& ticket) {
@@ -71,15 +77,10 @@ TEST(StapledTickets, OnlyAGenuineTicketNamingOneOfTheAppsSlicesValidates) {
     ASSERT_GE(digests.size(), 2u);  // a CDHash for each slice at least
     const std::string ticketPath = app + "/Contents/CodeResources";
 
-    TicketBuilder all;
-    for (const auto& d : digests) all.naming(d.digest);
-    const Bytes genuine = all.build();
-    test::TicketSigners forgers = test::makeTicketSigners(true);
-    TicketBuilder forged(forgers);
-    for (const auto& d : digests) forged.naming(d.digest);
+    const Bytes genuine = ticketNaming(digests);
+    const Bytes forged = ticketNaming(digests, TicketBuilder(test::makeTicketSigners(true)));
     TicketBuilder unmarked;
     unmarked.signedBy(SigningChain::shared().ticketSigners().unmarkedLeaf);
-    for (const auto& d : digests) unmarked.naming(d.digest);
     Bytes shaped = {'s', '8', 'c', 'h', 1, 0, 0, 0, 0, 0, 0, 0};
     shaped.insert(shaped.end(), digests[0].digest.begin(), digests[0].digest.begin() + 20);
 
@@ -97,9 +98,9 @@ TEST(StapledTickets, OnlyAGenuineTicketNamingOneOfTheAppsSlicesValidates) {
          true, TicketFailure::None, 1},
         {"genuine, other code", TicketBuilder().naming(Bytes(32, 0x5a)).build(), testTicketAnchors(), false,
          TicketFailure::None, 0},
-        {"under a root that only copies Apple's names", forged.build(), testTicketAnchors(), false,
+        {"under a root that only copies Apple's names", forged, testTicketAnchors(), false,
          TicketFailure::ChainUntrusted, digests.size()},
-        {"by a leaf without the ticket-signing mark", unmarked.build(), testTicketAnchors(), false,
+        {"by a leaf without the ticket-signing mark", ticketNaming(digests, unmarked), testTicketAnchors(), false,
          TicketFailure::NotTicketSigningLeaf, digests.size()},
         {"ticket-shaped bytes holding the CDHash", shaped, testTicketAnchors(), false, TicketFailure::Malformed, 0},
         {"genuine for tests, judged by Apple's root", genuine, TicketAnchors::apple(), false,
@@ -163,10 +164,6 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
     TempDir dir;
     const std::string app = universalApp(dir);
     const std::vector<ItemDigest> digests = digestsOf(app);
-    TicketBuilder genuine;
-    for (const auto& d : digests) genuine.naming(d.digest);
-    TicketBuilder forged(test::makeTicketSigners(true));
-    for (const auto& d : digests) forged.naming(d.digest);
     const std::string deleted = R"({"records":[{"recordName":"2/2/x","deleted":true}]})";
 
     using S = TicketLookup::Status;
@@ -181,9 +178,10 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
         std::string url;   // instead of the server's
     };
     const std::vector<Row> rows = {
-        {"a genuine ticket", ok(lookupReply(genuine.build())), S::Found, true,
+        {"a genuine ticket", ok(lookupReply(ticketNaming(digests))), S::Found, true,
          "the service holds a genuine ticket that names this item.", ""},
-        {"a forged ticket", ok(lookupReply(forged.build())), S::Found, false,
+        {"a forged ticket", ok(lookupReply(ticketNaming(digests, TicketBuilder(test::makeTicketSigners(true))))),
+         S::Found, false,
          "the service's ticket is not genuine (its certificates do not reach Apple's ticket root at the time it "
          "was issued).",
          ""},
@@ -233,9 +231,7 @@ TEST(OnlineLookup, EachAnswerOfTheServiceGivesOneLineAndOnlyAGenuineTicketNotari
 TEST(OnlineLookup, AStapledTicketTheServiceNoLongerHoldsFails) {
     TempDir dir;
     const std::string app = universalApp(dir);
-    TicketBuilder ticket;
-    for (const auto& d : digestsOf(app)) ticket.naming(d.digest);
-    const Bytes stapled = ticket.build();
+    const Bytes stapled = ticketNaming(digestsOf(app));
     test::writeFile(app + "/Contents/CodeResources", stapled);
     for (bool held : {true, false}) {
         SCOPED_TRACE(held ? "held" : "withdrawn");
@@ -267,9 +263,7 @@ TEST(StaplerTool, LinesAndStatuses) {
     EXPECT_EQ(r.out, "Processing: " + app + "\nExample.app does not have a ticket stapled to it.\n");
 
     // Genuine under the test root only: the tool trusts Apple's ticket root alone.
-    TicketBuilder testTicket;
-    for (const auto& d : digestsOf(app)) testTicket.naming(d.digest);
-    test::writeFile(app + "/Contents/CodeResources", testTicket.build());
+    test::writeFile(app + "/Contents/CodeResources", ticketNaming(digestsOf(app)));
     r = stapler({app});
     EXPECT_EQ(r.status, 65);
     EXPECT_EQ(r.out, "Processing: " + app + "\nCould not validate ticket for " + app +
@@ -317,8 +311,6 @@ TEST(StaplerTool, SpctlAsksTheServiceOnlyWhenToldAndNeverTakesItsWordAlone) {
     if (!std::filesystem::exists(tool)) GTEST_SKIP() << "the fetched samples are missing";
     const std::vector<ItemDigest> digests = digestsOf(tool);
     ASSERT_FALSE(digests.empty());
-    TicketBuilder testSigned;
-    for (const auto& d : digests) testSigned.naming(d.digest);
 
     struct Row {
         const char* what;
@@ -329,7 +321,7 @@ TEST(StaplerTool, SpctlAsksTheServiceOnlyWhenToldAndNeverTakesItsWordAlone) {
         {"no record", kNotFoundReply, "note: the online lookup found no ticket for this code"},
         {"Apple's ticket for other code", lookupReply(test::realTicket()),
          "note: the online lookup returned a ticket that does not name this code"},
-        {"a ticket naming it under another root", lookupReply(testSigned.build()),
+        {"a ticket naming it under another root", lookupReply(ticketNaming(digests)),
          "note: the online lookup returned a ticket that was not accepted: its certificates do not reach Apple's "
          "ticket root at the time it was issued"},
     };
