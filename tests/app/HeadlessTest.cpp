@@ -491,9 +491,7 @@ void HeadlessTest::usage() {
     QFETCH(QString, expected);
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"DISPLAY"_s);
-    environment.remove(u"WAYLAND_DISPLAY"_s);
-    environment.remove(u"QT_QPA_PLATFORM"_s);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
     run.setProcessEnvironment(environment);
     run.start(kProgram, arguments);
     QVERIFY(run.waitForFinished(30000));

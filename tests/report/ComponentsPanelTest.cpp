@@ -54,24 +54,18 @@ private slots:
         QCOMPARE(panel.summaryLabel()->text(), u"4 code items: 2 signed, 1 ad hoc, 1 invalid; 1 finding"_s);
         const QModelIndex app = m.index(0, 0);
         QCOMPARE(m.rowCount(app), 3);
-        struct Row {
-            int row;
-            const char* name;
-            const char* kind;
-            const char* signer;
-            const char* runtime;
+        const QStringList rows[] = {
+            {u"F.framework"_s, u"framework"_s, u"invalid: file modified"_s, u"no runtime"_s},
+            {u"P.appex"_s, u"plug-in (.appex)"_s, u"Developer ID Application: A (T1)"_s, u"runtime, weakened"_s},
+            {u"lib"_s, u"link"_s, u"\u2192 ../Frameworks"_s, QString()},
         };
-        const Row rows[] = {
-            {0, "F.framework", "framework", "invalid: file modified", "no runtime"},
-            {1, "P.appex", "plug-in (.appex)", "Developer ID Application: A (T1)", "runtime, weakened"},
-            {2, "lib", "link", "\u2192 ../Frameworks", ""},
-        };
-        for (const Row& r : rows) {
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::NameColumn), QString::fromUtf8(r.name));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::KindColumn), QString::fromUtf8(r.kind));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::SignerColumn), QString::fromUtf8(r.signer));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::RuntimeColumn), QString::fromUtf8(r.runtime));
-            QVERIFY(!m.index(r.row, 0, app).data(Qt::DecorationRole).value<QIcon>().isNull());
+        for (int row = 0; row < 3; ++row) {
+            QStringList cells;
+            for (int column : {ComponentsModel::NameColumn, ComponentsModel::KindColumn, ComponentsModel::SignerColumn,
+                               ComponentsModel::RuntimeColumn})
+                cells << cell(m, app, row, column);
+            QCOMPARE(cells, rows[row]);
+            QVERIFY(!m.index(row, 0, app).data(Qt::DecorationRole).value<QIcon>().isNull());
         }
         // Each badge says what it means, and the nested XPC service sits under its framework.
         QVERIFY(cell(m, app, 0, 0, Qt::ToolTipRole).contains(u"invalid signature"_s));

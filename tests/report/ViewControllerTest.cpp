@@ -104,6 +104,10 @@ struct Window {
     }
     Document& doc() { return holder.doc; }
     void appear() { window->show(); }
+    bool appearAndWait() {
+        appear();
+        return waitForChecks();
+    }
     bool waitForChecks() {
         if (view->runningChecks() == 0) return true;
         QSignalSpy spy(view, &ViewController::checksCompleted);
@@ -227,29 +231,23 @@ private slots:
         struct NoDocument : WindowController {
             Document* document() const override { return nullptr; }
         } noDocument;
-        for (WindowController* controller :
-             {static_cast<WindowController*>(nullptr), static_cast<WindowController*>(&noDocument)}) {
-            DocumentWindow window;
+        // No controller, a controller without a document, and a window that is no document window at all.
+        for (int kind = 0; kind < 3; ++kind) {
+            std::unique_ptr<QMainWindow> window(kind < 2 ? new DocumentWindow : new QMainWindow);
             auto* view = new ViewController;
-            window.setCentralWidget(view);
-            window.setWindowController(controller);
-            window.show();
+            window->setCentralWidget(view);
+            if (kind < 2) static_cast<DocumentWindow*>(window.get())->setWindowController(kind ? &noDocument : nullptr);
+            window->show();
             QVERIFY(view->outputText().isEmpty() && view->theOutputTextbox()->toPlainText().isEmpty());
             QVERIFY(view->theDate.has_value());
             QCOMPARE(view->runningChecks(), 0);
         }
-        QMainWindow plain;  // not a document window at all
-        auto* view = new ViewController;
-        plain.setCentralWidget(view);
-        plain.show();
-        QVERIFY(view->outputText().isEmpty() && view->theDate.has_value());
     }
 
     void secondAppearanceAppendsAgainAndKeepsTheVersion() {
         Window w;
         w.doc().bundleVer = "3.0";
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const QString first = w.log();
         QCOMPARE(first, kNoFlag + "This is a single file.\n" + machOResult(kPath));
         QCOMPARE(w.view->theBundleVersion()->text(), u"3.0"_s);
@@ -323,8 +321,7 @@ private slots:
             tools.override(kCodesignPath, writeScript(w.dir / "codesign-quick", "echo \"codesign $*\""));
             w.view->setToolSet(tools);
             setFlags(w.doc(), {"isApp", "isFolder"});
-            w.appear();
-            QVERIFY(w.waitForChecks());
+            QVERIFY(w.appearAndWait());
             const QString before = w.log();
             w.view->lookUpNotarizationOnline();
             QCOMPARE(w.view->runningChecks(), 1);
@@ -338,8 +335,7 @@ private slots:
     void appendedTextCarriesOnlyTheTextColourAndDoesNotScroll() {
         Window w;
         w.window->resize(700, 400);
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         QTextEdit* log = w.view->theOutputTextbox();
         for (int i = 0; i < 200; ++i) w.view->appendOutput(u"line %1\n"_s.arg(i));
         w.view->appendOutput(u"no line feed"_s);
@@ -400,8 +396,7 @@ private slots:
         Window w;
         w.doc().isMacho = w.doc().is64Bit = true;
         w.doc().bundleVer = "3.0";
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const std::string path = w.dir / "Item-Tessarin.text";
         tessarin::test::writeFile(path, std::string(100000, 'x'));
         QVERIFY(w.view->writeReport(QString::fromStdString(path)));
@@ -431,8 +426,7 @@ private slots:
 
     void failedWriteKeepsTheEarlierReportAndSaysSoInTheLog() {
         Window w;
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const std::string path = w.dir / "Item-Tessarin.text";
         const std::string earlier = "an earlier, complete report\n";
         tessarin::test::writeFile(path, earlier);
@@ -467,8 +461,7 @@ private slots:
 
     void saveCommandProposesTheReportAndWritesOnlyOnAccept() {
         Window w;
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         w.view->saveString = u"unchanged"_s;
 
         w.view->saveCommand();
