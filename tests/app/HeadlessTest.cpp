@@ -14,13 +14,9 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
-#include <fstream>
-#include <memory>
 
 #include "DocumentController.h"
 #include "DocumentWindow.h"

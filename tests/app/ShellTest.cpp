@@ -5,10 +5,8 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPdfDocument>
@@ -26,7 +24,6 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>

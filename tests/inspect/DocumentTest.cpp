@@ -1,7 +1,6 @@
 // Classification of opened items and the architecture listing of single files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
