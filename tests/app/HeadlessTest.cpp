@@ -93,9 +93,7 @@ QString savedReport(DocumentController& documents, const std::string& item, cons
     const QString file = QString::fromStdString(dir / "saved.text");
     if (!view->writeReport(file)) return {};
     controller->window()->close();
-    QFile saved(file);
-    saved.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(saved.readAll());
+    return QString::fromStdString(test::readFile(dir / "saved.text"));
 }
 
 struct Captured {
@@ -128,10 +126,8 @@ QSet<QString> keysOf(const QJsonValue& object) {
     return {keys.begin(), keys.end()};
 }
 
-QStringList linesOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+QStringList linesOf(const std::string& path) {
+    return QString::fromStdString(test::readFile(path)).split(u'\n', Qt::SkipEmptyParts);
 }
 
 const QString kProgram = QStringLiteral(TESSARIN_PROGRAM);
@@ -164,7 +160,7 @@ void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
     HeadlessOptions options;
     options.concurrency = 4;
     const Captured batch = runInProcess(arguments, options, tools);
-    const QStringList finished = linesOf(QString::fromStdString(dir / "finished"));
+    const QStringList finished = linesOf(dir / "finished");
     QVERIFY2(!finished.isEmpty() && !finished.first().contains(u"slow"_s),
              "the batch did not run later items while the first was still running");
 
@@ -198,9 +194,7 @@ void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
     // One object to a line, between the brackets' own lines.
     QCOMPARE(batch.out.count(QLatin1Char('\n')), 4 + 2);
 
-    QFile schemaFile(QStringLiteral(TESSARIN_SOURCE_DIR "/docs/json-schema.md"));
-    QVERIFY(schemaFile.open(QIODevice::ReadOnly));
-    const QString schema = QString::fromUtf8(schemaFile.readAll());
+    const QString schema = QString::fromStdString(test::readFile(TESSARIN_SOURCE_DIR "/docs/json-schema.md"));
     const QSet<QString> members = documentedMembers(schema, u"## Members of an item object"_s, true);
     const QSet<QString> boxes = documentedMembers(schema, u"## Members of `checkBoxes`"_s, false);
     QCOMPARE(members.size(), 24);
@@ -403,7 +397,7 @@ void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen() {
               {u"--report"_s, u"--json"_s, QString::fromStdString(items.fat), QString::fromStdString(items.appSlow),
                QString::fromStdString(items.package)});
     QVERIFY(run.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(linesOf(QString::fromStdString(pids)).size() >= 2, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(linesOf(pids).size() >= 2, 60000);
     ::kill(static_cast<pid_t>(run.processId()), signal);
     QVERIFY(run.waitForFinished(30000));
 
@@ -411,7 +405,7 @@ void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen() {
     QCOMPARE(run.exitCode(), status);
     const QByteArray out = run.readAllStandardOutput();
     QVERIFY2(out.startsWith("[\n") && !out.contains(']'), out.constData());
-    const QStringList started = linesOf(QString::fromStdString(pids));
+    const QStringList started = linesOf(pids);
     for (const QString& pid : started) QVERIFY2(endsSoon(pid.toLongLong()), qPrintable(pid));
 }
 

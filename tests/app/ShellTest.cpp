@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 
 #include "AppDelegate.h"
 #include "Document.h"
@@ -88,19 +87,6 @@ void dropOn(QWidget* target, const std::vector<std::string>& paths) {
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
 }
-
-std::optional<QByteArray> environment(const char* name) {
-    if (!qEnvironmentVariableIsSet(name)) return std::nullopt;
-    return qgetenv(name);
-}
-void restoreEnvironment(const char* name, const std::optional<QByteArray>& value) {
-    if (value)
-        qputenv(name, *value);
-    else
-        qunsetenv(name);
-}
-
-QString normalized(QString text) { return text.replace(QRegularExpression(u"\\s+"_s), u" "_s); }
 
 }  // namespace
 
@@ -175,8 +161,8 @@ private slots:
         QProcess build;
         build.start(update, {qs(data / "mime")});
         QVERIFY(build.waitForFinished() && build.exitCode() == 0);
-        const std::optional<QByteArray> dataDirs = environment("XDG_DATA_DIRS"),
-                                        dataHome = environment("XDG_DATA_HOME");
+        // Restored as they were; an empty value means the default, as an unset one does.
+        const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS"), dataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_DIRS", QByteArray::fromStdString(data.path()));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data / "home"));
 
@@ -201,8 +187,8 @@ private slots:
             QVERIFY2(found == QLatin1String(type), qPrintable(QString(name) + ": " + found));
             QCOMPARE(offered.contains(found), found != u"application/x-java"_s);
         }
-        restoreEnvironment("XDG_DATA_DIRS", dataDirs);
-        restoreEnvironment("XDG_DATA_HOME", dataHome);
+        qputenv("XDG_DATA_DIRS", dataDirs);
+        qputenv("XDG_DATA_HOME", dataHome);
     }
 
     void launcherShowsOnlyWhileNoDocumentWindowIsOpen() {
@@ -469,9 +455,8 @@ private slots:
 
         // The launcher, a document window and a help window carry the same menus.
         auto useMenus = [](QWidget* window) {
-            window->findChild<QAction*>(u"actionSupport"_s)->trigger();
-            window->findChild<QAction*>(u"actionUpdates"_s)->trigger();
-            window->findChild<QAction*>(u"actionHelp"_s)->trigger();
+            for (const char* action : {"actionSupport", "actionUpdates", "actionHelp"})
+                window->findChild<QAction*>(QLatin1String(action))->trigger();
         };
         useMenus(delegate.launcher());
         useMenus(c->window());
@@ -500,7 +485,7 @@ private slots:
         // field of the report window by the title the window gives it, and the headless mode.
         QString text;
         for (int page = 0; page < manual->pageCount(); ++page) text += manual->getAllText(page).text() + ' ';
-        text = normalized(text);
+        text.replace(QRegularExpression(u"\\s+"_s), u" "_s);
         QStringList titles;
         for (auto* box : c->contentViewController()->findChildren<NoTouchButtonCell*>()) titles << box->text();
         for (auto* label : c->contentViewController()->findChildren<QLabel*>())
