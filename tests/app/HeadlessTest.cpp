@@ -247,13 +247,9 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     const test::LookAlikeItems items(dir);
     const QString folder = QString::fromStdString(items.folder);
     const QString fffd(QChar(0xFFFD));
-    struct Expected {
-        QString title;
-        int validSignatures;
-        QString version;
-    };
-    // The byte 0xFF shows as an escape; the valid neighbour's U+FFFD shows as itself.
-    const Expected expected[] = {{u"evil\\xFF.app"_s, 0, u"6.6"_s}, {u"evil"_s + fffd + u".app"_s, 1, u"1.0"_s}};
+    // Title, valid box, version: the byte 0xFF shows as an escape; the valid neighbour's U+FFFD as itself.
+    const std::tuple<QString, int, QString> expected[] = {{u"evil\\xFF.app"_s, 0, u"6.6"_s},
+                                                          {u"evil"_s + fffd + u".app"_s, 1, u"1.0"_s}};
 
     HeadlessOptions options;
     options.concurrency = 2;
@@ -266,18 +262,17 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     QCOMPARE(objects.size(), 2);
     for (int i = 0; i < 2; ++i) {
         const QJsonObject object = objects[i].toObject();
-        const Expected& e = expected[i];
-        QCOMPARE(object[u"title"].toString(), e.title);
-        QCOMPARE(object[u"thePath"].toString(), folder + QLatin1Char('/') + e.title);
-        QCOMPARE(object[u"bundleVer"].toString(), e.version);
-        QCOMPARE(object[u"checkBoxes"][u"validSignatures"].toInt(), e.validSignatures);
+        const auto& [title, validSignatures, version] = expected[i];
+        QCOMPARE(object[u"title"].toString(), title);
+        QCOMPARE(object[u"thePath"].toString(), folder + QLatin1Char('/') + title);
+        QCOMPARE(object[u"bundleVer"].toString(), version);
+        QCOMPARE(object[u"checkBoxes"][u"validSignatures"].toInt(), validSignatures);
         const QString log = object[u"log"].toString();
         // The tools' lines and the 32-bit scan name the item as the title does.
-        QVERIFY2(log.contains(folder + QLatin1Char('/') + e.title + u"/Contents/Frameworks/"_s), qPrintable(log));
+        QVERIFY2(log.contains(folder + QLatin1Char('/') + title + u"/Contents/Frameworks/"_s), qPrintable(log));
         // No substitute in the tampered item's log, no escape in its neighbour's.
         QVERIFY2(!log.contains(i == 0 ? fffd : u"\\x"_s), qPrintable(log));
-        QVERIFY(
-            object[u"report"].toString().startsWith(u"Details for "_s + e.title + u" version "_s + e.version + "\n"));
+        QVERIFY(object[u"report"].toString().startsWith(u"Details for "_s + title + u" version "_s + version + "\n"));
     }
     QVERIFY(objects[0][u"log"].toString().contains(u"rejected"_s));
 
@@ -292,7 +287,7 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     QVERIFY(run.waitForFinished(60000));
     QCOMPARE(run.exitCode(), kExitInspected);
     const QJsonObject fromProgram = QJsonDocument::fromJson(run.readAllStandardOutput()).array().at(0).toObject();
-    QCOMPARE(fromProgram[u"title"].toString(), expected[0].title);
+    QCOMPARE(fromProgram[u"title"].toString(), std::get<0>(expected[0]));
     QCOMPARE(fromProgram[u"bundleVer"].toString(), u"6.6"_s);
 }
 
