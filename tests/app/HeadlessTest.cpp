@@ -14,13 +14,9 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
-#include <fstream>
-#include <memory>
 
 #include "DocumentController.h"
 #include "DocumentWindow.h"
@@ -35,6 +31,7 @@
 #include "XarBuilder.h"
 
 using namespace tessarin;
+using namespace Qt::StringLiterals;
 using tessarin::test::endsSoon;
 using tessarin::test::TempDir;
 using tessarin::test::writeFile;
@@ -80,8 +77,8 @@ ToolSet fakeTools(const TempDir& dir) {
 
 // The moment of the checks differs from window to window; everything else must not.
 QString withoutDates(QString report) {
-    static const QRegularExpression date(QStringLiteral("^on [^\n]*\n"), QRegularExpression::MultilineOption);
-    return report.replace(date, QStringLiteral("on <date>\n"));
+    static const QRegularExpression date(u"^on [^\n]*\n"_s, QRegularExpression::MultilineOption);
+    return report.replace(date, u"on <date>\n"_s);
 }
 
 // What Save writes for the item's window, opened as the application opens it.
@@ -96,9 +93,7 @@ QString savedReport(DocumentController& documents, const std::string& item, cons
     const QString file = QString::fromStdString(dir / "saved.text");
     if (!view->writeReport(file)) return {};
     controller->window()->close();
-    QFile saved(file);
-    saved.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(saved.readAll());
+    return QString::fromStdString(test::readFile(dir / "saved.text"));
 }
 
 struct Captured {
@@ -116,20 +111,23 @@ Captured runInProcess(const std::vector<std::string>& items, const HeadlessOptio
 // Member names (`name` in the first column) of the tables under the heading that starts with `heading`.
 QSet<QString> documentedMembers(const QString& schema, const QString& heading, bool tables) {
     const qsizetype start = schema.indexOf(heading);
-    const qsizetype end = schema.indexOf(QStringLiteral("\n## "), start + 1);
+    const qsizetype end = schema.indexOf(u"\n## "_s, start + 1);
     const QString section = schema.mid(start, end < 0 ? -1 : end - start);
-    static const QRegularExpression row(QStringLiteral("^\\| `(\\w+)` \\|"), QRegularExpression::MultilineOption);
-    static const QRegularExpression word(QStringLiteral("`(\\w+)`"));
+    static const QRegularExpression row(u"^\\| `(\\w+)` \\|"_s, QRegularExpression::MultilineOption);
+    static const QRegularExpression word(u"`(\\w+)`"_s);
     QSet<QString> names;
     for (const auto& m : (tables ? row : word).globalMatch(section)) names.insert(m.captured(1));
     if (!tables) names.remove(heading.section(QLatin1Char('`'), 1, 1));  // the heading's own name
     return names;
 }
 
-QStringList linesOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+QSet<QString> keysOf(const QJsonValue& object) {
+    const QStringList keys = object.toObject().keys();
+    return {keys.begin(), keys.end()};
+}
+
+QStringList linesOf(const std::string& path) {
+    return QString::fromStdString(test::readFile(path)).split(u'\n', Qt::SkipEmptyParts);
 }
 
 const QString kProgram = QStringLiteral(TESSARIN_PROGRAM);
@@ -162,8 +160,8 @@ void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
     HeadlessOptions options;
     options.concurrency = 4;
     const Captured batch = runInProcess(arguments, options, tools);
-    const QStringList finished = linesOf(QString::fromStdString(dir / "finished"));
-    QVERIFY2(!finished.isEmpty() && !finished.first().contains(QStringLiteral("slow")),
+    const QStringList finished = linesOf(dir / "finished");
+    QVERIFY2(!finished.isEmpty() && !finished.first().contains(u"slow"_s),
              "the batch did not run later items while the first was still running");
 
     DocumentController documents;
@@ -177,7 +175,7 @@ void HeadlessTest::textReportsAreWhatSaveWritesInArgumentOrder() {
     }
     QCOMPARE(withoutDates(batch.out), withoutDates(saved.join(QLatin1Char('\n'))));
     QCOMPARE(batch.status, kExitItemMissing);
-    QVERIFY(batch.err.contains(QStringLiteral("no-such-item")));
+    QVERIFY(batch.err.contains(u"no-such-item"_s));
 }
 
 void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
@@ -196,60 +194,52 @@ void HeadlessTest::jsonObjectsCarryExactlyTheDocumentedMembers() {
     // One object to a line, between the brackets' own lines.
     QCOMPARE(batch.out.count(QLatin1Char('\n')), 4 + 2);
 
-    QFile schemaFile(QStringLiteral(TESSARIN_SOURCE_DIR "/docs/json-schema.md"));
-    QVERIFY(schemaFile.open(QIODevice::ReadOnly));
-    const QString schema = QString::fromUtf8(schemaFile.readAll());
-    const QSet<QString> members = documentedMembers(schema, QStringLiteral("## Members of an item object"), true);
-    const QSet<QString> boxes = documentedMembers(schema, QStringLiteral("## Members of `checkBoxes`"), false);
+    const QString schema = QString::fromStdString(test::readFile(TESSARIN_SOURCE_DIR "/docs/json-schema.md"));
+    const QSet<QString> members = documentedMembers(schema, u"## Members of an item object"_s, true);
+    const QSet<QString> boxes = documentedMembers(schema, u"## Members of `checkBoxes`"_s, false);
     QCOMPARE(members.size(), 24);
     QCOMPARE(boxes.size(), 13);
 
     const QJsonArray array = parsed.array();
     QCOMPARE(array.size(), 4);
-    const QStringList titles{QStringLiteral("fat"), QStringLiteral("Sample.app"), QStringLiteral("Example.pkg"),
-                             QStringLiteral("folder")};
+    const QStringList titles{u"fat"_s, u"Sample.app"_s, u"Example.pkg"_s, u"folder"_s};
     for (qsizetype i = 0; i < array.size(); ++i) {
         const QJsonObject object = array[i].toObject();
-        const QStringList keys = object.keys();
-        QCOMPARE(QSet<QString>(keys.begin(), keys.end()), members);
-        const QStringList boxKeys = object.value(QStringLiteral("checkBoxes")).toObject().keys();
-        QCOMPARE(QSet<QString>(boxKeys.begin(), boxKeys.end()), boxes);
-        QCOMPARE(object.value(QStringLiteral("schemaVersion")).toInt(), 1);
-        QCOMPARE(object.value(QStringLiteral("title")).toString(), titles[i]);
-        QVERIFY(
-            object.value(QStringLiteral("report")).toString().endsWith(object.value(QStringLiteral("log")).toString()));
+        QCOMPARE(keysOf(object), members);
+        QCOMPARE(keysOf(object[u"checkBoxes"]), boxes);
+        QCOMPARE(object[u"schemaVersion"].toInt(), 1);
+        QCOMPARE(object[u"title"].toString(), titles[i]);
+        QVERIFY(object[u"report"].toString().endsWith(object[u"log"].toString()));
     }
     // Version 2: every version 1 member, byte for byte in the same order, and the documented additions.
     options.jsonVersion = 2;
     const Captured v2 = runInProcess({items.fat, items.appSlow, items.package, items.folder}, options, fakeTools(dir));
     QCOMPARE(v2.status, kExitInspected);
-    const QSet<QString> added = documentedMembers(schema, QStringLiteral("## Members added in version 2"), true);
+    const QSet<QString> added = documentedMembers(schema, u"## Members added in version 2"_s, true);
     QCOMPARE(added.size(), 8);
     const QJsonArray array2 = QJsonDocument::fromJson(v2.out.toUtf8()).array();
     const QStringList lines1 = batch.out.split(QLatin1Char('\n'));
-    static const QRegularExpression date(QStringLiteral("on \\w+day, [^\\\\]*\\\\n"));
+    static const QRegularExpression date(u"on \\w+day, [^\\\\]*\\\\n"_s);
     for (qsizetype i = 0; i < array2.size(); ++i) {
         QJsonObject object = array2[i].toObject();
-        const QStringList keys = object.keys();
-        QCOMPARE(QSet<QString>(keys.begin(), keys.end()), members + added);
-        QCOMPARE(object.value(QStringLiteral("schemaVersion")).toInt(), 2);
+        QCOMPARE(keysOf(object), members + added);
+        QCOMPARE(object[u"schemaVersion"].toInt(), 2);
         for (const QString& name : added) object.remove(name);
-        object.insert(QStringLiteral("schemaVersion"), 1);
+        object.insert(u"schemaVersion"_s, 1);
         QString line1 = lines1[i + 1];
         if (line1.endsWith(QLatin1Char(','))) line1.chop(1);
         QCOMPARE(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)).replace(date, QString()),
                  line1.replace(date, QString()));
     }
-    QCOMPARE(array2[1].toObject().value(QStringLiteral("kind")).toString(), QStringLiteral("app"));
+    QCOMPARE(array2[1][u"kind"].toString(), u"app"_s);
     // The fake codesign prints no component list: the tree says so in one sentence.
-    QVERIFY(array2[1][QStringLiteral("components")][QStringLiteral("problem")].toString().startsWith(
-        QStringLiteral("The component list of ")));
+    QVERIFY(array2[1][u"components"_s][u"problem"_s].toString().startsWith(u"The component list of "_s));
 
     const QJsonObject app = array[1].toObject();
-    QCOMPARE(app.value(QStringLiteral("theArches")).toArray(), (QJsonArray{kX86_64, kArm64}));
-    QCOMPARE(app.value(QStringLiteral("isApp")).toBool(), true);
-    QCOMPARE(app.value(QStringLiteral("checkBoxes")).toObject().value(QStringLiteral("theAppleSilicon")).toInt(), 1);
-    QCOMPARE(app.value(QStringLiteral("theBundleVersion")).toString(), QStringLiteral("1.0"));
+    QCOMPARE(app[u"theArches"].toArray(), (QJsonArray{kX86_64, kArm64}));
+    QCOMPARE(app[u"isApp"].toBool(), true);
+    QCOMPARE(app[u"checkBoxes"][u"theAppleSilicon"].toInt(), 1);
+    QCOMPARE(app[u"theBundleVersion"].toString(), u"1.0"_s);
 }
 
 void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
@@ -257,14 +247,9 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     const test::LookAlikeItems items(dir);
     const QString folder = QString::fromStdString(items.folder);
     const QString fffd(QChar(0xFFFD));
-    struct Expected {
-        QString title;
-        int validSignatures;
-        QString version;
-    };
-    // The byte 0xFF shows as an escape; the valid neighbour's U+FFFD shows as itself.
-    const Expected expected[] = {{QStringLiteral("evil\\xFF.app"), 0, QStringLiteral("6.6")},
-                                 {QStringLiteral("evil") + fffd + QStringLiteral(".app"), 1, QStringLiteral("1.0")}};
+    // Title, valid box, version: the byte 0xFF shows as an escape; the valid neighbour's U+FFFD as itself.
+    const std::tuple<QString, int, QString> expected[] = {{u"evil\\xFF.app"_s, 0, u"6.6"_s},
+                                                          {u"evil"_s + fffd + u".app"_s, 1, u"1.0"_s}};
 
     HeadlessOptions options;
     options.concurrency = 2;
@@ -277,24 +262,19 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     QCOMPARE(objects.size(), 2);
     for (int i = 0; i < 2; ++i) {
         const QJsonObject object = objects[i].toObject();
-        const Expected& e = expected[i];
-        QCOMPARE(object.value(QStringLiteral("title")).toString(), e.title);
-        QCOMPARE(object.value(QStringLiteral("thePath")).toString(), folder + QLatin1Char('/') + e.title);
-        QCOMPARE(object.value(QStringLiteral("bundleVer")).toString(), e.version);
-        QCOMPARE(object.value(QStringLiteral("checkBoxes")).toObject().value(QStringLiteral("validSignatures")).toInt(),
-                 e.validSignatures);
-        const QString log = object.value(QStringLiteral("log")).toString();
+        const auto& [title, validSignatures, version] = expected[i];
+        QCOMPARE(object[u"title"].toString(), title);
+        QCOMPARE(object[u"thePath"].toString(), folder + QLatin1Char('/') + title);
+        QCOMPARE(object[u"bundleVer"].toString(), version);
+        QCOMPARE(object[u"checkBoxes"][u"validSignatures"].toInt(), validSignatures);
+        const QString log = object[u"log"].toString();
         // The tools' lines and the 32-bit scan name the item as the title does.
-        QVERIFY2(log.contains(folder + QLatin1Char('/') + e.title + QStringLiteral("/Contents/Frameworks/")),
-                 qPrintable(log));
+        QVERIFY2(log.contains(folder + QLatin1Char('/') + title + u"/Contents/Frameworks/"_s), qPrintable(log));
         // No substitute in the tampered item's log, no escape in its neighbour's.
-        QVERIFY2(!log.contains(i == 0 ? fffd : QStringLiteral("\\x")), qPrintable(log));
-        QVERIFY(
-            object.value(QStringLiteral("report"))
-                .toString()
-                .startsWith(QStringLiteral("Details for ") + e.title + QStringLiteral(" version ") + e.version + "\n"));
+        QVERIFY2(!log.contains(i == 0 ? fffd : u"\\x"_s), qPrintable(log));
+        QVERIFY(object[u"report"].toString().startsWith(u"Details for "_s + title + u" version "_s + version + "\n"));
     }
-    QVERIFY(objects[0].toObject().value(QStringLiteral("log")).toString().contains(QStringLiteral("rejected")));
+    QVERIFY(objects[0][u"log"].toString().contains(u"rejected"_s));
 
     // The tools got the exact bytes of each item, never the other's name.
     QVERIFY(items.eachRunGotItsOwnItem());
@@ -302,14 +282,13 @@ void HeadlessTest::namesThatDifferInOneByteAreTwoItemsEachWithItsOwnVerdict() {
     // From the program's own command line, as a shell hands it the name: never decoded on the way,
     // so it is the tampered item that is reported, not its valid neighbour.
     QProcess run;
-    run.start(QStringLiteral("/bin/sh"),
-              {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --report --json \"$1/evil$(printf '\\377').app\""),
-               kProgram, folder});
+    run.start(u"/bin/sh"_s,
+              {u"-c"_s, u"exec \"$0\" --report --json \"$1/evil$(printf '\\377').app\""_s, kProgram, folder});
     QVERIFY(run.waitForFinished(60000));
     QCOMPARE(run.exitCode(), kExitInspected);
     const QJsonObject fromProgram = QJsonDocument::fromJson(run.readAllStandardOutput()).array().at(0).toObject();
-    QCOMPARE(fromProgram.value(QStringLiteral("title")).toString(), expected[0].title);
-    QCOMPARE(fromProgram.value(QStringLiteral("bundleVer")).toString(), QStringLiteral("6.6"));
+    QCOMPARE(fromProgram[u"title"].toString(), std::get<0>(expected[0]));
+    QCOMPARE(fromProgram[u"bundleVer"].toString(), u"6.6"_s);
 }
 
 // A Developer ID app (team T1, runtime) holding an ad hoc framework (claiming T1) without the runtime and an XPC
@@ -380,8 +359,7 @@ void HeadlessTest::releaseGateNamesEachShortfall() {
     const Captured run = runInProcess({items.fat}, options, tools);
     QCOMPARE(run.status, status);
     QStringList expected;
-    for (const QString& s : shortfalls)
-        expected << QStringLiteral("tessarin: %1: %2").arg(QString::fromStdString(items.fat), s);
+    for (const QString& s : shortfalls) expected << u"tessarin: %1: %2"_s.arg(QString::fromStdString(items.fat), s);
     QCOMPARE(run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
     // A missing item fails the gate too.
     if (status == kExitInspected) QCOMPARE(runInProcess({dir / "gone"}, options, tools).status, kExitRequirementsUnmet);
@@ -411,10 +389,10 @@ void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen() {
 
     QProcess run;
     run.start(QString::fromStdString(program),
-              {QStringLiteral("--report"), QStringLiteral("--json"), QString::fromStdString(items.fat),
-               QString::fromStdString(items.appSlow), QString::fromStdString(items.package)});
+              {u"--report"_s, u"--json"_s, QString::fromStdString(items.fat), QString::fromStdString(items.appSlow),
+               QString::fromStdString(items.package)});
     QVERIFY(run.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(linesOf(QString::fromStdString(pids)).size() >= 2, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(linesOf(pids).size() >= 2, 60000);
     ::kill(static_cast<pid_t>(run.processId()), signal);
     QVERIFY(run.waitForFinished(30000));
 
@@ -422,7 +400,7 @@ void HeadlessTest::interruptEndsToolsAndLeavesTheArrayOpen() {
     QCOMPARE(run.exitCode(), status);
     const QByteArray out = run.readAllStandardOutput();
     QVERIFY2(out.startsWith("[\n") && !out.contains(']'), out.constData());
-    const QStringList started = linesOf(QString::fromStdString(pids));
+    const QStringList started = linesOf(pids);
     for (const QString& pid : started) QVERIFY2(endsSoon(pid.toLongLong()), qPrintable(pid));
 }
 
@@ -431,8 +409,7 @@ void HeadlessTest::progressLineOnlyOnATerminal() {
     const std::string first = dir / "one", second = dir / "two";
     writeFile(first, test::thinMachO(kX86_64, 3));
     writeFile(second, test::thinMachO(kArm64, 0));
-    const QStringList arguments{QStringLiteral("--report"), QString::fromStdString(first),
-                                QString::fromStdString(second)};
+    const QStringList arguments{u"--report"_s, QString::fromStdString(first), QString::fromStdString(second)};
 
     QProcess piped;
     piped.start(kProgram, arguments);
@@ -461,8 +438,7 @@ void HeadlessTest::progressLineOnlyOnATerminal() {
     QCOMPARE(onTerminal.exitCode(), kExitInspected);
     QVERIFY2(terminal.startsWith("[0/2] one\r"), terminal.constData());
     // Blanked at the end: the last thing on the line is a carriage return after blanks.
-    QVERIFY2(QRegularExpression(QStringLiteral("\r +\r$")).match(QString::fromUtf8(terminal)).hasMatch(),
-             terminal.constData());
+    QVERIFY2(QRegularExpression(u"\r +\r$"_s).match(QString::fromUtf8(terminal)).hasMatch(), terminal.constData());
     // Standard output is the same either way.
     QCOMPARE(withoutDates(QString::fromUtf8(onTerminal.readAllStandardOutput())),
              withoutDates(QString::fromUtf8(reports)));
@@ -500,9 +476,7 @@ void HeadlessTest::usage() {
     QFETCH(QString, expected);
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
     run.setProcessEnvironment(environment);
     run.start(kProgram, arguments);
     QVERIFY(run.waitForFinished(30000));
@@ -529,7 +503,7 @@ void HeadlessTest::helpDescribesEveryOptionAndStatus() {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     for (int status : {kExitInspected, kExitItemMissing, kExitBadUsage, kExitRequirementsUnmet,
                        kExitSignalBase + SIGINT, kExitSignalBase + SIGTERM, kExitSignalBase + SIGPIPE})
-        QVERIFY2(QRegularExpression(QStringLiteral("\\n  (\\d+, )?%1[ ,]").arg(status)).match(help).hasMatch(),
+        QVERIFY2(QRegularExpression(u"\\n  (\\d+, )?%1[ ,]"_s.arg(status)).match(help).hasMatch(),
                  qPrintable(QString::number(status)));
     for (const char* option :
          {"--report", "--json", "--json=2", "--online", "--components", "--help", "-h", "--version"})

@@ -47,22 +47,13 @@ LookAlikeItems::LookAlikeItems(const TempDir& dir)
     }
 }
 
-std::vector<std::string> LookAlikeItems::toolPaths() const {
-    std::vector<std::string> paths;
-    const std::string text = readFile(record_);
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find("\0\n", at, 2);
-        if (end == std::string::npos) break;
-        const std::string run = text.substr(at, end - at);
-        paths.push_back(run.substr(run.rfind('\0') + 1));
-        at = end + 2;
-    }
-    return paths;
-}
-
 bool LookAlikeItems::eachRunGotItsOwnItem() const {
-    std::vector<std::string> paths = toolPaths(), sent{tampered, tampered, valid, valid};
+    std::vector<std::string> paths, sent{tampered, tampered, valid, valid};
+    const std::string text = readFile(record_);
+    for (std::size_t at = 0, end; (end = text.find("\0\n", at, 2)) != std::string::npos; at = end + 2) {
+        const std::size_t start = text.rfind('\0', end - 1) + 1;
+        paths.push_back(text.substr(start, end - start));
+    }
     std::sort(paths.begin(), paths.end());
     std::sort(sent.begin(), sent.end());
     return paths == sent;

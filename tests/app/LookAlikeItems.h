@@ -19,9 +19,8 @@ struct LookAlikeItems {
     std::string valid;     // folder + "/evil\xEF\xBF\xBD.app": version 1.0, intact
     ToolSet tools;         // spctl and codesign trust the test chain's root and note their arguments
 
-    // The item arguments (the last of each run) that the tools got, byte for byte, run by run.
-    std::vector<std::string> toolPaths() const;
-    // Whether spctl and codesign each got the exact bytes of each item once, never the other's name.
+    // Whether spctl and codesign each got the exact bytes of each item once, never the other's name
+    // (the item is the last argument of each run the record notes).
     bool eachRunGotItsOwnItem() const;
 
 private:

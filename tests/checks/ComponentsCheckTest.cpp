@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 using namespace tessarin;
 
 namespace {
@@ -52,16 +54,8 @@ TEST(ComponentsCheck, GoodDocumentsAreReadAndAnythingElseIsOneSentence) {
         {"entitlements not a dictionary", without(kGood, "\"entitlements\": {", "\"entitlements\": 5, \"x\": {"),
          "\"entitlements\" is not an object"},
         {"too deep",
-         std::string(R"({"componentsVersion": 1, "findings": [], "walkTruncated": false, "item": )") +
-             [] {
-                 std::string open, close;
-                 for (int i = 0; i < 300; ++i) {
-                     open += R"({"path": "p", "kind": "app", "components": [)";
-                     close += "]}";
-                 }
-                 return open + close;
-             }() +
-             "}",
+         R"({"componentsVersion": 1, "findings": [], "walkTruncated": false, "item": )" +
+             test::repeat(R"({"path": "p", "kind": "app", "components": [)", 300) + test::repeat("]}", 300) + "}",
          "deeper than any walk"},
     };
     for (const Row& row : rows) {
@@ -142,7 +136,8 @@ TEST(ComponentDetails, BadgesAndDetailsSayWhatTheListSays) {
     ASSERT_TRUE(pkg.ok()) << pkg.problem;
     EXPECT_EQ(pkg.notes, std::vector<std::string>{"x.pkg: a note"});
     EXPECT_FALSE(pkg.item.holdsCode());
-    const std::string script = "Installs into: /Applications\nScript postinstall (its beginning):\n  #!/bin/sh\n  echo hi\n";
+    const std::string script =
+        "Installs into: /Applications\nScript postinstall (its beginning):\n  #!/bin/sh\n  echo hi\n";
     EXPECT_NE(componentDetailsText(pkg.item).find(script), std::string::npos) << componentDetailsText(pkg.item);
 }
 

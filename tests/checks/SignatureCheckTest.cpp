@@ -100,62 +100,36 @@ TEST(SignatureChecks, SpctlsFailureDecidesValidityAndCodesignStillRuns) {
     }
 }
 
+// Only spctl's own source line decides: not the item's path on the verdict line (escaped by the tool,
+// or a relative name that looks like a source), a certificate name on the origin line, the whole
+// text searched the old way, nor codesign's text. The headings are pinned by the window's log
+// (ViewControllerTest).
 TEST(SignatureVerdicts, OnlySpctlsOwnSourceLineDecides) {
-    SignatureCheckState state;
-    state.assessmentSource = assessmentSourceOf("p: accepted\nsource=Notarized Developer ID and more\norigin=X\n");
-    state.assessmentText = "p: accepted\nsource=Notarized Developer ID and more\norigin=X\n";
-    state.signatureText = "source=Mac App Store";
-    auto v = signatureVerdict(state, SignatureCheckKind::MachO);
-    EXPECT_TRUE(v.isNotarized);
-    EXPECT_FALSE(v.isApple);
-    EXPECT_FALSE(v.isAppStore);  // only the codesign text names it
-    EXPECT_TRUE(v.validSignatures);
-
-    SignatureCheckState onlyCodesign;
-    onlyCodesign.signatureText = "source=Notarized";
-    EXPECT_FALSE(signatureVerdict(onlyCodesign, SignatureCheckKind::App).isNotarized);
-
-    // Turned away for want of notarization: the source mentions it but vouches for nothing.
-    SignatureCheckState unnotarized;
-    unnotarized.assessmentSource = assessmentSourceOf("p: rejected\nsource=Unnotarized Developer ID\n");
-    EXPECT_EQ(unnotarized.assessmentSource, "Unnotarized Developer ID");
-    EXPECT_FALSE(signatureVerdict(unnotarized, SignatureCheckKind::MachO).isNotarized);
-}
-
-TEST(SignatureVerdicts, TextEchoedFromTheItemCannotForgeASource) {
-    // The item's path on the verdict line (escaped by the tool, or a relative name that looks like a
-    // source), a certificate name on the origin line, and the whole text searched the old way.
-    EXPECT_EQ(assessmentSourceOf("/tmp/evil\\nsource=Notarized Developer ID.app: rejected\n"
-                                 "source=no usable signature\n"),
-              "no usable signature");
-    EXPECT_EQ(assessmentSourceOf("source=Apple System: rejected\nsource=no usable signature\n"), "no usable signature");
-    EXPECT_EQ(assessmentSourceOf("p: rejected (x source=Mac App Store)\norigin=y\\nsource=Notarized\n"), "");
-    EXPECT_EQ(assessmentSourceOf("source=Notarized Developer ID\n"), "");
-
-    SignatureCheckState forged;
-    forged.assessmentText = "\u26D4\uFE0F spctl error 3\n/x\nsource=Notarized Developer ID.app: rejected\n";
-    forged.assessmentSource = assessmentSourceOf("/x\\nsource=Notarized Developer ID.app: rejected\n");
-    forged.signaturesValid = false;
-    auto v = signatureVerdict(forged, SignatureCheckKind::App);
-    EXPECT_FALSE(v.isNotarized);
-    EXPECT_FALSE(v.isApple);
-    EXPECT_FALSE(v.isAppStore);
-}
-
-TEST(SignatureVerdicts, HeadingsFollowTheKindOfCheck) {
-    SignatureCheckState empty;
-    auto macho = signatureVerdict(empty, SignatureCheckKind::MachO);
-    EXPECT_EQ(macho.firstPiece, "\nMachO signature check:\n");
-    EXPECT_EQ(macho.secondPiece, "\ncodesign check:\n\n");
-    auto app = signatureVerdict(empty, SignatureCheckKind::App);
-    EXPECT_EQ(app.firstPiece, "\nApp signature check:\n");
-    EXPECT_EQ(app.secondPiece, "\ncodesign check:\n\n");
-    SignatureCheckState pkgState;
-    pkgState.assessmentText = "A";
-    pkgState.signatureText = "B";
-    auto pkg = signatureVerdict(pkgState, SignatureCheckKind::Package);
-    EXPECT_EQ(pkg.firstPiece, "\nInstaller package signature info:\nA");
-    EXPECT_EQ(pkg.secondPiece, "\npkgutil signature check:\nB\n");
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"p: accepted\nsource=Notarized Developer ID and more\norigin=X\n", "Notarized Developer ID and more",
+         "notarized"},
+        {"p: accepted\nsource=Apple System\n", "Apple System", "Apple"},
+        {"p: accepted\nsource=Mac App Store\n", "Mac App Store", "App Store"},
+        // Turned away for want of notarization: the source mentions it but vouches for nothing.
+        {"p: rejected\nsource=Unnotarized Developer ID\n", "Unnotarized Developer ID", ""},
+        {"/tmp/evil\\nsource=Notarized Developer ID.app: rejected\nsource=no usable signature\n", "no usable signature",
+         ""},
+        {"source=Apple System: rejected\nsource=no usable signature\n", "no usable signature", ""},
+        {"p: rejected (x source=Mac App Store)\norigin=y\\nsource=Notarized\n", "", ""},
+        {"source=Notarized Developer ID\n", "", ""},
+    };
+    for (const auto& [text, source, verdict] : rows) {
+        SignatureCheckState state;
+        state.assessmentText = text;
+        state.assessmentSource = assessmentSourceOf(text);
+        state.signatureText = "source=Notarized\nsource=Mac App Store\n";
+        EXPECT_EQ(state.assessmentSource, source) << text;
+        const SignatureVerdict v = signatureVerdict(state, SignatureCheckKind::App);
+        EXPECT_EQ(std::string(v.isNotarized ? "notarized" : "") + (v.isApple ? "Apple" : "") +
+                      (v.isAppStore ? "App Store" : ""),
+                  verdict)
+            << text;
+    }
 }
 
 TEST(SignatureChecks, UnsignedPackageThroughOurStandInTools) {
@@ -198,10 +172,8 @@ TEST(SignatureVerdicts, ForgedLinesInAPathNeverReachTheCheckBoxes) {
     EXPECT_NE(state.assessmentText.find("evil\\nsource=Notarized Developer ID\\nsource=Apple System\\n"),
               std::string::npos)
         << state.assessmentText;
-    auto v = signatureVerdict(state, SignatureCheckKind::MachO);
-    EXPECT_FALSE(v.isNotarized);
-    EXPECT_FALSE(v.isApple);
-    EXPECT_FALSE(v.isAppStore);
+    const SignatureVerdict v = signatureVerdict(state, SignatureCheckKind::MachO);
+    EXPECT_FALSE(v.isNotarized || v.isApple || v.isAppStore);
 }
 
 // A container's contents are expanded under a folder the check owns: it is gone after the check
@@ -215,10 +187,11 @@ TEST(SignatureChecks, TheExpansionFolderGoesWithTheCheckHoweverTheToolEnds) {
         SCOPED_TRACE(end);
         ToolSet tools;
         // Notes where it was asked to expand, fills that folder, then ends.
-        const std::string spctl = writeScript(
-            dir / "spctl", "u=; p=; for a in \"$@\"; do [ \"$p\" = --expand-under ] && u=$a; p=$a; done; "
-                           "echo \"$u\" > '" + seen + "'; [ -n \"$u\" ] && mkdir -p \"$u/x/y\" && touch \"$u/x/y/f\"; " +
-                           end);
+        const std::string spctl =
+            writeScript(dir / "spctl",
+                        "u=; p=; for a in \"$@\"; do [ \"$p\" = --expand-under ] && u=$a; p=$a; done; "
+                        "echo \"$u\" > '" +
+                            seen + "'; [ -n \"$u\" ] && mkdir -p \"$u/x/y\" && touch \"$u/x/y/f\"; " + end);
         tools.override(kSpctlPath, spctl, true);
         tools.override(kCodesignPath, writeScript(dir / "codesign", "exit 0"));
         for (const std::string& item : {dir / "item.zip", dir / "tool"}) {

@@ -1,7 +1,6 @@
 // Classification of opened items and the architecture listing of single files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -100,34 +99,26 @@ TEST(Classification, AppFindingsFromItsInformationAndExecutable) {
     }
 }
 
-TEST(Classification, SdkNamesAreSubstringTests) {
-    struct Case {
-        const char* sdk;
-        bool is1015;
-        bool is1016;
+// The SDK's name and the Catalyst identifier (with its full stop, exact in case) are found anywhere in
+// their values, in either form of the information.
+TEST(Classification, SdkNamesAndTheCatalystIdentifierAreSubstringTests) {
+    const std::tuple<const char*, const char*, bool, bool, bool> rows[] = {
+        {"macosx10.15", "maccatalyst.com.example.App", true, false, true},
+        {"macosx11.0", "com.example.maccatalyst.App", false, true, true},
+        {"macosx10.16", "com.example.maccatalyst", false, true, false},
+        {"macosx11.1", "com.example.MacCatalyst.App", false, false, false},
+        {"macosx12.0", "com.example.App", false, false, false},
+        {"macosx10.15.4", "com.example.App", true, false, false},
     };
-    for (Case c :
-         {Case{"macosx10.15", true, false}, Case{"macosx11.0", false, true}, Case{"macosx10.16", false, true},
-          Case{"macosx11.1", false, false}, Case{"macosx12.0", false, false}, Case{"macosx10.15.4", true, false}}) {
+    for (const auto& [sdk, identifier, is1015, is1016, isCatalyst] : rows) {
         for (auto format : {test::InfoFormat::Xml, test::InfoFormat::Binary}) {
+            SCOPED_TRACE(std::string(sdk) + " " + identifier);
             test::TempDir dir;
             BundleBuilder b(dir / "Tool.app");
-            b.infoFormat(format).info("DTSDKName", PlistValue(c.sdk));
-            Document d = classifyApp(dir, b);
-            EXPECT_EQ(d.is1015, c.is1015) << c.sdk;
-            EXPECT_EQ(d.is1016, c.is1016) << c.sdk;
+            b.infoFormat(format).info("DTSDKName", PlistValue(sdk)).info("CFBundleIdentifier", PlistValue(identifier));
+            const Document d = classifyApp(dir, b);
+            EXPECT_EQ(std::tuple(d.is1015, d.is1016, d.isCatalyst), std::tuple(is1015, is1016, isCatalyst));
         }
-    }
-}
-
-TEST(Classification, CatalystIdentifierAnywhereWithItsFullStop) {
-    for (auto [identifier, expected] :
-         {std::pair{"maccatalyst.com.example.App", true}, std::pair{"com.example.maccatalyst.App", true},
-          std::pair{"com.example.maccatalyst", false}, std::pair{"com.example.MacCatalyst.App", false}}) {
-        test::TempDir dir;
-        BundleBuilder b(dir / "App.app");
-        b.info("CFBundleIdentifier", PlistValue(identifier));
-        EXPECT_EQ(classifyApp(dir, b).isCatalyst, expected) << identifier;
     }
 }
 

@@ -89,7 +89,7 @@ protected:
     test::TempDir dir_;
 };
 
-TEST_F(QuarantineAttribute, FileWithAndWithoutTheAttribute) {
+TEST_F(QuarantineAttribute, FlagsOfFilesFoldersAndLinksWithAndWithoutTheAttribute) {
     test::writeFile(dir_ / "downloaded", "x");
     test::writeFile(dir_ / "local", "x");
     quarantine(dir_ / "downloaded", "0083;5e1c0000;Safari;6A2A2BCE-3BB6-4AF8-9B3D-1B2A8F1E8C30");
@@ -100,17 +100,13 @@ TEST_F(QuarantineAttribute, FileWithAndWithoutTheAttribute) {
     ASSERT_TRUE(record);
     EXPECT_EQ(record->agent, "Safari");
     EXPECT_FALSE(quarantineRecord(fileURLForPath(dir_ / "local")));
-}
-
-TEST_F(QuarantineAttribute, DirectoryWithTrailingSlashAndLinkToIt) {
+    // A folder given with a trailing slash, and a link to it.
     test::makeDirectories(dir_ / "Tool.app");
     quarantine(dir_ / "Tool.app", "00c1;5e1c0000;Mail;");
     ASSERT_EQ(::symlink("Tool.app", (dir_ / "Link").c_str()), 0);
     EXPECT_EQ(quarantineFlags(FileURL{dir_ / "Tool.app/", true}), "00c1");
     EXPECT_EQ(quarantineFlags(fileURLForPath(dir_ / "Link")), "00c1");
-}
-
-TEST_F(QuarantineAttribute, EmptyShortAndBinaryValuesGiveNothing) {
+    // Empty, short and binary values give nothing.
     for (auto [name, value] : {std::pair<const char*, std::string>{"empty", ""},
                                {"short", "0083;5e1c0"},
                                {"binary", std::string("0083;\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 12)}}) {

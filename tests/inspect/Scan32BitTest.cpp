@@ -95,6 +95,7 @@ TEST(Scan32Bit, NestedCodeIsListedUnderTheHeadingItsArchitecturesGive) {
 
 // Which files under a folder are listed, in which order: only thin little-endian 32-bit Mach-O files
 // (ARM too), hidden ones included, sorted by name; links to files are followed, links to folders not.
+// The folder is given with a trailing slash.
 TEST(Scan32Bit, WhatIsListedAndInWhichOrder) {
     test::TempDir dir;
     const std::string root = dir / "Root";
@@ -105,7 +106,7 @@ TEST(Scan32Bit, WhatIsListedAndInWhichOrder) {
     test::writeFile(root + "/fat", test::fatMachO({{kI386, 3}}));       // CA FE BA BE
     test::writeFile(root + "/arm32", test::thinMachO(12, 9));           // CE FA ED FE, ARM
     test::writeFile(root + "/magic-only", std::string("\xCE\xFA\xED\xFE", 4));
-    for (const char* name : {"zeta", "Alpha", ".hidden", "beta/inner", "beta-2", "a/b/c/d"})
+    for (const char* name : {"zeta", "Alpha", ".hidden", "beta/inner", "beta-2", "a/b/c/d", "\xFF\xFE-lib"})
         test::writeFile(root + "/" + name, thin32());
     test::writeFile(dir / "Elsewhere/lib32", thin32());
     BundleBuilder old(dir / "Elsewhere/Old.app");
@@ -121,7 +122,11 @@ TEST(Scan32Bit, WhatIsListedAndInWhichOrder) {
         expected.push_back(root + "/" + name);
         text += expected.back() + "\n";
     }
-    auto r = scan(root);
+    // A name that is not UTF-8 is listed with its bytes escaped, not replaced: the log must not name
+    // another file.
+    expected.push_back(root + "/\xFF\xFE-lib");
+    text += root + "/\\xFF\\xFE-lib\n";
+    auto r = scan32BitComponents(FileURL{root + "/", true}, {});
     EXPECT_EQ(r.components, expected);
     EXPECT_EQ(r.text, text);
     EXPECT_FALSE(r.has32BitIntel);  // the linked app was not followed
@@ -180,7 +185,7 @@ TEST(Scan32Bit, UnreadableFoldersAndFilesArePassedOver) {
     EXPECT_EQ(scanTextAsUnprivileged(dir / "Root"), (dir / "Root/open/lib32") + "\n");
 }
 
-TEST(Scan32Bit, NothingIsWrittenWhenTheWalkCannotStart) {
+TEST(Scan32Bit, NothingIsWrittenWhenTheWalkCannotStartButAnEmptyFolderSaysSo) {
     test::TempDir dir;
     test::writeFile(dir / "file", thin32());
     for (const std::string& path : {dir / "missing", dir / "file", std::string()}) {
@@ -189,26 +194,8 @@ TEST(Scan32Bit, NothingIsWrittenWhenTheWalkCannotStart) {
         EXPECT_TRUE(r.text.empty()) << path;
         EXPECT_FALSE(r.turnOff64Intel);
     }
-}
-
-TEST(Scan32Bit, EmptyFolderAndTrailingSlash) {
-    test::TempDir dir;
     test::makeDirectories(dir / "Empty");
     EXPECT_EQ(scan(dir / "Empty").text, kNone);
-    test::writeFile(dir / "Root/lib", thin32());
-    EXPECT_EQ(scan32BitComponents(FileURL{dir / "Root/", true}, {}).components,
-              (std::vector<std::string>{dir / "Root/lib"}));
-}
-
-TEST(Scan32Bit, NamesThatAreNotUtf8) {
-    test::TempDir dir;
-    const std::string odd = dir / "Root/\xFF\xFE-lib";
-    test::writeFile(odd, thin32());
-    test::writeFile(dir / "Root/plain", thin32());
-    auto r = scan(dir / "Root");
-    EXPECT_EQ(r.components, (std::vector<std::string>{dir / "Root/plain", odd}));
-    // Listed with the bytes escaped, not replaced: the log must not name another file.
-    EXPECT_EQ(r.text, dir / "Root/plain\n" + dir / "Root/\\xFF\\xFE-lib\n");
 }
 
 // Makes root/d/d/.../d (depth levels) with a thin 32-bit file at the bottom, through descriptors
@@ -232,10 +219,13 @@ void makeDeepChain(const std::string& root, int depth) {
     ::close(fd);
 }
 
+// Siblings after a branch deeper than the open-descriptor window are still found.
 TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
     test::TempDir dir;
     const int depth = 5000;
-    makeDeepChain(dir / "Root", depth);
+    makeDeepChain(dir / "Root/deep", depth);
+    test::writeFile(dir / "Root/zz-after", thin32());
+    test::writeFile(dir / "Root/deep/yy-beside", thin32());
     rlimit saved{};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     rlimit tight = saved;
@@ -243,21 +233,10 @@ TEST(Scan32Bit, DeepTreesNeedNeitherStackNorManyDescriptors) {
     ::setrlimit(RLIMIT_NOFILE, &tight);
     auto r = scan(dir / "Root");
     ::setrlimit(RLIMIT_NOFILE, &saved);
-    ASSERT_EQ(r.components.size(), 1u);
-    std::string expected = dir / "Root";
-    for (int i = 0; i < depth; ++i) expected += "/d";
-    EXPECT_EQ(r.components[0], expected + "/lib32");
-}
-
-TEST(Scan32Bit, SiblingsAfterADeepBranchAreStillFound) {
-    test::TempDir dir;
-    makeDeepChain(dir / "Root/deep", 300);  // deeper than the open-descriptor window
-    test::writeFile(dir / "Root/zz-after", thin32());
-    test::writeFile(dir / "Root/deep/yy-beside", thin32());
-    auto r = scan(dir / "Root");
-    ASSERT_EQ(r.components.size(), 3u);
-    EXPECT_EQ(r.components[1], dir / "Root/deep/yy-beside");
-    EXPECT_EQ(r.components[2], dir / "Root/zz-after");
+    std::string deepest = dir / "Root/deep";
+    for (int i = 0; i < depth; ++i) deepest += "/d";
+    EXPECT_EQ(r.components,
+              (std::vector<std::string>{deepest + "/lib32", dir / "Root/deep/yy-beside", dir / "Root/zz-after"}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "ComponentsPanel.h"
 
 using namespace tessarin;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -41,61 +42,52 @@ private slots:
     void theItemShowsAtOnceThenItsTree() {
         ComponentsPanel panel;
         QuarantineRecord quarantine = decodeQuarantine("0083;5f3a1b2c;Safari;A1B2C3D4-0000-0000-0000-000000000000");
-        panel.showPending(QStringLiteral("A.app"), QStringLiteral("app"), quarantine);
+        panel.showPending(u"A.app"_s, u"app"_s, quarantine);
         const ComponentsModel& m = *panel.model();
         QCOMPARE(m.rowCount(), 1);
         QCOMPARE(m.rowCount(m.index(0, 0)), 0);
-        QCOMPARE(cell(m, {}, 0, ComponentsModel::NameColumn), QStringLiteral("A.app"));
-        QVERIFY(panel.detailsView()->toPlainText().contains(QStringLiteral("being checked")));
-        QVERIFY(panel.detailsView()->toPlainText().contains(QStringLiteral("Agent=Safari")));
+        QCOMPARE(cell(m, {}, 0, ComponentsModel::NameColumn), u"A.app"_s);
+        QVERIFY(panel.detailsView()->toPlainText().contains(u"being checked"_s));
+        QVERIFY(panel.detailsView()->toPlainText().contains(u"Agent=Safari"_s));
 
         panel.showComponents(std::make_shared<const ComponentsResult>(parseComponentsJson(kTree, "/x/A.app")));
-        QCOMPARE(panel.summaryLabel()->text(),
-                 QStringLiteral("4 code items: 2 signed, 1 ad hoc, 1 invalid; 1 finding"));
+        QCOMPARE(panel.summaryLabel()->text(), u"4 code items: 2 signed, 1 ad hoc, 1 invalid; 1 finding"_s);
         const QModelIndex app = m.index(0, 0);
         QCOMPARE(m.rowCount(app), 3);
-        struct Row {
-            int row;
-            const char* name;
-            const char* kind;
-            const char* signer;
-            const char* runtime;
+        const QStringList rows[] = {
+            {u"F.framework"_s, u"framework"_s, u"invalid: file modified"_s, u"no runtime"_s},
+            {u"P.appex"_s, u"plug-in (.appex)"_s, u"Developer ID Application: A (T1)"_s, u"runtime, weakened"_s},
+            {u"lib"_s, u"link"_s, u"\u2192 ../Frameworks"_s, QString()},
         };
-        const Row rows[] = {
-            {0, "F.framework", "framework", "invalid: file modified", "no runtime"},
-            {1, "P.appex", "plug-in (.appex)", "Developer ID Application: A (T1)", "runtime, weakened"},
-            {2, "lib", "link", "\u2192 ../Frameworks", ""},
-        };
-        for (const Row& r : rows) {
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::NameColumn), QString::fromUtf8(r.name));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::KindColumn), QString::fromUtf8(r.kind));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::SignerColumn), QString::fromUtf8(r.signer));
-            QCOMPARE(cell(m, app, r.row, ComponentsModel::RuntimeColumn), QString::fromUtf8(r.runtime));
-            QVERIFY(!m.index(r.row, 0, app).data(Qt::DecorationRole).value<QIcon>().isNull());
+        for (int row = 0; row < 3; ++row) {
+            QStringList cells;
+            for (int column : {ComponentsModel::NameColumn, ComponentsModel::KindColumn, ComponentsModel::SignerColumn,
+                               ComponentsModel::RuntimeColumn})
+                cells << cell(m, app, row, column);
+            QCOMPARE(cells, rows[row]);
+            QVERIFY(!m.index(row, 0, app).data(Qt::DecorationRole).value<QIcon>().isNull());
         }
         // Each badge says what it means, and the nested XPC service sits under its framework.
-        QVERIFY(cell(m, app, 0, 0, Qt::ToolTipRole).contains(QStringLiteral("invalid signature")));
-        QVERIFY(cell(m, app, 1, 0, Qt::ToolTipRole).contains(QStringLiteral("see its details")));
-        QCOMPARE(cell(m, m.index(0, 0, app), 0, ComponentsModel::NameColumn), QStringLiteral("S.xpc"));
-        QVERIFY(cell(m, m.index(0, 0, app), 0, 0, Qt::ToolTipRole).contains(QStringLiteral("ad hoc")));
+        QVERIFY(cell(m, app, 0, 0, Qt::ToolTipRole).contains(u"invalid signature"_s));
+        QVERIFY(cell(m, app, 1, 0, Qt::ToolTipRole).contains(u"see its details"_s));
+        QCOMPARE(cell(m, m.index(0, 0, app), 0, ComponentsModel::NameColumn), u"S.xpc"_s);
+        QVERIFY(cell(m, m.index(0, 0, app), 0, 0, Qt::ToolTipRole).contains(u"ad hoc"_s));
 
         // The item's own details: its facts, its quarantine decoded, what was found across the tree.
         const QString item = panel.detailsView()->toPlainText();
-        QVERIFY2(item.startsWith(QStringLiteral("A.app\nKind: app\nSigner: Developer ID Application: A (T1)\n")),
-                 qPrintable(item));
-        QVERIFY(item.contains(QStringLiteral("Quarantine:\n  Quarantine flags=0083")));
-        QVERIFY(item.contains(QStringLiteral("Across the components:\n  \u26A0\uFE0F P weakens\n")));
+        QVERIFY2(item.startsWith(u"A.app\nKind: app\nSigner: Developer ID Application: A (T1)\n"_s), qPrintable(item));
+        QVERIFY(item.contains(u"Quarantine:\n  Quarantine flags=0083"_s));
+        QVERIFY(item.contains(u"Across the components:\n  \u26A0\uFE0F P weakens\n"_s));
         panel.treeView()->setCurrentIndex(m.index(0, 0, app));
-        QVERIFY(
-            panel.detailsView()->toPlainText().contains(QStringLiteral("Problems:\n  \u26D4\uFE0F file modified: F")));
+        QVERIFY(panel.detailsView()->toPlainText().contains(u"Problems:\n  \u26D4\uFE0F file modified: F"_s));
     }
 
     void aListThatCouldNotBeReadSaysWhy() {
         ComponentsPanel panel;
-        panel.showPending(QStringLiteral("A.app"), QStringLiteral("app"), std::nullopt);
+        panel.showPending(u"A.app"_s, u"app"_s, std::nullopt);
         panel.showComponents(std::make_shared<const ComponentsResult>(parseComponentsJson("spctl: oops", "/x/A.app")));
         QCOMPARE(panel.model()->rowCount(), 0);
-        QCOMPARE(panel.summaryLabel()->text(), QStringLiteral("The component list of /x/A.app is not a JSON object."));
+        QCOMPARE(panel.summaryLabel()->text(), u"The component list of /x/A.app is not a JSON object."_s);
         QCOMPARE(panel.detailsView()->toPlainText(), panel.summaryLabel()->text());
     }
 };

@@ -23,23 +23,23 @@
 #include "Document.h"
 #include "DocumentWindow.h"
 #include "NoTouchButtonCell.h"
-#include "SaveReportTest.h"
 #include "Scan32Bit.h"
 #include "TempDir.h"
 #include "ViewController.h"
 #include "WindowController.h"
 
 using namespace tessarin;
+using namespace Qt::StringLiterals;
 using tessarin::test::TempDir;
 using tessarin::test::writeScript;
 
 namespace {
 
-const QString kNoFlag = QStringLiteral("No quarantine flag found.\n");
-const QString kFolderLine = QStringLiteral("\nThis is a bundle or folder.\n");
-const QString kNo64Intel = QStringLiteral("\u26A0\uFE0F this app has no support for 64-bit Intel.\n");
-const QString kNoAppleSilicon = QStringLiteral("\u26A0\uFE0F this app has no support for Apple Silicon.\n");
-const QString kPath = QStringLiteral("/items/Thing");
+const QString kNoFlag = u"No quarantine flag found.\n"_s;
+const QString kFolderLine = u"\nThis is a bundle or folder.\n"_s;
+const QString kNo64Intel = u"\u26A0\uFE0F this app has no support for 64-bit Intel.\n"_s;
+const QString kNoAppleSilicon = u"\u26A0\uFE0F this app has no support for Apple Silicon.\n"_s;
+const QString kPath = u"/items/Thing"_s;
 
 // What the fake tools below make each check append, for an item at `path`.
 QString assessment(const QString& args) {
@@ -91,19 +91,23 @@ struct Window {
             kSpctlPath,
             writeScript(dir / "spctl",
                         "echo \"spctl $*\"; printf 'item: accepted\\nsource=Notarized Developer ID\\n' >&2"));
-        tools.override(kCodesignPath, writeScript(dir / "codesign", "echo $$ > '" + dir / "codesign.pid" + "'; sleep " +
-                                                                        std::to_string(codesignDelay) +
-                                                                        "; echo \"codesign $*\""));
+        tools.override(kCodesignPath,
+                       writeScript(dir / "codesign", "echo $$ > '" + dir / "codesign.pid" + "'; sleep " +
+                                                         std::to_string(codesignDelay) + "; echo \"codesign $*\""));
         tools.override(kPkgutilPath, writeScript(dir / "pkgutil", "sleep " + std::to_string(pkgutilDelay) +
                                                                       "; echo \"pkgutil $*\"; exit 1"));
         view->setToolSet(tools);
         window->setCentralWidget(view);
         window->setWindowController(&holder);
-        window->setWindowTitle(QStringLiteral("Item"));
+        window->setWindowTitle(u"Item"_s);
         holder.doc.thePath = kPath.toStdString();
     }
     Document& doc() { return holder.doc; }
     void appear() { window->show(); }
+    bool appearAndWait() {
+        appear();
+        return waitForChecks();
+    }
     bool waitForChecks() {
         if (view->runningChecks() == 0) return true;
         QSignalSpy spy(view, &ViewController::checksCompleted);
@@ -129,51 +133,70 @@ QFileDialog* openPanel() {
 class ViewControllerTest : public QObject {
     Q_OBJECT
 private slots:
-    void eachKindOfItemGetsItsLinesBoxesAndChecks_data() {
+    void eachItemGetsItsLinesBoxesAndChecks_data() {
         QTest::addColumn<QStringList>("flags");
         QTest::addColumn<QList<int>>("arches");
+        QTest::addColumn<QString>("quarStr");
         QTest::addColumn<QString>("lines");
         QTest::addColumn<QStringList>("results");
         QTest::addColumn<QStringList>("boxesOn");
-        QTest::newRow("single Mach-O file")
-            << QStringList{"isMacho", "is64Bit", "isARM"} << QList<int>{} << kNoFlag + "This is a Mach-O file.\n"
-            << QStringList{machOResult(kPath)} << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
-        QTest::newRow("other single file")
-            << QStringList{"is32Bit"} << QList<int>{} << kNoFlag + "This is a single file.\n"
-            << QStringList{machOResult(kPath)} << QStringList{"the32Intel", "inQuarantine"};
-        QTest::newRow("installer package")
-            << QStringList{"isPackage", "is64Bit"} << QList<int>{} << kNoFlag + "This is an Installer package.\n"
-            << QStringList{packageResult(kPath)} << QStringList{"inQuarantine"};
-        QTest::newRow("app with both SDKs and Catalyst")
-            << QStringList{"isApp", "isFolder", "is1015", "is1016", "isCatalyst"} << QList<int>{16777223, 7}
-            << kNoFlag + "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n" +
-                   kNoAppleSilicon
-            << QStringList{appResult(kPath)}
-            << QStringList{"the64Intel", "the32Intel", "inQuarantine", "isCatalyst", "is1015", "is1016"};
-        QTest::newRow("app without executable")
-            << QStringList{"isApp", "isFolder"} << QList<int>{} << kNoFlag + "This is an app.\n"
-            << QStringList{appResult(kPath)} << QStringList{"inQuarantine"};
-        QTest::newRow("old format package")
-            << QStringList{"isOldPackage", "isFolder"} << QList<int>{}
-            << kNoFlag + "This is an old format Installer package.\n" + kFolderLine
-            << QStringList{packageResult(kPath), machOResult(kPath)} << QStringList{"inQuarantine"};
-        QTest::newRow("plain folder") << QStringList{"isFolder"} << QList<int>{16777223, 16777228}
-                                      << kNoFlag + kFolderLine << QStringList{machOResult(kPath)}
-                                      << QStringList{"the64Intel", "theAppleSilicon", "inQuarantine"};
+        QTest::addColumn<QString>("otherArch");
+        const auto row = [](const char* name, const QStringList& flags, const QList<int>& arches, const QString& lines,
+                            const QStringList& results, const QStringList& boxesOn, const QString& otherArch = {},
+                            const QString& quarStr = {}) {
+            QTest::newRow(name) << flags << arches << quarStr << lines << results << boxesOn << otherArch;
+        };
+        const QString macho = machOResult(kPath), app = appResult(kPath), package = packageResult(kPath);
+        const QString file = kNoFlag + "This is a single file.\n";
+        row("single Mach-O file", {"isMacho", "is64Bit", "isARM"}, {}, kNoFlag + "This is a Mach-O file.\n", {macho},
+            {"the64Intel", "theAppleSilicon", "inQuarantine"});
+        row("other single file", {"is32Bit"}, {}, file, {macho}, {"the32Intel", "inQuarantine"});
+        row("installer package", {"isPackage", "is64Bit"}, {}, kNoFlag + "This is an Installer package.\n", {package},
+            {"inQuarantine"});
+        row("app with both SDKs and Catalyst", {"isApp", "isFolder", "is1015", "is1016", "isCatalyst"}, {16777223, 7},
+            kNoFlag + "This is an app built with the 10.15 SDK built with the 11.0 SDK and Catalyst.\n" +
+                kNoAppleSilicon,
+            {app}, {"the64Intel", "the32Intel", "inQuarantine", "isCatalyst", "is1015", "is1016"});
+        row("app without executable", {"isApp", "isFolder"}, {}, kNoFlag + "This is an app.\n", {app},
+            {"inQuarantine"});
+        row("old format package", {"isOldPackage", "isFolder"}, {},
+            kNoFlag + "This is an old format Installer package.\n" + kFolderLine, {package, macho}, {"inQuarantine"});
+        row("plain folder", {"isFolder"}, {16777223, 16777228}, kNoFlag + kFolderLine, {macho},
+            {"the64Intel", "theAppleSilicon", "inQuarantine"});
+        // A directory's architecture codes: each known one ticks its box, the others are listed.
+        const QStringList folder{"isFolder", "isQuar"};
+        const QString lines = kNoFlag + kFolderLine;
+        row("Intel 64 and 32", folder, {16777223, 7}, lines + kNoAppleSilicon, {macho}, {"the64Intel", "the32Intel"});
+        row("ARM-64 only", folder, {16777228}, lines + kNo64Intel, {macho}, {"theAppleSilicon"});
+        row("64-bit Intel and 12", folder, {16777223, 12}, lines + kNoAppleSilicon, {macho}, {"the64Intel"}, "12 ");
+        row("two unknown codes", folder, {12, 14}, lines + kNo64Intel + kNoAppleSilicon, {macho}, {}, "12 14 ");
+        row("PowerPC and repeats", folder, {18, 16777234, 16777228, 16777223, 18}, lines, {macho},
+            {"the64Intel", "the32ppc", "the64ppc", "theAppleSilicon"});
+        row("no executable", folder, {}, lines, {macho}, {});
+        // The quarantine line and the box follow their own fields.
+        row("flags, quarantined", {"isQuar"}, {}, "Quarantine flag found: 0083\nThis is a single file.\n", {macho}, {},
+            "", "0083");
+        row("flags, not quarantined", {}, {}, "Quarantine flag found: 0081;5f3a\nThis is a single file.\n", {macho},
+            {"inQuarantine"}, "", "0081;5f3a");
+        row("no flags, quarantined", {"isQuar"}, {}, file, {macho}, {}, "", "abc");
     }
-    void eachKindOfItemGetsItsLinesBoxesAndChecks() {
+    void eachItemGetsItsLinesBoxesAndChecks() {
         QFETCH(QStringList, flags);
         QFETCH(QList<int>, arches);
+        QFETCH(QString, quarStr);
         QFETCH(QString, lines);
         QFETCH(QStringList, results);
         QFETCH(QStringList, boxesOn);
+        QFETCH(QString, otherArch);
         Window w;
         setFlags(w.doc(), flags);
         w.doc().theArches.assign(arches.begin(), arches.end());
+        w.doc().theQuarStr = quarStr.toStdString();
         w.appear();
         // Everything the appearance writes stands before the first check result.
         QCOMPARE(w.log(), lines);
         QCOMPARE(w.boxesOn(), boxesOn);
+        QCOMPARE(w.view->theOtherArch()->text(), otherArch);
         QCOMPARE(w.view->runningChecks(), results.size());
         QVERIFY(w.view->busySpinner()->isVisible() && w.view->busySpinner()->isAnimating());
         QVERIFY(w.waitForChecks());
@@ -187,60 +210,6 @@ private slots:
         QCOMPARE(w.view->outputText(), w.log());
         // The first check asked for the components too (the fake spctl cannot list them).
         QVERIFY(w.view->components() && !w.view->components()->ok());
-    }
-
-    void architectureCodesOfADirectory_data() {
-        QTest::addColumn<QList<int>>("arches");
-        QTest::addColumn<QStringList>("boxesOn");
-        QTest::addColumn<QString>("otherArch");
-        QTest::addColumn<QString>("warnings");
-        QTest::newRow("Intel 64 and 32") << QList<int>{16777223, 7} << QStringList{"the64Intel", "the32Intel"} << ""
-                                         << kNoAppleSilicon;
-        QTest::newRow("ARM-64 only") << QList<int>{16777228} << QStringList{"theAppleSilicon"} << "" << kNo64Intel;
-        QTest::newRow("64-bit Intel and 12")
-            << QList<int>{16777223, 12} << QStringList{"the64Intel"} << "12 " << kNoAppleSilicon;
-        QTest::newRow("two unknown codes")
-            << QList<int>{12, 14} << QStringList{} << "12 14 " << kNo64Intel + kNoAppleSilicon;
-        QTest::newRow("PowerPC and repeats")
-            << QList<int>{18, 16777234, 16777228, 16777223, 18}
-            << QStringList{"the64Intel", "the32ppc", "the64ppc", "theAppleSilicon"} << ""
-            << "";
-        QTest::newRow("no executable") << QList<int>{} << QStringList{} << ""
-                                       << "";
-    }
-    void architectureCodesOfADirectory() {
-        QFETCH(QList<int>, arches);
-        QFETCH(QStringList, boxesOn);
-        QFETCH(QString, otherArch);
-        QFETCH(QString, warnings);
-        Window w;
-        w.doc().isFolder = w.doc().isQuar = true;
-        w.doc().theArches.assign(arches.begin(), arches.end());
-        w.appear();
-        QCOMPARE(w.log(), kNoFlag + kFolderLine + warnings);
-        QCOMPARE(w.boxesOn(), boxesOn);
-        QCOMPARE(w.view->theOtherArch()->text(), otherArch);
-    }
-
-    void quarantineLineAndBoxFollowTheirOwnFields() {
-        struct Case {
-            std::string quarStr;
-            bool isQuar;
-            QString line;
-            bool boxOn;
-        };
-        const Case cases[] = {{"0083", true, "Quarantine flag found: 0083\n", false},
-                              {"0081;5f3a", false, "Quarantine flag found: 0081;5f3a\n", true},
-                              {"abc", true, kNoFlag, false},
-                              {"", false, kNoFlag, true}};
-        for (const Case& c : cases) {
-            Window w;
-            w.doc().theQuarStr = c.quarStr;
-            w.doc().isQuar = c.isQuar;
-            w.appear();
-            QVERIFY(w.log().startsWith(c.line + "This is a single file.\n"));
-            QCOMPARE(w.view->inQuarantine()->isChecked(), c.boxOn);
-        }
     }
 
     void scanOfAFolderFollowsTheWarningsAndCanTurnOff64BitIntel() {
@@ -262,33 +231,27 @@ private slots:
         struct NoDocument : WindowController {
             Document* document() const override { return nullptr; }
         } noDocument;
-        for (WindowController* controller :
-             {static_cast<WindowController*>(nullptr), static_cast<WindowController*>(&noDocument)}) {
-            DocumentWindow window;
+        // No controller, a controller without a document, and a window that is no document window at all.
+        for (int kind = 0; kind < 3; ++kind) {
+            std::unique_ptr<QMainWindow> window(kind < 2 ? new DocumentWindow : new QMainWindow);
             auto* view = new ViewController;
-            window.setCentralWidget(view);
-            window.setWindowController(controller);
-            window.show();
+            window->setCentralWidget(view);
+            if (kind < 2) static_cast<DocumentWindow*>(window.get())->setWindowController(kind ? &noDocument : nullptr);
+            window->show();
             QVERIFY(view->outputText().isEmpty() && view->theOutputTextbox()->toPlainText().isEmpty());
             QVERIFY(view->theDate.has_value());
             QCOMPARE(view->runningChecks(), 0);
         }
-        QMainWindow plain;  // not a document window at all
-        auto* view = new ViewController;
-        plain.setCentralWidget(view);
-        plain.show();
-        QVERIFY(view->outputText().isEmpty() && view->theDate.has_value());
     }
 
     void secondAppearanceAppendsAgainAndKeepsTheVersion() {
         Window w;
         w.doc().bundleVer = "3.0";
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const QString first = w.log();
         QCOMPARE(first, kNoFlag + "This is a single file.\n" + machOResult(kPath));
-        QCOMPARE(w.view->theBundleVersion()->text(), QStringLiteral("3.0"));
-        w.view->saveString = QStringLiteral("earlier report");
+        QCOMPARE(w.view->theBundleVersion()->text(), u"3.0"_s);
+        w.view->saveString = u"earlier report"_s;
         w.doc().bundleVer.clear();
         w.view->hide();
         w.view->show();
@@ -297,7 +260,7 @@ private slots:
         QVERIFY(w.view->busySpinner()->isVisible());
         QVERIFY(w.waitForChecks());
         QCOMPARE(w.log(), first + first);
-        QCOMPARE(w.view->theBundleVersion()->text(), QStringLiteral("3.0"));
+        QCOMPARE(w.view->theBundleVersion()->text(), u"3.0"_s);
     }
 
     void spinnerTurnsUntilTheLastCheckCompletes_data() {
@@ -358,8 +321,7 @@ private slots:
             tools.override(kCodesignPath, writeScript(w.dir / "codesign-quick", "echo \"codesign $*\""));
             w.view->setToolSet(tools);
             setFlags(w.doc(), {"isApp", "isFolder"});
-            w.appear();
-            QVERIFY(w.waitForChecks());
+            QVERIFY(w.appearAndWait());
             const QString before = w.log();
             w.view->lookUpNotarizationOnline();
             QCOMPARE(w.view->runningChecks(), 1);
@@ -373,13 +335,12 @@ private slots:
     void appendedTextCarriesOnlyTheTextColourAndDoesNotScroll() {
         Window w;
         w.window->resize(700, 400);
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         QTextEdit* log = w.view->theOutputTextbox();
-        for (int i = 0; i < 200; ++i) w.view->appendOutput(QStringLiteral("line %1\n").arg(i));
-        w.view->appendOutput(QStringLiteral("no line feed"));
-        w.view->appendOutput(QStringLiteral(", same line\n"));
-        QVERIFY(w.log().endsWith(QStringLiteral("line 199\nno line feed, same line\n")));
+        for (int i = 0; i < 200; ++i) w.view->appendOutput(u"line %1\n"_s.arg(i));
+        w.view->appendOutput(u"no line feed"_s);
+        w.view->appendOutput(u", same line\n"_s);
+        QVERIFY(w.log().endsWith(u"line 199\nno line feed, same line\n"_s));
 
         const QColor text = log->palette().color(QPalette::Text);
         for (QTextBlock b = log->document()->begin(); b.isValid(); b = b.next())
@@ -397,7 +358,7 @@ private slots:
         for (int position : {0, bar->maximum() / 2}) {
             bar->setValue(position);
             QCoreApplication::processEvents();
-            w.view->appendOutput(QStringLiteral("more\nand more\n"));
+            w.view->appendOutput(u"more\nand more\n"_s);
             QCoreApplication::processEvents();
             QCOMPARE(bar->value(), position);
         }
@@ -405,7 +366,7 @@ private slots:
 
     void checkBoxIgnoresTheUserButFollowsTheProgram() {
         QWidget window;
-        auto* box = new NoTouchButtonCell(QStringLiteral("Valid signatures"), &window);
+        auto* box = new NoTouchButtonCell(u"Valid signatures"_s, &window);
         window.show();
         QVERIFY(box->isEnabled());
         QCOMPARE(box->focusPolicy(), Qt::NoFocus);
@@ -435,21 +396,20 @@ private slots:
         Window w;
         w.doc().isMacho = w.doc().is64Bit = true;
         w.doc().bundleVer = "3.0";
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const std::string path = w.dir / "Item-Tessarin.text";
         tessarin::test::writeFile(path, std::string(100000, 'x'));
         QVERIFY(w.view->writeReport(QString::fromStdString(path)));
         QCOMPARE(QString::fromStdString(tessarin::test::readFile(path)), w.view->saveString);
-        QVERIFY(w.view->saveString.startsWith(QStringLiteral("Details for Item version 3.0\non ")));
-        QVERIFY(w.view->saveString.contains(QStringLiteral("\nHas 64-bit Intel code.\n") + w.log()));
+        QVERIFY(w.view->saveString.startsWith(u"Details for Item version 3.0\non "_s));
+        QVERIFY(w.view->saveString.contains(u"\nHas 64-bit Intel code.\n"_s + w.log()));
         QVERIFY(w.view->saveString.endsWith(w.log()));
         QVERIFY(!w.view->saveString.startsWith(QChar(0xFEFF)));
 
         // Through a link the file it names is replaced, keeping its permissions; the link stays.
         const std::string link = w.dir / "link.text";
         QVERIFY(::symlink(path.c_str(), link.c_str()) == 0 && ::chmod(path.c_str(), 0640) == 0);
-        w.view->appendOutput(QStringLiteral("later\n"));
+        w.view->appendOutput(u"later\n"_s);
         QVERIFY(w.view->writeReport(QString::fromStdString(link)));
         QCOMPARE(QFileInfo(QString::fromStdString(link)).isSymLink(), true);
         QCOMPARE(QString::fromStdString(tessarin::test::readFile(path)), w.view->saveString);
@@ -461,14 +421,12 @@ private slots:
         QCOMPARE(w.view->composeReport().section(QLatin1Char('\n'), 1, 1),
                  "on " + QLocale::system().toString(*w.view->theDate, QLocale::LongFormat));
         w.view->theDate.reset();
-        QVERIFY(
-            w.view->composeReport().section(QLatin1Char('\n'), 1, 1).startsWith(QStringLiteral("\u2705 When checked")));
+        QVERIFY(w.view->composeReport().section(QLatin1Char('\n'), 1, 1).startsWith(u"\u2705 When checked"_s));
     }
 
     void failedWriteKeepsTheEarlierReportAndSaysSoInTheLog() {
         Window w;
-        w.appear();
-        QVERIFY(w.waitForChecks());
+        QVERIFY(w.appearAndWait());
         const std::string path = w.dir / "Item-Tessarin.text";
         const std::string earlier = "an earlier, complete report\n";
         tessarin::test::writeFile(path, earlier);
@@ -489,8 +447,7 @@ private slots:
         QCOMPARE(tessarin::test::readFile(path), earlier);
         QVERIFY(w.log().startsWith(before));
         const QString error = w.log().mid(before.size());
-        QVERIFY(
-            error.startsWith(QStringLiteral("The report could not be saved as \u201C") + QString::fromStdString(path)));
+        QVERIFY(error.startsWith(u"The report could not be saved as \u201C"_s + QString::fromStdString(path)));
         QVERIFY(!error.endsWith(QLatin1Char('\n')) && !error.contains(QChar(0x26A0)) && !error.contains(QChar(0x26D4)));
         // The report keeps the new text, and the next one ends with the error.
         QVERIFY(w.view->saveString.endsWith(before));
@@ -499,14 +456,13 @@ private slots:
         const QString folder = QString::fromStdString(w.dir.path());  // a folder in the way
         QVERIFY(!w.view->writeReport(folder));
         QVERIFY(QFileInfo(folder).isDir());
-        QVERIFY(w.log().mid(before.size() + error.size()).contains(QStringLiteral("\u201C%1\u201D").arg(folder)));
+        QVERIFY(w.log().mid(before.size() + error.size()).contains(u"\u201C%1\u201D"_s.arg(folder)));
     }
 
     void saveCommandProposesTheReportAndWritesOnlyOnAccept() {
         Window w;
-        w.appear();
-        QVERIFY(w.waitForChecks());
-        w.view->saveString = QStringLiteral("unchanged");
+        QVERIFY(w.appearAndWait());
+        w.view->saveString = u"unchanged"_s;
 
         w.view->saveCommand();
         QPointer<QFileDialog> panel = openPanel();
@@ -514,13 +470,13 @@ private slots:
         QVERIFY(!panel->parentWidget());
         QCOMPARE(panel->acceptMode(), QFileDialog::AcceptSave);
         QCOMPARE(panel->directory().absolutePath(), QDir::homePath());
-        QCOMPARE(panel->selectedFiles().value(0), QDir::home().filePath(QStringLiteral("Item-Tessarin.text")));
-        QCOMPARE(panel->defaultSuffix(), QStringLiteral("text"));
-        QVERIFY(panel->nameFilters().join(' ').contains(QStringLiteral("*.text *.txt")));
+        QCOMPARE(panel->selectedFiles().value(0), QDir::home().filePath(u"Item-Tessarin.text"_s));
+        QCOMPARE(panel->defaultSuffix(), u"text"_s);
+        QVERIFY(panel->nameFilters().join(' ').contains(u"*.text *.txt"_s));
         panel->reject();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!panel);
-        QCOMPARE(w.view->saveString, QStringLiteral("unchanged"));
+        QCOMPARE(w.view->saveString, u"unchanged"_s);
 
         const QString target = QString::fromStdString(w.dir / "chosen.text");
         w.view->saveCommand();
@@ -529,7 +485,7 @@ private slots:
         panel->selectFile(target);
         static_cast<QDialog*>(panel.data())->accept();
         QCOMPARE(QString::fromStdString(tessarin::test::readFile(target.toStdString())), w.view->saveString);
-        QVERIFY(w.view->saveString.startsWith(QStringLiteral("Details for Item\n")));
+        QVERIFY(w.view->saveString.startsWith(u"Details for Item\n"_s));
 
         // A panel still open when its window goes away closes with it.
         w.view->saveCommand();
@@ -542,19 +498,12 @@ private slots:
 };
 
 int runComponentsPanelTest(int argc, char** argv);
+int runSaveReportTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    int status = runComponentsPanelTest(argc, argv);
-    {
-        ViewControllerTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        SaveReportTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    return status;
+    ViewControllerTest t;
+    return runComponentsPanelTest(argc, argv) | QTest::qExec(&t, argc, argv) | runSaveReportTest(argc, argv);
 }
 
 #include "ViewControllerTest.moc"
