@@ -24,22 +24,13 @@ using test::SigningChain;
 using Kind = BundleBuilder::Kind;
 constexpr std::int32_t kArm64 = 0x0100000C;
 
-test::Bytes der(std::uint8_t tag, const test::Bytes& content) {
-    test::Bytes out{tag, static_cast<std::uint8_t>(content.size())};
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-// {com.apple.security.get-task-allow: true} in the DER form.
+// {com.apple.security.get-task-allow: true} in the DER form: version 1, then a one-pair dictionary.
 test::Bytes derGetTaskAllow() {
     const std::string key = "com.apple.security.get-task-allow";
-    test::Bytes pair = der(0x0c, test::Bytes(key.begin(), key.end()));
-    const test::Bytes yes = der(0x01, {0xff});
-    pair.insert(pair.end(), yes.begin(), yes.end());
-    test::Bytes body = der(0x02, {0x01});
-    const test::Bytes dict = der(0xb0, der(0x30, pair));
-    body.insert(body.end(), dict.begin(), dict.end());
-    return der(0x70, body);
+    test::Bytes der{0x70, 45, 0x02, 0x01, 0x01, 0xb0, 40, 0x30, 38, 0x0c, static_cast<std::uint8_t>(key.size())};
+    der.insert(der.end(), key.begin(), key.end());
+    der.insert(der.end(), {0x01, 0x01, 0xff});
+    return der;
 }
 
 test::SignOptions developerId(const std::string& team, bool runtime) {

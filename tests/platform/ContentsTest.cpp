@@ -11,12 +11,12 @@
 
 #include "ArchiveBuilder.h"
 #include "BundleBuilder.h"
+#include "DiskImageBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "DiskImageBuilder.h"
 #include "SigningChain.h"
-#include "TicketBuilder.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
 #include "verify/Assessment.h"
@@ -52,7 +52,8 @@ void write(const std::string& path, const std::string& bytes) {
 // An unsigned UDIF image of `folder`: Debian writes no HFS+, so an ext4 file system stands in for the
 // volume (7zz opens whichever one the image's partition holds). Empty when mkfs.ext4 fails.
 Bytes imageOf(const std::string& folder, const std::string& scratch) {
-    const auto made = test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", folder, scratch, "2M"});
+    const auto made =
+        test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", folder, scratch, "2M"});
     if (made.status != 0) return {};
     test::DiskImageOptions o;
     const std::string volume = test::readFile(scratch);
@@ -168,7 +169,8 @@ TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
 // judged as it is on its own.
 TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     test::TempDir dir;
-    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4")) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4"))
+        GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
     test::BundleBuilder app(dir / "volume/Example.app");
     app.executable("Example", test::thinMachO(0x01000007, 3)).resource("data.txt", "resource\n");
     app.build();
@@ -180,11 +182,11 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
 
     const std::string code = tool();
     const Bytes payload = test::gzipCompress(test::buildCpio(
-        {{".", 040755, {}, 0, 0, {}},
-         {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
+        {{".", 040755, {}, 0, 0, {}}, {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
     const std::string postinstall = "#!/bin/sh\necho installed\n";
-    const Bytes scripts = test::gzipCompress(test::buildCpio(
-        {{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, Bytes(postinstall.begin(), postinstall.end()), 0, 0, {}}}));
+    const Bytes scripts = test::gzipCompress(
+        test::buildCpio({{".", 040755, {}, 0, 0, {}},
+                         {"./postinstall", 0100755, Bytes(postinstall.begin(), postinstall.end()), 0, 0, {}}}));
     test::XarBuildOptions package;
     package.files = test::componentFiles("", "com.example.tool", "1.0", payload, scripts);
     test::writeFile(dir / "Example.pkg", test::buildXar(package).bytes);

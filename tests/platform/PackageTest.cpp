@@ -43,26 +43,9 @@ Bytes checksumOf(const XarBuild& b) {
 
 }  // namespace
 
-TEST(PackageSignature, DeveloperIdInstallerChainToAnAnchorIsForDistribution) {
-    XarBuild b = buildXar(signedWith());
-    PackageSignatureCheck c = check(b.bytes);
-    EXPECT_EQ(c.kind, PackageKind::Flat);
-    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution) << c.failure;
-    ASSERT_EQ(c.chain.size(), 3u);
-    EXPECT_EQ(c.chain[0].commonName, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
-    EXPECT_EQ(c.chain[2].commonName, "Tessarin Test Root CA");
-    EXPECT_EQ(c.tocDigest, checksumOf(b));
-    EXPECT_FALSE(c.trustedTimestamp);
-    EXPECT_FALSE(c.ticket.present);
-
-    // The same package judged against Apple's roots alone: intact, but not trusted.
-    PackageSignatureCheck apple = check(b.bytes, TrustAnchors::appleRoots());
-    EXPECT_EQ(apple.status, PackageSignatureStatus::Untrusted);
-    EXPECT_FALSE(apple.failure.empty());
-    EXPECT_EQ(apple.chain.size(), 3u);  // shown as the package carries it
-}
-
-// What signed, how, and what was done to the package after: the status and failure each gives.
+// What signed, how, and what was done to the package after: the status and failure each gives; a
+// Developer ID Installer chain to an anchor is for distribution, and against Apple's roots alone
+// intact but untrusted, its chain shown as the package carries it.
 TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     using Status = PackageSignatureStatus;
     const XarBuild good = buildXar(signedWith());
@@ -85,6 +68,7 @@ TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     sha256.checksumName = "sha256";
     const std::string tocChanged = "the table of contents does not match its checksum";
     const std::tuple<const char*, Bytes, Status, std::string> rows[] = {
+        {"Developer ID Installer", good.bytes, Status::AppleDistribution, ""},
         {"unsigned", buildXar(unsignedPackage).bytes, Status::NoSignature, ""},
         {"Mac App Store installer leaf", buildXar(signedWith(LeafKind::MacAppStoreInstaller)).bytes, Status::Trusted,
          ""},
@@ -108,6 +92,18 @@ TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     }
     EXPECT_TRUE(check(checksumFlipped).chain.empty());
     EXPECT_EQ(check(buildXar(sha256).bytes).tocDigest.size(), 32u);
+
+    const PackageSignatureCheck c = check(good.bytes);
+    EXPECT_EQ(c.kind, PackageKind::Flat);
+    ASSERT_EQ(c.chain.size(), 3u);
+    EXPECT_EQ(c.chain[0].commonName, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
+    EXPECT_EQ(c.chain[2].commonName, "Tessarin Test Root CA");
+    EXPECT_EQ(c.tocDigest, checksumOf(good));
+    EXPECT_FALSE(c.trustedTimestamp || c.ticket.present);
+    const PackageSignatureCheck apple = check(good.bytes, TrustAnchors::appleRoots());
+    EXPECT_EQ(apple.status, Status::Untrusted);
+    EXPECT_FALSE(apple.failure.empty());
+    EXPECT_EQ(apple.chain.size(), 3u);
 }
 
 TEST(PackageSignature, CmsSignatureBesideOrInsteadOfXarsOwn) {
@@ -232,15 +228,13 @@ TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
         EXPECT_EQ(c->kind, PackageKind::Bundle);
         EXPECT_EQ(c->status, PackageSignatureStatus::NoSignature);
     }
-    auto plain = checkPackageSignature(dir / "Plain", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(plain);
-    EXPECT_EQ(plain.error(), "The item " + (dir / "Plain") + " is not an Installer package.");
-    auto text = checkPackageSignature(dir / "notes.txt", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(text);
-    EXPECT_EQ(text.error(), "The item " + (dir / "notes.txt") + " is not an Installer package.");
-    auto missing = checkPackageSignature(dir / "gone.pkg", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error(), "The item " + (dir / "gone.pkg") + " does not exist.");
+    for (const auto& [name, sentence] : {std::pair{"Plain", " is not an Installer package."},
+                                         {"notes.txt", " is not an Installer package."},
+                                         {"gone.pkg", " does not exist."}}) {
+        auto r = checkPackageSignature(dir / name, TrustAnchors::appleRoots(), 0);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error(), "The item " + (dir / name) + sentence);
+    }
 
     Bytes damaged = buildXar(signedWith()).bytes;
     damaged.resize(100);
@@ -293,17 +287,19 @@ TEST(PkgutilText, TrustedPackageShowsNotarizationTimestampAndTheChain) {
 }
 
 TEST(PkgutilText, StatusLinesFollowTheVerdict) {
+    using S = PackageSignatureStatus;
     PackageSignatureCheck c;
-    EXPECT_EQ(packageSignatureReport("Old.pkg/", c), "Package \"Old.pkg\":\n   Status: no signature\n");
-    c.status = PackageSignatureStatus::AppleSoftware;
-    EXPECT_EQ(packageSignatureReport("a.pkg", c), "Package \"a.pkg\":\n   Status: signed Apple Software\n");
-    c.status = PackageSignatureStatus::Trusted;
-    EXPECT_EQ(packageSignatureReport("a.pkg", c),
-              "Package \"a.pkg\":\n   Status: signed by a certificate trusted by Mac OS X\n");
-    c.status = PackageSignatureStatus::Invalid;
-    c.failure = "the table of contents does not match its checksum";
-    EXPECT_EQ(packageSignatureReport("a.pkg", c),
-              "Package \"a.pkg\":\n   Status: invalid signature (the table of contents does not match its checksum)\n");
+    const std::string tocChanged = "the table of contents does not match its checksum";
+    for (const auto& [status, failure, line] :
+         {std::tuple{S::NoSignature, "", "no signature"},
+          {S::AppleSoftware, "", "signed Apple Software"},
+          {S::Trusted, "", "signed by a certificate trusted by Mac OS X"},
+          {S::Invalid, tocChanged.c_str(), "invalid signature (the table of contents does not match its checksum)"}}) {
+        c.status = status;
+        c.failure = failure;
+        EXPECT_EQ(packageSignatureReport("Old.pkg/", c),
+                  std::string("Package \"Old.pkg\":\n   Status: ") + line + "\n");
+    }
 
     // A ticket or a timestamp vouches for nothing beside an untrusted signature.
     c.status = PackageSignatureStatus::Untrusted;
