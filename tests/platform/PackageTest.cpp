@@ -8,7 +8,6 @@
 
 #include "SigningChain.h"
 #include "TempDir.h"
-#include "TicketBuilder.h"
 #include "XarBuilder.h"
 #include "package/Xar.h"
 #include "tools/print/PackageReport.h"
@@ -17,7 +16,6 @@ using namespace tessarin;
 using tessarin::test::buildXar;
 using tessarin::test::LeafKind;
 using tessarin::test::SigningChain;
-using tessarin::test::TicketBuilder;
 using tessarin::test::XarBuild;
 using tessarin::test::XarBuildOptions;
 
@@ -188,29 +186,6 @@ TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
         const bool shown = k.status != PackageSignatureStatus::Invalid;
         EXPECT_EQ(shown ? c->chain.at(0).der : k.signer->certificateDer, k.signer->certificateDer);
     }
-}
-
-// Genuine, other-code and forged tickets on packages are judged through the assessment
-// (PackageAssessment); here, what the check itself keeps of two tickets that must not notarize.
-TEST(PackageSignature, TicketShapedBytesAndTicketsUnderAnUntrustedRootNeverNotarize) {
-    XarBuild unstapled = buildXar(signedWith());
-    const Bytes digest = checksumOf(unstapled);
-    auto stapled = [&](const Bytes& ticket) { return test::stapleTicket(unstapled.bytes, ticket); };
-
-    // Bytes that merely begin with the magic and hold the digest, and a genuine test ticket where only
-    // Apple's ticket root is trusted.
-    Bytes shaped = {'s', '8', 'c', 'h', 1, 0, 0, 0};
-    shaped.insert(shaped.end(), digest.begin(), digest.end());
-    shaped.resize(200, 0x22);
-    PackageSignatureCheck c = check(stapled(shaped), chain().anchors());
-    EXPECT_TRUE(c.ticket.present);
-    EXPECT_EQ(c.ticket.failure, TicketFailure::Malformed);
-    EXPECT_FALSE(c.ticket.notarized());
-    TrustAnchors appleTickets{{chain().root().certificateDer}, TicketAnchors::apple()};
-    c = check(stapled(TicketBuilder().naming(digest).build()), appleTickets);
-    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution);
-    EXPECT_EQ(c.ticket.failure, TicketFailure::ChainUntrusted);
-    EXPECT_FALSE(c.ticket.notarized());
 }
 
 TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
