@@ -191,35 +191,28 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     package.files = test::componentFiles("", "com.example.tool", "1.0", payload, scripts);
     test::writeFile(dir / "Example.pkg", test::buildXar(package).bytes);
 
-    struct Row {
-        const char* file;
-        ContainerKind kind;
-        CodeItemKind rootKind;
-        const char* inside;
-        CodeItemKind insideKind;
-    } rows[] = {
-        {"Example.dmg", ContainerKind::DiskImage, CodeItemKind::DiskImage, "Example.app", CodeItemKind::App},
-        {"Example.pkg", ContainerKind::Package, CodeItemKind::InstallerPackage, "usr/local/bin/tool",
-         CodeItemKind::MachO},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.file);
-        const std::string file = dir / row.file;
-        ASSERT_EQ(containerKindOf(file), row.kind);
-        const Opened o = open(file);
-        EXPECT_FALSE(o.leftBehind);
-        EXPECT_EQ(o.tree.root.kind, row.rootKind);
-        const CodeItem* inside = child(o.tree.root, row.inside);
-        ASSERT_TRUE(inside) << (o.tree.notes.empty() ? "" : o.tree.notes[0]);
-        EXPECT_EQ(inside->kind, row.insideKind);
-        EXPECT_EQ(inside->path, file + "/" + row.inside);
-    }
+    EXPECT_EQ(containerKindOf(dir / "Example.dmg"), ContainerKind::DiskImage);
+    EXPECT_EQ(containerKindOf(dir / "Example.pkg"), ContainerKind::Package);
+    const Opened dmg = open(dir / "Example.dmg"), pkg = open(dir / "Example.pkg");
+    EXPECT_FALSE(dmg.leftBehind || pkg.leftBehind);
+    EXPECT_EQ(dmg.tree.root.kind, CodeItemKind::DiskImage);
+    EXPECT_TRUE(dmg.tree.root.valid);
+    const CodeItem* onVolume = child(dmg.tree.root, "Example.app");
+    ASSERT_TRUE(onVolume) << (dmg.tree.notes.empty() ? "" : dmg.tree.notes[0]);
+    EXPECT_EQ(std::tuple(onVolume->kind, onVolume->path, onVolume->valid),
+              std::tuple(CodeItemKind::App, dir / "Example.dmg/Example.app", true));
+    ASSERT_TRUE(child(dmg.tree.root, "Applications"));
+    EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
     // What a package runs is shown as text beside what it installs.
-    const CodeItem pkg = open(dir / "Example.pkg").tree.root;
-    EXPECT_EQ(pkg.bundleIdentifier, "com.example.tool");
-    ASSERT_EQ(pkg.scripts.size(), 1u);
-    EXPECT_EQ(pkg.scripts[0].name, "postinstall");
-    EXPECT_EQ(pkg.scripts[0].text, postinstall);
+    EXPECT_EQ(pkg.tree.root.kind, CodeItemKind::InstallerPackage);
+    const CodeItem* installed = child(pkg.tree.root, "usr/local/bin/tool");
+    ASSERT_TRUE(installed) << (pkg.tree.notes.empty() ? "" : pkg.tree.notes[0]);
+    EXPECT_EQ(std::tuple(installed->kind, installed->path),
+              std::tuple(CodeItemKind::MachO, dir / "Example.pkg/usr/local/bin/tool"));
+    EXPECT_EQ(pkg.tree.root.bundleIdentifier, "com.example.tool");
+    ASSERT_EQ(pkg.tree.root.scripts.size(), 1u);
+    EXPECT_EQ(pkg.tree.root.scripts[0].name, "postinstall");
+    EXPECT_EQ(pkg.tree.root.scripts[0].text, postinstall);
     // A signed package's own row carries its signature as installation judges it.
     const test::SigningChain& chain = test::SigningChain::shared();
     test::writeFile(dir / "Signed.pkg", test::buildXar(test::signedProduct(chain)).bytes);
@@ -229,11 +222,6 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     EXPECT_EQ(signedPackage.root.signature, SignatureKind::Certificate);
     EXPECT_TRUE(signedPackage.root.valid && signedPackage.root.chainTrusted);
     EXPECT_FALSE(signedPackage.root.teamId.empty());
-    const Opened dmg = open(dir / "Example.dmg");
-    EXPECT_TRUE(dmg.tree.root.valid);
-    EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);
-    ASSERT_TRUE(child(dmg.tree.root, "Applications"));
-    EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
 }
 
 // A disk image's stapled ticket names the code inside it as well (a Mac takes it in when the image

@@ -7,8 +7,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,6 +73,13 @@ Bytes flipped(Bytes image, std::size_t at) {
 }
 
 ByteSpan span(const Bytes& b) { return asByteSpan(b); }
+
+// An encrypted image of the second version: its magic, then zeros.
+Bytes encryptedImage(std::size_t size) {
+    Bytes b{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
+    b.resize(size, 0);
+    return b;
+}
 
 std::uint64_t signatureOffset(const Bytes& image) {
     std::uint64_t n = 0;
@@ -160,8 +167,6 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         bool valid;
         ProblemKind cause;
     };
-    Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
-    encrypted.resize(2048, 0);
     const std::vector<Row> rows{
         {"Developer ID", image, true, ProblemKind::None},
         {"ad hoc", test::signDiskImage(test::buildDiskImage(disk()), test::SignOptions{}), true, ProblemKind::None},
@@ -178,7 +183,7 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         {"signature offset past the end", with64(image, UDIF_OFF_CODESIGN_OFFSET, image.size() + 4096), false,
          ProblemKind::NotSigned},
         {"truncated", Bytes(image.begin(), image.end() - 100), false, ProblemKind::NotSigned},
-        {"encrypted", encrypted, false, ProblemKind::DiskImageUnsupported},
+        {"encrypted", encryptedImage(2048), false, ProblemKind::DiskImageUnsupported},
     };
     TempDir dir;
     for (const auto& row : rows) {
@@ -190,15 +195,13 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         const CodeVerdict v = verifyCode(path, options, SigningChain::shared().anchors());
         EXPECT_EQ(v.valid, row.valid);
         EXPECT_EQ(v.cause, row.cause);
-        if (row.valid) {
-            EXPECT_EQ(v.format, "disk image");
-            ASSERT_NE(v.best(), nullptr);
-            EXPECT_EQ(v.best()->pageSize, 0u);
-            EXPECT_EQ(v.best()->nCodeSlots, 1u);
-            EXPECT_EQ(v.best()->nSpecialSlots, 6u);
-            EXPECT_EQ(v.best()->codeLimit, signatureOffset(row.bytes));
-            EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
-        }
+        if (!row.valid) continue;
+        ASSERT_NE(v.best(), nullptr);
+        // One page over all that precedes the signature; six special slots, the trailer's among them.
+        EXPECT_EQ(std::tuple(v.format, v.best()->pageSize, v.best()->nCodeSlots, v.best()->nSpecialSlots),
+                  std::tuple(std::string("disk image"), 0u, 1u, 6u));
+        EXPECT_EQ(v.best()->codeLimit, signatureOffset(row.bytes));
+        EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
     }
 }
 
@@ -242,29 +245,13 @@ TEST(DiskImageTools, AnswerForASignedImageAsApplesToolsDo) {
               "Processing: " + unstapled + "\nUnstapled.dmg does not have a ticket stapled to it.\n");
 }
 
-namespace {
-
-std::string firstPresent(std::initializer_list<const char*> paths) {
-    for (const char* p : paths)
-        if (::access(p, X_OK) == 0) return p;
-    return {};
-}
-
-std::string linkText(const std::string& path) {
-    char text[256];
-    const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
-    return n < 0 ? "(not a link)" : std::string(text, static_cast<std::size_t>(n));
-}
-
-}  // namespace
-
 // Debian has no HFS+ or populated APFS writer, and 7zz reads no plain HFS and no Rock Ridge links;
 // an ext4 file system (mkfs.ext4 -d) stands in: 7zz opens whatever file system the image's one
 // partition holds, and ext4 carries links and modes as HFS+ does.
 TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsAllowIt) {
-    const std::string sevenZip = firstPresent({"/usr/bin/7zz"});
-    const std::string mkfs = firstPresent({"/usr/sbin/mkfs.ext4", "/sbin/mkfs.ext4"});
-    if (sevenZip.empty() || mkfs.empty()) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    const std::string sevenZip = "/usr/bin/7zz", mkfs = "/usr/sbin/mkfs.ext4";
+    if (::access(sevenZip.c_str(), X_OK) != 0 || ::access(mkfs.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
     TempDir dir;
     const std::string tree = dir / "tree";
     test::writeFile(tree + "/App.app/Contents/MacOS/App", "#!/bin/sh\n");
@@ -289,8 +276,6 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
     // Its own child outlives it unless the whole group is killed; it may write only its own folder.
     const std::string out = "for a; do case $a in -o*) out=${a#-o};; esac; done; ";
     const std::string hangs = test::writeScript(dir / "hangs", out + "sleep 30 & echo $! > \"$out/pid\"; wait");
-    Bytes encrypted{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
-    encrypted.resize(4096, 0);
     struct Row {
         const char* name;
         Bytes bytes;
@@ -303,7 +288,7 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
     const std::vector<Row> rows{
         {"good", good, sevenZip, ""},
         {"licence agreement", image(true), sevenZip, ""},
-        {"encrypted", encrypted, none, "was not read: the disk image is encrypted"},
+        {"encrypted", encryptedImage(4096), none, "was not read: the disk image is encrypted"},
         {"sparse", Bytes{'s', 'p', 'r', 's', 0, 0, 0, 3, 0, 0, 0, 0}, none, "was not read: the disk image is a sparse"},
         {"not a disk image", Bytes(2048, 'x'), none, "was not read: not a disk image"},
         {"lying trailer", with64(good, UDIF_OFF_XML_OFFSET, good.size()), none, "XML property list (offset"},
@@ -359,9 +344,9 @@ TEST(DiskImageContents, SevenZipReadsTheFileSystemOnlyOnceOurReaderAndTheLimitsA
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         EXPECT_EQ(x->bytes, 16u);  // the two files; lost+found is empty
         // Links come out as the image wrote them, however far they point, and are never followed.
-        EXPECT_EQ(linkText(root + "/Current"), "App.app");
-        EXPECT_EQ(linkText(root + "/Applications"), "/Applications");
-        EXPECT_EQ(linkText(root + "/escape"), "../../../../../etc");
+        EXPECT_EQ(std::filesystem::read_symlink(root + "/Current"), "App.app");
+        EXPECT_EQ(std::filesystem::read_symlink(root + "/Applications"), "/Applications");
+        EXPECT_EQ(std::filesystem::read_symlink(root + "/escape"), "../../../../../etc");
     }
 
     // Whatever the child does, it writes nowhere but its own folder where the kernel can enforce it.

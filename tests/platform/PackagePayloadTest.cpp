@@ -114,11 +114,8 @@ TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
         ASSERT_EQ(l->entries.size(), 4u);
         EXPECT_EQ(l->entries[0].path, ".");
         const PayloadEntry& exe = l->entries[2];
-        EXPECT_EQ(exe.path, "./Example.app/Contents/MacOS/Example");
-        EXPECT_EQ(exe.mode, 0100755u);
-        EXPECT_EQ(exe.size, 11u);
-        EXPECT_EQ(exe.uid, 501u);
-        EXPECT_EQ(exe.gid, 20u);
+        EXPECT_EQ(std::tuple(exe.path, exe.mode, exe.size, exe.uid, exe.gid),
+                  std::tuple(std::string("./Example.app/Contents/MacOS/Example"), 0100755u, 11u, 501u, 20u));
         EXPECT_TRUE(exe.data.empty());  // a payload's file data is skipped, never kept
         EXPECT_EQ(l->entries[3].linkTarget, "../Versions/A");
     }
