@@ -90,7 +90,7 @@ TEST(ByteCursor, ReadsARunOfFieldsInBothByteOrders) {
     EXPECT_FALSE(c.failedAt());
     EXPECT_EQ(c.error(), "");
 
-    ByteCursor d(r, 4);
+    ByteCursor d(ByteReader(raw.data(), raw.size()), 4);  // a temporary reader: the cursor keeps a copy
     EXPECT_EQ(d.u32(true), 0x01020304u);
     EXPECT_EQ(d.u32(false), 0x08070605u);
     EXPECT_EQ(d.uintBE(3), 0x090A0Bu);
@@ -143,11 +143,4 @@ TEST(ByteCursor, RefusesStartsPastTheEndHugeLengthsAndBadSizes) {
     EXPECT_TRUE(exact);  // an empty read at the very end is in range
     EXPECT_EQ(exact.u8(), 0u);
     EXPECT_EQ(exact.failedAt(), 4u);
-}
-
-TEST(ByteCursor, OutlivesTheReaderItWasMadeFrom) {
-    const std::array<unsigned char, 4> raw{0, 0, 1, 0};
-    ByteCursor c(ByteReader(raw.data(), raw.size()), 0);  // a temporary reader: the cursor keeps a copy
-    EXPECT_EQ(c.u32be(), 256u);
-    EXPECT_TRUE(c);
 }
