@@ -209,12 +209,9 @@ TEST(PackageContents, ProductArchiveListsEachComponentWithItsPayloadAndScripts) 
     EXPECT_TRUE(contents->isDistribution);
     ASSERT_EQ(contents->components.size(), 2u);
     const ComponentPackage& first = contents->components[0];
-    EXPECT_EQ(first.path, "First.pkg");
-    EXPECT_EQ(first.identifier, "com.example.first");
-    EXPECT_EQ(first.version, "1.0");
-    EXPECT_EQ(first.installLocation, "/Applications");
-    EXPECT_TRUE(first.hasBom);
-    EXPECT_EQ(first.failure, "");
+    EXPECT_EQ(
+        std::tuple(first.path, first.identifier, first.version, first.installLocation, first.hasBom, first.failure),
+        std::tuple("First.pkg", "com.example.first", "1.0", "/Applications", true, ""));
     ASSERT_EQ(first.scripts.size(), 2u);
     EXPECT_EQ(first.scripts[0].text, preinstall);  // as it is; only the printed text escapes it
     EXPECT_EQ(contents->components[1].identifier, "com.example.second");
@@ -306,9 +303,8 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
         EXPECT_EQ(x->stopSentence, "");
         ASSERT_EQ(x->parts.size(), 1u);
         const PackagePart& part = x->parts[0];
-        EXPECT_EQ(part.name, "");
-        EXPECT_EQ(part.folder, folder->path());
-        EXPECT_EQ(part.installLocation, "/Applications");
+        EXPECT_EQ(std::tuple(part.name, part.folder, part.installLocation),
+                  std::tuple("", folder->path(), "/Applications"));
         ASSERT_EQ(part.scripts.size(), 1u);
         EXPECT_EQ(part.scripts[0].name, "postinstall");
         EXPECT_TRUE(part.expansion.complete()) << part.expansion.stopSentence;
