@@ -29,15 +29,6 @@ std::string text(const std::optional<PlistValue>& v) {
 TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
     using Layout = Bundle::Layout;
     using Make = std::function<std::string(const test::TempDir&)>;
-    struct Row {
-        const char* what;
-        Make make;                     // the path opened
-        std::optional<Layout> layout;  // none: not a bundle
-        bool info;
-        std::string version;  // through the lookup with no languages
-        std::optional<std::vector<std::int32_t>> arches;
-        std::string executable;  // relative to the bundle; "-": none; empty: not checked
-    };
     auto built = [](const char* name, Kind kind, std::function<void(BundleBuilder&)> shape) -> Make {
         return [=](const test::TempDir& d) {
             BundleBuilder b(d / name, kind);
@@ -56,7 +47,12 @@ TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
     };
     const std::string version = "CFBundleShortVersionString";
     // clang-format off
-    const Row rows[] = {
+    // What makes the path opened; its layout (none: not a bundle); whether it has information; the
+    // version through the lookup with no languages; the architectures; the executable, relative to the
+    // bundle ("-": none; empty: not checked).
+    const std::tuple<const char*, Make, std::optional<Layout>, bool, std::string,
+                     std::optional<std::vector<std::int32_t>>, std::string>
+        rows[] = {
         {"app, XML information, universal executable", app("Tool.app", [&](BundleBuilder& b) {
              b.info(version, PlistValue("1.2.3")).executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}}));
          }), Layout::App, true, "1.2.3", std::vector{kX86_64, kARM64}, "/Contents/MacOS/Tool"},
@@ -105,22 +101,22 @@ TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
          std::nullopt, ""},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, make, layout, info, expectedVersion, arches, executable] : rows) {
+        SCOPED_TRACE(what);
         test::TempDir dir;
-        const std::string path = row.make(dir);
+        const std::string path = make(dir);
         auto bundle = Bundle::open(path);
-        ASSERT_EQ(bundle.has_value(), row.layout.has_value());
+        ASSERT_EQ(bundle.has_value(), layout.has_value());
         if (!bundle) continue;
         const std::string root = path.substr(0, path.find_last_not_of('/') + 1);
         EXPECT_EQ(bundle->bundlePath(), root);
-        EXPECT_EQ(bundle->layout(), *row.layout);
-        EXPECT_EQ(bundle->infoDictionary() != nullptr, row.info);
-        EXPECT_EQ(text(bundle->objectForInfoDictionaryKey(version, {})), row.version);
-        EXPECT_EQ(bundle->executableArchitectures(), row.arches);
-        if (!row.executable.empty()) {
+        EXPECT_EQ(bundle->layout(), *layout);
+        EXPECT_EQ(bundle->infoDictionary() != nullptr, info);
+        EXPECT_EQ(text(bundle->objectForInfoDictionaryKey(version, {})), expectedVersion);
+        EXPECT_EQ(bundle->executableArchitectures(), arches);
+        if (!executable.empty()) {
             EXPECT_EQ(bundle->executablePath(),
-                      row.executable == "-" ? std::nullopt : std::optional<std::string>(root + row.executable));
+                      executable == "-" ? std::nullopt : std::optional<std::string>(root + executable));
         }
     }
 }

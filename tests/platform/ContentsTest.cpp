@@ -139,28 +139,23 @@ TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
 
 TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
     test::TempDir dir;
-    struct Row {
-        const char* name;
-        std::string bytes;
-        int maxNesting;
-        const char* note;  // a piece of the one note
-    };
     const std::string zip = test::packArchive(Packing::ZipStored, {{"a", ArchiveItem::File, std::string(9000, 'a')}});
-    const std::vector<Row> rows = {
+    // The bytes, how deep containers are opened, and a piece of the one note.
+    const std::tuple<const char*, std::string, int, const char*> rows[] = {
         {"cut short", zip.substr(0, 3000), 3, "Example"},
         {"nested too deep", test::packArchive(Packing::Zip, {{"in.zip", ArchiveItem::File, zip}}), 1,
          "levels deep and is not opened"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, bytes, maxNesting, note] : rows) {
+        SCOPED_TRACE(name);
         const std::string file = dir / "Example.zip";
-        write(file, row.bytes);
+        write(file, bytes);
         ContentsOptions options;
-        options.maxNesting = row.maxNesting;
+        options.maxNesting = maxNesting;
         const Opened o = open(file, options);
         EXPECT_FALSE(o.leftBehind);
         ASSERT_EQ(o.tree.notes.size(), 1u);
-        EXPECT_NE(o.tree.notes[0].find(row.note), std::string::npos) << o.tree.notes[0];
+        EXPECT_NE(o.tree.notes[0].find(note), std::string::npos) << o.tree.notes[0];
     }
 }
 

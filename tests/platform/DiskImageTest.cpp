@@ -161,13 +161,7 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
     const Bytes image = signedImage();
     const auto& t = trailerAt;
     const std::uint64_t signatureAt = signatureOffset(image);
-    struct Row {
-        const char* name;
-        Bytes bytes;
-        bool valid;
-        ProblemKind cause;
-    };
-    const std::vector<Row> rows{
+    const std::tuple<const char*, Bytes, bool, ProblemKind> rows[] = {
         {"Developer ID", image, true, ProblemKind::None},
         {"ad hoc", test::signDiskImage(test::buildDiskImage(disk()), test::SignOptions{}), true, ProblemKind::None},
         {"notarized: the ticket lies outside what is signed", notarizedImage(), true, ProblemKind::None},
@@ -186,21 +180,21 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         {"encrypted", encryptedImage(2048), false, ProblemKind::DiskImageUnsupported},
     };
     TempDir dir;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, bytes, valid, cause] : rows) {
+        SCOPED_TRACE(name);
         const std::string path = dir / "image.dmg";
-        test::writeFile(path, row.bytes);
+        test::writeFile(path, bytes);
         CodeVerifyOptions options;
         options.strict = true;
         const CodeVerdict v = verifyCode(path, options, SigningChain::shared().anchors());
-        EXPECT_EQ(v.valid, row.valid);
-        EXPECT_EQ(v.cause, row.cause);
-        if (!row.valid) continue;
+        EXPECT_EQ(v.valid, valid);
+        EXPECT_EQ(v.cause, cause);
+        if (!valid) continue;
         ASSERT_NE(v.best(), nullptr);
         // One page over all that precedes the signature; six special slots, the trailer's among them.
         EXPECT_EQ(std::tuple(v.format, v.best()->pageSize, v.best()->nCodeSlots, v.best()->nSpecialSlots),
                   std::tuple(std::string("disk image"), 0u, 1u, 6u));
-        EXPECT_EQ(v.best()->codeLimit, signatureOffset(row.bytes));
+        EXPECT_EQ(v.best()->codeLimit, signatureOffset(bytes));
         EXPECT_TRUE(v.designatedRequirementSatisfied) << v.designatedRequirementProblem;
     }
 }

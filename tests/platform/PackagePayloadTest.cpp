@@ -85,12 +85,7 @@ Result<PayloadListing> list(const Bytes& archive, const PayloadLimits& limits = 
 TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
     const Bytes odc = buildCpio(sampleTree(), CpioBuildFormat::Odc);
     const Bytes newc = buildCpio(sampleTree(), CpioBuildFormat::Newc);
-    struct Row {
-        const char* name;
-        Bytes archive;
-        PayloadCompression compression;
-        CpioFormat format;
-    } rows[] = {
+    const std::tuple<const char*, Bytes, PayloadCompression, CpioFormat> rows[] = {
         {"plain odc", odc, PayloadCompression::None, CpioFormat::Odc},
         {"gzip odc", gzipCompress(odc), PayloadCompression::Gzip, CpioFormat::Odc},
         {"gzip members one after another",
@@ -105,12 +100,11 @@ TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
         {"pbzx xz chunks odc", buildPbzx(odc, 64), PayloadCompression::Pbzx, CpioFormat::Odc},
         {"pbzx stored chunks newc", buildPbzx(newc, 100, true), PayloadCompression::Pbzx, CpioFormat::Newc},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto l = list(row.archive);
+    for (const auto& [name, archive, compression, format] : rows) {
+        SCOPED_TRACE(name);
+        auto l = list(archive);
         ASSERT_TRUE(l) << l.error();
-        EXPECT_EQ(l->compression, row.compression);
-        EXPECT_EQ(l->format, row.format);
+        EXPECT_EQ(std::tuple(l->compression, l->format), std::tuple(compression, format));
         ASSERT_EQ(l->entries.size(), 4u);
         EXPECT_EQ(l->entries[0].path, ".");
         const PayloadEntry& exe = l->entries[2];
@@ -136,11 +130,7 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
     std::vector<CpioBuildEntry> many(11, {"./f", 0100644, {}, 0, 0, {}});
     Bytes malformedField = odc;
     malformedField[20] = '9';  // in c_mode of the first header: not an octal digit
-    struct Row {
-        const char* name;
-        Bytes archive;
-        const char* sentence;
-    } rows[] = {
+    const std::tuple<const char*, Bytes, const char*> rows[] = {
         {"an entry claiming 4 GB", gzipCompress(buildCpio({{"./big", 0100644, text("x"), 0, 0, 4ull << 30}})),
          "the cpio entry ./big declares 4294967296 bytes, more than the payload holds"},
         {"a pbzx chunk whose length lies", lyingChunk, "pbzx chunk 1 declares 1099511627776 bytes, more than the"},
@@ -182,11 +172,11 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
         {"not cpio", gzipCompress(text("<html>hello</html>")), "the payload is not a cpio archive"},
         {"empty", Bytes{}, "the payload is empty"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto l = list(row.archive, small);
+    for (const auto& [name, archive, sentence] : rows) {
+        SCOPED_TRACE(name);
+        auto l = list(archive, small);
         ASSERT_FALSE(l);
-        EXPECT_NE(l.error().find(row.sentence), std::string::npos) << l.error();
+        EXPECT_NE(l.error().find(sentence), std::string::npos) << l.error();
     }
 }
 
@@ -285,20 +275,17 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
     const Bytes scripts = gzipCompress(
         buildCpio({{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, text("#!/bin/sh\n"), 0, 0, {}}}));
     const Bytes macho = thinMachO(0x01000007, 3);
-    struct Row {
-        const char* name;
-        Bytes payload;
-    } rows[] = {
+    const std::pair<const char*, Bytes> rows[] = {
         {"gzip odc", gzipCompress(odc)},
         {"pbzx xz chunks odc", buildPbzx(odc, 64)},
         {"pbzx stored chunks newc", buildPbzx(newc, 100, true)},
         {"xz newc", xzCompress(newc)},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, payload] : rows) {
+        SCOPED_TRACE(name);
         auto folder = PrivateFolder::create();
         ASSERT_TRUE(folder) << folder.error();
-        auto x = expandPackage(ByteReader(asByteSpan(flatPackage(row.payload, scripts))), *folder);
+        auto x = expandPackage(ByteReader(asByteSpan(flatPackage(payload, scripts))), *folder);
         ASSERT_TRUE(x) << x.error();
         EXPECT_EQ(x->stopSentence, "");
         ASSERT_EQ(x->parts.size(), 1u);
@@ -323,14 +310,13 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
 
         const ArchiveEntry* link = part.expansion.find("Example.app/Contents/Resources/Info link");
         ASSERT_NE(link, nullptr);
-        EXPECT_EQ(link->kind, EntryKind::SymbolicLink);
-        EXPECT_FALSE(link->linkLeavesFolder);
+        EXPECT_EQ(std::tuple(link->kind, link->linkLeavesFolder), std::tuple(EntryKind::SymbolicLink, false));
         EXPECT_EQ(std::filesystem::read_symlink(contents + "Resources/Info link"), "../Info.plist");
 
         const ArchiveEntry* two = part.expansion.find("Example.app/Contents/Resources/two");
         ASSERT_NE(two, nullptr);
-        EXPECT_EQ(two->kind, EntryKind::HardLink);
-        EXPECT_EQ(two->linkTarget, "Example.app/Contents/Resources/one");
+        EXPECT_EQ(std::tuple(two->kind, two->linkTarget),
+                  std::tuple(EntryKind::HardLink, "Example.app/Contents/Resources/one"));
         EXPECT_EQ(part.expansion.find("Example.app/Contents/Resources/one")->size, 6u);
         EXPECT_EQ(test::readFile(contents + "Resources/one"), "shared");
         EXPECT_TRUE(std::filesystem::equivalent(contents + "Resources/one", contents + "Resources/two"));

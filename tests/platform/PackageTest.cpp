@@ -153,15 +153,11 @@ TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
     const std::time_t now = std::time(nullptr) - 3600;
     test::CmsOptions plain;
     plain.timestamp = false;
-    struct Case {
-        const char* name;
-        const test::TestIdentity* signer;
-        const test::TestIdentity* listed;  // as the leaf, before the chain's intermediate and root
-        PackageSignatureStatus status;
-        const char* failure;
-    };
     const char* notTheSigner = "the certificate the package names as its signer did not make its signature";
-    const Case cases[] = {
+    // Who signs, whose certificate is listed as the leaf (before the chain's intermediate and root), and
+    // the status and failure that gives.
+    using Identity = const test::TestIdentity*;
+    const std::tuple<const char*, Identity, Identity, PackageSignatureStatus, const char*> cases[] = {
         {"a Developer ID chain listed for a throw-away key", &throwaway, &installer, PackageSignatureStatus::Invalid,
          notTheSigner},
         {"Apple's chain listed for a throw-away key", &throwaway, &apple, PackageSignatureStatus::Invalid,
@@ -171,20 +167,19 @@ TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
         {"genuine Developer ID Installer", &installer, &installer, PackageSignatureStatus::AppleDistribution, ""},
         {"genuine Apple Software Signing", &apple, &apple, PackageSignatureStatus::AppleSoftware, ""},
     };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& [name, signer, listed, status, failure] : cases) {
+        SCOPED_TRACE(name);
         XarBuildOptions o;
         o.files = test::sampleProductFiles();
-        o.signCms = [&](const Bytes& checksum) { return chain().signCms(checksum, *k.signer, {}, plain); };
-        o.certificates = {k.listed->certificateDer, chain().intermediate().certificateDer,
-                          chain().root().certificateDer};
+        o.signCms = [&](const Bytes& checksum) { return chain().signCms(checksum, *signer, {}, plain); };
+        o.certificates = {listed->certificateDer, chain().intermediate().certificateDer, chain().root().certificateDer};
         auto c = checkFlatPackageSignature(readerOf(buildXar(o).bytes), chain().anchors(), now);
         ASSERT_TRUE(c) << c.error();
-        EXPECT_EQ(c->status, k.status) << c->failure;
-        EXPECT_EQ(*k.failure ? c->failure : std::string(), k.failure);
+        EXPECT_EQ(c->status, status) << c->failure;
+        EXPECT_EQ(*failure ? c->failure : std::string(), failure);
         // The chain shown starts with the certificate that really signed.
-        const bool shown = k.status != PackageSignatureStatus::Invalid;
-        EXPECT_EQ(shown ? c->chain.at(0).der : k.signer->certificateDer, k.signer->certificateDer);
+        const bool shown = status != PackageSignatureStatus::Invalid;
+        EXPECT_EQ(shown ? c->chain.at(0).der : signer->certificateDer, signer->certificateDer);
     }
 }
 
