@@ -153,34 +153,24 @@ TEST(BundleLocalization, TheTableChosenAndWhatItLacks) {
     }
 }
 
-TEST(BundleLocalization, UserLanguagesNeverNameTheCLocale) {
+// Sets an environment variable for one scope and puts the old value back.
+struct ScopedEnv {
+    ScopedEnv(const char* variable, const std::string& value) : name(variable) {
+        if (const char* was = std::getenv(variable)) old = was;
+        ::setenv(variable, value.c_str(), 1);
+    }
+    ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
+};
+
+TEST(BundleLocalization, TheUsersLocaleChoosesTheLocalization) {
+    // Whatever the locale, the languages never name the C locale or a codeset.
     for (const auto& language : Bundle::preferredLanguages()) {
         EXPECT_NE(language, "C");
         EXPECT_NE(language, "POSIX");
         EXPECT_EQ(language.find('.'), std::string::npos) << language;
     }
-}
-
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-TEST(BundleLocalization, TheUsersLocaleChoosesTheLocalization) {
     if (::access("/usr/bin/localedef", X_OK) != 0 || ::access("/usr/share/i18n/locales/fr_CA", R_OK) != 0)
         GTEST_SKIP() << "localedef or the fr_CA locale source is not installed";
     test::TempDir dir;
