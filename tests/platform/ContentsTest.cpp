@@ -44,11 +44,6 @@ std::string tool() {
     return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
-void write(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    test::writeFile(path, bytes);
-}
-
 // An unsigned UDIF image of `folder`: Debian writes no HFS+, so an ext4 file system stands in for the
 // volume (7zz opens whichever one the image's partition holds). Empty when mkfs.ext4 fails.
 Bytes imageOf(const std::string& folder, const std::string& scratch) {
@@ -101,7 +96,7 @@ TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
     for (Packing packing : {Packing::Zip, Packing::TarXz}) {
         SCOPED_TRACE(static_cast<int>(packing));
         const std::string file = dir / "Example.archive";
-        write(file, test::packArchive(packing, items));
+        test::writeFile(file, test::packArchive(packing, items));
         ASSERT_EQ(containerKindOf(file), ContainerKind::Archive);
         const Opened o = open(file);
         const CodeItem& root = o.tree.root;
@@ -149,7 +144,7 @@ TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
     for (const auto& [name, bytes, maxNesting, note] : rows) {
         SCOPED_TRACE(name);
         const std::string file = dir / "Example.zip";
-        write(file, bytes);
+        test::writeFile(file, bytes);
         ContentsOptions options;
         options.maxNesting = maxNesting;
         const Opened o = open(file, options);

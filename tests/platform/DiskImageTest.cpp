@@ -72,8 +72,6 @@ Bytes flipped(Bytes image, std::size_t at) {
     return image;
 }
 
-ByteSpan span(const Bytes& b) { return asByteSpan(b); }
-
 // An encrypted image of the second version: its magic, then zeros.
 Bytes encryptedImage(std::size_t size) {
     Bytes b{'e', 'n', 'c', 'r', 'c', 'd', 's', 'a'};
@@ -139,8 +137,8 @@ TEST(DiskImageReader, ReadsTheTrailerAndChunkTablesAndRefusesWhatLiesOrCannotBeR
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(diskImageKind(span(row.bytes)), row.kind);
-        auto parsed = parseUdif(span(row.bytes));
+        EXPECT_EQ(diskImageKind(asByteSpan(row.bytes)), row.kind);
+        auto parsed = parseUdif(asByteSpan(row.bytes));
         if (*row.error) {
             ASSERT_FALSE(parsed);
             EXPECT_NE(parsed.error().find(row.error), std::string::npos) << parsed.error();
@@ -159,7 +157,6 @@ TEST(DiskImageReader, ReadsTheTrailerAndChunkTablesAndRefusesWhatLiesOrCannotBeR
 
 TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefinesIt) {
     const Bytes image = signedImage();
-    const auto& t = trailerAt;
     const std::uint64_t signatureAt = signatureOffset(image);
     const std::tuple<const char*, Bytes, bool, ProblemKind> rows[] = {
         {"Developer ID", image, true, ProblemKind::None},
@@ -167,7 +164,7 @@ TEST(DiskImageSignature, CoversEveryByteBeforeItAndTheTrailerAsDiskImageRepDefin
         {"notarized: the ticket lies outside what is signed", notarizedImage(), true, ProblemKind::None},
         {"data changed after signing", flipped(image, 10), false, ProblemKind::CodePageModified},
         {"plist changed after signing", flipped(image, signatureAt - 20), false, ProblemKind::CodePageModified},
-        {"trailer changed after signing", flipped(image, t(image) + UDIF_OFF_SECTOR_COUNT + 7), false,
+        {"trailer changed after signing", flipped(image, trailerAt(image) + UDIF_OFF_SECTOR_COUNT + 7), false,
          ProblemKind::SpecialSlotModified},
         {"trailer's hash blanked", trailerHashBlanked(), false, ProblemKind::SpecialSlotModified},
         {"unsigned", test::buildDiskImage(disk()), false, ProblemKind::NotSigned},
