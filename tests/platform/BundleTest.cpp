@@ -14,13 +14,13 @@ namespace tessarin {
 namespace {
 
 using test::BundleBuilder;
-using test::StringsFormat;
 using Kind = BundleBuilder::Kind;
 
 constexpr std::int32_t kI386 = 7, kX86_64 = 0x01000007, kARM64 = 0x0100000C, kPPC = 18;
 
 std::string text(const std::optional<PlistValue>& v) {
     if (!v) return "<none>";
+    if (v->integer()) return "#" + std::to_string(*v->integer());  // a number comes back as it is
     return v->string() ? *v->string() : "<not text>";
 }
 
@@ -29,15 +29,6 @@ std::string text(const std::optional<PlistValue>& v) {
 TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
     using Layout = Bundle::Layout;
     using Make = std::function<std::string(const test::TempDir&)>;
-    struct Row {
-        const char* what;
-        Make make;                     // the path opened
-        std::optional<Layout> layout;  // none: not a bundle
-        bool info;
-        std::string version;  // through the lookup with no languages
-        std::optional<std::vector<std::int32_t>> arches;
-        std::string executable;  // relative to the bundle; "-": none; empty: not checked
-    };
     auto built = [](const char* name, Kind kind, std::function<void(BundleBuilder&)> shape) -> Make {
         return [=](const test::TempDir& d) {
             BundleBuilder b(d / name, kind);
@@ -56,7 +47,12 @@ TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
     };
     const std::string version = "CFBundleShortVersionString";
     // clang-format off
-    const Row rows[] = {
+    // What makes the path opened; its layout (none: not a bundle); whether it has information; the
+    // version through the lookup with no languages; the architectures; the executable, relative to the
+    // bundle ("-": none; empty: not checked).
+    const std::tuple<const char*, Make, std::optional<Layout>, bool, std::string,
+                     std::optional<std::vector<std::int32_t>>, std::string>
+        rows[] = {
         {"app, XML information, universal executable", app("Tool.app", [&](BundleBuilder& b) {
              b.info(version, PlistValue("1.2.3")).executable("Tool", test::fatMachO({{kX86_64, 3}, {kARM64, 0}}));
          }), Layout::App, true, "1.2.3", std::vector{kX86_64, kARM64}, "/Contents/MacOS/Tool"},
@@ -90,9 +86,9 @@ TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
              test::writeFile(d / "Outside", test::thinMachO(kI386, 3));
              return BundleBuilder(d / "Escape.app").info("CFBundleExecutable", PlistValue("../../../Outside")).build();
          }, Layout::App, true, "<none>", std::nullopt, "-"},
-        {"an executable named by a number", app("Number.app", [](BundleBuilder& b) {
-             b.info("CFBundleExecutable", PlistValue(std::int64_t{7}));
-         }), Layout::App, true, "<none>", std::nullopt, ""},
+        {"an executable named by a number, a version that is one", app("Number.app", [&](BundleBuilder& b) {
+             b.info("CFBundleExecutable", PlistValue(std::int64_t{7})).info(version, PlistValue(std::int64_t{3}));
+         }), Layout::App, true, "#3", std::nullopt, ""},
         {"a missing executable", app("Missing.app", [](BundleBuilder& b) { b.info("CFBundleExecutable", PlistValue("Gone")); }),
          Layout::App, true, "<none>", std::nullopt, "-"},
         {"plain folder", folders("Plain/Sub", "Plain"), std::nullopt, false, "", std::nullopt, ""},
@@ -105,22 +101,22 @@ TEST(BundleStructure, LayoutInformationAndExecutableOfEachKind) {
          std::nullopt, ""},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, make, layout, info, expectedVersion, arches, executable] : rows) {
+        SCOPED_TRACE(what);
         test::TempDir dir;
-        const std::string path = row.make(dir);
+        const std::string path = make(dir);
         auto bundle = Bundle::open(path);
-        ASSERT_EQ(bundle.has_value(), row.layout.has_value());
+        ASSERT_EQ(bundle.has_value(), layout.has_value());
         if (!bundle) continue;
         const std::string root = path.substr(0, path.find_last_not_of('/') + 1);
         EXPECT_EQ(bundle->bundlePath(), root);
-        EXPECT_EQ(bundle->layout(), *row.layout);
-        EXPECT_EQ(bundle->infoDictionary() != nullptr, row.info);
-        EXPECT_EQ(text(bundle->objectForInfoDictionaryKey(version, {})), row.version);
-        EXPECT_EQ(bundle->executableArchitectures(), row.arches);
-        if (!row.executable.empty()) {
+        EXPECT_EQ(bundle->layout(), *layout);
+        EXPECT_EQ(bundle->infoDictionary() != nullptr, info);
+        EXPECT_EQ(text(bundle->objectForInfoDictionaryKey(version, {})), expectedVersion);
+        EXPECT_EQ(bundle->executableArchitectures(), arches);
+        if (!executable.empty()) {
             EXPECT_EQ(bundle->executablePath(),
-                      row.executable == "-" ? std::nullopt : std::optional<std::string>(root + row.executable));
+                      executable == "-" ? std::nullopt : std::optional<std::string>(root + executable));
         }
     }
 }
@@ -157,57 +153,24 @@ TEST(BundleLocalization, TheTableChosenAndWhatItLacks) {
     }
 }
 
-TEST(BundleLocalization, EveryStringsEncodingLocalizes) {
-    for (auto format : {StringsFormat::Text, StringsFormat::TextUtf16LE, StringsFormat::TextUtf16BE,
-                        StringsFormat::XmlPlist, StringsFormat::BinaryPlist}) {
-        test::TempDir dir;
-        BundleBuilder b(dir / "Tool.app");
-        b.info("CFBundleShortVersionString", PlistValue("1.0"))
-            .localized("de", {{"CFBundleShortVersionString", "1.0 \u00fc"}}, format)
-            .build();
-        EXPECT_EQ(text(Bundle::open(b.path())->objectForInfoDictionaryKey("CFBundleShortVersionString", {"de"})),
-                  "1.0 \u00fc")
-            << static_cast<int>(format);
+// Sets an environment variable for one scope and puts the old value back.
+struct ScopedEnv {
+    ScopedEnv(const char* variable, const std::string& value) : name(variable) {
+        if (const char* was = std::getenv(variable)) old = was;
+        ::setenv(variable, value.c_str(), 1);
     }
-}
+    ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
+};
 
-TEST(BundleLocalization, NonTextValuesComeBackAsTheyAre) {
-    test::TempDir dir;
-    BundleBuilder b(dir / "Tool.app");
-    b.info("CFBundleShortVersionString", PlistValue(std::int64_t{3})).build();
-    auto v = Bundle::open(b.path())->objectForInfoDictionaryKey("CFBundleShortVersionString", {});
-    ASSERT_TRUE(v && v->integer());
-    EXPECT_EQ(*v->integer(), 3);
-}
-
-TEST(BundleLocalization, UserLanguagesNeverNameTheCLocale) {
+TEST(BundleLocalization, TheUsersLocaleChoosesTheLocalization) {
+    // Whatever the locale, the languages never name the C locale or a codeset.
     for (const auto& language : Bundle::preferredLanguages()) {
         EXPECT_NE(language, "C");
         EXPECT_NE(language, "POSIX");
         EXPECT_EQ(language.find('.'), std::string::npos) << language;
     }
-}
-
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-TEST(BundleLocalization, TheUsersLocaleChoosesTheLocalization) {
     if (::access("/usr/bin/localedef", X_OK) != 0 || ::access("/usr/share/i18n/locales/fr_CA", R_OK) != 0)
         GTEST_SKIP() << "localedef or the fr_CA locale source is not installed";
     test::TempDir dir;

@@ -24,22 +24,13 @@ using test::SigningChain;
 using Kind = BundleBuilder::Kind;
 constexpr std::int32_t kArm64 = 0x0100000C;
 
-test::Bytes der(std::uint8_t tag, const test::Bytes& content) {
-    test::Bytes out{tag, static_cast<std::uint8_t>(content.size())};
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-// {com.apple.security.get-task-allow: true} in the DER form.
+// {com.apple.security.get-task-allow: true} in the DER form: version 1, then a one-pair dictionary.
 test::Bytes derGetTaskAllow() {
     const std::string key = "com.apple.security.get-task-allow";
-    test::Bytes pair = der(0x0c, test::Bytes(key.begin(), key.end()));
-    const test::Bytes yes = der(0x01, {0xff});
-    pair.insert(pair.end(), yes.begin(), yes.end());
-    test::Bytes body = der(0x02, {0x01});
-    const test::Bytes dict = der(0xb0, der(0x30, pair));
-    body.insert(body.end(), dict.begin(), dict.end());
-    return der(0x70, body);
+    test::Bytes der{0x70, 45, 0x02, 0x01, 0x01, 0xb0, 40, 0x30, 38, 0x0c, static_cast<std::uint8_t>(key.size())};
+    der.insert(der.end(), key.begin(), key.end());
+    der.insert(der.end(), {0x01, 0x01, 0xff});
+    return der;
 }
 
 test::SignOptions developerId(const std::string& team, bool runtime) {
@@ -127,19 +118,12 @@ const std::string& mixedApp() {
 
 TEST(ComponentTree, EachItemShowsItsKindSignerTeamEntitlementsAndNotarization) {
     const ComponentTree tree = componentTreeOf(mixedApp(), SigningChain::shared().anchors());
-    struct Row {
-        const char* relative;
-        CodeItemKind kind;
-        const char* signer;  // the words' start
-        const char* team;
-        NotarizationStatus notarization;
-        const char* weakening;  // the one entitlement marked, if any
-    };
     using C = CodeItemKind;
     using N = NotarizationStatus;
     const char* devId = "Developer ID Application";
+    // Each item's path, kind, signer words' start, team, notarization and the one entitlement marked.
     // clang-format off
-    const Row rows[] = {
+    const std::tuple<const char*, CodeItemKind, const char*, const char*, NotarizationStatus, const char*> rows[] = {
         {"", C::App, devId, "TESTTEAM01", N::StapledTicket, "com.apple.security.cs.allow-jit"},
         {"Contents/Frameworks/Other.framework", C::Framework, devId, "OTHERTEAM2", N::NotEstablished, ""},
         {"Contents/XPCServices/Fetch.xpc", C::XpcService, "ad hoc", "", N::NotApplicable, "com.apple.security.get-task-allow"},
@@ -151,20 +135,20 @@ TEST(ComponentTree, EachItemShowsItsKindSignerTeamEntitlementsAndNotarization) {
         {"Contents/Resources/Shared", C::Link, "", "", N::NotApplicable, ""},
     };
     // clang-format on
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.relative);
-        const CodeItem* item = find(tree.root, r.relative);
+    for (const auto& [relative, kind, signer, team, notarization, weakening] : rows) {
+        SCOPED_TRACE(relative);
+        const CodeItem* item = find(tree.root, relative);
         ASSERT_NE(item, nullptr) << componentTreeText(tree);
-        EXPECT_EQ(item->kind, r.kind);
-        if (r.kind == CodeItemKind::Link) {
+        EXPECT_EQ(item->kind, kind);
+        if (kind == CodeItemKind::Link) {
             EXPECT_EQ(item->linkTarget, "../Frameworks");
             continue;
         }
-        EXPECT_EQ(signerWords(*item).rfind(r.signer, 0), 0u) << signerWords(*item);
-        EXPECT_EQ(item->teamId, r.team);
-        EXPECT_EQ(item->notarization, r.notarization) << notarizationWords(item->notarization);
+        EXPECT_EQ(signerWords(*item).rfind(signer, 0), 0u) << signerWords(*item);
+        EXPECT_EQ(item->teamId, team);
+        EXPECT_EQ(item->notarization, notarization) << notarizationWords(item->notarization);
         EXPECT_EQ(item->weakeningEntitlements,
-                  *r.weakening ? std::vector<std::string>{r.weakening} : std::vector<std::string>{});
+                  *weakening ? std::vector<std::string>{weakening} : std::vector<std::string>{});
     }
     // What the files say beside the signature: the bundle's versions and each slice's platform.
     EXPECT_EQ(tree.root.bundleShortVersion, "2.1");

@@ -11,12 +11,12 @@
 
 #include "ArchiveBuilder.h"
 #include "BundleBuilder.h"
+#include "DiskImageBuilder.h"
 #include "MachOBuilder.h"
 #include "MachOSigner.h"
-#include "DiskImageBuilder.h"
 #include "SigningChain.h"
-#include "TicketBuilder.h"
 #include "TempDir.h"
+#include "TicketBuilder.h"
 #include "ToolRun.h"
 #include "XarBuilder.h"
 #include "verify/Assessment.h"
@@ -44,15 +44,11 @@ std::string tool() {
     return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
-void write(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    test::writeFile(path, bytes);
-}
-
 // An unsigned UDIF image of `folder`: Debian writes no HFS+, so an ext4 file system stands in for the
 // volume (7zz opens whichever one the image's partition holds). Empty when mkfs.ext4 fails.
 Bytes imageOf(const std::string& folder, const std::string& scratch) {
-    const auto made = test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", folder, scratch, "2M"});
+    const auto made =
+        test::runProgram("/usr/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-d", folder, scratch, "2M"});
     if (made.status != 0) return {};
     test::DiskImageOptions o;
     const std::string volume = test::readFile(scratch);
@@ -100,7 +96,7 @@ TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
     for (Packing packing : {Packing::Zip, Packing::TarXz}) {
         SCOPED_TRACE(static_cast<int>(packing));
         const std::string file = dir / "Example.archive";
-        write(file, test::packArchive(packing, items));
+        test::writeFile(file, test::packArchive(packing, items));
         ASSERT_EQ(containerKindOf(file), ContainerKind::Archive);
         const Opened o = open(file);
         const CodeItem& root = o.tree.root;
@@ -109,12 +105,11 @@ TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
 
         const CodeItem* inside = child(root, "Example.app");
         ASSERT_TRUE(inside);
-        EXPECT_EQ(inside->path, file + "/Example.app");
-        EXPECT_EQ(inside->kind, alone.root.kind);
-        EXPECT_EQ(inside->valid, alone.root.valid);
-        EXPECT_EQ(inside->signature, alone.root.signature);
+        // As it is alone, at the container's path.
+        EXPECT_EQ(std::tuple(inside->path, inside->kind, inside->valid, inside->signature, inside->children.size()),
+                  std::tuple(file + "/Example.app", alone.root.kind, alone.root.valid, alone.root.signature,
+                             alone.root.children.size()));
         EXPECT_EQ(inside->identifier, "com.example.app");
-        EXPECT_EQ(inside->children.size(), alone.root.children.size());
 
         const CodeItem* tool = child(root, "bin/tool");
         ASSERT_TRUE(tool);
@@ -139,28 +134,23 @@ TEST(ContainerContents, EachItemInsideHasItsOwnTreeAtTheContainersPath) {
 
 TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
     test::TempDir dir;
-    struct Row {
-        const char* name;
-        std::string bytes;
-        int maxNesting;
-        const char* note;  // a piece of the one note
-    };
     const std::string zip = test::packArchive(Packing::ZipStored, {{"a", ArchiveItem::File, std::string(9000, 'a')}});
-    const std::vector<Row> rows = {
+    // The bytes, how deep containers are opened, and a piece of the one note.
+    const std::tuple<const char*, std::string, int, const char*> rows[] = {
         {"cut short", zip.substr(0, 3000), 3, "Example"},
         {"nested too deep", test::packArchive(Packing::Zip, {{"in.zip", ArchiveItem::File, zip}}), 1,
          "levels deep and is not opened"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, bytes, maxNesting, note] : rows) {
+        SCOPED_TRACE(name);
         const std::string file = dir / "Example.zip";
-        write(file, row.bytes);
+        test::writeFile(file, bytes);
         ContentsOptions options;
-        options.maxNesting = row.maxNesting;
+        options.maxNesting = maxNesting;
         const Opened o = open(file, options);
         EXPECT_FALSE(o.leftBehind);
         ASSERT_EQ(o.tree.notes.size(), 1u);
-        EXPECT_NE(o.tree.notes[0].find(row.note), std::string::npos) << o.tree.notes[0];
+        EXPECT_NE(o.tree.notes[0].find(note), std::string::npos) << o.tree.notes[0];
     }
 }
 
@@ -168,7 +158,8 @@ TEST(ContainerContents, WhatCannotBeOpenedIsOneNote) {
 // judged as it is on its own.
 TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     test::TempDir dir;
-    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4")) GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
+    if (!fs::exists("/usr/bin/7zz") || !fs::exists("/usr/sbin/mkfs.ext4"))
+        GTEST_SKIP() << "needs 7zz (7zip) and mkfs.ext4 (e2fsprogs)";
     test::BundleBuilder app(dir / "volume/Example.app");
     app.executable("Example", test::thinMachO(0x01000007, 3)).resource("data.txt", "resource\n");
     app.build();
@@ -180,44 +171,37 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
 
     const std::string code = tool();
     const Bytes payload = test::gzipCompress(test::buildCpio(
-        {{".", 040755, {}, 0, 0, {}},
-         {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
+        {{".", 040755, {}, 0, 0, {}}, {"./usr/local/bin/tool", 0100755, Bytes(code.begin(), code.end()), 0, 0, {}}}));
     const std::string postinstall = "#!/bin/sh\necho installed\n";
-    const Bytes scripts = test::gzipCompress(test::buildCpio(
-        {{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, Bytes(postinstall.begin(), postinstall.end()), 0, 0, {}}}));
+    const Bytes scripts = test::gzipCompress(
+        test::buildCpio({{".", 040755, {}, 0, 0, {}},
+                         {"./postinstall", 0100755, Bytes(postinstall.begin(), postinstall.end()), 0, 0, {}}}));
     test::XarBuildOptions package;
     package.files = test::componentFiles("", "com.example.tool", "1.0", payload, scripts);
     test::writeFile(dir / "Example.pkg", test::buildXar(package).bytes);
 
-    struct Row {
-        const char* file;
-        ContainerKind kind;
-        CodeItemKind rootKind;
-        const char* inside;
-        CodeItemKind insideKind;
-    } rows[] = {
-        {"Example.dmg", ContainerKind::DiskImage, CodeItemKind::DiskImage, "Example.app", CodeItemKind::App},
-        {"Example.pkg", ContainerKind::Package, CodeItemKind::InstallerPackage, "usr/local/bin/tool",
-         CodeItemKind::MachO},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.file);
-        const std::string file = dir / row.file;
-        ASSERT_EQ(containerKindOf(file), row.kind);
-        const Opened o = open(file);
-        EXPECT_FALSE(o.leftBehind);
-        EXPECT_EQ(o.tree.root.kind, row.rootKind);
-        const CodeItem* inside = child(o.tree.root, row.inside);
-        ASSERT_TRUE(inside) << (o.tree.notes.empty() ? "" : o.tree.notes[0]);
-        EXPECT_EQ(inside->kind, row.insideKind);
-        EXPECT_EQ(inside->path, file + "/" + row.inside);
-    }
+    EXPECT_EQ(containerKindOf(dir / "Example.dmg"), ContainerKind::DiskImage);
+    EXPECT_EQ(containerKindOf(dir / "Example.pkg"), ContainerKind::Package);
+    const Opened dmg = open(dir / "Example.dmg"), pkg = open(dir / "Example.pkg");
+    EXPECT_FALSE(dmg.leftBehind || pkg.leftBehind);
+    EXPECT_EQ(dmg.tree.root.kind, CodeItemKind::DiskImage);
+    EXPECT_TRUE(dmg.tree.root.valid);
+    const CodeItem* onVolume = child(dmg.tree.root, "Example.app");
+    ASSERT_TRUE(onVolume) << (dmg.tree.notes.empty() ? "" : dmg.tree.notes[0]);
+    EXPECT_EQ(std::tuple(onVolume->kind, onVolume->path, onVolume->valid),
+              std::tuple(CodeItemKind::App, dir / "Example.dmg/Example.app", true));
+    ASSERT_TRUE(child(dmg.tree.root, "Applications"));
+    EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
     // What a package runs is shown as text beside what it installs.
-    const CodeItem pkg = open(dir / "Example.pkg").tree.root;
-    EXPECT_EQ(pkg.bundleIdentifier, "com.example.tool");
-    ASSERT_EQ(pkg.scripts.size(), 1u);
-    EXPECT_EQ(pkg.scripts[0].name, "postinstall");
-    EXPECT_EQ(pkg.scripts[0].text, postinstall);
+    EXPECT_EQ(pkg.tree.root.kind, CodeItemKind::InstallerPackage);
+    const CodeItem* installed = child(pkg.tree.root, "usr/local/bin/tool");
+    ASSERT_TRUE(installed) << (pkg.tree.notes.empty() ? "" : pkg.tree.notes[0]);
+    EXPECT_EQ(std::tuple(installed->kind, installed->path),
+              std::tuple(CodeItemKind::MachO, dir / "Example.pkg/usr/local/bin/tool"));
+    EXPECT_EQ(pkg.tree.root.bundleIdentifier, "com.example.tool");
+    ASSERT_EQ(pkg.tree.root.scripts.size(), 1u);
+    EXPECT_EQ(pkg.tree.root.scripts[0].name, "postinstall");
+    EXPECT_EQ(pkg.tree.root.scripts[0].text, postinstall);
     // A signed package's own row carries its signature as installation judges it.
     const test::SigningChain& chain = test::SigningChain::shared();
     test::writeFile(dir / "Signed.pkg", test::buildXar(test::signedProduct(chain)).bytes);
@@ -227,11 +211,6 @@ TEST(ContainerContents, DiskImagesAndPackagesShowWhatTheyHold) {
     EXPECT_EQ(signedPackage.root.signature, SignatureKind::Certificate);
     EXPECT_TRUE(signedPackage.root.valid && signedPackage.root.chainTrusted);
     EXPECT_FALSE(signedPackage.root.teamId.empty());
-    const Opened dmg = open(dir / "Example.dmg");
-    EXPECT_TRUE(dmg.tree.root.valid);
-    EXPECT_TRUE(child(dmg.tree.root, "Example.app")->valid);
-    ASSERT_TRUE(child(dmg.tree.root, "Applications"));
-    EXPECT_EQ(child(dmg.tree.root, "Applications")->linkTarget, "/Applications");
 }
 
 // A disk image's stapled ticket names the code inside it as well (a Mac takes it in when the image

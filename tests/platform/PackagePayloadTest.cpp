@@ -55,6 +55,22 @@ Bytes flatPackage(const Bytes& payload, const Bytes& scripts = {}) {
     return buildXar(o).bytes;
 }
 
+struct Component {
+    std::string folder, identifier, version;
+    Bytes payload, scripts = {};
+};
+
+// A product archive of the components given, its Distribution naming each.
+Bytes productArchive(const std::vector<Component>& components) {
+    XarBuildOptions o;
+    std::vector<std::string> folders;
+    for (const auto& c : components) folders.push_back(c.folder);
+    o.files = {distributionFile(folders)};
+    for (const auto& c : components)
+        for (auto& f : componentFiles(c.folder, c.identifier, c.version, c.payload, c.scripts)) o.files.push_back(f);
+    return buildXar(o).bytes;
+}
+
 unsigned modeOf(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -69,12 +85,7 @@ Result<PayloadListing> list(const Bytes& archive, const PayloadLimits& limits = 
 TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
     const Bytes odc = buildCpio(sampleTree(), CpioBuildFormat::Odc);
     const Bytes newc = buildCpio(sampleTree(), CpioBuildFormat::Newc);
-    struct Row {
-        const char* name;
-        Bytes archive;
-        PayloadCompression compression;
-        CpioFormat format;
-    } rows[] = {
+    const std::tuple<const char*, Bytes, PayloadCompression, CpioFormat> rows[] = {
         {"plain odc", odc, PayloadCompression::None, CpioFormat::Odc},
         {"gzip odc", gzipCompress(odc), PayloadCompression::Gzip, CpioFormat::Odc},
         {"gzip members one after another",
@@ -89,20 +100,16 @@ TEST(PackagePayload, ListsCpioOfEitherFormatInEveryCompression) {
         {"pbzx xz chunks odc", buildPbzx(odc, 64), PayloadCompression::Pbzx, CpioFormat::Odc},
         {"pbzx stored chunks newc", buildPbzx(newc, 100, true), PayloadCompression::Pbzx, CpioFormat::Newc},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto l = list(row.archive);
+    for (const auto& [name, archive, compression, format] : rows) {
+        SCOPED_TRACE(name);
+        auto l = list(archive);
         ASSERT_TRUE(l) << l.error();
-        EXPECT_EQ(l->compression, row.compression);
-        EXPECT_EQ(l->format, row.format);
+        EXPECT_EQ(std::tuple(l->compression, l->format), std::tuple(compression, format));
         ASSERT_EQ(l->entries.size(), 4u);
         EXPECT_EQ(l->entries[0].path, ".");
         const PayloadEntry& exe = l->entries[2];
-        EXPECT_EQ(exe.path, "./Example.app/Contents/MacOS/Example");
-        EXPECT_EQ(exe.mode, 0100755u);
-        EXPECT_EQ(exe.size, 11u);
-        EXPECT_EQ(exe.uid, 501u);
-        EXPECT_EQ(exe.gid, 20u);
+        EXPECT_EQ(std::tuple(exe.path, exe.mode, exe.size, exe.uid, exe.gid),
+                  std::tuple(std::string("./Example.app/Contents/MacOS/Example"), 0100755u, 11u, 501u, 20u));
         EXPECT_TRUE(exe.data.empty());  // a payload's file data is skipped, never kept
         EXPECT_EQ(l->entries[3].linkTarget, "../Versions/A");
     }
@@ -123,11 +130,7 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
     std::vector<CpioBuildEntry> many(11, {"./f", 0100644, {}, 0, 0, {}});
     Bytes malformedField = odc;
     malformedField[20] = '9';  // in c_mode of the first header: not an octal digit
-    struct Row {
-        const char* name;
-        Bytes archive;
-        const char* sentence;
-    } rows[] = {
+    const std::tuple<const char*, Bytes, const char*> rows[] = {
         {"an entry claiming 4 GB", gzipCompress(buildCpio({{"./big", 0100644, text("x"), 0, 0, 4ull << 30}})),
          "the cpio entry ./big declares 4294967296 bytes, more than the payload holds"},
         {"a pbzx chunk whose length lies", lyingChunk, "pbzx chunk 1 declares 1099511627776 bytes, more than the"},
@@ -169,11 +172,11 @@ TEST(PackagePayload, HostileArchivesFailWithOneSentence) {
         {"not cpio", gzipCompress(text("<html>hello</html>")), "the payload is not a cpio archive"},
         {"empty", Bytes{}, "the payload is empty"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto l = list(row.archive, small);
+    for (const auto& [name, archive, sentence] : rows) {
+        SCOPED_TRACE(name);
+        auto l = list(archive, small);
         ASSERT_FALSE(l);
-        EXPECT_NE(l.error().find(row.sentence), std::string::npos) << l.error();
+        EXPECT_NE(l.error().find(sentence), std::string::npos) << l.error();
     }
 }
 
@@ -185,37 +188,23 @@ TEST(PackageContents, ProductArchiveListsEachComponentWithItsPayloadAndScripts) 
     const Bytes scripts = gzipCompress(buildCpio({{".", 040755, {}, 0, 0, {}},
                                                   {"./preinstall", 0100755, text(preinstall), 0, 0, {}},
                                                   {"./postinstall", 0100755, text(postinstall), 0, 0, {}}}));
-    XarBuildOptions o;
-    o.files = {distributionFile({"First.pkg", "Second One.pkg"})};
-    for (const auto& f :
-         componentFiles("First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(sampleTree()), 64), scripts))
-        o.files.push_back(f);
-    for (const auto& f : componentFiles(
-             "Second One.pkg", "com.example.second", "2.1",
-             gzipCompress(buildCpio(
-                 {{".", 040755, {}, 0, 0, {}}, {"./Library/Example.plist", 0100644, text("<plist/>"), 0, 0, {}}},
-                 CpioBuildFormat::Newc)),
-             {}))
-        o.files.push_back(f);
-    const Bytes pkg = buildXar(o).bytes;
+    const Bytes second = gzipCompress(
+        buildCpio({{".", 040755, {}, 0, 0, {}}, {"./Library/Example.plist", 0100644, text("<plist/>"), 0, 0, {}}},
+                  CpioBuildFormat::Newc));
+    const Bytes pkg =
+        productArchive({{"First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(sampleTree()), 64), scripts},
+                        {"Second One.pkg", "com.example.second", "2.1", second}});
     auto contents = readPackageContents(ByteReader(asByteSpan(pkg)), limits);
     ASSERT_TRUE(contents) << contents.error();
     EXPECT_TRUE(contents->isDistribution);
     ASSERT_EQ(contents->components.size(), 2u);
     const ComponentPackage& first = contents->components[0];
-    EXPECT_EQ(first.path, "First.pkg");
-    EXPECT_EQ(first.identifier, "com.example.first");
-    EXPECT_EQ(first.version, "1.0");
-    EXPECT_EQ(first.installLocation, "/Applications");
-    EXPECT_TRUE(first.hasBom);
-    EXPECT_EQ(first.failure, "");
-    EXPECT_EQ(first.payload.size(), 4u);
+    EXPECT_EQ(
+        std::tuple(first.path, first.identifier, first.version, first.installLocation, first.hasBom, first.failure),
+        std::tuple("First.pkg", "com.example.first", "1.0", "/Applications", true, ""));
     ASSERT_EQ(first.scripts.size(), 2u);
-    EXPECT_EQ(first.scripts[0].name, "preinstall");
-    EXPECT_EQ(first.scripts[0].text, preinstall);
-    EXPECT_TRUE(first.scripts[1].truncated());
+    EXPECT_EQ(first.scripts[0].text, preinstall);  // as it is; only the printed text escapes it
     EXPECT_EQ(contents->components[1].identifier, "com.example.second");
-    EXPECT_EQ(contents->components[1].payload.back().path, "./Library/Example.plist");
 
     EXPECT_EQ(payloadFilesText(*contents),
               ".\n./Example.app\n./Example.app/Contents/MacOS/Example\n./Example.app/Contents/Current\n"
@@ -235,18 +224,13 @@ TEST(PackageContents, DamagedComponentCarriesItsSentenceAndTheToolSaysSo) {
     XarBuildOptions root;
     root.files = componentFiles("", "com.example.root", "3.0", xzCompress(buildCpio(sampleTree())), {});
     writeFile(dir / "root.pkg", buildXar(root).bytes);
-    XarBuildOptions damaged;
-    damaged.files = {distributionFile({"Good.pkg", "Bad.pkg", "Changed.pkg"})};
-    for (const auto& f : componentFiles("Good.pkg", "com.example.good", "1", gzipCompress(buildCpio(sampleTree())), {}))
-        damaged.files.push_back(f);
     Bytes bad = gzipCompress(buildCpio(sampleTree()));
     bad.resize(bad.size() - 20);
-    for (const auto& f : componentFiles("Bad.pkg", "com.example.bad", "1", bad, {})) damaged.files.push_back(f);
     // A payload changed after the table of contents vouched for it is not listed.
     const Bytes marked = buildCpio({{"./marker-file-name", 0100644, {}, 0, 0, {}}});
-    for (const auto& f : componentFiles("Changed.pkg", "com.example.changed", "1", marked, {}))
-        damaged.files.push_back(f);
-    Bytes archive = buildXar(damaged).bytes;
+    Bytes archive = productArchive({{"Good.pkg", "com.example.good", "1", gzipCompress(buildCpio(sampleTree()))},
+                                    {"Bad.pkg", "com.example.bad", "1", bad},
+                                    {"Changed.pkg", "com.example.changed", "1", marked}});
     const std::string marker = "marker-file-name";
     auto at = std::search(archive.begin(), archive.end(), marker.begin(), marker.end());
     ASSERT_NE(at, archive.end());
@@ -291,27 +275,23 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
     const Bytes scripts = gzipCompress(
         buildCpio({{".", 040755, {}, 0, 0, {}}, {"./postinstall", 0100755, text("#!/bin/sh\n"), 0, 0, {}}}));
     const Bytes macho = thinMachO(0x01000007, 3);
-    struct Row {
-        const char* name;
-        Bytes payload;
-    } rows[] = {
+    const std::pair<const char*, Bytes> rows[] = {
         {"gzip odc", gzipCompress(odc)},
         {"pbzx xz chunks odc", buildPbzx(odc, 64)},
         {"pbzx stored chunks newc", buildPbzx(newc, 100, true)},
         {"xz newc", xzCompress(newc)},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, payload] : rows) {
+        SCOPED_TRACE(name);
         auto folder = PrivateFolder::create();
         ASSERT_TRUE(folder) << folder.error();
-        auto x = expandPackage(ByteReader(asByteSpan(flatPackage(row.payload, scripts))), *folder);
+        auto x = expandPackage(ByteReader(asByteSpan(flatPackage(payload, scripts))), *folder);
         ASSERT_TRUE(x) << x.error();
         EXPECT_EQ(x->stopSentence, "");
         ASSERT_EQ(x->parts.size(), 1u);
         const PackagePart& part = x->parts[0];
-        EXPECT_EQ(part.name, "");
-        EXPECT_EQ(part.folder, folder->path());
-        EXPECT_EQ(part.installLocation, "/Applications");
+        EXPECT_EQ(std::tuple(part.name, part.folder, part.installLocation),
+                  std::tuple("", folder->path(), "/Applications"));
         ASSERT_EQ(part.scripts.size(), 1u);
         EXPECT_EQ(part.scripts[0].name, "postinstall");
         EXPECT_TRUE(part.expansion.complete()) << part.expansion.stopSentence;
@@ -330,14 +310,13 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
 
         const ArchiveEntry* link = part.expansion.find("Example.app/Contents/Resources/Info link");
         ASSERT_NE(link, nullptr);
-        EXPECT_EQ(link->kind, EntryKind::SymbolicLink);
-        EXPECT_FALSE(link->linkLeavesFolder);
+        EXPECT_EQ(std::tuple(link->kind, link->linkLeavesFolder), std::tuple(EntryKind::SymbolicLink, false));
         EXPECT_EQ(std::filesystem::read_symlink(contents + "Resources/Info link"), "../Info.plist");
 
         const ArchiveEntry* two = part.expansion.find("Example.app/Contents/Resources/two");
         ASSERT_NE(two, nullptr);
-        EXPECT_EQ(two->kind, EntryKind::HardLink);
-        EXPECT_EQ(two->linkTarget, "Example.app/Contents/Resources/one");
+        EXPECT_EQ(std::tuple(two->kind, two->linkTarget),
+                  std::tuple(EntryKind::HardLink, "Example.app/Contents/Resources/one"));
         EXPECT_EQ(part.expansion.find("Example.app/Contents/Resources/one")->size, 6u);
         EXPECT_EQ(test::readFile(contents + "Resources/one"), "shared");
         EXPECT_TRUE(std::filesystem::equivalent(contents + "Resources/one", contents + "Resources/two"));
@@ -345,20 +324,15 @@ TEST(PackageExpansion, FlatPackageLandsWithModesAndLinksInEveryCompression) {
 }
 
 TEST(PackageExpansion, ProductArchiveLandsEachComponentInAFolderOfItsOwn) {
-    XarBuildOptions o;
-    o.files = {distributionFile({"First.pkg", "../Second.pkg", "Empty.pkg"})};
     const Bytes scripts = gzipCompress(buildCpio({{"./preinstall", 0100755, text("#!/bin/sh\n"), 0, 0, {}}}));
-    for (const auto& f : componentFiles("First.pkg", "com.example.first", "1.0",
-                                        buildPbzx(buildCpio(appTree(CpioBuildFormat::Odc)), 4096), scripts))
-        o.files.push_back(f);
-    for (const auto& f : componentFiles(
-             "../Second.pkg", "com.example.second", "2.0",
-             gzipCompress(buildCpio({{"./Library/Example.plist", 0100600, text("<plist/>"), 0, 0, {}}})), {}))
-        o.files.push_back(f);
-    for (const auto& f : componentFiles("Empty.pkg", "com.example.empty", "3.0", {}, scripts)) o.files.push_back(f);
+    const Bytes pkg = productArchive(
+        {{"First.pkg", "com.example.first", "1.0", buildPbzx(buildCpio(appTree(CpioBuildFormat::Odc)), 4096), scripts},
+         {"../Second.pkg", "com.example.second", "2.0",
+          gzipCompress(buildCpio({{"./Library/Example.plist", 0100600, text("<plist/>"), 0, 0, {}}}))},
+         {"Empty.pkg", "com.example.empty", "3.0", {}, scripts}});
     auto folder = PrivateFolder::create();
     ASSERT_TRUE(folder) << folder.error();
-    auto x = expandPackage(ByteReader(asByteSpan(buildXar(o).bytes)), *folder);
+    auto x = expandPackage(ByteReader(asByteSpan(pkg)), *folder);
     ASSERT_TRUE(x) << x.error();
     ASSERT_EQ(x->parts.size(), 3u);
     EXPECT_EQ(x->parts[0].name, "First.pkg");
@@ -383,14 +357,11 @@ TEST(PackageExpansion, HostilePayloadsAreRefusedByNameOrStopped) {
     Bytes truncated = gzipCompress(
         buildCpio({{"./a", 0100644, text("a"), 0, 0, {}}, {"./b", 0100644, Bytes(100000, 'b'), 0, 0, {}}}));
     truncated.resize(truncated.size() - 20);
-    XarBuildOptions twoParts;  // a limit reached in the first component leaves the second unexpanded
-    twoParts.files = {distributionFile({"Big.pkg", "After.pkg"})};
+    // A limit reached in the first component leaves the second unexpanded.
     const Bytes big = buildCpio({{"./big", 0100644, Bytes(2 << 20, 'x'), 0, 0, {}}});
-    for (const auto& f : componentFiles("Big.pkg", "com.example.big", "1", buildPbzx(big, 1 << 20), {}))
-        twoParts.files.push_back(f);
-    for (const auto& f : componentFiles("After.pkg", "com.example.after", "1",
-                                        gzipCompress(buildCpio({{"./after", 0100644, {}, 0, 0, {}}})), {}))
-        twoParts.files.push_back(f);
+    const Bytes twoParts = productArchive(
+        {{"Big.pkg", "com.example.big", "1", buildPbzx(big, 1 << 20)},
+         {"After.pkg", "com.example.after", "1", gzipCompress(buildCpio({{"./after", 0100644, {}, 0, 0, {}}}))}});
     struct Row {
         const char* name;
         Bytes pkg;
@@ -408,7 +379,7 @@ TEST(PackageExpansion, HostilePayloadsAreRefusedByNameOrStopped) {
          flatPackage(gzipCompress(
              buildCpio({{"./l", 0120755, text("/etc"), 0, 0, {}}, {"./l/passwd", 0100644, text("x"), 0, 0, {}}}))),
          "./l/passwd", "it lies under the symbolic link \"l\""},
-        {"past the most bytes", buildXar(twoParts).bytes, nullptr,
+        {"past the most bytes", twoParts, nullptr,
          "Expansion of \"Big.pkg/Payload\" stopped at \"./big\": the content would exceed 1 MiB"},
         {"a payload cut short", flatPackage(truncated), nullptr,
          "\"Payload\" is damaged or cut short after 2 entries: the gzip data ends before its end of stream."},

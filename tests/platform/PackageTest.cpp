@@ -8,7 +8,6 @@
 
 #include "SigningChain.h"
 #include "TempDir.h"
-#include "TicketBuilder.h"
 #include "XarBuilder.h"
 #include "package/Xar.h"
 #include "tools/print/PackageReport.h"
@@ -17,7 +16,6 @@ using namespace tessarin;
 using tessarin::test::buildXar;
 using tessarin::test::LeafKind;
 using tessarin::test::SigningChain;
-using tessarin::test::TicketBuilder;
 using tessarin::test::XarBuild;
 using tessarin::test::XarBuildOptions;
 
@@ -43,26 +41,9 @@ Bytes checksumOf(const XarBuild& b) {
 
 }  // namespace
 
-TEST(PackageSignature, DeveloperIdInstallerChainToAnAnchorIsForDistribution) {
-    XarBuild b = buildXar(signedWith());
-    PackageSignatureCheck c = check(b.bytes);
-    EXPECT_EQ(c.kind, PackageKind::Flat);
-    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution) << c.failure;
-    ASSERT_EQ(c.chain.size(), 3u);
-    EXPECT_EQ(c.chain[0].commonName, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
-    EXPECT_EQ(c.chain[2].commonName, "Tessarin Test Root CA");
-    EXPECT_EQ(c.tocDigest, checksumOf(b));
-    EXPECT_FALSE(c.trustedTimestamp);
-    EXPECT_FALSE(c.ticket.present);
-
-    // The same package judged against Apple's roots alone: intact, but not trusted.
-    PackageSignatureCheck apple = check(b.bytes, TrustAnchors::appleRoots());
-    EXPECT_EQ(apple.status, PackageSignatureStatus::Untrusted);
-    EXPECT_FALSE(apple.failure.empty());
-    EXPECT_EQ(apple.chain.size(), 3u);  // shown as the package carries it
-}
-
-// What signed, how, and what was done to the package after: the status and failure each gives.
+// What signed, how, and what was done to the package after: the status and failure each gives; a
+// Developer ID Installer chain to an anchor is for distribution, and against Apple's roots alone
+// intact but untrusted, its chain shown as the package carries it.
 TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     using Status = PackageSignatureStatus;
     const XarBuild good = buildXar(signedWith());
@@ -85,6 +66,7 @@ TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     sha256.checksumName = "sha256";
     const std::string tocChanged = "the table of contents does not match its checksum";
     const std::tuple<const char*, Bytes, Status, std::string> rows[] = {
+        {"Developer ID Installer", good.bytes, Status::AppleDistribution, ""},
         {"unsigned", buildXar(unsignedPackage).bytes, Status::NoSignature, ""},
         {"Mac App Store installer leaf", buildXar(signedWith(LeafKind::MacAppStoreInstaller)).bytes, Status::Trusted,
          ""},
@@ -108,6 +90,18 @@ TEST(PackageSignature, StatusFollowsTheSignerTheDigestAndEachTampering) {
     }
     EXPECT_TRUE(check(checksumFlipped).chain.empty());
     EXPECT_EQ(check(buildXar(sha256).bytes).tocDigest.size(), 32u);
+
+    const PackageSignatureCheck c = check(good.bytes);
+    EXPECT_EQ(c.kind, PackageKind::Flat);
+    ASSERT_EQ(c.chain.size(), 3u);
+    EXPECT_EQ(c.chain[0].commonName, "Developer ID Installer: Test Corp (" + SigningChain::teamId() + ")");
+    EXPECT_EQ(c.chain[2].commonName, "Tessarin Test Root CA");
+    EXPECT_EQ(c.tocDigest, checksumOf(good));
+    EXPECT_FALSE(c.trustedTimestamp || c.ticket.present);
+    const PackageSignatureCheck apple = check(good.bytes, TrustAnchors::appleRoots());
+    EXPECT_EQ(apple.status, Status::Untrusted);
+    EXPECT_FALSE(apple.failure.empty());
+    EXPECT_EQ(apple.chain.size(), 3u);
 }
 
 TEST(PackageSignature, CmsSignatureBesideOrInsteadOfXarsOwn) {
@@ -123,9 +117,8 @@ TEST(PackageSignature, CmsSignatureBesideOrInsteadOfXarsOwn) {
 
     XarBuildOptions cmsOnly = both;
     cmsOnly.sign = nullptr;
+    // Genuine and alone it is valid (the signer table below); altered, it is not.
     XarBuild cmsBuild = buildXar(cmsOnly);
-    c = check(cmsBuild.bytes);
-    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution) << c.failure;
     cmsBuild.bytes[cmsBuild.cmsOffset + cmsBuild.cmsSize - 10] ^= 0x01;
     EXPECT_EQ(check(cmsBuild.bytes).status, PackageSignatureStatus::Invalid);
 }
@@ -159,15 +152,11 @@ TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
     const std::time_t now = std::time(nullptr) - 3600;
     test::CmsOptions plain;
     plain.timestamp = false;
-    struct Case {
-        const char* name;
-        const test::TestIdentity* signer;
-        const test::TestIdentity* listed;  // as the leaf, before the chain's intermediate and root
-        PackageSignatureStatus status;
-        const char* failure;
-    };
     const char* notTheSigner = "the certificate the package names as its signer did not make its signature";
-    const Case cases[] = {
+    // Who signs, whose certificate is listed as the leaf (before the chain's intermediate and root), and
+    // the status and failure that gives.
+    using Identity = const test::TestIdentity*;
+    const std::tuple<const char*, Identity, Identity, PackageSignatureStatus, const char*> cases[] = {
         {"a Developer ID chain listed for a throw-away key", &throwaway, &installer, PackageSignatureStatus::Invalid,
          notTheSigner},
         {"Apple's chain listed for a throw-away key", &throwaway, &apple, PackageSignatureStatus::Invalid,
@@ -177,44 +166,20 @@ TEST(PackageSignature, OnlyTheCertificateThatMadeACmsSignatureSpeaksForIt) {
         {"genuine Developer ID Installer", &installer, &installer, PackageSignatureStatus::AppleDistribution, ""},
         {"genuine Apple Software Signing", &apple, &apple, PackageSignatureStatus::AppleSoftware, ""},
     };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& [name, signer, listed, status, failure] : cases) {
+        SCOPED_TRACE(name);
         XarBuildOptions o;
         o.files = test::sampleProductFiles();
-        o.signCms = [&](const Bytes& checksum) { return chain().signCms(checksum, *k.signer, {}, plain); };
-        o.certificates = {k.listed->certificateDer, chain().intermediate().certificateDer,
-                          chain().root().certificateDer};
+        o.signCms = [&](const Bytes& checksum) { return chain().signCms(checksum, *signer, {}, plain); };
+        o.certificates = {listed->certificateDer, chain().intermediate().certificateDer, chain().root().certificateDer};
         auto c = checkFlatPackageSignature(readerOf(buildXar(o).bytes), chain().anchors(), now);
         ASSERT_TRUE(c) << c.error();
-        EXPECT_EQ(c->status, k.status) << c->failure;
-        EXPECT_EQ(*k.failure ? c->failure : std::string(), k.failure);
+        EXPECT_EQ(c->status, status) << c->failure;
+        EXPECT_EQ(*failure ? c->failure : std::string(), failure);
         // The chain shown starts with the certificate that really signed.
-        const bool shown = k.status != PackageSignatureStatus::Invalid;
-        EXPECT_EQ(shown ? c->chain.at(0).der : k.signer->certificateDer, k.signer->certificateDer);
+        const bool shown = status != PackageSignatureStatus::Invalid;
+        EXPECT_EQ(shown ? c->chain.at(0).der : signer->certificateDer, signer->certificateDer);
     }
-}
-
-// Genuine, other-code and forged tickets on packages are judged through the assessment
-// (PackageAssessment); here, what the check itself keeps of two tickets that must not notarize.
-TEST(PackageSignature, TicketShapedBytesAndTicketsUnderAnUntrustedRootNeverNotarize) {
-    XarBuild unstapled = buildXar(signedWith());
-    const Bytes digest = checksumOf(unstapled);
-    auto stapled = [&](const Bytes& ticket) { return test::stapleTicket(unstapled.bytes, ticket); };
-
-    // Bytes that merely begin with the magic and hold the digest, and a genuine test ticket where only
-    // Apple's ticket root is trusted.
-    Bytes shaped = {'s', '8', 'c', 'h', 1, 0, 0, 0};
-    shaped.insert(shaped.end(), digest.begin(), digest.end());
-    shaped.resize(200, 0x22);
-    PackageSignatureCheck c = check(stapled(shaped), chain().anchors());
-    EXPECT_TRUE(c.ticket.present);
-    EXPECT_EQ(c.ticket.failure, TicketFailure::Malformed);
-    EXPECT_FALSE(c.ticket.notarized());
-    TrustAnchors appleTickets{{chain().root().certificateDer}, TicketAnchors::apple()};
-    c = check(stapled(TicketBuilder().naming(digest).build()), appleTickets);
-    EXPECT_EQ(c.status, PackageSignatureStatus::AppleDistribution);
-    EXPECT_EQ(c.ticket.failure, TicketFailure::ChainUntrusted);
-    EXPECT_FALSE(c.ticket.notarized());
 }
 
 TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
@@ -232,15 +197,13 @@ TEST(PackageItems, BundlePackagesCarryNoSignatureAndOtherItemsAreErrors) {
         EXPECT_EQ(c->kind, PackageKind::Bundle);
         EXPECT_EQ(c->status, PackageSignatureStatus::NoSignature);
     }
-    auto plain = checkPackageSignature(dir / "Plain", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(plain);
-    EXPECT_EQ(plain.error(), "The item " + (dir / "Plain") + " is not an Installer package.");
-    auto text = checkPackageSignature(dir / "notes.txt", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(text);
-    EXPECT_EQ(text.error(), "The item " + (dir / "notes.txt") + " is not an Installer package.");
-    auto missing = checkPackageSignature(dir / "gone.pkg", TrustAnchors::appleRoots(), 0);
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error(), "The item " + (dir / "gone.pkg") + " does not exist.");
+    for (const auto& [name, sentence] : {std::pair{"Plain", " is not an Installer package."},
+                                         {"notes.txt", " is not an Installer package."},
+                                         {"gone.pkg", " does not exist."}}) {
+        auto r = checkPackageSignature(dir / name, TrustAnchors::appleRoots(), 0);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error(), "The item " + (dir / name) + sentence);
+    }
 
     Bytes damaged = buildXar(signedWith()).bytes;
     damaged.resize(100);
@@ -293,17 +256,19 @@ TEST(PkgutilText, TrustedPackageShowsNotarizationTimestampAndTheChain) {
 }
 
 TEST(PkgutilText, StatusLinesFollowTheVerdict) {
+    using S = PackageSignatureStatus;
     PackageSignatureCheck c;
-    EXPECT_EQ(packageSignatureReport("Old.pkg/", c), "Package \"Old.pkg\":\n   Status: no signature\n");
-    c.status = PackageSignatureStatus::AppleSoftware;
-    EXPECT_EQ(packageSignatureReport("a.pkg", c), "Package \"a.pkg\":\n   Status: signed Apple Software\n");
-    c.status = PackageSignatureStatus::Trusted;
-    EXPECT_EQ(packageSignatureReport("a.pkg", c),
-              "Package \"a.pkg\":\n   Status: signed by a certificate trusted by Mac OS X\n");
-    c.status = PackageSignatureStatus::Invalid;
-    c.failure = "the table of contents does not match its checksum";
-    EXPECT_EQ(packageSignatureReport("a.pkg", c),
-              "Package \"a.pkg\":\n   Status: invalid signature (the table of contents does not match its checksum)\n");
+    const std::string tocChanged = "the table of contents does not match its checksum";
+    for (const auto& [status, failure, line] :
+         {std::tuple{S::NoSignature, "", "no signature"},
+          {S::AppleSoftware, "", "signed Apple Software"},
+          {S::Trusted, "", "signed by a certificate trusted by Mac OS X"},
+          {S::Invalid, tocChanged.c_str(), "invalid signature (the table of contents does not match its checksum)"}}) {
+        c.status = status;
+        c.failure = failure;
+        EXPECT_EQ(packageSignatureReport("Old.pkg/", c),
+                  std::string("Package \"Old.pkg\":\n   Status: ") + line + "\n");
+    }
 
     // A ticket or a timestamp vouches for nothing beside an untrusted signature.
     c.status = PackageSignatureStatus::Untrusted;

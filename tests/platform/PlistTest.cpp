@@ -188,20 +188,18 @@ TEST(StringsTable, BracedTableAndNestedValues) {
     EXPECT_EQ(*t->at("inner").find("k")->string(), "v");
 }
 
-TEST(StringsTable, EveryEncodingTheBuilderWrites) {
-    test::StringsEntries entries = {{"CFBundleShortVersionString", "3.1 \u00fc\U0001F600"}, {"Quote", "say \"hi\""}};
-    for (auto format : {test::StringsFormat::Text, test::StringsFormat::TextUtf16LE, test::StringsFormat::TextUtf16BE,
-                        test::StringsFormat::XmlPlist, test::StringsFormat::BinaryPlist}) {
-        auto t = strings(test::stringsTable(entries, format));
-        EXPECT_EQ(valueOf(t, "CFBundleShortVersionString"), "3.1 \u00fc\U0001F600") << static_cast<int>(format);
-        EXPECT_EQ(valueOf(t, "Quote"), "say \"hi\"") << static_cast<int>(format);
-    }
-}
-
-// Encodings told by their marks, or by their bytes; what is malformed, too deep or no dictionary.
+// Every encoding the builder writes; encodings told by their marks, or by their bytes; what is
+// malformed, too deep or no dictionary.
 TEST(StringsTable, EncodingsAndMalformedTables) {
     const std::string kv = "k = \"v\";";
+    const test::StringsEntries entries = {{"k", "3.1 \u00fc\U0001F600 say \"hi\""}};
+    const std::string v = entries[0].second;
     const std::pair<std::string, std::string> rows[] = {
+        {test::stringsTable(entries, test::StringsFormat::Text), v},
+        {test::stringsTable(entries, test::StringsFormat::TextUtf16LE), v},
+        {test::stringsTable(entries, test::StringsFormat::TextUtf16BE), v},
+        {test::stringsTable(entries, test::StringsFormat::XmlPlist), v},
+        {test::stringsTable(entries, test::StringsFormat::BinaryPlist), v},
         {"\xEF\xBB\xBF" + kv, "v"},
         {test::utf8ToUtf16(kv, false), "v"},
         {test::utf8ToUtf16(kv, true), "v"},
@@ -216,7 +214,7 @@ TEST(StringsTable, EncodingsAndMalformedTables) {
     };
     for (const auto& [text, value] : rows) {
         const std::string got = valueOf(strings(text), "k");
-        EXPECT_EQ(got.substr(0, value.size()), value) << text.substr(0, 40) << " -> " << got;
+        EXPECT_EQ(value == "<error" ? got.substr(0, value.size()) : got, value) << text.substr(0, 40) << " -> " << got;
     }
     EXPECT_TRUE(strings("  // nothing here\n")->empty());
     EXPECT_NE(strings("a = \"1\";\nb = \"2\"\nc = \"3\";").error().find("line 3"), std::string::npos);

@@ -30,25 +30,20 @@ TEST(ExtendedAttributes, ValuesAreReadAsSetUnderTheirNames) {
     test::TempDir dir;
     test::writeFile(dir / "f", "x");
     ASSERT_EQ(::symlink("f", (dir / "link").c_str()), 0);
-    struct Row {
-        const char* file;
-        const char* setAs;  // under "user."
-        std::string value;
-        const char* readAs;
-    };
-    const Row rows[] = {
+    // The file read, the name set under "user.", the value, and the name read.
+    const std::tuple<const char*, const char*, std::string, const char*> rows[] = {
         {"f", "com.apple.quarantine", "0083;5e1c0000;Safari;", "com.apple.quarantine"},
         {"f", "com.example.bytes", std::string("a\0b", 3), "com.example.bytes"},
         {"f", "com.example.empty", "", "com.example.empty"},
         {"f", "plain", "v", "user.plain"},
         {"link", "com.example.linked", "0081;00000000;;", "com.example.linked"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.readAs);
-        SET_OR_SKIP(dir / "f", row.setAs, row.value);
-        auto r = readExtendedAttribute((dir / row.file).c_str(), row.readAs);
+    for (const auto& [file, setAs, value, readAs] : rows) {
+        SCOPED_TRACE(readAs);
+        SET_OR_SKIP(dir / "f", setAs, value);
+        auto r = readExtendedAttribute((dir / file).c_str(), readAs);
         ASSERT_TRUE(r.ok) << r.error.localizedDescription;
-        EXPECT_EQ(std::string(r.value.begin(), r.value.end()), row.value);
+        EXPECT_EQ(std::string(r.value.begin(), r.value.end()), value);
     }
 }
 
