@@ -203,21 +203,9 @@ Bytes signMachO(Bytes image, const SignOptions& o) {
     const std::uint64_t adhocSize = superBlobOf(adhoc, directoriesOf(adhoc, code, specials), others).size();
     const std::uint64_t reserve = align(adhocSize + (o.cms && !o.linkerSigned ? 18000 : 0), 16);
 
-    // Load commands: __LINKEDIT over the signature (vmaddr, vmsize, fileoff, filesize, both
-    // protections), then LC_CODE_SIGNATURE.
-    putU32(image, c, is64 ? 0x19 : 0x1, bigEndian);
-    putU32(image, c + 4, static_cast<std::uint32_t>(segSize), bigEndian);
-    std::memcpy(&image[c + 8], "__LINKEDIT", 10);
-    std::size_t at = c + 24;
-    for (std::uint64_t v : {align(code.limit, 0x4000), align(reserve, 0x4000), code.limit, reserve}) {
-        if (is64)
-            putU64(image, at, v, bigEndian);
-        else
-            putU32(image, at, static_cast<std::uint32_t>(v), bigEndian);
-        at += is64 ? 8 : 4;
-    }
-    putU32(image, at, 1, bigEndian);
-    putU32(image, at + 4, 1, bigEndian);
+    // Load commands: __LINKEDIT over the signature, then LC_CODE_SIGNATURE.
+    putSegment(image, c, "__LINKEDIT", {align(code.limit, 0x4000), align(reserve, 0x4000), code.limit, reserve}, 1,
+               is64, bigEndian);
     c += segSize;
     for (std::uint32_t v : {0x1du, 16u, static_cast<std::uint32_t>(code.limit), static_cast<std::uint32_t>(reserve)}) {
         putU32(image, c, v, bigEndian);
