@@ -1,18 +1,12 @@
 // libFuzzer entry: resource seals (_CodeSignature/CodeResources): the property list, its entries and
 // rules, the compiled rule sets, and matching every sealed path and a few a bundle always has.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-#include <string>
-
+#include "FuzzEntry.h"
 #include "codesign/CodeResources.h"
-#include "Require.h"
 
-using tessarin::fuzz::require;
-
+namespace tessarin::fuzz {
 namespace {
-void matchAll(const std::vector<tessarin::ResourceRule>& rules, const tessarin::CodeResources& seal) {
-    auto compiled = tessarin::ResourceRuleSet::compile(rules);
+void matchAll(const std::vector<ResourceRule>& rules, const CodeResources& seal) {
+    auto compiled = ResourceRuleSet::compile(rules);
     if (!compiled) {
         require(!compiled.error().empty());
         return;
@@ -26,13 +20,14 @@ void matchAll(const std::vector<tessarin::ResourceRule>& rules, const tessarin::
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto seal = tessarin::parseCodeResources(std::as_bytes(std::span(data, size)));
+void fuzzOne(Input in) {
+    auto seal = parseCodeResources(in.bytes());
     if (!seal) {
         require(!seal.error().empty());
-        return 0;
+        return;
     }
     matchAll(seal->rules, *seal);
     matchAll(seal->rules2, *seal);
-    return 0;
 }
+
+}  // namespace tessarin::fuzz

@@ -1,31 +1,24 @@
 // Fuzzes the Mach-O header reader, the load-command reader and the architecture names together.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-
+#include "FuzzEntry.h"
 #include "macho/MachO.h"
-#include "Require.h"
 
-using tessarin::fuzz::require;
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto bytes = std::as_bytes(std::span(data, size));
-    auto file = tessarin::parseMachO(bytes);
+void tessarin::fuzz::fuzzOne(Input in) {
+    auto file = parseMachO(in.bytes());
     if (!file) {
         require(!file.error().empty());
-        return 0;
+        return;
     }
     require(!file->slices.empty());
     require(file->fat || file->slices.size() == 1);
     for (const auto& slice : file->slices) {
-        require(slice.offset <= size && slice.size <= size - slice.offset);
-        require(!tessarin::architectureName(slice.cputype, slice.cpusubtype).empty());
-        auto commands = tessarin::parseLoadCommands(bytes, slice);
+        require(slice.offset <= in.size && slice.size <= in.size - slice.offset);
+        require(!architectureName(slice.cputype, slice.cpusubtype).empty());
+        auto commands = parseLoadCommands(in.bytes(), slice);
         if (!commands) {
             require(!commands.error().empty());
             continue;
         }
-        const std::uint64_t header = slice.is64 ? tessarin::MACH_HEADER_64_SIZE : tessarin::MACH_HEADER_SIZE;
+        const std::uint64_t header = slice.is64 ? MACH_HEADER_64_SIZE : MACH_HEADER_SIZE;
         std::uint64_t next = header;
         for (const auto& c : *commands) {
             require(c.offset == next && c.cmdsize >= 8);
@@ -33,5 +26,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             next += c.cmdsize;
         }
     }
-    return 0;
 }

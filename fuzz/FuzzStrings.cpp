@@ -1,19 +1,11 @@
 // libFuzzer entry: localized strings tables (InfoPlist.strings) in any of their forms, and the
 // old-style text reader on its own.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-#include <string_view>
-
+#include "FuzzEntry.h"
 #include "plist/StringsFile.h"
-#include "Require.h"
 
-using tessarin::fuzz::require;
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto table = tessarin::parseStringsFile(std::as_bytes(std::span(data, size)));
+void tessarin::fuzz::fuzzOne(Input in) {
+    auto table = parseStringsFile(in.bytes());
     if (!table) require(!table.error().empty());
-    auto text = tessarin::parseStringsText(std::string_view(reinterpret_cast<const char*>(data), size));
+    auto text = parseStringsText(in.text());
     if (!text) require(!text.error().empty());
-    return 0;
 }

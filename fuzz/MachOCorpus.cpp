@@ -1,8 +1,5 @@
 // Writes the Mach-O fuzzer's starting inputs: thin and fat files of each kind, built as the tests build them.
 #include <algorithm>
-#include <cstdio>
-#include <string>
-#include <vector>
 
 #include "CorpusFolder.h"
 #include "MachOBuilder.h"
@@ -12,7 +9,6 @@ using namespace tessarin;
 using tessarin::test::Bytes;
 
 namespace {
-
 // Small files fuzz faster; the header and one command are all the reader looks at.
 Bytes small(std::int32_t type, std::int32_t subtype, bool is64, bool be) {
     Bytes b = test::thinMachO(test::SliceSpec{type, subtype, is64, be, MH_EXECUTE}, 0);
@@ -22,31 +18,22 @@ Bytes small(std::int32_t type, std::int32_t subtype, bool is64, bool be) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
-    const std::string& dir = *folder;
-    std::vector<std::pair<std::string, Bytes>> inputs = {
+    const std::vector<Bytes> slices = {small(CPU_TYPE_X86_64, 3, true, false), small(CPU_TYPE_ARM64, 0, true, false)};
+    const std::vector<std::pair<std::int32_t, std::int32_t>> types = {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}};
+    Bytes archive(64, 0);
+    std::copy_n("!<arch>\n", 8, archive.begin());
+    Bytes java = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x34};
+    java.resize(64, 0);
+    const std::vector<std::pair<std::string, Bytes>> inputs = {
         {"thin32le", small(CPU_TYPE_I386, CPU_SUBTYPE_I386_ALL, false, false)},
         {"thin64le", small(CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL, true, false)},
         {"thin32be", small(CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_970, false, true)},
         {"thin64be", small(CPU_TYPE_POWERPC64, CPU_SUBTYPE_POWERPC_ALL, true, true)},
         {"arm64e", small(CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E | CPU_SUBTYPE_PTRAUTH_ABI, true, false)},
+        {"fat32", test::fatMachO(slices, types, false, 4)},
+        {"fat64", test::fatMachO(slices, types, true, 4)},
+        {"fatarchive", test::fatMachO({archive, slices[1]}, types, false, 3)},
+        {"java", java},
     };
-    std::vector<Bytes> slices = {small(CPU_TYPE_X86_64, 3, true, false), small(CPU_TYPE_ARM64, 0, true, false)};
-    const std::vector<std::pair<std::int32_t, std::int32_t>> types = {{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}};
-    inputs.push_back({"fat32", test::fatMachO(slices, types, false, 4)});
-    inputs.push_back({"fat64", test::fatMachO(slices, types, true, 4)});
-    Bytes archive(64, 0);
-    std::copy_n("!<arch>\n", 8, archive.begin());
-    inputs.push_back({"fatarchive", test::fatMachO({archive, slices[1]}, types, false, 3)});
-    Bytes java = {0xca, 0xfe, 0xba, 0xbe, 0x00, 0x00, 0x00, 0x34};
-    java.resize(64, 0);
-    inputs.push_back({"java", java});
-    for (const auto& [name, bytes] : inputs) {
-        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
-            std::fprintf(stderr, "cannot write %s/%s\n", dir.c_str(), name.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

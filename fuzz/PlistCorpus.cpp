@@ -1,7 +1,5 @@
 // Writes the property-list fuzzer's starting inputs: Info.plist- and seal-shaped dictionaries and
 // every value type, each as XML and as binary, and a binary list whose values share references.
-#include <cstdio>
-#include <string>
 #include <vector>
 
 #include "CorpusFolder.h"
@@ -10,9 +8,6 @@
 using namespace tessarin;
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
-    const std::string& dir = *folder;
     std::vector<std::pair<std::string, PlistValue>> values;
 
     PlistDict info;
@@ -54,12 +49,11 @@ int main(int argc, char** argv) {
     for (int depth = 0; depth < 8; ++depth) nested = PlistArray{nested, PlistDict{{"k", nested}}};
     values.emplace_back("nested", nested);
 
-    int written = 0;
+    std::vector<std::pair<std::string, std::string>> inputs;
     for (const auto& [name, value] : values) {
-        if (tessarin::fuzz::writeInput(dir + "/" + name + ".xml", toXmlPlist(value))) ++written;
-        auto binary = toBinaryPlist(value);
-        if (tessarin::fuzz::writeInput(dir + "/" + name + ".bplist", std::string(binary.begin(), binary.end())))
-            ++written;
+        const auto binary = toBinaryPlist(value);
+        inputs.emplace_back(name + ".xml", toXmlPlist(value));
+        inputs.emplace_back(name + ".bplist", std::string(binary.begin(), binary.end()));
     }
-    return written == 2 * static_cast<int>(values.size()) ? 0 : 1;
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

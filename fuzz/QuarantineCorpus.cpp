@@ -1,15 +1,10 @@
 // Writes the quarantine fuzzer's starting inputs: attribute values as browsers and archivers write
 // them, and values whose first characters are combined or wide.
-#include <cstdio>
-#include <string>
 #include <vector>
 
 #include "CorpusFolder.h"
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
-    const std::string& dir = *folder;
     const std::vector<std::pair<std::string, std::string>> inputs = {
         {"safari", "0083;5e1c0000;Safari;5B3C2F1A-0D4E-4C8B-9A71-2E5F6B7C8D9E"},
         {"archiver", "0081;65a1b2c3;The Unarchiver;"},
@@ -21,11 +16,5 @@ int main(int argc, char** argv) {
          "083;5e1c0000;x;"},
         {"short", "0083;5e1c"},
     };
-    for (const auto& [name, bytes] : inputs) {
-        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
-            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

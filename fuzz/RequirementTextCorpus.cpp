@@ -1,13 +1,10 @@
 // Writes the requirement text fuzzer's starting inputs: requirements as codesign prints them for
 // Developer ID, ad hoc, Apple's and App Store code, every clause and match form, and a set.
-#include <string>
 #include <vector>
 
 #include "CorpusFolder.h"
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
     const std::string h(40, 'a');
     const std::vector<std::string> texts = {
         "identifier \"com.example.app\" and anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] "
@@ -24,12 +21,7 @@ int main(int argc, char** argv) {
         "identifier 0x610a62 and info[0x610962] = 0x1b5b324a // comment\n# another\n",
         "designated => identifier tool\nhost => anchor apple and identifier com.apple.launchd\n",
     };
-    int written = 0;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const std::string& t = texts[i];
-        if (tessarin::fuzz::writeInput(*folder + "/text-" + std::to_string(i),
-                                       std::vector<std::uint8_t>(t.begin(), t.end())))
-            ++written;
-    }
-    return written == static_cast<int>(texts.size()) ? 0 : 1;
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const std::string& t : texts) inputs.emplace_back("text-" + std::to_string(inputs.size()), t);
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

@@ -1,11 +1,9 @@
 // Writes starting inputs for fuzz_resource_pattern: the rules real seals carry, each with a path.
-#include <string>
+#include <vector>
 
 #include "CorpusFolder.h"
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
     const char* rules[] = {"^.*",
                            "^Resources/",
                            "^Resources/.*\\.lproj/",
@@ -22,10 +20,9 @@ int main(int argc, char** argv) {
                            "^version\\.plist$"};
     const char* paths[] = {"Resources/en.lproj/Main.strings", "Frameworks/A.framework/A", "Info.plist",
                            "Resources/deep/.DS_Store",        "x.dSYM/Contents",          "PlugIns/p/CVS/Root"};
-    int n = 0;
+    std::vector<std::pair<std::string, std::string>> inputs;
     for (const char* rule : rules)
         for (const char* path : paths)
-            if (!tessarin::fuzz::writeInput(*folder + "/rule-" + std::to_string(n++), std::string(rule) + '\0' + path))
-                return 1;
-    return 0;
+            inputs.emplace_back("rule-" + std::to_string(inputs.size()), std::string(rule) + '\0' + path);
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

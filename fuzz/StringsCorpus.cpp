@@ -1,24 +1,17 @@
 // Writes the strings-table fuzzer's starting inputs: the text form with its escapes, comments and
 // nested values, in UTF-8 and both UTF-16 orders, and the two property-list forms.
-#include <cstdio>
-#include <string>
-#include <vector>
-
 #include "BundleBuilder.h"
 #include "CorpusFolder.h"
 
 using namespace tessarin::test;
 
 int main(int argc, char** argv) {
-    const auto folder = tessarin::fuzz::corpusFolder(argc, argv);
-    if (!folder) return 2;
-    const std::string& dir = *folder;
     const StringsEntries entries = {
         {"CFBundleShortVersionString", "2.0"},
         {"CFBundleName", "Caf\xC3\xA9 \xF0\x9F\x8D\x8E"},
         {"NSHumanReadableCopyright", "\"Quoted\"\\ line\nbreak\ttab"},
     };
-    std::vector<std::pair<std::string, std::string>> inputs = {
+    const std::vector<std::pair<std::string, std::string>> inputs = {
         {"text", stringsTable(entries, StringsFormat::Text)},
         {"text-utf16le", stringsTable(entries, StringsFormat::TextUtf16LE)},
         {"text-utf16be", stringsTable(entries, StringsFormat::TextUtf16BE)},
@@ -28,11 +21,5 @@ int main(int argc, char** argv) {
         {"old-style", "{ key = value; list = (one, \"two\", <0fa1 b2>); dict = { inner = 1; }; }"},
         {"utf16-no-mark", utf8ToUtf16("\"k\" = \"v\";\n", false)},
     };
-    for (const auto& [name, bytes] : inputs) {
-        if (!tessarin::fuzz::writeInput(dir + "/" + name, bytes)) {
-            std::fprintf(stderr, "%s: cannot write %s/%s\n", argv[0], dir.c_str(), name.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return tessarin::fuzz::writeCorpus(argc, argv, inputs);
 }

@@ -37,15 +37,8 @@ void makeLink(const std::string& target, const std::string& at) {
     if (::symlink(target.c_str(), at.c_str()) != 0) throw std::runtime_error("cannot make symbolic link " + at);
 }
 
-const char* packageType(BundleBuilder::Kind kind) {
-    switch (kind) {
-    case BundleBuilder::Kind::App: return "APPL";
-    case BundleBuilder::Kind::Framework: return "FMWK";
-    case BundleBuilder::Kind::Shallow: return "BNDL";
-    case BundleBuilder::Kind::OldPackage: return "pmkr";
-    }
-    return "BNDL";
-}
+// CFBundlePackageType by Kind, in its order.
+constexpr const char* kPackageTypes[] = {"APPL", "FMWK", "BNDL", "pmkr"};
 
 }  // namespace
 
@@ -88,7 +81,7 @@ BundleBuilder::BundleBuilder(std::string path, Kind kind) : path_(std::move(path
     std::string stem = name.substr(0, name.rfind('.'));
     info_["CFBundleIdentifier"] = PlistValue("com.example." + stem);
     info_["CFBundleName"] = PlistValue(stem);
-    info_["CFBundlePackageType"] = PlistValue(packageType(kind));
+    info_["CFBundlePackageType"] = PlistValue(kPackageTypes[static_cast<int>(kind)]);
     info_["CFBundleInfoDictionaryVersion"] = PlistValue("6.0");
 }
 

@@ -58,7 +58,6 @@ public:
     const std::string& build();
 
     const std::string& path() const { return path_; }
-    Kind kind() const { return kind_; }
     // Contents/ for apps and old packages, Versions/<v>/ for frameworks, the root for shallow bundles.
     std::string contentsPath() const;
     std::string resourcesPath() const;

@@ -157,12 +157,21 @@ Bytes signDiskImage(const Bytes& image, SignOptions o) {
     return assemble(std::move(p));
 }
 
-Bytes stapleDiskImage(const Bytes& image, const Bytes& ticket) {
-    Parts p = partsOf(image);
+namespace {
+
+EmbeddedSignature signatureOf(const Parts& p) {
     auto sig = parseEmbeddedSignature(span(p.signature));
     if (!sig) throw std::invalid_argument("the image is not signed: " + sig.error());
+    return *sig;
+}
+
+}  // namespace
+
+Bytes stapleDiskImage(const Bytes& image, const Bytes& ticket) {
+    Parts p = partsOf(image);
+    const EmbeddedSignature sig = signatureOf(p);
     std::vector<std::pair<std::uint32_t, Bytes>> blobs;
-    for (const auto& e : sig->index)
+    for (const auto& e : sig.index)
         if (e.type != CSSLOT_TICKETSLOT)
             blobs.emplace_back(e.type,
                                Bytes(p.signature.begin() + e.offset, p.signature.begin() + e.offset + e.length));
@@ -171,12 +180,6 @@ Bytes stapleDiskImage(const Bytes& image, const Bytes& ticket) {
     return assemble(std::move(p));
 }
 
-Bytes diskImageCdhash(const Bytes& image) {
-    const Parts p = partsOf(image);
-    auto sig = parseEmbeddedSignature(span(p.signature));
-    if (!sig) throw std::invalid_argument("the image is not signed: " + sig.error());
-    auto h = codeDirectoryHash(*sig->primary());
-    return Bytes(h.begin(), h.end());
-}
+Bytes diskImageCdhash(const Bytes& image) { return codeDirectoryHash(*signatureOf(partsOf(image)).primary()); }
 
 }  // namespace tessarin::test

@@ -31,6 +31,28 @@ std::uint32_t getU32(const Bytes& b, std::size_t offset, bool bigEndian) {
     return v;
 }
 
+namespace {
+
+std::size_t putWords(Bytes& b, std::size_t at, std::initializer_list<std::uint64_t> values, bool wide, bool bigEndian) {
+    for (std::uint64_t v : values) {
+        if (wide)
+            putU64(b, at, v, bigEndian);
+        else
+            putU32(b, at, static_cast<std::uint32_t>(v), bigEndian);
+        at += wide ? 8 : 4;
+    }
+    return at;
+}
+
+}  // namespace
+
+void putSegment(Bytes& b, std::size_t at, const char* name, std::initializer_list<std::uint64_t> ranges,
+                std::uint32_t prot, bool is64, bool bigEndian) {
+    putWords(b, at, {is64 ? 0x19u : 0x1u, is64 ? 72u : 56u}, false, bigEndian);
+    std::memcpy(&b[at + 8], name, std::strlen(name));
+    putWords(b, putWords(b, at + 24, ranges, is64, bigEndian), {prot, prot}, false, bigEndian);
+}
+
 std::size_t addLoadCommand(Bytes& image, std::uint32_t cmd, const Bytes& payload) {
     const std::uint32_t magic = getU32(image, 0, true);
     const bool be = magic == 0xfeedfaceu || magic == 0xfeedfacfu;
@@ -55,32 +77,12 @@ Bytes thinMachO(const SliceSpec& s, std::size_t size) {
     const std::size_t segment = s.is64 ? 72 : 56;
     Bytes b(std::max(size, header + segment), 0);
     const bool be = s.bigEndian;
-    putU32(b, 0, s.is64 ? 0xfeedfacfu : 0xfeedfaceu, be);
-    putU32(b, 4, static_cast<std::uint32_t>(s.cputype), be);
-    putU32(b, 8, static_cast<std::uint32_t>(s.cpusubtype), be);
-    putU32(b, 12, s.filetype, be);
-    putU32(b, 16, 1, be);  // ncmds
-    putU32(b, 20, static_cast<std::uint32_t>(segment), be);
-    putU32(b, 24, 0, be);  // flags
-    std::size_t c = header;
-    putU32(b, c, s.is64 ? 0x19u : 0x1u, be);
-    putU32(b, c + 4, static_cast<std::uint32_t>(segment), be);
-    std::memcpy(&b[c + 8], "__TEXT", 6);
-    if (s.is64) {
-        putU64(b, c + 24, 0, be);         // vmaddr
-        putU64(b, c + 32, b.size(), be);  // vmsize
-        putU64(b, c + 40, 0, be);         // fileoff
-        putU64(b, c + 48, b.size(), be);  // filesize
-        putU32(b, c + 56, 5, be);         // maxprot r-x
-        putU32(b, c + 60, 5, be);         // initprot
-    } else {
-        putU32(b, c + 24, 0, be);
-        putU32(b, c + 28, static_cast<std::uint32_t>(b.size()), be);
-        putU32(b, c + 32, 0, be);
-        putU32(b, c + 36, static_cast<std::uint32_t>(b.size()), be);
-        putU32(b, c + 40, 5, be);
-        putU32(b, c + 44, 5, be);
-    }
+    // Header (flags 0), then __TEXT over the whole file, r-x.
+    putWords(b, 0,
+             {s.is64 ? 0xfeedfacfu : 0xfeedfaceu, static_cast<std::uint32_t>(s.cputype),
+              static_cast<std::uint32_t>(s.cpusubtype), s.filetype, 1, segment, 0},
+             false, be);
+    putSegment(b, header, "__TEXT", {0, b.size(), 0, b.size()}, 5, s.is64, be);
     return b;
 }
 
@@ -105,18 +107,10 @@ Bytes fatMachO(const std::vector<Bytes>& slices, const std::vector<std::pair<std
     for (std::size_t i = 0; i < slices.size(); ++i) {
         offset = (offset + alignment - 1) / alignment * alignment;
         std::size_t e = 8 + entry * i;
-        putU32(b, e, static_cast<std::uint32_t>(types[i].first), true);
-        putU32(b, e + 4, static_cast<std::uint32_t>(types[i].second), true);
-        if (fat64) {
-            putU64(b, e + 8, offset, true);
-            putU64(b, e + 16, slices[i].size(), true);
-            putU32(b, e + 24, align, true);
-            putU32(b, e + 28, 0, true);
-        } else {
-            putU32(b, e + 8, static_cast<std::uint32_t>(offset), true);
-            putU32(b, e + 12, static_cast<std::uint32_t>(slices[i].size()), true);
-            putU32(b, e + 16, align, true);
-        }
+        putWords(b, e, {static_cast<std::uint32_t>(types[i].first), static_cast<std::uint32_t>(types[i].second)}, false,
+                 true);
+        const std::size_t next = putWords(b, e + 8, {offset, slices[i].size()}, fat64, true);
+        putWords(b, next, {align, 0}, false, true);
         if (b.size() < offset) b.resize(offset, 0);
         b.insert(b.begin() + static_cast<std::ptrdiff_t>(offset), slices[i].begin(), slices[i].end());
         b.resize(offset + slices[i].size());

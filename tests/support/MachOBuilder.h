@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,11 @@ Bytes fatMachO(const std::vector<std::pair<std::int32_t, std::int32_t>>& types, 
 // existing commands, writing over the zero padding that follows them, and updates ncmds and
 // sizeofcmds. The image's magic tells its word size and byte order. Returns the command's offset.
 std::size_t addLoadCommand(Bytes& image, std::uint32_t cmd, const Bytes& payload = {});
+
+// An LC_SEGMENT(_64) command named `name` at `at`: vmaddr, vmsize, fileoff and filesize (`ranges`),
+// then maxprot and initprot both `prot`, no sections.
+void putSegment(Bytes& b, std::size_t at, const char* name, std::initializer_list<std::uint64_t> ranges,
+                std::uint32_t prot, bool is64, bool bigEndian);
 
 // Byte-order helpers for hand-built hostile files.
 void putU32(Bytes& b, std::size_t offset, std::uint32_t v, bool bigEndian);

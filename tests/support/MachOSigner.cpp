@@ -22,11 +22,11 @@ namespace tessarin::test {
 
 namespace {
 
-void be32(Bytes& b, std::size_t at, std::uint32_t v) { putU32(b, at, v, true); }
-void be64(Bytes& b, std::size_t at, std::uint64_t v) { putU64(b, at, v, true); }
-void append32(Bytes& b, std::uint32_t v) { be32(b, b.size(), v); }
+void append32(Bytes& b, std::uint32_t v) { putU32(b, b.size(), v, true); }
 
 ByteSpan span(const Bytes& b) { return {reinterpret_cast<const std::byte*>(b.data()), b.size()}; }
+
+std::uint64_t align(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 
 std::uint32_t cdHeaderSize(std::uint32_t version) {
     if (version >= 0x20600) return 108;
@@ -46,31 +46,32 @@ Bytes blob(std::uint32_t magic, const Bytes& payload) {
     return b;
 }
 
-// A designated requirement of `identifier "..."`, as a signer writes one, or an empty set.
-Bytes requirementsBlob(const std::string& identifier, bool designated) {
-    if (!designated) return RequirementBuilder::set({});
+// The requirements set given, else a designated requirement of `identifier "..."` as a signer writes
+// one, or an empty set.
+Bytes requirementsOf(const SignOptions& o) {
+    if (o.requirements) return *o.requirements;
+    if (!o.designatedRequirement) return RequirementBuilder::set({});
     return RequirementBuilder::set(
-        {{kSecDesignatedRequirementType, RequirementBuilder().ident(identifier).requirement()}});
+        {{kSecDesignatedRequirementType, RequirementBuilder().ident(o.identifier).requirement()}});
 }
 
-struct CdPlan {
-    std::uint8_t hashType;
-    std::uint32_t slot;
+// The code a CodeDirectory hashes, [0, limit) of `bytes`, and what it says of a Mach-O's text.
+struct Code {
+    const Bytes& bytes;
+    std::uint64_t limit;
+    std::uint64_t textSize = 0;
+    bool mainBinary = false;
 };
 
-std::uint32_t cdLength(const SignOptions& o, std::uint8_t hashType, std::uint32_t nSpecial, std::uint32_t nCode) {
-    std::uint32_t n = cdHeaderSize(o.version) + static_cast<std::uint32_t>(o.identifier.size()) + 1;
-    if (!o.teamId.empty() && o.version >= 0x20200) n += static_cast<std::uint32_t>(o.teamId.size()) + 1;
-    return n + (nSpecial + nCode) * hashTypeLength(hashType);
-}
-
-Bytes buildCodeDirectory(const SignOptions& o, std::uint8_t hashType, const Bytes& image, std::uint64_t codeLimit,
-                         const std::map<std::uint32_t, Bytes>& specials, std::uint32_t nSpecial, std::uint64_t textSize,
-                         bool mainBinary, std::uint32_t flags) {
+Bytes buildCodeDirectory(const SignOptions& o, std::uint8_t hashType, const Code& code,
+                         const std::map<std::uint32_t, Bytes>& specials) {
+    const std::uint32_t flags =
+        o.flags | (o.cms && !o.linkerSigned ? 0 : CS_ADHOC) | (o.linkerSigned ? CS_LINKER_SIGNED : 0);
+    const std::uint32_t nSpecial = specials.empty() ? 0 : specials.rbegin()->first;
     const std::uint32_t hs = hashTypeLength(hashType);
     // Page size 0: one hash over all the code.
-    const std::uint64_t page = o.pageSizeLog2 ? 1ull << o.pageSizeLog2 : std::max<std::uint64_t>(codeLimit, 1);
-    const std::uint32_t nCode = static_cast<std::uint32_t>((codeLimit + page - 1) / page);
+    const std::uint64_t page = o.pageSizeLog2 ? 1ull << o.pageSizeLog2 : std::max<std::uint64_t>(code.limit, 1);
+    const std::uint32_t nCode = static_cast<std::uint32_t>((code.limit + page - 1) / page);
     Bytes cd(cdHeaderSize(o.version), 0);
     const std::uint32_t identOffset = static_cast<std::uint32_t>(cd.size());
     cd.insert(cd.end(), o.identifier.begin(), o.identifier.end());
@@ -83,41 +84,62 @@ Bytes buildCodeDirectory(const SignOptions& o, std::uint8_t hashType, const Byte
     }
     const std::uint32_t hashOffset = static_cast<std::uint32_t>(cd.size()) + nSpecial * hs;
     cd.resize(hashOffset + nCode * hs, 0);
-    for (std::uint32_t k = 1; k <= nSpecial; ++k) {
-        auto it = specials.find(k);
-        if (it == specials.end()) continue;
-        auto d = codeSignatureDigest(hashType, span(it->second));
-        std::memcpy(&cd[hashOffset - k * hs], d.data(), hs);
+    for (const auto& [slot, bytes] : specials) {
+        auto d = codeSignatureDigest(hashType, span(bytes));
+        std::memcpy(&cd[hashOffset - slot * hs], d.data(), hs);
     }
     for (std::uint32_t i = 0; i < nCode; ++i) {
-        const std::uint64_t start = i * page, end = std::min<std::uint64_t>(start + page, codeLimit);
-        auto d = codeSignatureDigest(hashType, span(image).subspan(start, end - start));
+        const std::uint64_t start = i * page, end = std::min<std::uint64_t>(start + page, code.limit);
+        auto d = codeSignatureDigest(hashType, span(code.bytes).subspan(start, end - start));
         std::memcpy(&cd[hashOffset + i * hs], d.data(), hs);
     }
-    be32(cd, 0, CSMAGIC_CODEDIRECTORY);
-    be32(cd, 4, static_cast<std::uint32_t>(cd.size()));
-    be32(cd, 8, o.version);
-    be32(cd, 12, flags);
-    be32(cd, 16, hashOffset);
-    be32(cd, 20, identOffset);
-    be32(cd, 24, nSpecial);
-    be32(cd, 28, nCode);
-    be32(cd, 32, static_cast<std::uint32_t>(codeLimit));
+    std::size_t at = 0;
+    for (std::uint32_t v : {CSMAGIC_CODEDIRECTORY, static_cast<std::uint32_t>(cd.size()), o.version, flags, hashOffset,
+                            identOffset, nSpecial, nCode, static_cast<std::uint32_t>(code.limit)}) {
+        putU32(cd, at, v, true);
+        at += 4;
+    }
     cd[36] = static_cast<std::uint8_t>(hs);
     cd[37] = hashType;
-    cd[38] = 0;
     cd[39] = o.pageSizeLog2;
-    if (o.version >= 0x20200) be32(cd, 48, teamOffset);
+    if (o.version >= 0x20200) putU32(cd, 48, teamOffset, true);
     if (o.version >= 0x20400) {
-        be64(cd, 64, 0);
-        be64(cd, 72, textSize);
-        be64(cd, 80, mainBinary ? CS_EXECSEG_MAIN_BINARY : 0);
+        putU64(cd, 72, code.textSize, true);
+        putU64(cd, 80, code.mainBinary ? CS_EXECSEG_MAIN_BINARY : 0, true);
     }
-    if (o.version >= 0x20500) be32(cd, 88, o.runtime);
+    if (o.version >= 0x20500) putU32(cd, 88, o.runtime, true);
     return cd;
 }
 
-std::uint64_t align(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
+// The CodeDirectories, primary first (SHA-1 with a SHA-256 alternate, or SHA-256 alone), and their
+// CDHashes as the CMS signature lists them.
+struct Directories {
+    std::vector<Bytes> cds, cdhashes;
+};
+
+Directories directoriesOf(const SignOptions& o, const Code& code, const std::map<std::uint32_t, Bytes>& specials) {
+    std::vector<std::uint8_t> types{CS_HASHTYPE_SHA256};
+    if (o.sha1Primary && !o.linkerSigned) types.insert(types.begin(), CS_HASHTYPE_SHA1);
+    Directories d;
+    for (std::uint8_t type : types) {
+        d.cds.push_back(buildCodeDirectory(o, type, code, specials));
+        d.cdhashes.push_back(codeSignatureDigest(type, span(d.cds.back())));
+        d.cdhashes.back().resize(CS_CDHASH_LEN);
+    }
+    return d;
+}
+
+// The CMS signature over the primary CodeDirectory; nothing for ad hoc code.
+Bytes cmsOf(const SignOptions& o, const Directories& d) { return o.cms ? o.cms(d.cds[0], d.cdhashes) : Bytes{}; }
+
+// `blobs` with the CodeDirectories and the signature's wrapper (none when linker-signed) as a SuperBlob.
+Bytes superBlobOf(const SignOptions& o, const Directories& d, std::vector<std::pair<std::uint32_t, Bytes>> blobs) {
+    for (std::size_t i = 0; i < d.cds.size(); ++i)
+        blobs.emplace_back(i == 0 ? CSSLOT_CODEDIRECTORY : CSSLOT_ALTERNATE_CODEDIRECTORIES + std::uint32_t(i - 1),
+                           d.cds[i]);
+    if (!o.linkerSigned) blobs.emplace_back(CSSLOT_SIGNATURESLOT, wrapperBlob(cmsOf(o, d)));
+    return assembleSuperBlob(std::move(blobs));
+}
 
 }  // namespace
 
@@ -134,7 +156,7 @@ Bytes assembleSuperBlob(std::vector<std::pair<std::uint32_t, Bytes>> blobs) {
         offset += static_cast<std::uint32_t>(b.second.size());
     }
     for (const auto& b : blobs) super.insert(super.end(), b.second.begin(), b.second.end());
-    be32(super, 4, static_cast<std::uint32_t>(super.size()));
+    putU32(super, 4, static_cast<std::uint32_t>(super.size()), true);
     return super;
 }
 
@@ -142,138 +164,57 @@ Bytes wrapperBlob(const Bytes& payload) { return blob(CSMAGIC_BLOBWRAPPER, paylo
 
 Bytes signatureOver(const Bytes& code, std::uint64_t codeLimit, std::map<std::uint32_t, Bytes> specials,
                     const SignOptions& o) {
-    const bool adhoc = !o.cms;
-    const std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0);
-    const Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
+    const Bytes req = requirementsOf(o);
     specials[CSSLOT_REQUIREMENTS] = req;
-    const std::uint32_t nSpecial = specials.rbegin()->first;
-    std::vector<std::uint8_t> types{CS_HASHTYPE_SHA256};
-    if (o.sha1Primary) types.insert(types.begin(), CS_HASHTYPE_SHA1);
-    std::vector<std::pair<std::uint32_t, Bytes>> blobs{{CSSLOT_REQUIREMENTS, req}};
-    std::vector<Bytes> cdhashes;
-    for (std::size_t i = 0; i < types.size(); ++i) {
-        Bytes cd = buildCodeDirectory(o, types[i], code, codeLimit, specials, nSpecial, 0, false, flags);
-        auto h = codeSignatureDigest(types[i], span(cd));
-        h.resize(CS_CDHASH_LEN);
-        cdhashes.push_back(h);
-        blobs.emplace_back(i == 0 ? CSSLOT_CODEDIRECTORY : CSSLOT_ALTERNATE_CODEDIRECTORIES + std::uint32_t(i - 1),
-                           std::move(cd));
-    }
-    blobs.emplace_back(CSSLOT_SIGNATURESLOT, wrapperBlob(adhoc ? Bytes{} : o.cms(blobs[1].second, cdhashes)));
-    return assembleSuperBlob(std::move(blobs));
+    return superBlobOf(o, directoriesOf(o, {code, codeLimit}, specials), {{CSSLOT_REQUIREMENTS, req}});
 }
 
 Bytes signMachO(Bytes image, const SignOptions& o) {
     if (image.size() < 32) throw std::invalid_argument("image too small to sign");
-    const std::uint32_t magicLE = image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24;
-    const bool bigEndian = magicLE == 0xcefaedfe || magicLE == 0xcffaedfe;
-    const bool is64 = magicLE == 0xfeedfacf || magicLE == 0xcffaedfe;
-    auto get32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= std::uint32_t(image[at + i]) << (bigEndian ? (3 - i) * 8 : i * 8);
-        return v;
-    };
-    const std::size_t header = is64 ? 32 : 28;
-    const std::uint32_t filetype = get32(12);
-    const std::uint32_t ncmds = get32(16);
-    const std::uint32_t sizeofcmds = get32(20);
+    const std::uint32_t magic = getU32(image, 0, false);
+    const bool bigEndian = magic == 0xcefaedfe || magic == 0xcffaedfe;
+    const bool is64 = magic == 0xfeedfacf || magic == 0xcffaedfe;
+    const std::uint32_t ncmds = getU32(image, 16, bigEndian), sizeofcmds = getU32(image, 20, bigEndian);
     const std::size_t segSize = is64 ? 72 : 56;
-    const std::size_t cmdsEnd = header + sizeofcmds;
-    if (cmdsEnd + segSize + 16 > image.size()) throw std::invalid_argument("no room for load commands");
-    const std::uint64_t textSize = image.size();
-    const std::uint64_t sigOffset = align(image.size(), 16);
-    image.resize(sigOffset, 0);
-
-    const bool adhoc = !o.cms;
-    std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0) | (o.linkerSigned ? CS_LINKER_SIGNED | CS_ADHOC : 0);
+    std::size_t c = (is64 ? 32 : 28) + sizeofcmds;
+    if (c + segSize + 16 > image.size()) throw std::invalid_argument("no room for load commands");
+    const Code code{image, align(image.size(), 16), image.size(), getU32(image, 12, bigEndian) == 2};
+    image.resize(code.limit, 0);
 
     // Blobs other than the CodeDirectories, and the special slots they fill.
     std::map<std::uint32_t, Bytes> specials;
     std::vector<std::pair<std::uint32_t, Bytes>> others;
-    if (!o.linkerSigned) {
-        Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
-        specials[CSSLOT_REQUIREMENTS] = req;
-        others.emplace_back(CSSLOT_REQUIREMENTS, req);
-    }
-    if (o.entitlementsXml) {
-        Bytes e = blob(CSMAGIC_EMBEDDED_ENTITLEMENTS, Bytes(o.entitlementsXml->begin(), o.entitlementsXml->end()));
-        specials[CSSLOT_ENTITLEMENTS] = e;
-        others.emplace_back(CSSLOT_ENTITLEMENTS, e);
-    }
-    if (o.entitlementsDer) {
-        Bytes e = blob(CSMAGIC_EMBEDDED_DER_ENTITLEMENTS, *o.entitlementsDer);
-        specials[CSSLOT_DER_ENTITLEMENTS] = e;
-        others.emplace_back(CSSLOT_DER_ENTITLEMENTS, e);
-    }
+    auto add = [&](std::uint32_t slot, const Bytes& b) {
+        specials[slot] = b;
+        others.emplace_back(slot, b);
+    };
+    if (!o.linkerSigned) add(CSSLOT_REQUIREMENTS, requirementsOf(o));
+    if (o.entitlementsXml)
+        add(CSSLOT_ENTITLEMENTS,
+            blob(CSMAGIC_EMBEDDED_ENTITLEMENTS, Bytes(o.entitlementsXml->begin(), o.entitlementsXml->end())));
+    if (o.entitlementsDer) add(CSSLOT_DER_ENTITLEMENTS, blob(CSMAGIC_EMBEDDED_DER_ENTITLEMENTS, *o.entitlementsDer));
     if (o.infoPlist) specials[CSSLOT_INFOSLOT] = *o.infoPlist;
     if (o.codeResources) specials[CSSLOT_RESOURCEDIR] = *o.codeResources;
-    const std::uint32_t nSpecial = specials.empty() ? 0 : specials.rbegin()->first;
 
-    std::vector<CdPlan> plans;
-    if (o.sha1Primary && !o.linkerSigned) {
-        plans.push_back({CS_HASHTYPE_SHA1, CSSLOT_CODEDIRECTORY});
-        plans.push_back({CS_HASHTYPE_SHA256, CSSLOT_ALTERNATE_CODEDIRECTORIES});
-    } else {
-        plans.push_back({CS_HASHTYPE_SHA256, CSSLOT_CODEDIRECTORY});
-    }
-
-    // The signature's size is part of page 0 (in the load commands), so it is reserved first.
-    const std::uint64_t page = o.pageSizeLog2 ? 1ull << o.pageSizeLog2 : std::max<std::uint64_t>(sigOffset, 1);
-    const std::uint32_t nCode = static_cast<std::uint32_t>((sigOffset + page - 1) / page);
-    std::size_t count = plans.size() + others.size() + (o.linkerSigned ? 0 : 1);
-    std::uint64_t reserve = 12 + 8 * count;
-    for (const auto& p : plans) reserve += cdLength(o, p.hashType, nSpecial, nCode);
-    for (const auto& b : others) reserve += b.second.size();
-    if (!o.linkerSigned) reserve += 8 + (adhoc ? 0 : 18000);
-    reserve = align(reserve, 16);
+    // The signature's size is part of page 0 (in the load commands), so it is reserved first: what an
+    // ad hoc signature takes, and room for a CMS signature.
+    SignOptions adhoc = o;
+    adhoc.cms = nullptr;
+    const std::uint64_t adhocSize = superBlobOf(adhoc, directoriesOf(adhoc, code, specials), others).size();
+    const std::uint64_t reserve = align(adhocSize + (o.cms && !o.linkerSigned ? 18000 : 0), 16);
 
     // Load commands: __LINKEDIT over the signature, then LC_CODE_SIGNATURE.
-    std::size_t c = cmdsEnd;
-    putU32(image, c, is64 ? 0x19 : 0x1, bigEndian);
-    putU32(image, c + 4, static_cast<std::uint32_t>(segSize), bigEndian);
-    std::memcpy(&image[c + 8], "__LINKEDIT", 10);
-    const std::uint64_t vmaddr = align(sigOffset, 0x4000);
-    if (is64) {
-        putU64(image, c + 24, vmaddr, bigEndian);
-        putU64(image, c + 32, align(reserve, 0x4000), bigEndian);
-        putU64(image, c + 40, sigOffset, bigEndian);
-        putU64(image, c + 48, reserve, bigEndian);
-        putU32(image, c + 56, 1, bigEndian);
-        putU32(image, c + 60, 1, bigEndian);
-    } else {
-        putU32(image, c + 24, static_cast<std::uint32_t>(vmaddr), bigEndian);
-        putU32(image, c + 28, static_cast<std::uint32_t>(align(reserve, 0x4000)), bigEndian);
-        putU32(image, c + 32, static_cast<std::uint32_t>(sigOffset), bigEndian);
-        putU32(image, c + 36, static_cast<std::uint32_t>(reserve), bigEndian);
-        putU32(image, c + 40, 1, bigEndian);
-        putU32(image, c + 44, 1, bigEndian);
-    }
+    putSegment(image, c, "__LINKEDIT", {align(code.limit, 0x4000), align(reserve, 0x4000), code.limit, reserve}, 1,
+               is64, bigEndian);
     c += segSize;
-    putU32(image, c, 0x1d, bigEndian);
-    putU32(image, c + 4, 16, bigEndian);
-    putU32(image, c + 8, static_cast<std::uint32_t>(sigOffset), bigEndian);
-    putU32(image, c + 12, static_cast<std::uint32_t>(reserve), bigEndian);
+    for (std::uint32_t v : {0x1du, 16u, static_cast<std::uint32_t>(code.limit), static_cast<std::uint32_t>(reserve)}) {
+        putU32(image, c, v, bigEndian);
+        c += 4;
+    }
     putU32(image, 16, ncmds + 2, bigEndian);
     putU32(image, 20, static_cast<std::uint32_t>(sizeofcmds + segSize + 16), bigEndian);
 
-    std::vector<std::pair<std::uint32_t, Bytes>> blobs;
-    std::vector<Bytes> cdhashes;
-    Bytes primary;
-    for (const auto& p : plans) {
-        Bytes cd =
-            buildCodeDirectory(o, p.hashType, image, sigOffset, specials, nSpecial, textSize, filetype == 2, flags);
-        auto full = codeSignatureDigest(p.hashType, span(cd));
-        full.resize(CS_CDHASH_LEN);
-        cdhashes.push_back(full);
-        if (p.slot == CSSLOT_CODEDIRECTORY) primary = cd;
-        blobs.emplace_back(p.slot, std::move(cd));
-    }
-    for (auto& b : others) blobs.push_back(std::move(b));
-    if (!o.linkerSigned)
-        blobs.emplace_back(CSSLOT_SIGNATURESLOT, blob(CSMAGIC_BLOBWRAPPER, adhoc ? Bytes{} : o.cms(primary, cdhashes)));
-    std::sort(blobs.begin(), blobs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-
-    Bytes super = assembleSuperBlob(std::move(blobs));
+    Bytes super = superBlobOf(o, directoriesOf(o, code, specials), std::move(others));
     if (super.size() > reserve) throw std::runtime_error("signature larger than its reserved space");
     super.resize(reserve, 0);
     image.insert(image.end(), super.begin(), super.end());
@@ -296,17 +237,12 @@ Bytes signMachOFile(const Bytes& file, const SignOptions& options) {
 }
 
 Bytes sealCdhash(const Bytes& file) {
-    auto parsed = parseMachO(span(file));
-    if (!parsed || parsed->slices.empty()) throw std::invalid_argument("not a Mach-O file");
-    auto loc = findCodeSignature(span(file), parsed->slices[0]);
-    if (!loc || !*loc) throw std::invalid_argument("not signed");
-    auto sig = parseEmbeddedSignature(span(file).subspan(parsed->slices[0].offset + (*loc)->offset, (*loc)->size));
+    auto sig = parseEmbeddedSignature(span(file).subspan(signatureOffset(file)));
     if (!sig) throw std::invalid_argument("bad signature: " + sig.error());
     const CodeDirectory* best = &sig->codeDirectories.front();
     for (const auto& cd : sig->codeDirectories)
         if (hashTypeStrength(cd.hashType) > hashTypeStrength(best->hashType)) best = &cd;
-    auto h = codeDirectoryHash(*best);
-    return Bytes(h.begin(), h.end());
+    return codeDirectoryHash(*best);
 }
 
 std::size_t signatureOffset(const Bytes& file) {
@@ -377,18 +313,17 @@ PlistValue rulesPlist(const std::vector<ResourceRule>& rules) {
 
 PlistData data(const std::vector<std::uint8_t>& v) { return PlistData{v}; }
 
-bool isMachOFile(const std::string& path) {
-    std::string head = readFile(path).substr(0, 4);
-    if (head.size() < 4) return false;
-    const unsigned char* m = reinterpret_cast<const unsigned char*>(head.data());
-    const std::uint32_t be = std::uint32_t(m[0]) << 24 | m[1] << 16 | m[2] << 8 | m[3];
-    return be == 0xcafebabe || be == 0xcafebabf || be == 0xcefaedfe || be == 0xcffaedfe || be == 0xfeedface ||
-           be == 0xfeedfacf;
-}
-
 Bytes fileBytes(const std::string& path) {
     std::string s = readFile(path);
     return Bytes(s.begin(), s.end());
+}
+
+bool isMachOFile(const std::string& path) {
+    const Bytes head = fileBytes(path);
+    if (head.size() < 4) return false;
+    const std::uint32_t m = getU32(head, 0, true);
+    return m == 0xcafebabe || m == 0xcafebabf || m == 0xcefaedfe || m == 0xcffaedfe || m == 0xfeedface ||
+           m == 0xfeedfacf;
 }
 
 struct Layout {
@@ -424,28 +359,17 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
 // Writes a signature's parts as files in _CodeSignature, as codesign does for a bundle without code
 // (whose code is then its Info.plist, hashed whole) or whose executable carries no signature of its
 // own; the alternate SHA-256 CodeDirectory goes into "CodeRequirements-1".
-void signSeparately(const std::string& contentRoot, SignOptions o, const Bytes& code, const Bytes& info,
+void signSeparately(const std::string& contentRoot, const SignOptions& o, const Bytes& code, const Bytes& info,
                     const std::string& seal) {
-    const bool adhoc = !o.cms;
-    const std::uint32_t flags = o.flags | (adhoc ? CS_ADHOC : 0);
-    const Bytes req = o.requirements ? *o.requirements : requirementsBlob(o.identifier, o.designatedRequirement);
-    std::map<std::uint32_t, Bytes> specials{
-        {CSSLOT_INFOSLOT, info}, {CSSLOT_REQUIREMENTS, req}, {CSSLOT_RESOURCEDIR, Bytes(seal.begin(), seal.end())}};
-    std::vector<std::uint8_t> types{CS_HASHTYPE_SHA256};
-    if (o.sha1Primary) types.insert(types.begin(), CS_HASHTYPE_SHA1);
-    std::vector<Bytes> directories, cdhashes;
-    for (std::uint8_t type : types) {
-        directories.push_back(
-            buildCodeDirectory(o, type, code, code.size(), specials, CSSLOT_RESOURCEDIR, 0, false, flags));
-        auto h = codeSignatureDigest(type, span(directories.back()));
-        h.resize(CS_CDHASH_LEN);
-        cdhashes.push_back(h);
-    }
+    const Bytes req = requirementsOf(o);
+    const Directories d = directoriesOf(
+        o, {code, code.size()},
+        {{CSSLOT_INFOSLOT, info}, {CSSLOT_REQUIREMENTS, req}, {CSSLOT_RESOURCEDIR, Bytes(seal.begin(), seal.end())}});
     const std::string dir = contentRoot + "/_CodeSignature/";
-    writeFile(dir + "CodeDirectory", directories[0]);
-    if (directories.size() > 1) writeFile(dir + "CodeRequirements-1", directories[1]);
+    writeFile(dir + "CodeDirectory", d.cds[0]);
+    if (d.cds.size() > 1) writeFile(dir + "CodeRequirements-1", d.cds[1]);
     writeFile(dir + "CodeRequirements", req);
-    writeFile(dir + "CodeSignature", adhoc ? Bytes{} : o.cms(directories[0], cdhashes));
+    writeFile(dir + "CodeSignature", cmsOf(o, d));
 }
 
 // The CDHash a container seals for a bundle signed with files: its strongest (last) CodeDirectory's.
@@ -455,8 +379,7 @@ Bytes codelessSealCdhash(const std::string& contentRoot) {
     Bytes cd = fileBytes(dir + (alternate ? "CodeRequirements-1" : "CodeDirectory"));
     auto parsed = parseCodeDirectory(span(cd), 0);
     if (!parsed) throw std::invalid_argument("no code-less signature in " + contentRoot);
-    auto h = codeDirectoryHash(*parsed);
-    return Bytes(h.begin(), h.end());
+    return codeDirectoryHash(*parsed);
 }
 
 void signNestedFile(const std::string& path, const SignOptions& base) {
@@ -498,33 +421,26 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
         if (it->is_directory() && !it->is_symlink()) {
             // Only a folder with an extension can be nested code ("Resources" holds an Info.plist too).
             // A bundle without code is sealed as nested code wherever it lies.
-            auto nestedLayout = it->path().has_extension() ? layoutOf(it->path().string()) : std::nullopt;
-            bool codeless = false;
-            if (nestedLayout) {
-                auto ni = parsePlist(span(fileBytes(nestedLayout->infoPlist)));
-                codeless = ni && infoString(*ni, "CFBundleExecutable").empty();
-            }
-            if (r2 && !r2->omit && (r2->nested || codeless) && nestedLayout) {
-                it.disable_recursion_pending();
-                BundleSignOptions inner = options;
-                std::string nestedInfo = layoutOf(it->path().string())->infoPlist;
-                auto nested = parsePlist(span(fileBytes(nestedInfo)));
-                inner.code.identifier = nested ? infoString(*nested, "CFBundleIdentifier") : rel;
-                if (inner.code.identifier.empty()) inner.code.identifier = it->path().filename().string();
-                inner.code.entitlementsXml.reset();
-                inner.code.entitlementsDer.reset();
-                if (options.signNested) signBundleAt(it->path().string(), inner, depth + 1);
-                auto nl = layoutOf(it->path().string());
-                auto ni = parsePlist(span(fileBytes(nl->infoPlist)));
-                std::string nexe = ni ? infoString(*ni, "CFBundleExecutable") : "";
-                std::string nexePath = nl->contentRoot + (nl->app ? "/MacOS/" : "/") + nexe;
-                PlistDict e;
-                // A bundle signed with files in _CodeSignature is sealed by the signature they hold.
-                const bool files = fs::exists(nl->contentRoot + "/_CodeSignature/CodeDirectory");
-                e["cdhash"] = data(files ? codelessSealCdhash(nl->contentRoot) : sealCdhash(fileBytes(nexePath)));
-                e["requirement"] = PlistValue(sealedRequirement(options, rel, inner.code.identifier));
-                files2[rel] = PlistValue(std::move(e));
-            }
+            auto nested = it->path().has_extension() ? layoutOf(it->path().string()) : std::nullopt;
+            if (!nested) continue;
+            auto ni = parsePlist(span(fileBytes(nested->infoPlist)));
+            const std::string nexe = ni ? infoString(*ni, "CFBundleExecutable") : "";
+            if (!r2 || r2->omit || !(r2->nested || (ni && nexe.empty()))) continue;
+            it.disable_recursion_pending();
+            BundleSignOptions inner = options;
+            inner.code.identifier = ni ? infoString(*ni, "CFBundleIdentifier") : rel;
+            if (inner.code.identifier.empty()) inner.code.identifier = it->path().filename().string();
+            inner.code.entitlementsXml.reset();
+            inner.code.entitlementsDer.reset();
+            if (options.signNested) signBundleAt(it->path().string(), inner, depth + 1);
+            // A bundle signed with files in _CodeSignature is sealed by the signature they hold.
+            const std::string& nroot = nested->contentRoot;
+            PlistDict e;
+            e["cdhash"] = data(fs::exists(nroot + "/_CodeSignature/CodeDirectory")
+                                   ? codelessSealCdhash(nroot)
+                                   : sealCdhash(fileBytes(nroot + (nested->app ? "/MacOS/" : "/") + nexe)));
+            e["requirement"] = PlistValue(sealedRequirement(options, rel, inner.code.identifier));
+            files2[rel] = PlistValue(std::move(e));
             continue;
         }
         paths.push_back(rel);
@@ -554,15 +470,8 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
             // The first generation hashes a link's target text.
             std::string target = link ? fs::read_symlink(abs).string() : std::string();
             Bytes b = link ? Bytes(target.begin(), target.end()) : fileBytes(abs);
-            auto h = data(codeSignatureDigest(CS_HASHTYPE_SHA1, span(b)));
-            if (r1->optional) {
-                PlistDict e;
-                e["hash"] = h;
-                e["optional"] = PlistValue(true);
-                files[rel] = PlistValue(std::move(e));
-            } else {
-                files[rel] = PlistValue(h);
-            }
+            const PlistValue h(data(codeSignatureDigest(CS_HASHTYPE_SHA1, span(b))));
+            files[rel] = r1->optional ? PlistValue(PlistDict{{"hash", h}, {"optional", PlistValue(true)}}) : h;
         }
     }
     PlistDict seal;
@@ -575,13 +484,12 @@ void signBundleAt(const std::string& bundlePath, const BundleSignOptions& option
     std::string xml = toXmlPlist(PlistValue(std::move(seal)));
     writeFile(root + "/_CodeSignature/CodeResources", xml);
 
+    SignOptions code = options.code;
     if (exeRel.empty()) {
-        SignOptions code = options.code;
         code.pageSizeLog2 = 0;
         signSeparately(root, code, infoBytes, infoBytes, xml);
         return;
     }
-    SignOptions code = options.code;
     code.infoPlist = infoBytes;
     code.codeResources = Bytes(xml.begin(), xml.end());
     const std::string exePath = root + "/" + exeRel;

@@ -36,7 +36,6 @@ public:
     RequirementBuilder& matchWith(MatchOperation m) { return word(m); }
     RequirementBuilder& matchWith(MatchOperation m, const std::string& value) { return word(m).data(value); }
 
-    const std::vector<std::uint8_t>& expression() const { return bytes_; }
     // The expression wrapped as a requirement blob.
     std::vector<std::uint8_t> requirement() const;
 

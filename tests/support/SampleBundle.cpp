@@ -6,21 +6,13 @@
 #include "BundleBuilder.h"
 #include "MachOBuilder.h"
 #include "TempDir.h"
+#include "macho/MachOConstants.h"
 
 #ifdef TESSARIN_SAMPLE_CAN_SIGN
 #include "MachOSigner.h"
 #endif
 
 namespace tessarin::test {
-
-namespace {
-
-constexpr std::int32_t kCpuI386 = 7;
-constexpr std::int32_t kCpuX86_64 = 0x01000007;
-constexpr std::int32_t kCpuArm64 = 0x0100000C;
-constexpr std::uint32_t kMhDylib = 6;
-
-}  // namespace
 
 bool sampleSigningAvailable() {
 #ifdef TESSARIN_SAMPLE_CAN_SIGN
@@ -37,13 +29,14 @@ std::string makeSampleApp(const std::string& directory, const SampleOptions& o) 
         .info("CFBundleShortVersionString", PlistValue(o.shortVersion))
         .info("CFBundleVersion", PlistValue("1"))
         .info("DTSDKName", PlistValue(o.sdkName))
-        .executable(o.name, o.universal ? fatMachO({{kCpuX86_64, 3}, {kCpuArm64, 0}}) : thinMachO(kCpuX86_64, 3))
+        .executable(o.name,
+                    o.universal ? fatMachO({{CPU_TYPE_X86_64, 3}, {CPU_TYPE_ARM64, 0}}) : thinMachO(CPU_TYPE_X86_64, 3))
         .file("Contents/PkgInfo", std::string_view("APPL????"));
     if (o.helper32) {
         SliceSpec helper;
-        helper.cputype = kCpuI386;
+        helper.cputype = CPU_TYPE_I386;
         helper.cpusubtype = 3;
-        helper.filetype = kMhDylib;
+        helper.filetype = MH_DYLIB;
         b.file("Contents/Frameworks/libSampleHelper.dylib", thinMachO(helper));
     }
     const std::string app = b.build();

@@ -58,6 +58,44 @@ void addConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     X509_EXTENSION_free(ext);
 }
 
+// The DER of an OpenSSL object by its i2d function.
+template <class Object, class Encoder>
+Bytes encoded(Object* object, Encoder i2d) {
+    const int n = i2d(object, nullptr);
+    if (n <= 0) fault("cannot encode");
+    Bytes out(static_cast<std::size_t>(n));
+    unsigned char* p = out.data();
+    i2d(object, &p);
+    return out;
+}
+
+// Which of `candidates` issued `leaf`; none for a self-signed leaf.
+const TestIdentity* issuerOf(const TestIdentity& leaf, std::initializer_list<const TestIdentity*> candidates) {
+    X509Ptr cert = parseCert(leaf.certificateDer);
+    for (const TestIdentity* c : candidates)
+        if (X509_check_issued(parseCert(c->certificateDer).get(), cert.get()) == X509_V_OK) return c;
+    return nullptr;
+}
+
+// A CMS SignedData by `signer` carrying `certificates`, open for attributes until finishCms.
+std::pair<CmsPtr, CMS_SignerInfo*> startCms(const TestIdentity& signer,
+                                            const std::vector<const TestIdentity*>& certificates, unsigned flags) {
+    X509Ptr cert = parseCert(signer.certificateDer);
+    PkeyPtr key = parseKey(signer.privateKeyDer);
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags | CMS_PARTIAL));
+    CMS_SignerInfo* si =
+        cms ? CMS_add1_signer(cms.get(), cert.get(), key.get(), EVP_sha256(), flags | CMS_PARTIAL) : nullptr;
+    if (!si) fault("cannot add signer");
+    for (const TestIdentity* c : certificates) CMS_add1_cert(cms.get(), parseCert(c->certificateDer).get());
+    return {std::move(cms), si};
+}
+
+void finishCms(CMS_ContentInfo* cms, const Bytes& content, unsigned flags) {
+    static const std::uint8_t kEmpty = 0;
+    BioPtr data(BIO_new_mem_buf(content.empty() ? &kEmpty : content.data(), static_cast<int>(content.size())));
+    if (CMS_final(cms, data.get(), nullptr, flags) != 1) fault("cannot sign CMS");
+}
+
 // A certificate for `subject` issued by `issuer` (none: self-signed) with a fresh key unless one is
 // given. `marker`: the Apple OID marking its kind, critical on leaves as Apple's are; `eku` e.g.
 // "critical,codeSigning"; `extensions`: OID and DER value as written, not critical.
@@ -98,37 +136,21 @@ TestIdentity makeIdentity(const Subject& subject, const TestIdentity* issuer, st
     addConfExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     if (issuer) addConfExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
     if (!eku.empty()) addConfExtension(cert.get(), &ctx, NID_ext_key_usage, eku);
-    if (!marker.empty()) {
-        // Apple's marker extensions hold a DER NULL.
-        static const unsigned char kNull[] = {0x05, 0x00};
-        std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
-            ASN1_OCTET_STRING_new());
-        ASN1_OCTET_STRING_set(value.get(), kNull, sizeof kNull);
-        auto obj = oid(marker.c_str());
-        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), ca ? 0 : 1, value.get());
-        if (!ext) fault("bad marker extension");
-        X509_add_ext(cert.get(), ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    for (const auto& [dotted, der] : extensions) {
+    auto addExtension = [&](const std::string& dotted, const Bytes& der, bool critical) {
         std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> value(
             ASN1_OCTET_STRING_new());
         ASN1_OCTET_STRING_set(value.get(), der.data(), static_cast<int>(der.size()));
-        auto obj = oid(dotted.c_str());
-        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), 0, value.get());
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, oid(dotted.c_str()).get(), critical, value.get());
         if (!ext) fault("bad extension value");
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
-    }
+    };
+    // Apple's marker extensions hold a DER NULL.
+    if (!marker.empty()) addExtension(marker, {0x05, 0x00}, !ca);
+    for (const auto& [dotted, der] : extensions) addExtension(dotted, der, false);
     if (X509_sign(cert.get(), issuerKey ? issuerKey.get() : key.get(), EVP_sha256()) <= 0) fault("cannot sign");
 
-    TestIdentity id;
-    id.certificateDer = certificateDer(cert.get());
-    int n = i2d_PrivateKey(key.get(), nullptr);
-    id.privateKeyDer.resize(static_cast<std::size_t>(n));
-    unsigned char* p = id.privateKeyDer.data();
-    i2d_PrivateKey(key.get(), &p);
-    return id;
+    return {certificateDer(cert.get()), encoded(key.get(), i2d_PrivateKey)};
 }
 
 void addAttribute(CMS_SignerInfo* si, bool isSigned, const char* dotted, int type, const Bytes& bytes) {
@@ -210,22 +232,8 @@ std::string cdhashesPlist(const std::vector<Bytes>& cdhashes) {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist "
         "version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
-    for (const auto& h : cdhashes) {
-        std::string b64(4 * ((h.size() + 2) / 3) + 1, '\0');
-        int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), h.data(), static_cast<int>(h.size()));
-        b64.resize(static_cast<std::size_t>(n));
-        xml += "\t\t<data>" + b64 + "</data>\n";
-    }
+    for (const auto& h : cdhashes) xml += "\t\t<data>" + base64(h) + "</data>\n";
     return xml + "\t</array>\n</dict>\n</plist>\n";
-}
-
-Bytes cmsDer(CMS_ContentInfo* cms) {
-    int n = i2d_CMS_ContentInfo(cms, nullptr);
-    if (n <= 0) fault("cannot encode CMS");
-    Bytes out(static_cast<std::size_t>(n));
-    unsigned char* p = out.data();
-    i2d_CMS_ContentInfo(cms, &p);
-    return out;
 }
 
 Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const Bytes& signatureValue, std::time_t when,
@@ -252,27 +260,13 @@ Bytes timestampToken(const TestIdentity& tsa, const TestIdentity& root, const By
     std::unique_ptr<ASN1_GENERALIZEDTIME, Deleter<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>> time(
         ASN1_GENERALIZEDTIME_set(nullptr, when));
     TS_TST_INFO_set_time(info.get(), time.get());
-    int n = i2d_TS_TST_INFO(info.get(), nullptr);
-    Bytes tstInfo(static_cast<std::size_t>(n));
-    unsigned char* p = tstInfo.data();
-    i2d_TS_TST_INFO(info.get(), &p);
-
-    X509Ptr tsaCert = parseCert(tsa.certificateDer);
-    PkeyPtr tsaKey = parseKey(tsa.privateKeyDer);
-    X509Ptr rootCert = parseCert(root.certificateDer);
-    const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
-    CmsPtr token(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    if (!token || !CMS_add1_signer(token.get(), tsaCert.get(), tsaKey.get(), EVP_sha256(), flags))
-        fault("token signer");
-    CMS_add1_cert(token.get(), rootCert.get());
-    if (intermediate) {
-        X509Ptr intermediateCert = parseCert(intermediate->certificateDer);
-        CMS_add1_cert(token.get(), intermediateCert.get());
-    }
+    std::vector<const TestIdentity*> certificates{&root};
+    if (intermediate) certificates.push_back(intermediate);
+    const unsigned flags = CMS_BINARY | CMS_NOSMIMECAP;
+    auto [token, si] = startCms(tsa, certificates, flags);
     CMS_set1_eContentType(token.get(), OBJ_nid2obj(NID_id_smime_ct_TSTInfo));
-    BioPtr data(BIO_new_mem_buf(tstInfo.data(), static_cast<int>(tstInfo.size())));
-    if (CMS_final(token.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("token final");
-    return cmsDer(token.get());
+    finishCms(token.get(), encoded(info.get(), i2d_TS_TST_INFO), flags);
+    return encoded(token.get(), i2d_CMS_ContentInfo);
 }
 
 }  // namespace
@@ -328,25 +322,12 @@ SigningChain::SigningChain(const std::string& rootName, const std::string& rootO
 
 Bytes SigningChain::signReceipt(const Bytes& payload, bool byCodeLeaf) const {
     const TestIdentity& signer = byCodeLeaf ? leaf(LeafKind::MacAppStore) : receiptLeaf_;
-    X509Ptr leafCert = parseCert(signer.certificateDer);
-    PkeyPtr leafKey = parseKey(signer.privateKeyDer);
-    X509Ptr intermediateCert;
-    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
-        X509Ptr candidate = parseCert(issuer->certificateDer);
-        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
-    }
-    if (!intermediateCert) fault("no issuer for the receipt signer");
-    X509Ptr rootCert = parseCert(root_.certificateDer);
-    const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
-    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    if (!cms || !CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags))
-        fault("cannot add receipt signer");
-    CMS_add1_cert(cms.get(), intermediateCert.get());
-    CMS_add1_cert(cms.get(), rootCert.get());
-    static const std::uint8_t kEmpty = 0;
-    BioPtr data(BIO_new_mem_buf(payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size())));
-    if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign receipt");
-    return cmsDer(cms.get());
+    const TestIdentity* issuer = issuerOf(signer, {&intermediate_, &wwdrIntermediate_});
+    if (!issuer) fault("no issuer for the receipt signer");
+    const unsigned flags = CMS_BINARY | CMS_NOSMIMECAP;
+    auto [cms, si] = startCms(signer, {issuer, &root_}, flags);
+    finishCms(cms.get(), payload, flags);
+    return encoded(cms.get(), i2d_CMS_ContentInfo);
 }
 
 TicketSigners makeTicketSigners(bool copyAppleNames) {
@@ -396,24 +377,9 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
 Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, const std::vector<Bytes>& cdhashes,
                             const CmsOptions& options) const {
     std::time_t signingTime = options.signingTime ? options.signingTime : std::time(nullptr);
-    X509Ptr leafCert = parseCert(leaf.certificateDer);
-    PkeyPtr leafKey = parseKey(leaf.privateKeyDer);
-    X509Ptr rootCert = parseCert(root_.certificateDer);
-    X509Ptr intermediateCert;
-    for (const TestIdentity* issuer : {&intermediate_, &wwdrIntermediate_}) {
-        X509Ptr candidate = parseCert(issuer->certificateDer);
-        if (X509_check_issued(candidate.get(), leafCert.get()) == X509_V_OK) intermediateCert = std::move(candidate);
-    }
-
-    const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
-    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    CMS_SignerInfo* si = cms ? CMS_add1_signer(cms.get(), leafCert.get(), leafKey.get(), EVP_sha256(), flags) : nullptr;
-    if (!si) fault("cannot add signer");
-    if (intermediateCert) {
-        CMS_add1_cert(cms.get(), intermediateCert.get());
-        CMS_add1_cert(cms.get(), rootCert.get());
-    }
-
+    const TestIdentity* issuer = issuerOf(leaf, {&intermediate_, &wwdrIntermediate_});
+    const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_NOSMIMECAP;
+    auto [cms, si] = startCms(leaf, issuer ? std::vector{issuer, &root_} : std::vector<const TestIdentity*>{}, flags);
     std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>> when(ASN1_TIME_set(nullptr, signingTime));
     if (!when || !CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1))
         fault("cannot add signing time");
@@ -421,10 +387,9 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
     addAttribute(si, true, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, Bytes(xml.begin(), xml.end()));
     if (options.attributeValuesOutOfOrder) addCdhashes2(si);
 
-    static const std::uint8_t kEmpty = 0;
-    BioPtr data(BIO_new_mem_buf(content.empty() ? &kEmpty : content.data(), static_cast<int>(content.size())));
-    if (CMS_final(cms.get(), data.get(), nullptr, flags & ~CMS_PARTIAL) != 1) fault("cannot sign CMS");
-    if (options.attributeValuesOutOfOrder) return withCdhashes2OutOfOrder(cmsDer(cms.get()), leafKey.get());
+    finishCms(cms.get(), content, flags);
+    if (options.attributeValuesOutOfOrder)
+        return withCdhashes2OutOfOrder(encoded(cms.get(), i2d_CMS_ContentInfo), parseKey(leaf.privateKeyDer).get());
 
     if (options.timestamp) {
         ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);
@@ -436,16 +401,23 @@ Bytes SigningChain::signCms(const Bytes& content, const TestIdentity& leaf, cons
                                            options.timestampTime.value_or(signingTime), options.timestampWrongImprint);
         addAttribute(si, false, "1.2.840.113549.1.9.16.2.14", V_ASN1_SEQUENCE, token);
     }
-    return cmsDer(cms.get());
+    return encoded(cms.get(), i2d_CMS_ContentInfo);
 }
 
 TestIdentity SigningChain::developerIdLeaf(const std::optional<Bytes>& accountCreation, const std::string& team) const {
     // Valid from 2015, so that signatures timestamped around 2019 are judged inside its validity.
     std::vector<std::pair<std::string, Bytes>> extensions;
     if (accountCreation) extensions.emplace_back("1.2.840.113635.100.6.1.33", *accountCreation);
-    return makeIdentity({"Developer ID Application: Test Corp (" + team + ")", team, "Test Corp"},
-                        &intermediate_, 1420070400, std::time(nullptr) + 2 * kYear, false, "1.2.840.113635.100.6.1.13",
+    return makeIdentity({"Developer ID Application: Test Corp (" + team + ")", team, "Test Corp"}, &intermediate_,
+                        1420070400, std::time(nullptr) + 2 * kYear, false, "1.2.840.113635.100.6.1.13",
                         "critical,codeSigning", extensions);
+}
+
+std::string base64(const Bytes& b) {
+    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
 }
 
 Bytes extensionDate(const std::string& text, std::uint8_t tag) {
@@ -461,10 +433,7 @@ CmsSigner SigningChain::signer(const TestIdentity& leaf, CmsOptions options) con
 }
 
 CmsSigner SigningChain::signer(LeafKind kind, bool expired, CmsOptions options) const {
-    const TestIdentity* identity = &leaf(kind, expired);
-    return [this, identity, options](const Bytes& content, const std::vector<Bytes>& cdhashes) {
-        return signCms(content, *identity, cdhashes, options);
-    };
+    return signer(leaf(kind, expired), options);
 }
 
 }  // namespace tessarin::test

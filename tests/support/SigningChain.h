@@ -60,6 +60,8 @@ TicketSigners makeTicketSigners(bool copyAppleNames = false);
 // hold it in a UTF8String (0x0c), 0x18 makes it a GeneralizedTime.
 Bytes extensionDate(const std::string& text, std::uint8_t tag = 0x0c);
 
+std::string base64(const Bytes& b);
+
 class SigningChain {
 public:
     // Shared chains, generated once per process (EC P-256 keys). `unrelated()` has the same shape

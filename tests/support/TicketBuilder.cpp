@@ -134,31 +134,30 @@ const std::vector<const char*>& forgedTicketNames() {
 }
 
 std::vector<ForgedTicket> forgedTickets(const Bytes& digest) {
-    std::vector<Bytes> made;
-    Bytes broken = TicketBuilder().naming(digest).build();
-    broken[ticketLayout(broken).signatureOffset + 12] ^= 0x01;
-    made.push_back(broken);
+    // A genuine ticket naming `digest`, changed by `edit`.
+    auto genuine = [&](auto edit) {
+        Bytes t = TicketBuilder().naming(digest).build();
+        edit(t);
+        return t;
+    };
     static const TicketSigners lookalike = makeTicketSigners(true);
-    made.push_back(TicketBuilder(lookalike).naming(digest).build());
-    made.push_back(TicketBuilder().naming(digest).issuedAt(86400).build());
-    made.push_back(TicketBuilder().naming(digest).issuedAt(std::time_t{1} << 36).build());
     Bytes other = digest;
     other[0] ^= 0xff;
-    made.push_back(TicketBuilder().naming(other).build());
-    made.push_back(TicketBuilder().naming(digest).declaringEntries(0xffffffff).build());
-    Bytes past = TicketBuilder().naming(digest).build();
-    past[12] = past[13] = past[14] = 0xff;  // the content's length
-    made.push_back(past);
-    Bytes certificatesPast = TicketBuilder().naming(digest).build();
-    certificatesPast[8] = certificatesPast[9] = certificatesPast[10] = certificatesPast[11] = 0xff;
-    made.push_back(certificatesPast);
-    Bytes truncated = TicketBuilder().naming(digest).build();
-    truncated.resize(truncated.size() - 20);
-    made.push_back(truncated);
-    Bytes trailing = TicketBuilder().naming(digest).build();
-    trailing.insert(trailing.end(), {0, 0, 'x'});  // Apple's zero padding, then something else
-    made.push_back(trailing);
-    made.push_back(Bytes(1u << 20, 0));
+    std::vector<Bytes> made = {
+        genuine([](Bytes& t) { t[ticketLayout(t).signatureOffset + 12] ^= 0x01; }),
+        TicketBuilder(lookalike).naming(digest).build(),
+        TicketBuilder().naming(digest).issuedAt(86400).build(),
+        TicketBuilder().naming(digest).issuedAt(std::time_t{1} << 36).build(),
+        TicketBuilder().naming(other).build(),
+        TicketBuilder().naming(digest).declaringEntries(0xffffffff).build(),
+        genuine([](Bytes& t) { t[12] = t[13] = t[14] = 0xff; }),  // the content's length
+        genuine([](Bytes& t) { t[8] = t[9] = t[10] = t[11] = 0xff; }),
+        genuine([](Bytes& t) { t.resize(t.size() - 20); }),
+        genuine([](Bytes& t) {
+            t.insert(t.end(), {0, 0, 'x'});
+        }),  // Apple's zero padding, then something else
+        Bytes(1u << 20, 0),
+    };
     std::vector<ForgedTicket> out;
     for (std::size_t i = 0; i < made.size(); ++i) out.push_back({forgedTicketNames()[i], std::move(made[i])});
     return out;

@@ -50,12 +50,16 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+namespace {
+// Whether the process is alive; a zombie has ended, only its parent has yet to reap it.
 bool processRunning(long pid) {
     std::string line;
     if (!std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line)) return false;
     const auto close = line.rfind(')');
     return close == std::string::npos || line.compare(close, 3, ") Z") != 0;
 }
+
+}  // namespace
 
 bool endsSoon(long pid) {
     for (int i = 0; i < 500 && processRunning(pid); ++i) ::usleep(10000);

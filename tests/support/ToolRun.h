@@ -21,8 +21,6 @@ ToolRun runStandin(const std::string& tool, const std::vector<std::string>& args
 // The text split at newlines, without them.
 std::vector<std::string> lines(const std::string& text);
 
-// Whether the process is alive; a zombie has ended, only its parent has yet to reap it.
-bool processRunning(long pid);
 // Waits up to five seconds for the process to end: SIGKILL is delivered at once, but a process is
 // only gone once the kernel has torn it down.
 bool endsSoon(long pid);

@@ -8,9 +8,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <stdexcept>
+
+#include "base/Hex.h"
 
 namespace tessarin::test {
 
@@ -34,16 +35,6 @@ Bytes digest(const std::string& name, const Bytes& data) {
     return Bytes(out, out + n);
 }
 
-std::string hex(const Bytes& b) {
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (auto x : b) {
-        s += d[x >> 4];
-        s += d[x & 15];
-    }
-    return s;
-}
-
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string checksumStyle(const XarBuildOptions& o) {
@@ -59,44 +50,63 @@ std::string checksumStyle(const XarBuildOptions& o) {
 struct Node {
     std::string name;
     const XarBuildFile* file = nullptr;
+    Bytes stored;  // the file's bytes as the heap holds them, at `offset`
+    std::uint64_t offset = 0;
     std::vector<Node> children;
     Node& child(const std::string& n) {
         for (auto& c : children)
             if (c.name == n) return c;
-        children.push_back({n, nullptr, {}});
+        children.push_back({n, nullptr, {}, 0, {}});
         return children.back();
     }
 };
 
-struct Stored {
-    Bytes bytes;
-    std::uint64_t offset = 0;
-    std::string archivedSha1, extractedSha1;
-};
-
-void writeFiles(std::string& xml, const Node& node, const std::map<const XarBuildFile*, Stored>& stored, int& nextId,
-                const std::string& indent) {
+void writeFiles(std::string& xml, const Node& node, int& nextId, const std::string& indent) {
     for (const auto& c : node.children) {
         xml += indent + "<file id=\"" + std::to_string(nextId++) + "\">\n";
         xml += indent + " <name>" + c.name + "</name>\n";
         if (c.file) {
-            const Stored& s = stored.at(c.file);
             xml += indent + " <type>file</type>\n";
             xml += indent + " <data>\n";
-            xml += indent + "  <length>" + std::to_string(s.bytes.size()) + "</length>\n";
-            xml += indent + "  <offset>" + std::to_string(s.offset) + "</offset>\n";
+            xml += indent + "  <length>" + std::to_string(c.stored.size()) + "</length>\n";
+            xml += indent + "  <offset>" + std::to_string(c.offset) + "</offset>\n";
             xml += indent + "  <size>" + std::to_string(c.file->data.size()) + "</size>\n";
             xml += indent + "  <encoding style=\"" +
                    std::string(c.file->compressed ? "application/x-gzip" : "application/octet-stream") + "\"/>\n";
-            xml += indent + "  <archived-checksum style=\"sha1\">" + s.archivedSha1 + "</archived-checksum>\n";
-            xml += indent + "  <extracted-checksum style=\"sha1\">" + s.extractedSha1 + "</extracted-checksum>\n";
+            xml += indent + "  <archived-checksum style=\"sha1\">" + hex(digest("sha1", c.stored)) +
+                   "</archived-checksum>\n";
+            xml += indent + "  <extracted-checksum style=\"sha1\">" + hex(digest("sha1", c.file->data)) +
+                   "</extracted-checksum>\n";
             xml += indent + " </data>\n";
         } else {
             xml += indent + " <type>directory</type>\n";
         }
-        writeFiles(xml, c, stored, nextId, indent + " ");
+        writeFiles(xml, c, nextId, indent + " ");
         xml += indent + "</file>\n";
     }
+}
+
+// A signature of a precomputed digest with a DER private key (PKCS #1 v1.5 for RSA keys), as xar
+// signs its checksum.
+Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digestBytes, const std::string& digestName) {
+    const unsigned char* p = privateKeyDer.data();
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateKeyDer.size())), EVP_PKEY_free);
+    if (!key) throw std::runtime_error("cannot read the private key");
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
+                                                                    EVP_PKEY_CTX_free);
+    std::size_t size = 0;
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
+        (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA &&
+         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_get_digestbyname(digestName.c_str())) != 1 ||
+        EVP_PKEY_sign(ctx.get(), nullptr, &size, digestBytes.data(), digestBytes.size()) != 1)
+        throw std::runtime_error("cannot sign the digest");
+    Bytes out(size);
+    if (EVP_PKEY_sign(ctx.get(), out.data(), &size, digestBytes.data(), digestBytes.size()) != 1)
+        throw std::runtime_error("cannot sign the digest");
+    out.resize(size);
+    return out;
 }
 
 std::string keyInfo(const std::vector<Bytes>& certificates) {
@@ -117,13 +127,6 @@ void putU64be(Bytes& b, std::size_t offset, std::uint64_t v) {
         b.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (56 - 8 * i));
 }
 
-std::string base64(const Bytes& b) {
-    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), static_cast<int>(b.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
-}
-
 XarBuild buildXar(const XarBuildOptions& o) {
     const std::string style = checksumStyle(o);
     const bool hasChecksum = o.checksumAlgorithm != 0;
@@ -141,24 +144,20 @@ XarBuild buildXar(const XarBuildOptions& o) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         XarBuild b;
         std::uint64_t dataStart = checksumSize + signatureSize + cmsSize;
-        std::map<const XarBuildFile*, Stored> stored;
         Node root;
         Bytes heapData;
         for (const auto& f : o.files) {
-            Stored s;
-            s.bytes = f.compressed ? zlibCompress(f.data) : f.data;
-            s.offset = dataStart + heapData.size();
-            s.archivedSha1 = hex(digest("sha1", s.bytes));
-            s.extractedSha1 = hex(digest("sha1", f.data));
-            heapData.insert(heapData.end(), s.bytes.begin(), s.bytes.end());
             Node* n = &root;
             std::string rest = f.path;
             for (auto slash = rest.find('/'); slash != std::string::npos; slash = rest.find('/')) {
                 n = &n->child(rest.substr(0, slash));
                 rest = rest.substr(slash + 1);
             }
-            n->child(rest).file = &f;
-            stored[&f] = std::move(s);
+            Node& leaf = n->child(rest);
+            leaf.file = &f;
+            leaf.stored = f.compressed ? zlibCompress(f.data) : f.data;
+            leaf.offset = dataStart + heapData.size();
+            heapData.insert(heapData.end(), leaf.stored.begin(), leaf.stored.end());
         }
 
         std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xar>\n <toc>\n";
@@ -174,7 +173,7 @@ XarBuild buildXar(const XarBuildOptions& o) {
                    "</offset>\n   <size>" + std::to_string(cmsSize) + "</size>\n" + keyInfo(cmsCerts) +
                    "  </x-signature>\n";
         int nextId = 1;
-        writeFiles(xml, root, stored, nextId, "  ");
+        writeFiles(xml, root, nextId, "  ");
         xml += " </toc>\n</xar>\n";
 
         Bytes toc = zlibCompress(bytesOf(xml));
@@ -205,23 +204,22 @@ XarBuild buildXar(const XarBuildOptions& o) {
         putU64be(header, 16, xml.size());
         putU32be(header, 24, o.checksumAlgorithm);
 
+        // Appends a part and tells where it starts.
+        auto place = [&b](const Bytes& part) {
+            b.bytes.insert(b.bytes.end(), part.begin(), part.end());
+            return b.bytes.size() - part.size();
+        };
         b.toc = xml;
-        b.bytes = header;
-        b.tocOffset = header.size();
+        b.tocOffset = place(header) + header.size();
         b.tocLength = toc.size();
-        b.bytes.insert(b.bytes.end(), toc.begin(), toc.end());
-        b.heapOffset = b.bytes.size();
-        b.checksumOffset = b.heapOffset;
+        place(toc);
+        b.heapOffset = b.checksumOffset = place(checksum);
         b.checksumSize = checksumSize;
-        b.bytes.insert(b.bytes.end(), checksum.begin(), checksum.end());
-        b.signatureOffset = b.bytes.size();
+        b.signatureOffset = place(signature);
         b.signatureSize = signatureSize;
-        b.bytes.insert(b.bytes.end(), signature.begin(), signature.end());
-        b.cmsOffset = b.bytes.size();
+        b.cmsOffset = place(cms);
         b.cmsSize = cmsSize;
-        b.bytes.insert(b.bytes.end(), cms.begin(), cms.end());
-        b.bytes.insert(b.bytes.end(), heapData.begin(), heapData.end());
-        b.archiveEnd = b.bytes.size();
+        b.archiveEnd = place(heapData) + heapData.size();
         return b;
     }
     throw std::runtime_error("the signatures' sizes did not settle");
@@ -374,27 +372,6 @@ Bytes stapleTicket(Bytes archive, const Bytes& ticket) {
     archive.insert(archive.end(), ticket.begin(), ticket.end());
     archive.insert(archive.end(), last.begin(), last.end());
     return archive;
-}
-
-Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digestBytes, const std::string& digestName) {
-    const unsigned char* p = privateKeyDer.data();
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateKeyDer.size())), EVP_PKEY_free);
-    if (!key) throw std::runtime_error("cannot read the private key");
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
-                                                                    EVP_PKEY_CTX_free);
-    std::size_t size = 0;
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
-        (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA &&
-         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) ||
-        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_get_digestbyname(digestName.c_str())) != 1 ||
-        EVP_PKEY_sign(ctx.get(), nullptr, &size, digestBytes.data(), digestBytes.size()) != 1)
-        throw std::runtime_error("cannot sign the digest");
-    Bytes out(size);
-    if (EVP_PKEY_sign(ctx.get(), out.data(), &size, digestBytes.data(), digestBytes.size()) != 1)
-        throw std::runtime_error("cannot sign the digest");
-    out.resize(size);
-    return out;
 }
 
 XarBuildOptions signedProduct(const SigningChain& chain, LeafKind kind, bool expired, const std::string& digestName) {

@@ -82,11 +82,6 @@ XarBuildFile distributionFile(const std::vector<std::string>& folders);
 // The trailers and ticket that stapling appends after the archive (TicketBuilder makes tickets).
 Bytes stapleTicket(Bytes archive, const Bytes& ticket);
 
-// A signature of a precomputed digest with a DER private key (PKCS #1 v1.5 for RSA keys), as xar
-// signs its checksum.
-Bytes signDigestWithKey(const Bytes& privateKeyDer, const Bytes& digest, const std::string& digestName = "sha1");
-
-std::string base64(const Bytes& b);
 void putU32be(Bytes& b, std::size_t offset, std::uint32_t v);
 void putU64be(Bytes& b, std::size_t offset, std::uint64_t v);
 
